@@ -1,0 +1,24 @@
+#include "numtext/fixed.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+std::size_t FormatFixed5(double value, char* out) {
+    if (std::isnan(value)) {
+        // printf shows the sign bit of a NaN; to_chars would too, but spell it out.
+        const char* text = std::signbit(value) ? "-nan" : "nan";
+        const std::size_t n = std::strlen(text);
+        std::memcpy(out, text, n);
+        return n;
+    }
+    // to_chars with an explicit precision is specified to match printf's %.*f in the
+    // C locale, digit for digit, and it never consults the global locale.
+    const auto result = std::to_chars(out, out + FIXED5_MAX_CHARS, value, std::chars_format::fixed, 5);
+    return static_cast<std::size_t>(result.ptr - out);
+}
+
+std::string FormatFixed5(double value) {
+    char buffer[FIXED5_MAX_CHARS];
+    return std::string(buffer, FormatFixed5(value, buffer));
+}
