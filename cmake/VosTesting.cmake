@@ -1,16 +1,24 @@
-# vos_add_test(NAME name SOURCES ... LIBS ... [QT])
+# vos_add_test(NAME name SOURCES ... LIBS ... [QT] [LABELS ...])
 # Builds one GoogleTest executable and registers its cases with CTest.
 # QT links the QApplication main, which runs under the offscreen platform.
+# Executables whose name ends in _threads_test get the label "threads",
+# which selects them for the ThreadSanitizer build.
 function(vos_add_test)
-  cmake_parse_arguments(T "QT" "NAME" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "QT" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
-  target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests ${PROJECT_SOURCE_DIR}/src)
   if(T_QT)
     target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} vos_qtest_main)
   else()
     target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} vos_gtest_main)
   endif()
-  gtest_discover_tests(${T_NAME}
-    DISCOVERY_MODE PRE_TEST
-    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LC_ALL=C.UTF-8" TIMEOUT 300)
+  set(labels ${T_LABELS})
+  if(T_NAME MATCHES "_threads_test$")
+    list(APPEND labels threads)
+  endif()
+  set(props ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 600)
+  if(labels)
+    list(APPEND props LABELS "${labels}")
+  endif()
+  gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST PROPERTIES ${props})
 endfunction()
