@@ -1,0 +1,59 @@
+#pragma once
+
+#include "files/file.h"
+#include "numtext/fixed.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+/// Rows formatted into one text and written with one write.
+inline constexpr std::uint32_t CSV_BLOCK_ROWS = 64;
+/// The "CSV Save CH" list index that exports all four channels.
+inline constexpr int CSV_SELECT_ALL = 4;
+/// Longest row: four numbers, three commas, CR LF.
+inline constexpr std::size_t CSV_ROW_MAX_CHARS = 4 * FIXED5_MAX_CHARS + 5;
+/// Longest text of one block.
+inline constexpr std::size_t CSV_BLOCK_MAX_CHARS = CSV_BLOCK_ROWS * CSV_ROW_MAX_CHARS;
+
+/// How an export of `count` rows is split and what the progress bar shows.
+struct CsvProgressRange {
+    std::uint32_t blocks;  ///< full blocks of CSV_BLOCK_ROWS rows
+    std::uint32_t rest;    ///< rows after the last full block, each written alone
+    int maximum;           ///< progress range 0..maximum, also the final position
+};
+
+/// blocks = count / 64, rest = count % 64, maximum = blocks + (rest != 0).
+CsvProgressRange CsvProgressFor(std::uint32_t count);
+
+/// Receives the progress of an export; called on the exporting thread.
+class CsvProgress {
+public:
+    virtual ~CsvProgress() = default;
+    /// The file is open: range 0..maximum, position 0, show the bar.
+    virtual void Begin(int maximum) = 0;
+    /// A block, or the remaining rows, have been written.
+    virtual void Position(int position) = 0;
+    /// The last row is written and the file is about to be closed: the
+    /// window lets the full bar stand for 50 ms and hides it.
+    virtual void Finish() = 0;
+};
+
+/// Formats rows first..first+rows-1 into `out` (at least
+/// rows * CSV_ROW_MAX_CHARS bytes) and returns the byte count; no NUL.
+/// selection 0..3 gives that channel as "%.5f\r\n"; any other selection
+/// gives all four channels as "%.5f,%.5f,%.5f,%.5f\r\n". Numbers are exactly
+/// printf's "%.5f" in the "C" locale, whatever the user's locale.
+std::size_t FormatCsvBlock(int selection, const double* const channels[4],
+                           std::uint32_t first, std::uint32_t rows, char* out);
+
+/// Writes `count` rows of the selected channels to `path` (created, or
+/// emptied once it is locked): full blocks of CSV_BLOCK_ROWS rows with one
+/// write each, then the remaining rows with one write per row. Each channel
+/// must hold `count` values (all four unless selection is 0..3). A negative
+/// selection is not a channel number and exports all four channels.
+/// `progress` may be null. Returns Open when the file cannot be opened or
+/// is in use (progress never begun), Write when a write or the close fails
+/// (progress stays where it was; the rows written so far stay in the file).
+FileError WriteCsvFile(const std::string& path, int selection, std::uint32_t count,
+                       const double* const channels[4], CsvProgress* progress);

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "files/file.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+/// Size of the DLF header; the four channel blocks follow it directly.
+inline constexpr std::size_t DLF_HEADER_SIZE = 256;
+/// The format version the writer stores; the reader ignores the field.
+inline constexpr std::int32_t DLF_FORMAT_VERSION = 1;
+/// Largest sample count per channel a DLF file may hold.
+inline constexpr std::uint32_t DLF_MAX_SAMPLE_COUNT = 1000000;
+/// Channel blocks in a DLF file: CH0 to CH3, in that order.
+inline constexpr int DLF_CHANNELS = 4;
+
+/// The settings stored in a DLF header. On disk every field is little-endian
+/// at a fixed offset: formatVersion 0, clockDivider 4, sampleCount 8,
+/// triggerChannel 12, triggerType 16, threshold 20 (a double directly after
+/// an int32, not aligned to 8), displayMode 28; bytes 32 to 255 are zero.
+struct DataFileHeader {
+    std::int32_t formatVersion = DLF_FORMAT_VERSION;
+    std::int32_t clockDivider = 1;     ///< sample period in units of 100 us
+    std::uint32_t sampleCount = 0;     ///< samples per channel
+    std::int32_t triggerChannel = 0;   ///< the reader uses the low byte
+    std::int32_t triggerType = 0xFF;   ///< 0..3, or 255 for no trigger
+    double threshold = 0.0;            ///< volts
+    std::int32_t displayMode = 0;      ///< 0 four panes, 1 overlaid
+
+    bool operator==(const DataFileHeader&) const = default;
+};
+
+/// Serialises `header` byte by byte; the spare bytes 32..255 become zero.
+void EncodeHeader(const DataFileHeader& header, std::uint8_t (&out)[DLF_HEADER_SIZE]);
+
+/// The inverse of EncodeHeader; the spare bytes are ignored. The threshold
+/// keeps its exact bit pattern, NaN payloads included.
+DataFileHeader DecodeHeader(const std::uint8_t (&in)[DLF_HEADER_SIZE]);
+
+/// The checks a file must pass after its header was read, in this order:
+/// clock divider 1..10000, sample count 1..1000000, trigger type 255 or
+/// 0..4, display mode 0 or 1, and a file of at least 256 + 32 * sampleCount
+/// bytes (longer files are accepted). Returns Format for the first that
+/// fails, None when all pass.
+FileError CheckHeader(const DataFileHeader& header, std::uint64_t fileLength);
+
+/// Writes a DLF file: the header with the format version forced to
+/// DLF_FORMAT_VERSION, then header.sampleCount doubles from each of
+/// channels[0..3], unconverted. The file is created, or emptied once it is
+/// locked. A header that CheckHeader would refuse is rejected with Format
+/// before the file is touched, so no file is written that cannot be opened
+/// again and no channel is read beyond DLF_MAX_SAMPLE_COUNT values.
+/// Returns Open when the file cannot be opened or is in use, Write when a
+/// write or the close fails (the partly written file stays on disk).
+FileError SaveDataFile(const std::string& path, const DataFileHeader& header,
+                       const double* const channels[DLF_CHANNELS]);
+
+/// Reads and checks a DLF file. Each destinations[c] must hold
+/// DLF_MAX_SAMPLE_COUNT doubles.
+///
+/// Contract: nothing but destinations[0..3] and `header` is ever written.
+/// The destinations are written only after the header passed every check,
+/// so a failure with Open, Format, or a Read while taking the length or
+/// reading the header leaves them untouched; a Read failure while reading
+/// the channel blocks may leave them partly overwritten, which is why the
+/// caller should read into spare buffers and adopt them only on success.
+/// `header` is set only when the result is None.
+FileError LoadDataFile(const std::string& path, DataFileHeader& header,
+                       double* const destinations[DLF_CHANNELS]);
