@@ -1,0 +1,163 @@
+#include "display/envelope.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cmath>
+
+namespace {
+
+bool ValidChannel(int channel) { return channel >= 0 && channel < 4; }
+
+// The y rows of a run's extremes bound the rows of all its samples, because
+// VoltToY is monotone. NaN takes the row of -1 V, so it is folded in as -1.
+struct RunExtremes {
+    double low;
+    double high;
+};
+
+double AtLeastMinusOne(double v) { return v > -1.0 ? v : -1.0; }
+
+RunExtremes ExtremesOf(const double* samples, std::uint32_t begin, std::uint32_t end) {
+    // Two interleaved accumulator pairs keep the comparisons independent.
+    double low0 = AtLeastMinusOne(samples[begin]);
+    double high0 = low0;
+    double low1 = low0;
+    double high1 = low0;
+    std::uint32_t s = begin + 1;
+    for (; s + 1 < end; s += 2) {
+        const double a = AtLeastMinusOne(samples[s]);
+        const double b = AtLeastMinusOne(samples[s + 1]);
+        low0 = a < low0 ? a : low0;
+        high0 = a > high0 ? a : high0;
+        low1 = b < low1 ? b : low1;
+        high1 = b > high1 ? b : high1;
+    }
+    if (s < end) {
+        const double a = AtLeastMinusOne(samples[s]);
+        low0 = a < low0 ? a : low0;
+        high0 = a > high0 ? a : high0;
+    }
+    return {std::min(low0, low1), std::max(high0, high1)};
+}
+
+void MarkEmpty(ColumnTables& t, int ch, std::int32_t c, const Rect& plot) {
+    t.minY[ch][c] = plot.bottom + 1000;
+    t.maxY[ch][c] = plot.top - 1000;
+}
+
+// A column without samples takes the last row of its left neighbour; any
+// column's stroke is stretched to reach that row.
+void JoinToPrevious(ColumnTables& t, int ch, std::int32_t c, const Rect& plot) {
+    const std::int32_t p = t.lastY[ch][c - 1];
+    if (t.minY[ch][c] == plot.bottom + 1000) {
+        t.lastY[ch][c] = p;
+        t.minY[ch][c] = p;
+        t.maxY[ch][c] = p;
+    }
+    t.minY[ch][c] = std::min(t.minY[ch][c], p);
+    t.maxY[ch][c] = std::max(t.maxY[ch][c], p);
+}
+
+}  // namespace
+
+std::int32_t EnvelopeColumns(const Rect& plot) {
+    const std::int32_t columns = PlotColumns(plot);
+    assert(columns >= 1 && columns <= MAX_COLUMNS - 1);
+    return std::clamp(columns, 1, MAX_COLUMNS - 1);
+}
+
+void ColumnStarts(std::int32_t columns, std::uint32_t count,
+                  std::uint32_t (&starts)[MAX_COLUMNS + 1]) {
+    const std::int32_t w = std::clamp(columns, 1, MAX_COLUMNS - 1);
+    starts[0] = 0;
+    for (std::int32_t c = 1; c <= w; ++c) {
+        // Estimate the first sample with s * w / count + 0.5 >= c, then settle
+        // it against SampleToColumn itself so the columns are bit-identical.
+        const double estimate = std::ceil((c - 0.5) * static_cast<double>(count) / w);
+        std::uint32_t s = static_cast<std::uint32_t>(std::clamp(estimate, 0.0, double(count)));
+        while (s < count && SampleToColumn(s, w, count) < c) {
+            ++s;
+        }
+        while (s > 0 && SampleToColumn(s - 1, w, count) >= c) {
+            --s;
+        }
+        starts[c] = s;
+    }
+    starts[w + 1] = count;
+}
+
+void BuildEnvelope(ColumnTables& tables, int channel, const double* samples, std::uint32_t count,
+                   const Rect& plot) {
+    if (!ValidChannel(channel)) {
+        return;
+    }
+    const std::int32_t w = EnvelopeColumns(plot);
+    std::uint32_t starts[MAX_COLUMNS + 1];
+    ColumnStarts(w, count, starts);
+    for (std::int32_t c = 0; c <= w; ++c) {
+        MarkEmpty(tables, channel, c, plot);
+        const std::uint32_t begin = starts[c];
+        const std::uint32_t end = starts[c + 1];
+        if (begin == end) {
+            continue;
+        }
+        const RunExtremes run = ExtremesOf(samples, begin, end);
+        const std::int32_t yHigh = VoltToY(run.high, plot);
+        const std::int32_t yLow = VoltToY(run.low, plot);
+        tables.minY[channel][c] = std::min(yHigh, yLow);
+        tables.maxY[channel][c] = std::max(yHigh, yLow);
+        tables.lastY[channel][c] = VoltToY(samples[end - 1], plot);
+    }
+    if (count == 0) {
+        // Nothing to hold flat: without a sample in column 0 there is no row
+        // to join to, so every column stays empty.
+        std::fill_n(tables.lastY[channel], w + 1, plot.bottom + 1000);
+        return;
+    }
+    for (std::int32_t c = 1; c < w; ++c) {
+        JoinToPrevious(tables, channel, c, plot);
+    }
+}
+
+void BuildColumnMap(std::int32_t (&columnEnd)[MAX_COLUMNS], std::int32_t columns,
+                    std::uint32_t count) {
+    const std::int32_t w = std::clamp(columns, 1, MAX_COLUMNS - 1);
+    std::uint32_t starts[MAX_COLUMNS + 1];
+    ColumnStarts(w, count, starts);
+    std::fill(std::begin(columnEnd), std::end(columnEnd), -1);
+    for (std::int32_t c = 0; c <= w; ++c) {
+        if (starts[c + 1] > starts[c]) {
+            columnEnd[c] = static_cast<std::int32_t>(starts[c + 1] - 1);
+        } else if (c > 0) {
+            columnEnd[c] = columnEnd[c - 1];
+        }
+    }
+}
+
+void UpdateLiveColumn(ColumnTables& tables, int channel, std::int32_t column,
+                      const std::int32_t (&columnEnd)[MAX_COLUMNS], const double* samples,
+                      const Rect& plot) {
+    const std::int32_t w = EnvelopeColumns(plot);
+    if (!ValidChannel(channel) || column < 0 || column >= w) {
+        return;
+    }
+    const std::int32_t c = column;
+    MarkEmpty(tables, channel, c, plot);
+    const std::int32_t* e = columnEnd;
+    if (e[c] < 0) {
+        return;
+    }
+    const std::int32_t begin = c == 0 ? 0 : std::max(e[c - 1], 0);
+    const std::int32_t length = std::max(c == 0 ? e[0] : e[c + 1] - e[c], 1);
+    // Samples after columnEnd[c] may not have arrived yet.
+    const std::int32_t end = std::min(begin + length, e[c] + 1);
+    for (std::int32_t s = begin; s < end; ++s) {
+        const std::int32_t y = VoltToY(samples[s], plot);
+        tables.lastY[channel][c] = y;
+        tables.minY[channel][c] = std::min(tables.minY[channel][c], y);
+        tables.maxY[channel][c] = std::max(tables.maxY[channel][c], y);
+    }
+    if (c >= 1) {
+        JoinToPrevious(tables, channel, c, plot);
+    }
+}

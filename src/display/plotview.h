@@ -1,0 +1,132 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QImage>
+#include <QPainter>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "display/envelope.h"
+#include "display/geometry.h"
+#include "display/primitives.h"
+
+/// State shown by the lamp under the Stop button.
+enum LampState { LAMP_STAND_BY = 0, LAMP_ACQUISITION = 1, LAMP_WAITING = 2 };
+
+/// Fill colour of each lamp state.
+inline constexpr Rgb LAMP_COLORS[3] = {{0, 191, 255}, {255, 69, 0}, {255, 255, 0}};
+
+/// Face of both label fonts; installed Japanese Gothic faces stand in for it.
+inline constexpr const char* LABEL_FONT_FACE = "MSゴシック";
+
+/// Cell height of the label fonts in pixels.
+inline constexpr int LABEL_FONT_CELL_HEIGHT = 12;
+
+/// The label font: the MS Gothic face or the closest installed Japanese
+/// Gothic, sized so its cell (ascent + descent) is at most 12 pixels.
+QFont MakeLabelFont();
+
+/// The window's off-screen canvas with everything drawn on it: pane layout,
+/// grid and labels, time axis, waveform envelopes, the live columns and the
+/// state lamp. Worker threads draw through DrawLocked; the window paints with
+/// PaintTo. Everything else runs on the window's thread while no worker draws.
+class PlotView {
+public:
+    /// `buttonFace` is the window's button-face colour (its background).
+    PlotView(const PaneGeometry& geometry, const QColor& buttonFace);
+
+    PlotView(const PlotView&) = delete;
+    PlotView& operator=(const PlotView&) = delete;
+
+    /// Sets frame, plot and index-strip rectangles and grid rows for
+    /// mode 0 (four panes) or 1 (one overlay pane).
+    void LayoutPanes(int mode);
+
+    /// Everything of the panes that depends neither on samples nor on time.
+    void DrawBackground(QPainter& painter) const;
+
+    /// Ticks with time and sample-index labels and the vertical grid; a
+    /// record of 0 samples gets no tick.
+    void DrawTimeAxis(QPainter& painter, std::uint32_t sampleCount,
+                      std::int32_t clockDivider) const;
+
+    /// Time label above the top pane and sample-index labels under each plot.
+    void DrawTimeTick(QPainter& painter, std::uint32_t sample, std::uint32_t sampleCount,
+                      std::int32_t clockDivider) const;
+
+    /// Dotted vertical grid line of a tick through every plot.
+    void DrawTimeGridLine(QPainter& painter, std::uint32_t sample,
+                          std::uint32_t sampleCount) const;
+
+    /// Fills, outlines and labels the lamp; an unknown state draws nothing.
+    void DrawStatusLamp(QPainter& painter, LampState state) const;
+
+    /// Column envelope of one channel's whole record.
+    void BuildEnvelope(int channel, const double* samples, std::uint32_t count);
+
+    /// One stroke per column and channel, channel 0 on top.
+    void DrawAllColumns(QPainter& painter) const;
+
+    /// Prepares the live view's column map for a record of `count` samples.
+    void BuildColumnMap(std::uint32_t count);
+
+    /// Envelope of one live column from the samples received so far.
+    void UpdateLiveColumn(int channel, int column, const double* samples);
+
+    /// Draws one live column of all four channels.
+    void DrawLiveColumn(QPainter& painter, int column) const;
+
+    /// Relayouts for `mode` and draws the whole canvas: background, time
+    /// axis, lamp "Stand by" and, if `dataValid`, the record's envelopes.
+    /// Takes no lock: only for the window's thread while no worker draws.
+    void RedrawAll(int mode, bool dataValid, const double* const channels[4],
+                   std::uint32_t sampleCount, std::int32_t clockDivider);
+
+    /// Runs draw(painter) on the canvas while holding the draw lock. Safe from
+    /// any thread; the caller asks for a repaint afterwards.
+    template <class F>
+    void DrawLocked(F&& draw) {
+        std::lock_guard<std::mutex> lock(m_drawLock);
+        QPainter painter(&m_canvas);
+        draw(painter);
+    }
+
+    /// Copies the whole canvas to (0, 0) in one draw under the lock.
+    void PaintTo(QPainter& windowPainter) const;
+
+    /// Copy of the canvas taken under the lock.
+    QImage Snapshot() const;
+
+    /// The canvas itself; only while no worker draws.
+    const QImage& Canvas() const { return m_canvas; }
+
+    const PaneGeometry& Geometry() const { return m_geometry; }
+    const PaneLayout& Layout() const { return m_layout; }
+    int DisplayMode() const { return m_mode; }
+    const ColumnTables& Tables() const { return m_tables; }
+    const std::int32_t (&ColumnEnd() const)[MAX_COLUMNS] { return m_columnEnd; }
+
+    /// Pixel columns of the current layout (the same in both modes).
+    std::int32_t Columns() const;
+
+    const QFont& FontA() const { return m_fontA; }
+    const QFont& FontB() const { return m_fontB; }
+    const QColor& ButtonFace() const { return m_buttonFace; }
+
+private:
+    void DrawLabelA(QPainter& painter, int x, int y, TextAnchor anchor,
+                    const std::string& text) const;
+
+    PaneGeometry m_geometry;
+    PaneLayout m_layout{};
+    int m_mode = 0;
+    ColumnTables m_tables{};
+    std::int32_t m_columnEnd[MAX_COLUMNS];
+    QImage m_canvas;
+    mutable std::mutex m_drawLock;
+    QFont m_fontA;
+    QFont m_fontB;
+    QColor m_buttonFace;
+};
