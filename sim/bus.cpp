@@ -1,0 +1,463 @@
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <numbers>
+#include <thread>
+#include <unordered_map>
+
+#include "device/transfer.h"
+#include "sim/sim.h"
+
+namespace vossim {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto FRAME_PERIOD = std::chrono::microseconds(100);
+constexpr std::size_t MAX_EVENTS = 4096;
+constexpr ULONG DEFAULT_TIMEOUT_MS = 500;
+// Frames generated at once when the instant pace refills the queue.
+constexpr std::uint64_t INSTANT_BATCH_FRAMES = 512;
+
+struct ReversedBytes {
+    std::array<std::uint8_t, 256> table{};
+    ReversedBytes() {
+        for (unsigned i = 0; i < 256; ++i) table[i] = ReverseBits(static_cast<std::uint8_t>(i));
+    }
+};
+const ReversedBytes& Reversed() {
+    static const ReversedBytes reversed;
+    return reversed;
+}
+
+std::uint64_t SplitMix(std::uint64_t x) {
+    x += 0x9E3779B97F4A7C15ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
+}
+
+double SignalVolts(const Signal& signal, std::uint64_t index) {
+    if (signal.wave == Waveform::Dc) return signal.offset;
+    if (signal.wave == Waveform::Noise) {
+        const double unit = static_cast<double>(SplitMix(signal.seed ^ SplitMix(index)) >> 11) * 0x1.0p-53;
+        return signal.offset + signal.amplitude * (2.0 * unit - 1.0);
+    }
+    const double cycles = signal.frequency * static_cast<double>(index) / LOGGER_FRAME_RATE;
+    const double phase = cycles - std::floor(cycles);
+    double shape = 0.0;
+    switch (signal.wave) {
+    case Waveform::Sine: shape = std::sin(2.0 * std::numbers::pi * phase); break;
+    case Waveform::Square: shape = phase < 0.5 ? 1.0 : -1.0; break;
+    case Waveform::Triangle: shape = phase < 0.5 ? 4.0 * phase - 1.0 : 3.0 - 4.0 * phase; break;
+    case Waveform::Sawtooth: shape = 2.0 * phase - 1.0; break;
+    default: break;
+    }
+    return signal.offset + signal.amplitude * shape;
+}
+
+// Runtime state of one device on the bus.
+struct Device {
+    explicit Device(const SimDevice& config) : cfg(config), ring(RECEIVE_QUEUE_BYTES) {
+        const Conversion conversion = ComputeConversion(cfg.calibration.data());
+        shift = cfg.resolution == RESOLUTION_12_BIT ? 4 : 0;
+        maxCode = cfg.resolution == RESOLUTION_12_BIT ? 4095.0 : 65535.0;
+        for (int c = 0; c < 4; ++c) {
+            gain[c] = conversion.gain[c];
+            offset[c] = conversion.offset[c];
+        }
+        frameLimit = cfg.stallAfter;
+        if (!cfg.script.empty() && cfg.scriptStalls) frameLimit = std::min<std::uint64_t>(frameLimit, cfg.script.size());
+    }
+
+    SimDevice cfg;
+    double gain[4] = {};
+    double offset[4] = {};
+    int shift = 0;
+    double maxCode = 0;
+    std::uint64_t frameLimit = NEVER;
+
+    std::vector<std::uint8_t> ring;
+    std::size_t head = 0;
+    std::size_t size = 0;
+    std::size_t trickleVisible = 0;
+
+    bool streaming = false;
+    Clock::time_point start{};
+    std::uint64_t timeline = 0;  // frames the logger has sent since the start, lost ones included
+    std::uint64_t bytesSinceStart = 0;
+    bool disconnected = false;
+    ULONG readTimeoutMs = DEFAULT_TIMEOUT_MS;
+    std::array<std::uint32_t, static_cast<std::size_t>(Call::Count)> calls{};
+    DeviceStats stats;
+
+    void Event(std::string text) {
+        if (stats.events.size() < MAX_EVENTS) stats.events.push_back(std::move(text));
+    }
+
+    void MakeFrame(std::uint64_t index, std::uint8_t* out) const {
+        if (!cfg.script.empty()) {
+            const auto& frame = cfg.script[std::min<std::uint64_t>(index, cfg.script.size() - 1)];
+            std::memcpy(out, frame.data(), frame.size());
+            return;
+        }
+        const auto& reversed = Reversed().table;
+        for (int c = 0; c < 4; ++c) {
+            const double volts = SignalVolts(cfg.channels[c], index);
+            double code = std::round((volts - offset[c]) / gain[c]);
+            if (!(code >= 0.0)) code = 0.0;
+            if (code > maxCode) code = maxCode;
+            const unsigned word = static_cast<unsigned>(code) << shift;
+            out[2 * c] = reversed[word >> 8 & 0xFF];
+            out[2 * c + 1] = reversed[word & 0xFF];
+        }
+    }
+
+    void PushFrames(std::uint64_t count) {
+        std::uint8_t frame[FRAME_BYTES];
+        for (std::uint64_t i = 0; i < count; ++i) {
+            MakeFrame(timeline + i, frame);
+            const std::size_t tail = (head + size) % ring.size();
+            const std::size_t first = std::min<std::size_t>(FRAME_BYTES, ring.size() - tail);
+            std::memcpy(&ring[tail], frame, first);
+            std::memcpy(&ring[0], frame + first, FRAME_BYTES - first);
+            size += FRAME_BYTES;
+        }
+        stats.framesSent += count;
+    }
+
+    // Brings the receive queue up to date: at the realtime pace with every
+    // frame due by `now`, at the instant pace with at least `wantBytes`.
+    void Produce(Pace pace, Clock::time_point now, std::size_t wantBytes) {
+        if (!streaming || timeline >= frameLimit) return;
+        const std::uint64_t room = (ring.size() - size) / FRAME_BYTES;
+        if (pace == Pace::Realtime) {
+            const auto due = static_cast<std::uint64_t>((now - start) / FRAME_PERIOD);
+            const std::uint64_t arriving = std::min(due, frameLimit) - std::min(timeline, std::min(due, frameLimit));
+            const std::uint64_t kept = std::min(arriving, room);
+            PushFrames(kept);
+            stats.overruns += arriving - kept;
+            timeline += arriving;
+            return;
+        }
+        if (size >= wantBytes) return;
+        const std::uint64_t needed = (wantBytes - size + FRAME_BYTES - 1) / FRAME_BYTES;
+        const std::uint64_t count = std::min({std::max(needed, INSTANT_BATCH_FRAMES), room, frameLimit - timeline});
+        PushFrames(count);
+        timeline += count;
+    }
+
+    std::size_t Visible() const { return cfg.trickle ? std::min(trickleVisible, size) : size; }
+
+    void Pop(std::uint8_t* out, std::size_t count) {
+        const std::size_t first = std::min(count, ring.size() - head);
+        std::memcpy(out, &ring[head], first);
+        std::memcpy(out + first, &ring[0], count - first);
+        head = (head + count) % ring.size();
+        size -= count;
+        trickleVisible -= std::min(trickleVisible, count);
+        stats.bytesRead += count;
+        bytesSinceStart += count;
+        if (bytesSinceStart / FRAME_BYTES >= cfg.disconnectAfter) disconnected = true;
+    }
+
+    void ClearReceive() {
+        head = size = trickleVisible = 0;
+    }
+
+    // Counts the call and returns an injected status, if one applies.
+    FT_STATUS Inject(Call call, bool* shortTransfer = nullptr) {
+        const std::uint32_t made = calls[static_cast<std::size_t>(call)]++;
+        const CallFault& fault = cfg.Fault(call);
+        if (!fault.Active() || made < fault.after) return FT_OK;
+        if (fault.status != FT_OK) return fault.status;
+        if (shortTransfer != nullptr) *shortTransfer = fault.shortTransfer;
+        return FT_OK;
+    }
+};
+
+struct Bus {
+    Pace pace = Pace::Realtime;
+    FT_STATUS listStatus = FT_OK;
+    std::vector<std::unique_ptr<Device>> devices;
+    std::unordered_map<std::uintptr_t, std::size_t> handles;
+    std::uintptr_t nextHandle = 0x1000;
+};
+
+std::mutex g_mutex;
+std::unique_ptr<Bus> g_bus;
+
+std::unique_ptr<Bus> Build(const SimConfig& config) {
+    auto bus = std::make_unique<Bus>();
+    bus->pace = config.pace;
+    bus->listStatus = config.listStatus;
+    for (const SimDevice& device : config.devices) bus->devices.push_back(std::make_unique<Device>(device));
+    return bus;
+}
+
+Bus& TheBus() {
+    if (!g_bus) g_bus = Build(DefaultConfig());
+    return *g_bus;
+}
+
+Device* Find(Bus& bus, FT_HANDLE handle) {
+    const auto it = bus.handles.find(reinterpret_cast<std::uintptr_t>(handle));
+    return it == bus.handles.end() ? nullptr : bus.devices[it->second].get();
+}
+
+// Looks the handle up for a call on an attached device; `status` says why not.
+Device* Attached(Bus& bus, FT_HANDLE handle, FT_STATUS& status) {
+    Device* device = Find(bus, handle);
+    status = device == nullptr ? FT_INVALID_HANDLE : device->disconnected ? FT_IO_ERROR : FT_OK;
+    return status == FT_OK ? device : nullptr;
+}
+
+std::string Hex(unsigned value) {
+    static const char digits[] = "0123456789abcdef";
+    return {digits[value >> 4 & 0xF], digits[value & 0xF]};
+}
+
+void CopyText(const std::string& text, void* out) {
+    // The driver's texts fit in 64 bytes with their terminating zero.
+    const std::size_t length = std::min<std::size_t>(text.size(), 63);
+    std::memcpy(out, text.data(), length);
+    static_cast<char*>(out)[length] = '\0';
+}
+
+FT_STATUS ListDevices(void* arg1, void* arg2, DWORD flags) {
+    std::lock_guard lock(g_mutex);
+    Bus& bus = TheBus();
+    if (flags & FT_LIST_NUMBER_ONLY) {
+        if (bus.listStatus != FT_OK) return bus.listStatus;
+        if (arg1 == nullptr) return FT_INVALID_PARAMETER;
+        *static_cast<DWORD*>(arg1) = static_cast<DWORD>(bus.devices.size());
+        return FT_OK;
+    }
+    if (!(flags & FT_LIST_BY_INDEX)) return FT_NOT_SUPPORTED;
+    const auto index = static_cast<std::size_t>(reinterpret_cast<std::uintptr_t>(arg1));
+    if (index >= bus.devices.size()) return FT_DEVICE_NOT_FOUND;
+    if (arg2 == nullptr) return FT_INVALID_PARAMETER;
+    Device& device = *bus.devices[index];
+    const DWORD what = flags & (FT_OPEN_BY_SERIAL_NUMBER | FT_OPEN_BY_DESCRIPTION);
+    if (what == FT_OPEN_BY_DESCRIPTION) {
+        const FT_STATUS status = device.Inject(Call::ListDescription);
+        if (status != FT_OK) return status;
+        CopyText(device.cfg.description, arg2);
+        return FT_OK;
+    }
+    if (what == FT_OPEN_BY_SERIAL_NUMBER) {
+        const FT_STATUS status = device.Inject(Call::ListSerial);
+        if (status != FT_OK) return status;
+        CopyText(device.cfg.serial, arg2);
+        return FT_OK;
+    }
+    return FT_INVALID_PARAMETER;
+}
+
+FT_STATUS OpenEx(void* arg1, DWORD flags, FT_HANDLE* handle) {
+    std::lock_guard lock(g_mutex);
+    Bus& bus = TheBus();
+    if (arg1 == nullptr || handle == nullptr) return FT_INVALID_PARAMETER;
+    if (flags != FT_OPEN_BY_SERIAL_NUMBER && flags != FT_OPEN_BY_DESCRIPTION) return FT_INVALID_PARAMETER;
+    const char* wanted = static_cast<const char*>(arg1);
+    std::size_t index = 0;
+    for (; index < bus.devices.size(); ++index) {
+        const SimDevice& cfg = bus.devices[index]->cfg;
+        const std::string& text = flags == FT_OPEN_BY_SERIAL_NUMBER ? cfg.serial : cfg.description;
+        if (text == wanted) break;
+    }
+    if (index == bus.devices.size()) return FT_DEVICE_NOT_FOUND;
+    Device& device = *bus.devices[index];
+    const FT_STATUS status = device.Inject(Call::Open);
+    if (status != FT_OK) return status;
+    if (device.stats.openHandles != 0) return FT_DEVICE_NOT_OPENED;
+    const std::uintptr_t id = bus.nextHandle++;
+    bus.handles.emplace(id, index);
+    device.stats.opens++;
+    device.stats.openHandles++;
+    device.readTimeoutMs = DEFAULT_TIMEOUT_MS;
+    device.Event("open");
+    *handle = reinterpret_cast<FT_HANDLE>(id);
+    return FT_OK;
+}
+
+// A configuration call: status checks, the injected fault and an event.
+template <typename Action>
+FT_STATUS Configure(FT_HANDLE handle, Call call, const std::string& event, Action action) {
+    std::lock_guard lock(g_mutex);
+    Bus& bus = TheBus();
+    FT_STATUS status;
+    Device* device = Attached(bus, handle, status);
+    if (device == nullptr) return status;
+    status = device->Inject(call);
+    if (status != FT_OK) return status;
+    device->Event(event);
+    return action(bus, *device);
+}
+
+FT_STATUS ResetDevice(FT_HANDLE handle) {
+    return Configure(handle, Call::Reset, "reset", [](Bus&, Device&) { return FT_OK; });
+}
+
+FT_STATUS SetBaudRate(FT_HANDLE handle, ULONG baud) {
+    return Configure(handle, Call::Baud, "baud " + std::to_string(baud),
+                     [baud](Bus&, Device&) { return baud == 0 ? FT_INVALID_BAUD_RATE : FT_OK; });
+}
+
+FT_STATUS Purge(FT_HANDLE handle, ULONG mask) {
+    return Configure(handle, Call::Purge, "purge " + std::to_string(mask), [mask](Bus& bus, Device& device) {
+        if (mask & FT_PURGE_RX) {
+            device.Produce(bus.pace, Clock::now(), 0);
+            device.ClearReceive();
+        }
+        return FT_OK;
+    });
+}
+
+FT_STATUS SetTimeouts(FT_HANDLE handle, ULONG readMs, ULONG writeMs) {
+    return Configure(handle, Call::Timeouts, "timeouts " + std::to_string(readMs) + " " + std::to_string(writeMs),
+                     [readMs](Bus&, Device& device) {
+                         device.readTimeoutMs = readMs;
+                         return FT_OK;
+                     });
+}
+
+FT_STATUS EeUaRead(FT_HANDLE handle, unsigned char* data, DWORD length, DWORD* bytesRead) {
+    std::lock_guard lock(g_mutex);
+    FT_STATUS status;
+    Device* device = Attached(TheBus(), handle, status);
+    if (device == nullptr) return status;
+    if (data == nullptr || bytesRead == nullptr) return FT_INVALID_PARAMETER;
+    status = device->Inject(Call::EepromRead);
+    if (status != FT_OK) return status;
+    const DWORD count = std::min<DWORD>(length, device->cfg.eepromCount);
+    for (DWORD i = 0; i < count; ++i) data[i] = i < device->cfg.calibration.size() ? device->cfg.calibration[i] : 0;
+    *bytesRead = count;
+    device->Event("eeprom " + std::to_string(count));
+    return FT_OK;
+}
+
+FT_STATUS Write(FT_HANDLE handle, void* buffer, DWORD length, DWORD* written) {
+    std::lock_guard lock(g_mutex);
+    Bus& bus = TheBus();
+    FT_STATUS status;
+    Device* device = Attached(bus, handle, status);
+    if (device == nullptr) return status;
+    if ((buffer == nullptr && length != 0) || written == nullptr) return FT_INVALID_PARAMETER;
+    bool shortTransfer = false;
+    status = device->Inject(Call::Write, &shortTransfer);
+    if (status != FT_OK) return status;
+    const DWORD count = shortTransfer && length != 0 ? length - 1 : length;
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+    const auto now = Clock::now();
+    for (DWORD i = 0; i < count; ++i) {
+        device->Event("write " + Hex(bytes[i]));
+        if (bytes[i] == COMMAND_START && !device->streaming) {
+            device->streaming = true;
+            device->start = now;
+            device->timeline = 0;
+            device->bytesSinceStart = 0;
+            device->stats.framesSent = 0;
+        } else if (bytes[i] == COMMAND_STOP && device->streaming) {
+            device->Produce(bus.pace, now, 0);
+            device->streaming = false;
+        }
+    }
+    device->stats.streaming = device->streaming;
+    *written = count;
+    return FT_OK;
+}
+
+FT_STATUS Read(FT_HANDLE handle, void* buffer, DWORD length, DWORD* received) {
+    std::unique_lock lock(g_mutex);
+    FT_STATUS status;
+    Device* device = Attached(TheBus(), handle, status);
+    if (device == nullptr) return status;
+    if ((buffer == nullptr && length != 0) || received == nullptr) return FT_INVALID_PARAMETER;
+    bool shortTransfer = false;
+    status = device->Inject(Call::Read, &shortTransfer);
+    if (status != FT_OK) return status;
+    const std::size_t wanted = shortTransfer && length != 0 ? length - 1 : length;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(device->readTimeoutMs);
+    for (;;) {
+        const auto now = Clock::now();
+        Bus& bus = TheBus();
+        device = Attached(bus, handle, status);
+        if (device == nullptr) return status;
+        device->Produce(bus.pace, now, wanted);
+        if (device->Visible() >= wanted || now >= deadline) break;
+        // Wait for more bytes without holding the bus.
+        lock.unlock();
+        std::this_thread::sleep_for(std::min<Clock::duration>(std::chrono::milliseconds(1), deadline - now));
+        lock.lock();
+    }
+    const std::size_t count = std::min(device->Visible(), wanted);
+    device->Pop(static_cast<std::uint8_t*>(buffer), count);
+    if (count < length) device->stats.shortReads++;
+    *received = static_cast<DWORD>(count);
+    return FT_OK;
+}
+
+FT_STATUS GetQueueStatus(FT_HANDLE handle, DWORD* rxBytes) {
+    std::lock_guard lock(g_mutex);
+    Bus& bus = TheBus();
+    FT_STATUS status;
+    Device* device = Attached(bus, handle, status);
+    if (device == nullptr) return status;
+    if (rxBytes == nullptr) return FT_INVALID_PARAMETER;
+    status = device->Inject(Call::QueueStatus);
+    if (status != FT_OK) return status;
+    device->Produce(bus.pace, Clock::now(), FRAME_BYTES);
+    if (device->cfg.trickle && device->trickleVisible < device->size) device->trickleVisible++;
+    *rxBytes = static_cast<DWORD>(device->Visible());
+    return FT_OK;
+}
+
+FT_STATUS Close(FT_HANDLE handle) {
+    std::lock_guard lock(g_mutex);
+    Bus& bus = TheBus();
+    const auto it = bus.handles.find(reinterpret_cast<std::uintptr_t>(handle));
+    if (it == bus.handles.end()) return FT_INVALID_HANDLE;
+    Device& device = *bus.devices[it->second];
+    const FT_STATUS status = device.Inject(Call::Close);
+    if (status != FT_OK) return status;
+    bus.handles.erase(it);
+    device.stats.openHandles--;
+    device.Event("close");
+    return FT_OK;
+}
+
+const D2xxApi API = {ListDevices, OpenEx, ResetDevice, SetBaudRate, Purge, SetTimeouts,
+                     EeUaRead, Write, Read, GetQueueStatus, Close};
+
+}  // namespace
+
+void Install(const SimConfig& config) {
+    auto bus = Build(config);
+    std::lock_guard lock(g_mutex);
+    g_bus = std::move(bus);
+}
+
+const D2xxApi& Api() { return API; }
+
+DeviceStats Stats(std::size_t device) {
+    std::lock_guard lock(g_mutex);
+    Bus& bus = TheBus();
+    if (device >= bus.devices.size()) return {};
+    return bus.devices[device]->stats;
+}
+
+std::uint64_t OverrunCount(std::size_t device) {
+    std::lock_guard lock(g_mutex);
+    Bus& bus = TheBus();
+    return device < bus.devices.size() ? bus.devices[device]->stats.overruns : 0;
+}
+
+std::size_t OpenHandleCount() {
+    std::lock_guard lock(g_mutex);
+    return TheBus().handles.size();
+}
+
+}  // namespace vossim

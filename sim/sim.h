@@ -1,0 +1,121 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "device/d2xx.h"
+
+/// A simulated bus of FTDI devices behind the D2XX function table: loggers
+/// streaming synthetic signals or scripted frames, foreign devices, and
+/// injected driver faults. One process-wide bus, guarded by a mutex.
+namespace vossim {
+
+/// How fast frames arrive after the start command.
+enum class Pace {
+    Realtime,  ///< 10000 frames per second against the monotonic clock
+    Instant,   ///< frames are always waiting
+};
+
+enum class Waveform { Dc, Sine, Square, Triangle, Sawtooth, Noise };
+
+/// One channel's signal in volts: offset + amplitude * shape(frequency * t).
+/// Dc is the offset alone; Noise is uniform in +-amplitude, seeded.
+struct Signal {
+    Waveform wave = Waveform::Dc;
+    double frequency = 0.0;  ///< Hz
+    double amplitude = 0.0;  ///< volts
+    double offset = 0.0;     ///< volts
+    std::uint64_t seed = 1;  ///< Noise only
+};
+
+/// Driver calls whose failure can be injected.
+enum class Call {
+    Open, Reset, Baud, Purge, Timeouts, EepromRead, Write, Read, QueueStatus, Close,
+    ListDescription, ListSerial,
+    Count
+};
+
+/// An injected failure: the first `after` calls succeed, every later one
+/// returns `status`, or, when `status` is FT_OK and `shortTransfer` is set,
+/// moves one byte fewer than asked (Write, Read).
+struct CallFault {
+    FT_STATUS status = FT_OK;
+    bool shortTransfer = false;
+    std::uint32_t after = 0;
+    bool Active() const { return status != FT_OK || shortTransfer; }
+};
+
+using Frame = std::array<std::uint8_t, 8>;
+inline constexpr std::uint64_t NEVER = std::numeric_limits<std::uint64_t>::max();
+
+struct SimDevice {
+    std::string description = "VOS-XX";
+    std::string serial;
+    std::uint8_t resolution = 2;  ///< calibration resolution code: 0 = 12-bit, 2 = 16-bit
+    std::array<std::uint8_t, 54> calibration{};
+    std::array<Signal, 4> channels{};
+    std::vector<Frame> script;  ///< when non-empty, streamed instead of the signals
+    bool scriptStalls = false;  ///< after the script: stall (true) or repeat its last frame
+    std::array<CallFault, static_cast<std::size_t>(Call::Count)> faults{};
+    std::uint32_t eepromCount = 54;      ///< bytes the calibration read delivers
+    std::uint64_t stallAfter = NEVER;     ///< frames sent after a start command, then silence
+    std::uint64_t disconnectAfter = NEVER;  ///< frames read after a start, then FT_IO_ERROR
+    bool trickle = false;  ///< each queue poll reveals one more received byte
+
+    CallFault& Fault(Call call) { return faults[static_cast<std::size_t>(call)]; }
+    const CallFault& Fault(Call call) const { return faults[static_cast<std::size_t>(call)]; }
+};
+
+struct SimConfig {
+    Pace pace = Pace::Realtime;
+    FT_STATUS listStatus = FT_OK;  ///< status of the device-count query
+    std::vector<SimDevice> devices;
+};
+
+/// Receive queue size per device; frames arriving at a full queue are lost.
+inline constexpr std::size_t RECEIVE_QUEUE_BYTES = 64 * 1024;
+
+/// The 54-byte calibration block with the given fields.
+std::array<std::uint8_t, 54> MakeCalibration(std::uint8_t resolution, double v1, double v2,
+                                             const std::array<std::uint16_t, 4>& c1,
+                                             const std::array<std::uint16_t, 4>& c2);
+/// A logger with a typical calibration for its resolution and 0 V on every channel.
+SimDevice MakeLogger(const std::string& serial, std::uint8_t resolution);
+/// Two loggers, 16-bit "16001" and 12-bit "12001", each with four distinct
+/// signals sweeping 0.4 V to 9.6 V at 1 Hz or faster; realtime pace.
+SimConfig DefaultConfig();
+/// Parses the text format of sim/README.md into `out` (starting from an empty
+/// realtime bus). Bad lines are skipped and described in `*errors`; returns
+/// false when there was any.
+bool ParseConfig(const std::string& text, SimConfig& out, std::string* errors);
+/// The bus named by the file in VOS_SIM_CONFIG, or DefaultConfig() without
+/// it. Problems are reported on stderr; an unreadable file gives the default.
+SimConfig ConfigFromEnvironment();
+
+/// Replaces the process-wide bus; handles of the old bus become invalid.
+void Install(const SimConfig& config);
+/// The D2XX function table driving the process-wide bus.
+const D2xxApi& Api();
+
+/// What happened to one device since Install.
+struct DeviceStats {
+    std::uint64_t overruns = 0;     ///< frames lost at a full receive queue
+    std::uint64_t framesSent = 0;   ///< frames put into the receive queue since the last start
+    std::uint64_t bytesRead = 0;    ///< bytes delivered by FT_Read since Install
+    std::uint64_t shortReads = 0;   ///< FT_Read calls that delivered fewer bytes than asked
+    std::uint64_t opens = 0;
+    std::uint64_t openHandles = 0;
+    bool streaming = false;
+    std::vector<std::string> events;  ///< "open", "write 53", "purge 3", "close", ... (first 4096)
+};
+
+DeviceStats Stats(std::size_t device);
+std::uint64_t OverrunCount(std::size_t device);
+/// Handles open on the whole bus.
+std::size_t OpenHandleCount();
+
+}  // namespace vossim
