@@ -1,0 +1,80 @@
+#include "acquisition/run.h"
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "device/access.h"
+#include "device/transfer.h"
+
+bool RunAcquisitionSteps(const D2xxApi* api, AcquisitionHost& host, double* const channels[4],
+                         const AcquisitionFlags& flags, std::string& text) {
+    const AcquisitionSettings settings = host.ReadSettings();
+    if (api == nullptr) {
+        // The driver was there at start but cannot be loaded now.
+        text = ResultMessage(FT_OTHER_ERROR);
+        return false;
+    }
+
+    FT_HANDLE handle = nullptr;
+    std::uint32_t result = 0;
+    if (const auto serial = host.SelectedSerial()) {
+        char serialText[12];
+        std::snprintf(serialText, sizeof serialText, "%d", *serial);
+        result = DeviceOpen(*api, serialText, &handle);
+    } else {
+        result = DeviceOpen(*api, nullptr, &handle);
+    }
+    if (result != 0) {
+        text = ResultMessage(result);
+        return false;
+    }
+
+    std::uint8_t calibration[CALIBRATION_BLOCK_SIZE] = {};
+    result = DeviceReadCalibration(*api, handle, calibration);
+    if (result != 0) {
+        DeviceClose(*api, handle);
+        text = ResultMessage(result);
+        return false;
+    }
+
+    host.CommitSettings(settings);
+    host.ClearPanes();
+    flags.acquiredCount.store(0);
+    host.SetDataValid(false);
+    flags.acqFinished.store(false);
+    flags.liveViewEnded.store(false);
+    host.ResetCaptionAndSummary();
+    const bool triggerArmed = settings.triggerType != TRIGGER_NONE;
+    host.StartLiveView(triggerArmed);
+
+    const TriggerSetup trigger{settings.triggerChannel, settings.triggerType, settings.threshold, 0};
+    result = AcquireFrames(*api, handle, channels, static_cast<std::uint32_t>(settings.clockDivider),
+                           settings.sampleCount, &flags.acquiredCount, calibration, trigger, &flags.stopRequest);
+    DeviceClose(*api, handle);
+
+    const bool failed = result != 0;
+    const std::uint32_t stored = flags.acquiredCount.load();
+    if (failed) {
+        text = ResultMessage(result);
+    } else {
+        host.CommitSampleCount(stored);
+    }
+    // The record's count is final before the live view is told to end.
+    flags.acqFinished.store(true);
+    while (!flags.liveViewEnded.load()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    host.ShowStandBy();
+
+    if (failed) {
+        host.ClearPanes();
+        return false;
+    }
+    if (stored == 0) {
+        return true;
+    }
+    host.ShowRecord();
+    host.SetDataValid(true);
+    return true;
+}

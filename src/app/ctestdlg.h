@@ -1,0 +1,187 @@
+#pragma once
+
+#include <QDialog>
+#include <QIcon>
+#include <QPoint>
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/prompts.h"
+#include "app/workers.h"
+#include "device/d2xx.h"
+#include "display/plotview.h"
+#include "files/csv.h"
+
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class UpDownControl;
+
+/// Where the window finds the D2XX driver: a probe run once at start, and the
+/// function table used from Search and Start on (null when it cannot be had).
+struct DeviceBackend {
+    std::function<bool()> probe;
+    std::function<const D2xxApi*()> api;
+
+    /// FTDI's libftd2xx.so through the system's library search path.
+    static DeviceBackend SystemDriver();
+};
+
+/// Samples per channel the window can hold.
+inline constexpr std::uint32_t CHANNEL_CAPACITY = 1000000;
+
+/// The main window: the state record of the program and every user operation.
+class CtestDlg : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit CtestDlg(DeviceBackend backend, std::unique_ptr<UiPrompts> prompts = nullptr,
+                      QWidget* parent = nullptr);
+    ~CtestDlg() override;
+
+    // --- settings panel ---------------------------------------------------
+    void EnableControls(bool enable);
+    void ShowSettings();
+    void ShowClockDivider(std::int32_t divider);
+    void ShowSampleCount(std::int32_t count);
+    void ShowTriggerChannel(std::uint8_t channel);
+    void ShowTriggerType(std::uint8_t type);
+    void ShowThreshold(double volts);
+    std::uint32_t ReadSampleCount();
+    double ReadThreshold();
+    std::uint8_t ReadTriggerChannel();
+    std::uint8_t ReadTriggerType();
+
+    // --- handlers -----------------------------------------------------------
+    void OnSearch();
+    void OnStart();
+    void OnStop();
+    void OnTriggerCheck();
+    void OnOpen();
+    void OnSave();
+    void OnCsvSave();
+    void OnDisplayChange();
+    void OnCountChange();
+    void OnClockChange();
+    void OnSysCommand(int command);
+
+    // --- operations behind the buttons ---------------------------------------
+    bool SearchDevices(std::string& text);
+    bool RunAcquisition(std::string& text);
+    bool SaveDataFile(std::string& message);
+    bool LoadDataFile(std::string& message);
+    void RunCsvExport();
+    bool WriteCsvFile(int selection, std::uint32_t count, std::string& message);
+
+    // --- display --------------------------------------------------------------
+    void RedrawAll(int mode);
+    void UpdateSummary();
+    void ClearSummary();
+    void UpdateCaption();
+    void ResetCaption();
+
+    /// True while a worker thread (acquisition, live view, CSV export) runs.
+    bool WorkersRunning() const { return m_workers.Active() > 0; }
+    /// The system menu's Close item state (also governs the close box and Escape).
+    bool CloseEnabled() const { return m_closeEnabled; }
+    /// The context menu that stands in for the window's system menu.
+    QMenu* SystemMenu() const { return m_systemMenu; }
+    PlotView& View() { return *m_view; }
+
+    // --- the state record (read by the worker threads and by tests) ------------
+    QIcon m_hIcon;
+    QComboBox* m_comboSerial = nullptr;
+    QPushButton* m_btnSearch = nullptr;
+    QFrame* m_paneFrame[4] = {};
+    QComboBox* m_comboClock = nullptr;
+    QLineEdit* m_editCount = nullptr;
+    UpDownControl* m_spinCount = nullptr;
+    QLineEdit* m_editTotalTime = nullptr;
+    QPushButton* m_btnStart = nullptr;
+    QPushButton* m_btnStop = nullptr;
+    QCheckBox* m_checkTrigger = nullptr;
+    QComboBox* m_comboTrigCh = nullptr;
+    QComboBox* m_comboTrigType = nullptr;
+    QLineEdit* m_editThreshold = nullptr;
+    QPushButton* m_btnOpen = nullptr;
+    QPushButton* m_btnSave = nullptr;
+    QComboBox* m_comboCsvCh = nullptr;
+    QPushButton* m_btnCsvSave = nullptr;
+    QProgressBar* m_progress = nullptr;
+    QFrame* m_groupFrame[5] = {};
+    QLabel* m_status[8] = {};
+    QPushButton* m_btnDisplayChange = nullptr;
+
+    std::string m_initMarker;
+    QString m_baseCaption;
+    QString m_appTitle;
+    QString m_fileName;
+
+    FT_HANDLE m_hDevice = nullptr;
+    std::int32_t m_serials[127] = {};
+
+    /// The channel buffers shown and saved; they point into one of two banks
+    /// allocated once, so that a failed Open never touches the record shown.
+    double* m_channelData[4] = {};
+    bool m_dataValid = false;
+
+    std::int32_t m_clockDivider = 1;
+    std::int32_t m_sampleCount = 10000;
+    std::uint8_t m_triggerChannel = 0;
+    std::uint8_t m_triggerType = 0xFF;
+    double m_threshold = 0.0;
+
+    std::atomic<bool> m_running{false};
+    std::atomic<std::int32_t> m_stopRequest{0};
+    std::atomic<std::uint32_t> m_acquiredCount{0};
+    std::atomic<bool> m_acqFinished{false};
+    std::atomic<bool> m_liveViewEnded{false};
+
+    bool m_displayMode = false;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void reject() override;
+
+private:
+    friend class AcquisitionWindowHost;
+
+    void CreateControls();
+    void OnInitDialog();
+    void RunBusy(const std::function<bool(std::string&)>& operation, QWidget* focus);
+    void ShowMessage(const std::string& text);
+    void RequestRepaint();
+
+    /// Runs `call` on the window's thread and waits for it, as a control call
+    /// from a worker thread is delivered to the window and waited for.
+    void OnUiThread(const std::function<void()>& call);
+
+    void AcquisitionThread();
+    void CsvExportThread();
+    void LiveViewThread();
+
+    DeviceBackend m_backend;
+    std::unique_ptr<UiPrompts> m_prompts;
+    std::unique_ptr<PlotView> m_view;
+    std::unique_ptr<double[]> m_banks;
+    double* m_spareData[4] = {};
+    QMenu* m_systemMenu = nullptr;
+    QAction* m_closeAction = nullptr;
+    bool m_closeEnabled = true;
+    QPoint m_heldPosition;
+    WorkerThreads m_workers;
+};

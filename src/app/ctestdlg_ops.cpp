@@ -1,0 +1,182 @@
+// The window's operations behind Search, Save, Open and CSV-Save.
+#include <QComboBox>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include <chrono>
+#include <thread>
+
+#include "app/ctestdlg.h"
+#include "app/settings.h"
+#include "device/access.h"
+#include "files/csv.h"
+#include "files/dlf.h"
+#include "files/file.h"
+
+namespace {
+
+const QString DLF_FILTER = QStringLiteral("DLFファイル (*.dlf)");
+const QString DLF_SUFFIX = QStringLiteral("dlf");
+const QString CSV_FILTER = QStringLiteral("CSVファイル (*.csv)");
+const QString CSV_SUFFIX = QStringLiteral("csv");
+
+// Forwards the export's progress to the window's progress bar.
+class ProgressBarSink : public CsvProgress {
+public:
+    ProgressBarSink(CtestDlg& dlg, std::function<void(const std::function<void()>&)> onUi)
+        : m_dlg(dlg), m_onUi(std::move(onUi)) {}
+
+    void Begin(int maximum) override {
+        m_onUi([&] {
+            m_dlg.m_progress->setRange(0, maximum);
+            m_dlg.m_progress->setValue(0);
+            m_dlg.m_progress->show();
+        });
+    }
+    void Position(int position) override { m_onUi([&] { m_dlg.m_progress->setValue(position); }); }
+    void Finish() override {
+        // The full bar stays visible for a moment before it goes.
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        m_onUi([&] { m_dlg.m_progress->hide(); });
+    }
+
+private:
+    CtestDlg& m_dlg;
+    std::function<void(const std::function<void()>&)> m_onUi;
+};
+
+}  // namespace
+
+// --- Search -------------------------------------------------------------------
+
+void CtestDlg::OnSearch() {
+    RunBusy([this](std::string& text) { return SearchDevices(text); }, m_btnSearch);
+}
+
+bool CtestDlg::SearchDevices(std::string& text) {
+    for (int i = m_comboSerial->count() - 1; i >= 0; --i) {
+        m_comboSerial->removeItem(i);
+    }
+    const D2xxApi* api = m_backend.api ? m_backend.api() : nullptr;
+    if (api == nullptr) {
+        text = ResultMessage(FT_OTHER_ERROR);
+        return false;
+    }
+    const SearchOutcome outcome = SearchLoggers(*api);
+    for (std::size_t i = 0; i < outcome.serials.size() && i < std::size(m_serials); ++i) {
+        m_serials[i] = outcome.serials[i];
+        m_comboSerial->addItem(QString::number(outcome.serials[i]));
+    }
+    m_comboSerial->setCurrentIndex(outcome.selectLast ? m_comboSerial->count() - 1 : -1);
+    if (!outcome.ok) {
+        text = outcome.message;
+        return false;
+    }
+    return true;
+}
+
+// --- DLF data file --------------------------------------------------------------
+
+void CtestDlg::OnSave() {
+    RunBusy([this](std::string& message) { return SaveDataFile(message); }, m_btnSave);
+}
+
+void CtestDlg::OnOpen() {
+    RunBusy([this](std::string& message) { return LoadDataFile(message); }, m_btnOpen);
+}
+
+bool CtestDlg::SaveDataFile(std::string& message) {
+    const QString path = m_prompts->AskSaveFileName(this, DLF_FILTER, DLF_SUFFIX);
+    if (path.isEmpty()) {
+        return true;
+    }
+    DataFileHeader header;
+    header.clockDivider = m_clockDivider;
+    header.sampleCount = static_cast<std::uint32_t>(m_sampleCount);
+    header.triggerChannel = m_triggerChannel;
+    header.triggerType = m_triggerType;
+    header.threshold = m_threshold;
+    header.displayMode = m_displayMode ? 1 : 0;
+    const FileError error = ::SaveDataFile(path.toStdString(), header, m_channelData);
+    if (error != FileError::None) {
+        message = FileErrorMessage(error);
+        return false;
+    }
+    return true;
+}
+
+bool CtestDlg::LoadDataFile(std::string& message) {
+    const QString path = m_prompts->AskOpenFileName(this, DLF_FILTER, DLF_SUFFIX);
+    if (path.isEmpty()) {
+        return true;
+    }
+    // The file is read into the spare bank; the record shown changes only once
+    // the whole file has been read, so a failed read never mixes two files.
+    DataFileHeader header;
+    const FileError error = ::LoadDataFile(path.toStdString(), header, m_spareData);
+    if (error != FileError::None) {
+        message = FileErrorMessage(error);
+        return false;
+    }
+    std::swap(m_channelData, m_spareData);
+
+    m_fileName = path;
+    m_clockDivider = header.clockDivider;
+    m_sampleCount = static_cast<std::int32_t>(header.sampleCount);
+    m_triggerChannel = static_cast<std::uint8_t>(header.triggerChannel & 0xFF);
+    m_triggerType = static_cast<std::uint8_t>(header.triggerType & 0xFF);
+    m_threshold = header.threshold;
+    m_displayMode = (header.displayMode & 0xFF) != 0;
+    ShowClockDivider(m_clockDivider);
+    ShowSampleCount(m_sampleCount);
+    m_editTotalTime->setText(
+        QString::fromStdString(TotalTimeText(m_clockDivider, static_cast<std::uint32_t>(m_sampleCount))));
+    ShowTriggerChannel(m_triggerChannel);
+    ShowTriggerType(m_triggerType);
+    ShowThreshold(m_threshold);
+    m_dataValid = true;
+    RedrawAll(m_displayMode);
+    UpdateCaption();
+    UpdateSummary();
+    return true;
+}
+
+// --- CSV export -------------------------------------------------------------------
+
+void CtestDlg::OnCsvSave() {
+    EnableControls(false);
+    m_workers.Start([this] { CsvExportThread(); });
+}
+
+void CtestDlg::CsvExportThread() { RunCsvExport(); }
+
+void CtestDlg::RunCsvExport() {
+    std::string message;
+    const auto count = static_cast<std::uint32_t>(m_sampleCount);
+    int selection = 0;
+    OnUiThread([&] { selection = m_comboCsvCh->currentIndex(); });
+    if (!WriteCsvFile(selection, count, message)) {
+        ShowMessage(message);
+    }
+    OnUiThread([this] {
+        EnableControls(true);
+        m_btnSave->setFocus();
+    });
+}
+
+bool CtestDlg::WriteCsvFile(int selection, std::uint32_t count, std::string& message) {
+    QString path;
+    OnUiThread([&] { path = m_prompts->AskSaveFileName(this, CSV_FILTER, CSV_SUFFIX); });
+    if (path.isEmpty()) {
+        return true;
+    }
+    ProgressBarSink progress(*this, [this](const std::function<void()>& call) { OnUiThread(call); });
+    const FileError error = ::WriteCsvFile(path.toStdString(), selection, count, m_channelData, &progress);
+    if (error != FileError::None) {
+        message = FileErrorMessage(error);
+        return false;
+    }
+    return true;
+}

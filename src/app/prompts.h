@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+/// The window's only doorway to file dialogs and message boxes. The default
+/// shows Qt's dialogs; a widget test installs its own to answer them.
+class UiPrompts {
+public:
+    enum class Icon { None, Stop };
+
+    virtual ~UiPrompts() = default;
+
+    /// Save dialog that asks before an existing file is overwritten.
+    /// Returns the full path, or an empty string when cancelled.
+    virtual QString AskSaveFileName(QWidget* parent, const QString& filter, const QString& defaultSuffix);
+
+    /// Open dialog; the file need not exist. Empty when cancelled.
+    virtual QString AskOpenFileName(QWidget* parent, const QString& filter, const QString& defaultSuffix);
+
+    /// Modal message box with an OK button only.
+    virtual void ShowMessage(QWidget* parent, const QString& text, const QString& title, Icon icon);
+};

@@ -1,0 +1,42 @@
+#include <cmath>
+#include <limits>
+
+#include <gtest/gtest.h>
+
+#include "app/caption.h"
+
+TEST(Caption, FormsOfTheCaption) {
+    struct Case {
+        CaptionParts parts;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {{"VOS Viewer v3.3", "", "10kHz", 10000, 0xFF, "CH0", "Level-H", 0.0},
+         "VOS Viewer v3.3 [ Sampling: 10kHz, 10000  Trigger: None ]"},
+        {{"VOS Viewer v3.3", "", "1kHz", 5000, 2, "CH2", "Slope-Rising", 2.5},
+         "VOS Viewer v3.3 [ Sampling: 1kHz, 5000  Trigger: CH2, Slope-Rising, 2.50000V ]"},
+        {{"VOS Viewer v3.3", "/tmp/a.dlf", "5Hz", 3, 0xFF, "CH1", "Level-L", -1.0},
+         "VOS Viewer v3.3 - /tmp/a.dlf [ Sampling: 5Hz, 3  Trigger: None ]"},
+        {{"VOS Viewer v3.3", "", "10kHz", 1, 1, "CH3", "Level-L", -0.000004},
+         "VOS Viewer v3.3 [ Sampling: 10kHz, 1  Trigger: CH3, Level-L, -0.00000V ]"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(CaptionText(c.parts), c.expected);
+    }
+}
+
+TEST(Summary, StatisticsAndTexts) {
+    const double one[] = {-0.25};
+    double high = 99.0;
+    double low = 99.0;
+    EXPECT_FALSE(ComputeStatistics(one, 0, high, low));
+    EXPECT_EQ(high, 99.0);
+    ASSERT_TRUE(ComputeStatistics(one, 1, high, low));
+    EXPECT_EQ(SummaryText(high), "-0.25000 V");
+    EXPECT_EQ(SummaryText(low), "-0.25000 V");
+
+    const double values[] = {4.9, 12.34567891, -3.0, std::numeric_limits<double>::quiet_NaN(), 0.0};
+    ASSERT_TRUE(ComputeStatistics(values, 5, high, low));
+    EXPECT_EQ(SummaryText(high), "12.34568 V");
+    EXPECT_EQ(SummaryText(low), "-3.00000 V");
+}

@@ -1,0 +1,111 @@
+#pragma once
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/ctestdlg.h"
+#include "sim/sim.h"
+
+/// Answers the window's dialogs from a script and records its message boxes.
+class ScriptedPrompts : public UiPrompts {
+public:
+    struct Script {
+        std::deque<QString> fileNames;  ///< answers of file dialogs; empty = cancel
+        std::vector<QString> messages;  ///< texts of the message boxes shown
+        std::vector<Icon> icons;
+        int fileDialogs = 0;
+        std::vector<QString> filters;
+    };
+
+    explicit ScriptedPrompts(std::shared_ptr<Script> script) : m_script(std::move(script)) {}
+
+    QString AskSaveFileName(QWidget*, const QString& filter, const QString&) override { return Next(filter); }
+    QString AskOpenFileName(QWidget*, const QString& filter, const QString&) override { return Next(filter); }
+    void ShowMessage(QWidget*, const QString& text, const QString&, Icon icon) override {
+        m_script->messages.push_back(text);
+        m_script->icons.push_back(icon);
+    }
+
+private:
+    QString Next(const QString& filter) {
+        ++m_script->fileDialogs;
+        m_script->filters.push_back(filter);
+        if (m_script->fileNames.empty()) {
+            return {};
+        }
+        QString name = m_script->fileNames.front();
+        m_script->fileNames.pop_front();
+        return name;
+    }
+
+    std::shared_ptr<Script> m_script;
+};
+
+/// A window on the in-process simulated logger (or on no driver at all).
+class WindowTest : public ::testing::Test {
+protected:
+    void MakeWindow(const vossim::SimConfig& config, bool driverPresent = true) {
+        vossim::Install(config);
+        DeviceBackend backend;
+        backend.probe = [driverPresent] { return driverPresent; };
+        backend.api = []() -> const D2xxApi* { return &vossim::Api(); };
+        dlg = std::make_unique<CtestDlg>(std::move(backend), std::make_unique<ScriptedPrompts>(script));
+        dlg->show();
+    }
+
+    void TearDown() override {
+        if (dlg) {
+            WaitIdle();
+            dlg.reset();
+        }
+    }
+
+    /// Pumps events until the window has no worker left (at most `ms`).
+    bool WaitIdle(int ms = 60000) {
+        QElapsedTimer timer;
+        timer.start();
+        while (dlg->WorkersRunning() || dlg->m_running.load()) {
+            if (timer.elapsed() > ms) {
+                return false;
+            }
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        }
+        QCoreApplication::processEvents();
+        return true;
+    }
+
+    /// Pumps events until `condition` holds (at most `ms`).
+    template <class F>
+    bool PumpUntil(F condition, int ms = 30000) {
+        QElapsedTimer timer;
+        timer.start();
+        while (!condition()) {
+            if (timer.elapsed() > ms) {
+                return false;
+            }
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        }
+        return true;
+    }
+
+    static vossim::SimConfig InstantConfig() {
+        vossim::SimConfig config = vossim::DefaultConfig();
+        config.pace = vossim::Pace::Instant;
+        return config;
+    }
+
+    std::shared_ptr<ScriptedPrompts::Script> script = std::make_shared<ScriptedPrompts::Script>();
+    std::unique_ptr<CtestDlg> dlg;
+};
