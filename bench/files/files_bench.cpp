@@ -48,9 +48,46 @@ long long FileSize(const std::string& path) {
 
 double Seconds(Clock::time_point from) { return std::chrono::duration<double>(Clock::now() - from).count(); }
 
+struct PairTimes {
+    double plain = 0;    // seconds per iteration
+    double program = 0;
+};
+
+// Runs the baseline and the program's path once per iteration, uses the
+// program's time as the iteration time and reports both in milliseconds.
+template <typename Plain, typename Program>
+PairTimes TimeBoth(benchmark::State& state, Plain plain, Program program) {
+    PairTimes total;
+    for (auto _ : state) {
+        Clock::time_point start = Clock::now();
+        if (!plain()) {
+            state.SkipWithError("the baseline failed");
+            break;
+        }
+        total.plain += Seconds(start);
+        start = Clock::now();
+        if (!program()) {
+            state.SkipWithError("the program's path failed");
+            break;
+        }
+        const double seconds = Seconds(start);
+        total.program += seconds;
+        state.SetIterationTime(seconds);
+    }
+    const double n = state.iterations() > 0 ? static_cast<double>(state.iterations()) : 1.0;
+    total.plain /= n;
+    total.program /= n;
+    state.counters["plain_ms"] = 1e3 * total.plain;
+    state.counters["program_ms"] = 1e3 * total.program;
+    return total;
+}
+
 // What a straightforward exporter does: snprintf("%.5f") per value, stdio writes.
-void PlainCsv(const std::string& path, const double* const channels[4]) {
+bool PlainCsv(const std::string& path, const double* const channels[4]) {
     std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        return false;
+    }
     char row[4 * 330];
     for (std::uint32_t i = 0; i < COUNT; ++i) {
         int length = 0;
@@ -59,35 +96,20 @@ void PlainCsv(const std::string& path, const double* const channels[4]) {
         }
         std::fwrite(row, 1, static_cast<std::size_t>(length), file);
     }
-    std::fclose(file);
+    return std::fclose(file) == 0;
 }
 
 void BM_CsvExportAll(benchmark::State& state) {
     const Recording& recording = Data();
     const std::string plainPath = BenchPath("plain.csv");
     const std::string exportPath = BenchPath("export.csv");
-    double plain = 0;
-    double exported = 0;
-    for (auto _ : state) {
-        Clock::time_point start = Clock::now();
-        PlainCsv(plainPath, recording.channels);
-        plain += Seconds(start);
-        start = Clock::now();
-        if (WriteCsvFile(exportPath, CSV_SELECT_ALL, COUNT, recording.channels, nullptr) != FileError::None) {
-            state.SkipWithError("export failed");
-            break;
-        }
-        const double seconds = Seconds(start);
-        exported += seconds;
-        state.SetIterationTime(seconds);
-    }
+    const PairTimes times = TimeBoth(
+        state, [&] { return PlainCsv(plainPath, recording.channels); },
+        [&] { return WriteCsvFile(exportPath, CSV_SELECT_ALL, COUNT, recording.channels, nullptr) == FileError::None; });
     if (FileSize(plainPath) != FileSize(exportPath)) {
         state.SkipWithError("the two files differ in size");
     }
-    const double n = static_cast<double>(state.iterations());
-    state.counters["plain_ms"] = 1e3 * plain / n;
-    state.counters["export_ms"] = 1e3 * exported / n;
-    state.counters["speedup"] = plain / exported;
+    state.counters["speedup"] = times.plain / times.program;
     ::unlink(plainPath.c_str());
     ::unlink(exportPath.c_str());
 }
@@ -131,30 +153,14 @@ void BM_DlfSaveOpen(benchmark::State& state) {
     header.sampleCount = COUNT;
     const std::string plainPath = BenchPath("plain.dlf");
     const std::string dlfPath = BenchPath("record.dlf");
-    double plain = 0;
-    double dlf = 0;
-    for (auto _ : state) {
-        Clock::time_point start = Clock::now();
-        if (!PlainWriteRead(plainPath, recording.channels, destinations)) {
-            state.SkipWithError("plain write or read failed");
-            break;
-        }
-        plain += Seconds(start);
-        start = Clock::now();
-        DataFileHeader opened;
-        if (SaveDataFile(dlfPath, header, recording.channels) != FileError::None ||
-            LoadDataFile(dlfPath, opened, destinations) != FileError::None) {
-            state.SkipWithError("save or open failed");
-            break;
-        }
-        const double seconds = Seconds(start);
-        dlf += seconds;
-        state.SetIterationTime(seconds);
-    }
-    const double n = static_cast<double>(state.iterations());
-    state.counters["plain_ms"] = 1e3 * plain / n;
-    state.counters["dlf_ms"] = 1e3 * dlf / n;
-    state.counters["ratio"] = dlf / plain;
+    const PairTimes times = TimeBoth(
+        state, [&] { return PlainWriteRead(plainPath, recording.channels, destinations); },
+        [&] {
+            DataFileHeader opened;
+            return SaveDataFile(dlfPath, header, recording.channels) == FileError::None &&
+                   LoadDataFile(dlfPath, opened, destinations) == FileError::None;
+        });
+    state.counters["ratio"] = times.program / times.plain;
     ::unlink(plainPath.c_str());
     ::unlink(dlfPath.c_str());
 }

@@ -22,6 +22,24 @@ bool LockExclusive(int fd) {
     }
 }
 
+// Moves all `size` bytes with read() or write(), going on after partial
+// transfers and signals. A transfer of nothing (end of file) is a failure.
+template <typename Byte, typename Call>
+bool TransferAll(int fd, Byte* bytes, std::size_t size, Call call) {
+    while (size > 0) {
+        const ssize_t done = call(fd, bytes, size);
+        if (done < 0 && errno == EINTR) {
+            continue;
+        }
+        if (done <= 0) {
+            return false;
+        }
+        bytes += done;
+        size -= static_cast<std::size_t>(done);
+    }
+    return true;
+}
+
 }  // namespace
 
 const char* FileErrorMessage(FileError error) {
@@ -86,41 +104,11 @@ bool LockedFile::Open(const std::string& path, Mode mode) {
 }
 
 bool LockedFile::WriteAll(const void* data, std::size_t size) {
-    const auto* bytes = static_cast<const unsigned char*>(data);
-    while (size > 0) {
-        const ssize_t written = ::write(m_fd, bytes, size);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        if (written == 0) {
-            return false;
-        }
-        bytes += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
+    return TransferAll(m_fd, static_cast<const unsigned char*>(data), size, ::write);
 }
 
 bool LockedFile::ReadAll(void* data, std::size_t size) {
-    auto* bytes = static_cast<unsigned char*>(data);
-    while (size > 0) {
-        const ssize_t got = ::read(m_fd, bytes, size);
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        if (got == 0) {
-            return false;
-        }
-        bytes += got;
-        size -= static_cast<std::size_t>(got);
-    }
-    return true;
+    return TransferAll(m_fd, static_cast<unsigned char*>(data), size, ::read);
 }
 
 bool LockedFile::Length(std::uint64_t& length) const {
