@@ -1,7 +1,6 @@
 #include "display/envelope.h"
 
 #include <algorithm>
-#include <cassert>
 #include <cmath>
 
 namespace {
@@ -61,9 +60,7 @@ void JoinToPrevious(ColumnTables& t, int ch, std::int32_t c, const Rect& plot) {
 }  // namespace
 
 std::int32_t EnvelopeColumns(const Rect& plot) {
-    const std::int32_t columns = PlotColumns(plot);
-    assert(columns >= 1 && columns <= MAX_COLUMNS - 1);
-    return std::clamp(columns, 1, MAX_COLUMNS - 1);
+    return std::clamp(PlotColumns(plot), 1, MAX_COLUMNS - 1);
 }
 
 void ColumnStarts(std::int32_t columns, std::uint32_t count,

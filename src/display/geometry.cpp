@@ -1,5 +1,6 @@
 #include "display/geometry.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <limits>
 
@@ -32,7 +33,7 @@ struct VoltScale {
 // -1 V on the bottom row, 11 V on the top row.
 VoltScale ScaleOf(const Rect& plot) {
     const double top = plot.top;
-    const double height = plot.Height();
+    const double height = static_cast<double>(plot.bottom) - top;
     return {height * -1.0 / 12.0, top + height * (11.0 / 12.0) + 0.5};
 }
 
@@ -136,7 +137,11 @@ std::int32_t VoltToY(double volts, const Rect& plot) {
     return TruncToInt32(v * s.scale + s.offset);
 }
 
-std::int32_t PlotColumns(const Rect& plot) { return plot.Width() + 1; }
+std::int32_t PlotColumns(const Rect& plot) {
+    const std::int64_t columns = std::int64_t{plot.right} - plot.left + 1;
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(
+        columns, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+}
 
 std::int32_t SampleToColumn(std::uint32_t sample, std::int32_t columns, std::uint32_t count) {
     if (count == 0) {

@@ -11,6 +11,7 @@ struct Rect {
     std::int32_t right = 0;
     std::int32_t bottom = 0;
 
+    /// For rectangles inside the client area.
     std::int32_t Width() const { return right - left; }
     std::int32_t Height() const { return bottom - top; }
     friend bool operator==(const Rect&, const Rect&) = default;
