@@ -8,13 +8,10 @@
 #include <array>
 #include <bit>
 #include <cmath>
-#include <fcntl.h>
 #include <fstream>
 #include <iterator>
 #include <limits>
 #include <random>
-#include <sys/file.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -176,23 +173,6 @@ TEST(CsvExport, FailuresReportTheRightErrorAndLeaveProgressAlone) {
         EXPECT_EQ(WriteCsvFile("/dev/full", 1, 3, recording.channels, &log), FileError::Write);
         EXPECT_EQ(log.events, std::vector<std::string>{"begin 1"});
     }
-}
-
-TEST(CsvExport, AFileInUseIsLeftAsItIs) {
-    TempDir dir;
-    const std::string path = dir.Path("busy.csv");
-    {
-        std::ofstream(path) << "kept";
-    }
-    const int holder = ::open(path.c_str(), O_RDONLY);
-    ASSERT_GE(holder, 0);
-    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
-    const Recording recording(10);
-    ProgressLog log;
-    EXPECT_EQ(WriteCsvFile(path, 4, 10, recording.channels, &log), FileError::Open);
-    EXPECT_TRUE(log.events.empty());
-    EXPECT_EQ(ReadText(path), "kept");
-    ::close(holder);
 }
 
 // The block formatter must agree with FormatFixed5 for every double,

@@ -110,19 +110,6 @@ TEST(DlfHeader, EveryFieldLandsLittleEndianAtItsOffset) {
     }
 }
 
-TEST(DlfHeader, NegativeValuesAndSignedZeroKeepTheirBits) {
-    DataFileHeader header = ValidHeader(7);
-    header.triggerType = -1;
-    header.threshold = -0.0;
-    std::uint8_t bytes[DLF_HEADER_SIZE];
-    EncodeHeader(header, bytes);
-    const std::uint8_t minusOne[4] = {0xFF, 0xFF, 0xFF, 0xFF};
-    const std::uint8_t minusZero[8] = {0, 0, 0, 0, 0, 0, 0, 0x80};
-    EXPECT_EQ(std::memcmp(bytes + 16, minusOne, 4), 0);
-    EXPECT_EQ(std::memcmp(bytes + 20, minusZero, 8), 0);
-    EXPECT_TRUE(std::signbit(DecodeHeader(bytes).threshold));
-}
-
 TEST(DlfHeader, DecodeInvertsEncodeAndIgnoresTheSpareArea) {
     const DataFileHeader headers[] = {
         ValidHeader(1),
