@@ -16,11 +16,15 @@ namespace {
 // line's row (or column) and one on each side.
 int BandStart(int width) { return (width - 1) / 2; }
 
+// A run of a thick pen widens across the line only; a single pixel of a
+// dotted or slanted line becomes a square.
 void FillPixels(QPainter& painter, const LinePen& pen, const QColor& color, int x, int y, int w,
                 int h) {
     const int width = std::max(pen.width, 1);
-    painter.fillRect(x - BandStart(width), y - BandStart(width), w + width - 1, h + width - 1,
-                     color);
+    const bool widenX = h > 1 || w == 1;
+    const bool widenY = w > 1 || h == 1;
+    painter.fillRect(widenX ? x - BandStart(width) : x, widenY ? y - BandStart(width) : y,
+                     widenX ? w + width - 1 : w, widenY ? h + width - 1 : h, color);
 }
 
 // Pixels first .. last inclusive along one axis, painted from `start`; a
