@@ -172,6 +172,7 @@ struct Device {
         const std::uint32_t made = calls[static_cast<std::size_t>(call)]++;
         const CallFault& fault = cfg.Fault(call);
         if (!fault.Active() || made < fault.after) return FT_OK;
+        if (fault.times != 0 && made - fault.after >= fault.times) return FT_OK;
         if (fault.status != FT_OK) return fault.status;
         if (shortTransfer != nullptr) *shortTransfer = fault.shortTransfer;
         return FT_OK;
@@ -291,9 +292,9 @@ FT_STATUS Configure(FT_HANDLE handle, Call call, const std::string& event, Actio
     FT_STATUS status;
     Device* device = Attached(bus, handle, status);
     if (device == nullptr) return status;
+    device->Event(event);
     status = device->Inject(call);
     if (status != FT_OK) return status;
-    device->Event(event);
     return action(bus, *device);
 }
 
@@ -407,6 +408,7 @@ FT_STATUS GetQueueStatus(FT_HANDLE handle, DWORD* rxBytes) {
     Device* device = Attached(bus, handle, status);
     if (device == nullptr) return status;
     if (rxBytes == nullptr) return FT_INVALID_PARAMETER;
+    device->stats.queuePolls++;
     status = device->Inject(Call::QueueStatus);
     if (status != FT_OK) return status;
     device->Produce(bus.pace, Clock::now(), FRAME_BYTES);

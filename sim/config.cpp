@@ -253,10 +253,10 @@ std::string Apply(const Line& line, SimConfig& config, std::size_t& group) {
         } else if (line.words.size() == 2 && line.words[1] == "trickle" && line.order.empty()) {
             device.trickle = true;
         } else {
-            if (auto e = unknownOption({"status", "after"}); !e.empty()) return e;
+            if (auto e = unknownOption({"status", "after", "times"}); !e.empty()) return e;
             const bool shortTransfer = line.words.size() == 3 && line.words[2] == "short";
             if (line.words.size() < 2 || line.words.size() > 3 || (line.words.size() == 3 && !shortTransfer)) {
-                return "expected 'fault <call> status=N|short [after=N]'";
+                return "expected 'fault <call> status=N|short [after=N] [times=N]'";
             }
             const auto call = CallNames().find(line.words[1]);
             if (call == CallNames().end()) return "unknown call '" + line.words[1] + "'";
@@ -264,6 +264,7 @@ std::string Apply(const Line& line, SimConfig& config, std::size_t& group) {
             fault.shortTransfer = shortTransfer;
             if ((text = option("status")) && (!Number(*text, fault.status) || fault.status == FT_OK)) return "bad status";
             if ((text = option("after")) && !Number(*text, fault.after)) return "bad after";
+            if ((text = option("times")) && !Number(*text, fault.times)) return "bad times";
             if (!fault.Active()) return "a call fault needs status=N or short";
             if (shortTransfer && call->second != Call::Write && call->second != Call::Read) return "only write and read can be short";
             device.Fault(call->second) = fault;

@@ -39,13 +39,14 @@ enum class Call {
     Count
 };
 
-/// An injected failure: the first `after` calls succeed, every later one
-/// returns `status`, or, when `status` is FT_OK and `shortTransfer` is set,
-/// moves one byte fewer than asked (Write, Read).
+/// An injected failure: the first `after` calls succeed, the next `times`
+/// calls (all of them when 0) return `status`, or, when `status` is FT_OK and
+/// `shortTransfer` is set, move one byte fewer than asked (Write, Read).
 struct CallFault {
     FT_STATUS status = FT_OK;
     bool shortTransfer = false;
     std::uint32_t after = 0;
+    std::uint32_t times = 0;
     bool Active() const { return status != FT_OK || shortTransfer; }
 };
 
@@ -107,10 +108,13 @@ struct DeviceStats {
     std::uint64_t framesSent = 0;   ///< frames put into the receive queue since the last start
     std::uint64_t bytesRead = 0;    ///< bytes delivered by FT_Read since Install
     std::uint64_t shortReads = 0;   ///< FT_Read calls that delivered fewer bytes than asked
+    std::uint64_t queuePolls = 0;   ///< FT_GetQueueStatus calls
     std::uint64_t opens = 0;
     std::uint64_t openHandles = 0;
     bool streaming = false;
-    std::vector<std::string> events;  ///< "open", "write 53", "purge 3", "close", ... (first 4096)
+    /// The first 4096 of: "open", "close", each byte written ("write 53"), and
+    /// each reset, baud, purge and time-out call, failed ones included ("purge 3").
+    std::vector<std::string> events;
 };
 
 DeviceStats Stats(std::size_t device);
