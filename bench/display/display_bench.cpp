@@ -1,0 +1,121 @@
+#include <benchmark/benchmark.h>
+
+#include <QGuiApplication>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "display/envelope.h"
+#include "display/plotview.h"
+
+namespace {
+
+constexpr std::uint32_t FULL_RECORD = 1000000;
+
+struct FullRecord {
+    std::vector<double> data[4];
+    const double* pointers[4];
+
+    FullRecord() {
+        for (int ch = 0; ch < 4; ++ch) {
+            data[ch].resize(FULL_RECORD);
+            for (std::uint32_t s = 0; s < FULL_RECORD; ++s) {
+                data[ch][s] = 5.0 + 4.5 * std::sin(s * 0.0007 * (ch + 1)) + (s % 7) * 0.01;
+            }
+            pointers[ch] = data[ch].data();
+        }
+    }
+};
+
+const FullRecord& Record() {
+    static const FullRecord record;
+    return record;
+}
+
+double Seconds(std::chrono::steady_clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+// The least any envelope must do: read every sample once and keep a minimum
+// and a maximum per channel.
+void PlainMinMax(const FullRecord& record) {
+    for (int ch = 0; ch < 4; ++ch) {
+        const double* v = record.pointers[ch];
+        double low = v[0];
+        double high = v[0];
+        for (std::uint32_t s = 1; s < FULL_RECORD; ++s) {
+            low = v[s] < low ? v[s] : low;
+            high = v[s] > high ? v[s] : high;
+        }
+        benchmark::DoNotOptimize(low);
+        benchmark::DoNotOptimize(high);
+    }
+}
+
+// Both passes run in every iteration, alternating, so the ratio compares
+// them under the same machine load.
+void BM_BuildEnvelopeVsPlainMinMax(benchmark::State& state) {
+    const FullRecord& record = Record();
+    auto tables = std::make_unique<ColumnTables>();
+    const Rect plot = DefaultPaneGeometry().paneInner[0];
+    double baseline = 0.0;
+    double envelope = 0.0;
+    for (auto _ : state) {
+        auto t0 = std::chrono::steady_clock::now();
+        PlainMinMax(record);
+        auto t1 = std::chrono::steady_clock::now();
+        for (int ch = 0; ch < 4; ++ch) {
+            BuildEnvelope(*tables, ch, record.pointers[ch], FULL_RECORD, plot);
+        }
+        benchmark::ClobberMemory();
+        auto t2 = std::chrono::steady_clock::now();
+        baseline += Seconds(t1 - t0);
+        envelope += Seconds(t2 - t1);
+        state.SetIterationTime(Seconds(t2 - t1));
+    }
+    const double n = static_cast<double>(state.iterations());
+    state.counters["plain_ms"] = baseline / n * 1e3;
+    state.counters["envelope_ms"] = envelope / n * 1e3;
+    state.counters["ratio"] = envelope / baseline;
+}
+BENCHMARK(BM_BuildEnvelopeVsPlainMinMax)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void BM_RedrawAllFullRecord(benchmark::State& state) {
+    const FullRecord& record = Record();
+    const int mode = static_cast<int>(state.range(0));
+    PlotView view(DefaultPaneGeometry(), QColor(240, 240, 240));
+    for (auto _ : state) {
+        view.RedrawAll(mode, true, record.pointers, FULL_RECORD, 1);
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_RedrawAllFullRecord)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// Drawing without a record: what RedrawAll costs besides the envelopes.
+void BM_RedrawAllEmpty(benchmark::State& state) {
+    PlotView view(DefaultPaneGeometry(), QColor(240, 240, 240));
+    for (auto _ : state) {
+        view.RedrawAll(static_cast<int>(state.range(0)), false, nullptr, FULL_RECORD, 1);
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_RedrawAllEmpty)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Fonts need a GUI application; the offscreen platform needs no display.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QGuiApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
