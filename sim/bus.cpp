@@ -6,7 +6,6 @@
 #include <mutex>
 #include <numbers>
 #include <thread>
-#include <unordered_map>
 
 #include "device/transfer.h"
 #include "sim/sim.h"
@@ -20,6 +19,8 @@ constexpr std::size_t MAX_EVENTS = 4096;
 constexpr ULONG DEFAULT_TIMEOUT_MS = 500;
 // Frames generated at once when the instant pace refills the queue.
 constexpr std::uint64_t INSTANT_BATCH_FRAMES = 512;
+constexpr std::size_t RING_MASK = RECEIVE_QUEUE_BYTES - 1;
+static_assert((RECEIVE_QUEUE_BYTES & RING_MASK) == 0 && RECEIVE_QUEUE_BYTES % FRAME_BYTES == 0);
 
 struct ReversedBytes {
     std::array<std::uint8_t, 256> table{};
@@ -45,7 +46,8 @@ double SignalVolts(const Signal& signal, std::uint64_t index) {
         const double unit = static_cast<double>(SplitMix(signal.seed ^ SplitMix(index)) >> 11) * 0x1.0p-53;
         return signal.offset + signal.amplitude * (2.0 * unit - 1.0);
     }
-    const double cycles = signal.frequency * static_cast<double>(index) / LOGGER_FRAME_RATE;
+    constexpr double FRAME_SECONDS = 1.0 / LOGGER_FRAME_RATE;
+    const double cycles = signal.frequency * FRAME_SECONDS * static_cast<double>(index);
     const double phase = cycles - std::floor(cycles);
     double shape = 0.0;
     switch (signal.wave) {
@@ -65,7 +67,7 @@ struct Device {
         shift = cfg.resolution == RESOLUTION_12_BIT ? 4 : 0;
         maxCode = cfg.resolution == RESOLUTION_12_BIT ? 4095.0 : 65535.0;
         for (int c = 0; c < 4; ++c) {
-            gain[c] = conversion.gain[c];
+            inverseGain[c] = 1.0 / conversion.gain[c];
             offset[c] = conversion.offset[c];
         }
         frameLimit = cfg.stallAfter;
@@ -73,7 +75,7 @@ struct Device {
     }
 
     SimDevice cfg;
-    double gain[4] = {};
+    double inverseGain[4] = {};
     double offset[4] = {};
     int shift = 0;
     double maxCode = 0;
@@ -106,10 +108,10 @@ struct Device {
         const auto& reversed = Reversed().table;
         for (int c = 0; c < 4; ++c) {
             const double volts = SignalVolts(cfg.channels[c], index);
-            double code = std::round((volts - offset[c]) / gain[c]);
+            double code = (volts - offset[c]) * inverseGain[c];
             if (!(code >= 0.0)) code = 0.0;
             if (code > maxCode) code = maxCode;
-            const unsigned word = static_cast<unsigned>(code) << shift;
+            const unsigned word = static_cast<unsigned>(code + 0.5) << shift;
             out[2 * c] = reversed[word >> 8 & 0xFF];
             out[2 * c + 1] = reversed[word & 0xFF];
         }
@@ -119,8 +121,8 @@ struct Device {
         std::uint8_t frame[FRAME_BYTES];
         for (std::uint64_t i = 0; i < count; ++i) {
             MakeFrame(timeline + i, frame);
-            const std::size_t tail = (head + size) % ring.size();
-            const std::size_t first = std::min<std::size_t>(FRAME_BYTES, ring.size() - tail);
+            const std::size_t tail = (head + size) & RING_MASK;
+            const std::size_t first = std::min<std::size_t>(FRAME_BYTES, RECEIVE_QUEUE_BYTES - tail);
             std::memcpy(&ring[tail], frame, first);
             std::memcpy(&ring[0], frame + first, FRAME_BYTES - first);
             size += FRAME_BYTES;
@@ -129,12 +131,12 @@ struct Device {
     }
 
     // Brings the receive queue up to date: at the realtime pace with every
-    // frame due by `now`, at the instant pace with at least `wantBytes`.
-    void Produce(Pace pace, Clock::time_point now, std::size_t wantBytes) {
+    // frame due by now, at the instant pace with at least `wantBytes`.
+    void Produce(Pace pace, std::size_t wantBytes) {
         if (!streaming || timeline >= frameLimit) return;
-        const std::uint64_t room = (ring.size() - size) / FRAME_BYTES;
+        const std::uint64_t room = (RECEIVE_QUEUE_BYTES - size) / FRAME_BYTES;
         if (pace == Pace::Realtime) {
-            const auto due = static_cast<std::uint64_t>((now - start) / FRAME_PERIOD);
+            const auto due = static_cast<std::uint64_t>((Clock::now() - start) / FRAME_PERIOD);
             const std::uint64_t arriving = std::min(due, frameLimit) - std::min(timeline, std::min(due, frameLimit));
             const std::uint64_t kept = std::min(arriving, room);
             PushFrames(kept);
@@ -152,10 +154,10 @@ struct Device {
     std::size_t Visible() const { return cfg.trickle ? std::min(trickleVisible, size) : size; }
 
     void Pop(std::uint8_t* out, std::size_t count) {
-        const std::size_t first = std::min(count, ring.size() - head);
+        const std::size_t first = std::min(count, RECEIVE_QUEUE_BYTES - head);
         std::memcpy(out, &ring[head], first);
         std::memcpy(out + first, &ring[0], count - first);
-        head = (head + count) % ring.size();
+        head = (head + count) & RING_MASK;
         size -= count;
         trickleVisible -= std::min(trickleVisible, count);
         stats.bytesRead += count;
@@ -183,7 +185,13 @@ struct Bus {
     Pace pace = Pace::Realtime;
     FT_STATUS listStatus = FT_OK;
     std::vector<std::unique_ptr<Device>> devices;
-    std::unordered_map<std::uintptr_t, std::size_t> handles;
+    // Open handles and their device index; a few at most, so searched linearly.
+    std::vector<std::pair<std::uintptr_t, std::size_t>> handles;
+
+    auto FindHandle(FT_HANDLE handle) {
+        const auto id = reinterpret_cast<std::uintptr_t>(handle);
+        return std::find_if(handles.begin(), handles.end(), [id](const auto& entry) { return entry.first == id; });
+    }
     std::uintptr_t nextHandle = 0x1000;
 };
 
@@ -204,7 +212,7 @@ Bus& TheBus() {
 }
 
 Device* Find(Bus& bus, FT_HANDLE handle) {
-    const auto it = bus.handles.find(reinterpret_cast<std::uintptr_t>(handle));
+    const auto it = bus.FindHandle(handle);
     return it == bus.handles.end() ? nullptr : bus.devices[it->second].get();
 }
 
@@ -275,7 +283,7 @@ FT_STATUS OpenEx(void* arg1, DWORD flags, FT_HANDLE* handle) {
     if (status != FT_OK) return status;
     if (device.stats.openHandles != 0) return FT_DEVICE_NOT_OPENED;
     const std::uintptr_t id = bus.nextHandle++;
-    bus.handles.emplace(id, index);
+    bus.handles.emplace_back(id, index);
     device.stats.opens++;
     device.stats.openHandles++;
     device.readTimeoutMs = DEFAULT_TIMEOUT_MS;
@@ -310,7 +318,7 @@ FT_STATUS SetBaudRate(FT_HANDLE handle, ULONG baud) {
 FT_STATUS Purge(FT_HANDLE handle, ULONG mask) {
     return Configure(handle, Call::Purge, "purge " + std::to_string(mask), [mask](Bus& bus, Device& device) {
         if (mask & FT_PURGE_RX) {
-            device.Produce(bus.pace, Clock::now(), 0);
+            device.Produce(bus.pace, 0);
             device.ClearReceive();
         }
         return FT_OK;
@@ -362,7 +370,7 @@ FT_STATUS Write(FT_HANDLE handle, void* buffer, DWORD length, DWORD* written) {
             device->bytesSinceStart = 0;
             device->stats.framesSent = 0;
         } else if (bytes[i] == COMMAND_STOP && device->streaming) {
-            device->Produce(bus.pace, now, 0);
+            device->Produce(bus.pace, 0);
             device->streaming = false;
         }
     }
@@ -381,18 +389,20 @@ FT_STATUS Read(FT_HANDLE handle, void* buffer, DWORD length, DWORD* received) {
     status = device->Inject(Call::Read, &shortTransfer);
     if (status != FT_OK) return status;
     const std::size_t wanted = shortTransfer && length != 0 ? length - 1 : length;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(device->readTimeoutMs);
-    for (;;) {
-        const auto now = Clock::now();
-        Bus& bus = TheBus();
-        device = Attached(bus, handle, status);
-        if (device == nullptr) return status;
-        device->Produce(bus.pace, now, wanted);
-        if (device->Visible() >= wanted || now >= deadline) break;
-        // Wait for more bytes without holding the bus.
-        lock.unlock();
-        std::this_thread::sleep_for(std::min<Clock::duration>(std::chrono::milliseconds(1), deadline - now));
-        lock.lock();
+    device->Produce(TheBus().pace, wanted);
+    if (device->Visible() < wanted) {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(device->readTimeoutMs);
+        for (auto now = Clock::now(); now < deadline; now = Clock::now()) {
+            // Wait for more bytes without holding the bus.
+            lock.unlock();
+            std::this_thread::sleep_for(std::min<Clock::duration>(std::chrono::milliseconds(1), deadline - now));
+            lock.lock();
+            Bus& bus = TheBus();
+            device = Attached(bus, handle, status);
+            if (device == nullptr) return status;
+            device->Produce(bus.pace, wanted);
+            if (device->Visible() >= wanted) break;
+        }
     }
     const std::size_t count = std::min(device->Visible(), wanted);
     device->Pop(static_cast<std::uint8_t*>(buffer), count);
@@ -411,7 +421,7 @@ FT_STATUS GetQueueStatus(FT_HANDLE handle, DWORD* rxBytes) {
     device->stats.queuePolls++;
     status = device->Inject(Call::QueueStatus);
     if (status != FT_OK) return status;
-    device->Produce(bus.pace, Clock::now(), FRAME_BYTES);
+    device->Produce(bus.pace, FRAME_BYTES);
     if (device->cfg.trickle && device->trickleVisible < device->size) device->trickleVisible++;
     *rxBytes = static_cast<DWORD>(device->Visible());
     return FT_OK;
@@ -420,7 +430,7 @@ FT_STATUS GetQueueStatus(FT_HANDLE handle, DWORD* rxBytes) {
 FT_STATUS Close(FT_HANDLE handle) {
     std::lock_guard lock(g_mutex);
     Bus& bus = TheBus();
-    const auto it = bus.handles.find(reinterpret_cast<std::uintptr_t>(handle));
+    const auto it = bus.FindHandle(handle);
     if (it == bus.handles.end()) return FT_INVALID_HANDLE;
     Device& device = *bus.devices[it->second];
     const FT_STATUS status = device.Inject(Call::Close);
