@@ -9,6 +9,7 @@
 #include <QTest>
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "app/ctestdlg.h"
+#include "display/geometry.h"
 #include "sim/sim.h"
 
 /// Answers the window's dialogs from a script and records its message boxes.
@@ -27,6 +29,7 @@ public:
         std::vector<Icon> icons;
         int fileDialogs = 0;
         std::vector<QString> filters;
+        std::function<void()> onMessage;  ///< runs while a message box would be open
     };
 
     explicit ScriptedPrompts(std::shared_ptr<Script> script) : m_script(std::move(script)) {}
@@ -36,6 +39,9 @@ public:
     void ShowMessage(QWidget*, const QString& text, const QString&, Icon icon) override {
         m_script->messages.push_back(text);
         m_script->icons.push_back(icon);
+        if (m_script->onMessage) {
+            m_script->onMessage();
+        }
     }
 
 private:
@@ -67,6 +73,8 @@ protected:
 
     void TearDown() override {
         if (dlg) {
+            // A run a failed test left behind is stopped before the window goes.
+            dlg->OnStop();
             WaitIdle();
             dlg.reset();
         }
@@ -98,6 +106,21 @@ protected:
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         }
         return true;
+    }
+
+    /// Pixels of channel `ch`'s colour inside the plot of pane `pane`.
+    int TracePixels(int ch, int pane = 0) {
+        const QImage image = dlg->View().Snapshot();
+        const Rect& plot = dlg->View().Layout().plotRect[pane];
+        const Rgb color = ChannelColor(ch);
+        const QRgb wanted = qRgb(color.r, color.g, color.b);
+        int count = 0;
+        for (int y = plot.top; y <= plot.bottom; ++y) {
+            for (int x = plot.left; x <= plot.right; ++x) {
+                count += (image.pixel(x, y) & 0xFFFFFF) == (wanted & 0xFFFFFF) ? 1 : 0;
+            }
+        }
+        return count;
     }
 
     static vossim::SimConfig InstantConfig() {

@@ -59,7 +59,7 @@ TEST_F(WindowTest, DefaultsRightAfterStart) {
     EXPECT_EQ(dlg->m_appTitle, "VOS Viewer");
     EXPECT_EQ(dlg->m_initMarker, "abcdefghijklmn");
     // Idle without data: trigger controls, Save, CSV-Save and Stop are greyed.
-    EXPECT_EQ(Describe(Snapshot(*dlg)), "1111100100101011");
+    EXPECT_EQ(Describe(Snapshot(*dlg)), "1111101000101011");
     EXPECT_TRUE(script->messages.empty());
 }
 
@@ -120,9 +120,9 @@ TEST_F(WindowTest, EnableControlsInEveryState) {
                                // csvCh csvSave display close
     };
     const Case cases[] = {
-        {"idle, no data", true, false, false, false, "1111100100101011"},
+        {"idle, no data", true, false, false, false, "1111101000101011"},
         {"idle, trigger set", true, false, true, false, "1111101111101011"},
-        {"idle, data", true, false, false, true, "1111100100111111"},
+        {"idle, data", true, false, false, true, "1111101000111111"},
         {"busy", false, false, true, true, "0000000000000000"},
         {"acquiring", false, true, true, true, "0000010000000000"},
     };
