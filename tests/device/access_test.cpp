@@ -186,7 +186,9 @@ TEST(DeviceOpen, FaultMatrix) {
         const std::uint32_t calibrated = DeviceReadCalibration(api, handle, block);
         EXPECT_EQ(calibrated, test.calibrationResult);
         EXPECT_EQ(ResultMessage(calibrated), test.message);
-        if (calibrated == 0) EXPECT_EQ(0, std::memcmp(block, device.calibration.data(), CALIBRATION_BLOCK_SIZE));
+        if (calibrated == 0) {
+            EXPECT_EQ(0, std::memcmp(block, device.calibration.data(), CALIBRATION_BLOCK_SIZE));
+        }
         EXPECT_EQ(DeviceClose(api, handle), 0u);
         EXPECT_EQ(vossim::OpenHandleCount(), 0u);
     }
