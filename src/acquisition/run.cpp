@@ -8,7 +8,7 @@
 #include "device/transfer.h"
 
 bool RunAcquisitionSteps(const D2xxApi* api, AcquisitionHost& host, double* const channels[4],
-                         const AcquisitionFlags& flags, std::string& text) {
+                         const AcquisitionFlags& flags, FT_HANDLE& handle, std::string& text) {
     const AcquisitionSettings settings = host.ReadSettings();
     if (api == nullptr) {
         // The driver was there at start but cannot be loaded now.
@@ -16,7 +16,7 @@ bool RunAcquisitionSteps(const D2xxApi* api, AcquisitionHost& host, double* cons
         return false;
     }
 
-    FT_HANDLE handle = nullptr;
+    handle = nullptr;
     std::uint32_t result = 0;
     if (const auto serial = host.SelectedSerial()) {
         char serialText[12];
@@ -34,6 +34,7 @@ bool RunAcquisitionSteps(const D2xxApi* api, AcquisitionHost& host, double* cons
     result = DeviceReadCalibration(*api, handle, calibration);
     if (result != 0) {
         DeviceClose(*api, handle);
+        handle = nullptr;
         text = ResultMessage(result);
         return false;
     }
@@ -52,6 +53,7 @@ bool RunAcquisitionSteps(const D2xxApi* api, AcquisitionHost& host, double* cons
     result = AcquireFrames(*api, handle, channels, static_cast<std::uint32_t>(settings.clockDivider),
                            settings.sampleCount, &flags.acquiredCount, calibration, trigger, &flags.stopRequest);
     DeviceClose(*api, handle);
+    handle = nullptr;
 
     const bool failed = result != 0;
     const std::uint32_t stored = flags.acquiredCount.load();

@@ -59,6 +59,7 @@ public:
 /// the logger and shows the result. True on success (a stopped or empty run
 /// included); false with `text` set to the message to show. A failure to open
 /// or calibrate leaves the settings and the previous record untouched.
-/// `api` may be null when the driver cannot be loaded.
+/// `api` may be null when the driver cannot be loaded. `handle` holds the
+/// logger's handle while it is open and is null again once it is closed.
 bool RunAcquisitionSteps(const D2xxApi* api, AcquisitionHost& host, double* const channels[4],
-                         const AcquisitionFlags& flags, std::string& text);
+                         const AcquisitionFlags& flags, FT_HANDLE& handle, std::string& text);

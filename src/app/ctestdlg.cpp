@@ -59,6 +59,16 @@ QIcon MakeAppIcon() {
     return QIcon(pixmap);
 }
 
+// The fallback fonts run wider than MS UI Gothic; a caption that would not fit
+// its template width gets a smaller font instead of a wider control.
+void FitCaption(QWidget* widget, int width) {
+    QFont font = widget->font();
+    while (widget->sizeHint().width() > width && font.pixelSize() > 9) {
+        font.setPixelSize(font.pixelSize() - 1);
+        widget->setFont(font);
+    }
+}
+
 Rect ToRect(const QRect& rect) {
     // Window rectangles: right and bottom lie one past the last pixel.
     return Rect{rect.left(), rect.top(), rect.left() + rect.width(), rect.top() + rect.height()};
@@ -179,6 +189,9 @@ void CtestDlg::CreateControls() {
         // A drop-down list's template height is its open height; closed it is one line.
         const int height = control.kind == ControlKind::DropDownList ? DialogUnitsToPixels(0, 14).y : rect.height();
         widget->setGeometry(rect.x(), rect.y(), rect.width(), height);
+        if (control.kind == ControlKind::PushButton || control.kind == ControlKind::CheckBox) {
+            FitCaption(widget, rect.width());
+        }
         widget->setObjectName(QString::fromUtf8(control.member));
         widget->setProperty("controlId", control.id);
 

@@ -99,7 +99,7 @@ bool CtestDlg::RunAcquisition(std::string& text) {
     AcquisitionWindowHost host(*this);
     const AcquisitionFlags flags{m_stopRequest, m_acquiredCount, m_acqFinished, m_liveViewEnded};
     const D2xxApi* api = m_backend.api ? m_backend.api() : nullptr;
-    return RunAcquisitionSteps(api, host, m_channelData, flags, text);
+    return RunAcquisitionSteps(api, host, m_channelData, flags, m_hDevice, text);
 }
 
 void CtestDlg::AcquisitionThread() {

@@ -9,7 +9,6 @@
 #include <thread>
 
 #include "app/ctestdlg.h"
-#include "app/settings.h"
 #include "device/access.h"
 #include "files/csv.h"
 #include "files/dlf.h"
@@ -129,13 +128,7 @@ bool CtestDlg::LoadDataFile(std::string& message) {
     m_triggerType = static_cast<std::uint8_t>(header.triggerType & 0xFF);
     m_threshold = header.threshold;
     m_displayMode = (header.displayMode & 0xFF) != 0;
-    ShowClockDivider(m_clockDivider);
-    ShowSampleCount(m_sampleCount);
-    m_editTotalTime->setText(
-        QString::fromStdString(TotalTimeText(m_clockDivider, static_cast<std::uint32_t>(m_sampleCount))));
-    ShowTriggerChannel(m_triggerChannel);
-    ShowTriggerType(m_triggerType);
-    ShowThreshold(m_threshold);
+    ShowSettings();
     m_dataValid = true;
     RedrawAll(m_displayMode);
     UpdateCaption();

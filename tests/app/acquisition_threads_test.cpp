@@ -239,8 +239,16 @@ TEST_F(AcquisitionTest, ClosingOrEscapeDuringARunIsRefused) {
     EXPECT_TRUE(dlg->isVisible());
     EXPECT_FALSE(dlg->close());
     EXPECT_TRUE(dlg->isVisible());
+    // A move during the run is taken back.
+    const QPoint held = dlg->pos();
+    dlg->move(held + QPoint(40, 30));
+    EXPECT_TRUE(PumpUntil([&] { return dlg->pos() == held; }));
     dlg->OnStop();
     ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(dlg->m_hDevice, nullptr);
+    dlg->move(held + QPoint(40, 30));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(dlg->pos(), held + QPoint(40, 30));
     EXPECT_TRUE(dlg->close());
 }
 
