@@ -5,7 +5,9 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QLineEdit>
+#include <QTimer>
 
 #include <dlfcn.h>
 #include <sys/resource.h>
@@ -47,9 +49,16 @@ int main(int argc, char** argv) {
     QElapsedTimer wall;
     wall.start();
     dlg.OnStart();
-    while (dlg.WorkersRunning() || dlg.m_running.load()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
+    // Wait as the application does: blocked in the event loop, not spinning.
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (!dlg.WorkersRunning() && !dlg.m_running.load()) {
+            loop.quit();
+        }
+    });
+    poll.start(50);
+    loop.exec();
     const double wallSeconds = static_cast<double>(wall.nsecsElapsed()) / 1e9;
     const double cpuSeconds = CpuSeconds() - cpuBefore;
 

@@ -16,6 +16,9 @@
 #include <QRegularExpressionValidator>
 #include <QThread>
 
+#include <condition_variable>
+#include <mutex>
+
 #include "app/aboutdlg.h"
 #include "app/caption.h"
 #include "app/dialog_template.h"
@@ -509,8 +512,17 @@ void CtestDlg::paintEvent(QPaintEvent* /*event*/) {
     m_view->PaintTo(painter);
 }
 
-void CtestDlg::RequestRepaint() {
-    QMetaObject::invokeMethod(this, [this] { update(); }, Qt::QueuedConnection);
+void CtestDlg::RequestRepaint(const QRect& area) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, area] {
+            if (area.isEmpty()) {
+                update();
+            } else {
+                update(area);
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 void CtestDlg::OnUiThread(const std::function<void()>& call) {
@@ -518,7 +530,22 @@ void CtestDlg::OnUiThread(const std::function<void()>& call) {
         call();
         return;
     }
-    QMetaObject::invokeMethod(this, [&call] { call(); }, Qt::BlockingQueuedConnection);
+    // A queued call and a wait of our own rather than a blocking connection:
+    // the hand-over then goes through a standard mutex, which race checkers see.
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    QMetaObject::invokeMethod(
+        this,
+        [&] {
+            call();
+            std::lock_guard lock(mutex);
+            done = true;
+            finished.notify_one();
+        },
+        Qt::QueuedConnection);
+    std::unique_lock lock(mutex);
+    finished.wait(lock, [&] { return done; });
 }
 
 void CtestDlg::RunBusy(const std::function<bool(std::string&)>& operation, QWidget* focus) {

@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QIcon>
 #include <QPoint>
+#include <QRect>
 #include <QString>
 
 #include <atomic>
@@ -164,7 +165,8 @@ private:
     void OnInitDialog();
     void RunBusy(const std::function<bool(std::string&)>& operation, QWidget* focus);
     void ShowMessage(const std::string& text);
-    void RequestRepaint();
+    /// Thread-safe: asks the window to repaint `area` (all of it when empty).
+    void RequestRepaint(const QRect& area = QRect());
 
     /// Runs `call` on the window's thread and waits for it, as a control call
     /// from a worker thread is delivered to the window and waited for.
