@@ -127,6 +127,8 @@ void CtestDlg::CreateControls() {
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFixedSize(DialogUnitsToPixels(DIALOG_WIDTH_DU, 0).x, DialogUnitsToPixels(0, DIALOG_HEIGHT_DU).y);
+    // The canvas covers the whole client area: no background fill before painting it.
+    setAttribute(Qt::WA_OpaquePaintEvent);
 
     int paneIndex = 0;
     int groupIndex = 0;

@@ -8,6 +8,7 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <limits>
@@ -175,9 +176,9 @@ TEST(CsvExport, FailuresReportTheRightErrorAndLeaveProgressAlone) {
     }
 }
 
-// The block formatter must agree with FormatFixed5 for every double,
+// The block text must be byte-identical to printf's "%.5f" for every double,
 // including exact ties, values one ulp either side of a rounding boundary,
-// and the magnitudes where it hands over to the general path.
+// and the magnitudes where the formatter hands over to its general path.
 std::vector<double> AwkwardValues() {
     std::vector<double> values = {
         0.0, -0.0, 1.0, -1.0, 0.5, 9.999995, 9.999994999999, 0.000005, -0.000005, 0.000004999,
@@ -209,7 +210,13 @@ std::vector<double> AwkwardValues() {
     return values;
 }
 
-TEST(CsvFormat, BlockTextMatchesFormatFixed5ForAnyValue) {
+std::string Printf5(double value) {
+    char text[400];
+    std::snprintf(text, sizeof text, "%.5f", value);
+    return text;
+}
+
+TEST(CsvFormat, BlockTextMatchesPrintfForAnyValue) {
     const std::vector<double> values = AwkwardValues();
     const double* channels[4] = {values.data(), values.data(), values.data(), values.data()};
     std::vector<char> block(CSV_BLOCK_MAX_CHARS);
@@ -218,7 +225,7 @@ TEST(CsvFormat, BlockTextMatchesFormatFixed5ForAnyValue) {
         const std::size_t size = FormatCsvBlock(0, channels, first, rows, block.data());
         std::string expected;
         for (std::uint32_t i = first; i < first + rows; ++i) {
-            expected += FormatFixed5(values[i]) + "\r\n";
+            expected += Printf5(values[i]) + "\r\n";
         }
         ASSERT_EQ(std::string(block.data(), size), expected) << "block at " << first;
     }
