@@ -67,10 +67,21 @@ TEST_F(AcquisitionTest, FullRunWithoutTrigger) {
     EXPECT_FALSE(dlg->m_btnStop->isEnabled());
     EXPECT_TRUE(dlg->m_btnStart->isEnabled());
     EXPECT_TRUE(dlg->CloseEnabled());
+    EXPECT_TRUE(dlg->m_btnStart->hasFocus());
     ExpectSummaryMatchesRecord();
     for (int ch = 0; ch < 4; ++ch) {
         EXPECT_GT(TracePixels(ch, ch), 700) << "channel " << ch;
     }
+
+    // Display Change draws the same record in one overlay pane, and back.
+    const QImage fourPanes = dlg->View().Snapshot();
+    dlg->OnDisplayChange();
+    EXPECT_TRUE(dlg->m_btnDisplayChange->hasFocus());
+    EXPECT_FALSE(dlg->View().Snapshot() == fourPanes);
+    EXPECT_GT(TracePixels(3, 0), 700);
+    dlg->OnDisplayChange();
+    EXPECT_TRUE(dlg->View().Snapshot() == fourPanes);
+    EXPECT_EQ(dlg->windowTitle(), "VOS Viewer v3.3 [ Sampling: 5kHz, 5000  Trigger: None ]");
     EXPECT_EQ(vossim::OpenHandleCount(), 0u);
     // The run used the selected logger (12001, the second device).
     EXPECT_GE(vossim::Stats(1).opens, 1u);

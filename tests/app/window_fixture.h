@@ -69,6 +69,8 @@ protected:
         backend.api = []() -> const D2xxApi* { return &vossim::Api(); };
         dlg = std::make_unique<CtestDlg>(std::move(backend), std::make_unique<ScriptedPrompts>(script));
         dlg->show();
+        dlg->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(dlg.get()));
     }
 
     void TearDown() override {

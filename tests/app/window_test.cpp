@@ -5,6 +5,11 @@
 #include <QMenu>
 #include <QProgressBar>
 
+#include <clocale>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "app/aboutdlg.h"
 #include "app/dialog_template.h"
 #include "window_fixture.h"
@@ -286,4 +291,67 @@ TEST_F(WindowTest, CloseItemIsGreyedExactlyWhileBusy) {
     EXPECT_FALSE(close->isEnabled());
     dlg->EnableControls(true);
     EXPECT_TRUE(close->isEnabled());
+}
+
+TEST_F(WindowTest, SearchFillsTheSerialList) {
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> devices;  // description, serial
+        QStringList listed;
+        int selected;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"none", {}, {}, -1, nullptr},
+        {"two", {{"VOS-XX", "16001"}, {"VOS-XX", "12001"}}, {"16001", "12001"}, 1, nullptr},
+        {"foreign only", {{"FT232R_USB_UART", "777"}}, {}, -1, nullptr},
+        {"leading zeros", {{"VOS-XX", "00123"}}, {"123"}, 0, nullptr},
+        {"no digits", {{"VOS-XX", "5"}, {"VOS-XX", "ABC"}}, {"5"}, -1, "デバイスが見つかりません"},
+        {"beyond 32 bits", {{"VOS-XX", "99999999999"}}, {}, -1, "デバイスが見つかりません"},
+    };
+    MakeWindow(InstantConfig());
+    for (const Case& c : cases) {
+        vossim::SimConfig config;
+        for (const auto& [description, serial] : c.devices) {
+            vossim::SimDevice device = vossim::MakeLogger(serial, 2);
+            device.description = description;
+            config.devices.push_back(device);
+        }
+        vossim::Install(config);
+        script->messages.clear();
+        dlg->OnSearch();
+        QStringList listed;
+        for (int i = 0; i < dlg->m_comboSerial->count(); ++i) {
+            listed << dlg->m_comboSerial->itemText(i);
+        }
+        EXPECT_EQ(listed, c.listed) << c.name;
+        EXPECT_EQ(dlg->m_comboSerial->currentIndex(), c.selected) << c.name;
+        if (c.message == nullptr) {
+            EXPECT_TRUE(script->messages.empty()) << c.name;
+        } else {
+            ASSERT_EQ(script->messages.size(), 1u) << c.name;
+            EXPECT_EQ(script->messages[0], QString::fromUtf8(c.message)) << c.name;
+        }
+        EXPECT_TRUE(dlg->m_btnSearch->hasFocus()) << c.name;
+        EXPECT_TRUE(dlg->m_btnStart->isEnabled()) << c.name;
+    }
+}
+
+TEST_F(WindowTest, NumbersIgnoreACommaDecimalLocale) {
+    const std::string previous = std::setlocale(LC_ALL, nullptr);
+    if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr) {
+        GTEST_SKIP() << "de_DE.UTF-8 is not installed";
+    }
+    MakeWindow(InstantConfig());
+    dlg->m_editThreshold->setText("2.5");
+    EXPECT_EQ(dlg->ReadThreshold(), 2.5);
+    dlg->ShowThreshold(-1.25);
+    EXPECT_EQ(dlg->m_editThreshold->text(), "-1.25000");
+    dlg->m_editThreshold->setText("2,5");
+    EXPECT_EQ(dlg->ReadThreshold(), 0.0);
+    dlg->m_editCount->setText("3");
+    dlg->m_comboClock->setCurrentIndex(2);
+    dlg->OnClockChange();
+    EXPECT_EQ(dlg->m_editTotalTime->text(), "1.5 mS");
+    std::setlocale(LC_ALL, previous.c_str());
 }
