@@ -1,6 +1,8 @@
 // The main window under the offscreen platform: controls, defaults, the
 // enabling rule, keys, the driver probe and the repair of bad input.
 #include <QAction>
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QCheckBox>
 #include <QMenu>
 #include <QProgressBar>
@@ -354,4 +356,13 @@ TEST_F(WindowTest, NumbersIgnoreACommaDecimalLocale) {
     dlg->OnClockChange();
     EXPECT_EQ(dlg->m_editTotalTime->text(), "1.5 mS");
     std::setlocale(LC_ALL, previous.c_str());
+}
+
+TEST_F(WindowTest, JapaneseTextsHaveAGothicFont) {
+    MakeWindow(InstantConfig());
+    const QStringList families = {QFontInfo(dlg->font()).family(), QFontInfo(dlg->View().FontA()).family(),
+                                  QFontInfo(dlg->View().FontB()).family()};
+    for (const QString& family : families) {
+        EXPECT_TRUE(QFontDatabase::writingSystems(family).contains(QFontDatabase::Japanese)) << family.toStdString();
+    }
 }
