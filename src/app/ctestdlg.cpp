@@ -194,8 +194,11 @@ void CtestDlg::CreateControls() {
         // A drop-down list's template height is its open height; closed it is one line.
         const int height = control.kind == ControlKind::DropDownList ? DialogUnitsToPixels(0, 14).y : rect.height();
         widget->setGeometry(rect.x(), rect.y(), rect.width(), height);
-        if (control.kind == ControlKind::PushButton || control.kind == ControlKind::CheckBox) {
+        if (control.kind == ControlKind::PushButton) {
             FitCaption(widget, rect.width());
+        } else if (control.kind == ControlKind::CheckBox) {
+            // Nothing stands to the right of the check box: it may grow to show its caption.
+            widget->resize(std::max(rect.width(), widget->sizeHint().width()), height);
         }
         widget->setObjectName(QString::fromUtf8(control.member));
         widget->setProperty("controlId", control.id);
