@@ -16,13 +16,14 @@
 #include "app/workers.h"
 #include "device/d2xx.h"
 #include "display/plotview.h"
-#include "files/csv.h"
 
+class QAction;
 class QCheckBox;
 class QComboBox;
 class QFrame;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QProgressBar;
 class QPushButton;
 class UpDownControl;
