@@ -6,7 +6,7 @@ namespace {
 
 using K = ControlKind;
 
-constexpr std::array<ControlTemplate, 56> kControls{{
+constexpr auto kControls = std::to_array<ControlTemplate>({
     {1012, K::PushButton, "Search", 12, 30, 54, 18, "m_btnSearch"},
     {1002, K::DropDownList, "", 12, 66, 54, 50, "m_comboSerial"},
     {1019, K::DropDownList, "", 12, 138, 54, 174, "m_comboClock"},
@@ -64,10 +64,10 @@ constexpr std::array<ControlTemplate, 56> kControls{{
     {0, K::Label, "CH3 Minimum", 606, 249, 0, 0, ""},
     {0, K::Label, "File", 600, 291, 0, 0, ""},
     {0, K::Label, "CSV Save CH", 606, 309, 0, 0, ""},
-}};
+});
 
-constexpr std::array<int, 16> kTabOrder{1012, 1002, 1019, 1001, 1007, 1008, 1020, 1016,
-                                        1009, 1011, 1000, 1021, 1010, 1014, 1018, 1013};
+constexpr auto kTabOrder = std::to_array<int>({1012, 1002, 1019, 1001, 1007, 1008, 1020, 1016,
+                                        1009, 1011, 1000, 1021, 1010, 1014, 1018, 1013});
 
 }  // namespace
 
