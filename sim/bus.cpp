@@ -60,6 +60,12 @@ double SignalVolts(const Signal& signal, std::uint64_t index) {
     return signal.offset + signal.amplitude * shape;
 }
 
+// What the bus passes on to every device: the pace and the USB link.
+struct Link {
+    Pace pace = Pace::Realtime;
+    UsbLink usb;
+};
+
 // Runtime state of one device on the bus.
 struct Device {
     explicit Device(const SimDevice& config) : cfg(config), ring(RECEIVE_QUEUE_BYTES) {
@@ -70,7 +76,7 @@ struct Device {
             inverseGain[c] = 1.0 / conversion.gain[c];
             offset[c] = conversion.offset[c];
         }
-        frameLimit = cfg.stallAfter;
+        frameLimit = std::min(cfg.stallAfter, cfg.unplugAfter);
         if (!cfg.script.empty() && cfg.scriptStalls) frameLimit = std::min<std::uint64_t>(frameLimit, cfg.script.size());
     }
 
@@ -81,16 +87,23 @@ struct Device {
     double maxCode = 0;
     std::uint64_t frameLimit = NEVER;
 
+    // The receive queue; its newest `chipBytes` bytes are still in the chip.
     std::vector<std::uint8_t> ring;
     std::size_t head = 0;
     std::size_t size = 0;
+    std::size_t chipBytes = 0;
     std::size_t trickleVisible = 0;
+    Clock::time_point lastPacket{};    // the chip's latency timer restarts here
+    Clock::time_point chipSince{};     // arrival of the oldest byte in the chip
 
-    bool streaming = false;
+    bool started = false;  // start byte seen, no stop byte since
+    bool active = false;   // a stream exists: started, or frames in flight after the stop byte
+    std::uint64_t sendEnd = NEVER;  // frames of this stream in all, once the stop byte set it
     Clock::time_point start{};
     std::uint64_t timeline = 0;  // frames the logger has sent since the start, lost ones included
     std::uint64_t bytesSinceStart = 0;
     bool disconnected = false;
+    bool unplugged = false;
     ULONG readTimeoutMs = DEFAULT_TIMEOUT_MS;
     std::array<std::uint32_t, static_cast<std::size_t>(Call::Count)> calls{};
     DeviceStats stats;
@@ -98,6 +111,13 @@ struct Device {
     void Event(std::string text) {
         if (stats.events.size() < MAX_EVENTS) stats.events.push_back(std::move(text));
     }
+
+    bool Tracing() const { return stats.calls.size() < MAX_EVENTS; }
+    void Trace(std::string text) {
+        if (Tracing()) stats.calls.push_back(std::move(text));
+    }
+
+    std::uint64_t Limit() const { return std::min(frameLimit, sendEnd); }
 
     void MakeFrame(std::uint64_t index, std::uint8_t* out) const {
         if (!cfg.script.empty()) {
@@ -117,41 +137,112 @@ struct Device {
         }
     }
 
-    void PushFrames(std::uint64_t count) {
-        std::uint8_t frame[FRAME_BYTES];
-        for (std::uint64_t i = 0; i < count; ++i) {
-            MakeFrame(timeline + i, frame);
-            const std::size_t tail = (head + size) & RING_MASK;
-            const std::size_t first = std::min<std::size_t>(FRAME_BYTES, RECEIVE_QUEUE_BYTES - tail);
-            std::memcpy(&ring[tail], frame, first);
-            std::memcpy(&ring[0], frame + first, FRAME_BYTES - first);
-            size += FRAME_BYTES;
+    // Frame `timeline` into the queue, or lost at a full one; advances the timeline.
+    bool SendFrame() {
+        const std::uint64_t index = timeline++;
+        if (RECEIVE_QUEUE_BYTES - size < FRAME_BYTES) {
+            stats.overruns++;
+            return false;
         }
-        stats.framesSent += count;
+        std::uint8_t frame[FRAME_BYTES];
+        MakeFrame(index, frame);
+        const std::size_t tail = (head + size) & RING_MASK;
+        const std::size_t first = std::min<std::size_t>(FRAME_BYTES, RECEIVE_QUEUE_BYTES - tail);
+        std::memcpy(&ring[tail], frame, first);
+        std::memcpy(&ring[0], frame + first, FRAME_BYTES - first);
+        size += FRAME_BYTES;
+        stats.framesSent++;
+        if (!started) stats.framesAfterStop++;
+        return true;
+    }
+
+    // Hands the bytes waiting in the chip over when its latency timer, which
+    // restarts with every packet and fires every period after it, fired by `now`.
+    void FlushChip(Clock::time_point now, const UsbLink& usb) {
+        if (chipBytes == 0) return;
+        const Clock::duration latency = std::chrono::milliseconds(usb.latencyMs);
+        Clock::time_point fire = lastPacket + latency;
+        if (latency.count() > 0 && chipSince > fire) {
+            fire += latency * ((chipSince - fire + latency - Clock::duration(1)) / latency);
+        }
+        if (fire > now) return;
+        chipBytes = 0;
+        lastPacket = fire;
+    }
+
+    // Bytes of a frame just queued pass through the chip in whole packets.
+    void IntoChip(Clock::time_point at, const UsbLink& usb) {
+        if (chipBytes == 0) chipSince = at;
+        chipBytes += FRAME_BYTES;
+        if (chipBytes < usb.packetBytes) return;
+        chipBytes %= usb.packetBytes;
+        lastPacket = chipSince = at;
     }
 
     // Brings the receive queue up to date: at the realtime pace with every
     // frame due by now, at the instant pace with at least `wantBytes`.
-    void Produce(Pace pace, std::size_t wantBytes) {
-        if (!streaming || timeline >= frameLimit) return;
-        const std::uint64_t room = (RECEIVE_QUEUE_BYTES - size) / FRAME_BYTES;
-        if (pace == Pace::Realtime) {
-            const auto due = static_cast<std::uint64_t>((Clock::now() - start) / FRAME_PERIOD);
-            const std::uint64_t arriving = std::min(due, frameLimit) - std::min(timeline, std::min(due, frameLimit));
-            const std::uint64_t kept = std::min(arriving, room);
-            PushFrames(kept);
-            stats.overruns += arriving - kept;
-            timeline += arriving;
+    void Produce(const Link& link, std::size_t wantBytes) {
+        if (!active) return;
+        const std::uint64_t limit = Limit();
+        if (link.pace == Pace::Realtime) {
+            const auto now = Clock::now();
+            const bool packets = link.usb.packetBytes != 0;
+            const auto due = std::min(static_cast<std::uint64_t>((now - start) / FRAME_PERIOD), limit);
+            while (timeline < due) {
+                const auto at = start + FRAME_PERIOD * (timeline + 1);
+                if (packets) FlushChip(at, link.usb);
+                if (SendFrame() && packets) IntoChip(at, link.usb);
+            }
+            if (packets) FlushChip(now, link.usb);
             return;
         }
-        if (size >= wantBytes) return;
+        if (size >= wantBytes || timeline >= limit) return;
         const std::uint64_t needed = (wantBytes - size + FRAME_BYTES - 1) / FRAME_BYTES;
-        const std::uint64_t count = std::min({std::max(needed, INSTANT_BATCH_FRAMES), room, frameLimit - timeline});
-        PushFrames(count);
-        timeline += count;
+        const std::uint64_t room = (RECEIVE_QUEUE_BYTES - size) / FRAME_BYTES;
+        PushInstant(std::min({std::max(needed, INSTANT_BATCH_FRAMES), room, limit - timeline}));
     }
 
-    std::size_t Visible() const { return cfg.trickle ? std::min(trickleVisible, size) : size; }
+    void PushInstant(std::uint64_t count) {
+        for (std::uint64_t i = 0; i < count; ++i) SendFrame();
+    }
+
+    void StartCommand(Clock::time_point now) {
+        started = active = true;
+        start = now;
+        if (chipBytes == 0) lastPacket = now;
+        timeline = 0;
+        sendEnd = NEVER;
+        bytesSinceStart = 0;
+        stats.framesSent = 0;
+        stats.framesAfterStop = 0;
+    }
+
+    // The logger stops, but the frames of the next `inFlightMs` are on their way.
+    void StopCommand(const Link& link) {
+        Produce(link, 0);
+        started = false;
+        const std::uint64_t inFlight = std::uint64_t{cfg.inFlightMs} * LOGGER_FRAME_RATE / 1000;
+        sendEnd = std::min(Limit(), timeline + inFlight);
+        if (link.pace == Pace::Instant) {
+            const std::uint64_t room = (RECEIVE_QUEUE_BYTES - size) / FRAME_BYTES;
+            PushInstant(std::min(room, Limit() - timeline));
+        }
+    }
+
+    // Time passes for the device; a logger that has sent its last frame before
+    // an unplug leaves the bus (at the instant pace once those were read).
+    void Refresh(const Link& link) {
+        if (link.pace == Pace::Realtime) Produce(link, 0);
+        if (unplugged || !active || timeline < cfg.unplugAfter) return;
+        if (link.pace == Pace::Instant && size != 0) return;
+        unplugged = stats.unplugged = true;
+        started = active = false;
+        stats.streaming = false;
+        ClearReceive();
+    }
+
+    std::size_t HostBytes() const { return size - chipBytes; }
+    std::size_t Visible() const { return cfg.trickle ? std::min(trickleVisible, HostBytes()) : HostBytes(); }
 
     void Pop(std::uint8_t* out, std::size_t count) {
         const std::size_t first = std::min(count, RECEIVE_QUEUE_BYTES - head);
@@ -166,7 +257,15 @@ struct Device {
     }
 
     void ClearReceive() {
-        head = size = trickleVisible = 0;
+        head = size = chipBytes = trickleVisible = 0;
+    }
+
+    // Purging the receive side empties the driver's queue and the chip; frames
+    // still on their way after a stop byte arrive later.
+    void PurgeReceive(const Link& link) {
+        Produce(link, 0);
+        stats.inFlightAtPurge = active && !started ? Limit() - timeline : 0;
+        ClearReceive();
     }
 
     // Counts the call and returns an injected status, if one applies.
@@ -182,7 +281,7 @@ struct Device {
 };
 
 struct Bus {
-    Pace pace = Pace::Realtime;
+    Link link;
     FT_STATUS listStatus = FT_OK;
     std::vector<std::unique_ptr<Device>> devices;
     // Open handles and their device index; a few at most, so searched linearly.
@@ -193,6 +292,16 @@ struct Bus {
         return std::find_if(handles.begin(), handles.end(), [id](const auto& entry) { return entry.first == id; });
     }
     std::uintptr_t nextHandle = 0x1000;
+
+    // Indices of the devices still on the bus.
+    std::vector<std::size_t> Present() {
+        std::vector<std::size_t> present;
+        for (std::size_t i = 0; i < devices.size(); ++i) {
+            devices[i]->Refresh(link);
+            if (!devices[i]->unplugged) present.push_back(i);
+        }
+        return present;
+    }
 };
 
 std::mutex g_mutex;
@@ -200,7 +309,7 @@ std::unique_ptr<Bus> g_bus;
 
 std::unique_ptr<Bus> Build(const SimConfig& config) {
     auto bus = std::make_unique<Bus>();
-    bus->pace = config.pace;
+    bus->link = Link{config.pace, config.usb};
     bus->listStatus = config.listStatus;
     for (const SimDevice& device : config.devices) bus->devices.push_back(std::make_unique<Device>(device));
     return bus;
@@ -216,16 +325,36 @@ Device* Find(Bus& bus, FT_HANDLE handle) {
     return it == bus.handles.end() ? nullptr : bus.devices[it->second].get();
 }
 
-// Looks the handle up for a call on an attached device; `status` says why not.
+// The device of an open handle, brought up to date, for a call that needs it
+// on the bus and connected; `status` says why there is none.
 Device* Attached(Bus& bus, FT_HANDLE handle, FT_STATUS& status) {
     Device* device = Find(bus, handle);
-    status = device == nullptr ? FT_INVALID_HANDLE : device->disconnected ? FT_IO_ERROR : FT_OK;
+    if (device == nullptr) {
+        status = FT_INVALID_HANDLE;
+        return nullptr;
+    }
+    device->Refresh(bus.link);
+    status = device->disconnected || device->unplugged ? FT_IO_ERROR : FT_OK;
     return status == FT_OK ? device : nullptr;
 }
 
 std::string Hex(unsigned value) {
     static const char digits[] = "0123456789abcdef";
     return {digits[value >> 4 & 0xF], digits[value & 0xF]};
+}
+
+// Attached, after recording the call on the handle's device: its name and
+// either its numbers in decimal or the bytes of `data` in hex.
+Device* Called(Bus& bus, FT_HANDLE handle, FT_STATUS& status, const char* name,
+               std::initializer_list<unsigned long> args = {}, const std::uint8_t* data = nullptr,
+               std::size_t length = 0) {
+    if (Device* device = Find(bus, handle); device != nullptr && device->Tracing()) {
+        std::string text = name;
+        for (unsigned long arg : args) text += " " + std::to_string(arg);
+        for (std::size_t i = 0; data != nullptr && i < length; ++i) text += " " + Hex(data[i]);
+        device->Trace(std::move(text));
+    }
+    return Attached(bus, handle, status);
 }
 
 void CopyText(const std::string& text, void* out) {
@@ -238,17 +367,18 @@ void CopyText(const std::string& text, void* out) {
 FT_STATUS ListDevices(void* arg1, void* arg2, DWORD flags) {
     std::lock_guard lock(g_mutex);
     Bus& bus = TheBus();
+    const std::vector<std::size_t> present = bus.Present();
     if (flags & FT_LIST_NUMBER_ONLY) {
         if (bus.listStatus != FT_OK) return bus.listStatus;
         if (arg1 == nullptr) return FT_INVALID_PARAMETER;
-        *static_cast<DWORD*>(arg1) = static_cast<DWORD>(bus.devices.size());
+        *static_cast<DWORD*>(arg1) = static_cast<DWORD>(present.size());
         return FT_OK;
     }
     if (!(flags & FT_LIST_BY_INDEX)) return FT_NOT_SUPPORTED;
     const auto index = static_cast<std::size_t>(reinterpret_cast<std::uintptr_t>(arg1));
-    if (index >= bus.devices.size()) return FT_DEVICE_NOT_FOUND;
+    if (index >= present.size()) return FT_DEVICE_NOT_FOUND;
     if (arg2 == nullptr) return FT_INVALID_PARAMETER;
-    Device& device = *bus.devices[index];
+    Device& device = *bus.devices[present[index]];
     const DWORD what = flags & (FT_OPEN_BY_SERIAL_NUMBER | FT_OPEN_BY_DESCRIPTION);
     if (what == FT_OPEN_BY_DESCRIPTION) {
         const FT_STATUS status = device.Inject(Call::ListDescription);
@@ -271,14 +401,15 @@ FT_STATUS OpenEx(void* arg1, DWORD flags, FT_HANDLE* handle) {
     if (arg1 == nullptr || handle == nullptr) return FT_INVALID_PARAMETER;
     if (flags != FT_OPEN_BY_SERIAL_NUMBER && flags != FT_OPEN_BY_DESCRIPTION) return FT_INVALID_PARAMETER;
     const char* wanted = static_cast<const char*>(arg1);
-    std::size_t index = 0;
-    for (; index < bus.devices.size(); ++index) {
-        const SimDevice& cfg = bus.devices[index]->cfg;
-        const std::string& text = flags == FT_OPEN_BY_SERIAL_NUMBER ? cfg.serial : cfg.description;
-        if (text == wanted) break;
-    }
-    if (index == bus.devices.size()) return FT_DEVICE_NOT_FOUND;
+    const std::vector<std::size_t> present = bus.Present();
+    const auto match = std::find_if(present.begin(), present.end(), [&](std::size_t i) {
+        const SimDevice& cfg = bus.devices[i]->cfg;
+        return (flags == FT_OPEN_BY_SERIAL_NUMBER ? cfg.serial : cfg.description) == wanted;
+    });
+    if (match == present.end()) return FT_DEVICE_NOT_FOUND;
+    const std::size_t index = *match;
     Device& device = *bus.devices[index];
+    device.Trace(std::string("FT_OpenEx ") + wanted + " " + std::to_string(flags));
     const FT_STATUS status = device.Inject(Call::Open);
     if (status != FT_OK) return status;
     if (device.stats.openHandles != 0) return FT_DEVICE_NOT_OPENED;
@@ -294,11 +425,12 @@ FT_STATUS OpenEx(void* arg1, DWORD flags, FT_HANDLE* handle) {
 
 // A configuration call: status checks, the injected fault and an event.
 template <typename Action>
-FT_STATUS Configure(FT_HANDLE handle, Call call, const std::string& event, Action action) {
+FT_STATUS Configure(FT_HANDLE handle, Call call, const std::string& event, const char* name,
+                    std::initializer_list<unsigned long> args, Action action) {
     std::lock_guard lock(g_mutex);
     Bus& bus = TheBus();
     FT_STATUS status;
-    Device* device = Attached(bus, handle, status);
+    Device* device = Called(bus, handle, status, name, args);
     if (device == nullptr) return status;
     device->Event(event);
     status = device->Inject(call);
@@ -307,27 +439,25 @@ FT_STATUS Configure(FT_HANDLE handle, Call call, const std::string& event, Actio
 }
 
 FT_STATUS ResetDevice(FT_HANDLE handle) {
-    return Configure(handle, Call::Reset, "reset", [](Bus&, Device&) { return FT_OK; });
+    return Configure(handle, Call::Reset, "reset", "FT_ResetDevice", {}, [](Bus&, Device&) { return FT_OK; });
 }
 
 FT_STATUS SetBaudRate(FT_HANDLE handle, ULONG baud) {
-    return Configure(handle, Call::Baud, "baud " + std::to_string(baud),
+    return Configure(handle, Call::Baud, "baud " + std::to_string(baud), "FT_SetBaudRate", {baud},
                      [baud](Bus&, Device&) { return baud == 0 ? FT_INVALID_BAUD_RATE : FT_OK; });
 }
 
 FT_STATUS Purge(FT_HANDLE handle, ULONG mask) {
-    return Configure(handle, Call::Purge, "purge " + std::to_string(mask), [mask](Bus& bus, Device& device) {
-        if (mask & FT_PURGE_RX) {
-            device.Produce(bus.pace, 0);
-            device.ClearReceive();
-        }
-        return FT_OK;
-    });
+    return Configure(handle, Call::Purge, "purge " + std::to_string(mask), "FT_Purge", {mask},
+                     [mask](Bus& bus, Device& device) {
+                         if (mask & FT_PURGE_RX) device.PurgeReceive(bus.link);
+                         return FT_OK;
+                     });
 }
 
 FT_STATUS SetTimeouts(FT_HANDLE handle, ULONG readMs, ULONG writeMs) {
     return Configure(handle, Call::Timeouts, "timeouts " + std::to_string(readMs) + " " + std::to_string(writeMs),
-                     [readMs](Bus&, Device& device) {
+                     "FT_SetTimeouts", {readMs, writeMs}, [readMs](Bus&, Device& device) {
                          device.readTimeoutMs = readMs;
                          return FT_OK;
                      });
@@ -336,7 +466,7 @@ FT_STATUS SetTimeouts(FT_HANDLE handle, ULONG readMs, ULONG writeMs) {
 FT_STATUS EeUaRead(FT_HANDLE handle, unsigned char* data, DWORD length, DWORD* bytesRead) {
     std::lock_guard lock(g_mutex);
     FT_STATUS status;
-    Device* device = Attached(TheBus(), handle, status);
+    Device* device = Called(TheBus(), handle, status, "FT_EE_UARead", {length});
     if (device == nullptr) return status;
     if (data == nullptr || bytesRead == nullptr) return FT_INVALID_PARAMETER;
     status = device->Inject(Call::EepromRead);
@@ -351,30 +481,25 @@ FT_STATUS EeUaRead(FT_HANDLE handle, unsigned char* data, DWORD length, DWORD* b
 FT_STATUS Write(FT_HANDLE handle, void* buffer, DWORD length, DWORD* written) {
     std::lock_guard lock(g_mutex);
     Bus& bus = TheBus();
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
     FT_STATUS status;
-    Device* device = Attached(bus, handle, status);
+    Device* device = Called(bus, handle, status, "FT_Write", {}, bytes, length);
     if (device == nullptr) return status;
     if ((buffer == nullptr && length != 0) || written == nullptr) return FT_INVALID_PARAMETER;
     bool shortTransfer = false;
     status = device->Inject(Call::Write, &shortTransfer);
     if (status != FT_OK) return status;
     const DWORD count = shortTransfer && length != 0 ? length - 1 : length;
-    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
     const auto now = Clock::now();
     for (DWORD i = 0; i < count; ++i) {
         device->Event("write " + Hex(bytes[i]));
-        if (bytes[i] == COMMAND_START && !device->streaming) {
-            device->streaming = true;
-            device->start = now;
-            device->timeline = 0;
-            device->bytesSinceStart = 0;
-            device->stats.framesSent = 0;
-        } else if (bytes[i] == COMMAND_STOP && device->streaming) {
-            device->Produce(bus.pace, 0);
-            device->streaming = false;
+        if (bytes[i] == COMMAND_START && !device->started) {
+            device->StartCommand(now);
+        } else if (bytes[i] == COMMAND_STOP && device->started) {
+            device->StopCommand(bus.link);
         }
     }
-    device->stats.streaming = device->streaming;
+    device->stats.streaming = device->started;
     *written = count;
     return FT_OK;
 }
@@ -382,14 +507,14 @@ FT_STATUS Write(FT_HANDLE handle, void* buffer, DWORD length, DWORD* written) {
 FT_STATUS Read(FT_HANDLE handle, void* buffer, DWORD length, DWORD* received) {
     std::unique_lock lock(g_mutex);
     FT_STATUS status;
-    Device* device = Attached(TheBus(), handle, status);
+    Device* device = Called(TheBus(), handle, status, "FT_Read", {length});
     if (device == nullptr) return status;
     if ((buffer == nullptr && length != 0) || received == nullptr) return FT_INVALID_PARAMETER;
     bool shortTransfer = false;
     status = device->Inject(Call::Read, &shortTransfer);
     if (status != FT_OK) return status;
     const std::size_t wanted = shortTransfer && length != 0 ? length - 1 : length;
-    device->Produce(TheBus().pace, wanted);
+    device->Produce(TheBus().link, wanted);
     if (device->Visible() < wanted) {
         const auto deadline = Clock::now() + std::chrono::milliseconds(device->readTimeoutMs);
         for (auto now = Clock::now(); now < deadline; now = Clock::now()) {
@@ -400,7 +525,7 @@ FT_STATUS Read(FT_HANDLE handle, void* buffer, DWORD length, DWORD* received) {
             Bus& bus = TheBus();
             device = Attached(bus, handle, status);
             if (device == nullptr) return status;
-            device->Produce(bus.pace, wanted);
+            device->Produce(bus.link, wanted);
             if (device->Visible() >= wanted) break;
         }
     }
@@ -415,24 +540,26 @@ FT_STATUS GetQueueStatus(FT_HANDLE handle, DWORD* rxBytes) {
     std::lock_guard lock(g_mutex);
     Bus& bus = TheBus();
     FT_STATUS status;
-    Device* device = Attached(bus, handle, status);
+    Device* device = Called(bus, handle, status, "FT_GetQueueStatus");
     if (device == nullptr) return status;
     if (rxBytes == nullptr) return FT_INVALID_PARAMETER;
     device->stats.queuePolls++;
     status = device->Inject(Call::QueueStatus);
     if (status != FT_OK) return status;
-    device->Produce(bus.pace, FRAME_BYTES);
-    if (device->cfg.trickle && device->trickleVisible < device->size) device->trickleVisible++;
+    device->Produce(bus.link, FRAME_BYTES);
+    if (device->cfg.trickle && device->trickleVisible < device->HostBytes()) device->trickleVisible++;
     *rxBytes = static_cast<DWORD>(device->Visible());
     return FT_OK;
 }
 
+// Releases the handle, also of a logger that has left the bus.
 FT_STATUS Close(FT_HANDLE handle) {
     std::lock_guard lock(g_mutex);
     Bus& bus = TheBus();
     const auto it = bus.FindHandle(handle);
     if (it == bus.handles.end()) return FT_INVALID_HANDLE;
     Device& device = *bus.devices[it->second];
+    device.Trace("FT_Close");
     const FT_STATUS status = device.Inject(Call::Close);
     if (status != FT_OK) return status;
     bus.handles.erase(it);

@@ -168,6 +168,24 @@ std::string Apply(const Line& line, SimConfig& config, std::size_t& group) {
         config.listStatus = status;
         return {};
     }
+    if (keyword == "usb") {
+        if (line.words.size() == 2 && line.words[1] == "off" && line.order.empty()) {
+            config.usb.packetBytes = 0;
+            return {};
+        }
+        if (auto e = unknownOption({"packet", "latency"}); !e.empty()) return e;
+        if (line.words.size() != 1 || line.order.empty()) return "expected 'usb off' or 'usb [packet=N] [latency=MS]'";
+        UsbLink usb;
+        const std::string* text = nullptr;
+        if ((text = option("packet")) && (!Number(*text, usb.packetBytes) || usb.packetBytes == 0 || usb.packetBytes > 4096)) {
+            return "packet must be 1 to 4096 bytes";
+        }
+        if ((text = option("latency")) && (!Number(*text, usb.latencyMs) || usb.latencyMs > 255)) {
+            return "latency must be 0 to 255 ms";
+        }
+        config.usb = usb;
+        return {};
+    }
     if (keyword == "device") {
         if (auto e = unknownOption({"serial", "resolution", "description", "count"}); !e.empty()) return e;
         if (line.words.size() != 1) return "unexpected word after 'device'";
@@ -194,7 +212,8 @@ std::string Apply(const Line& line, SimConfig& config, std::size_t& group) {
         }
         return {};
     }
-    if (keyword != "calibration" && keyword != "channel" && keyword != "fault" && keyword != "script") {
+    if (keyword != "calibration" && keyword != "channel" && keyword != "fault" && keyword != "script" &&
+        keyword != "stop") {
         return keyword.empty() ? "missing keyword" : "unknown keyword '" + keyword + "'";
     }
     if (group >= config.devices.size()) return "'" + keyword + "' before any 'device' line";
@@ -248,6 +267,7 @@ std::string Apply(const Line& line, SimConfig& config, std::size_t& group) {
             if (!Number(value, number)) return "bad number for '" + key + "'";
             if (key == "stall_after") device.stallAfter = number;
             else if (key == "disconnect_after") device.disconnectAfter = number;
+            else if (key == "unplug_after") device.unplugAfter = number;
             else if (key == "eeprom_count" && number <= 0xFFFFFFFFu) device.eepromCount = static_cast<std::uint32_t>(number);
             else return "unknown fault '" + key + "'";
         } else if (line.words.size() == 2 && line.words[1] == "trickle" && line.order.empty()) {
@@ -268,6 +288,12 @@ std::string Apply(const Line& line, SimConfig& config, std::size_t& group) {
             if (!fault.Active()) return "a call fault needs status=N or short";
             if (shortTransfer && call->second != Call::Write && call->second != Call::Read) return "only write and read can be short";
             device.Fault(call->second) = fault;
+        }
+    } else if (keyword == "stop") {
+        if (auto e = unknownOption({"in_flight_ms"}); !e.empty()) return e;
+        const std::string* text = option("in_flight_ms");
+        if (line.words.size() != 1 || text == nullptr || !Number(*text, device.inFlightMs) || device.inFlightMs > 60000) {
+            return "expected 'stop in_flight_ms=0-60000'";
         }
     } else {  // script
         if (!line.order.empty() || line.words.size() < 3) return "expected 'script repeat|stall <16 hex digits>...'";

@@ -53,6 +53,14 @@ struct CallFault {
 using Frame = std::array<std::uint8_t, 8>;
 inline constexpr std::uint64_t NEVER = std::numeric_limits<std::uint64_t>::max();
 
+/// How the USB chip hands received bytes to the driver at the realtime pace:
+/// in packets of `packetBytes` payload bytes, and a partly filled packet when
+/// the latency timer fires. `packetBytes` 0 hands over every frame at once.
+struct UsbLink {
+    std::uint32_t packetBytes = 62;  ///< a full-speed chip's 64-byte packet less its 2 status bytes
+    std::uint32_t latencyMs = 16;    ///< the chip's default latency timer
+};
+
 struct SimDevice {
     std::string description = "VOS-XX";
     std::string serial;
@@ -65,6 +73,8 @@ struct SimDevice {
     std::uint32_t eepromCount = 54;      ///< bytes the calibration read delivers
     std::uint64_t stallAfter = NEVER;     ///< frames sent after a start command, then silence
     std::uint64_t disconnectAfter = NEVER;  ///< frames read after a start, then FT_IO_ERROR
+    std::uint64_t unplugAfter = NEVER;      ///< frames sent after a start, then the logger leaves the bus
+    std::uint32_t inFlightMs = 3;           ///< frames keep arriving this long after the stop byte
     bool trickle = false;  ///< each queue poll reveals one more received byte
 
     CallFault& Fault(Call call) { return faults[static_cast<std::size_t>(call)]; }
@@ -74,6 +84,7 @@ struct SimDevice {
 struct SimConfig {
     Pace pace = Pace::Realtime;
     FT_STATUS listStatus = FT_OK;  ///< status of the device-count query
+    UsbLink usb;                   ///< realtime pace only
     std::vector<SimDevice> devices;
 };
 
@@ -106,15 +117,26 @@ const D2xxApi& Api();
 struct DeviceStats {
     std::uint64_t overruns = 0;     ///< frames lost at a full receive queue
     std::uint64_t framesSent = 0;   ///< frames put into the receive queue since the last start
+    std::uint64_t framesAfterStop = 0;  ///< of those, frames that arrived after the stop byte
+    /// Frames the logger still had to send after its stop byte when the last
+    /// receive purge came: they arrive after the purge.
+    std::uint64_t inFlightAtPurge = 0;
     std::uint64_t bytesRead = 0;    ///< bytes delivered by FT_Read since Install
     std::uint64_t shortReads = 0;   ///< FT_Read calls that delivered fewer bytes than asked
     std::uint64_t queuePolls = 0;   ///< FT_GetQueueStatus calls
     std::uint64_t opens = 0;
     std::uint64_t openHandles = 0;
     bool streaming = false;
+    bool unplugged = false;         ///< the logger has left the bus
     /// The first 4096 of: "open", "close", each byte written ("write 53"), and
     /// each reset, baud, purge and time-out call, failed ones included ("purge 3").
     std::vector<std::string> events;
+    /// The first 4096 driver calls on the device with their arguments, failed
+    /// ones included: "FT_OpenEx 16001 1", "FT_ResetDevice",
+    /// "FT_SetBaudRate 3000000", "FT_Purge 3", "FT_SetTimeouts 500 500",
+    /// "FT_EE_UARead 54", "FT_Write 53" (the bytes in hex), "FT_GetQueueStatus",
+    /// "FT_Read 8" (the length asked), "FT_Close".
+    std::vector<std::string> calls;
 };
 
 DeviceStats Stats(std::size_t device);

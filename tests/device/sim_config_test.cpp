@@ -67,6 +67,29 @@ TEST(ParseConfig, AcceptsEveryLineKind) {
              EXPECT_EQ(d.stallAfter, 1000u);
              EXPECT_EQ(d.disconnectAfter, 500u);
          }},
+        {"usb off", [](const SimConfig& c) { EXPECT_EQ(c.usb.packetBytes, 0u); }},
+        {"usb packet=64 latency=2",
+         [](const SimConfig& c) {
+             EXPECT_EQ(c.usb.packetBytes, 64u);
+             EXPECT_EQ(c.usb.latencyMs, 2u);
+         }},
+        {"usb latency=1",
+         [](const SimConfig& c) {
+             EXPECT_EQ(c.usb.packetBytes, 62u);
+             EXPECT_EQ(c.usb.latencyMs, 1u);
+         }},
+        {"device serial=1",
+         [](const SimConfig& c) {
+             EXPECT_EQ(c.usb.packetBytes, 62u);
+             EXPECT_EQ(c.usb.latencyMs, 16u);
+             EXPECT_EQ(c.devices[0].inFlightMs, 3u);
+             EXPECT_EQ(c.devices[0].unplugAfter, vossim::NEVER);
+         }},
+        {"device serial=1 count=2\nfault unplug_after=700\nstop in_flight_ms=0",
+         [](const SimConfig& c) {
+             EXPECT_EQ(c.devices[1].unplugAfter, 700u);
+             EXPECT_EQ(c.devices[1].inFlightMs, 0u);
+         }},
         {"device serial=1\nscript stall 0100000000000000 ff00ff00ff00ff0A",
          [](const SimConfig& c) {
              const auto& d = c.devices[0];
@@ -108,6 +131,14 @@ TEST(ParseConfig, SkipsMalformedLinesAndKeepsTheRest) {
         "fault read",
         "fault purge short",
         "fault stall_after=-1",
+        "fault unplug_after=soon",
+        "usb packet=0",
+        "usb latency=256",
+        "usb on",
+        "usb speed=12",
+        "stop",
+        "stop in_flight_ms=-3",
+        "stop in_flight_ms=60001",
         "script repeat 0011",
         "script forever 0000000000000000",
         "script stall 00000000000000zz",
