@@ -15,6 +15,7 @@
 #include "device/access.h"
 #include "device/transfer.h"
 #include "sim/sim.h"
+#include "tests/device/sim_fixture.h"
 
 namespace {
 
@@ -324,23 +325,19 @@ TEST(Conformance, DecimationTestsOnlyKeptFrames) {
         std::vector<int> volts = test.volts;
         volts.resize(30, volts.back());
         InstallInstant({Logger("5", BLOCK_MILLIVOLT, Frames(volts))});
-        const D2xxApi& api = vossim::Api();
-        FT_HANDLE handle = nullptr;
-        ASSERT_EQ(DeviceOpen(api, "5", &handle), 0u);
-        std::uint8_t block[54];
-        ASSERT_EQ(DeviceReadCalibration(api, handle, block), 0u);
+        simtest::OpenLogger logger;
         std::vector<double> frameNumber(4, -1.0);
         double* channels[4] = {nullptr, frameNumber.data(), nullptr, nullptr};
         std::atomic<std::uint32_t> stored{0};
-        EXPECT_EQ(AcquireFrames(api, handle, channels, 3, 3, &stored, block, TriggerSetup{0, test.type, 5.0, 0},
-                                nullptr),
+        EXPECT_EQ(AcquireFrames(vossim::Api(), logger.handle, channels, 3, 3, &stored, logger.calibration,
+                                TriggerSetup{0, test.type, 5.0, 0}, nullptr),
                   0u);
         EXPECT_EQ(stored.load(), 3u);
         EXPECT_NEAR(frameNumber[0], 0.16, 1e-9);
         EXPECT_NEAR(frameNumber[1], 0.19, 1e-9);
         EXPECT_NEAR(frameNumber[2], 0.22, 1e-9);
         EXPECT_EQ(frameNumber[3], -1.0);
-        EXPECT_EQ(DeviceClose(api, handle), 0u);
+        logger.Close();
     }
 }
 
@@ -349,16 +346,14 @@ TEST(Conformance, DecimationTestsOnlyKeptFrames) {
 // stored, and the stream is stopped.
 TEST(Conformance, StopIsSeenOnADroppedFrame) {
     InstallInstant({Logger("5", BLOCK_MILLIVOLT, Frames({1}))});
-    const D2xxApi& api = vossim::Api();
-    FT_HANDLE handle = nullptr;
-    ASSERT_EQ(DeviceOpen(api, "5", &handle), 0u);
-    std::uint8_t block[54];
-    ASSERT_EQ(DeviceReadCalibration(api, handle, block), 0u);
+    simtest::OpenLogger logger;
     std::vector<double> data(10, -1.0);
     double* channels[4] = {data.data(), nullptr, nullptr, nullptr};
     std::atomic<std::uint32_t> stored{0};
     std::atomic<std::int32_t> stop{1};
-    EXPECT_EQ(AcquireFrames(api, handle, channels, 10000, 10, &stored, block, TriggerSetup{}, &stop), 0u);
+    EXPECT_EQ(AcquireFrames(vossim::Api(), logger.handle, channels, 10000, 10, &stored, logger.calibration,
+                            TriggerSetup{}, &stop),
+              0u);
     EXPECT_EQ(stored.load(), 0u);
     EXPECT_EQ(vossim::Stats(0).bytesRead, 24u);
     const std::vector<std::string> calls = vossim::Stats(0).calls;
@@ -366,7 +361,7 @@ TEST(Conformance, StopIsSeenOnADroppedFrame) {
     EXPECT_EQ(calls[calls.size() - 2], "FT_Write 50");
     EXPECT_EQ(calls.back(), "FT_Purge 3");
     EXPECT_EQ(data[0], -1.0);
-    EXPECT_EQ(DeviceClose(api, handle), 0u);
+    logger.Close();
 }
 
 }  // namespace
