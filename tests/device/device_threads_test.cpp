@@ -124,4 +124,29 @@ TEST(AcquireFramesThreads, CounterNeverRunsAheadOfTheBuffers) {
     logger.Close();
 }
 
+// At 1 Hz (divider 10000) on the realtime logger, with its USB packets, a
+// Stop raised between kept frames ends the run within the frame in hand.
+TEST(AcquireFramesThreads, StopAtASlowClockEndsWithinOneFrame) {
+    vossim::SimConfig config;
+    config.devices = {CountingLogger(100)};
+    vossim::Install(config);
+    simtest::OpenLogger logger;
+    Channels channels(10);
+    std::atomic<std::uint32_t> counter{0};
+    std::atomic<std::int32_t> stop{0};
+    std::atomic<std::uint64_t> readAtStop{0};
+    std::thread stopper([&] {
+        while (vossim::Stats(0).bytesRead < 8 * 500) std::this_thread::yield();
+        stop.store(1);
+        readAtStop.store(vossim::Stats(0).bytesRead);
+    });
+    const std::uint32_t result = AcquireFrames(vossim::Api(), logger.handle, channels.pointers, 10000, 10, &counter,
+                                               logger.calibration, TriggerSetup{}, &stop);
+    stopper.join();
+    EXPECT_EQ(result, 0u);
+    EXPECT_EQ(counter.load(), 0u);
+    EXPECT_LE(vossim::Stats(0).bytesRead, readAtStop.load() + 8);
+    logger.Close();
+}
+
 }  // namespace
