@@ -97,7 +97,7 @@ struct Device {
     Clock::time_point chipSince{};     // arrival of the oldest byte in the chip
 
     bool started = false;  // start byte seen, no stop byte since
-    bool active = false;   // a stream exists: started, or frames in flight after the stop byte
+    bool active = false;   // started since plugged in: frames flow while the timeline is below Limit()
     std::uint64_t sendEnd = NEVER;  // frames of this stream in all, once the stop byte set it
     Clock::time_point start{};
     std::uint64_t timeline = 0;  // frames the logger has sent since the start, lost ones included
