@@ -325,10 +325,9 @@ Device* Find(Bus& bus, FT_HANDLE handle) {
     return it == bus.handles.end() ? nullptr : bus.devices[it->second].get();
 }
 
-// The device of an open handle, brought up to date, for a call that needs it
-// on the bus and connected; `status` says why there is none.
-Device* Attached(Bus& bus, FT_HANDLE handle, FT_STATUS& status) {
-    Device* device = Find(bus, handle);
+// `device` (that of an open handle, or null) brought up to date, for a call
+// that needs it on the bus and connected; `status` says why there is none.
+Device* Usable(Bus& bus, Device* device, FT_STATUS& status) {
     if (device == nullptr) {
         status = FT_INVALID_HANDLE;
         return nullptr;
@@ -337,6 +336,8 @@ Device* Attached(Bus& bus, FT_HANDLE handle, FT_STATUS& status) {
     status = device->disconnected || device->unplugged ? FT_IO_ERROR : FT_OK;
     return status == FT_OK ? device : nullptr;
 }
+
+Device* Attached(Bus& bus, FT_HANDLE handle, FT_STATUS& status) { return Usable(bus, Find(bus, handle), status); }
 
 std::string Hex(unsigned value) {
     static const char digits[] = "0123456789abcdef";
@@ -348,13 +349,14 @@ std::string Hex(unsigned value) {
 Device* Called(Bus& bus, FT_HANDLE handle, FT_STATUS& status, const char* name,
                std::initializer_list<unsigned long> args = {}, const std::uint8_t* data = nullptr,
                std::size_t length = 0) {
-    if (Device* device = Find(bus, handle); device != nullptr && device->Tracing()) {
+    Device* device = Find(bus, handle);
+    if (device != nullptr && device->Tracing()) {
         std::string text = name;
         for (unsigned long arg : args) text += " " + std::to_string(arg);
         for (std::size_t i = 0; data != nullptr && i < length; ++i) text += " " + Hex(data[i]);
         device->Trace(std::move(text));
     }
-    return Attached(bus, handle, status);
+    return Usable(bus, device, status);
 }
 
 void CopyText(const std::string& text, void* out) {
