@@ -238,7 +238,7 @@ bool ReplacementFile::Open(const std::string& path) {
         return false;
     }
     std::string target;
-    if (!FinalTarget(path, target)) {
+    if (!FinalTarget(path, target) || target.empty() || target.back() == '/') {
         return false;
     }
     // Opening the old file for writing (without emptying it) checks that it

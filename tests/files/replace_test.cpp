@@ -148,10 +148,12 @@ TEST(ReplacementFile, RefusedTargetsAreLeftAlone) {
     fs::create_directory(dir.Path("folder"));
     fs::create_symlink("loop", dir.Path("loop"));
 
-    for (const char* name : {"busy.dlf", "folder", "missing/x.dlf", "loop"}) {
+    for (const char* name : {"busy.dlf", "folder", "folder/", "missing/x.dlf", "loop"}) {
         ReplacementFile file;
         EXPECT_FALSE(file.Open(dir.Path(name))) << name;
     }
+    ReplacementFile unnamed;
+    EXPECT_FALSE(unnamed.Open(""));
     ::close(holder);
     EXPECT_EQ(ReadText(busy), "held by another copy");
     EXPECT_EQ(Listing(dir.Path("")), (std::set<std::string>{"busy.dlf", "folder", "loop"}));
