@@ -30,8 +30,14 @@ bool RunAcquisitionSteps(const D2xxApi* api, AcquisitionHost& host, double* cons
         return false;
     }
 
+    // A logger that cannot be read with these settings is refused before the
+    // record shown changes in any way.
     std::uint8_t calibration[CALIBRATION_BLOCK_SIZE] = {};
+    const TriggerSetup trigger{settings.triggerChannel, settings.triggerType, settings.threshold, 0};
     result = DeviceReadCalibration(*api, handle, calibration);
+    if (result == 0) {
+        result = CheckTransferSetup(static_cast<std::uint32_t>(settings.clockDivider), calibration, trigger);
+    }
     if (result != 0) {
         DeviceClose(*api, handle);
         handle = nullptr;
@@ -49,7 +55,6 @@ bool RunAcquisitionSteps(const D2xxApi* api, AcquisitionHost& host, double* cons
     const bool triggerArmed = settings.triggerType != TRIGGER_NONE;
     host.StartLiveView(triggerArmed);
 
-    const TriggerSetup trigger{settings.triggerChannel, settings.triggerType, settings.threshold, 0};
     result = AcquireFrames(*api, handle, channels, static_cast<std::uint32_t>(settings.clockDivider),
                            settings.sampleCount, &flags.acquiredCount, calibration, trigger, &flags.stopRequest);
     DeviceClose(*api, handle);

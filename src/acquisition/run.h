@@ -58,7 +58,9 @@ public:
 /// calibration, streams into `channels` while the live view follows, closes
 /// the logger and shows the result. True on success (a stopped or empty run
 /// included); false with `text` set to the message to show. A failure to open
-/// or calibrate leaves the settings and the previous record untouched.
+/// or calibrate, or a calibration or trigger setup the transfer would refuse
+/// (a resolution code other than 0 or 2, a trigger channel outside 0..3),
+/// closes the logger and leaves the settings and the previous record untouched.
 /// `api` may be null when the driver cannot be loaded. `handle` holds the
 /// logger's handle while it is open and is null again once it is closed.
 bool RunAcquisitionSteps(const D2xxApi* api, AcquisitionHost& host, double* const channels[4],

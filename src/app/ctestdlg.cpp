@@ -405,7 +405,7 @@ std::uint32_t CtestDlg::ReadSampleCount() {
 double CtestDlg::ReadThreshold() {
     const auto read = ReadThresholdValue(m_editThreshold->text().toStdString(), m_threshold);
     if (read.rewrite) {
-        ShowThreshold(m_threshold);
+        ShowThreshold(read.value);
     }
     return read.value;
 }
@@ -554,7 +554,9 @@ void CtestDlg::OnUiThread(const std::function<void()>& call) {
 }
 
 void CtestDlg::RunBusy(const std::function<bool(std::string&)>& operation, QWidget* focus) {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
+    // The wait cursor covers the main window only: the file dialogs and the
+    // message box of the operation keep the arrow.
+    setCursor(Qt::WaitCursor);
     EnableControls(false);
     std::string message;
     if (!operation(message)) {
@@ -562,7 +564,7 @@ void CtestDlg::RunBusy(const std::function<bool(std::string&)>& operation, QWidg
     }
     EnableControls(true);
     focus->setFocus();
-    QApplication::restoreOverrideCursor();
+    unsetCursor();
 }
 
 void CtestDlg::ShowMessage(const std::string& text) {

@@ -4,6 +4,7 @@
 #include "numtext/numtext.h"
 
 #include <charconv>
+#include <cmath>
 
 std::int32_t ClockDividerForIndex(std::int32_t index) {
     return index >= 0 && index < CLOCK_ENTRY_COUNT ? CLOCK_DIVIDERS[index] : 1;
@@ -67,7 +68,9 @@ Repaired<double> ReadThresholdValue(const std::string& text, double committed) {
     if (ParseReal(text, volts)) {
         return {volts, false};
     }
-    return {committed, true};
+    // A threshold from a data file may be NaN or infinite; no trigger would
+    // ever fire on it.
+    return {std::isfinite(committed) ? committed : 0.0, true};
 }
 
 std::string FormatCount(std::int32_t count) {

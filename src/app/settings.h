@@ -59,8 +59,9 @@ struct Repaired {
 /// the trigger fired), DEFAULT_SAMPLE_COUNT takes its place.
 Repaired<std::uint32_t> ReadSampleCountValue(const std::string& text, std::int32_t committed);
 
-/// Reads the Threshold text. Bad input gives `committed` and a rewrite with
-/// FormatFixed5(committed). There is no range check.
+/// Reads the Threshold text. Bad input gives `committed` and a rewrite; if
+/// `committed` itself is not finite (NaN or infinity from a data file), 0.0
+/// takes its place. There is no range check.
 Repaired<double> ReadThresholdValue(const std::string& text, double committed);
 
 /// The Sampling Count edit text of `count` ("%d").

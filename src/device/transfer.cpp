@@ -109,16 +109,23 @@ bool TestsChannel(std::uint8_t type) { return type <= TRIGGER_SLOPE_FALLING; }
 
 }  // namespace
 
+std::uint32_t CheckTransferSetup(std::uint32_t divider, const std::uint8_t* calibration54,
+                                 const TriggerSetup& trigger) {
+    if (divider == 0 || calibration54 == nullptr) return RESULT_INVALID_PARAMETER;
+    if (TestsChannel(trigger.type) && trigger.channel > 3) return RESULT_INVALID_PARAMETER;
+    const std::uint8_t resolution = calibration54[CALIBRATION_RESOLUTION_OFFSET];
+    if (resolution != RESOLUTION_12_BIT && resolution != RESOLUTION_16_BIT) return RESULT_CALIBRATION_FORMAT;
+    return RESULT_OK;
+}
+
 std::uint32_t AcquireFrames(const D2xxApi& api, FT_HANDLE handle, double* const destinations[4],
                             std::uint32_t divider, std::uint32_t sampleCount,
                             std::atomic<std::uint32_t>* storedCounter, const std::uint8_t* calibration54,
                             const TriggerSetup& trigger, const std::atomic<std::int32_t>* stopFlag) {
-    if (divider == 0 || calibration54 == nullptr) return RESULT_INVALID_PARAMETER;
-    if (TestsChannel(trigger.type) && trigger.channel > 3) return RESULT_INVALID_PARAMETER;
-    const Conversion conversion = ComputeConversion(calibration54);
-    if (conversion.resolution != RESOLUTION_12_BIT && conversion.resolution != RESOLUTION_16_BIT) {
-        return RESULT_CALIBRATION_FORMAT;
+    if (const std::uint32_t check = CheckTransferSetup(divider, calibration54, trigger); check != RESULT_OK) {
+        return check;
     }
+    const Conversion conversion = ComputeConversion(calibration54);
 
     auto end = [&](std::uint32_t result) {
         StopStreaming(api, handle);

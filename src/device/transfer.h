@@ -53,6 +53,14 @@ std::uint32_t SendStop(const D2xxApi& api, FT_HANDLE handle);
 /// and purges both driver queues; returns the purge status.
 std::uint32_t StopStreaming(const D2xxApi& api, FT_HANDLE handle);
 
+/// The checks AcquireFrames makes before anything is sent, for a caller that
+/// wants to refuse a setup before it changes anything of its own: 0 when the
+/// setup can run; RESULT_INVALID_PARAMETER for a divider of 0, no calibration
+/// block, or a trigger type that tests a channel outside 0..3;
+/// RESULT_CALIBRATION_FORMAT for a resolution code other than 0 or 2.
+std::uint32_t CheckTransferSetup(std::uint32_t divider, const std::uint8_t* calibration54,
+                                 const TriggerSetup& trigger);
+
 /// Runs one acquisition: starts the stream, discards the first frame, takes
 /// the second as the previous values, keeps one frame in `divider`, tests the
 /// trigger on kept frames (the firing frame itself is not stored), then

@@ -44,8 +44,8 @@ std::size_t FormatCsvBlock(int selection, const double* const channels[4], std::
 
 FileError WriteCsvFile(const std::string& path, int selection, std::uint32_t count,
                        const double* const channels[4], CsvProgress* progress) {
-    LockedFile file;
-    if (!file.Open(path, LockedFile::Mode::Write)) {
+    ReplacementFile file;
+    if (!file.Open(path)) {
         return FileError::Open;
     }
     const CsvProgressRange range = CsvProgressFor(count);
@@ -75,5 +75,5 @@ FileError WriteCsvFile(const std::string& path, int selection, std::uint32_t cou
         }
         progress->Finish();
     }
-    return file.Close() ? FileError::None : FileError::Write;
+    return file.Commit() ? FileError::None : FileError::Write;
 }

@@ -47,13 +47,14 @@ public:
 std::size_t FormatCsvBlock(int selection, const double* const channels[4],
                            std::uint32_t first, std::uint32_t rows, char* out);
 
-/// Writes `count` rows of the selected channels to `path` (created, or
-/// emptied once it is locked): full blocks of CSV_BLOCK_ROWS rows with one
+/// Writes `count` rows of the selected channels to `path` through a
+/// ReplacementFile (an existing file is replaced only once the new text is
+/// complete on disk): full blocks of CSV_BLOCK_ROWS rows with one
 /// write each, then the remaining rows with one write per row. Each channel
 /// must hold `count` values (all four unless selection is 0..3). A negative
 /// selection is not a channel number and exports all four channels.
 /// `progress` may be null. Returns Open when the file cannot be opened or
-/// is in use (progress never begun), Write when a write or the close fails
-/// (progress stays where it was; the rows written so far stay in the file).
+/// is in use (progress never begun), Write when a write or the commit fails
+/// (progress stays where it was; an existing file keeps its old content).
 FileError WriteCsvFile(const std::string& path, int selection, std::uint32_t count,
                        const double* const channels[4], CsvProgress* progress);

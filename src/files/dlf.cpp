@@ -104,8 +104,8 @@ FileError SaveDataFile(const std::string& path, const DataFileHeader& header,
     std::uint8_t bytes[DLF_HEADER_SIZE];
     EncodeHeader(stored, bytes);
 
-    LockedFile file;
-    if (!file.Open(path, LockedFile::Mode::Write)) {
+    ReplacementFile file;
+    if (!file.Open(path)) {
         return FileError::Open;
     }
     if (!file.WriteAll(bytes, sizeof bytes)) {
@@ -120,7 +120,7 @@ FileError SaveDataFile(const std::string& path, const DataFileHeader& header,
             return FileError::Write;
         }
     }
-    return file.Close() ? FileError::None : FileError::Write;
+    return file.Commit() ? FileError::None : FileError::Write;
 }
 
 FileError LoadDataFile(const std::string& path, DataFileHeader& header,

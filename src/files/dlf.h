@@ -47,12 +47,13 @@ FileError CheckHeader(const DataFileHeader& header, std::uint64_t fileLength);
 
 /// Writes a DLF file: the header with the format version forced to
 /// DLF_FORMAT_VERSION, then header.sampleCount doubles from each of
-/// channels[0..3], unconverted. The file is created, or emptied once it is
-/// locked. A header that CheckHeader would refuse is rejected with Format
-/// before the file is touched, so no file is written that cannot be opened
-/// again and no channel is read beyond DLF_MAX_SAMPLE_COUNT values.
-/// Returns Open when the file cannot be opened or is in use, Write when a
-/// write or the close fails (the partly written file stays on disk).
+/// channels[0..3], unconverted, through a ReplacementFile: an existing file
+/// is replaced only once the new one is complete on disk. A header that
+/// CheckHeader would refuse is rejected with Format before the file is
+/// touched, so no file is written that cannot be opened again and no channel
+/// is read beyond DLF_MAX_SAMPLE_COUNT values. Returns Open when the file
+/// cannot be opened or is in use, Write when a write or the commit fails
+/// (an existing file then keeps its old content).
 FileError SaveDataFile(const std::string& path, const DataFileHeader& header,
                        const double* const channels[DLF_CHANNELS]);
 

@@ -1,12 +1,21 @@
 #include "files/file.h"
 
+#include <atomic>
 #include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
+
+// Symbolic links followed before giving up, as the kernel does for a path.
+constexpr int MAX_LINK_HOPS = 40;
+// Room left for the new file's prefix and suffix within a 255-byte name.
+constexpr std::size_t MAX_NAME_PART = 200;
 
 // EWOULDBLOCK means another descriptor holds the lock. A file system without
 // lock support (ENOLCK, EOPNOTSUPP) still lets the file be used.
@@ -20,6 +29,35 @@ bool LockExclusive(int fd) {
         }
         return errno != EWOULDBLOCK;
     }
+}
+
+int OpenRetrying(const char* path, int flags, mode_t mode = 0) {
+    int fd;
+    do {
+        fd = ::open(path, flags, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// Opens `path` with `flags`, fills `info` and takes the exclusive lock. The
+// open never waits for the other end of a FIFO (O_NONBLOCK); the descriptor
+// returned blocks as usual. -1 on any failure, with errno from the open when
+// the open itself failed.
+int OpenAndLock(const char* path, int flags, struct stat& info) {
+    const int fd = OpenRetrying(path, flags | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (fd < 0) {
+        return -1;
+    }
+    LockedFile guard(fd);
+    if (::fstat(fd, &info) != 0 || !LockExclusive(fd)) {
+        return -1;
+    }
+    const int status = ::fcntl(fd, F_GETFL);
+    if (status < 0 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
+        return -1;
+    }
+    guard.Release();
+    return fd;
 }
 
 // Moves all `size` bytes with read() or write(), going on after partial
@@ -40,6 +78,59 @@ bool TransferAll(int fd, Byte* bytes, std::size_t size, Call call) {
     return true;
 }
 
+// The folder part of `path` with its trailing slash; "" for a bare name.
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// Follows symbolic links in the last part of `path`, so that a link is kept
+// and the file it names is replaced. A dangling link gives where it points.
+bool FinalTarget(std::string path, std::string& target) {
+    for (int hop = 0; hop < MAX_LINK_HOPS; ++hop) {
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+            target = path;
+            return true;
+        }
+        char link[PATH_MAX];
+        const ssize_t length = ::readlink(path.c_str(), link, sizeof link);
+        if (length <= 0 || static_cast<std::size_t>(length) >= sizeof link) {
+            return false;
+        }
+        const std::string text(link, static_cast<std::size_t>(length));
+        path = text.front() == '/' ? text : FolderOf(path) + text;
+    }
+    return false;
+}
+
+// Creates a file that did not exist, beside `target`; its permission bits
+// come from the umask, as for any new file. -1 on failure.
+int CreateBeside(const std::string& target, std::string& created) {
+    static std::atomic<unsigned> serial{0};
+    const std::string folder = FolderOf(target);
+    const std::string name = target.substr(folder.size()).substr(0, MAX_NAME_PART);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char suffix[40];
+        std::snprintf(suffix, sizeof suffix, ".%ld-%u.new", static_cast<long>(::getpid()), serial.fetch_add(1));
+        created = folder + "." + name + suffix;
+        const int fd = OpenRetrying(created.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) {
+            return fd;
+        }
+    }
+    return -1;
+}
+
+// Makes a rename in `folder` durable; a failure here loses nothing written.
+void SyncFolder(const std::string& folder) {
+    const int fd = OpenRetrying(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
 }  // namespace
 
 const char* FileErrorMessage(FileError error) {
@@ -58,48 +149,56 @@ const char* FileErrorMessage(FileError error) {
     return "";
 }
 
+void IgnoreFileSignals() {
+    struct sigaction action {};
+    action.sa_handler = SIG_IGN;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGPIPE, &action, nullptr);
+    ::sigaction(SIGXFSZ, &action, nullptr);
+}
+
+// --- LockedFile ---------------------------------------------------------------
+
 LockedFile::~LockedFile() {
     if (m_fd >= 0) {
         ::close(m_fd);
     }
 }
 
+LockedFile& LockedFile::operator=(LockedFile&& other) noexcept {
+    if (this != &other) {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+        m_fd = other.Release();
+    }
+    return *this;
+}
+
+int LockedFile::Release() {
+    const int fd = m_fd;
+    m_fd = -1;
+    return fd;
+}
+
 bool LockedFile::Open(const std::string& path, Mode mode) {
     if (m_fd >= 0) {
         return false;
     }
-    // O_NONBLOCK keeps open() from waiting for the other end of a FIFO; it is
-    // cleared again below so that reads and writes block as usual.
-    const int flags = (mode == Mode::Read ? O_RDONLY : (O_WRONLY | O_CREAT)) | O_CLOEXEC | O_NONBLOCK;
-    int fd;
-    do {
-        fd = ::open(path.c_str(), flags, 0666);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        return false;
-    }
-    LockedFile guard(fd);
     struct stat info {};
-    if (::fstat(fd, &info) != 0) {
+    LockedFile file(OpenAndLock(path.c_str(), mode == Mode::Read ? O_RDONLY : (O_WRONLY | O_CREAT), info));
+    if (!file.IsOpen()) {
         return false;
     }
     const bool regular = S_ISREG(info.st_mode);
     if (mode == Mode::Read && !regular) {
         return false;
     }
-    if (!LockExclusive(fd)) {
-        return false;
-    }
     // Devices such as /dev/full cannot be truncated and need not be.
-    if (mode == Mode::Write && regular && ::ftruncate(fd, 0) != 0) {
+    if (mode == Mode::Write && regular && ::ftruncate(file.m_fd, 0) != 0) {
         return false;
     }
-    const int status = ::fcntl(fd, F_GETFL);
-    if (status < 0 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
-        return false;
-    }
-    m_fd = guard.m_fd;
-    guard.m_fd = -1;
+    m_fd = file.Release();
     return true;
 }
 
@@ -120,12 +219,77 @@ bool LockedFile::Length(std::uint64_t& length) const {
     return true;
 }
 
+bool LockedFile::Sync() { return m_fd >= 0 && ::fsync(m_fd) == 0; }
+
 bool LockedFile::Close() {
     if (m_fd < 0) {
         return false;
     }
-    const int fd = m_fd;
-    m_fd = -1;
     // Linux releases the descriptor even when close() fails, so it is never retried.
-    return ::close(fd) == 0;
+    return ::close(Release()) == 0;
+}
+
+// --- ReplacementFile ------------------------------------------------------------
+
+ReplacementFile::~ReplacementFile() { Discard(); }
+
+bool ReplacementFile::Open(const std::string& path) {
+    if (m_target.IsOpen() || m_new.IsOpen()) {
+        return false;
+    }
+    std::string target;
+    if (!FinalTarget(path, target) || target.empty() || target.back() == '/') {
+        return false;
+    }
+    // Opening the old file for writing (without emptying it) checks that it
+    // may be written and takes its lock before anything changes on disk.
+    struct stat info {};
+    m_target = LockedFile(OpenAndLock(target.c_str(), O_WRONLY, info));
+    if (!m_target.IsOpen() && errno != ENOENT) {
+        return false;
+    }
+    if (m_target.IsOpen() && !S_ISREG(info.st_mode)) {
+        return true;  // a FIFO or a device: written in place
+    }
+    m_new = LockedFile(CreateBeside(target, m_newPath));
+    if (!m_new.IsOpen()) {
+        m_newPath.clear();
+        m_target.Close();
+        return false;
+    }
+    if (m_target.IsOpen() && ::fchmod(m_new.m_fd, info.st_mode & 07777) != 0) {
+        Discard();
+        m_target.Close();
+        return false;
+    }
+    m_targetPath = target;
+    return true;
+}
+
+bool ReplacementFile::WriteAll(const void* data, std::size_t size) {
+    return m_newPath.empty() ? m_target.WriteAll(data, size) : m_new.WriteAll(data, size);
+}
+
+bool ReplacementFile::Commit() {
+    if (m_newPath.empty()) {
+        return m_target.Close();
+    }
+    const bool replaced = m_new.Sync() && m_new.Close() && ::rename(m_newPath.c_str(), m_targetPath.c_str()) == 0;
+    if (replaced) {
+        m_newPath.clear();
+        SyncFolder(FolderOf(m_targetPath));
+    } else {
+        Discard();
+    }
+    // The old file's lock is held until the new one has taken its name.
+    m_target.Close();
+    return replaced;
+}
+
+void ReplacementFile::Discard() {
+    m_new.Close();
+    if (!m_newPath.empty()) {
+        ::unlink(m_newPath.c_str());
+        m_newPath.clear();
+    }
 }

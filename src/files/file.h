@@ -10,6 +10,12 @@ enum class FileError { None, Open, Format, Read, Write };
 /// The message box text of a failure (UTF-8); "" for FileError::None.
 const char* FileErrorMessage(FileError error);
 
+/// Makes a write into a pipe whose reader has gone, or past the process's
+/// file-size limit, fail with an error instead of ending the process
+/// (SIGPIPE and SIGXFSZ are ignored). Every program that writes files calls
+/// it once at start-up, before any thread is started.
+void IgnoreFileSignals();
+
 /// One file opened for exclusive use by this program for the length of one
 /// save, open or export. The descriptor carries an exclusive advisory lock
 /// (flock), so two copies of the program never read or write the same file
@@ -25,12 +31,16 @@ public:
     ~LockedFile();
     LockedFile(const LockedFile&) = delete;
     LockedFile& operator=(const LockedFile&) = delete;
+    LockedFile(LockedFile&& other) noexcept : m_fd(other.Release()) {}
+    /// Closes the file held so far (ignoring errors) and takes the other's.
+    LockedFile& operator=(LockedFile&& other) noexcept;
 
     /// Read: opens an existing regular file. Write: creates the file or
     /// empties an existing one, but only after the lock is held, so a file
     /// in use by another copy is never truncated. Returns false when the
     /// file cannot be opened, is not a regular file (Read), is locked by
     /// another descriptor or cannot be emptied. Never blocks on a FIFO.
+    /// Writers that must not lose an existing file use ReplacementFile.
     bool Open(const std::string& path, Mode mode);
 
     bool IsOpen() const { return m_fd >= 0; }
@@ -44,9 +54,57 @@ public:
     /// The file length in bytes, as a 64-bit value.
     bool Length(std::uint64_t& length) const;
 
+    /// Forces the written data to the storage device (fsync).
+    bool Sync();
+
     /// Closes the file; false when the system reports an error on closing.
     bool Close();
 
+    /// Gives the descriptor up without closing it; -1 when none is held.
+    int Release();
+
 private:
+    friend class ReplacementFile;
     int m_fd = -1;
+};
+
+/// A file written whole or not at all. For a regular file (or a name not
+/// yet in use) the data goes into a new file in the same folder, which
+/// Commit() flushes to the disk and renames over the target; until then,
+/// and after any failure, the old file stays as it was, byte for byte, and
+/// the new file is removed again. The new file takes the old one's
+/// permission bits. A symbolic link is followed: the new file replaces the
+/// link's final target and the link stays. Names that are not regular files
+/// (a FIFO, a device) are written in place. The old file is locked like a
+/// LockedFile for the whole write, so a target in use by another copy of
+/// the program is refused without being touched.
+class ReplacementFile {
+public:
+    ReplacementFile() = default;
+    /// Removes the new file unless it was committed.
+    ~ReplacementFile();
+    ReplacementFile(const ReplacementFile&) = delete;
+    ReplacementFile& operator=(const ReplacementFile&) = delete;
+
+    /// Opens `path` for replacement. False, with nothing on disk changed,
+    /// when the target cannot be written (no such folder, a folder, no
+    /// permission, a FIFO without reader), is locked by another descriptor,
+    /// or the new file cannot be created beside it.
+    bool Open(const std::string& path);
+
+    /// Writes all `size` bytes to the new file (or in place).
+    bool WriteAll(const void* data, std::size_t size);
+
+    /// Makes the written data the file's content: fsync, close, rename.
+    /// False when any step fails; the old file then stays and the new one
+    /// is gone. Call once, after the last write.
+    bool Commit();
+
+private:
+    void Discard();
+
+    LockedFile m_target;  ///< the old file, held for its lock; written itself when in place
+    LockedFile m_new;     ///< the new file beside the target
+    std::string m_targetPath;
+    std::string m_newPath;  ///< empty when writing in place or once committed
 };

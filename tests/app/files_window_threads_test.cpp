@@ -6,7 +6,9 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
+#include <thread>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -14,10 +16,16 @@
 #include <linux/audit.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
+#include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
+#include <unistd.h>
 
 #include "files/dlf.h"
+#include "files/file.h"
 #include "window_fixture.h"
 
 namespace {
@@ -77,6 +85,38 @@ protected:
         EXPECT_TRUE(now.canvas == before.canvas);
         EXPECT_EQ(std::memcmp(now.ch0.data(), before.ch0.data(), now.ch0.size() * sizeof(double)), 0);
         EXPECT_EQ(now.saveEnabled, before.saveEnabled);
+    }
+
+    /// Ends the child process of a death test, which runs this test again
+    /// up to that point and so made a folder of its own: the folder goes,
+    /// then the child exits with 0 when `failure` is empty.
+    [[noreturn]] void ExitChild(const std::string& failure) {
+        dir.remove();
+        if (!failure.empty()) {
+            std::fprintf(stderr, "%s\n", failure.c_str());
+        }
+        std::_Exit(failure.empty() ? 0 : 1);
+    }
+
+    bool SameAs(const Shown& before) {
+        const Shown now = Capture();
+        return now.caption == before.caption && now.status0 == before.status0 && now.count == before.count &&
+               now.threshold == before.threshold && now.dataValid == before.dataValid &&
+               now.sampleCount == before.sampleCount && now.divider == before.divider &&
+               now.canvas == before.canvas &&
+               std::memcmp(now.ch0.data(), before.ch0.data(), now.ch0.size() * sizeof(double)) == 0 &&
+               now.saveEnabled == before.saveEnabled;
+    }
+
+    /// Runs Save (csv false) or CSV-Save (csv true) into `path` to its end.
+    void SaveTo(const QString& path, bool csv) {
+        script->fileNames.push_back(path);
+        if (csv) {
+            dlg->OnCsvSave();
+            ASSERT_TRUE(WaitIdle());
+        } else {
+            dlg->OnSave();
+        }
     }
 
     QTemporaryDir dir;
@@ -264,7 +304,7 @@ TEST_F(FilesWindowTest, ReadFailureAfterTheHeaderKeepsTheShownRecord) {
     const auto check = [&] {
         const Shown before = Capture();
         if (!FailReadsOfSize(12345 * 8)) {
-            std::_Exit(2);
+            ExitChild("no seccomp filter");
         }
         script->fileNames.push_back(PathOf("unreadable.dlf"));
         dlg->OnOpen();
@@ -273,7 +313,7 @@ TEST_F(FilesWindowTest, ReadFailureAfterTheHeaderKeepsTheShownRecord) {
                           after.canvas == before.canvas &&
                           std::memcmp(after.ch0.data(), before.ch0.data(), 300 * sizeof(double)) == 0 &&
                           script->messages.size() == 1 && script->messages[0] == "ファイル読み込みエラーです";
-        std::_Exit(same ? 0 : 1);
+        ExitChild(same ? "" : "the shown record changed");
     };
     EXPECT_EXIT(check(), ::testing::ExitedWithCode(0), "");
 }
@@ -335,7 +375,11 @@ TEST_F(FilesWindowTest, CsvExportWritesTheHeldRecord) {
     ASSERT_EQ(allRows.size(), 131);  // the last row ends in CR LF too
     ASSERT_EQ(ch2Rows.size(), 131);
     EXPECT_TRUE(allRows.back().isEmpty());
-    const auto text = [&](int ch, int i) { return QByteArray::number(dlg->m_channelData[ch][i], 'f', 5); };
+    const auto text = [&](int ch, int i) {
+        char number[64];
+        std::snprintf(number, sizeof number, "%.5f", dlg->m_channelData[ch][i]);
+        return QByteArray(number);
+    };
     for (int i = 0; i < 130; ++i) {
         EXPECT_EQ(ch2Rows[i], text(2, i) + "\r");
         EXPECT_EQ(allRows[i], text(0, i) + "," + text(1, i) + "," + text(2, i) + "," + text(3, i) + "\r");
@@ -345,6 +389,75 @@ TEST_F(FilesWindowTest, CsvExportWritesTheHeldRecord) {
     EXPECT_EQ(dlg->m_progress->value(), 3);
     EXPECT_TRUE(dlg->m_btnSave->hasFocus());
     EXPECT_TRUE(dlg->m_btnCsvSave->isEnabled());
+}
+
+// A save into a FIFO whose reader goes away fails with the write error; the
+// program lives on (it ignores SIGPIPE, as at start-up) with its record.
+TEST_F(FilesWindowTest, AFifoWhoseReaderLeavesGivesTheWriteError) {
+    IgnoreFileSignals();
+    MakeWindow(InstantConfig());
+    Acquire(10000);  // 320 kB of DLF, 440 kB of CSV: more than a pipe holds
+    const Shown before = Capture();
+    const QString fifo = PathOf("fifo");
+    ASSERT_EQ(::mkfifo(fifo.toUtf8().constData(), 0600), 0);
+    for (const bool csv : {false, true}) {
+        script->messages.clear();
+        const int reader = ::open(fifo.toUtf8().constData(), O_RDONLY | O_NONBLOCK);
+        ASSERT_GE(reader, 0);
+        std::thread leaving([reader] {
+            int waiting = 0;
+            while (::ioctl(reader, FIONREAD, &waiting) == 0 && waiting < 64) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            ::close(reader);
+        });
+        SaveTo(fifo, csv);
+        leaving.join();
+        ASSERT_EQ(script->messages.size(), 1u) << (csv ? "CSV-Save" : "Save");
+        EXPECT_EQ(script->messages[0], "ファイル書き込みエラーです");
+        ExpectUnchanged(before);
+    }
+}
+
+// Save and CSV-Save over existing files, stopped part-way by the file-size
+// limit (in a child process): the old files stay byte for byte, no new file
+// is left beside them, and the record stays on offer.
+TEST_F(FilesWindowTest, ASaveThatFailsPartWayKeepsTheOldFile) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    MakeWindow(InstantConfig());
+    Acquire(10000);
+    const QByteArray old = "an earlier file, kept byte for byte";
+    for (const char* name : {"record.dlf", "record.csv"}) {
+        QFile file(PathOf(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(old);
+    }
+    const auto check = [&] {
+        IgnoreFileSignals();
+        const rlimit limit{64 * 1024, 64 * 1024};
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+            ExitChild("setrlimit failed");
+        }
+        const Shown before = Capture();
+        SaveTo(PathOf("record.dlf"), false);
+        SaveTo(PathOf("record.csv"), true);
+        const QStringList names = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System);
+        const auto contentOf = [&](const char* name) {
+            QFile file(PathOf(name));
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        };
+        if (script->messages != std::vector<QString>{"ファイル書き込みエラーです", "ファイル書き込みエラーです"}) {
+            ExitChild("not two write errors");
+        }
+        if (contentOf("record.dlf") != old || contentOf("record.csv") != old) {
+            ExitChild("an old file changed");
+        }
+        if (names != QStringList{"record.csv", "record.dlf"}) {
+            ExitChild(("left in the folder: " + names.join(' ')).toStdString());
+        }
+        ExitChild(SameAs(before) && dlg->m_btnCsvSave->isEnabled() ? "" : "the record changed");
+    };
+    EXPECT_EXIT(check(), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

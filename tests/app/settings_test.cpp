@@ -126,6 +126,28 @@ TEST(ReadThresholdTest, RepairsBadInput) {
     }
 }
 
+TEST(ReadThresholdTest, ANonFiniteCommittedValueFallsBackToZero) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const struct {
+        const char* text;
+        double committed;
+        double value;
+        bool rewrite;
+    } cases[] = {
+        {"nan", std::numeric_limits<double>::quiet_NaN(), 0.0, true},
+        {"-nan", -std::numeric_limits<double>::quiet_NaN(), 0.0, true},
+        {"inf", inf, 0.0, true},
+        {"-inf", -inf, 0.0, true},
+        {"1.5", std::numeric_limits<double>::quiet_NaN(), 1.5, false},
+        {"x", std::numeric_limits<double>::max(), std::numeric_limits<double>::max(), true},
+    };
+    for (const auto& c : cases) {
+        const Repaired<double> read = ReadThresholdValue(c.text, c.committed);
+        EXPECT_EQ(read.value, c.value) << "text \"" << c.text << "\"";
+        EXPECT_EQ(read.rewrite, c.rewrite) << "text \"" << c.text << "\"";
+    }
+}
+
 TEST(FormatCountTest, PlainDecimal) {
     EXPECT_EQ(FormatCount(10000), "10000");
     EXPECT_EQ(FormatCount(0), "0");

@@ -29,7 +29,8 @@ public:
         std::vector<Icon> icons;
         int fileDialogs = 0;
         std::vector<QString> filters;
-        std::function<void()> onMessage;  ///< runs while a message box would be open
+        std::function<void()> onMessage;     ///< runs while a message box would be open
+        std::function<void()> onFileDialog;  ///< runs while a file dialog would be open
     };
 
     explicit ScriptedPrompts(std::shared_ptr<Script> script) : m_script(std::move(script)) {}
@@ -48,6 +49,9 @@ private:
     QString Next(const QString& filter) {
         ++m_script->fileDialogs;
         m_script->filters.push_back(filter);
+        if (m_script->onFileDialog) {
+            m_script->onFileDialog();
+        }
         if (m_script->fileNames.empty()) {
             return {};
         }

@@ -5,6 +5,7 @@
 #include <QFontInfo>
 #include <QCheckBox>
 #include <QMenu>
+#include <QMessageBox>
 #include <QProgressBar>
 
 #include <clocale>
@@ -365,4 +366,33 @@ TEST_F(WindowTest, JapaneseTextsHaveAGothicFont) {
     for (const QString& family : families) {
         EXPECT_TRUE(QFontDatabase::writingSystems(family).contains(QFontDatabase::Japanese)) << family.toStdString();
     }
+}
+
+// The wait cursor of a busy operation belongs to the main window; the file
+// dialog and the message box it opens keep the arrow.
+TEST_F(WindowTest, TheWaitCursorStaysOnTheMainWindow) {
+    MakeWindow(InstantConfig());
+    struct Seen {
+        bool overridden;
+        Qt::CursorShape window;
+        Qt::CursorShape box;
+    };
+    std::vector<Seen> seen;
+    const auto look = [&] {
+        QMessageBox box(QMessageBox::NoIcon, "VOS Viewer", "text", QMessageBox::Ok, dlg.get());
+        seen.push_back({QGuiApplication::overrideCursor() != nullptr, dlg->cursor().shape(), box.cursor().shape()});
+    };
+    script->onFileDialog = look;
+    script->onMessage = look;
+    script->fileNames.push_back("/nonexistent/folder/record.dlf");
+    dlg->OnOpen();  // a file dialog, then the open error
+    ASSERT_EQ(script->messages.size(), 1u);
+    ASSERT_EQ(seen.size(), 2u);
+    for (const Seen& s : seen) {
+        EXPECT_FALSE(s.overridden);
+        EXPECT_EQ(s.window, Qt::WaitCursor);
+        EXPECT_EQ(s.box, Qt::ArrowCursor);
+    }
+    EXPECT_EQ(dlg->cursor().shape(), Qt::ArrowCursor);
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }

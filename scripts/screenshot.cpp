@@ -1,0 +1,84 @@
+// Makes the README's picture of the window: drives the real window through
+// its controls on the simulated logger, the way a user would, and saves what
+// the window shows. Run by scripts/screenshot.sh.
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include <cstdio>
+#include <memory>
+
+#include "app/ctestdlg.h"
+#include "files/file.h"
+
+namespace {
+
+// Pumps events until `done` holds; false after `ms` milliseconds.
+template <class F>
+bool PumpUntil(F done, int ms) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > ms) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+int Fail(const char* what) {
+    std::fprintf(stderr, "screenshot: %s\n", what);
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s OUTPUT.png\n", argv[0]);
+        return 2;
+    }
+    IgnoreFileSignals();
+    QApplication application(argc, argv);
+    auto dlg = std::make_unique<CtestDlg>(DeviceBackend::SystemDriver());
+    dlg->show();
+    if (!QTest::qWaitForWindowExposed(dlg.get())) {
+        return Fail("the window did not show");
+    }
+
+    QTest::mouseClick(dlg->m_btnSearch, Qt::LeftButton);
+    if (dlg->m_comboSerial->count() == 0) {
+        return Fail("Search found no logger (is build/sim on LD_LIBRARY_PATH?)");
+    }
+
+    // "10kHz" -> "5kHz" -> "2kHz" with the arrow key, as a user picks it.
+    dlg->m_comboClock->setFocus();
+    while (dlg->m_comboClock->currentText() != QStringLiteral("2kHz") && dlg->m_comboClock->currentIndex() < 12) {
+        QTest::keyClick(dlg->m_comboClock, Qt::Key_Down);
+    }
+    dlg->m_editCount->setFocus();
+    QTest::keyClick(dlg->m_editCount, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(dlg->m_editCount, QStringLiteral("20000"));
+    if (dlg->m_editTotalTime->text() != QStringLiteral("10 S")) {
+        return Fail("Total Time does not read 10 S for 20000 samples at 2kHz");
+    }
+
+    QTest::mouseClick(dlg->m_btnStart, Qt::LeftButton);
+    if (!PumpUntil([&] { return dlg->m_running.load(); }, 10000) ||
+        !PumpUntil([&] { return !dlg->m_running.load() && !dlg->WorkersRunning(); }, 120000)) {
+        return Fail("the acquisition did not end");
+    }
+    if (!dlg->m_dataValid) {
+        return Fail("the acquisition stored no record");
+    }
+    // Let the last repaint and the focus move settle before the picture.
+    QTest::qWait(200);
+    if (!dlg->grab().save(QString::fromLocal8Bit(argv[1]))) {
+        return Fail("cannot write the picture");
+    }
+    return 0;
+}
