@@ -103,6 +103,11 @@ void DrawSlantedSegment(QPainter& painter, const LinePen& pen, int x1, int y1, i
 
 QColor ToQColor(Rgb color) { return QColor(color.r, color.g, color.b); }
 
+Rgb ToRgb(const QColor& color) {
+    return {static_cast<std::uint8_t>(color.red()), static_cast<std::uint8_t>(color.green()),
+            static_cast<std::uint8_t>(color.blue())};
+}
+
 void DrawSegment(QPainter& painter, const LinePen& pen, int x1, int y1, int x2, int y2) {
     if (y1 == y2 && x1 != x2) {
         const std::int64_t last = x2 > x1 ? std::int64_t{x2} - 1 : std::int64_t{x2} + 1;
@@ -147,7 +152,12 @@ void DrawLabel(QPainter& painter, const QFont& font, int x, int y, TextAnchor an
     const QFontMetrics metrics(font);
     const int width = metrics.horizontalAdvance(qtext);
     const int height = metrics.height();
-    const int left = anchor == ANCHOR_RIGHT_BOTTOM ? x - width : x - width / 2;
+    int left = x - width / 2;
+    if (anchor == ANCHOR_RIGHT_BOTTOM) {
+        left = x - width;
+    } else if (anchor == ANCHOR_LEFT_BOTTOM) {
+        left = x;
+    }
     const int top = y - height;
     painter.save();
     painter.fillRect(left, top, width, height, background);

@@ -21,6 +21,9 @@ inline constexpr LinePen PEN_GRID{COLOR_GRID, 1, true};
 /// Converts to a Qt colour.
 QColor ToQColor(Rgb color);
 
+/// Converts from a Qt colour, dropping its alpha.
+Rgb ToRgb(const QColor& color);
+
 /// Paints from (x1, y1) toward (x2, y2); the end point itself is not painted.
 /// All drawing is aliased and pixel-exact.
 void DrawSegment(QPainter& painter, const LinePen& pen, int x1, int y1, int x2, int y2);
@@ -41,6 +44,7 @@ void DrawFrameRect(QPainter& painter, const Rect& rect, Rgb color);
 enum TextAnchor {
     ANCHOR_RIGHT_BOTTOM,   ///< cell ends just left of x and just above y
     ANCHOR_CENTER_BOTTOM,  ///< cell centred on x, ending just above y
+    ANCHOR_LEFT_BOTTOM,    ///< cell starting at x, ending just above y
 };
 
 /// Draws UTF-8 `text` opaque: its whole cell (advance width x font height)
