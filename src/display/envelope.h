@@ -44,7 +44,7 @@ struct SampleExtremes {
 /// to the samples it was built from and must be rebuilt when they change.
 class BlockExtremes {
 public:
-    static constexpr std::uint32_t BLOCK = 64;
+    static constexpr std::uint32_t BLOCK = 32;
 
     /// Indexes `count` samples at `samples`.
     void Build(const double* samples, std::uint32_t count);

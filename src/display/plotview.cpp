@@ -185,9 +185,17 @@ void PlotView::BuildEnvelope(int channel, const double* samples, std::uint32_t s
 }
 
 void PlotView::DrawAllColumns(QPainter& painter) const {
+    // Channel by channel from 3 to 0: where overlaid strokes meet, channel 0
+    // ends on top, as when each column is drawn for all channels in turn.
     const std::int32_t columns = Columns();
-    for (int c = 0; c < columns; ++c) {
-        DrawLiveColumn(painter, c);
+    VLine strokes[MAX_COLUMNS];
+    for (int ch = 3; ch >= 0; --ch) {
+        const int left = m_layout.plotRect[ch].left;
+        for (int c = 0; c < columns; ++c) {
+            // An empty column (no record at all) has its ends crossed.
+            strokes[c] = {left + c, m_tables.minY[ch][c], m_tables.maxY[ch][c]};
+        }
+        DrawVLines(painter, LinePen{ChannelColor(ch), 1, false}, std::span(strokes, columns));
     }
 }
 

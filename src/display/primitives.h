@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QFont>
 #include <QPainter>
+#include <span>
 #include <string_view>
 
 #include "display/geometry.h"
@@ -33,6 +34,19 @@ void DrawHLine(QPainter& painter, const LinePen& pen, int x1, int x2, int y);
 
 /// Pixels y1 .. y2 inclusive of column x.
 void DrawVLine(QPainter& painter, const LinePen& pen, int x, int y1, int y2);
+
+/// Pixels y1 .. y2 inclusive of column x (y1 <= y2).
+struct VLine {
+    int x = 0;
+    int y1 = 0;
+    int y2 = 0;
+};
+
+/// DrawVLine for each line in turn; a line with y1 > y2 paints nothing. A
+/// solid 1-pixel pen on a 32-bit image without clipping or transformation is
+/// written straight into the image's pixels, which is many times faster than
+/// one fill per line and paints the same pixels.
+void DrawVLines(QPainter& painter, const LinePen& pen, std::span<const VLine> lines);
 
 /// Solid fill of left .. right and top .. bottom, all inclusive.
 void FillRectInclusive(QPainter& painter, const Rect& rect, Rgb color);
