@@ -164,6 +164,7 @@ void BuildColumnMap(std::int32_t (&columnEnd)[MAX_COLUMNS], std::int32_t columns
         }
     }
 }
+
 void UpdateLiveColumn(ColumnTables& tables, int channel, std::int32_t column,
                       const std::int32_t (&columnEnd)[MAX_COLUMNS], const double* samples,
                       const Rect& plot) {
