@@ -258,7 +258,13 @@ void PlotView::RedrawAll(int mode, bool dataValid, const double* const channels[
 
 void PlotView::DrawCursor(QPainter& painter, std::int32_t column, int pointerY,
                           const std::vector<std::string>& lines) const {
-    const Rect& area = m_geometry.paneInnerAll;
+    // The box stays inside the plot under the pointer.
+    Rect area = m_layout.plotRect[0];
+    for (const Rect& plot : m_layout.plotRect) {
+        if (pointerY >= plot.top && pointerY <= plot.bottom) {
+            area = plot;
+        }
+    }
     const int x = m_layout.plotRect[0].left + std::clamp(column, 0, Columns() - 1);
     const LinePen pen{COLOR_CURSOR, 1, false};
     for (int i = 0; i < 4; ++i) {

@@ -110,7 +110,7 @@ public:
     /// Draws a cursor over a copy of the canvas (the window's painter, never
     /// the canvas): a vertical line at plot column `column` through every
     /// plot and a box with `lines` beside it near the pointer row
-    /// `pointerY`, kept inside the plots.
+    /// `pointerY`, kept inside the plot of that row where it fits.
     void DrawCursor(QPainter& painter, std::int32_t column, int pointerY,
                     const std::vector<std::string>& lines) const;
 

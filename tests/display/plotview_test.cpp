@@ -106,16 +106,6 @@ TEST_F(PlotViewTest, ZoomedTimeAxisTicksOnMultiplesOfTheVisibleStep) {
     EXPECT_EQ(gridColumns, 10);
 }
 
-TEST_F(PlotViewTest, FullRangeDrawsWhatTheWholeRecordDraws) {
-    const Record record(54321, [](int ch, std::uint32_t s) { return ch * 2.0 + (s % 89) * 0.07; });
-    view->RedrawAll(1, true, record.pointers, 54321, 2);
-    const QImage whole = view->Snapshot();
-    view->RedrawAll(1, true, record.pointers, 54321, 2, ViewRange{1000, 5000});
-    EXPECT_NE(view->Snapshot(), whole);
-    view->RedrawAll(1, true, record.pointers, 54321, 2, ViewRange{0, 54321});
-    EXPECT_EQ(view->Snapshot(), whole);
-}
-
 TEST_F(PlotViewTest, TwoSampleRecordStepsAtTheMiddleColumn) {
     const Record record(2, [](int, std::uint32_t s) { return s == 0 ? 2.0 : 8.0; });
     view->RedrawAll(0, true, record.pointers, 2, 1);
