@@ -4,11 +4,13 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <vector>
 
 #include "display/envelope.h"
 #include "display/plotview.h"
+#include "display/viewrange.h"
 
 namespace {
 
@@ -36,6 +38,14 @@ const FullRecord& Record() {
 
 double Seconds(std::chrono::steady_clock::duration d) {
     return std::chrono::duration<double>(d).count();
+}
+
+// CPU time of this thread: the ratio of two drawings then holds while other
+// processes share the machine.
+double ThreadSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + now.tv_nsec * 1e-9;
 }
 
 // The least any envelope must do: read every sample once and keep a minimum
@@ -67,7 +77,7 @@ void BM_BuildEnvelopeVsPlainMinMax(benchmark::State& state) {
         PlainMinMax(record);
         auto t1 = std::chrono::steady_clock::now();
         for (int ch = 0; ch < 4; ++ch) {
-            BuildEnvelope(*tables, ch, record.pointers[ch], FULL_RECORD, plot);
+            BuildEnvelope(*tables, ch, record.pointers[ch], 0, FULL_RECORD, plot);
         }
         benchmark::ClobberMemory();
         auto t2 = std::chrono::steady_clock::now();
@@ -92,6 +102,44 @@ void BM_RedrawAllFullRecord(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_RedrawAllFullRecord)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// One wheel notch on the plot: the visible range shrinks to 4/5 around the
+// pointer and the canvas is drawn again for it, against the full RedrawAll of
+// the whole record (which the window always draws before any zoom). Both run
+// in every iteration, alternating, so the ratio compares them under the same
+// machine load. Arg: the pointer's column, then 0 for the first notch from
+// the whole record or 1 for a notch at 1/100 of it.
+void BM_ZoomStepVsRedrawAll(benchmark::State& state) {
+    const FullRecord& record = Record();
+    PlotView view(DefaultPaneGeometry(), QColor(240, 240, 240));
+    const std::int32_t column = static_cast<std::int32_t>(state.range(0));
+    const ViewRange from = state.range(1) == 0 ? FullView(FULL_RECORD) : ViewRange{400000, 10000};
+    double full = 0.0;
+    double zoom = 0.0;
+    for (auto _ : state) {
+        const double t0 = ThreadSeconds();
+        view.RedrawAll(0, true, record.pointers, FULL_RECORD, 1);
+        benchmark::ClobberMemory();
+        const double t1 = ThreadSeconds();
+        const ViewRange to = ZoomAtColumn(from, FULL_RECORD, view.Columns(), column, WheelZoomFactor(120));
+        view.RedrawAll(0, true, record.pointers, FULL_RECORD, 1, to);
+        benchmark::ClobberMemory();
+        const double t2 = ThreadSeconds();
+        full += t1 - t0;
+        zoom += t2 - t1;
+        state.SetIterationTime(t2 - t1);
+    }
+    const double n = static_cast<double>(state.iterations());
+    state.counters["redraw_all_ms"] = full / n * 1e3;
+    state.counters["zoom_step_ms"] = zoom / n * 1e3;
+    state.counters["ratio"] = zoom / full;
+}
+BENCHMARK(BM_ZoomStepVsRedrawAll)
+    ->Args({364, 0})
+    ->Args({727, 0})
+    ->Args({364, 1})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 // Drawing without a record: what RedrawAll costs besides the envelopes.
 void BM_RedrawAllEmpty(benchmark::State& state) {

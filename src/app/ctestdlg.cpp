@@ -287,6 +287,7 @@ void CtestDlg::OnInitDialog() {
         m_systemMenu->addSeparator();
         m_systemMenu->addAction(aboutText, this, [this] { OnSysCommand(IDM_ABOUTBOX); });
     }
+    CreateViewActions();
     setWindowIcon(m_hIcon);
 
     Rect paneFrames[4];
@@ -437,6 +438,10 @@ void CtestDlg::OnClockChange() {
 }
 
 void CtestDlg::OnStart() {
+    // A new acquisition starts from the whole record shown.
+    if (DropZoom()) {
+        RedrawAll(m_displayMode);
+    }
     m_running = true;
     m_stopRequest = 0;
     EnableControls(false);
@@ -496,7 +501,7 @@ void CtestDlg::closeEvent(QCloseEvent* event) {
 void CtestDlg::contextMenuEvent(QContextMenuEvent* event) {
     // Right-click on the window's background opens what Windows keeps in the system menu.
     if (childAt(event->pos()) == nullptr) {
-        m_systemMenu->exec(event->globalPos());
+        ContextMenu()->exec(event->globalPos());
     }
 }
 
@@ -515,6 +520,7 @@ void CtestDlg::paintEvent(QPaintEvent* /*event*/) {
     }
     QPainter painter(this);
     m_view->PaintTo(painter);
+    PaintCursor(painter);
 }
 
 void CtestDlg::RequestRepaint(const QRect& area) {
@@ -574,7 +580,8 @@ void CtestDlg::ShowMessage(const std::string& text) {
 // --- display ----------------------------------------------------------------------
 
 void CtestDlg::RedrawAll(int mode) {
-    m_view->RedrawAll(mode, m_dataValid, m_channelData, static_cast<std::uint32_t>(m_sampleCount), m_clockDivider);
+    m_view->RedrawAll(mode, m_dataValid, m_channelData, static_cast<std::uint32_t>(m_sampleCount), m_clockDivider,
+                      VisibleRange());
     update();
 }
 

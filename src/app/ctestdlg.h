@@ -5,12 +5,15 @@
 #include <QPoint>
 #include <QRect>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "app/prompts.h"
 #include "app/workers.h"
@@ -91,6 +94,18 @@ public:
     void UpdateCaption();
     void ResetCaption();
 
+    // --- zoom, pan, cursor and the picture (ctestdlg_view.cpp) -----------------
+    /// The samples the plots show: the whole record unless zoomed.
+    ViewRange VisibleRange() const;
+    /// The cursor readout's lines; empty while no cursor is shown.
+    QStringList CursorReadout() const;
+    /// The context menu: the system menu's items, a separator, then Full view,
+    /// "Save picture" and "Copy picture", enabled for the window's state.
+    QMenu* ContextMenu();
+    void OnFullView();
+    void OnSavePicture();
+    void OnCopyPicture();
+
     /// True while a worker thread (acquisition, live view, CSV export) runs.
     bool WorkersRunning() const { return m_workers.Active() > 0; }
     /// The system menu's Close item state (also governs the close box and Escape).
@@ -157,6 +172,12 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
     void reject() override;
 
 private:
@@ -173,6 +194,15 @@ private:
     /// from a worker thread is delivered to the window and waited for.
     void OnUiThread(const std::function<void()>& call);
 
+    // Zoom, pan and cursor (ctestdlg_view.cpp).
+    void CreateViewActions();
+    bool ViewInteractive() const;
+    void ApplyRange(ViewRange range);
+    /// Back to the whole record without redrawing; true if it was zoomed.
+    bool DropZoom();
+    void UpdateCursor(const QPoint& pointer);
+    void PaintCursor(QPainter& painter) const;
+
     void AcquisitionThread();
     void CsvExportThread();
     void LiveViewThread();
@@ -187,4 +217,19 @@ private:
     bool m_closeEnabled = true;
     QPoint m_heldPosition;
     WorkerThreads m_workers;
+
+    struct Cursor {
+        std::int32_t column = 0;
+        int pointerY = 0;
+        std::vector<std::string> lines;
+    };
+    std::optional<ViewRange> m_zoom;  ///< empty: the whole record
+    std::optional<Cursor> m_cursor;
+    bool m_dragging = false;
+    int m_dragStartX = 0;
+    ViewRange m_dragRange;
+    QMenu* m_contextMenu = nullptr;
+    QAction* m_fullViewAction = nullptr;
+    QAction* m_savePictureAction = nullptr;
+    QAction* m_copyPictureAction = nullptr;
 };

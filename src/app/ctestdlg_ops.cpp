@@ -130,6 +130,7 @@ bool CtestDlg::LoadDataFile(std::string& message) {
     m_displayMode = (header.displayMode & 0xFF) != 0;
     ShowSettings();
     m_dataValid = true;
+    DropZoom();
     RedrawAll(m_displayMode);
     UpdateCaption();
     UpdateSummary();

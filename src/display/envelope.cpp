@@ -2,21 +2,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 namespace {
 
 bool ValidChannel(int channel) { return channel >= 0 && channel < 4; }
 
-// The y rows of a run's extremes bound the rows of all its samples, because
-// VoltToY is monotone. NaN takes the row of -1 V, so it is folded in as -1.
-struct RunExtremes {
-    double low;
-    double high;
-};
-
 double AtLeastMinusOne(double v) { return v > -1.0 ? v : -1.0; }
 
-RunExtremes ExtremesOf(const double* samples, std::uint32_t begin, std::uint32_t end) {
+SampleExtremes ExtremesOf(const double* samples, std::uint32_t begin, std::uint32_t end) {
     // Two interleaved accumulator pairs keep the comparisons independent.
     double low0 = AtLeastMinusOne(samples[begin]);
     double high0 = low0;
@@ -67,7 +61,7 @@ void ColumnStarts(std::int32_t columns, std::uint32_t count,
                   std::uint32_t (&starts)[MAX_COLUMNS + 1]) {
     const std::int32_t w = std::clamp(columns, 1, MAX_COLUMNS - 1);
     starts[0] = 0;
-    for (std::int32_t c = 1; c <= w; ++c) {
+    for (std::int32_t c = 1; c < w; ++c) {
         // Estimate the first sample with s * w / count + 0.5 >= c, then settle
         // it against SampleToColumn itself so the columns are bit-identical.
         const double estimate = std::ceil((c - 0.5) * static_cast<double>(count) / w);
@@ -80,25 +74,65 @@ void ColumnStarts(std::int32_t columns, std::uint32_t count,
         }
         starts[c] = s;
     }
-    starts[w + 1] = count;
+    // The samples nearest to the half column past the last are drawn in the last.
+    starts[w] = count;
 }
 
-void BuildEnvelope(ColumnTables& tables, int channel, const double* samples, std::uint32_t count,
-                   const Rect& plot) {
+void BlockExtremes::Build(const double* samples, std::uint32_t count) {
+    m_samples = samples;
+    m_count = samples == nullptr ? 0 : count;
+    const std::uint32_t blocks = m_count / BLOCK;
+    m_low.resize(blocks);
+    m_high.resize(blocks);
+    for (std::uint32_t b = 0; b < blocks; ++b) {
+        const SampleExtremes e = ExtremesOf(samples, b * BLOCK, (b + 1) * BLOCK);
+        m_low[b] = e.low;
+        m_high[b] = e.high;
+    }
+}
+
+SampleExtremes BlockExtremes::Of(std::uint32_t begin, std::uint32_t end) const {
+    const std::uint32_t firstBlock = (begin + BLOCK - 1) / BLOCK;
+    const std::uint32_t endBlock = end / BLOCK;
+    if (endBlock <= firstBlock + 1) {
+        return ExtremesOf(m_samples, begin, end);
+    }
+    SampleExtremes e{m_low[firstBlock], m_high[firstBlock]};
+    for (std::uint32_t b = firstBlock + 1; b < endBlock; ++b) {
+        e.low = m_low[b] < e.low ? m_low[b] : e.low;
+        e.high = m_high[b] > e.high ? m_high[b] : e.high;
+    }
+    const auto merge = [&](std::uint32_t from, std::uint32_t to) {
+        if (from < to) {
+            const SampleExtremes part = ExtremesOf(m_samples, from, to);
+            e.low = std::min(e.low, part.low);
+            e.high = std::max(e.high, part.high);
+        }
+    };
+    merge(begin, firstBlock * BLOCK);
+    merge(endBlock * BLOCK, end);
+    return e;
+}
+
+void BuildEnvelope(ColumnTables& tables, int channel, const double* samples, std::uint32_t first,
+                   std::uint32_t count, const Rect& plot, const BlockExtremes* index) {
     if (!ValidChannel(channel)) {
         return;
     }
     const std::int32_t w = EnvelopeColumns(plot);
     std::uint32_t starts[MAX_COLUMNS + 1];
     ColumnStarts(w, count, starts);
-    for (std::int32_t c = 0; c <= w; ++c) {
+    const bool indexed = index != nullptr && count > 0 &&
+                         static_cast<std::uint64_t>(first) + count <= UINT32_MAX &&
+                         index->Covers(samples, first + count);
+    for (std::int32_t c = 0; c < w; ++c) {
         MarkEmpty(tables, channel, c, plot);
-        const std::uint32_t begin = starts[c];
-        const std::uint32_t end = starts[c + 1];
+        const std::uint32_t begin = first + starts[c];
+        const std::uint32_t end = first + starts[c + 1];
         if (begin == end) {
             continue;
         }
-        const RunExtremes run = ExtremesOf(samples, begin, end);
+        const SampleExtremes run = indexed ? index->Of(begin, end) : ExtremesOf(samples, begin, end);
         const std::int32_t yHigh = VoltToY(run.high, plot);
         const std::int32_t yLow = VoltToY(run.low, plot);
         tables.minY[channel][c] = std::min(yHigh, yLow);
@@ -108,7 +142,7 @@ void BuildEnvelope(ColumnTables& tables, int channel, const double* samples, std
     if (count == 0) {
         // Nothing to hold flat: without a sample in column 0 there is no row
         // to join to, so every column stays empty.
-        std::fill_n(tables.lastY[channel], w + 1, plot.bottom + 1000);
+        std::fill_n(tables.lastY[channel], w, plot.bottom + 1000);
         return;
     }
     for (std::int32_t c = 1; c < w; ++c) {
@@ -122,7 +156,7 @@ void BuildColumnMap(std::int32_t (&columnEnd)[MAX_COLUMNS], std::int32_t columns
     std::uint32_t starts[MAX_COLUMNS + 1];
     ColumnStarts(w, count, starts);
     std::fill(std::begin(columnEnd), std::end(columnEnd), -1);
-    for (std::int32_t c = 0; c <= w; ++c) {
+    for (std::int32_t c = 0; c < w; ++c) {
         if (starts[c + 1] > starts[c]) {
             columnEnd[c] = static_cast<std::int32_t>(starts[c + 1] - 1);
         } else if (c > 0) {

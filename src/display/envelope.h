@@ -1,11 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "display/geometry.h"
 
-/// Entries per channel of the column tables; a plot may use at most
-/// MAX_COLUMNS - 1 columns so that the spare slot after the last column fits.
+/// Entries per channel of the column tables; a plot uses at most
+/// MAX_COLUMNS - 1 columns, as the window's layout allows.
 inline constexpr int MAX_COLUMNS = 1000;
 
 /// Per channel and plot column: y of the last sample, smallest y (upper end of
@@ -21,23 +22,61 @@ struct ColumnTables {
 /// tables overflow.
 std::int32_t EnvelopeColumns(const Rect& plot);
 
-/// First sample of every column for a record of `count` samples on `columns`
-/// columns (clamped like EnvelopeColumns): samples starts[c] .. starts[c+1]-1
-/// are exactly those SampleToColumn puts in column c, for c = 0 .. columns
-/// (the spare slot included); starts[columns + 1] = count.
+/// First sample of every column for `count` samples on `columns` columns
+/// (clamped like EnvelopeColumns), counted from the first visible sample:
+/// samples starts[c] .. starts[c+1]-1 are exactly those SampleToColumn puts
+/// in column c, except that the last column also takes the half column past
+/// it (the samples SampleToColumn maps to index `columns`); starts[columns]
+/// = count.
 void ColumnStarts(std::int32_t columns, std::uint32_t count,
                   std::uint32_t (&starts)[MAX_COLUMNS + 1]);
 
-/// Min/max envelope of a whole record of one channel, joined so that every
-/// stroke reaches the last value of the column to its left. A record of 0
-/// samples leaves every column empty (minY > maxY, nothing to draw).
-void BuildEnvelope(ColumnTables& tables, int channel, const double* samples, std::uint32_t count,
-                   const Rect& plot);
+/// Smallest and largest value of a run of samples, with NaN and values
+/// below -1 V taken as -1 V: their rows bound the rows of all the run's
+/// samples, since VoltToY is monotone and puts NaN on the -1 V row.
+struct SampleExtremes {
+    double low;
+    double high;
+};
+
+/// Extremes of one channel's record per block of BLOCK samples, so that the
+/// extremes of any run read at most two partial blocks of samples. It refers
+/// to the samples it was built from and must be rebuilt when they change.
+class BlockExtremes {
+public:
+    static constexpr std::uint32_t BLOCK = 32;
+
+    /// Indexes `count` samples at `samples`.
+    void Build(const double* samples, std::uint32_t count);
+
+    /// True when built from these samples and holding at least `end` of them.
+    bool Covers(const double* samples, std::uint32_t end) const {
+        return samples != nullptr && samples == m_samples && end <= m_count;
+    }
+
+    /// Extremes of samples begin .. end-1 (begin < end <= the indexed count).
+    SampleExtremes Of(std::uint32_t begin, std::uint32_t end) const;
+
+private:
+    const double* m_samples = nullptr;
+    std::uint32_t m_count = 0;
+    std::vector<double> m_low;
+    std::vector<double> m_high;
+};
+
+/// Min/max envelope of `count` samples of one channel from sample `first`
+/// on (the full view: 0 and the record's count), joined so that every stroke
+/// reaches the last value of the column to its left. `index`, when it covers
+/// these samples, saves reading every one of them; the tables come out the
+/// same either way. A count of 0 leaves every column empty (minY > maxY,
+/// nothing to draw).
+void BuildEnvelope(ColumnTables& tables, int channel, const double* samples, std::uint32_t first,
+                   std::uint32_t count, const Rect& plot, const BlockExtremes* index = nullptr);
 
 /// For each column, the last sample whose nearest column it is (or the entry
-/// of its left neighbour for a column no sample maps to). Entry `columns`
-/// (the spare slot) is filled the same way; entries after it are -1. With
-/// count 0 every entry is -1.
+/// of its left neighbour for a column no sample maps to); the last column's
+/// entry is the last sample, as the last column takes the half column past
+/// it. Entries from `columns` on are -1. With count 0 every entry is -1.
 void BuildColumnMap(std::int32_t (&columnEnd)[MAX_COLUMNS], std::int32_t columns,
                     std::uint32_t count);
 

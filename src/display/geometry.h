@@ -97,8 +97,11 @@ std::int32_t PlotColumns(const Rect& plot);
 /// A record of 0 samples maps everything to column 0.
 std::int32_t SampleToColumn(std::uint32_t sample, std::int32_t columns, std::uint32_t count);
 
-/// x pixel of a time tick, measured on channel 0's plot rectangle.
-std::int32_t SampleToX(std::uint32_t sample, const Rect& plot0, std::uint32_t sampleCount);
+/// x pixel of a time tick at `sample` of a view showing `count` samples from
+/// `first` on (the full view: 0 and the record's count), measured on channel
+/// 0's plot rectangle; the half column past the last folds into the last.
+std::int32_t SampleToX(std::uint32_t sample, const Rect& plot0, std::uint32_t first,
+                       std::uint32_t count);
 
 /// Elapsed time of a sample in nanoseconds; the sampling period is
 /// clockDivider * 100 us. Saturates instead of overflowing.

@@ -58,6 +58,15 @@ void PlotView::LayoutPanes(int mode) {
 
 std::int32_t PlotView::Columns() const { return EnvelopeColumns(m_layout.plotRect[0]); }
 
+std::int32_t PlotView::ColumnAt(int x, int y) const {
+    for (const Rect& plot : m_layout.plotRect) {
+        if (x >= plot.left && x <= plot.right && y >= plot.top && y <= plot.bottom) {
+            return std::min(x - plot.left, Columns() - 1);
+        }
+    }
+    return -1;
+}
+
 void PlotView::DrawLabelA(QPainter& painter, int x, int y, TextAnchor anchor,
                           const std::string& text) const {
     DrawLabel(painter, m_fontA, x, y, anchor, text, COLOR_LABEL_TEXT, m_buttonFace);
@@ -65,9 +74,7 @@ void PlotView::DrawLabelA(QPainter& painter, int x, int y, TextAnchor anchor,
 
 void PlotView::DrawBackground(QPainter& painter) const {
     const PaneLayout& l = m_layout;
-    const Rgb face{static_cast<std::uint8_t>(m_buttonFace.red()),
-                   static_cast<std::uint8_t>(m_buttonFace.green()),
-                   static_cast<std::uint8_t>(m_buttonFace.blue())};
+    const Rgb face = ToRgb(m_buttonFace);
     FillRectInclusive(painter, m_geometry.clientRect, face);
     for (int i = 0; i < 4; ++i) {
         FillRectInclusive(painter, l.plotRect[i], COLOR_PLOT_BACK);
@@ -109,17 +116,23 @@ void PlotView::DrawBackground(QPainter& painter) const {
 
 void PlotView::DrawTimeAxis(QPainter& painter, std::uint32_t sampleCount,
                             std::int32_t clockDivider) const {
-    const std::uint64_t step = TimeTickStep(sampleCount);
-    for (std::uint64_t b = 0; b < sampleCount; b += step) {
+    DrawTimeAxis(painter, FullView(sampleCount), sampleCount, clockDivider);
+}
+
+void PlotView::DrawTimeAxis(QPainter& painter, ViewRange range, std::uint32_t sampleCount,
+                            std::int32_t clockDivider) const {
+    const std::uint64_t step = TimeTickStep(range.count);
+    const std::uint64_t end = std::uint64_t{range.first} + range.count;
+    for (std::uint64_t b = (range.first + step - 1) / step * step; b < end; b += step) {
         const auto sample = static_cast<std::uint32_t>(b);
-        DrawTimeTick(painter, sample, sampleCount, clockDivider);
-        DrawTimeGridLine(painter, sample, sampleCount);
+        DrawTimeTick(painter, sample, range, sampleCount, clockDivider);
+        DrawTimeGridLine(painter, sample, range);
     }
 }
 
-void PlotView::DrawTimeTick(QPainter& painter, std::uint32_t sample, std::uint32_t sampleCount,
-                            std::int32_t clockDivider) const {
-    const int x = SampleToX(sample, m_layout.plotRect[0], sampleCount);
+void PlotView::DrawTimeTick(QPainter& painter, std::uint32_t sample, ViewRange range,
+                            std::uint32_t sampleCount, std::int32_t clockDivider) const {
+    const int x = SampleToX(sample, m_layout.plotRect[0], range.first, range.count);
     const std::string time = FormatTimeLabel(SampleTimeNs(clockDivider, sample),
                                              SampleTimeNs(clockDivider, sampleCount));
     DrawLabelA(painter, x, m_geometry.timeLabelRect.bottom, ANCHOR_CENTER_BOTTOM, time);
@@ -129,9 +142,8 @@ void PlotView::DrawTimeTick(QPainter& painter, std::uint32_t sample, std::uint32
     }
 }
 
-void PlotView::DrawTimeGridLine(QPainter& painter, std::uint32_t sample,
-                                std::uint32_t sampleCount) const {
-    const int x = SampleToX(sample, m_layout.plotRect[0], sampleCount);
+void PlotView::DrawTimeGridLine(QPainter& painter, std::uint32_t sample, ViewRange range) const {
+    const int x = SampleToX(sample, m_layout.plotRect[0], range.first, range.count);
     for (int i = 0; i < 4; ++i) {
         DrawVLine(painter, PEN_GRID, x, m_layout.plotRect[i].top, m_layout.plotRect[i].bottom);
     }
@@ -154,13 +166,36 @@ void PlotView::BuildEnvelope(int channel, const double* samples, std::uint32_t c
     if (channel < 0 || channel > 3) {
         return;
     }
-    ::BuildEnvelope(m_tables, channel, samples, count, m_layout.plotRect[channel]);
+    m_index[channel].Build(samples, count);
+    ::BuildEnvelope(m_tables, channel, samples, 0, count, m_layout.plotRect[channel],
+                    &m_index[channel]);
+}
+
+void PlotView::BuildEnvelope(int channel, const double* samples, std::uint32_t sampleCount,
+                             ViewRange range) {
+    if (channel < 0 || channel > 3) {
+        return;
+    }
+    if (!m_index[channel].Covers(samples, sampleCount)) {
+        m_index[channel].Build(samples, sampleCount);
+    }
+    range = ClampRange(range, sampleCount);
+    ::BuildEnvelope(m_tables, channel, samples, range.first, range.count,
+                    m_layout.plotRect[channel], &m_index[channel]);
 }
 
 void PlotView::DrawAllColumns(QPainter& painter) const {
+    // Channel by channel from 3 to 0: where overlaid strokes meet, channel 0
+    // ends on top, as when each column is drawn for all channels in turn.
     const std::int32_t columns = Columns();
-    for (int c = 0; c < columns; ++c) {
-        DrawLiveColumn(painter, c);
+    VLine strokes[MAX_COLUMNS];
+    for (int ch = 3; ch >= 0; --ch) {
+        const int left = m_layout.plotRect[ch].left;
+        for (int c = 0; c < columns; ++c) {
+            // An empty column (no record at all) has its ends crossed.
+            strokes[c] = {left + c, m_tables.minY[ch][c], m_tables.maxY[ch][c]};
+        }
+        DrawVLines(painter, LinePen{ChannelColor(ch), 1, false}, std::span(strokes, columns));
     }
 }
 
@@ -194,22 +229,80 @@ void PlotView::DrawLiveColumn(QPainter& painter, int column) const {
 
 void PlotView::RedrawAll(int mode, bool dataValid, const double* const channels[4],
                          std::uint32_t sampleCount, std::int32_t clockDivider) {
+    RedrawAll(mode, dataValid, channels, sampleCount, clockDivider, FullView(sampleCount));
+}
+
+void PlotView::RedrawAll(int mode, bool dataValid, const double* const channels[4],
+                         std::uint32_t sampleCount, std::int32_t clockDivider, ViewRange range) {
+    range = ClampRange(range, sampleCount);
+    const bool full = range == FullView(sampleCount);
     LayoutPanes(mode);
     QPainter painter(&m_canvas);
     DrawBackground(painter);
-    DrawTimeAxis(painter, sampleCount, clockDivider);
+    DrawTimeAxis(painter, range, sampleCount, clockDivider);
     DrawStatusLamp(painter, LAMP_STAND_BY);
     if (!dataValid || channels == nullptr) {
         return;
     }
     for (int ch = 0; ch < 4; ++ch) {
-        if (channels[ch] != nullptr) {
+        if (channels[ch] == nullptr) {
+            BuildEnvelope(ch, nullptr, 0);
+        } else if (full) {
             BuildEnvelope(ch, channels[ch], sampleCount);
         } else {
-            BuildEnvelope(ch, nullptr, 0);
+            BuildEnvelope(ch, channels[ch], sampleCount, range);
         }
     }
     DrawAllColumns(painter);
+}
+
+void PlotView::DrawCursor(QPainter& painter, std::int32_t column, int pointerY,
+                          const std::vector<std::string>& lines) const {
+    // The box stays inside the plot under the pointer.
+    Rect area = m_layout.plotRect[0];
+    for (const Rect& plot : m_layout.plotRect) {
+        if (pointerY >= plot.top && pointerY <= plot.bottom) {
+            area = plot;
+        }
+    }
+    const int x = m_layout.plotRect[0].left + std::clamp(column, 0, Columns() - 1);
+    const LinePen pen{COLOR_CURSOR, 1, false};
+    for (int i = 0; i < 4; ++i) {
+        DrawVLine(painter, pen, x, m_layout.plotRect[i].top, m_layout.plotRect[i].bottom);
+    }
+    if (lines.empty()) {
+        return;
+    }
+    const QFontMetrics metrics(m_fontA);
+    int textWidth = 0;
+    for (const std::string& line : lines) {
+        textWidth = std::max(textWidth, metrics.horizontalAdvance(QString::fromStdString(line)));
+    }
+    constexpr int PAD = 3;
+    constexpr int GAP = 8;
+    const int lineHeight = metrics.height();
+    const int width = textWidth + 2 * PAD;
+    const int height = static_cast<int>(lines.size()) * lineHeight + 2 * PAD;
+    // Beside the line, on the side with room, and below the pointer if it fits.
+    int left = x + GAP;
+    if (left + width > area.right) {
+        left = x - GAP - width;
+    }
+    int top = pointerY + GAP;
+    if (top + height > area.bottom) {
+        top = pointerY - GAP - height;
+    }
+    left = std::max(left, area.left);
+    top = std::max(top, area.top);
+    const Rect box{left, top, left + width, top + height};
+    const Rgb face = ToRgb(m_buttonFace);
+    FillRectInclusive(painter, box, face);
+    DrawFrameRect(painter, box, COLOR_OUTLINE);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const int baseline = top + PAD + static_cast<int>(i + 1) * lineHeight;
+        DrawLabel(painter, m_fontA, left + PAD, baseline, ANCHOR_LEFT_BOTTOM, lines[i],
+                  COLOR_LABEL_TEXT, m_buttonFace);
+    }
 }
 
 void PlotView::PaintTo(QPainter& windowPainter) const {

@@ -7,16 +7,21 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "display/envelope.h"
 #include "display/geometry.h"
 #include "display/primitives.h"
+#include "display/viewrange.h"
 
 /// State shown by the lamp under the Stop button.
 enum LampState { LAMP_STAND_BY = 0, LAMP_ACQUISITION = 1, LAMP_WAITING = 2 };
 
 /// Fill colour of each lamp state.
 inline constexpr Rgb LAMP_COLORS[3] = {{0, 191, 255}, {255, 69, 0}, {255, 255, 0}};
+
+/// Colour of the cursor line drawn over the plots.
+inline constexpr Rgb COLOR_CURSOR{255, 255, 255};
 
 /// Face of both label fonts; installed Japanese Gothic faces stand in for it.
 inline constexpr const char* LABEL_FONT_FACE = "MSゴシック";
@@ -47,24 +52,37 @@ public:
     /// Everything of the panes that depends neither on samples nor on time.
     void DrawBackground(QPainter& painter) const;
 
-    /// Ticks with time and sample-index labels and the vertical grid; a
-    /// record of 0 samples gets no tick.
+    /// Ticks with time and sample-index labels and the vertical grid of the
+    /// full view; a record of 0 samples gets no tick.
     void DrawTimeAxis(QPainter& painter, std::uint32_t sampleCount,
                       std::int32_t clockDivider) const;
 
-    /// Time label above the top pane and sample-index labels under each plot.
-    void DrawTimeTick(QPainter& painter, std::uint32_t sample, std::uint32_t sampleCount,
+    /// The time axis of the visible `range` of a record of `sampleCount`
+    /// samples: the tick step of the visible count, ticks on its multiples,
+    /// labels of the samples' indexes and of their times from the record's
+    /// start in the unit of the whole record.
+    void DrawTimeAxis(QPainter& painter, ViewRange range, std::uint32_t sampleCount,
                       std::int32_t clockDivider) const;
 
+    /// Time label above the top pane and sample-index labels under each plot.
+    void DrawTimeTick(QPainter& painter, std::uint32_t sample, ViewRange range,
+                      std::uint32_t sampleCount, std::int32_t clockDivider) const;
+
     /// Dotted vertical grid line of a tick through every plot.
-    void DrawTimeGridLine(QPainter& painter, std::uint32_t sample,
-                          std::uint32_t sampleCount) const;
+    void DrawTimeGridLine(QPainter& painter, std::uint32_t sample, ViewRange range) const;
 
     /// Fills, outlines and labels the lamp; an unknown state draws nothing.
     void DrawStatusLamp(QPainter& painter, LampState state) const;
 
-    /// Column envelope of one channel's whole record.
+    /// Column envelope of one channel's whole record; also indexes the record
+    /// for the envelopes of its ranges.
     void BuildEnvelope(int channel, const double* samples, std::uint32_t count);
+
+    /// Column envelope of the visible `range` of one channel's record of
+    /// `sampleCount` samples, through the record's index (built here if the
+    /// last full envelope was of other samples).
+    void BuildEnvelope(int channel, const double* samples, std::uint32_t sampleCount,
+                       ViewRange range);
 
     /// One stroke per column and channel, channel 0 on top.
     void DrawAllColumns(QPainter& painter) const;
@@ -83,6 +101,18 @@ public:
     /// Takes no lock: only for the window's thread while no worker draws.
     void RedrawAll(int mode, bool dataValid, const double* const channels[4],
                    std::uint32_t sampleCount, std::int32_t clockDivider);
+
+    /// RedrawAll of the visible `range` (held inside the record): its time
+    /// axis and its envelopes. The full range draws what the form above does.
+    void RedrawAll(int mode, bool dataValid, const double* const channels[4],
+                   std::uint32_t sampleCount, std::int32_t clockDivider, ViewRange range);
+
+    /// Draws a cursor over a copy of the canvas (the window's painter, never
+    /// the canvas): a vertical line at plot column `column` through every
+    /// plot and a box with `lines` beside it near the pointer row
+    /// `pointerY`, kept inside the plot of that row where it fits.
+    void DrawCursor(QPainter& painter, std::int32_t column, int pointerY,
+                    const std::vector<std::string>& lines) const;
 
     /// Runs draw(painter) on the canvas while holding the draw lock. Safe from
     /// any thread; the caller asks for a repaint afterwards.
@@ -111,6 +141,10 @@ public:
     /// Pixel columns of the current layout (the same in both modes).
     std::int32_t Columns() const;
 
+    /// Plot column under client point (x, y) in the current layout, or -1
+    /// when the point lies outside every plot.
+    std::int32_t ColumnAt(int x, int y) const;
+
     const QFont& FontA() const { return m_fontA; }
     const QFont& FontB() const { return m_fontB; }
     const QColor& ButtonFace() const { return m_buttonFace; }
@@ -123,6 +157,7 @@ private:
     PaneLayout m_layout{};
     int m_mode = 0;
     ColumnTables m_tables{};
+    BlockExtremes m_index[4];
     std::int32_t m_columnEnd[MAX_COLUMNS];
     QImage m_canvas;
     mutable std::mutex m_drawLock;

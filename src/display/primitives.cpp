@@ -1,6 +1,7 @@
 #include "display/primitives.h"
 
 #include <QFontMetrics>
+#include <QImage>
 #include <QPaintDevice>
 #include <QPen>
 #include <QPoint>
@@ -103,6 +104,11 @@ void DrawSlantedSegment(QPainter& painter, const LinePen& pen, int x1, int y1, i
 
 QColor ToQColor(Rgb color) { return QColor(color.r, color.g, color.b); }
 
+Rgb ToRgb(const QColor& color) {
+    return {static_cast<std::uint8_t>(color.red()), static_cast<std::uint8_t>(color.green()),
+            static_cast<std::uint8_t>(color.blue())};
+}
+
 void DrawSegment(QPainter& painter, const LinePen& pen, int x1, int y1, int x2, int y2) {
     if (y1 == y2 && x1 != x2) {
         const std::int64_t last = x2 > x1 ? std::int64_t{x2} - 1 : std::int64_t{x2} + 1;
@@ -123,6 +129,55 @@ void DrawHLine(QPainter& painter, const LinePen& pen, int x1, int x2, int y) {
 
 void DrawVLine(QPainter& painter, const LinePen& pen, int x, int y1, int y2) {
     DrawSegment(painter, pen, x, y1, x, y2 + 1);
+}
+
+namespace {
+
+// The image a painter draws on when plain pixel stores give what it would
+// paint: an opaque solid colour, no clip, no transformation, 32-bit pixels.
+QImage* DirectTarget(QPainter& painter, const LinePen& pen) {
+    if (!painter.isActive() || pen.dotted || pen.width != 1 || painter.hasClipping() ||
+        !painter.deviceTransform().isIdentity() ||
+        painter.compositionMode() != QPainter::CompositionMode_SourceOver ||
+        painter.device()->devType() != QInternal::Image) {
+        return nullptr;
+    }
+    auto* image = static_cast<QImage*>(painter.device());
+    const QImage::Format format = image->format();
+    const bool plain = format == QImage::Format_RGB32 || format == QImage::Format_ARGB32 ||
+                       format == QImage::Format_ARGB32_Premultiplied;
+    // A shared image would be copied by the first store, away from the painter.
+    return plain && image->isDetached() ? image : nullptr;
+}
+
+}  // namespace
+
+void DrawVLines(QPainter& painter, const LinePen& pen, std::span<const VLine> lines) {
+    QImage* image = DirectTarget(painter, pen);
+    if (image == nullptr) {
+        for (const VLine& line : lines) {
+            if (line.y1 <= line.y2) {
+                DrawVLine(painter, pen, line.x, line.y1, line.y2);
+            }
+        }
+        return;
+    }
+    const QRgb value = qRgb(pen.color.r, pen.color.g, pen.color.b);
+    uchar* const bits = image->bits();
+    const qsizetype stride = image->bytesPerLine();
+    const int width = image->width();
+    const int height = image->height();
+    for (const VLine& line : lines) {
+        if (line.x < 0 || line.x >= width) {
+            continue;
+        }
+        const int first = std::max(line.y1, 0);
+        const int last = std::min(line.y2, height - 1);
+        uchar* column = bits + static_cast<qsizetype>(line.x) * 4;
+        for (int y = first; y <= last; ++y) {
+            *reinterpret_cast<QRgb*>(column + y * stride) = value;
+        }
+    }
 }
 
 void FillRectInclusive(QPainter& painter, const Rect& rect, Rgb color) {
@@ -147,7 +202,12 @@ void DrawLabel(QPainter& painter, const QFont& font, int x, int y, TextAnchor an
     const QFontMetrics metrics(font);
     const int width = metrics.horizontalAdvance(qtext);
     const int height = metrics.height();
-    const int left = anchor == ANCHOR_RIGHT_BOTTOM ? x - width : x - width / 2;
+    int left = x - width / 2;
+    if (anchor == ANCHOR_RIGHT_BOTTOM) {
+        left = x - width;
+    } else if (anchor == ANCHOR_LEFT_BOTTOM) {
+        left = x;
+    }
     const int top = y - height;
     painter.save();
     painter.fillRect(left, top, width, height, background);

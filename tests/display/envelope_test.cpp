@@ -7,6 +7,7 @@
 #include <limits>
 #include <memory>
 #include <random>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -35,10 +36,8 @@ void ReferenceEnvelope(ColumnTables& t, int ch, const std::vector<double>& v, co
         t.maxY[ch][c] = plot.top - 1000;
     }
     for (std::uint32_t s = 0; s < n; ++s) {
-        const std::int32_t c = SampleToColumn(s, w, n);
-        if (c == w) {
-            continue;  // the spare slot is never drawn
-        }
+        // The half column past the last is drawn in the last.
+        const std::int32_t c = std::min(SampleToColumn(s, w, n), w - 1);
         const std::int32_t y = VoltToY(v[s], plot);
         t.lastY[ch][c] = y;
         t.minY[ch][c] = std::min(t.minY[ch][c], y);
@@ -58,7 +57,7 @@ void ReferenceEnvelope(ColumnTables& t, int ch, const std::vector<double>& v, co
 std::vector<std::int32_t> ReferenceColumnMap(std::int32_t w, std::uint32_t n) {
     std::vector<std::int32_t> e(static_cast<std::size_t>(w) + 1, -1);
     for (std::uint32_t s = 0; s < n; ++s) {
-        e[static_cast<std::size_t>(SampleToColumn(s, w, n))] = static_cast<std::int32_t>(s);
+        e[static_cast<std::size_t>(std::min(SampleToColumn(s, w, n), w - 1))] = static_cast<std::int32_t>(s);
     }
     for (std::int32_t c = 1; c < w; ++c) {
         if (e[c] == -1) {
@@ -68,7 +67,7 @@ std::vector<std::int32_t> ReferenceColumnMap(std::int32_t w, std::uint32_t n) {
     return e;
 }
 
-TEST(ColumnStarts, SplitSamplesExactlyAsSampleToColumnDoes) {
+TEST(ColumnStarts, SplitSamplesAsSampleToColumnDoesWithTheSpareHalfInTheLast) {
     std::vector<std::uint32_t> counts;
     for (std::uint32_t n = 0; n <= 2100; ++n) {
         counts.push_back(n);
@@ -81,12 +80,13 @@ TEST(ColumnStarts, SplitSamplesExactlyAsSampleToColumnDoes) {
             std::uint32_t starts[MAX_COLUMNS + 1];
             ColumnStarts(w, n, starts);
             ASSERT_EQ(starts[0], 0u);
-            ASSERT_EQ(starts[w + 1], n);
+            ASSERT_EQ(starts[w], n);
             std::uint32_t mismatches = 0;
-            for (std::int32_t c = 0; c <= w; ++c) {
+            for (std::int32_t c = 0; c < w; ++c) {
                 ASSERT_LE(starts[c], starts[c + 1]) << "w " << w << " n " << n << " c " << c;
                 for (std::uint32_t s = starts[c]; s < starts[c + 1]; ++s) {
-                    mismatches += SampleToColumn(s, w, n) != c;
+                    const std::int32_t nearest = SampleToColumn(s, w, n);
+                    mismatches += nearest != c && !(c == w - 1 && nearest == w);
                 }
             }
             ASSERT_EQ(mismatches, 0u) << "w " << w << " n " << n;
@@ -94,7 +94,7 @@ TEST(ColumnStarts, SplitSamplesExactlyAsSampleToColumnDoes) {
     }
 }
 
-TEST(BuildEnvelope, MatchesTheSampleBySampleDefinition) {
+TEST(BuildEnvelope, MatchesTheSampleBySampleDefinitionForAnyRange) {
     std::mt19937 random(12345);
     std::uniform_real_distribution<double> volts(-3.0, 13.0);
     const double specials[] = {NaN, INF, -INF, -1.0, 11.0, 5.0};
@@ -104,18 +104,47 @@ TEST(BuildEnvelope, MatchesTheSampleBySampleDefinition) {
             for (double& x : v) {
                 x = random() % 50 == 0 ? specials[random() % 6] : volts(random);
             }
-            const Rect plot = PlotOf(w);
-            auto fast = FreshTables();
-            auto slow = FreshTables();
-            BuildEnvelope(*fast, 2, v.data(), n, plot);
-            ReferenceEnvelope(*slow, 2, v, plot);
-            for (std::int32_t c = 0; c < w; ++c) {
-                ASSERT_EQ(fast->lastY[2][c], slow->lastY[2][c]) << "w " << w << " n " << n << " c " << c;
-                ASSERT_EQ(fast->minY[2][c], slow->minY[2][c]) << "w " << w << " n " << n << " c " << c;
-                ASSERT_EQ(fast->maxY[2][c], slow->maxY[2][c]) << "w " << w << " n " << n << " c " << c;
+            BlockExtremes index;
+            index.Build(v.data(), n);
+            const std::pair<std::uint32_t, std::uint32_t> ranges[] = {
+                {0, n}, {n / 3, n / 2}, {n - n / 7, n / 7}, {n / 2, std::min(n - n / 2, 10u)}};
+            for (const auto& [first, count] : ranges) {
+                const Rect plot = PlotOf(w);
+                const std::vector<double> visible(v.begin() + first, v.begin() + first + count);
+                auto plain = FreshTables();
+                auto indexed = FreshTables();
+                auto slow = FreshTables();
+                BuildEnvelope(*plain, 2, v.data(), first, count, plot);
+                BuildEnvelope(*indexed, 2, v.data(), first, count, plot, &index);
+                ReferenceEnvelope(*slow, 2, visible, plot);
+                for (const ColumnTables* fast : {plain.get(), indexed.get()}) {
+                    for (std::int32_t c = 0; c < w && count > 0; ++c) {
+                        const auto where = [&] {
+                            return "w " + std::to_string(w) + " n " + std::to_string(n) + " first " +
+                                   std::to_string(first) + " c " + std::to_string(c);
+                        };
+                        ASSERT_EQ(fast->lastY[2][c], slow->lastY[2][c]) << where();
+                        ASSERT_EQ(fast->minY[2][c], slow->minY[2][c]) << where();
+                        ASSERT_EQ(fast->maxY[2][c], slow->maxY[2][c]) << where();
+                    }
+                }
             }
         }
     }
+}
+
+TEST(BuildEnvelope, TheLastColumnShowsTheHalfColumnPastIt) {
+    // 10,000 samples on 728 columns: samples 9,994 .. 9,999 are nearest to
+    // the half column past the last (9,994 * 0.0728 + 0.5 = 728.06).
+    const Rect plot = PlotOf(728);
+    std::vector<double> v(10000, 5.0);
+    std::fill(v.begin() + 9994, v.end(), 10.0);
+    auto t = FreshTables();
+    BuildEnvelope(*t, 0, v.data(), 0, 10000, plot);
+    EXPECT_EQ(t->minY[0][727], VoltToY(10.0, plot));
+    EXPECT_EQ(t->maxY[0][727], VoltToY(5.0, plot));
+    EXPECT_EQ(t->lastY[0][727], VoltToY(10.0, plot));
+    EXPECT_EQ(t->minY[0][726], VoltToY(5.0, plot));
 }
 
 TEST(BuildEnvelope, ExactlyOneSamplePerColumnWhenCountEqualsColumns) {
@@ -125,7 +154,7 @@ TEST(BuildEnvelope, ExactlyOneSamplePerColumnWhenCountEqualsColumns) {
         v[s] = static_cast<double>(s % 13) - 1.0;
     }
     auto t = FreshTables();
-    BuildEnvelope(*t, 0, v.data(), 729, plot);
+    BuildEnvelope(*t, 0, v.data(), 0, 729, plot);
     for (std::int32_t c = 0; c < 729; ++c) {
         const std::int32_t own = VoltToY(v[c], plot);
         const std::int32_t left = c == 0 ? own : VoltToY(v[c - 1], plot);
@@ -141,7 +170,7 @@ TEST(BuildEnvelope, TwoSamplesHoldFlatAndStepAtTheMiddleColumn) {
     const std::int32_t y2 = VoltToY(2.0, plot);
     const std::int32_t y8 = VoltToY(8.0, plot);
     auto t = FreshTables();
-    BuildEnvelope(*t, 1, v, 2, plot);
+    BuildEnvelope(*t, 1, v, 0, 2, plot);
     for (std::int32_t c = 0; c < 729; ++c) {
         const std::int32_t top = c < 365 ? y2 : y8;
         const std::int32_t bottom = c <= 365 ? y2 : y8;
@@ -154,7 +183,7 @@ TEST(BuildEnvelope, OutOfRangeAndNaNSamplesSitOnTheEdgeRows) {
     const Rect plot = PlotOf(4);
     const double v[4] = {NaN, INF, -INF, 1e300};
     auto t = FreshTables();
-    BuildEnvelope(*t, 3, v, 4, plot);
+    BuildEnvelope(*t, 3, v, 0, 4, plot);
     const std::int32_t expected[4] = {plot.bottom, plot.top, plot.bottom, plot.top};
     for (int c = 0; c < 4; ++c) {
         EXPECT_EQ(t->lastY[3][c], expected[c]) << c;
@@ -164,7 +193,7 @@ TEST(BuildEnvelope, OutOfRangeAndNaNSamplesSitOnTheEdgeRows) {
 TEST(BuildEnvelope, EmptyRecordLeavesEveryColumnWithNothingToDraw) {
     const Rect plot = PlotOf(729);
     auto t = FreshTables();
-    BuildEnvelope(*t, 0, nullptr, 0, plot);
+    BuildEnvelope(*t, 0, nullptr, 0, 0, plot);
     for (std::int32_t c = 0; c < 729; ++c) {
         EXPECT_GT(t->minY[0][c], t->maxY[0][c]) << c;
     }
@@ -174,7 +203,7 @@ TEST(BuildEnvelope, APlotWiderThanTheTablesWritesOnlyItsOwnChannel) {
     const Rect wide{0, 100, 1499, 235};
     std::vector<double> v(5000, 3.0);
     auto t = FreshTables();
-    BuildEnvelope(*t, 1, v.data(), 5000, wide);
+    BuildEnvelope(*t, 1, v.data(), 0, 5000, wide);
     UpdateLiveColumn(*t, 1, 1200, {}, v.data(), wide);
     for (int ch : {0, 2, 3}) {
         for (int c = 0; c < MAX_COLUMNS; ++c) {
@@ -191,14 +220,15 @@ TEST(BuildColumnMap, LastSampleOfEachColumn) {
     BuildColumnMap(e, 729, 10000);
     EXPECT_EQ(e[0], 6);
     EXPECT_EQ(e[1], 20);
-    EXPECT_EQ(e[729], 9999);
+    EXPECT_EQ(e[727], 9979);
+    EXPECT_EQ(e[728], 9999);  // the last column ends with the record
+    EXPECT_EQ(e[729], -1);
 
     BuildColumnMap(e, 729, 3);
     for (int c = 0; c < 729; ++c) {
         EXPECT_EQ(e[c], c < 243 ? 0 : c < 486 ? 1 : 2) << c;
     }
-    EXPECT_EQ(e[729], 2);
-    EXPECT_EQ(e[730], -1);
+    EXPECT_EQ(e[729], -1);
 
     BuildColumnMap(e, 729, 0);
     EXPECT_TRUE(std::all_of(std::begin(e), std::end(e), [](std::int32_t x) { return x == -1; }));

@@ -72,12 +72,28 @@ TEST(SampleToColumn, NearestColumnWithSpareSlotAndEmptyRecord) {
     }
 }
 
-TEST(SampleToX, TicksSitOnTheColumnOfTheirSample) {
+TEST(SampleToX, TicksSitOnTheColumnOfTheirSampleInTheVisibleRange) {
     const Rect plot{154, 28, 881, 161};  // 728 columns
-    EXPECT_EQ(SampleToX(0, plot, 10000), 154);
-    EXPECT_EQ(SampleToX(5000, plot, 10000), 154 + 364);
-    EXPECT_EQ(SampleToX(9000, plot, 10000), 154 + SampleToColumn(9000, 728, 10000));
-    EXPECT_EQ(SampleToX(0, plot, 0), 154);
+    struct Case {
+        std::uint32_t sample, first, count;
+        std::int32_t x;
+    };
+    const Case cases[] = {
+        {0, 0, 10000, 154},
+        {5000, 0, 10000, 154 + 364},
+        {9000, 0, 10000, 154 + 655},
+        {0, 0, 0, 154},
+        {12400, 12345, 1000, 154 + 40},   // 55 * 0.728 + 0.5
+        {12345, 12345, 1000, 154},
+        {13344, 12345, 1000, 881},        // 999 * 0.728 + 0.5 = 727.77
+        {9999, 0, 10000, 881},            // the half column past the last folds in
+        {2099, 100, 2000, 881},
+        {500004, 500000, 10, 154 + 291},  // 4 * 72.8 + 0.5
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(SampleToX(c.sample, plot, c.first, c.count), c.x)
+            << c.sample << " of " << c.first << "+" << c.count;
+    }
 }
 
 TEST(SampleTimeNs, PeriodTimesSampleWithoutOverflow) {

@@ -4,7 +4,9 @@
 
 #include <QImage>
 #include <QPainter>
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -58,6 +60,50 @@ TEST_F(PlotViewTest, ConstantRecordDrawsOnePixelLineOnItsGridRow) {
             ASSERT_NE(PixelAt(image, x, row + 1), ChannelColor(ch)) << ch << " " << x;
         }
     }
+}
+
+TEST_F(PlotViewTest, SpikeInTheLastSixSamplesShowsInTheLastColumnOnly) {
+    // 10,000 samples on 728 columns: the last six are nearest to the half
+    // column past the last, which is drawn in the last column (x 881).
+    const Record flat(10000, [](int, std::uint32_t) { return 5.0; });
+    const Record spike(10000, [](int, std::uint32_t s) { return s >= 9994 ? 10.0 : 5.0; });
+    view->RedrawAll(0, true, flat.pointers, 10000, 1);
+    const QImage before = view->Snapshot();
+    view->RedrawAll(0, true, spike.pointers, 10000, 1);
+    const QImage after = view->Snapshot();
+    // Pane 0 spans rows 28 .. 161: 5 V on row 94, 10 V on row 39.
+    for (int y = 39; y <= 94; ++y) {
+        EXPECT_EQ(PixelAt(after, 881, y), ChannelColor(0)) << y;
+    }
+    EXPECT_NE(PixelAt(after, 881, 38), ChannelColor(0));
+    int changed = 0;
+    for (int y = 0; y < after.height(); ++y) {
+        for (int x = 0; x < after.width(); ++x) {
+            if (after.pixel(x, y) != before.pixel(x, y)) {
+                ++changed;
+                ASSERT_EQ(x, 881) << x << "," << y;
+            }
+        }
+    }
+    EXPECT_GT(changed, 4 * 40);
+}
+
+TEST_F(PlotViewTest, ZoomedTimeAxisTicksOnMultiplesOfTheVisibleStep) {
+    // 1,000 visible samples from 12,345 on: step 100, ticks 12,400 .. 13,300
+    // at (sample - 12,345) * 0.728 + 0.5 columns from x 154.
+    view->RedrawAll(0, false, nullptr, 100000, 1, ViewRange{12345, 1000});
+    const QImage image = view->Snapshot();
+    const int ticks[] = {194, 267, 340, 412, 485, 558, 631, 704, 776, 849};
+    const Rgb grid{168, 168, 168};
+    int gridColumns = 0;
+    for (int x = Plot(0).left; x <= Plot(0).right; ++x) {
+        const bool tick = std::find(std::begin(ticks), std::end(ticks), x) != std::end(ticks);
+        for (int ch = 0; ch < 4; ++ch) {
+            EXPECT_EQ(PixelAt(image, x, Plot(ch).top) == grid, tick) << x << " " << ch;
+        }
+        gridColumns += PixelAt(image, x, Plot(0).top) == grid;
+    }
+    EXPECT_EQ(gridColumns, 10);
 }
 
 TEST_F(PlotViewTest, TwoSampleRecordStepsAtTheMiddleColumn) {
@@ -155,7 +201,7 @@ TEST_F(PlotViewTest, TimeTicksCarryGridLinesAndLabels) {
     const QImage image = view->Snapshot();
     const Rgb grid{168, 168, 168};
     for (std::uint32_t b = 0; b < 10000; b += 1000) {
-        const int x = SampleToX(b, Plot(0), 10000);
+        const int x = SampleToX(b, Plot(0), 0, 10000);
         int timeInk = 0;  // the time label above the top pane
         const int top = view->Geometry().timeLabelRect.bottom - 1;
         for (int y = top - 11; y <= top; ++y) {

@@ -96,6 +96,31 @@ TEST(Primitives, PaintExactlyTheirInclusivePixels) {
         {"inverted fill", [&](QPainter& p) { FillRectInclusive(p, {4, 3, 2, 5}, INK); }, {}},
         {"frame", [&](QPainter& p) { DrawFrameRect(p, {2, 2, 5, 4}, INK); },
          Union({Row(2, 2, 5), Row(4, 2, 5), Column(2, 2, 4), Column(5, 2, 4)})},
+        {"vertical lines stored into the image",
+         [&](QPainter& p) {
+             const VLine lines[] = {{4, 3, 7}, {6, 9, 9}, {8, 5, 2}};
+             DrawVLines(p, solid, lines);
+         },
+         Union({Column(4, 3, 7), {{6, 9}}})},
+        {"vertical lines past the image's edges",
+         [&](QPainter& p) {
+             const VLine lines[] = {{-1, 0, 5}, {20, 0, 5}, {3, -5, 2}, {5, 18, 40}};
+             DrawVLines(p, solid, lines);
+         },
+         Union({Column(3, 0, 2), Column(5, 18, 19)})},
+        {"vertical lines under a clip",
+         [&](QPainter& p) {
+             p.setClipRect(0, 0, 20, 5);
+             const VLine lines[] = {{4, 3, 7}};
+             DrawVLines(p, solid, lines);
+         },
+         Column(4, 3, 4)},
+        {"dotted vertical lines",
+         [&](QPainter& p) {
+             const VLine lines[] = {{4, 3, 8}};
+             DrawVLines(p, dotted, lines);
+         },
+         {{4, 3}, {4, 5}, {4, 7}}},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(PaintedBy(c.draw), c.expected) << c.name;
@@ -105,7 +130,7 @@ TEST(Primitives, PaintExactlyTheirInclusivePixels) {
 TEST(Primitives, LabelCellEndsJustBeforeItsReferencePoint) {
     const QFont font = MakeLabelFont();
     const QColor background(0, 0, 255);
-    for (TextAnchor anchor : {ANCHOR_RIGHT_BOTTOM, ANCHOR_CENTER_BOTTOM}) {
+    for (TextAnchor anchor : {ANCHOR_RIGHT_BOTTOM, ANCHOR_CENTER_BOTTOM, ANCHOR_LEFT_BOTTOM}) {
         QImage image(60, 40, QImage::Format_RGB32);
         image.fill(Qt::white);
         {
@@ -135,6 +160,8 @@ TEST(Primitives, LabelCellEndsJustBeforeItsReferencePoint) {
         EXPECT_GT(ink, 0) << anchor;
         if (anchor == ANCHOR_RIGHT_BOTTOM) {
             EXPECT_EQ(right, 39);
+        } else if (anchor == ANCHOR_LEFT_BOTTOM) {
+            EXPECT_EQ(left, 40);
         } else {
             EXPECT_LE(std::abs((left + right + 1) / 2 - 40), 1);
         }

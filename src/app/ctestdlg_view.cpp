@@ -1,0 +1,209 @@
+// Looking closer at a record in the window: wheel zoom, drag pan, the cursor
+// readout, and saving or copying the picture. The range rules live in
+// display/viewrange.h; this file only maps the mouse onto them.
+#include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QSaveFile>
+#include <QWheelEvent>
+
+#include "app/ctestdlg.h"
+#include "files/file.h"
+
+namespace {
+
+const QString PNG_FILTER = QStringLiteral("PNGファイル (*.png)");
+const QString PNG_SUFFIX = QStringLiteral("png");
+
+QRect ToQRect(const Rect& r) { return QRect(QPoint(r.left, r.top), QPoint(r.right, r.bottom)); }
+
+}  // namespace
+
+void CtestDlg::CreateViewActions() {
+    m_contextMenu = new QMenu(this);
+    m_fullViewAction = new QAction(QStringLiteral("Full view"), this);
+    m_savePictureAction = new QAction(QStringLiteral("Save picture"), this);
+    m_copyPictureAction = new QAction(QStringLiteral("Copy picture"), this);
+    connect(m_fullViewAction, &QAction::triggered, this, &CtestDlg::OnFullView);
+    connect(m_savePictureAction, &QAction::triggered, this, &CtestDlg::OnSavePicture);
+    connect(m_copyPictureAction, &QAction::triggered, this, &CtestDlg::OnCopyPicture);
+    // The cursor follows the pointer without a button held.
+    setMouseTracking(true);
+}
+
+QMenu* CtestDlg::ContextMenu() {
+    // Composed afresh each time, so the system menu stays as it is and any
+    // item added to it shows here too.
+    m_contextMenu->clear();
+    m_contextMenu->addActions(m_systemMenu->actions());
+    m_contextMenu->addSeparator();
+    m_contextMenu->addAction(m_fullViewAction);
+    m_contextMenu->addAction(m_savePictureAction);
+    m_contextMenu->addAction(m_copyPictureAction);
+    const bool idle = !m_running.load() && !WorkersRunning();
+    m_fullViewAction->setEnabled(idle && m_zoom.has_value());
+    m_savePictureAction->setEnabled(idle);
+    m_copyPictureAction->setEnabled(idle);
+    return m_contextMenu;
+}
+
+ViewRange CtestDlg::VisibleRange() const {
+    const auto count = static_cast<std::uint32_t>(m_sampleCount);
+    return m_zoom ? ClampRange(*m_zoom, count) : FullView(count);
+}
+
+QStringList CtestDlg::CursorReadout() const {
+    QStringList lines;
+    if (m_cursor) {
+        for (const std::string& line : m_cursor->lines) {
+            lines << QString::fromStdString(line);
+        }
+    }
+    return lines;
+}
+
+bool CtestDlg::ViewInteractive() const {
+    // The run's threads draw into the canvas and write the record.
+    return !m_running.load() && !WorkersRunning() && m_dataValid && m_sampleCount > 0 && m_view;
+}
+
+void CtestDlg::ApplyRange(ViewRange range) {
+    const auto count = static_cast<std::uint32_t>(m_sampleCount);
+    range = ClampRange(range, count);
+    if (range == VisibleRange()) {
+        return;
+    }
+    if (range == FullView(count)) {
+        m_zoom.reset();
+    } else {
+        m_zoom = range;
+    }
+    RedrawAll(m_displayMode);
+}
+
+bool CtestDlg::DropZoom() {
+    m_dragging = false;
+    m_cursor.reset();
+    const bool zoomed = m_zoom.has_value();
+    m_zoom.reset();
+    return zoomed;
+}
+
+void CtestDlg::OnFullView() {
+    if (ViewInteractive()) {
+        ApplyRange(FullView(static_cast<std::uint32_t>(m_sampleCount)));
+        m_cursor.reset();
+    }
+}
+
+void CtestDlg::OnSavePicture() {
+    if (m_running.load() || WorkersRunning()) {
+        return;
+    }
+    const QString path = m_prompts->AskSaveFileName(this, PNG_FILTER, PNG_SUFFIX);
+    if (path.isEmpty()) {
+        return;
+    }
+    // The canvas as shown, without the cursor drawn over it; written beside
+    // the target and renamed over it, so a failed write leaves an old file.
+    const QImage picture = m_view->Snapshot();
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || !picture.save(&file, "PNG") || !file.commit()) {
+        ShowMessage(FileErrorMessage(FileError::Write));
+    }
+}
+
+void CtestDlg::OnCopyPicture() {
+    if (m_running.load() || WorkersRunning()) {
+        return;
+    }
+    QGuiApplication::clipboard()->setImage(m_view->Snapshot());
+}
+
+void CtestDlg::wheelEvent(QWheelEvent* event) {
+    const QPoint at = event->position().toPoint();
+    const std::int32_t column = ViewInteractive() ? m_view->ColumnAt(at.x(), at.y()) : -1;
+    const int delta = event->angleDelta().y();
+    if (column < 0 || delta == 0) {
+        event->ignore();
+        return;
+    }
+    ApplyRange(ZoomAtColumn(VisibleRange(), static_cast<std::uint32_t>(m_sampleCount), m_view->Columns(), column,
+                            WheelZoomFactor(delta)));
+    UpdateCursor(at);
+    event->accept();
+}
+
+void CtestDlg::mousePressEvent(QMouseEvent* event) {
+    const QPoint at = event->position().toPoint();
+    if (event->button() == Qt::LeftButton && ViewInteractive() && m_view->ColumnAt(at.x(), at.y()) >= 0) {
+        m_dragging = true;
+        m_dragStartX = at.x();
+        m_dragRange = VisibleRange();
+        event->accept();
+        return;
+    }
+    QDialog::mousePressEvent(event);
+}
+
+void CtestDlg::mouseMoveEvent(QMouseEvent* event) {
+    const QPoint at = event->position().toPoint();
+    if (m_dragging && (event->buttons() & Qt::LeftButton) && ViewInteractive()) {
+        ApplyRange(PanByColumns(m_dragRange, static_cast<std::uint32_t>(m_sampleCount), m_view->Columns(),
+                                at.x() - m_dragStartX));
+    }
+    UpdateCursor(at);
+    QDialog::mouseMoveEvent(event);
+}
+
+void CtestDlg::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) {
+        m_dragging = false;
+    }
+    QDialog::mouseReleaseEvent(event);
+}
+
+void CtestDlg::mouseDoubleClickEvent(QMouseEvent* event) {
+    const QPoint at = event->position().toPoint();
+    if (event->button() == Qt::LeftButton && ViewInteractive() && m_view->ColumnAt(at.x(), at.y()) >= 0) {
+        ApplyRange(FullView(static_cast<std::uint32_t>(m_sampleCount)));
+        UpdateCursor(at);
+        event->accept();
+        return;
+    }
+    QDialog::mouseDoubleClickEvent(event);
+}
+
+void CtestDlg::leaveEvent(QEvent* event) {
+    if (m_cursor) {
+        m_cursor.reset();
+        update(ToQRect(m_view->Geometry().paneOuterAll));
+    }
+    QDialog::leaveEvent(event);
+}
+
+void CtestDlg::UpdateCursor(const QPoint& pointer) {
+    std::optional<Cursor> next;
+    const std::int32_t column = ViewInteractive() ? m_view->ColumnAt(pointer.x(), pointer.y()) : -1;
+    if (column >= 0) {
+        const auto count = static_cast<std::uint32_t>(m_sampleCount);
+        const CursorPoint point = CursorAtColumn(VisibleRange(), m_view->Columns(), column);
+        double values[4];
+        for (int ch = 0; ch < 4; ++ch) {
+            values[ch] = m_channelData[ch][point.sample];
+        }
+        next = Cursor{point.column, pointer.y(), ::CursorReadout(point.sample, count, m_clockDivider, values)};
+    }
+    if (next || m_cursor) {
+        update(ToQRect(m_view->Geometry().paneOuterAll));
+    }
+    m_cursor = std::move(next);
+}
+
+void CtestDlg::PaintCursor(QPainter& painter) const {
+    if (m_cursor && ViewInteractive()) {
+        m_view->DrawCursor(painter, m_cursor->column, m_cursor->pointerY, m_cursor->lines);
+    }
+}

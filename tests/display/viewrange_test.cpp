@@ -1,0 +1,146 @@
+#include "display/viewrange.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// The window's plots have 728 columns.
+constexpr std::int32_t W = 728;
+
+std::string Show(const ViewRange& r) {
+    return "{" + std::to_string(r.first) + ", " + std::to_string(r.count) + "}";
+}
+
+TEST(ClampRange, HoldsTheRangeInsideTheRecord) {
+    struct Case {
+        ViewRange in;
+        std::uint32_t total;
+        ViewRange out;
+    };
+    const Case cases[] = {
+        {{0, 0}, 100000, {0, 10}},            // never fewer than 10 samples
+        {{99995, 10}, 100000, {99990, 10}},   // ends with the record at the latest
+        {{5, 200000}, 100000, {0, 100000}},   // never more than the record
+        {{3, 5}, 7, {0, 7}},                  // a record shorter than 10 is all shown
+        {{4, 4}, 0, {0, 0}},
+        {{123, 4567}, 100000, {123, 4567}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ClampRange(c.in, c.total), c.out) << Show(c.in) << " of " << c.total;
+    }
+}
+
+TEST(WheelZoomFactor, EachNotchShowsFourFifthsOrFiveFourths) {
+    EXPECT_DOUBLE_EQ(WheelZoomFactor(120), 0.8);
+    EXPECT_DOUBLE_EQ(WheelZoomFactor(-120), 1.25);
+    EXPECT_DOUBLE_EQ(WheelZoomFactor(240), 0.64);
+    EXPECT_DOUBLE_EQ(WheelZoomFactor(0), 1.0);
+}
+
+TEST(ZoomAtColumn, KeepsTheSampleUnderThePointerWithinTheLimits) {
+    struct Case {
+        const char* what;
+        ViewRange in;
+        std::uint32_t total;
+        std::int32_t column;
+        double factor;
+        ViewRange out;
+    };
+    const Case cases[] = {
+        // Column 364 of 728 lies over sample 50,000 before and after.
+        {"in at the middle", {0, 100000}, 100000, 364, 0.8, {10000, 80000}},
+        {"in at the left edge", {0, 100000}, 100000, 0, 0.8, {0, 80000}},
+        // 727 * 100000 / 728 = 99862.6 stays under column 727.
+        {"in at the right edge", {0, 100000}, 100000, 727, 0.8, {19973, 80000}},
+        {"in near the end", {99000, 1000}, 100000, 727, 0.5, {99499, 500}},
+        {"out stops at the record's end", {99500, 500}, 100000, 727, 2.0, {99000, 1000}},
+        {"out stops at the whole record", {10000, 80000}, 100000, 364, 1.25, {0, 100000}},
+        {"out of the whole record", {0, 100000}, 100000, 100, 1.25, {0, 100000}},
+        {"in stops at 10 samples", {500, 10}, 100000, 0, 0.8, {500, 10}},
+        {"in from 11 samples", {500, 11}, 100000, 0, 0.8, {500, 10}},
+        {"a fine wheel still moves 10 samples", {500, 10}, 100000, 0, 1.02, {500, 11}},
+        {"a fine wheel still moves 20 samples", {500, 20}, 100000, 0, 0.98, {500, 19}},
+        {"a record shorter than 10", {0, 5}, 5, 300, 0.8, {0, 5}},
+        {"an empty record", {0, 0}, 0, 300, 0.8, {0, 0}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ZoomAtColumn(c.in, c.total, W, c.column, c.factor), c.out) << c.what;
+    }
+}
+
+TEST(PanByColumns, MovesWithThePointerAndStopsAtTheRecordsEnds) {
+    struct Case {
+        ViewRange in;
+        std::int32_t dx;
+        ViewRange out;
+    };
+    // 7,280 visible samples: 10 samples per column.
+    const Case cases[] = {
+        {{10000, 7280}, 10, {9900, 7280}},       // picture right: earlier samples
+        {{10000, 7280}, -10, {10100, 7280}},
+        {{10000, 7280}, 2000, {0, 7280}},         // stops at the record's start
+        {{10000, 7280}, -20000, {92720, 7280}},   // and at its end
+        {{0, 100000}, 50, {0, 100000}},           // the whole record cannot move
+        {{10000, 7280}, 0, {10000, 7280}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(PanByColumns(c.in, 100000, W, c.dx), c.out) << Show(c.in) << " by " << c.dx;
+    }
+}
+
+TEST(CursorAtColumn, NearestVisibleSampleAndTheColumnItIsDrawnIn) {
+    struct Case {
+        ViewRange range;
+        std::int32_t column;
+        std::uint32_t sample;
+        std::int32_t drawn;
+    };
+    const Case cases[] = {
+        {{0, 7280}, 364, 3640, 364},
+        {{0, 7280}, 0, 0, 0},
+        {{0, 7280}, 727, 7270, 727},
+        {{0, 10000}, 727, 9986, 727},          // 727 * 10000 / 728 = 9986.3
+        {{20000, 7280}, 364, 23640, 364},
+        // 10 samples on 728 columns: sample k is drawn from column k * 72.8 on.
+        {{500000, 10}, 100, 500001, 73},
+        {{500000, 10}, 700, 500009, 655},
+        {{500000, 10}, -5, 500000, 0},
+        {{500000, 10}, 5000, 500009, 655},
+    };
+    for (const Case& c : cases) {
+        const CursorPoint p = CursorAtColumn(c.range, W, c.column);
+        EXPECT_EQ(p.sample, c.sample) << Show(c.range) << " column " << c.column;
+        EXPECT_EQ(p.column, c.drawn) << Show(c.range) << " column " << c.column;
+    }
+}
+
+TEST(CursorReadout, IndexTimeFromTheStartAndFourVoltages) {
+    struct Case {
+        std::uint32_t sample, count;
+        std::int32_t divider;
+        double values[4];
+        std::vector<std::string> lines;
+    };
+    const Case cases[] = {
+        {3640, 7280, 1, {0.91, 1.91, 2.91, -0.000004},
+         {"Sample 3640", "Time 364 mS", "CH0 0.91000 V", "CH1 1.91000 V", "CH2 2.91000 V",
+          "CH3 -0.00000 V"}},
+        {12345, 1000000, 1, {12.345678, 0.0, 10.0, -1.5},
+         {"Sample 12345", "Time 1.2345 S", "CH0 12.34568 V", "CH1 0.00000 V", "CH2 10.00000 V",
+          "CH3 -1.50000 V"}},
+        {5, 10, 10000, {1, 2, 3, 4},
+         {"Sample 5", "Time 5 S", "CH0 1.00000 V", "CH1 2.00000 V", "CH2 3.00000 V",
+          "CH3 4.00000 V"}},
+        {3, 5, 1, {0, 0, 0, 0},
+         {"Sample 3", "Time 300 uS", "CH0 0.00000 V", "CH1 0.00000 V", "CH2 0.00000 V",
+          "CH3 0.00000 V"}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(CursorReadout(c.sample, c.count, c.divider, c.values), c.lines) << c.sample;
+    }
+}
+
+}  // namespace
