@@ -40,7 +40,8 @@ std::string SeriesFileName(const std::string& prefix, std::uint32_t index) {
     return prefix + number;
 }
 
-Recorder::Recorder(const D2xxApi& api, RecordOptions options) : m_api(api), m_options(std::move(options)) {
+Recorder::Recorder(const D2xxApi& api, RecordOptions options)
+    : m_api(api), m_options(std::move(options)), m_stop(m_options.stopFlag != nullptr ? m_options.stopFlag : &m_ownStop) {
     const std::size_t bufferBytes = std::size_t{m_options.split} * DLF_CHANNELS * sizeof(double);
     m_maxBuffers = std::max<std::size_t>(PREPARED_BUFFERS, bufferBytes == 0 ? 0 : m_options.memoryBudget / bufferBytes);
     if (m_options.csvFd >= 0) {
@@ -87,7 +88,7 @@ RecordOutcome Recorder::Run() {
     const StreamMonitor monitor{&m_samples, &m_largestQueue};
     result = StreamFrames(m_api, handle, m_options.divider, m_options.sampleLimit, calibration,
                           TriggerSetup{m_options.trigger.channel, m_options.trigger.type, m_options.trigger.threshold, 0},
-                          &m_stop, *this, monitor);
+                          m_stop, *this, monitor);
     DeviceClose(m_api, handle);
     {
         // StreamFrames refuses bad settings before it starts, without calling End.

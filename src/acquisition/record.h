@@ -43,6 +43,8 @@ struct RecordOptions {
     int csvFd = -1;
     int csvSelection = CSV_SELECT_ALL;  ///< 0..3 one channel, otherwise all four
     std::size_t memoryBudget = RECORD_MEMORY_BUDGET;
+    /// The stop flag to use, e.g. one a signal handler sets to 1; null: the recorder's own.
+    std::atomic<std::int32_t>* stopFlag = nullptr;
 };
 
 /// How a recording ended.
@@ -89,7 +91,7 @@ public:
 
     /// Ends the recording after the frame in hand; safe from any thread and
     /// from a signal handler.
-    void RequestStop() { m_stop.store(1, std::memory_order_relaxed); }
+    void RequestStop() { m_stop->store(1, std::memory_order_relaxed); }
 
     /// Progress, readable from any thread while Run() runs.
     std::uint64_t Samples() const { return m_samples.load(std::memory_order_acquire); }
@@ -116,7 +118,8 @@ private:
     const RecordOptions m_options;
     std::size_t m_maxBuffers;
 
-    std::atomic<std::int32_t> m_stop{0};
+    std::atomic<std::int32_t> m_ownStop{0};
+    std::atomic<std::int32_t>* m_stop;
     std::atomic<std::uint64_t> m_samples{0};
     std::atomic<std::uint32_t> m_files{0};
     std::atomic<std::uint32_t> m_largestQueue{0};

@@ -25,6 +25,7 @@ int main(int argc, char** argv) {
     AddInfoCommand(app, context);
     AddCsvCommand(app, context);
     AddPlotCommand(app, context);
+    AddRecordCommand(app, context);
 
     try {
         app.parse(argc, argv);
