@@ -1,0 +1,278 @@
+// vosctl record run as a process against the simulated driver library.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "acquisition/record.h"
+#include "files/dlf.h"
+#include "files/temp_dir.h"
+
+namespace {
+
+// One 16-bit logger read at 1 mV a code. Channel 0 climbs 1 mV a frame from
+// 0 V (frame t reads (t mod 10000) mV), channel 1 the same with period 5000,
+// channels 2 and 3 hold 7.5 V and 2.5 V.
+std::string LoggerConfig(const std::string& pace, const std::string& fault) {
+    return "pace " + pace +
+           "\n"
+           "device serial=30001 resolution=16\n"
+           "calibration v1=0 v2=10 c1=0,0,0,0 c2=10000,10000,10000,10000\n"
+           "channel 0 sawtooth freq=1 amp=5 offset=5\n"
+           "channel 1 sawtooth freq=2 amp=2.5 offset=2.5\n"
+           "channel 2 dc offset=7.5\n"
+           "channel 3 dc offset=2.5\n" +
+           fault + "\n";
+}
+
+double FrameVolts(std::uint64_t frame, int channel) {
+    switch (channel) {
+    case 0: return 0.001 * static_cast<double>(frame % 10000);
+    case 1: return 0.001 * static_cast<double>(frame % 5000);
+    case 2: return 7.5;
+    default: return 2.5;
+    }
+}
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+struct Process {
+    pid_t pid = -1;
+    std::string stdoutPath, stderrPath;
+
+    // Waits for the end; the exit status, or 128 + the signal that ended it.
+    int Wait() const {
+        int status = 0;
+        if (::waitpid(pid, &status, 0) != pid) return -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    std::string Stderr() const { return ReadText(stderrPath); }
+};
+
+class RecordProcess : public testing::Test {
+protected:
+    // Starts vosctl with the simulated driver and `config` as its bus.
+    Process Start(const std::vector<std::string>& args, const std::string& config, const char* driver = VOS_SIM_LIBRARY) {
+        const std::string configPath = m_dir.Path("sim.conf");
+        std::ofstream(configPath) << config;
+        Process process;
+        process.stdoutPath = m_dir.Path("stdout");
+        process.stderrPath = m_dir.Path("stderr");
+        std::vector<std::string> argv = {VOSCTL_PATH, "--driver", driver};
+        argv.insert(argv.end(), args.begin(), args.end());
+        process.pid = ::fork();
+        if (process.pid == 0) {
+            ::setenv("VOS_SIM_CONFIG", configPath.c_str(), 1);
+            ::dup2(::open(process.stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
+            ::dup2(::open(process.stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
+            std::vector<char*> pointers;
+            for (std::string& arg : argv) pointers.push_back(arg.data());
+            pointers.push_back(nullptr);
+            ::execv(pointers[0], pointers.data());
+            ::_exit(127);
+        }
+        return process;
+    }
+
+    std::string Prefix() const { return m_dir.Path("run"); }
+
+    // Polls for a file of the series with a generous deadline.
+    bool WaitForFile(std::uint32_t index) const {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!std::filesystem::exists(SeriesFileName(Prefix(), index))) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return true;
+    }
+
+    // Loads every file of the series as Open does, checks that each file's
+    // length agrees with its header and that no other DLF file lies about,
+    // and returns the headers with the samples of all files in a row.
+    std::vector<DataFileHeader> ReadSeries(std::vector<double> (&samples)[4]) const {
+        std::vector<double> buffers[4];
+        double* destinations[4];
+        for (int c = 0; c < 4; ++c) {
+            buffers[c].resize(DLF_MAX_SAMPLE_COUNT);
+            destinations[c] = buffers[c].data();
+        }
+        std::vector<DataFileHeader> headers;
+        for (std::uint32_t index = 1;; ++index) {
+            const std::string path = SeriesFileName(Prefix(), index);
+            if (!std::filesystem::exists(path)) break;
+            DataFileHeader header;
+            EXPECT_EQ(LoadDataFile(path, header, destinations), FileError::None) << path;
+            EXPECT_EQ(std::filesystem::file_size(path), 256u + 32u * header.sampleCount) << path;
+            headers.push_back(header);
+            for (int c = 0; c < 4; ++c) {
+                samples[c].insert(samples[c].end(), buffers[c].begin(), buffers[c].begin() + header.sampleCount);
+            }
+        }
+        std::size_t dlfFiles = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(Prefix()).parent_path())) {
+            dlfFiles += entry.path().extension() == ".dlf";
+        }
+        EXPECT_EQ(dlfFiles, headers.size()) << "a file outside the series, or after a gap";
+        return headers;
+    }
+
+    // Sample i must come from frame firstFrame + i * divider, on every channel: no gap, no repeat.
+    static void ExpectContinuous(const std::vector<double> (&samples)[4], std::uint64_t firstFrame,
+                                 std::uint64_t divider) {
+        for (int c = 0; c < 4; ++c) {
+            ASSERT_EQ(samples[c].size(), samples[0].size());
+            for (std::size_t i = 0; i < samples[c].size(); ++i) {
+                ASSERT_NEAR(samples[c][i], FrameVolts(firstFrame + i * divider, c), 1e-9) << "sample " << i << " ch" << c;
+            }
+        }
+    }
+
+    TempDir m_dir;
+};
+
+TEST_F(RecordProcess, SplitsOneStreamIntoContinuousFiles) {
+    struct Case {
+        const char* clock;
+        std::uint64_t divider;
+        const char* trigger;   // "" for none
+        std::uint64_t firstFrame;  // frame of the first stored sample
+        std::int32_t triggerType;
+        const char* firstRow;  // CSV row of the first sample
+    };
+    // Frames 0 and 1 lead; the first kept frame is consumed by the trigger test.
+    // Level-H at 0.0505 V fires on frame 51 (0.051 V), which is not stored.
+    const Case cases[] = {
+        {"10kHz", 1, "", 3, 255, "0.00300,0.00300,7.50000,2.50000\r\n"},
+        {"5kHz", 2, "", 1 + 2 * 2, 255, "0.00500,0.00500,7.50000,2.50000\r\n"},
+        {"10kHz", 1, "CH0:Level-H:0.0505", 52, 0, "0.05200,0.05200,7.50000,2.50000\r\n"},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(std::string(test.clock) + " " + test.trigger);
+        std::vector<std::string> args = {"record", "--clock", test.clock, "--samples", "2500", "--split", "1000",
+                                         "-o",     Prefix(),  "--csv",    m_dir.Path("stream.csv")};
+        if (*test.trigger != '\0') args.insert(args.end(), {"--trigger", test.trigger});
+        const Process run = Start(args, LoggerConfig("instant", ""));
+        ASSERT_EQ(run.Wait(), 0) << run.Stderr();
+        EXPECT_NE(run.Stderr().find("2500 samples"), std::string::npos) << run.Stderr();
+        EXPECT_NE(run.Stderr().find("simulator overruns 0"), std::string::npos) << run.Stderr();
+
+        std::vector<double> samples[4];
+        const std::vector<DataFileHeader> headers = ReadSeries(samples);
+        ASSERT_EQ(headers.size(), 3u);
+        const std::uint32_t counts[] = {1000, 1000, 500};
+        for (std::size_t f = 0; f < 3; ++f) {
+            EXPECT_EQ(headers[f].sampleCount, counts[f]);
+            EXPECT_EQ(headers[f].clockDivider, static_cast<std::int32_t>(test.divider));
+            EXPECT_EQ(headers[f].triggerType, test.triggerType);
+            EXPECT_EQ(headers[f].threshold, *test.trigger != '\0' ? 0.0505 : 0.0);
+        }
+        ExpectContinuous(samples, test.firstFrame, test.divider);
+
+        // The series exported in one piece is the table streamed while recording.
+        std::vector<std::string> csvArgs = {"csv", "-o", m_dir.Path("series.csv")};
+        for (std::uint32_t f = 1; f <= 3; ++f) csvArgs.push_back(SeriesFileName(Prefix(), f));
+        ASSERT_EQ(Start(csvArgs, "").Wait(), 0);
+        const std::string streamed = ReadText(m_dir.Path("stream.csv"));
+        EXPECT_EQ(streamed.substr(0, 33), test.firstRow);
+        EXPECT_EQ(ReadText(m_dir.Path("series.csv")), streamed);
+        for (std::uint32_t f = 1; f <= 3; ++f) std::filesystem::remove(SeriesFileName(Prefix(), f));
+    }
+}
+
+TEST_F(RecordProcess, InterruptWritesThePartialFile) {
+    for (const int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        const Process run = Start({"record", "--split", "1000", "-o", Prefix()}, LoggerConfig("realtime", ""));
+        ASSERT_TRUE(WaitForFile(2));
+        ::kill(run.pid, signal);
+        EXPECT_EQ(run.Wait(), 128 + signal) << run.Stderr();
+        std::vector<double> samples[4];
+        const std::vector<DataFileHeader> headers = ReadSeries(samples);
+        ASSERT_GE(headers.size(), 2u);
+        for (std::size_t f = 0; f + 1 < headers.size(); ++f) EXPECT_EQ(headers[f].sampleCount, 1000u);
+        EXPECT_LE(headers.back().sampleCount, 1000u);
+        ExpectContinuous(samples, 3, 1);
+        for (std::uint32_t f = 1; f <= headers.size(); ++f) std::filesystem::remove(SeriesFileName(Prefix(), f));
+    }
+}
+
+// Once three files exist, no file may grow past 1000 bytes, as on a full disk.
+TEST_F(RecordProcess, DiskFullKeepsTheFinishedFiles) {
+    const Process run = Start({"record", "--split", "1000", "-o", Prefix()}, LoggerConfig("realtime", ""));
+    ASSERT_TRUE(WaitForFile(3));
+    const rlimit limit{1000, 1000};
+    ASSERT_EQ(::prlimit(run.pid, RLIMIT_FSIZE, &limit, nullptr), 0);
+    EXPECT_EQ(run.Wait(), 4);
+    EXPECT_NE(run.Stderr().find("vosctl: ファイル書き込みエラーです ("), std::string::npos) << run.Stderr();
+    std::vector<double> samples[4];
+    const std::vector<DataFileHeader> headers = ReadSeries(samples);
+    ASSERT_GE(headers.size(), 2u);
+    for (const DataFileHeader& header : headers) EXPECT_EQ(header.sampleCount, 1000u);
+    ExpectContinuous(samples, 3, 1);
+}
+
+TEST_F(RecordProcess, LoggerFailureKeepsEverythingReceived) {
+    struct Case {
+        const char* fault;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"fault stall_after=2500", "vosctl: 通信エラーが発生しました ("},
+        {"fault disconnect_after=2500", "vosctl: その他のエラーが発生しました ("},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.fault);
+        const Process run = Start({"record", "--split", "1000", "-o", Prefix()}, LoggerConfig("instant", test.fault));
+        EXPECT_EQ(run.Wait(), 3);
+        EXPECT_NE(run.Stderr().find(test.message), std::string::npos) << run.Stderr();
+        std::vector<double> samples[4];
+        const std::vector<DataFileHeader> headers = ReadSeries(samples);
+        // 2500 frames: two leading, one consumed by the trigger test.
+        ASSERT_EQ(headers.size(), 3u);
+        EXPECT_EQ(samples[0].size(), 2497u);
+        ExpectContinuous(samples, 3, 1);
+        for (std::uint32_t f = 1; f <= 3; ++f) std::filesystem::remove(SeriesFileName(Prefix(), f));
+    }
+}
+
+TEST_F(RecordProcess, BadValuesAreRefusedBeforeTheLoggerIsOpened) {
+    const std::vector<std::string> cases[] = {
+        {"record", "--split", "0", "-o", "x"},
+        {"record", "--split", "1000001", "-o", "x"},
+        {"record", "--duration", "5x", "-o", "x"},
+        {"record", "--duration", "1h", "--samples", "10", "-o", "x"},
+        {"record", "--samples", "0", "-o", "x"},
+        {"record", "--clock", "3kHz", "-o", "x"},
+        {"record", "--trigger", "CH4:Level-H:1", "-o", "x"},
+        {"record", "--samples", "10"},
+    };
+    for (const auto& args : cases) {
+        SCOPED_TRACE(args[2]);
+        // A driver that cannot be loaded would end with status 3 if it were asked.
+        const Process run = Start(args, "", "/nonexistent/libftd2xx.so");
+        EXPECT_EQ(run.Wait(), 2) << run.Stderr();
+        EXPECT_EQ(run.Stderr().rfind("vosctl: パラメータが無効です (", 0), 0u) << run.Stderr();
+    }
+    const Process missingFolder = Start({"record", "-o", m_dir.Path("gone/run")}, "", "/nonexistent/libftd2xx.so");
+    EXPECT_EQ(missingFolder.Wait(), 4);
+    EXPECT_NE(missingFolder.Stderr().find("ファイルオープンエラーです"), std::string::npos) << missingFolder.Stderr();
+}
+
+}  // namespace
