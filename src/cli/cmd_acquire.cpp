@@ -146,31 +146,12 @@ void AddAcquireCommand(CLI::App& app, vosctl::Context& context) {
     auto options = std::make_shared<AcquireOptions>();
     CLI::App* command = app.add_subcommand(
         "acquire", "Run one acquisition as Start does and write the record (.dlf as Save, .csv or - as CSV-Save)");
-    command->add_option("--serial", options->serial, "Logger to use (default: the first logger of the family)")
-        ->type_name("N")
-        ->check(vosctl::Check(&vosctl::ParseSerial, "SERIAL"));
-    command
-        ->add_option("--clock", options->clock,
-                     "Sampling Clock: " + vosctl::JoinNames(CLOCK_TEXTS, CLOCK_ENTRY_COUNT))
-        ->type_name("CLOCK")
-        ->check(vosctl::Check(&vosctl::ParseClock, "CLOCK"))
-        ->capture_default_str();
+    vosctl::AddStreamOptions(*command, options->serial, options->clock, options->trigger);
     command->add_option("--count", options->count, "Sampling Count, 1 to 1000000")
         ->type_name("N")
         ->check(vosctl::Check(&vosctl::ParseCount, "COUNT"))
         ->capture_default_str();
-    command
-        ->add_option("--trigger", options->trigger,
-                     "Wait for a trigger: channel (" + vosctl::JoinNames(TRIGGER_CHANNEL_TEXTS, 4) + "), type (" +
-                         vosctl::JoinNames(TRIGGER_TYPE_TEXTS, 4) + ") and threshold in volts, e.g. CH0:Level-H:2.5")
-        ->type_name("CH:TYPE:VOLTS")
-        ->check(vosctl::Check(&vosctl::ParseTrigger, "TRIGGER"));
-    command
-        ->add_option("--channel", options->channel,
-                     "CSV channels: " + vosctl::JoinNames(CSV_CHANNEL_TEXTS, CSV_CHANNEL_ALL + 1))
-        ->type_name("CH")
-        ->check(vosctl::Check(&vosctl::ParseCsvChannel, "CH"))
-        ->capture_default_str();
+    vosctl::AddCsvChannelOption(*command, options->channel);
     command->add_option("-o,--output", options->output, "FILE.dlf, FILE.csv, or - for CSV on standard output")
         ->type_name("FILE")
         ->required()

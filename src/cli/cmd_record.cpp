@@ -235,22 +235,7 @@ void AddRecordCommand(CLI::App& app, vosctl::Context& context) {
     auto options = std::make_shared<RecordCommandOptions>();
     CLI::App* command = app.add_subcommand(
         "record", "Record without a limit but the disk: one stream, split into PREFIX-000001.dlf, PREFIX-000002.dlf, ...");
-    command->add_option("--serial", options->serial, "Logger to use (default: the first logger of the family)")
-        ->type_name("N")
-        ->check(vosctl::Check(&vosctl::ParseSerial, "SERIAL"));
-    command
-        ->add_option("--clock", options->clock,
-                     "Sampling Clock: " + vosctl::JoinNames(CLOCK_TEXTS, CLOCK_ENTRY_COUNT))
-        ->type_name("CLOCK")
-        ->check(vosctl::Check(&vosctl::ParseClock, "CLOCK"))
-        ->capture_default_str();
-    command
-        ->add_option("--trigger", options->trigger,
-                     "Wait once for a trigger before the first sample: channel (" +
-                         vosctl::JoinNames(TRIGGER_CHANNEL_TEXTS, 4) + "), type (" +
-                         vosctl::JoinNames(TRIGGER_TYPE_TEXTS, 4) + ") and threshold in volts, e.g. CH0:Level-H:2.5")
-        ->type_name("CH:TYPE:VOLTS")
-        ->check(vosctl::Check(&vosctl::ParseTrigger, "TRIGGER"));
+    vosctl::AddStreamOptions(*command, options->serial, options->clock, options->trigger);
     CLI::Option* duration =
         command->add_option("--duration", options->duration, "Record this long, e.g. 90s, 15m, 8h, 2d or 1h30m")
             ->type_name("TIME")
@@ -270,15 +255,11 @@ void AddRecordCommand(CLI::App& app, vosctl::Context& context) {
         ->capture_default_str();
     command->add_option("--csv", options->csv, "Also stream the rows of CSV-Save to this file, or - for standard output")
         ->type_name("FILE");
-    command
-        ->add_option("--channel", options->channel,
-                     "CSV channels: " + vosctl::JoinNames(CSV_CHANNEL_TEXTS, CSV_CHANNEL_ALL + 1))
-        ->type_name("CH")
-        ->check(vosctl::Check(&vosctl::ParseCsvChannel, "CH"))
-        ->capture_default_str();
+    vosctl::AddCsvChannelOption(*command, options->channel);
     command->add_option("-o,--output", options->prefix, "Prefix of the data files: PREFIX-000001.dlf, ...")
         ->type_name("PREFIX");
     command->footer(
+        "The trigger is tested once, before the first stored sample.\n"
         "Without --duration or --samples the recording runs until SIGINT (Ctrl-C) or SIGTERM, which write\n"
         "the current file with the samples it holds. On a terminal a progress line shows the elapsed\n"
         "time, the samples and files so far and the driver's largest receive queue; a summary goes to\n"

@@ -105,3 +105,30 @@ std::string ParseOutputKind(const std::string& path, OutputKind& kind) {
 }
 
 }  // namespace vosctl
+
+namespace vosctl {
+
+void AddStreamOptions(CLI::App& command, std::string& serial, std::string& clock, std::string& trigger) {
+    command.add_option("--serial", serial, "Logger to use (default: the first logger of the family)")
+        ->type_name("N")
+        ->check(Check(&ParseSerial, "SERIAL"));
+    command.add_option("--clock", clock, "Sampling Clock: " + JoinNames(CLOCK_TEXTS, CLOCK_ENTRY_COUNT))
+        ->type_name("CLOCK")
+        ->check(Check(&ParseClock, "CLOCK"))
+        ->capture_default_str();
+    command
+        .add_option("--trigger", trigger,
+                    "Wait for a trigger: channel (" + JoinNames(TRIGGER_CHANNEL_TEXTS, 4) + "), type (" +
+                        JoinNames(TRIGGER_TYPE_TEXTS, 4) + ") and threshold in volts, e.g. CH0:Level-H:2.5")
+        ->type_name("CH:TYPE:VOLTS")
+        ->check(Check(&ParseTrigger, "TRIGGER"));
+}
+
+void AddCsvChannelOption(CLI::App& command, std::string& channel) {
+    command.add_option("--channel", channel, "CSV channels: " + JoinNames(CSV_CHANNEL_TEXTS, CSV_CHANNEL_ALL + 1))
+        ->type_name("CH")
+        ->check(Check(&ParseCsvChannel, "CH"))
+        ->capture_default_str();
+}
+
+}  // namespace vosctl

@@ -38,6 +38,13 @@ std::string ParseSerial(const std::string& text, std::int32_t& serial);
 enum class OutputKind { Csv, Dlf };
 std::string ParseOutputKind(const std::string& path, OutputKind& kind);
 
+/// Adds --serial, --clock and --trigger, the options that choose the logger
+/// and how it streams, checked with the Parse functions above.
+void AddStreamOptions(CLI::App& command, std::string& serial, std::string& clock, std::string& trigger);
+
+/// Adds --channel, the CSV Save CH choice.
+void AddCsvChannelOption(CLI::App& command, std::string& channel);
+
 /// A CLI11 check that runs `parse` on the text and refuses it with the reason.
 template <typename T>
 CLI::Validator Check(std::string (*parse)(const std::string&, T&), const std::string& description) {
