@@ -297,6 +297,8 @@ TEST(Recorder, WriterBehindEndsTheRunWithinBoundedMemory) {
     RecordOptions options;
     options.split = 100;
     options.memoryBudget = 0;
+    // Far more than two buffers hold: without the bound the run would end well.
+    options.sampleLimit = 200000;
     options.prefix = dir.Path("run");
     options.csvFd = pipeEnds[1];
     Recorder recorder(vossim::Api(), options);
