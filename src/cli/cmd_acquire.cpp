@@ -165,12 +165,7 @@ void AddAcquireCommand(CLI::App& app, vosctl::Context& context) {
                          vosctl::JoinNames(TRIGGER_TYPE_TEXTS, 4) + ") and threshold in volts, e.g. CH0:Level-H:2.5")
         ->type_name("CH:TYPE:VOLTS")
         ->check(vosctl::Check(&vosctl::ParseTrigger, "TRIGGER"));
-    command
-        ->add_option("--channel", options->channel,
-                     "CSV channels: " + vosctl::JoinNames(CSV_CHANNEL_TEXTS, CSV_CHANNEL_ALL + 1))
-        ->type_name("CH")
-        ->check(vosctl::Check(&vosctl::ParseCsvChannel, "CH"))
-        ->capture_default_str();
+    vosctl::AddCsvChannelOption(*command, options->channel);
     command->add_option("-o,--output", options->output, "FILE.dlf, FILE.csv, or - for CSV on standard output")
         ->type_name("FILE")
         ->required()

@@ -59,6 +59,14 @@ std::string ParseCsvChannel(const std::string& text, int& selection) {
     return selection < 0 ? Refuse(text, CSV_CHANNEL_TEXTS, CSV_CHANNEL_ALL + 1) : std::string();
 }
 
+CLI::Option* AddCsvChannelOption(CLI::App& command, std::string& channel) {
+    return command
+        .add_option("--channel", channel, "CSV channels: " + JoinNames(CSV_CHANNEL_TEXTS, CSV_CHANNEL_ALL + 1))
+        ->type_name("CH")
+        ->check(Check(&ParseCsvChannel, "CH"))
+        ->capture_default_str();
+}
+
 std::string ParseTrigger(const std::string& text, TriggerChoice& trigger) {
     const std::size_t first = text.find(':');
     const std::size_t second = first == std::string::npos ? first : text.find(':', first + 1);

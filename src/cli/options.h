@@ -38,6 +38,9 @@ std::string ParseSerial(const std::string& text, std::int32_t& serial);
 enum class OutputKind { Csv, Dlf };
 std::string ParseOutputKind(const std::string& path, OutputKind& kind);
 
+/// Adds --channel (the CSV Save CH entries, default ALL) to `command`.
+CLI::Option* AddCsvChannelOption(CLI::App& command, std::string& channel);
+
 /// A CLI11 check that runs `parse` on the text and refuses it with the reason.
 template <typename T>
 CLI::Validator Check(std::string (*parse)(const std::string&, T&), const std::string& description) {
