@@ -51,12 +51,7 @@ void AddCsvCommand(CLI::App& app, vosctl::Context& context) {
     CLI::App* command =
         app.add_subcommand("csv", "Write data files as CSV-Save does; several files follow each other as one table");
     command->add_option("files", options->files, "DLF data files")->type_name("FILE.dlf")->required();
-    command
-        ->add_option("--channel", options->channel,
-                     "Channels: " + vosctl::JoinNames(CSV_CHANNEL_TEXTS, CSV_CHANNEL_ALL + 1))
-        ->type_name("CH")
-        ->check(vosctl::Check(&vosctl::ParseCsvChannel, "CH"))
-        ->capture_default_str();
+    vosctl::AddCsvChannelOption(*command, options->channel);
     command->add_option("-o,--output", options->output, "CSV file, or - for standard output")
         ->type_name("FILE")
         ->capture_default_str();

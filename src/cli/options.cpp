@@ -59,6 +59,14 @@ std::string ParseCsvChannel(const std::string& text, int& selection) {
     return selection < 0 ? Refuse(text, CSV_CHANNEL_TEXTS, CSV_CHANNEL_ALL + 1) : std::string();
 }
 
+CLI::Option* AddCsvChannelOption(CLI::App& command, std::string& channel) {
+    return command
+        .add_option("--channel", channel, "CSV channels: " + JoinNames(CSV_CHANNEL_TEXTS, CSV_CHANNEL_ALL + 1))
+        ->type_name("CH")
+        ->check(Check(&ParseCsvChannel, "CH"))
+        ->capture_default_str();
+}
+
 std::string ParseTrigger(const std::string& text, TriggerChoice& trigger) {
     const std::size_t first = text.find(':');
     const std::size_t second = first == std::string::npos ? first : text.find(':', first + 1);
@@ -104,10 +112,6 @@ std::string ParseOutputKind(const std::string& path, OutputKind& kind) {
     return {};
 }
 
-}  // namespace vosctl
-
-namespace vosctl {
-
 void AddStreamOptions(CLI::App& command, std::string& serial, std::string& clock, std::string& trigger) {
     command.add_option("--serial", serial, "Logger to use (default: the first logger of the family)")
         ->type_name("N")
@@ -122,13 +126,6 @@ void AddStreamOptions(CLI::App& command, std::string& serial, std::string& clock
                         JoinNames(TRIGGER_TYPE_TEXTS, 4) + ") and threshold in volts, e.g. CH0:Level-H:2.5")
         ->type_name("CH:TYPE:VOLTS")
         ->check(Check(&ParseTrigger, "TRIGGER"));
-}
-
-void AddCsvChannelOption(CLI::App& command, std::string& channel) {
-    command.add_option("--channel", channel, "CSV channels: " + JoinNames(CSV_CHANNEL_TEXTS, CSV_CHANNEL_ALL + 1))
-        ->type_name("CH")
-        ->check(Check(&ParseCsvChannel, "CH"))
-        ->capture_default_str();
 }
 
 }  // namespace vosctl

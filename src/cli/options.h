@@ -42,8 +42,8 @@ std::string ParseOutputKind(const std::string& path, OutputKind& kind);
 /// and how it streams, checked with the Parse functions above.
 void AddStreamOptions(CLI::App& command, std::string& serial, std::string& clock, std::string& trigger);
 
-/// Adds --channel, the CSV Save CH choice.
-void AddCsvChannelOption(CLI::App& command, std::string& channel);
+/// Adds --channel (the CSV Save CH entries, default ALL) to `command`.
+CLI::Option* AddCsvChannelOption(CLI::App& command, std::string& channel);
 
 /// A CLI11 check that runs `parse` on the text and refuses it with the reason.
 template <typename T>

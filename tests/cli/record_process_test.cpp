@@ -10,8 +10,6 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,6 +17,7 @@
 #include "acquisition/record.h"
 #include "files/dlf.h"
 #include "files/temp_dir.h"
+#include "cli_process.h"
 
 namespace {
 
@@ -46,48 +45,35 @@ double FrameVolts(std::uint64_t frame, int channel) {
     }
 }
 
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-struct Process {
+// vosctl running in the background, its standard error caught in a file.
+struct Background {
     pid_t pid = -1;
-    std::string stdoutPath, stderrPath;
+    std::string stderrPath;
 
-    // Waits for the end; the exit status, or 128 + the signal that ended it.
-    int Wait() const {
-        int status = 0;
-        if (::waitpid(pid, &status, 0) != pid) return -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    std::string Stderr() const { return ReadText(stderrPath); }
+    int Wait() const { return clitest::WaitExit(pid); }
+    std::string Stderr() const { return clitest::ReadText(stderrPath); }
 };
 
 class RecordProcess : public testing::Test {
 protected:
-    // Starts vosctl with the simulated driver and `config` as its bus.
-    Process Start(const std::vector<std::string>& args, const std::string& config, const char* driver = VOS_SIM_LIBRARY) {
+    clitest::Result Run(const std::string& config, const std::vector<std::string>& args) {
+        return clitest::RunSim(m_dir, clitest::Via::DriverOption, config, args);
+    }
+
+    // Starts vosctl with the simulated driver and `config` as its bus, without waiting.
+    Background Start(const std::string& config, std::vector<std::string> args) {
         const std::string configPath = m_dir.Path("sim.conf");
-        std::ofstream(configPath) << config;
-        Process process;
-        process.stdoutPath = m_dir.Path("stdout");
+        clitest::WriteText(configPath, config);
+        clitest::Environment environment;
+        environment.Set("VOS_SIM_CONFIG", configPath);
+        args.insert(args.begin(), {"--driver", clitest::SIM_LIBRARY});
+        Background process;
         process.stderrPath = m_dir.Path("stderr");
-        std::vector<std::string> argv = {VOSCTL_PATH, "--driver", driver};
-        argv.insert(argv.end(), args.begin(), args.end());
-        process.pid = ::fork();
-        if (process.pid == 0) {
-            ::setenv("VOS_SIM_CONFIG", configPath.c_str(), 1);
-            ::dup2(::open(process.stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
-            ::dup2(::open(process.stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
-            std::vector<char*> pointers;
-            for (std::string& arg : argv) pointers.push_back(arg.data());
-            pointers.push_back(nullptr);
-            ::execv(pointers[0], pointers.data());
-            ::_exit(127);
-        }
+        const int outFd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        const int errFd = ::open(process.stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        process.pid = clitest::Spawn(args, environment, outFd, errFd);
+        ::close(outFd);
+        ::close(errFd);
         return process;
     }
 
@@ -168,10 +154,10 @@ TEST_F(RecordProcess, SplitsOneStreamIntoContinuousFiles) {
         std::vector<std::string> args = {"record", "--clock", test.clock, "--samples", "2500", "--split", "1000",
                                          "-o",     Prefix(),  "--csv",    m_dir.Path("stream.csv")};
         if (*test.trigger != '\0') args.insert(args.end(), {"--trigger", test.trigger});
-        const Process run = Start(args, LoggerConfig("instant", ""));
-        ASSERT_EQ(run.Wait(), 0) << run.Stderr();
-        EXPECT_NE(run.Stderr().find("2500 samples"), std::string::npos) << run.Stderr();
-        EXPECT_NE(run.Stderr().find("simulator overruns 0"), std::string::npos) << run.Stderr();
+        const clitest::Result run = Run(LoggerConfig("instant", ""), args);
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_NE(run.err.find("2500 samples"), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("simulator overruns 0"), std::string::npos) << run.err;
 
         std::vector<double> samples[4];
         const std::vector<DataFileHeader> headers = ReadSeries(samples);
@@ -188,10 +174,10 @@ TEST_F(RecordProcess, SplitsOneStreamIntoContinuousFiles) {
         // The series exported in one piece is the table streamed while recording.
         std::vector<std::string> csvArgs = {"csv", "-o", m_dir.Path("series.csv")};
         for (std::uint32_t f = 1; f <= 3; ++f) csvArgs.push_back(SeriesFileName(Prefix(), f));
-        ASSERT_EQ(Start(csvArgs, "").Wait(), 0);
-        const std::string streamed = ReadText(m_dir.Path("stream.csv"));
+        ASSERT_EQ(clitest::Run(m_dir, csvArgs).status, 0);
+        const std::string streamed = clitest::ReadText(m_dir.Path("stream.csv"));
         EXPECT_EQ(streamed.substr(0, 33), test.firstRow);
-        EXPECT_EQ(ReadText(m_dir.Path("series.csv")), streamed);
+        EXPECT_EQ(clitest::ReadText(m_dir.Path("series.csv")), streamed);
         for (std::uint32_t f = 1; f <= 3; ++f) std::filesystem::remove(SeriesFileName(Prefix(), f));
     }
 }
@@ -199,7 +185,7 @@ TEST_F(RecordProcess, SplitsOneStreamIntoContinuousFiles) {
 TEST_F(RecordProcess, InterruptWritesThePartialFile) {
     for (const int signal : {SIGINT, SIGTERM}) {
         SCOPED_TRACE(signal);
-        const Process run = Start({"record", "--split", "1000", "-o", Prefix()}, LoggerConfig("realtime", ""));
+        const Background run = Start(LoggerConfig("realtime", ""), {"record", "--split", "1000", "-o", Prefix()});
         ASSERT_TRUE(WaitForFile(2));
         ::kill(run.pid, signal);
         EXPECT_EQ(run.Wait(), 128 + signal) << run.Stderr();
@@ -215,7 +201,7 @@ TEST_F(RecordProcess, InterruptWritesThePartialFile) {
 
 // Once three files exist, no file may grow past 1000 bytes, as on a full disk.
 TEST_F(RecordProcess, DiskFullKeepsTheFinishedFiles) {
-    const Process run = Start({"record", "--split", "1000", "-o", Prefix()}, LoggerConfig("realtime", ""));
+    const Background run = Start(LoggerConfig("realtime", ""), {"record", "--split", "1000", "-o", Prefix()});
     ASSERT_TRUE(WaitForFile(3));
     const rlimit limit{1000, 1000};
     ASSERT_EQ(::prlimit(run.pid, RLIMIT_FSIZE, &limit, nullptr), 0);
@@ -239,9 +225,9 @@ TEST_F(RecordProcess, LoggerFailureKeepsEverythingReceived) {
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.fault);
-        const Process run = Start({"record", "--split", "1000", "-o", Prefix()}, LoggerConfig("instant", test.fault));
-        EXPECT_EQ(run.Wait(), 3);
-        EXPECT_NE(run.Stderr().find(test.message), std::string::npos) << run.Stderr();
+        const clitest::Result run = Run(LoggerConfig("instant", test.fault), {"record", "--split", "1000", "-o", Prefix()});
+        EXPECT_EQ(run.status, 3);
+        EXPECT_NE(run.err.find(test.message), std::string::npos) << run.err;
         std::vector<double> samples[4];
         const std::vector<DataFileHeader> headers = ReadSeries(samples);
         // 2500 frames: two leading, one consumed by the trigger test.
@@ -249,6 +235,31 @@ TEST_F(RecordProcess, LoggerFailureKeepsEverythingReceived) {
         EXPECT_EQ(samples[0].size(), 2497u);
         ExpectContinuous(samples, 3, 1);
         for (std::uint32_t f = 1; f <= 3; ++f) std::filesystem::remove(SeriesFileName(Prefix(), f));
+    }
+}
+
+TEST_F(RecordProcess, ProgressOnATerminal) {
+    struct Case {
+        const char* trigger;  // channel 2 holds 7.5 V: the first fires at once, the second never
+        const char* shown;
+        std::size_t files;
+    };
+    const Case cases[] = {
+        {"CH2:Level-H:1", " files  largest queue ", 1},
+        {"CH2:Level-H:9", "waiting for trigger", 0},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.trigger);
+        clitest::TerminalRun run(m_dir, LoggerConfig("realtime", ""),
+                                 {"record", "--trigger", test.trigger, "--split", "100000", "-o", Prefix()});
+        EXPECT_TRUE(run.ReadUntil([&](const std::string& shown) { return shown.find(test.shown) != std::string::npos; }))
+            << run.Shown();
+        run.Signal(SIGINT);
+        EXPECT_EQ(run.Finish(), 130) << run.Shown();
+        EXPECT_NE(run.Shown().find("vosctl record: "), std::string::npos) << run.Shown();
+        std::vector<double> samples[4];
+        EXPECT_EQ(ReadSeries(samples).size(), test.files);
+        std::filesystem::remove(SeriesFileName(Prefix(), 1));
     }
 }
 
@@ -263,16 +274,19 @@ TEST_F(RecordProcess, BadValuesAreRefusedBeforeTheLoggerIsOpened) {
         {"record", "--trigger", "CH4:Level-H:1", "-o", "x"},
         {"record", "--samples", "10"},
     };
-    for (const auto& args : cases) {
+    // A driver that cannot be loaded would end with status 3 if it were asked.
+    const std::vector<std::string> noDriver = {"--driver", "/nonexistent/libftd2xx.so"};
+    for (auto args : cases) {
         SCOPED_TRACE(args[2]);
-        // A driver that cannot be loaded would end with status 3 if it were asked.
-        const Process run = Start(args, "", "/nonexistent/libftd2xx.so");
-        EXPECT_EQ(run.Wait(), 2) << run.Stderr();
-        EXPECT_EQ(run.Stderr().rfind("vosctl: パラメータが無効です (", 0), 0u) << run.Stderr();
+        args.insert(args.begin(), noDriver.begin(), noDriver.end());
+        const clitest::Result run = clitest::Run(m_dir, args);
+        EXPECT_EQ(run.status, 2) << run.err;
+        EXPECT_EQ(run.err.rfind("vosctl: パラメータが無効です (", 0), 0u) << run.err;
     }
-    const Process missingFolder = Start({"record", "-o", m_dir.Path("gone/run")}, "", "/nonexistent/libftd2xx.so");
-    EXPECT_EQ(missingFolder.Wait(), 4);
-    EXPECT_NE(missingFolder.Stderr().find("ファイルオープンエラーです"), std::string::npos) << missingFolder.Stderr();
+    const clitest::Result missingFolder =
+        clitest::Run(m_dir, {"--driver", "/nonexistent/libftd2xx.so", "record", "-o", m_dir.Path("gone/run")});
+    EXPECT_EQ(missingFolder.status, 4);
+    EXPECT_NE(missingFolder.err.find("ファイルオープンエラーです"), std::string::npos) << missingFolder.err;
 }
 
 }  // namespace
