@@ -214,10 +214,14 @@ int RunRecord(const RecordCommandOptions& command, vosctl::Context& context) {
     switch (outcome.end) {
     case RecordEnd::Device: return vosctl::FailDevice(outcome.deviceResult);
     case RecordEnd::File:
+        if (outcome.failedPath.empty()) {
+            return vosctl::Fail(vosctl::EXIT_FILE, outcome.message,
+                                (command.csv == "-" ? std::string("standard output") : command.csv) + ": " +
+                                    vosctl::FileErrorGloss(FileError::Write));
+        }
         return vosctl::Fail(vosctl::EXIT_FILE, outcome.message,
-                            (outcome.failedPath.empty() ? command.csv == "-" ? std::string("standard output") : command.csv
-                                                        : outcome.failedPath) +
-                                ": " + vosctl::FileErrorGloss(FileError::Write) + "; the files before it are complete");
+                            outcome.failedPath + ": " + vosctl::FileErrorGloss(FileError::Write) +
+                                "; the files before it are complete");
     case RecordEnd::WriterBehind:
         return vosctl::Fail(vosctl::EXIT_OVERRUN, outcome.message,
                             "the writer fell behind the logger: all " + std::to_string(outcome.buffers) +
