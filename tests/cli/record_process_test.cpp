@@ -17,6 +17,7 @@
 #include "acquisition/record.h"
 #include "files/dlf.h"
 #include "files/temp_dir.h"
+#include "acquisition/series_fixture.h"
 #include "cli_process.h"
 
 namespace {
@@ -89,45 +90,9 @@ protected:
         return true;
     }
 
-    // Loads every file of the series as Open does, checks that each file's
-    // length agrees with its header and that no other DLF file lies about,
-    // and returns the headers with the samples of all files in a row.
-    std::vector<DataFileHeader> ReadSeries(std::vector<double> (&samples)[4]) const {
-        std::vector<double> buffers[4];
-        double* destinations[4];
-        for (int c = 0; c < 4; ++c) {
-            buffers[c].resize(DLF_MAX_SAMPLE_COUNT);
-            destinations[c] = buffers[c].data();
-        }
-        std::vector<DataFileHeader> headers;
-        for (std::uint32_t index = 1;; ++index) {
-            const std::string path = SeriesFileName(Prefix(), index);
-            if (!std::filesystem::exists(path)) break;
-            DataFileHeader header;
-            EXPECT_EQ(LoadDataFile(path, header, destinations), FileError::None) << path;
-            EXPECT_EQ(std::filesystem::file_size(path), 256u + 32u * header.sampleCount) << path;
-            headers.push_back(header);
-            for (int c = 0; c < 4; ++c) {
-                samples[c].insert(samples[c].end(), buffers[c].begin(), buffers[c].begin() + header.sampleCount);
-            }
-        }
-        std::size_t dlfFiles = 0;
-        for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(Prefix()).parent_path())) {
-            dlfFiles += entry.path().extension() == ".dlf";
-        }
-        EXPECT_EQ(dlfFiles, headers.size()) << "a file outside the series, or after a gap";
-        return headers;
-    }
-
     // Sample i must come from frame firstFrame + i * divider, on every channel: no gap, no repeat.
-    static void ExpectContinuous(const std::vector<double> (&samples)[4], std::uint64_t firstFrame,
-                                 std::uint64_t divider) {
-        for (int c = 0; c < 4; ++c) {
-            ASSERT_EQ(samples[c].size(), samples[0].size());
-            for (std::size_t i = 0; i < samples[c].size(); ++i) {
-                ASSERT_NEAR(samples[c][i], FrameVolts(firstFrame + i * divider, c), 1e-9) << "sample " << i << " ch" << c;
-            }
-        }
+    static void ExpectContinuous(const seriestest::Series& series, std::uint64_t firstFrame, std::uint64_t divider) {
+        seriestest::ExpectContinuous(series, firstFrame, divider, series.samples[0].size(), FrameVolts);
     }
 
     TempDir m_dir;
@@ -159,8 +124,8 @@ TEST_F(RecordProcess, SplitsOneStreamIntoContinuousFiles) {
         EXPECT_NE(run.err.find("2500 samples"), std::string::npos) << run.err;
         EXPECT_NE(run.err.find("simulator overruns 0"), std::string::npos) << run.err;
 
-        std::vector<double> samples[4];
-        const std::vector<DataFileHeader> headers = ReadSeries(samples);
+        const seriestest::Series series = seriestest::ReadSeries(Prefix());
+        const std::vector<DataFileHeader>& headers = series.headers;
         ASSERT_EQ(headers.size(), 3u);
         const std::uint32_t counts[] = {1000, 1000, 500};
         for (std::size_t f = 0; f < 3; ++f) {
@@ -169,7 +134,7 @@ TEST_F(RecordProcess, SplitsOneStreamIntoContinuousFiles) {
             EXPECT_EQ(headers[f].triggerType, test.triggerType);
             EXPECT_EQ(headers[f].threshold, *test.trigger != '\0' ? 0.0505 : 0.0);
         }
-        ExpectContinuous(samples, test.firstFrame, test.divider);
+        ExpectContinuous(series, test.firstFrame, test.divider);
 
         // The series exported in one piece is the table streamed while recording.
         std::vector<std::string> csvArgs = {"csv", "-o", m_dir.Path("series.csv")};
@@ -178,7 +143,7 @@ TEST_F(RecordProcess, SplitsOneStreamIntoContinuousFiles) {
         const std::string streamed = clitest::ReadText(m_dir.Path("stream.csv"));
         EXPECT_EQ(streamed.substr(0, 33), test.firstRow);
         EXPECT_EQ(clitest::ReadText(m_dir.Path("series.csv")), streamed);
-        for (std::uint32_t f = 1; f <= 3; ++f) std::filesystem::remove(SeriesFileName(Prefix(), f));
+        seriestest::RemoveSeries(Prefix(), 3);
     }
 }
 
@@ -189,13 +154,13 @@ TEST_F(RecordProcess, InterruptWritesThePartialFile) {
         ASSERT_TRUE(WaitForFile(2));
         ::kill(run.pid, signal);
         EXPECT_EQ(run.Wait(), 128 + signal) << run.Stderr();
-        std::vector<double> samples[4];
-        const std::vector<DataFileHeader> headers = ReadSeries(samples);
+        const seriestest::Series series = seriestest::ReadSeries(Prefix());
+        const std::vector<DataFileHeader>& headers = series.headers;
         ASSERT_GE(headers.size(), 2u);
         for (std::size_t f = 0; f + 1 < headers.size(); ++f) EXPECT_EQ(headers[f].sampleCount, 1000u);
         EXPECT_LE(headers.back().sampleCount, 1000u);
-        ExpectContinuous(samples, 3, 1);
-        for (std::uint32_t f = 1; f <= headers.size(); ++f) std::filesystem::remove(SeriesFileName(Prefix(), f));
+        ExpectContinuous(series, 3, 1);
+        seriestest::RemoveSeries(Prefix(), headers.size());
     }
 }
 
@@ -207,11 +172,11 @@ TEST_F(RecordProcess, DiskFullKeepsTheFinishedFiles) {
     ASSERT_EQ(::prlimit(run.pid, RLIMIT_FSIZE, &limit, nullptr), 0);
     EXPECT_EQ(run.Wait(), 4);
     EXPECT_NE(run.Stderr().find("vosctl: ファイル書き込みエラーです ("), std::string::npos) << run.Stderr();
-    std::vector<double> samples[4];
-    const std::vector<DataFileHeader> headers = ReadSeries(samples);
+    const seriestest::Series series = seriestest::ReadSeries(Prefix());
+    const std::vector<DataFileHeader>& headers = series.headers;
     ASSERT_GE(headers.size(), 2u);
     for (const DataFileHeader& header : headers) EXPECT_EQ(header.sampleCount, 1000u);
-    ExpectContinuous(samples, 3, 1);
+    ExpectContinuous(series, 3, 1);
 }
 
 TEST_F(RecordProcess, LoggerFailureKeepsEverythingReceived) {
@@ -228,13 +193,13 @@ TEST_F(RecordProcess, LoggerFailureKeepsEverythingReceived) {
         const clitest::Result run = Run(LoggerConfig("instant", test.fault), {"record", "--split", "1000", "-o", Prefix()});
         EXPECT_EQ(run.status, 3);
         EXPECT_NE(run.err.find(test.message), std::string::npos) << run.err;
-        std::vector<double> samples[4];
-        const std::vector<DataFileHeader> headers = ReadSeries(samples);
+        const seriestest::Series series = seriestest::ReadSeries(Prefix());
+        const std::vector<DataFileHeader>& headers = series.headers;
         // 2500 frames: two leading, one consumed by the trigger test.
         ASSERT_EQ(headers.size(), 3u);
-        EXPECT_EQ(samples[0].size(), 2497u);
-        ExpectContinuous(samples, 3, 1);
-        for (std::uint32_t f = 1; f <= 3; ++f) std::filesystem::remove(SeriesFileName(Prefix(), f));
+        EXPECT_EQ(series.samples[0].size(), 2497u);
+        ExpectContinuous(series, 3, 1);
+        seriestest::RemoveSeries(Prefix(), 3);
     }
 }
 
@@ -257,8 +222,7 @@ TEST_F(RecordProcess, ProgressOnATerminal) {
         run.Signal(SIGINT);
         EXPECT_EQ(run.Finish(), 130) << run.Shown();
         EXPECT_NE(run.Shown().find("vosctl record: "), std::string::npos) << run.Shown();
-        std::vector<double> samples[4];
-        EXPECT_EQ(ReadSeries(samples).size(), test.files);
+        EXPECT_EQ(seriestest::ReadSeries(Prefix()).headers.size(), test.files);
         std::filesystem::remove(SeriesFileName(Prefix(), 1));
     }
 }
