@@ -152,6 +152,35 @@ TEST(Recorder, CsvRowsOfTheFirstSamples) {
     EXPECT_FALSE(std::filesystem::exists(SeriesFileName(dir.Path("run"), 1)));
 }
 
+// At 10 Hz a row is due every 100 ms, far from filling any buffer: it must
+// still reach the reader while the recording runs.
+TEST(Recorder, CsvRowsArriveWhileTheRecordingRuns) {
+    InstallScripted(6000, false, vossim::Pace::Realtime);
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe(pipeEnds), 0);
+    RecordOptions options;
+    options.divider = 1000;
+    options.sampleLimit = 50;  // 5 s: rows held back to the end would let it run out
+    options.csvFd = pipeEnds[1];
+    Recorder recorder(vossim::Api(), options);
+    std::string received;
+    std::thread reader([&] {
+        char block[256];
+        for (ssize_t got; (got = ::read(pipeEnds[0], block, sizeof block)) > 0;) {
+            received.append(block, static_cast<std::size_t>(got));
+            if (received.find('\n') != std::string::npos) recorder.RequestStop();
+        }
+    });
+    const RecordOutcome outcome = recorder.Run();
+    ::close(pipeEnds[1]);
+    reader.join();
+    ::close(pipeEnds[0]);
+    EXPECT_EQ(outcome.end, RecordEnd::Done);
+    EXPECT_LT(outcome.samples, 50u);
+    // Kept frames are 1001, 2001, ...; the first is consumed by the trigger test.
+    EXPECT_EQ(received.substr(0, 37), "20.01000,20.01100,20.01200,20.01300\r\n");
+}
+
 TEST(Recorder, StopWritesThePartialFileWithItsTrueCount) {
     InstallScripted(6000, false, vossim::Pace::Realtime);
     TempDir dir;
