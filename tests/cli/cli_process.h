@@ -70,10 +70,12 @@ private:
     std::map<std::string, std::string> m_values;
 };
 
-/// Starts vosctl with `args` and the given descriptors as standard output
-/// and standard error (standard input is /dev/null); returns its pid.
-inline pid_t Spawn(const std::vector<std::string>& args, const Environment& environment, int outFd, int errFd) {
-    std::vector<std::string> argStore{VOSCTL};
+/// Starts `program` (vosctl by default) with `args` and the given descriptors
+/// as standard output and standard error (standard input is /dev/null);
+/// returns its pid.
+inline pid_t Spawn(const std::vector<std::string>& args, const Environment& environment, int outFd, int errFd,
+                   const std::string& program = VOSCTL) {
+    std::vector<std::string> argStore{program};
     argStore.insert(argStore.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& arg : argStore) {
@@ -93,9 +95,9 @@ inline pid_t Spawn(const std::vector<std::string>& args, const Environment& envi
     posix_spawn_file_actions_adddup2(&actions, outFd, STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, errFd, STDERR_FILENO);
     pid_t pid = -1;
-    const int error = posix_spawn(&pid, VOSCTL.c_str(), &actions, nullptr, argv.data(), envp.data());
+    const int error = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
-    EXPECT_EQ(error, 0) << "cannot start " << VOSCTL;
+    EXPECT_EQ(error, 0) << "cannot start " << program;
     return error == 0 ? pid : -1;
 }
 
