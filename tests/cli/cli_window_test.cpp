@@ -151,14 +151,4 @@ TEST_F(DriverOptionTest, WindowLoadsTheNamedDriver) {
     EXPECT_FALSE(dlg->m_btnSearch->isEnabled());
 }
 
-TEST(VosviewerCommandLine, HelpNamesTheDriverOption) {
-    TempDir dir;
-    const std::string out = dir.Path("help.txt");
-    const int outFd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-    const pid_t pid = clitest::Spawn({"--help"}, {}, outFd, STDERR_FILENO, VOSVIEWER_PATH);
-    ::close(outFd);
-    EXPECT_EQ(clitest::WaitExit(pid), 0);
-    EXPECT_NE(clitest::ReadText(out).find("--driver <PATH>"), std::string::npos) << clitest::ReadText(out);
-}
-
 }  // namespace
