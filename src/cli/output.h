@@ -21,7 +21,10 @@ public:
     double* const* Channels() { return m_channels; }
 
 private:
-    std::unique_ptr<double[]> m_samples;
+    struct Free {
+        void operator()(double* samples) const;
+    };
+    std::unique_ptr<double[], Free> m_samples;
     double* m_channels[DLF_CHANNELS] = {};
 };
 
