@@ -42,7 +42,10 @@ std::string SeriesFileName(const std::string& prefix, std::uint32_t index) {
 
 Recorder::Recorder(const D2xxApi& api, RecordOptions options)
     : m_api(api), m_options(std::move(options)), m_stop(m_options.stopFlag != nullptr ? m_options.stopFlag : &m_ownStop) {
-    const std::size_t bufferBytes = std::size_t{m_options.split} * DLF_CHANNELS * sizeof(double);
+    // A recording shorter than one file needs no buffer longer than itself.
+    m_capacity = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(m_options.split, std::max<std::uint64_t>(m_options.sampleLimit, 1)));
+    const std::size_t bufferBytes = std::size_t{m_capacity} * DLF_CHANNELS * sizeof(double);
     m_maxBuffers = std::max<std::size_t>(PREPARED_BUFFERS, bufferBytes == 0 ? 0 : m_options.memoryBudget / bufferBytes);
     if (m_options.csvFd >= 0) {
         m_csvText = std::make_unique_for_overwrite<char[]>(CSV_OUT_BYTES + CSV_BLOCK_MAX_CHARS);
@@ -129,7 +132,7 @@ double* Recorder::TakeBuffer() {
 
 double* Recorder::NewBuffer() {
     // Zeroed, so its pages are resident from now on and the memory in use stays flat.
-    m_buffers.push_back(std::make_unique<double[]>(std::size_t{m_options.split} * DLF_CHANNELS));
+    m_buffers.push_back(std::make_unique<double[]>(std::size_t{m_capacity} * DLF_CHANNELS));
     return m_buffers.back().get();
 }
 
@@ -143,8 +146,8 @@ std::uint32_t Recorder::NextChunk(StreamChunk& chunk, std::uint32_t filled) {
     }
     m_current.data = TakeBuffer();
     if (m_current.data == nullptr) return RESULT_WRITER_BEHIND;
-    for (int c = 0; c < DLF_CHANNELS; ++c) chunk.channels[c] = m_current.data + std::size_t{m_options.split} * c;
-    chunk.capacity = m_options.split;
+    for (int c = 0; c < DLF_CHANNELS; ++c) chunk.channels[c] = m_current.data + std::size_t{m_capacity} * c;
+    chunk.capacity = m_capacity;
     chunk.stored = nullptr;
     return RESULT_OK;
 }
@@ -168,7 +171,7 @@ void Recorder::WriteFailed(FileError error, const std::string& path) {
 void Recorder::StreamCsv(const Chunk& chunk, std::uint64_t upTo) {
     if (m_options.csvFd < 0 || m_fileError != FileError::None) return;
     const double* channels[DLF_CHANNELS];
-    for (int c = 0; c < DLF_CHANNELS; ++c) channels[c] = chunk.data + std::size_t{m_options.split} * c;
+    for (int c = 0; c < DLF_CHANNELS; ++c) channels[c] = chunk.data + std::size_t{m_capacity} * c;
     while (m_csvRow < upTo) {
         const auto rows = static_cast<std::uint32_t>(std::min<std::uint64_t>(CSV_BLOCK_ROWS, upTo - m_csvRow));
         m_csvUsed += FormatCsvBlock(m_options.csvSelection, channels, static_cast<std::uint32_t>(m_csvRow - chunk.first),
@@ -209,7 +212,7 @@ void Recorder::WriterLoop() {
             StreamCsv(front, front.first + front.count);
             if (!m_options.prefix.empty() && m_fileError == FileError::None) {
                 const double* channels[DLF_CHANNELS];
-                for (int c = 0; c < DLF_CHANNELS; ++c) channels[c] = front.data + std::size_t{m_options.split} * c;
+                for (int c = 0; c < DLF_CHANNELS; ++c) channels[c] = front.data + std::size_t{m_capacity} * c;
                 header.sampleCount = front.count;
                 const std::string path =
                     SeriesFileName(m_options.prefix, static_cast<std::uint32_t>(front.first / m_options.split + 1));
@@ -227,7 +230,7 @@ void Recorder::WriterLoop() {
             m_free.push_back(front.data);
         } else if (current.data != nullptr) {
             // Rows below the stored count are complete in the buffer still being filled.
-            StreamCsv(current, std::min(Samples(), current.first + m_options.split));
+            StreamCsv(current, std::min(Samples(), current.first + m_capacity));
         }
         FlushCsv();
         if (ended && !haveFront) break;

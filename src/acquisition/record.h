@@ -116,6 +116,7 @@ private:
 
     const D2xxApi& m_api;
     const RecordOptions m_options;
+    std::uint32_t m_capacity;  // samples per buffer: the split, or the whole recording when shorter
     std::size_t m_maxBuffers;
 
     std::atomic<std::int32_t> m_ownStop{0};
