@@ -139,7 +139,7 @@ TEST_F(RecordProcess, SplitsOneStreamIntoContinuousFiles) {
         // The series exported in one piece is the table streamed while recording.
         std::vector<std::string> csvArgs = {"csv", "-o", m_dir.Path("series.csv")};
         for (std::uint32_t f = 1; f <= 3; ++f) csvArgs.push_back(SeriesFileName(Prefix(), f));
-        ASSERT_EQ(clitest::Run(m_dir, csvArgs).status, 0);
+        ASSERT_EQ(clitest::Run(m_dir, csvArgs, clitest::Environment()).status, 0);
         const std::string streamed = clitest::ReadText(m_dir.Path("stream.csv"));
         EXPECT_EQ(streamed.substr(0, 33), test.firstRow);
         EXPECT_EQ(clitest::ReadText(m_dir.Path("series.csv")), streamed);
@@ -243,12 +243,13 @@ TEST_F(RecordProcess, BadValuesAreRefusedBeforeTheLoggerIsOpened) {
     for (auto args : cases) {
         SCOPED_TRACE(args[2]);
         args.insert(args.begin(), noDriver.begin(), noDriver.end());
-        const clitest::Result run = clitest::Run(m_dir, args);
+        const clitest::Result run = clitest::Run(m_dir, args, clitest::Environment());
         EXPECT_EQ(run.status, 2) << run.err;
         EXPECT_EQ(run.err.rfind("vosctl: パラメータが無効です (", 0), 0u) << run.err;
     }
     const clitest::Result missingFolder =
-        clitest::Run(m_dir, {"--driver", "/nonexistent/libftd2xx.so", "record", "-o", m_dir.Path("gone/run")});
+        clitest::Run(m_dir, {"--driver", "/nonexistent/libftd2xx.so", "record", "-o", m_dir.Path("gone/run")},
+                     clitest::Environment());
     EXPECT_EQ(missingFolder.status, 4);
     EXPECT_NE(missingFolder.err.find("ファイルオープンエラーです"), std::string::npos) << missingFolder.err;
 }
