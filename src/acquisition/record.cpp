@@ -85,7 +85,8 @@ RecordOutcome Recorder::Run() {
 
     {
         const std::lock_guard lock(m_mutex);
-        while (m_buffers.size() < PREPARED_BUFFERS) m_free.push_back(NewBuffer());
+        const std::size_t prepared = m_options.sampleLimit <= m_capacity ? 1 : PREPARED_BUFFERS;
+        while (m_buffers.size() < prepared) m_free.push_back(NewBuffer());
     }
     std::thread writer([this] { WriterLoop(); });
     const StreamMonitor monitor{&m_samples, &m_largestQueue};
