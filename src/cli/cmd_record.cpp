@@ -1,6 +1,5 @@
 // vosctl record: one unattended stream split into DLF files, optionally streamed as CSV.
 #include <dlfcn.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -17,6 +16,7 @@
 #include "app/settings.h"
 #include "cli/commands.h"
 #include "cli/options.h"
+#include "cli/output.h"
 #include "cli/progress.h"
 #include "cli/signals.h"
 #include "device/access.h"
@@ -178,18 +178,15 @@ int RunRecord(const RecordCommandOptions& command, vosctl::Context& context) {
             return vosctl::FailFile(FileError::Open, SeriesFileName(command.prefix, 1));
         }
     }
-    int csvFd = -1;
-    if (command.csv == "-") {
-        csvFd = STDOUT_FILENO;
-    } else if (!command.csv.empty()) {
-        csvFd = ::open(command.csv.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-        if (csvFd < 0) return vosctl::FailFile(FileError::Open, command.csv);
+    std::unique_ptr<LockedFile> csv;
+    if (!command.csv.empty()) {
+        csv = vosctl::OpenOutput(command.csv);
+        if (!csv) return vosctl::FailFile(FileError::Open, command.csv);
+        options.csvFd = csv->Descriptor();
     }
-    options.csvFd = csvFd;
 
     const D2xxApi* api = context.LoadDriver();
     if (api == nullptr) {
-        if (csvFd > STDOUT_FILENO) ::close(csvFd);
         return vosctl::EXIT_DEVICE;
     }
     // The handler keeps the flag's address for the rest of the process.
@@ -207,8 +204,7 @@ int RunRecord(const RecordCommandOptions& command, vosctl::Context& context) {
         vosctl::StopSignals::SetDeviceBusy(false);
     }
     const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start).count();
-    bool csvClosed = true;
-    if (csvFd > STDOUT_FILENO) csvClosed = ::close(csvFd) == 0;
+    const bool csvClosed = !csv || csv->Close();
 
     PrintSummary(outcome, options.divider, elapsed, context.driverPath);
     switch (outcome.end) {
