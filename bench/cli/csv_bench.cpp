@@ -60,8 +60,9 @@ bool Plain() {
 
 bool Stream() {
     LockedFile file;
+    const auto write = [&file](const char* text, std::size_t size) { return file.WriteAll(text, size); };
     return file.Open(STREAM_CSV, LockedFile::Mode::Write) &&
-           WriteCsvStream(file, CSV_SELECT_ALL, COUNT, Data().channels) == FileError::None && file.Close();
+           WriteCsvStream(write, CSV_SELECT_ALL, COUNT, Data().channels) == FileError::None && file.Close();
 }
 
 bool Window() {
