@@ -178,7 +178,7 @@ int RunRecord(const RecordCommandOptions& command, vosctl::Context& context) {
             return vosctl::FailFile(FileError::Open, SeriesFileName(command.prefix, 1));
         }
     }
-    std::unique_ptr<LockedFile> csv;
+    std::unique_ptr<vosctl::Output> csv;
     if (!command.csv.empty()) {
         csv = vosctl::OpenOutput(command.csv);
         if (!csv) return vosctl::FailFile(FileError::Open, command.csv);

@@ -20,6 +20,8 @@ public:
     bool WriteAll(const void* data, std::size_t size) { return m_file->WriteAll(data, size); }
     /// Ends the output; false when the data did not reach it.
     bool Close() { return m_file->Close(); }
+    /// The descriptor, for writers that stream to it (record --csv).
+    int Descriptor() const { return m_file->Descriptor(); }
 
 private:
     std::optional<LockedFile> m_file;
