@@ -27,14 +27,27 @@ std::uint16_t ReadWord(const std::uint8_t* bytes) {
 
 }  // namespace
 
-Conversion ComputeConversion(const std::uint8_t* calibration54) {
-    Conversion conversion{};
-    conversion.resolution = calibration54[CALIBRATION_RESOLUTION_OFFSET];
-    const double v1 = ReadDouble(calibration54 + CALIBRATION_V1_OFFSET);
-    const double v2 = ReadDouble(calibration54 + CALIBRATION_V2_OFFSET);
+CalibrationPoints ReadCalibrationPoints(const std::uint8_t* calibration54) {
+    CalibrationPoints points{};
+    points.resolution = calibration54[CALIBRATION_RESOLUTION_OFFSET];
+    points.v1 = ReadDouble(calibration54 + CALIBRATION_V1_OFFSET);
+    points.v2 = ReadDouble(calibration54 + CALIBRATION_V2_OFFSET);
     for (int c = 0; c < 4; ++c) {
-        const double c1 = ReadWord(calibration54 + CALIBRATION_C1_OFFSET + 2 * c);
-        const double c2 = ReadWord(calibration54 + CALIBRATION_C2_OFFSET + 2 * c);
+        points.c1[c] = ReadWord(calibration54 + CALIBRATION_C1_OFFSET + 2 * c);
+        points.c2[c] = ReadWord(calibration54 + CALIBRATION_C2_OFFSET + 2 * c);
+    }
+    return points;
+}
+
+Conversion ComputeConversion(const std::uint8_t* calibration54) {
+    const CalibrationPoints points = ReadCalibrationPoints(calibration54);
+    Conversion conversion{};
+    conversion.resolution = points.resolution;
+    const double v1 = points.v1;
+    const double v2 = points.v2;
+    for (int c = 0; c < 4; ++c) {
+        const double c1 = points.c1[c];
+        const double c2 = points.c2[c];
         const double s = (v2 - v1) * 10000.0 / (c2 - c1);
         const double o = v2 * 10000.0 - s * c2;
         conversion.gain[c] = s / 10000.0;
@@ -89,11 +102,14 @@ constexpr int FRAME_WAIT_RETRIES = 10;
 constexpr auto FRAME_WAIT_SLEEP = std::chrono::milliseconds(16);
 
 // Waits until a whole frame is queued in the driver, then reads it.
-std::uint32_t NextFrame(const D2xxApi& api, FT_HANDLE handle, std::uint8_t frame[FRAME_BYTES]) {
+// `largestQueue` keeps the deepest queue seen.
+std::uint32_t NextFrame(const D2xxApi& api, FT_HANDLE handle, std::uint8_t frame[FRAME_BYTES],
+                        std::uint32_t& largestQueue) {
     for (int retries = FRAME_WAIT_RETRIES;; --retries) {
         DWORD waiting = 0;
         const FT_STATUS status = api.FT_GetQueueStatus(handle, &waiting);
         if (status != FT_OK) return status;
+        if (waiting > largestQueue) largestQueue = waiting;
         if (waiting >= FRAME_BYTES) break;
         if (retries == 0) return RESULT_COMMUNICATION;
         std::this_thread::sleep_for(FRAME_WAIT_SLEEP);
@@ -106,6 +122,24 @@ bool StopRequested(const std::atomic<std::int32_t>* stopFlag) {
 }
 
 bool TestsChannel(std::uint8_t type) { return type <= TRIGGER_SLOPE_FALLING; }
+
+// The caller's buffers as one chunk of `sampleCount` samples.
+class FixedBuffers final : public StreamSink {
+public:
+    FixedBuffers(double* const destinations[4], std::uint32_t sampleCount, std::atomic<std::uint32_t>* counter) {
+        for (int c = 0; c < 4; ++c) m_chunk.channels[c] = destinations != nullptr ? destinations[c] : nullptr;
+        m_chunk.capacity = sampleCount;
+        m_chunk.stored = counter;
+    }
+    std::uint32_t NextChunk(StreamChunk& chunk, std::uint32_t) override {
+        chunk = m_chunk;
+        return RESULT_OK;
+    }
+    void End(std::uint32_t) override {}
+
+private:
+    StreamChunk m_chunk;
+};
 
 }  // namespace
 
@@ -122,39 +156,59 @@ std::uint32_t AcquireFrames(const D2xxApi& api, FT_HANDLE handle, double* const 
                             std::uint32_t divider, std::uint32_t sampleCount,
                             std::atomic<std::uint32_t>* storedCounter, const std::uint8_t* calibration54,
                             const TriggerSetup& trigger, const std::atomic<std::int32_t>* stopFlag) {
+    FixedBuffers buffers(destinations, sampleCount, storedCounter);
+    return StreamFrames(api, handle, divider, sampleCount, calibration54, trigger, stopFlag, buffers);
+}
+
+std::uint32_t StreamFrames(const D2xxApi& api, FT_HANDLE handle, std::uint32_t divider, std::uint64_t sampleLimit,
+                           const std::uint8_t* calibration54, const TriggerSetup& trigger,
+                           const std::atomic<std::int32_t>* stopFlag, StreamSink& sink,
+                           const StreamMonitor& monitor) {
     if (const std::uint32_t check = CheckTransferSetup(divider, calibration54, trigger); check != RESULT_OK) {
         return check;
     }
     const Conversion conversion = ComputeConversion(calibration54);
 
+    StreamChunk chunk;
+    std::uint32_t filled = 0;
+    std::uint32_t largestQueue = 0;
     auto end = [&](std::uint32_t result) {
         StopStreaming(api, handle);
+        sink.End(filled);
         return result;
     };
-
-    double* out[4] = {};
-    if (destinations != nullptr) {
-        for (int c = 0; c < 4; ++c) out[c] = destinations[c];
-    }
+    auto nextFrame = [&](std::uint8_t* frame) {
+        const std::uint32_t before = largestQueue;
+        const std::uint32_t status = NextFrame(api, handle, frame, largestQueue);
+        // The depth only grows, a few thousand times at most over any run.
+        if (largestQueue != before && monitor.largestQueue != nullptr) {
+            monitor.largestQueue->store(largestQueue, std::memory_order_relaxed);
+        }
+        return status;
+    };
 
     std::uint32_t result = SendStart(api, handle);
     if (result != RESULT_OK) return end(result);
+    if (sampleLimit != 0) {
+        result = sink.NextChunk(chunk, 0);
+        if (result != RESULT_OK) return end(result);
+    }
 
     std::uint8_t frame[FRAME_BYTES];
-    result = NextFrame(api, handle, frame);
+    result = nextFrame(frame);
     if (result != RESULT_OK) return end(result);
-    result = NextFrame(api, handle, frame);
+    result = nextFrame(frame);
     if (result != RESULT_OK) return end(result);
     double previous[4];
     double current[4];
     DecodeFrame(frame, conversion, previous);
 
     std::uint32_t skip = divider;
-    std::uint32_t remaining = sampleCount;
+    std::uint64_t remaining = sampleLimit;
     std::uint32_t waitLimit = trigger.waitLimit;
     bool triggered = false;
     while (remaining != 0) {
-        result = NextFrame(api, handle, frame);
+        result = nextFrame(frame);
         if (result != RESULT_OK) return end(result);
         if (--skip != 0) {
             if (StopRequested(stopFlag)) return end(RESULT_OK);
@@ -170,10 +224,17 @@ std::uint32_t AcquireFrames(const D2xxApi& api, FT_HANDLE handle, double* const 
             if (waitLimit != 0) --waitLimit;
         } else {
             for (int c = 0; c < 4; ++c) {
-                if (out[c] != nullptr) *out[c]++ = current[c];
+                if (chunk.channels[c] != nullptr) chunk.channels[c][filled] = current[c];
             }
+            ++filled;
             --remaining;
-            if (storedCounter != nullptr) storedCounter->fetch_add(1, std::memory_order_release);
+            if (chunk.stored != nullptr) chunk.stored->fetch_add(1, std::memory_order_release);
+            if (monitor.streamed != nullptr) monitor.streamed->fetch_add(1, std::memory_order_release);
+            if (filled == chunk.capacity && remaining != 0) {
+                result = sink.NextChunk(chunk, filled);
+                filled = 0;
+                if (result != RESULT_OK) return end(result);
+            }
         }
         if (StopRequested(stopFlag)) return end(RESULT_OK);
     }

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <limits>
 
 #include "device/d2xx.h"
 #include "device/trigger.h"
@@ -30,6 +31,19 @@ struct Conversion {
     double offset[4];
     std::uint8_t resolution;  ///< 0 = 12-bit, 2 = 16-bit, anything else undecodable
 };
+
+/// The fields of the 54-byte calibration block: the resolution code, the two
+/// calibration voltages and, per channel, the codes measured at them.
+struct CalibrationPoints {
+    std::uint8_t resolution;
+    double v1;
+    double v2;
+    std::uint16_t c1[4];
+    std::uint16_t c2[4];
+};
+
+/// Reads the fields of the 54-byte calibration block (little-endian).
+CalibrationPoints ReadCalibrationPoints(const std::uint8_t* calibration54);
 
 /// Two-point calibration of the 54-byte block. Equal codes of a channel give
 /// that channel a non-finite gain, which is accepted.
@@ -81,3 +95,48 @@ std::uint32_t AcquireFrames(const D2xxApi& api, FT_HANDLE handle, double* const 
                             std::uint32_t divider, std::uint32_t sampleCount,
                             std::atomic<std::uint32_t>* storedCounter, const std::uint8_t* calibration54,
                             const TriggerSetup& trigger, const std::atomic<std::int32_t>* stopFlag);
+
+/// A stretch of channel buffers that a stream fills next.
+struct StreamChunk {
+    double* channels[4] = {};  ///< one per channel; null: that channel is not stored
+    std::uint32_t capacity = 0;  ///< samples that fit; at least 1
+    /// Raised by one after each sample stored in this chunk (release order); may be null.
+    std::atomic<std::uint32_t>* stored = nullptr;
+};
+
+/// Takes the kept samples of one stream chunk by chunk; called on the
+/// streaming thread.
+class StreamSink {
+public:
+    virtual ~StreamSink() = default;
+    /// Sets `chunk` to the buffers to fill next. `filled` samples of the
+    /// previous chunk hold values (its whole capacity; 0 before the first).
+    /// A non-zero result ends the stream with that result.
+    virtual std::uint32_t NextChunk(StreamChunk& chunk, std::uint32_t filled) = 0;
+    /// The stream has ended: `filled` samples of the current chunk hold values
+    /// (0 when none, or when no chunk was handed out).
+    virtual void End(std::uint32_t filled) = 0;
+};
+
+/// A sample limit that a stream never reaches: it runs until a stop or a failure.
+inline constexpr std::uint64_t STREAM_UNLIMITED = std::numeric_limits<std::uint64_t>::max();
+
+/// What a stream reports while it runs; every pointer may be null.
+struct StreamMonitor {
+    /// Samples stored over the whole stream, raised after each (release order).
+    std::atomic<std::uint64_t>* streamed = nullptr;
+    /// Largest receive-queue depth in bytes that FT_GetQueueStatus reported.
+    std::atomic<std::uint32_t>* largestQueue = nullptr;
+};
+
+/// The transfer loop of AcquireFrames for any number of samples: the same
+/// frame accounting, decimation, trigger test, stop flag, failure codes and
+/// stream stop on every return, with the stored samples going to the chunks
+/// that `sink` hands out. The first chunk is asked for once the start
+/// command was sent; a full chunk is handed back only while more samples
+/// are due; `sink.End` is called once the stream is stopped, on every return
+/// after the start command was attempted. `sampleLimit` may be STREAM_UNLIMITED.
+std::uint32_t StreamFrames(const D2xxApi& api, FT_HANDLE handle, std::uint32_t divider, std::uint64_t sampleLimit,
+                           const std::uint8_t* calibration54, const TriggerSetup& trigger,
+                           const std::atomic<std::int32_t>* stopFlag, StreamSink& sink,
+                           const StreamMonitor& monitor = {});

@@ -45,6 +45,9 @@ public:
 
     bool IsOpen() const { return m_fd >= 0; }
 
+    /// The descriptor, for writers that stream to it; -1 while closed.
+    int Descriptor() const { return m_fd; }
+
     /// Writes all `size` bytes, continuing after partial writes and signals.
     bool WriteAll(const void* data, std::size_t size);
 

@@ -1,0 +1,239 @@
+#include "acquisition/record.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "device/access.h"
+
+namespace {
+
+// The writer wakes at least this often to stream the CSV rows that arrived.
+constexpr auto CSV_FLUSH_INTERVAL = std::chrono::milliseconds(250);
+// CSV text gathered before one write.
+constexpr std::size_t CSV_OUT_BYTES = std::size_t{1} << 20;
+// Buffers allocated before the stream starts: one filling while one is written.
+constexpr std::size_t PREPARED_BUFFERS = 2;
+
+bool WriteAllFd(int fd, const char* data, std::size_t size) {
+    while (size != 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string SeriesFileName(const std::string& prefix, std::uint32_t index) {
+    char number[16];
+    std::snprintf(number, sizeof number, "-%06u.dlf", static_cast<unsigned>(index));
+    return prefix + number;
+}
+
+Recorder::Recorder(const D2xxApi& api, RecordOptions options)
+    : m_api(api), m_options(std::move(options)), m_stop(m_options.stopFlag != nullptr ? m_options.stopFlag : &m_ownStop) {
+    // A recording shorter than one file needs no buffer longer than itself.
+    m_capacity = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(m_options.split, std::max<std::uint64_t>(m_options.sampleLimit, 1)));
+    const std::size_t bufferBytes = std::size_t{m_capacity} * DLF_CHANNELS * sizeof(double);
+    m_maxBuffers = std::max<std::size_t>(PREPARED_BUFFERS, bufferBytes == 0 ? 0 : m_options.memoryBudget / bufferBytes);
+    if (m_options.csvFd >= 0) {
+        m_csvText = std::make_unique_for_overwrite<char[]>(CSV_OUT_BYTES + CSV_BLOCK_MAX_CHARS);
+    }
+}
+
+Recorder::~Recorder() = default;
+
+RecordOutcome Recorder::Run() {
+    RecordOutcome outcome;
+    if (m_options.split == 0 || m_options.split > DLF_MAX_SAMPLE_COUNT) {
+        outcome.end = RecordEnd::Device;
+        outcome.deviceResult = RESULT_INVALID_PARAMETER;
+        outcome.message = ResultMessage(RESULT_INVALID_PARAMETER);
+        return outcome;
+    }
+    FT_HANDLE handle = nullptr;
+    std::uint32_t result = 0;
+    if (m_options.serial) {
+        char serialText[12];
+        std::snprintf(serialText, sizeof serialText, "%d", *m_options.serial);
+        result = DeviceOpen(m_api, serialText, &handle);
+    } else {
+        result = DeviceOpen(m_api, nullptr, &handle);
+    }
+    std::uint8_t calibration[CALIBRATION_BLOCK_SIZE] = {};
+    if (result == RESULT_OK) {
+        result = DeviceReadCalibration(m_api, handle, calibration);
+        if (result != RESULT_OK) DeviceClose(m_api, handle);
+    }
+    if (result != RESULT_OK) {
+        outcome.end = RecordEnd::Device;
+        outcome.deviceResult = result;
+        outcome.message = ResultMessage(result);
+        return outcome;
+    }
+
+    {
+        const std::lock_guard lock(m_mutex);
+        const std::size_t prepared = m_options.sampleLimit <= m_capacity ? 1 : PREPARED_BUFFERS;
+        while (m_buffers.size() < prepared) m_free.push_back(NewBuffer());
+    }
+    std::thread writer([this] { WriterLoop(); });
+    const StreamMonitor monitor{&m_samples, &m_largestQueue};
+    result = StreamFrames(m_api, handle, m_options.divider, m_options.sampleLimit, calibration,
+                          TriggerSetup{m_options.trigger.channel, m_options.trigger.type, m_options.trigger.threshold, 0},
+                          m_stop, *this, monitor);
+    DeviceClose(m_api, handle);
+    {
+        // StreamFrames refuses bad settings before it starts, without calling End.
+        const std::lock_guard lock(m_mutex);
+        m_ended = true;
+    }
+    m_wake.notify_one();
+    writer.join();
+
+    outcome.samples = Samples();
+    outcome.files = Files();
+    outcome.largestQueue = LargestQueue();
+    outcome.buffers = m_buffers.size();
+    if (m_fileError != FileError::None) {
+        outcome.end = RecordEnd::File;
+        outcome.fileError = m_fileError;
+        outcome.failedPath = m_failedPath;
+        outcome.message = FileErrorMessage(FileError::Write);
+    } else if (result == RESULT_WRITER_BEHIND) {
+        outcome.end = RecordEnd::WriterBehind;
+        outcome.message = WRITER_BEHIND_MESSAGE;
+    } else if (result != RESULT_OK) {
+        outcome.end = RecordEnd::Device;
+        outcome.deviceResult = result;
+        outcome.message = ResultMessage(result);
+    }
+    return outcome;
+}
+
+double* Recorder::TakeBuffer() {
+    if (!m_free.empty()) {
+        double* data = m_free.back();
+        m_free.pop_back();
+        return data;
+    }
+    return m_buffers.size() < m_maxBuffers ? NewBuffer() : nullptr;
+}
+
+double* Recorder::NewBuffer() {
+    // Zeroed, so its pages are resident from now on and the memory in use stays flat.
+    m_buffers.push_back(std::make_unique<double[]>(std::size_t{m_capacity} * DLF_CHANNELS));
+    return m_buffers.back().get();
+}
+
+std::uint32_t Recorder::NextChunk(StreamChunk& chunk, std::uint32_t filled) {
+    const std::lock_guard lock(m_mutex);
+    if (filled != 0) {
+        m_queue.push_back(Chunk{m_current.data, m_current.first, filled});
+        m_current.first += filled;
+        m_current.data = nullptr;
+        m_wake.notify_one();
+    }
+    m_current.data = TakeBuffer();
+    if (m_current.data == nullptr) return RESULT_WRITER_BEHIND;
+    for (int c = 0; c < DLF_CHANNELS; ++c) chunk.channels[c] = m_current.data + std::size_t{m_capacity} * c;
+    chunk.capacity = m_capacity;
+    chunk.stored = nullptr;
+    return RESULT_OK;
+}
+
+void Recorder::End(std::uint32_t filled) {
+    {
+        const std::lock_guard lock(m_mutex);
+        if (filled != 0 && m_current.data != nullptr) m_queue.push_back(Chunk{m_current.data, m_current.first, filled});
+        m_current.data = nullptr;
+        m_ended = true;
+    }
+    m_wake.notify_one();
+}
+
+void Recorder::WriteFailed(FileError error, const std::string& path) {
+    m_fileError = error;
+    m_failedPath = path;
+    RequestStop();
+}
+
+void Recorder::StreamCsv(const Chunk& chunk, std::uint64_t upTo) {
+    if (m_options.csvFd < 0 || m_fileError != FileError::None) return;
+    const double* channels[DLF_CHANNELS];
+    for (int c = 0; c < DLF_CHANNELS; ++c) channels[c] = chunk.data + std::size_t{m_capacity} * c;
+    while (m_csvRow < upTo) {
+        const auto rows = static_cast<std::uint32_t>(std::min<std::uint64_t>(CSV_BLOCK_ROWS, upTo - m_csvRow));
+        m_csvUsed += FormatCsvBlock(m_options.csvSelection, channels, static_cast<std::uint32_t>(m_csvRow - chunk.first),
+                                    rows, m_csvText.get() + m_csvUsed);
+        m_csvRow += rows;
+        if (m_csvUsed >= CSV_OUT_BYTES && !FlushCsv()) return;
+    }
+}
+
+bool Recorder::FlushCsv() {
+    if (m_csvUsed == 0 || m_fileError != FileError::None) return m_fileError == FileError::None;
+    const bool ok = WriteAllFd(m_options.csvFd, m_csvText.get(), m_csvUsed);
+    m_csvUsed = 0;
+    if (!ok) WriteFailed(FileError::Write, "");
+    return ok;
+}
+
+void Recorder::WriterLoop() {
+    DataFileHeader header;
+    header.clockDivider = static_cast<std::int32_t>(m_options.divider);
+    header.triggerChannel = m_options.trigger.channel;
+    header.triggerType = m_options.trigger.type;
+    header.threshold = m_options.trigger.threshold;
+    for (;;) {
+        Chunk front;
+        Chunk current;
+        bool haveFront = false;
+        bool ended = false;
+        {
+            std::unique_lock lock(m_mutex);
+            m_wake.wait_for(lock, CSV_FLUSH_INTERVAL, [this] { return !m_queue.empty() || m_ended; });
+            haveFront = !m_queue.empty();
+            if (haveFront) front = m_queue.front();
+            current = m_current;
+            ended = m_ended;
+        }
+        if (haveFront) {
+            StreamCsv(front, front.first + front.count);
+            if (!m_options.prefix.empty() && m_fileError == FileError::None) {
+                const double* channels[DLF_CHANNELS];
+                for (int c = 0; c < DLF_CHANNELS; ++c) channels[c] = front.data + std::size_t{m_capacity} * c;
+                header.sampleCount = front.count;
+                const std::string path =
+                    SeriesFileName(m_options.prefix, static_cast<std::uint32_t>(front.first / m_options.split + 1));
+                const FileError error = SaveDataFile(path, header, channels);
+                if (error != FileError::None) {
+                    // A partly written file would announce more samples than it holds.
+                    if (error == FileError::Write) ::unlink(path.c_str());
+                    WriteFailed(error, path);
+                } else {
+                    m_files.fetch_add(1, std::memory_order_relaxed);
+                }
+            }
+            const std::lock_guard lock(m_mutex);
+            m_queue.pop_front();
+            m_free.push_back(front.data);
+        } else if (current.data != nullptr) {
+            // Rows below the stored count are complete in the buffer still being filled.
+            StreamCsv(current, std::min(Samples(), current.first + m_capacity));
+        }
+        FlushCsv();
+        if (ended && !haveFront) break;
+    }
+}

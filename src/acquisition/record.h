@@ -1,0 +1,143 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "device/d2xx.h"
+#include "device/transfer.h"
+#include "device/trigger.h"
+#include "files/csv.h"
+#include "files/dlf.h"
+#include "files/file.h"
+
+/// Result of a stream that the recorder ended because every sample buffer
+/// was still waiting for the writer. Outside the driver's and the device
+/// link's codes.
+inline constexpr std::uint32_t RESULT_WRITER_BEHIND = 1000;
+
+/// Sample buffers a recording may hold at most, in bytes; at least two
+/// buffers are always allowed.
+inline constexpr std::size_t RECORD_MEMORY_BUDGET = std::size_t{128} << 20;
+
+/// Message of a recording that the writer could not keep up with (UTF-8).
+inline constexpr const char* WRITER_BEHIND_MESSAGE = "ファイル書き込みが間に合いません";
+
+/// What one unattended recording does.
+struct RecordOptions {
+    std::optional<std::int32_t> serial;  ///< none: the first logger of the family
+    std::uint32_t divider = 1;           ///< one frame in `divider` is kept
+    TriggerSetup trigger{};              ///< tested before the first stored sample; wait limit 0
+    std::uint64_t sampleLimit = STREAM_UNLIMITED;
+    std::uint32_t split = DLF_MAX_SAMPLE_COUNT;  ///< samples per file, 1..DLF_MAX_SAMPLE_COUNT
+    /// Files PREFIX-000001.dlf, PREFIX-000002.dlf, ...; empty: no DLF files.
+    std::string prefix;
+    /// CSV rows, as CSV-Save writes them, streamed to this descriptor; -1: none.
+    int csvFd = -1;
+    int csvSelection = CSV_SELECT_ALL;  ///< 0..3 one channel, otherwise all four
+    std::size_t memoryBudget = RECORD_MEMORY_BUDGET;
+    /// The stop flag to use, e.g. one a signal handler sets to 1; null: the recorder's own.
+    std::atomic<std::int32_t>* stopFlag = nullptr;
+};
+
+/// How a recording ended.
+enum class RecordEnd {
+    Done,          ///< the sample limit was reached, or a stop was requested
+    Device,        ///< opening, calibrating or streaming failed
+    File,          ///< a DLF file or the CSV stream could not be written
+    WriterBehind,  ///< every buffer was still waiting for the writer
+};
+
+struct RecordOutcome {
+    RecordEnd end = RecordEnd::Done;
+    std::uint32_t deviceResult = 0;  ///< the device link's result (Device)
+    FileError fileError = FileError::None;
+    std::string failedPath;     ///< the file that could not be written (File); "" for the CSV stream
+    std::string message;        ///< the text to show; empty when the recording ended well
+    std::uint64_t samples = 0;  ///< samples stored over the whole recording
+    std::uint32_t files = 0;    ///< DLF files written completely
+    std::uint32_t largestQueue = 0;  ///< deepest driver receive queue seen, bytes
+    std::size_t buffers = 0;    ///< sample buffers allocated
+};
+
+/// The file name of the `index`-th file (1-based) of a series: PREFIX-000001.dlf.
+std::string SeriesFileName(const std::string& prefix, std::uint32_t index);
+
+/// One unattended recording: one stream from one start command, its kept
+/// samples split into consecutive DLF files and optionally streamed as CSV.
+/// The calling thread reads the driver; a writer thread of the recorder
+/// writes the buffers that filled, so reading never waits for the disk.
+/// A handful of buffers of `split` samples bound the memory: when the reader
+/// needs one more and all are still queued for the writer, the recording
+/// ends with WriterBehind instead of dropping samples. A write failure ends
+/// the stream; every file finished before stays as it is, and the samples
+/// received before a stop or a device failure are written.
+class Recorder final : private StreamSink {
+public:
+    Recorder(const D2xxApi& api, RecordOptions options);
+    ~Recorder() override;
+    Recorder(const Recorder&) = delete;
+    Recorder& operator=(const Recorder&) = delete;
+
+    /// Opens the logger, records, closes it and waits for the writer.
+    RecordOutcome Run();
+
+    /// Ends the recording after the frame in hand; safe from any thread and
+    /// from a signal handler.
+    void RequestStop() { m_stop->store(1, std::memory_order_relaxed); }
+
+    /// Progress, readable from any thread while Run() runs.
+    std::uint64_t Samples() const { return m_samples.load(std::memory_order_acquire); }
+    std::uint32_t Files() const { return m_files.load(std::memory_order_relaxed); }
+    std::uint32_t LargestQueue() const { return m_largestQueue.load(std::memory_order_relaxed); }
+
+private:
+    struct Chunk {
+        double* data = nullptr;   // channel c at data + c * split
+        std::uint64_t first = 0;  // index of its first sample in the recording
+        std::uint32_t count = 0;
+    };
+
+    std::uint32_t NextChunk(StreamChunk& chunk, std::uint32_t filled) override;
+    void End(std::uint32_t filled) override;
+    double* TakeBuffer();
+    double* NewBuffer();
+    void WriterLoop();
+    void StreamCsv(const Chunk& chunk, std::uint64_t upTo);
+    bool FlushCsv();
+    void WriteFailed(FileError error, const std::string& path);
+
+    const D2xxApi& m_api;
+    const RecordOptions m_options;
+    std::uint32_t m_capacity;  // samples per buffer: the split, or the whole recording when shorter
+    std::size_t m_maxBuffers;
+
+    std::atomic<std::int32_t> m_ownStop{0};
+    std::atomic<std::int32_t>* m_stop;
+    std::atomic<std::uint64_t> m_samples{0};
+    std::atomic<std::uint32_t> m_files{0};
+    std::atomic<std::uint32_t> m_largestQueue{0};
+
+    // Shared by the reader and the writer under m_mutex.
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::vector<std::unique_ptr<double[]>> m_buffers;
+    std::vector<double*> m_free;
+    std::deque<Chunk> m_queue;  // filled, waiting for the writer
+    Chunk m_current;            // being filled by the reader
+    bool m_ended = false;
+
+    // The writer's own.
+    std::unique_ptr<char[]> m_csvText;
+    std::size_t m_csvUsed = 0;
+    std::uint64_t m_csvRow = 0;  // next CSV row to format
+    FileError m_fileError = FileError::None;
+    std::string m_failedPath;
+};

@@ -1,0 +1,270 @@
+// vosctl record: one unattended stream split into DLF files, optionally streamed as CSV.
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "acquisition/record.h"
+#include "app/settings.h"
+#include "cli/commands.h"
+#include "cli/options.h"
+#include "cli/output.h"
+#include "cli/progress.h"
+#include "cli/signals.h"
+#include "device/access.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr auto PROGRESS_PERIOD = std::chrono::milliseconds(200);
+// Bus indices asked for the simulator's overrun count; unused ones report 0.
+constexpr unsigned SIMULATED_DEVICES = 128;
+
+struct RecordCommandOptions {
+    std::string serial;
+    std::string clock = CLOCK_TEXTS[0];
+    std::string trigger;
+    std::string duration;
+    std::uint64_t samples = 0;
+    std::uint32_t split = DLF_MAX_SAMPLE_COUNT;
+    std::string csv;
+    std::string channel = CSV_CHANNEL_TEXTS[CSV_CHANNEL_ALL];
+    std::string prefix;
+};
+
+// --duration: whole numbers with units d, h, m, s, e.g. "8h" or "1h30m"; a bare number is seconds.
+std::string ParseDuration(const std::string& text, std::uint64_t& seconds) {
+    const std::string refusal = "a duration such as 90s, 15m, 8h, 2d or 1h30m";
+    seconds = 0;
+    std::uint64_t number = 0;
+    bool digits = false;
+    for (const char ch : text) {
+        if (ch >= '0' && ch <= '9') {
+            if (number > (UINT64_MAX - 9) / 10) return refusal;
+            number = number * 10 + static_cast<unsigned>(ch - '0');
+            digits = true;
+            continue;
+        }
+        const std::uint64_t unit = ch == 'd' ? 86400 : ch == 'h' ? 3600 : ch == 'm' ? 60 : ch == 's' ? 1 : 0;
+        if (unit == 0 || !digits || number > (UINT64_MAX / 10000) / unit) return refusal;
+        seconds += number * unit;
+        number = 0;
+        digits = false;
+    }
+    seconds += number;
+    if (text.empty() || seconds == 0 || seconds > UINT64_MAX / 10000) return refusal;
+    return "";
+}
+
+// The simulator's count of frames lost at a full receive queue, when the loaded driver is the simulator.
+std::optional<std::uint64_t> SimulatorOverruns(const std::string& driverPath) {
+    void* module = ::dlopen(driverPath.empty() ? D2XX_LIBRARY_NAME : driverPath.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+    if (module == nullptr) return std::nullopt;
+    using OverrunCount = std::uint64_t (*)(unsigned);
+    const auto count = reinterpret_cast<OverrunCount>(::dlsym(module, "VosSim_OverrunCount"));
+    std::optional<std::uint64_t> total;
+    if (count != nullptr) {
+        total = 0;
+        for (unsigned device = 0; device < SIMULATED_DEVICES; ++device) *total += count(device);
+    }
+    ::dlclose(module);
+    return total;
+}
+
+std::string ProgressText(const Recorder& recorder, bool triggerArmed, std::int64_t elapsed) {
+    const std::uint64_t samples = recorder.Samples();
+    char text[160];
+    if (triggerArmed && samples == 0) {
+        std::snprintf(text, sizeof text, "waiting for trigger  %s elapsed  largest queue %u bytes",
+                      vosctl::ClockText(elapsed).c_str(), recorder.LargestQueue());
+    } else {
+        std::snprintf(text, sizeof text, "%s elapsed  %llu samples  %u files  largest queue %u bytes",
+                      vosctl::ClockText(elapsed).c_str(), static_cast<unsigned long long>(samples), recorder.Files(),
+                      recorder.LargestQueue());
+    }
+    return text;
+}
+
+// Redraws one progress line on a terminal until the recording has ended.
+class RecordProgress {
+public:
+    RecordProgress(const Recorder& recorder, bool triggerArmed) {
+        if (::isatty(STDERR_FILENO) != 1) return;
+        m_thread = std::thread([this, &recorder, triggerArmed] {
+            const auto start = Clock::now();
+            std::unique_lock lock(m_mutex);
+            do {
+                const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start).count();
+                std::fprintf(stderr, "\r%s\033[K", ProgressText(recorder, triggerArmed, elapsed).c_str());
+                std::fflush(stderr);
+            } while (!m_wake.wait_for(lock, PROGRESS_PERIOD, [this] { return m_done; }));
+            std::fputs("\r\033[K", stderr);
+            std::fflush(stderr);
+        });
+    }
+    ~RecordProgress() {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_done = true;
+        }
+        m_wake.notify_one();
+        if (m_thread.joinable()) m_thread.join();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_done = false;
+    std::thread m_thread;
+};
+
+void PrintSummary(const RecordOutcome& outcome, std::uint32_t divider, std::int64_t elapsed,
+                  const std::string& driverPath) {
+    const auto recorded = static_cast<std::int64_t>(outcome.samples * divider / LOGGER_FRAME_RATE);
+    std::fprintf(stderr, "vosctl record: %llu samples (%s at %s) in %u files, %s elapsed, largest receive queue %u bytes",
+                 static_cast<unsigned long long>(outcome.samples), vosctl::ClockText(recorded).c_str(),
+                 CLOCK_TEXTS[ClockIndexForDivider(static_cast<std::int32_t>(divider))],
+                 outcome.files, vosctl::ClockText(elapsed).c_str(), outcome.largestQueue);
+    if (const auto overruns = SimulatorOverruns(driverPath)) {
+        std::fprintf(stderr, ", simulator overruns %llu", static_cast<unsigned long long>(*overruns));
+    }
+    std::fputs("\n", stderr);
+    std::fflush(stderr);
+}
+
+int RunRecord(const RecordCommandOptions& command, vosctl::Context& context) {
+    RecordOptions options;
+    std::int32_t divider = 1;
+    vosctl::ParseClock(command.clock, divider);
+    options.divider = static_cast<std::uint32_t>(divider);
+    if (!command.trigger.empty()) {
+        vosctl::TriggerChoice trigger;
+        vosctl::ParseTrigger(command.trigger, trigger);
+        options.trigger = TriggerSetup{trigger.channel, trigger.type, trigger.threshold, 0};
+    }
+    if (!command.serial.empty()) {
+        std::int32_t serial = 0;
+        vosctl::ParseSerial(command.serial, serial);
+        options.serial = serial;
+    }
+    if (!command.duration.empty()) {
+        std::uint64_t seconds = 0;
+        ParseDuration(command.duration, seconds);
+        options.sampleLimit = (seconds * LOGGER_FRAME_RATE + options.divider - 1) / options.divider;
+    } else if (command.samples != 0) {
+        options.sampleLimit = command.samples;
+    }
+    options.split = command.split;
+    vosctl::ParseCsvChannel(command.channel, options.csvSelection);
+    if (command.prefix.empty() && command.csv.empty()) {
+        return vosctl::Fail(vosctl::EXIT_USAGE, ResultMessage(RESULT_INVALID_PARAMETER),
+                            "record needs -o PREFIX, --csv, or both");
+    }
+
+    // Where the files go is checked before the logger is opened.
+    options.prefix = command.prefix;
+    if (!command.prefix.empty()) {
+        const std::filesystem::path folder = std::filesystem::path(command.prefix).parent_path();
+        if (::access(folder.empty() ? "." : folder.c_str(), W_OK | X_OK) != 0) {
+            return vosctl::FailFile(FileError::Open, SeriesFileName(command.prefix, 1));
+        }
+    }
+    std::unique_ptr<vosctl::Output> csv;
+    if (!command.csv.empty()) {
+        csv = vosctl::OpenOutput(command.csv);
+        if (!csv) return vosctl::FailFile(FileError::Open, command.csv);
+        options.csvFd = csv->Descriptor();
+    }
+
+    const D2xxApi* api = context.LoadDriver();
+    if (api == nullptr) {
+        return vosctl::EXIT_DEVICE;
+    }
+    // The handler keeps the flag's address for the rest of the process.
+    static std::atomic<std::int32_t> stopRequest{0};
+    vosctl::StopSignals::Install(stopRequest);
+    options.stopFlag = &stopRequest;
+
+    const auto start = Clock::now();
+    Recorder recorder(*api, options);
+    RecordOutcome outcome;
+    {
+        RecordProgress progress(recorder, options.trigger.type != TRIGGER_NONE);
+        vosctl::StopSignals::SetDeviceBusy(true);
+        outcome = recorder.Run();
+        vosctl::StopSignals::SetDeviceBusy(false);
+    }
+    const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start).count();
+    const bool csvClosed = !csv || csv->Close();
+
+    PrintSummary(outcome, options.divider, elapsed, context.driverPath);
+    switch (outcome.end) {
+    case RecordEnd::Device: return vosctl::FailDevice(outcome.deviceResult);
+    case RecordEnd::File:
+        if (outcome.failedPath.empty()) {
+            return vosctl::Fail(vosctl::EXIT_FILE, outcome.message,
+                                (command.csv == "-" ? std::string("standard output") : command.csv) + ": " +
+                                    vosctl::FileErrorGloss(FileError::Write));
+        }
+        return vosctl::Fail(vosctl::EXIT_FILE, outcome.message,
+                            outcome.failedPath + ": " + vosctl::FileErrorGloss(FileError::Write) +
+                                "; the files before it are complete");
+    case RecordEnd::WriterBehind:
+        return vosctl::Fail(vosctl::EXIT_OVERRUN, outcome.message,
+                            "the writer fell behind the logger: all " + std::to_string(outcome.buffers) +
+                                " sample buffers were waiting to be written; every sample stored so far is written");
+    case RecordEnd::Done: break;
+    }
+    if (!csvClosed) return vosctl::FailFile(FileError::Write, command.csv);
+    const int signal = vosctl::StopSignals::Received();
+    return signal != 0 ? 128 + signal : vosctl::EXIT_OK;
+}
+
+}  // namespace
+
+void AddRecordCommand(CLI::App& app, vosctl::Context& context) {
+    auto options = std::make_shared<RecordCommandOptions>();
+    CLI::App* command = app.add_subcommand(
+        "record", "Record without a limit but the disk: one stream, split into PREFIX-000001.dlf, PREFIX-000002.dlf, ...");
+    vosctl::AddStreamOptions(*command, options->serial, options->clock, options->trigger);
+    CLI::Option* duration =
+        command->add_option("--duration", options->duration, "Record this long, e.g. 90s, 15m, 8h, 2d or 1h30m")
+            ->type_name("TIME")
+            ->check(CLI::Validator(
+                [](std::string& text) {
+                    std::uint64_t seconds = 0;
+                    return ParseDuration(text, seconds);
+                },
+                "TIME"));
+    command->add_option("--samples", options->samples, "Record this many samples per channel")
+        ->type_name("N")
+        ->check(CLI::Range(std::uint64_t{1}, STREAM_UNLIMITED - 1))
+        ->excludes(duration);
+    command->add_option("--split", options->split, "Samples per file, 1 to 1000000")
+        ->type_name("N")
+        ->check(CLI::Range(std::uint32_t{1}, DLF_MAX_SAMPLE_COUNT))
+        ->capture_default_str();
+    command->add_option("--csv", options->csv, "Also stream the rows of CSV-Save to this file, or - for standard output")
+        ->type_name("FILE");
+    vosctl::AddCsvChannelOption(*command, options->channel);
+    command->add_option("-o,--output", options->prefix, "Prefix of the data files: PREFIX-000001.dlf, ...")
+        ->type_name("PREFIX");
+    command->footer(
+        "The trigger is tested once, before the first stored sample.\n"
+        "Without --duration or --samples the recording runs until SIGINT (Ctrl-C) or SIGTERM, which write\n"
+        "the current file with the samples it holds. On a terminal a progress line shows the elapsed\n"
+        "time, the samples and files so far and the driver's largest receive queue; a summary goes to\n"
+        "standard error at the end. View a series with `vosctl info PREFIX-*.dlf`, or export it as one\n"
+        "table with `vosctl csv PREFIX-*.dlf -o all.csv`.\n\n" +
+        vosctl::ExitStatusHelp());
+    command->callback([options, &context] { context.status = RunRecord(*options, context); });
+}

@@ -1,0 +1,257 @@
+// vosctl record run as a process against the simulated driver library.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "acquisition/record.h"
+#include "files/dlf.h"
+#include "files/temp_dir.h"
+#include "acquisition/series_fixture.h"
+#include "cli_process.h"
+
+namespace {
+
+// One 16-bit logger read at 1 mV a code. Channel 0 climbs 1 mV a frame from
+// 0 V (frame t reads (t mod 10000) mV), channel 1 the same with period 5000,
+// channels 2 and 3 hold 7.5 V and 2.5 V.
+std::string LoggerConfig(const std::string& pace, const std::string& fault) {
+    return "pace " + pace +
+           "\n"
+           "device serial=30001 resolution=16\n"
+           "calibration v1=0 v2=10 c1=0,0,0,0 c2=10000,10000,10000,10000\n"
+           "channel 0 sawtooth freq=1 amp=5 offset=5\n"
+           "channel 1 sawtooth freq=2 amp=2.5 offset=2.5\n"
+           "channel 2 dc offset=7.5\n"
+           "channel 3 dc offset=2.5\n" +
+           fault + "\n";
+}
+
+double FrameVolts(std::uint64_t frame, int channel) {
+    switch (channel) {
+    case 0: return 0.001 * static_cast<double>(frame % 10000);
+    case 1: return 0.001 * static_cast<double>(frame % 5000);
+    case 2: return 7.5;
+    default: return 2.5;
+    }
+}
+
+// vosctl running in the background, its standard error caught in a file.
+struct Background {
+    pid_t pid = -1;
+    std::string stderrPath;
+
+    int Wait() const { return clitest::WaitExit(pid); }
+    std::string Stderr() const { return clitest::ReadText(stderrPath); }
+};
+
+class RecordProcess : public testing::Test {
+protected:
+    clitest::Result Run(const std::string& config, const std::vector<std::string>& args) {
+        return clitest::RunSim(m_dir, clitest::Via::DriverOption, config, args);
+    }
+
+    // Starts vosctl with the simulated driver and `config` as its bus, without waiting.
+    Background Start(const std::string& config, std::vector<std::string> args) {
+        const std::string configPath = m_dir.Path("sim.conf");
+        clitest::WriteText(configPath, config);
+        clitest::Environment environment;
+        environment.Set("VOS_SIM_CONFIG", configPath);
+        args.insert(args.begin(), {"--driver", clitest::SIM_LIBRARY});
+        Background process;
+        process.stderrPath = m_dir.Path("stderr");
+        const int outFd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        const int errFd = ::open(process.stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        process.pid = clitest::Spawn(args, environment, outFd, errFd);
+        ::close(outFd);
+        ::close(errFd);
+        return process;
+    }
+
+    std::string Prefix() const { return m_dir.Path("run"); }
+
+    // Polls for a file of the series with a generous deadline.
+    bool WaitForFile(std::uint32_t index) const {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!std::filesystem::exists(SeriesFileName(Prefix(), index))) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return true;
+    }
+
+    // Sample i must come from frame firstFrame + i * divider, on every channel: no gap, no repeat.
+    static void ExpectContinuous(const seriestest::Series& series, std::uint64_t firstFrame, std::uint64_t divider) {
+        seriestest::ExpectContinuous(series, firstFrame, divider, series.samples[0].size(), FrameVolts);
+    }
+
+    TempDir m_dir;
+};
+
+TEST_F(RecordProcess, SplitsOneStreamIntoContinuousFiles) {
+    struct Case {
+        const char* clock;
+        std::uint64_t divider;
+        const char* trigger;   // "" for none
+        std::uint64_t firstFrame;  // frame of the first stored sample
+        std::int32_t triggerType;
+        const char* firstRow;  // CSV row of the first sample
+    };
+    // Frames 0 and 1 lead; the first kept frame is consumed by the trigger test.
+    // Level-H at 0.0505 V fires on frame 51 (0.051 V), which is not stored.
+    const Case cases[] = {
+        {"10kHz", 1, "", 3, 255, "0.00300,0.00300,7.50000,2.50000\r\n"},
+        {"5kHz", 2, "", 1 + 2 * 2, 255, "0.00500,0.00500,7.50000,2.50000\r\n"},
+        {"10kHz", 1, "CH0:Level-H:0.0505", 52, 0, "0.05200,0.05200,7.50000,2.50000\r\n"},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(std::string(test.clock) + " " + test.trigger);
+        std::vector<std::string> args = {"record", "--clock", test.clock, "--samples", "2500", "--split", "1000",
+                                         "-o",     Prefix(),  "--csv",    m_dir.Path("stream.csv")};
+        if (*test.trigger != '\0') args.insert(args.end(), {"--trigger", test.trigger});
+        const clitest::Result run = Run(LoggerConfig("instant", ""), args);
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_NE(run.err.find("2500 samples"), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("simulator overruns 0"), std::string::npos) << run.err;
+
+        const seriestest::Series series = seriestest::ReadSeries(Prefix());
+        const std::vector<DataFileHeader>& headers = series.headers;
+        ASSERT_EQ(headers.size(), 3u);
+        const std::uint32_t counts[] = {1000, 1000, 500};
+        for (std::size_t f = 0; f < 3; ++f) {
+            EXPECT_EQ(headers[f].sampleCount, counts[f]);
+            EXPECT_EQ(headers[f].clockDivider, static_cast<std::int32_t>(test.divider));
+            EXPECT_EQ(headers[f].triggerType, test.triggerType);
+            EXPECT_EQ(headers[f].threshold, *test.trigger != '\0' ? 0.0505 : 0.0);
+        }
+        ExpectContinuous(series, test.firstFrame, test.divider);
+
+        // The series exported in one piece is the table streamed while recording.
+        std::vector<std::string> csvArgs = {"csv", "-o", m_dir.Path("series.csv")};
+        for (std::uint32_t f = 1; f <= 3; ++f) csvArgs.push_back(SeriesFileName(Prefix(), f));
+        ASSERT_EQ(clitest::Run(m_dir, csvArgs, clitest::Environment()).status, 0);
+        const std::string streamed = clitest::ReadText(m_dir.Path("stream.csv"));
+        EXPECT_EQ(streamed.substr(0, 33), test.firstRow);
+        EXPECT_EQ(clitest::ReadText(m_dir.Path("series.csv")), streamed);
+        seriestest::RemoveSeries(Prefix(), 3);
+    }
+}
+
+TEST_F(RecordProcess, InterruptWritesThePartialFile) {
+    for (const int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        const Background run = Start(LoggerConfig("realtime", ""), {"record", "--split", "1000", "-o", Prefix()});
+        ASSERT_TRUE(WaitForFile(2));
+        ::kill(run.pid, signal);
+        EXPECT_EQ(run.Wait(), 128 + signal) << run.Stderr();
+        const seriestest::Series series = seriestest::ReadSeries(Prefix());
+        const std::vector<DataFileHeader>& headers = series.headers;
+        ASSERT_GE(headers.size(), 2u);
+        for (std::size_t f = 0; f + 1 < headers.size(); ++f) EXPECT_EQ(headers[f].sampleCount, 1000u);
+        EXPECT_LE(headers.back().sampleCount, 1000u);
+        ExpectContinuous(series, 3, 1);
+        seriestest::RemoveSeries(Prefix(), headers.size());
+    }
+}
+
+// Once three files exist, no file may grow past 1000 bytes, as on a full disk.
+TEST_F(RecordProcess, DiskFullKeepsTheFinishedFiles) {
+    const Background run = Start(LoggerConfig("realtime", ""), {"record", "--split", "1000", "-o", Prefix()});
+    ASSERT_TRUE(WaitForFile(3));
+    const rlimit limit{1000, 1000};
+    ASSERT_EQ(::prlimit(run.pid, RLIMIT_FSIZE, &limit, nullptr), 0);
+    EXPECT_EQ(run.Wait(), 4);
+    EXPECT_NE(run.Stderr().find("vosctl: ファイル書き込みエラーです ("), std::string::npos) << run.Stderr();
+    const seriestest::Series series = seriestest::ReadSeries(Prefix());
+    const std::vector<DataFileHeader>& headers = series.headers;
+    ASSERT_GE(headers.size(), 2u);
+    for (const DataFileHeader& header : headers) EXPECT_EQ(header.sampleCount, 1000u);
+    ExpectContinuous(series, 3, 1);
+}
+
+TEST_F(RecordProcess, LoggerFailureKeepsEverythingReceived) {
+    struct Case {
+        const char* fault;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"fault stall_after=2500", "vosctl: 通信エラーが発生しました ("},
+        {"fault disconnect_after=2500", "vosctl: その他のエラーが発生しました ("},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.fault);
+        const clitest::Result run = Run(LoggerConfig("instant", test.fault), {"record", "--split", "1000", "-o", Prefix()});
+        EXPECT_EQ(run.status, 3);
+        EXPECT_NE(run.err.find(test.message), std::string::npos) << run.err;
+        const seriestest::Series series = seriestest::ReadSeries(Prefix());
+        const std::vector<DataFileHeader>& headers = series.headers;
+        // 2500 frames: two leading, one consumed by the trigger test.
+        ASSERT_EQ(headers.size(), 3u);
+        EXPECT_EQ(series.samples[0].size(), 2497u);
+        ExpectContinuous(series, 3, 1);
+        seriestest::RemoveSeries(Prefix(), 3);
+    }
+}
+
+TEST_F(RecordProcess, ProgressOnATerminal) {
+    struct Case {
+        const char* trigger;  // channel 2 holds 7.5 V: the first fires at once, the second never
+        const char* shown;
+        std::size_t files;
+    };
+    const Case cases[] = {
+        {"CH2:Level-H:1", " files  largest queue ", 1},
+        {"CH2:Level-H:9", "waiting for trigger", 0},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.trigger);
+        clitest::TerminalRun run(m_dir, LoggerConfig("realtime", ""),
+                                 {"record", "--trigger", test.trigger, "--split", "100000", "-o", Prefix()});
+        EXPECT_TRUE(run.ReadUntil([&](const std::string& shown) { return shown.find(test.shown) != std::string::npos; }))
+            << run.Shown();
+        run.Signal(SIGINT);
+        EXPECT_EQ(run.Finish(), 130) << run.Shown();
+        EXPECT_NE(run.Shown().find("vosctl record: "), std::string::npos) << run.Shown();
+        EXPECT_EQ(seriestest::ReadSeries(Prefix()).headers.size(), test.files);
+        std::filesystem::remove(SeriesFileName(Prefix(), 1));
+    }
+}
+
+TEST_F(RecordProcess, BadValuesAreRefusedBeforeTheLoggerIsOpened) {
+    const std::vector<std::string> cases[] = {
+        {"record", "--split", "0", "-o", "x"},
+        {"record", "--split", "1000001", "-o", "x"},
+        {"record", "--duration", "5x", "-o", "x"},
+        {"record", "--duration", "1h", "--samples", "10", "-o", "x"},
+        {"record", "--samples", "0", "-o", "x"},
+        {"record", "--clock", "3kHz", "-o", "x"},
+        {"record", "--trigger", "CH4:Level-H:1", "-o", "x"},
+        {"record", "--samples", "10"},
+    };
+    // A driver that cannot be loaded would end with status 3 if it were asked.
+    const std::vector<std::string> noDriver = {"--driver", "/nonexistent/libftd2xx.so"};
+    for (auto args : cases) {
+        SCOPED_TRACE(args[2]);
+        args.insert(args.begin(), noDriver.begin(), noDriver.end());
+        const clitest::Result run = clitest::Run(m_dir, args, clitest::Environment());
+        EXPECT_EQ(run.status, 2) << run.err;
+        EXPECT_EQ(run.err.rfind("vosctl: パラメータが無効です (", 0), 0u) << run.err;
+    }
+    const clitest::Result missingFolder =
+        clitest::Run(m_dir, {"--driver", "/nonexistent/libftd2xx.so", "record", "-o", m_dir.Path("gone/run")},
+                     clitest::Environment());
+    EXPECT_EQ(missingFolder.status, 4);
+    EXPECT_NE(missingFolder.err.find("ファイルオープンエラーです"), std::string::npos) << missingFolder.err;
+}
+
+}  // namespace
