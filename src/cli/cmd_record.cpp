@@ -180,7 +180,7 @@ int RunRecord(const RecordCommandOptions& command, vosctl::Context& context) {
     }
     std::unique_ptr<vosctl::Output> csv;
     if (!command.csv.empty()) {
-        csv = vosctl::OpenOutput(command.csv);
+        csv = vosctl::OpenOutput(command.csv, vosctl::Output::Mode::Stream);
         if (!csv) return vosctl::FailFile(FileError::Open, command.csv);
         options.csvFd = csv->Descriptor();
     }

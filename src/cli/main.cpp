@@ -1,15 +1,14 @@
 // vosctl: the logger and its data files from the command line.
-#include <csignal>
 #include <string>
 
 #include "cli/commands.h"
 #include "device/access.h"
+#include "files/file.h"
 #include "vos/version.h"
 
 int main(int argc, char** argv) {
     // A reader that went away or a full disk must give a write error, not end the program.
-    std::signal(SIGPIPE, SIG_IGN);
-    std::signal(SIGXFSZ, SIG_IGN);
+    IgnoreFileSignals();
 
     vosctl::Context context;
     CLI::App app{"Records and converts the four channels of a VOS-12 or VOS-16 USB voltage logger.", "vosctl"};

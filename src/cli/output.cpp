@@ -11,7 +11,7 @@
 
 namespace vosctl {
 
-bool Output::Open(const std::string& path) {
+bool Output::Open(const std::string& path, Mode mode) {
     if (path == "-") {
         const int fd = ::dup(STDOUT_FILENO);
         if (fd >= 0) {
@@ -19,13 +19,17 @@ bool Output::Open(const std::string& path) {
         }
         return fd >= 0;
     }
-    m_file.emplace();
-    return m_file->Open(path, LockedFile::Mode::Write);
+    if (mode == Mode::Stream) {
+        m_file.emplace();
+        return m_file->Open(path, LockedFile::Mode::Write);
+    }
+    m_replacement.emplace();
+    return m_replacement->Open(path);
 }
 
-std::unique_ptr<Output> OpenOutput(const std::string& path) {
+std::unique_ptr<Output> OpenOutput(const std::string& path, Output::Mode mode) {
     auto output = std::make_unique<Output>();
-    return output->Open(path) ? std::move(output) : nullptr;
+    return output->Open(path, mode) ? std::move(output) : nullptr;
 }
 
 namespace {

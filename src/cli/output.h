@@ -12,23 +12,30 @@
 namespace vosctl {
 
 /// Where a command writes its result: standard output for "-", anything
-/// else a file opened as the window opens the files it saves (locked, and
-/// emptied only once the lock is held).
+/// else a file written as the window saves its files: locked, and replaced
+/// whole on Close, so a failed write leaves an existing file as it was.
+/// A streaming output (record --csv) is written in place instead, so that
+/// its rows can be read while the recording runs.
 class Output {
 public:
-    bool Open(const std::string& path);
-    bool WriteAll(const void* data, std::size_t size) { return m_file->WriteAll(data, size); }
+    enum class Mode { Replace, Stream };
+
+    bool Open(const std::string& path, Mode mode = Mode::Replace);
+    bool WriteAll(const void* data, std::size_t size) {
+        return m_replacement ? m_replacement->WriteAll(data, size) : m_file->WriteAll(data, size);
+    }
     /// Ends the output; false when the data did not reach it.
-    bool Close() { return m_file->Close(); }
-    /// The descriptor, for writers that stream to it (record --csv).
-    int Descriptor() const { return m_file->Descriptor(); }
+    bool Close() { return m_replacement ? m_replacement->Commit() : m_file->Close(); }
+    /// The descriptor of a streaming output, for writers that stream to it.
+    int Descriptor() const { return m_file ? m_file->Descriptor() : -1; }
 
 private:
     std::optional<LockedFile> m_file;
+    std::optional<ReplacementFile> m_replacement;
 };
 
 /// An Output opened on `path`; null when it cannot be opened.
-std::unique_ptr<Output> OpenOutput(const std::string& path);
+std::unique_ptr<Output> OpenOutput(const std::string& path, Output::Mode mode = Output::Mode::Replace);
 
 /// Four channel buffers of `capacity` samples each, allocated once.
 class ChannelBank {

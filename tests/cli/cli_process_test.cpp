@@ -412,4 +412,26 @@ TEST(VosctlCsv, WriteFailuresEndWithTheWindowsMessage) {
     EXPECT_EQ(clitest::ReadText(dir.Path("err")).rfind("vosctl: ファイル書き込みエラーです (-: ", 0), 0u);
 }
 
+TEST(VosctlCsv, AFailedWriteLeavesTheOldFileAsItWas) {
+    TempDir dir;
+    const std::string record = dir.Path("big.dlf");
+    std::vector<double> values(100000, 1.25);
+    WriteRecord(record, {}, {values, values, values, values});
+    const std::string target = dir.Path("old.csv");
+    const std::string old(5000, 'x');
+    clitest::WriteText(target, old);
+
+    // The file-size limit stops the write after 64 KiB of the 3.3 MB table.
+    const int outFd = ::open(dir.Path("out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    const int errFd = ::open(dir.Path("err").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    const pid_t pid = clitest::Spawn({"--fsize=65536", clitest::VOSCTL, "csv", record, "-o", target}, {}, outFd,
+                                     errFd, "/usr/bin/prlimit");
+    ::close(outFd);
+    ::close(errFd);
+    EXPECT_EQ(clitest::WaitExit(pid), 4);
+    EXPECT_EQ(clitest::ReadText(dir.Path("err")).rfind("vosctl: ファイル書き込みエラーです (", 0), 0u);
+    EXPECT_EQ(clitest::ReadText(target), old);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path("")), {}), 4) << "a new file was left behind";
+}
+
 }  // namespace
