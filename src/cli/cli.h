@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "device/d2xx.h"
+#include "device/driver.h"
+#include "files/file.h"
+
+/// Front-end helpers shared by the vosctl subcommands.
+namespace vosctl {
+
+/// Exit statuses of vosctl, each with one meaning.
+inline constexpr int EXIT_OK = 0;
+/// doctor found a problem that blocks use.
+inline constexpr int EXIT_PROBLEM = 1;
+/// Bad command line or option value.
+inline constexpr int EXIT_USAGE = 2;
+/// Driver, logger or communication failure.
+inline constexpr int EXIT_DEVICE = 3;
+/// A file could not be opened, read or written, or has a bad format.
+inline constexpr int EXIT_FILE = 4;
+/// record: the writer fell behind the logger.
+inline constexpr int EXIT_OVERRUN = 5;
+/// SIGINT ended the run (128 + signal number; 143 for SIGTERM).
+inline constexpr int EXIT_INTERRUPTED = 130;
+
+/// The exit statuses as the help text lists them.
+std::string ExitStatusHelp();
+
+/// The global options and what the subcommands share.
+struct Context {
+    /// --driver: the D2XX library to load; empty for libftd2xx.so through
+    /// the library search path.
+    std::string driverPath;
+    /// The exit status the subcommand that ran has set.
+    int status = EXIT_OK;
+
+    /// Loads the driver on first use. Null, with the failure printed, when
+    /// the library or one of its functions cannot be had.
+    const D2xxApi* LoadDriver();
+
+private:
+    DriverLibrary m_library;
+};
+
+/// Prints "vosctl: <text> (<gloss>)" on standard error and returns `status`.
+int Fail(int status, const std::string& text, const std::string& gloss);
+
+/// Fail with the device link's message for `code` and its English gloss.
+int FailDevice(std::uint32_t code);
+
+/// Fail with the file message for `error`, naming `path` in the gloss.
+int FailFile(FileError error, const std::string& path);
+
+/// English gloss of a device link result code.
+std::string ResultGloss(std::uint32_t code);
+
+/// English gloss of a file error.
+std::string FileErrorGloss(FileError error);
+
+}  // namespace vosctl
