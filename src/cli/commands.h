@@ -10,3 +10,4 @@ void AddAcquireCommand(CLI::App& app, vosctl::Context& context);
 void AddInfoCommand(CLI::App& app, vosctl::Context& context);
 void AddCsvCommand(CLI::App& app, vosctl::Context& context);
 void AddPlotCommand(CLI::App& app, vosctl::Context& context);
+void AddDoctorCommand(CLI::App& app, vosctl::Context& context);
