@@ -85,13 +85,13 @@ void FillList(QComboBox* combo, std::span<const char* const> texts) {
 
 }  // namespace
 
-DeviceBackend DeviceBackend::SystemDriver() {
+DeviceBackend DeviceBackend::SystemDriver(const std::string& name) {
     auto library = std::make_shared<DriverLibrary>();
     return DeviceBackend{
-        [] { return ProbeDriverLibrary(); },
-        [library]() -> const D2xxApi* {
+        [name] { return ProbeDriverLibrary(name.c_str()); },
+        [library, name]() -> const D2xxApi* {
             if (library->Api() == nullptr) {
-                library->Load();
+                library->Load(name.c_str());
             }
             return library->Api();
         },

@@ -15,6 +15,7 @@
 #include "app/prompts.h"
 #include "app/workers.h"
 #include "device/d2xx.h"
+#include "device/driver.h"
 #include "display/plotview.h"
 
 class QAction;
@@ -34,8 +35,9 @@ struct DeviceBackend {
     std::function<bool()> probe;
     std::function<const D2xxApi*()> api;
 
-    /// FTDI's libftd2xx.so through the system's library search path.
-    static DeviceBackend SystemDriver();
+    /// The D2XX library `library` (a file name or a path); by default FTDI's
+    /// libftd2xx.so through the system's library search path.
+    static DeviceBackend SystemDriver(const std::string& library = D2XX_LIBRARY_NAME);
 };
 
 /// Samples per channel the window can hold.

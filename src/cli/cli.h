@@ -56,6 +56,9 @@ int FailFile(FileError error, const std::string& path);
 /// English gloss of a device link result code.
 std::string ResultGloss(std::uint32_t code);
 
+/// English gloss of a device link message text, as the acquisition reports it.
+std::string MessageGloss(const std::string& text);
+
 /// English gloss of a file error.
 std::string FileErrorGloss(FileError error);
 

@@ -59,6 +59,15 @@ std::string ResultGloss(std::uint32_t code) {
     }
 }
 
+std::string MessageGloss(const std::string& text) {
+    for (const std::uint32_t code : {FT_DEVICE_NOT_FOUND, FT_DEVICE_NOT_OPENED, RESULT_INVALID_PARAMETER, RESULT_COMMUNICATION}) {
+        if (text == ResultMessage(code)) {
+            return ResultGloss(code);
+        }
+    }
+    return "another driver or logger error";
+}
+
 std::string FileErrorGloss(FileError error) {
     switch (error) {
     case FileError::None: return "no error";

@@ -27,14 +27,27 @@ std::uint16_t ReadWord(const std::uint8_t* bytes) {
 
 }  // namespace
 
-Conversion ComputeConversion(const std::uint8_t* calibration54) {
-    Conversion conversion{};
-    conversion.resolution = calibration54[CALIBRATION_RESOLUTION_OFFSET];
-    const double v1 = ReadDouble(calibration54 + CALIBRATION_V1_OFFSET);
-    const double v2 = ReadDouble(calibration54 + CALIBRATION_V2_OFFSET);
+CalibrationPoints ReadCalibrationPoints(const std::uint8_t* calibration54) {
+    CalibrationPoints points{};
+    points.resolution = calibration54[CALIBRATION_RESOLUTION_OFFSET];
+    points.v1 = ReadDouble(calibration54 + CALIBRATION_V1_OFFSET);
+    points.v2 = ReadDouble(calibration54 + CALIBRATION_V2_OFFSET);
     for (int c = 0; c < 4; ++c) {
-        const double c1 = ReadWord(calibration54 + CALIBRATION_C1_OFFSET + 2 * c);
-        const double c2 = ReadWord(calibration54 + CALIBRATION_C2_OFFSET + 2 * c);
+        points.c1[c] = ReadWord(calibration54 + CALIBRATION_C1_OFFSET + 2 * c);
+        points.c2[c] = ReadWord(calibration54 + CALIBRATION_C2_OFFSET + 2 * c);
+    }
+    return points;
+}
+
+Conversion ComputeConversion(const std::uint8_t* calibration54) {
+    const CalibrationPoints points = ReadCalibrationPoints(calibration54);
+    Conversion conversion{};
+    conversion.resolution = points.resolution;
+    const double v1 = points.v1;
+    const double v2 = points.v2;
+    for (int c = 0; c < 4; ++c) {
+        const double c1 = points.c1[c];
+        const double c2 = points.c2[c];
         const double s = (v2 - v1) * 10000.0 / (c2 - c1);
         const double o = v2 * 10000.0 - s * c2;
         conversion.gain[c] = s / 10000.0;

@@ -31,6 +31,19 @@ struct Conversion {
     std::uint8_t resolution;  ///< 0 = 12-bit, 2 = 16-bit, anything else undecodable
 };
 
+/// The fields of the 54-byte calibration block: the resolution code, the two
+/// calibration voltages and, per channel, the codes measured at them.
+struct CalibrationPoints {
+    std::uint8_t resolution;
+    double v1;
+    double v2;
+    std::uint16_t c1[4];
+    std::uint16_t c2[4];
+};
+
+/// Reads the fields of the 54-byte calibration block (little-endian).
+CalibrationPoints ReadCalibrationPoints(const std::uint8_t* calibration54);
+
 /// Two-point calibration of the 54-byte block. Equal codes of a channel give
 /// that channel a non-finite gain, which is accepted.
 Conversion ComputeConversion(const std::uint8_t* calibration54);

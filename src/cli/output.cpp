@@ -1,0 +1,63 @@
+#include "cli/output.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <new>
+
+#include "cli/cli.h"
+#include "files/csv_stream.h"
+
+namespace vosctl {
+
+std::unique_ptr<LockedFile> OpenOutput(const std::string& path) {
+    if (path == "-") {
+        const int fd = ::dup(STDOUT_FILENO);
+        return fd < 0 ? nullptr : std::make_unique<LockedFile>(fd);
+    }
+    auto file = std::make_unique<LockedFile>();
+    if (!file->Open(path, LockedFile::Mode::Write)) {
+        return nullptr;
+    }
+    return file;
+}
+
+namespace {
+
+constexpr std::size_t HUGE_PAGE = 2 << 20;
+
+}  // namespace
+
+// A bank of up to 32 MB in huge pages takes a few page faults instead of
+// thousands, both when a file is read into it and when it is freed.
+ChannelBank::ChannelBank(std::uint32_t capacity) {
+    const std::size_t bytes = (std::size_t{DLF_CHANNELS} * capacity * sizeof(double) + HUGE_PAGE - 1) / HUGE_PAGE * HUGE_PAGE;
+    m_samples.reset(static_cast<double*>(std::aligned_alloc(HUGE_PAGE, bytes)));
+    if (!m_samples) {
+        throw std::bad_alloc();
+    }
+    ::madvise(m_samples.get(), bytes, MADV_HUGEPAGE);
+    for (int ch = 0; ch < DLF_CHANNELS; ++ch) {
+        m_channels[ch] = m_samples.get() + std::size_t{capacity} * ch;
+    }
+}
+
+void ChannelBank::Free::operator()(double* samples) const { std::free(samples); }
+
+int LoadRecord(const std::string& path, DataFileHeader& header, ChannelBank& bank) {
+    const FileError error = LoadDataFile(path, header, bank.Channels());
+    return error == FileError::None ? EXIT_OK : FailFile(error, path);
+}
+
+int WriteCsvRecord(LockedFile& output, const std::string& path, int selection, std::uint32_t count,
+                   const double* const channels[DLF_CHANNELS]) {
+    const FileError error = WriteCsvStream(output, selection, count, channels);
+    return error == FileError::None ? EXIT_OK : FailFile(error, path);
+}
+
+int CloseOutput(LockedFile& output, const std::string& path) {
+    return output.Close() ? EXIT_OK : FailFile(FileError::Write, path);
+}
+
+}  // namespace vosctl

@@ -1,0 +1,96 @@
+#include "cli/progress.h"
+
+#include <algorithm>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include "app/settings.h"
+
+namespace vosctl {
+
+namespace {
+
+constexpr auto REDRAW_PERIOD = std::chrono::milliseconds(100);
+constexpr int DEFAULT_WIDTH = 80;
+
+int TerminalWidth(std::FILE* stream) {
+    winsize size{};
+    if (::ioctl(::fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+        return size.ws_col;
+    }
+    return DEFAULT_WIDTH;
+}
+
+}  // namespace
+
+std::string ClockText(std::int64_t seconds) {
+    char text[32];
+    if (seconds >= 3600) {
+        std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
+                      static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
+    } else {
+        std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(seconds / 60),
+                      static_cast<long long>(seconds % 60));
+    }
+    return text;
+}
+
+std::string ProgressLine(std::uint32_t stored, std::uint32_t total, bool waiting, std::int64_t elapsedSeconds,
+                         std::int64_t leftSeconds, int width) {
+    const std::string elapsed = "  " + ClockText(elapsedSeconds) + " elapsed";
+    if (waiting) {
+        return ("waiting for trigger" + elapsed).substr(0, static_cast<std::size_t>(std::max(width, 0)));
+    }
+    std::string tail = "  " + std::to_string(stored) + "/" + std::to_string(total) + " samples" + elapsed;
+    if (leftSeconds >= 0) {
+        tail += "  " + ClockText(leftSeconds) + " left";
+    }
+    const int barWidth = std::min(40, width - 2 - static_cast<int>(tail.size()));
+    if (barWidth < 5) {
+        return tail.substr(2, static_cast<std::size_t>(std::max(width, 0)));
+    }
+    const int filled = total == 0 ? 0 : static_cast<int>(std::uint64_t{stored} * barWidth / total);
+    return "[" + std::string(static_cast<std::size_t>(filled), '#') +
+           std::string(static_cast<std::size_t>(barWidth - filled), '-') + "]" + tail;
+}
+
+ProgressBar::~ProgressBar() { Join(); }
+
+void ProgressBar::Join() {
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
+}
+
+void ProgressBar::Start(const AcquisitionFlags& flags, std::uint32_t total, std::int32_t divider,
+                        bool triggerArmed) {
+    if (!m_terminal) {
+        flags.liveViewEnded.store(true);
+        return;
+    }
+    m_thread = std::thread([this, flags, total, divider, triggerArmed] { Follow(flags, total, divider, triggerArmed); });
+}
+
+void ProgressBar::Follow(const AcquisitionFlags& flags, std::uint32_t total, std::int32_t divider,
+                         bool triggerArmed) {
+    const auto start = std::chrono::steady_clock::now();
+    const std::int64_t periodNs = static_cast<std::int64_t>(divider) * BASE_CLOCK_NS;
+    const int width = TerminalWidth(m_stream) - 1;
+    for (;;) {
+        const bool finished = flags.acqFinished.load();
+        const std::uint32_t stored = flags.acquiredCount.load(std::memory_order_acquire);
+        const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
+        // The logger's clock, not the run so far, tells the time left.
+        const std::int64_t left = static_cast<std::int64_t>(total - std::min(stored, total)) * periodNs / 1000000000;
+        const std::string line = ProgressLine(stored, total, triggerArmed && stored == 0, elapsed.count(), left, width);
+        std::fprintf(m_stream, "\r\033[K%s%s", line.c_str(), finished ? "\n" : "");
+        std::fflush(m_stream);
+        if (finished) {
+            break;
+        }
+        std::this_thread::sleep_for(REDRAW_PERIOD);
+    }
+    flags.liveViewEnded.store(true);
+}
+
+}  // namespace vosctl

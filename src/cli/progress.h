@@ -1,0 +1,46 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "acquisition/run.h"
+
+namespace vosctl {
+
+/// One line of the acquire progress bar, at most `width` columns:
+/// "[#####-----]  500/1000 samples  0:05 elapsed  0:05 left", or
+/// "waiting for trigger  0:05 elapsed" while the trigger is armed and
+/// nothing is stored. `leftSeconds` < 0 leaves the time left out.
+std::string ProgressLine(std::uint32_t stored, std::uint32_t total, bool waiting, std::int64_t elapsedSeconds,
+                         std::int64_t leftSeconds, int width);
+
+/// "m:ss", or "h:mm:ss" from one hour on.
+std::string ClockText(std::int64_t seconds);
+
+/// Follows a run on a terminal in place of the window's live view: redraws
+/// the progress line on `stream` every 100 ms until the run has finished,
+/// then sets liveViewEnded. Without a terminal it draws nothing and ends at once.
+class ProgressBar {
+public:
+    ProgressBar(std::FILE* stream, bool terminal) : m_stream(stream), m_terminal(terminal) {}
+    ~ProgressBar();
+    ProgressBar(const ProgressBar&) = delete;
+    ProgressBar& operator=(const ProgressBar&) = delete;
+
+    /// Starts following a run of `total` samples at `divider`.
+    void Start(const AcquisitionFlags& flags, std::uint32_t total, std::int32_t divider, bool triggerArmed);
+    /// Waits for the line's thread, which ends once the run has finished.
+    void Join();
+
+private:
+    void Follow(const AcquisitionFlags& flags, std::uint32_t total, std::int32_t divider, bool triggerArmed);
+
+    std::FILE* m_stream;
+    bool m_terminal;
+    std::thread m_thread;
+};
+
+}  // namespace vosctl

@@ -1,0 +1,229 @@
+#pragma once
+
+// Runs the built vosctl as a process, as a user or a script would.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "files/temp_dir.h"
+
+extern char** environ;
+
+namespace clitest {
+
+inline const std::string VOSCTL = VOSCTL_PATH;
+inline const std::string SIM_LIBRARY = SIM_LIBRARY_PATH;
+
+inline std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void WriteText(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+/// How the simulated driver reaches vosctl.
+enum class Via { DriverOption, LibraryPath };
+
+/// The environment, without the simulator's and the loader's variables
+/// unless a test sets them.
+class Environment {
+public:
+    Environment() {
+        for (char** entry = environ; *entry != nullptr; ++entry) {
+            const std::string text = *entry;
+            const auto equals = text.find('=');
+            const std::string name = text.substr(0, equals);
+            if (name != "VOS_SIM_CONFIG" && name != "LD_LIBRARY_PATH" && equals != std::string::npos) {
+                m_values[name] = text.substr(equals + 1);
+            }
+        }
+    }
+    void Set(const std::string& name, const std::string& value) { m_values[name] = value; }
+
+    std::vector<std::string> Entries() const {
+        std::vector<std::string> entries;
+        for (const auto& [name, value] : m_values) {
+            entries.push_back(name + "=" + value);
+        }
+        return entries;
+    }
+
+private:
+    std::map<std::string, std::string> m_values;
+};
+
+/// Starts vosctl with `args` and the given descriptors as standard output
+/// and standard error (standard input is /dev/null); returns its pid.
+inline pid_t Spawn(const std::vector<std::string>& args, const Environment& environment, int outFd, int errFd) {
+    std::vector<std::string> argStore{VOSCTL};
+    argStore.insert(argStore.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : argStore) {
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+    std::vector<std::string> envStore = environment.Entries();
+    std::vector<char*> envp;
+    for (std::string& entry : envStore) {
+        envp.push_back(entry.data());
+    }
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, outFd, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, errFd, STDERR_FILENO);
+    pid_t pid = -1;
+    const int error = posix_spawn(&pid, VOSCTL.c_str(), &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    EXPECT_EQ(error, 0) << "cannot start " << VOSCTL;
+    return error == 0 ? pid : -1;
+}
+
+/// The exit status, or 128 + the signal that ended the process.
+inline int WaitExit(pid_t pid) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+struct Result {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+/// Runs vosctl to its end with standard output and error caught in files of `dir`.
+inline Result Run(const TempDir& dir, const std::vector<std::string>& args, const Environment& environment = {}) {
+    const std::string outPath = dir.Path(".stdout");
+    const std::string errPath = dir.Path(".stderr");
+    const int outFd = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const int errFd = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    Result result;
+    const pid_t pid = Spawn(args, environment, outFd, errFd);
+    ::close(outFd);
+    ::close(errFd);
+    if (pid > 0) {
+        result.status = WaitExit(pid);
+    }
+    result.out = ReadText(outPath);
+    result.err = ReadText(errPath);
+    std::filesystem::remove(outPath);
+    std::filesystem::remove(errPath);
+    return result;
+}
+
+/// Runs vosctl on the simulated bus described by `config` (none: the
+/// simulator's default bus), reaching the driver as `via` says.
+inline Result RunSim(const TempDir& dir, Via via, const std::optional<std::string>& config,
+                     std::vector<std::string> args) {
+    Environment environment;
+    if (config) {
+        const std::string path = dir.Path("sim.conf");
+        WriteText(path, *config);
+        environment.Set("VOS_SIM_CONFIG", path);
+    }
+    if (via == Via::DriverOption) {
+        args.insert(args.begin(), {"--driver", SIM_LIBRARY});
+    } else {
+        environment.Set("LD_LIBRARY_PATH", std::filesystem::path(SIM_LIBRARY).parent_path().string());
+    }
+    return Run(dir, args, environment);
+}
+
+/// vosctl with its standard error on a terminal, for the progress bar and interrupts.
+class TerminalRun {
+public:
+    TerminalRun(const TempDir& dir, const std::string& config, std::vector<std::string> args) {
+        const std::string configPath = dir.Path("sim.conf");
+        WriteText(configPath, config);
+        Environment environment;
+        environment.Set("VOS_SIM_CONFIG", configPath);
+        args.insert(args.begin(), {"--driver", SIM_LIBRARY});
+        int slave = -1;
+        winsize size{};
+        size.ws_col = 100;
+        size.ws_row = 24;
+        EXPECT_EQ(::openpty(&m_master, &slave, nullptr, nullptr, &size), 0);
+        const int outFd = ::open(dir.Path(".stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        m_pid = Spawn(args, environment, outFd, slave);
+        ::close(outFd);
+        ::close(slave);
+    }
+    ~TerminalRun() {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            WaitExit(m_pid);
+        }
+        ::close(m_master);
+    }
+    TerminalRun(const TerminalRun&) = delete;
+    TerminalRun& operator=(const TerminalRun&) = delete;
+
+    /// Reads the terminal until `found` holds for what it showed (at most `seconds`).
+    template <class F>
+    bool ReadUntil(F found, int seconds = 30) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        while (!found(m_shown)) {
+            if (std::chrono::steady_clock::now() > deadline || !Drain(100)) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    void Signal(int signal) { ::kill(m_pid, signal); }
+
+    /// Waits for the end, reading the terminal meanwhile; the exit status.
+    int Finish() {
+        while (Drain(100)) {
+        }
+        const int status = WaitExit(m_pid);
+        m_pid = -1;
+        return status;
+    }
+
+    const std::string& Shown() const { return m_shown; }
+
+private:
+    // False once the terminal's other side is closed.
+    bool Drain(int timeoutMs) {
+        pollfd poller{m_master, POLLIN, 0};
+        if (::poll(&poller, 1, timeoutMs) <= 0) {
+            return true;
+        }
+        char buffer[4096];
+        const ssize_t got = ::read(m_master, buffer, sizeof buffer);
+        if (got <= 0) {
+            return false;
+        }
+        m_shown.append(buffer, static_cast<std::size_t>(got));
+        return true;
+    }
+
+    int m_master = -1;
+    pid_t m_pid = -1;
+    std::string m_shown;
+};
+
+}  // namespace clitest

@@ -1,0 +1,433 @@
+// vosctl run as a process against the simulated driver library.
+#include <nlohmann/json.hpp>
+
+#include <csignal>
+#include <regex>
+#include <sys/file.h>
+
+#include "cli_process.h"
+#include "files/dlf.h"
+#include "vos/version.h"
+
+namespace {
+
+using clitest::Result;
+using clitest::RunSim;
+using clitest::Via;
+
+constexpr const char* NO_DRIVER = "/nonexistent/libftd2xx.so";
+
+// One logger, instant frames, signals that depend only on the frame number.
+constexpr const char* ONE_LOGGER =
+    "pace instant\n"
+    "device serial=30001\n"
+    "channel 0 sine freq=5 amp=4 offset=5\n"
+    "channel 1 dc offset=2.5\n";
+
+// Writes a data file with the given header and one value list per channel.
+void WriteRecord(const std::string& path, DataFileHeader header, const std::vector<double> (&channels)[4]) {
+    header.sampleCount = static_cast<std::uint32_t>(channels[0].size());
+    const double* data[4] = {channels[0].data(), channels[1].data(), channels[2].data(), channels[3].data()};
+    ASSERT_EQ(SaveDataFile(path, header, data), FileError::None);
+}
+
+bool Exists(const std::string& path) { return std::filesystem::exists(path); }
+
+TEST(VosctlList, ListsWhatSearchWouldList) {
+    struct Case {
+        const char* name;
+        std::optional<std::string> config;
+        int status;
+        std::string out;
+        std::string err;
+    };
+    const Case cases[] = {
+        {"default bus", std::nullopt, 0, "16001\n12001\n", ""},
+        {"empty bus", "pace instant\n", 3, "", "vosctl: デバイスが見つかりません (no logger found)\n"},
+        {"device count fails", "bus list_status=4\ndevice serial=20001\n", 3, "",
+         "vosctl: その他のエラーが発生しました (the logger list could not be read)\n"},
+        {"foreign device skipped", "device serial=20001\ndevice serial=FT1 description=FT232R_USB_UART\n", 0,
+         "20001\n", ""},
+        {"unreadable serial ends the list", "device serial=20001\ndevice serial=ABC\ndevice serial=20003\n", 3,
+         "20001\n", "vosctl: デバイスが見つかりません (the logger list could not be read)\n"},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        for (const Via via : {Via::DriverOption, Via::LibraryPath}) {
+            SCOPED_TRACE(std::string(c.name) + (via == Via::DriverOption ? " via --driver" : " via LD_LIBRARY_PATH"));
+            const Result result = RunSim(dir, via, c.config, {"list"});
+            EXPECT_EQ(result.status, c.status);
+            EXPECT_EQ(result.out, c.out);
+            EXPECT_EQ(result.err, c.err);
+        }
+    }
+}
+
+TEST(VosctlList, DetailsReadEachLoggersCalibration) {
+    TempDir dir;
+    const Result result = RunSim(dir, Via::DriverOption,
+                                 "device serial=20001 resolution=16\n"
+                                 "calibration v1=1 v2=9 c1=6400,6402,6404,6406 c2=57600,57598,57596,57594\n"
+                                 "device serial=20002 resolution=12\n"
+                                 "calibration v1=0.5 v2=9.5 c1=100,200,300,400 c2=4000,4001,4002,4003\n",
+                                 {"list", "--details"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out,
+              "20001  16-bit  V1=1.00000 V C1=6400,6402,6404,6406  V2=9.00000 V C2=57600,57598,57596,57594\n"
+              "20002  12-bit  V1=0.50000 V C1=100,200,300,400  V2=9.50000 V C2=4000,4001,4002,4003\n");
+}
+
+// Bad values are refused before the driver is loaded: a missing driver
+// would end with status 3 instead.
+TEST(VosctlOptions, BadValuesAreRefusedNamingTheAcceptedOnes) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string named;
+    };
+    const Case cases[] = {
+        {{"acquire", "--clock", "3kHz", "-o", "x.dlf"},
+         "10kHz, 5kHz, 2kHz, 1kHz, 500Hz, 200Hz, 100Hz, 50Hz, 20Hz, 10Hz, 5Hz, 2Hz, 1Hz"},
+        {{"acquire", "--count", "0", "-o", "x.dlf"}, "1 to 1000000"},
+        {{"acquire", "--count", "1000001", "-o", "x.dlf"}, "1 to 1000000"},
+        {{"acquire", "--count", "12a", "-o", "x.dlf"}, "1 to 1000000"},
+        {{"acquire", "--trigger", "CH4:Level-H:1", "-o", "x.dlf"}, "CH0, CH1, CH2, CH3"},
+        {{"acquire", "--trigger", "CH0:Rising:1", "-o", "x.dlf"}, "Level-H, Level-L, Slope-Rising, Slope-Falling"},
+        {{"acquire", "--trigger", "CH0:Level-H:abc", "-o", "x.dlf"}, "\"abc\""},
+        {{"acquire", "--trigger", "CH0:Level-H", "-o", "x.dlf"}, "CH:TYPE:VOLTS"},
+        {{"acquire", "--serial", "0", "-o", "x.dlf"}, "serial number"},
+        {{"acquire", "--channel", "CH5", "-o", "x.csv"}, "CH0, CH1, CH2, CH3, ALL"},
+        {{"acquire", "-o", "x.txt"}, ".dlf or .csv"},
+        {{"acquire"}, "--output is required"},
+        {{"csv", "--channel", "all", "x.dlf"}, "CH0, CH1, CH2, CH3, ALL"},
+        {{"csv"}, "files is required"},
+        {{"plot", "x.dlf", "-o", "x.png", "--overlay", "--panes"}, "excludes"},
+        {{"scan"}, "subcommand is required"},
+        {{}, "subcommand is required"},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        std::vector<std::string> args{"--driver", NO_DRIVER};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Result result = clitest::Run(dir, args);
+        SCOPED_TRACE(result.err);
+        EXPECT_EQ(result.status, 2);
+        EXPECT_EQ(result.err.rfind("vosctl: パラメータが無効です (", 0), 0u);
+        EXPECT_NE(result.err.find(c.named), std::string::npos);
+        EXPECT_EQ(result.out, "");
+        EXPECT_FALSE(Exists("x.dlf"));
+    }
+}
+
+TEST(VosctlOptions, HelpAndVersionGoToStandardOutput) {
+    TempDir dir;
+    const Result version = clitest::Run(dir, {"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, std::string("vosctl ") + VOS_VERSION + "\n");
+    for (const char* command : {"list", "acquire", "info", "csv", "plot"}) {
+        const Result help = clitest::Run(dir, {command, "--help"});
+        EXPECT_EQ(help.status, 0) << command;
+        EXPECT_NE(help.out.find(std::string("vosctl ") + command), std::string::npos) << help.out;
+        EXPECT_NE(help.out.find("130  interrupted by SIGINT"), std::string::npos) << help.out;
+        EXPECT_EQ(help.err, "");
+    }
+}
+
+// Each failure class has its own status, its message with an English gloss,
+// and leaves an existing output file as it was.
+TEST(VosctlAcquire, FailuresWriteNothing) {
+    struct Case {
+        const char* name;
+        const char* config;  // null: no driver at all
+        std::vector<std::string> options;
+        std::string err;
+    };
+    const Case cases[] = {
+        {"no driver", nullptr, {}, "vosctl: VOS-12/VOS-16がインストールできていません ("},
+        {"no logger", "pace instant\n", {}, "vosctl: デバイスが見つかりません (no logger found)\n"},
+        {"serial not attached", ONE_LOGGER, {"--serial", "30002"}, "vosctl: デバイスが見つかりません (no logger found)\n"},
+        {"open refused", "device serial=30001\nfault open status=3\n", {},
+         "vosctl: デバイスをオープンできません (the logger could not be opened)\n"},
+        {"stream stalls", "pace instant\ndevice serial=30001\nfault stall_after=100\n", {},
+         "vosctl: 通信エラーが発生しました (communication with the logger failed)\n"},
+        {"unplugged", "pace instant\ndevice serial=30001\nfault disconnect_after=100\n", {},
+         "vosctl: その他のエラーが発生しました (another driver or logger error)\n"},
+    };
+    TempDir dir;
+    for (const std::string output : {"kept.dlf", "kept.csv"}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + " " + output);
+            clitest::WriteText(dir.Path(output), "kept");
+            std::vector<std::string> args{"acquire", "--count", "1000", "-o", dir.Path(output)};
+            args.insert(args.end(), c.options.begin(), c.options.end());
+            Result result;
+            if (c.config == nullptr) {
+                args.insert(args.begin(), {"--driver", NO_DRIVER});
+                result = clitest::Run(dir, args);
+            } else {
+                result = RunSim(dir, Via::DriverOption, c.config, args);
+            }
+            EXPECT_EQ(result.status, 3);
+            EXPECT_EQ(result.err.rfind(c.err, 0), 0u) << result.err;
+            EXPECT_EQ(result.out, "");
+            EXPECT_EQ(clitest::ReadText(dir.Path(output)), "kept");
+        }
+    }
+}
+
+// The trigger holds the record back until the channel crosses the threshold:
+// CH0 is a 1 Hz sawtooth from 1 V to 9 V, 0.0008 V per 10 kHz frame.
+TEST(VosctlAcquire, TriggerStartsTheRecordAtTheThreshold) {
+    struct Case {
+        const char* trigger;
+        double low;
+        double high;
+    };
+    const Case cases[] = {
+        {"CH0:Level-H:7.5", 7.5, 7.502},
+        {"CH0:Slope-Rising:3", 3.0, 3.002},
+        {"CH1:Level-L:0.6", 0.49, 0.51},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.trigger);
+        const Result result = RunSim(dir, Via::LibraryPath,
+                                     "pace instant\ndevice serial=30001\n"
+                                     "channel 0 sawtooth freq=1 amp=4 offset=5\n"
+                                     "channel 1 square freq=1 amp=4.5 offset=5\n",
+                                     {"acquire", "--count", "3", "--trigger", c.trigger, "-o", "-"});
+        ASSERT_EQ(result.status, 0) << result.err;
+        const int channel = c.trigger[2] - '0';
+        std::istringstream rows(result.out);
+        std::string row;
+        int rowCount = 0;
+        while (std::getline(rows, row)) {
+            if (rowCount++ == 0) {
+                std::vector<double> values;
+                std::istringstream fields(row);
+                for (std::string field; std::getline(fields, field, ',');) {
+                    values.push_back(std::stod(field));
+                }
+                ASSERT_EQ(values.size(), 4u) << row;
+                EXPECT_GT(values[channel], c.low) << row;
+                EXPECT_LT(values[channel], c.high) << row;
+            }
+        }
+        EXPECT_EQ(rowCount, 3);
+    }
+}
+
+// Interrupts act as Stop part-way through a real-time run: the samples
+// stored so far are written as the record.
+TEST(VosctlAcquire, InterruptKeepsTheSamplesStoredSoFar) {
+    for (const auto& [signal, status] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
+        SCOPED_TRACE(signal);
+        TempDir dir;
+        const std::string path = dir.Path("part.dlf");
+        clitest::TerminalRun run(dir, "device serial=30001\nchannel 0 sine freq=1 amp=4 offset=5\n",
+                                 {"acquire", "--count", "200000", "-o", path});
+        const std::regex progress(R"(\[[#-]+\]  [1-9][0-9]*/200000 samples  0:0[0-9] elapsed  0:[0-9]{2} left)");
+        ASSERT_TRUE(run.ReadUntil([&](const std::string& shown) { return std::regex_search(shown, progress); }))
+            << run.Shown();
+        run.Signal(signal);
+        EXPECT_EQ(run.Finish(), status) << run.Shown();
+        DataFileHeader header;
+        std::vector<double> storage(4 * std::size_t{DLF_MAX_SAMPLE_COUNT});
+        double* const channels[4] = {storage.data(), storage.data() + DLF_MAX_SAMPLE_COUNT,
+                                     storage.data() + 2 * DLF_MAX_SAMPLE_COUNT, storage.data() + 3 * DLF_MAX_SAMPLE_COUNT};
+        ASSERT_EQ(LoadDataFile(path, header, channels), FileError::None) << run.Shown();
+        EXPECT_GT(header.sampleCount, 0u);
+        EXPECT_LT(header.sampleCount, 200000u);
+        EXPECT_EQ(std::filesystem::file_size(path), 256 + 32 * std::uintmax_t{header.sampleCount});
+    }
+}
+
+TEST(VosctlAcquire, InterruptBeforeTheTriggerWritesNothing) {
+    TempDir dir;
+    const std::string path = dir.Path("none.dlf");
+    clitest::TerminalRun run(dir, "device serial=30001\nchannel 0 dc offset=1\n",
+                             {"acquire", "--trigger", "CH0:Level-H:5", "-o", path});
+    ASSERT_TRUE(run.ReadUntil([](const std::string& shown) { return shown.find("waiting for trigger") != std::string::npos; }))
+        << run.Shown();
+    run.Signal(SIGINT);
+    EXPECT_EQ(run.Finish(), 130);
+    EXPECT_NE(run.Shown().find("vosctl: 正常終了しました (stopped before the first sample; nothing written)"),
+              std::string::npos)
+        << run.Shown();
+    EXPECT_FALSE(Exists(path));
+}
+
+// A three-sample record with values whose %.5f texts are known.
+void WriteKnownRecord(const std::string& path) {
+    DataFileHeader header;
+    header.clockDivider = 5;
+    header.triggerChannel = 2;
+    header.triggerType = 3;
+    header.threshold = 2.5;
+    header.displayMode = 1;
+    WriteRecord(path, header, {{1.5, 9.75, -0.25}, {2.0, 2.0, 2.0}, {0.123456, 0.1, 0.2}, {5.0, 6.0, 7.0}});
+}
+
+TEST(VosctlInfo, DescribesTheFileAsOpenAndTheSummaryShowIt) {
+    TempDir dir;
+    const std::string path = dir.Path("known.dlf");
+    WriteKnownRecord(path);
+    const Result text = clitest::Run(dir, {"info", path});
+    EXPECT_EQ(text.status, 0) << text.err;
+    EXPECT_EQ(text.out, path +
+                            "\n"
+                            "  format version  1\n"
+                            "  clock           2kHz (divider 5)\n"
+                            "  samples         3\n"
+                            "  duration        1.5 mS\n"
+                            "  trigger         CH2, Slope-Falling\n"
+                            "  threshold       2.50000 V\n"
+                            "  display mode    overlay\n"
+                            "  CH0             max 9.75000 V  min -0.25000 V\n"
+                            "  CH1             max 2.00000 V  min 2.00000 V\n"
+                            "  CH2             max 0.20000 V  min 0.10000 V\n"
+                            "  CH3             max 7.00000 V  min 5.00000 V\n");
+
+    const Result json = clitest::Run(dir, {"info", "--json", path, path});
+    EXPECT_EQ(json.status, 0) << json.err;
+    std::istringstream lines(json.out);
+    int objects = 0;
+    for (std::string line; std::getline(lines, line); ++objects) {
+        const nlohmann::json info = nlohmann::json::parse(line);
+        EXPECT_EQ(info["format_version"], 1);
+        EXPECT_EQ(info["clock"], "2kHz");
+        EXPECT_EQ(info["clock_divider"], 5);
+        EXPECT_EQ(info["sample_count"], 3);
+        EXPECT_EQ(info["duration"], "1.5 mS");
+        EXPECT_EQ(info["trigger"]["channel"], "CH2");
+        EXPECT_EQ(info["trigger"]["type"], "Slope-Falling");
+        EXPECT_EQ(info["threshold"], "2.50000 V");
+        EXPECT_EQ(info["display_mode"], "overlay");
+        EXPECT_EQ(info["summary"][0]["maximum"], "9.75000 V");
+        EXPECT_EQ(info["summary"][0]["minimum"], "-0.25000 V");
+        EXPECT_EQ(info["summary"][3]["channel"], "CH3");
+    }
+    EXPECT_EQ(objects, 2);
+}
+
+TEST(VosctlInfo, FilesOpenRefusesGetOpensMessage) {
+    constexpr const char* OPEN = "ファイルオープンエラーです";
+    constexpr const char* FORMAT = "ファイルフォーマットエラーです";
+    struct Case {
+        const char* name;
+        std::function<void(const std::string&)> make;
+        const char* message;
+    };
+    const auto header = [](auto change, std::size_t body) {
+        return [change, body](const std::string& path) {
+            DataFileHeader h;
+            h.sampleCount = 2;
+            change(h);
+            std::uint8_t bytes[DLF_HEADER_SIZE];
+            EncodeHeader(h, bytes);
+            clitest::WriteText(path, std::string(reinterpret_cast<char*>(bytes), sizeof bytes) + std::string(body, '\0'));
+        };
+    };
+    const Case cases[] = {
+        {"missing", [](const std::string&) {}, OPEN},
+        {"directory", [](const std::string& path) { std::filesystem::create_directory(path); }, OPEN},
+        {"shorter than a header", [](const std::string& path) { clitest::WriteText(path, std::string(100, '\0')); }, FORMAT},
+        {"divider 0", header([](DataFileHeader& h) { h.clockDivider = 0; }, 64), FORMAT},
+        {"divider 10001", header([](DataFileHeader& h) { h.clockDivider = 10001; }, 64), FORMAT},
+        {"no samples", header([](DataFileHeader& h) { h.sampleCount = 0; }, 64), FORMAT},
+        {"1000001 samples", header([](DataFileHeader& h) { h.sampleCount = 1000001; }, 64), FORMAT},
+        {"trigger type 5", header([](DataFileHeader& h) { h.triggerType = 5; }, 64), FORMAT},
+        {"display mode 2", header([](DataFileHeader& h) { h.displayMode = 2; }, 64), FORMAT},
+        {"body one byte short", header([](DataFileHeader&) {}, 63), FORMAT},
+    };
+    TempDir dir;
+    const std::string good = dir.Path("good.dlf");
+    WriteKnownRecord(good);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir.Path(std::string(c.name) + ".dlf");
+        c.make(path);
+        const Result result = clitest::Run(dir, {"info", path, good});
+        EXPECT_EQ(result.status, 4);
+        EXPECT_EQ(result.err.rfind(std::string("vosctl: ") + c.message + " (" + path + ": ", 0), 0u) << result.err;
+        // The good file after the bad one is still described.
+        EXPECT_EQ(result.out.rfind(good + "\n", 0), 0u) << result.out;
+    }
+}
+
+TEST(VosctlCsv, TwoFilesMakeOneTable) {
+    TempDir dir;
+    const std::string first = dir.Path("first.dlf");
+    const std::string second = dir.Path("second.dlf");
+    WriteRecord(first, {}, {{1.0, 2.0}, {-1.0, 0.5}, {3.333333, 0.0}, {10.0, 0.000004}});
+    WriteRecord(second, {}, {{7.5}, {8.25}, {9.125}, {0.000006}});
+    struct Case {
+        std::vector<std::string> options;
+        std::string csv;
+    };
+    const Case cases[] = {
+        {{},
+         "1.00000,-1.00000,3.33333,10.00000\r\n2.00000,0.50000,0.00000,0.00000\r\n"
+         "7.50000,8.25000,9.12500,0.00001\r\n"},
+        {{"--channel", "ALL"},
+         "1.00000,-1.00000,3.33333,10.00000\r\n2.00000,0.50000,0.00000,0.00000\r\n"
+         "7.50000,8.25000,9.12500,0.00001\r\n"},
+        {{"--channel", "CH1"}, "-1.00000\r\n0.50000\r\n8.25000\r\n"},
+        {{"--channel", "CH3"}, "10.00000\r\n0.00000\r\n0.00001\r\n"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args{"csv", first, second};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const Result toStdout = clitest::Run(dir, args);
+        EXPECT_EQ(toStdout.status, 0) << toStdout.err;
+        EXPECT_EQ(toStdout.out, c.csv);
+        args.insert(args.end(), {"-o", dir.Path("out.csv")});
+        const Result toFile = clitest::Run(dir, args);
+        EXPECT_EQ(toFile.status, 0) << toFile.err;
+        EXPECT_EQ(toFile.out, "");
+        EXPECT_EQ(clitest::ReadText(dir.Path("out.csv")), c.csv);
+    }
+    // A bad second file stops the export before the output is touched.
+    clitest::WriteText(dir.Path("out.csv"), "kept");
+    const Result bad = clitest::Run(dir, {"csv", first, dir.Path("missing.dlf"), "-o", dir.Path("out.csv")});
+    EXPECT_EQ(bad.status, 4);
+    EXPECT_EQ(clitest::ReadText(dir.Path("out.csv")), "kept");
+}
+
+TEST(VosctlCsv, WriteFailuresEndWithTheWindowsMessage) {
+    TempDir dir;
+    const std::string record = dir.Path("big.dlf");
+    std::vector<double> values(100000, 1.25);
+    WriteRecord(record, {}, {values, values, values, values});
+
+    const Result full = clitest::Run(dir, {"csv", record, "-o", "/dev/full"});
+    EXPECT_EQ(full.status, 4);
+    EXPECT_EQ(full.err.rfind("vosctl: ファイル書き込みエラーです (/dev/full: ", 0), 0u) << full.err;
+
+    const Result noDirectory = clitest::Run(dir, {"csv", record, "-o", dir.Path("no/such.csv")});
+    EXPECT_EQ(noDirectory.status, 4);
+    EXPECT_EQ(noDirectory.err.rfind("vosctl: ファイルオープンエラーです (", 0), 0u) << noDirectory.err;
+
+    // A file another program holds locked is neither emptied nor written.
+    const std::string locked = dir.Path("locked.csv");
+    clitest::WriteText(locked, "kept");
+    const int lockFd = ::open(locked.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(lockFd, LOCK_EX), 0);
+    const Result busy = clitest::Run(dir, {"csv", record, "-o", locked});
+    ::close(lockFd);
+    EXPECT_EQ(busy.status, 4);
+    EXPECT_EQ(busy.err.rfind("vosctl: ファイルオープンエラーです (", 0), 0u) << busy.err;
+    EXPECT_EQ(clitest::ReadText(locked), "kept");
+
+    // A reader that has gone: a write error, not death by SIGPIPE.
+    int pipeFds[2];
+    ASSERT_EQ(::pipe2(pipeFds, O_CLOEXEC), 0);
+    ::close(pipeFds[0]);
+    const int errFd = ::open(dir.Path("err").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    const pid_t pid = clitest::Spawn({"csv", record}, {}, pipeFds[1], errFd);
+    ::close(pipeFds[1]);
+    ::close(errFd);
+    EXPECT_EQ(clitest::WaitExit(pid), 4);
+    EXPECT_EQ(clitest::ReadText(dir.Path("err")).rfind("vosctl: ファイル書き込みエラーです (-: ", 0), 0u);
+}
+
+}  // namespace
