@@ -43,4 +43,9 @@ err=$(umockdev-run -- "$vosctl" --simulator doctor 2>&1 >/dev/null)
 if [ "$err" != "vosctl: デバイスが見つかりません (doctor found a problem that blocks use; see the FAIL lines)" ]; then
     echo "FAIL standard error: $err"; failures=$((failures + 1))
 fi
+# From a build tree, --simulator loads the simulator built there.
+listed=$("$vosctl" --simulator list 2>&1)
+if [ "$listed" != "$(printf '16001\n12001')" ]; then
+    echo "FAIL vosctl --simulator list from the build tree: $listed"; failures=$((failures + 1))
+fi
 [ "$failures" -eq 0 ]
