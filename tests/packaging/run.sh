@@ -46,9 +46,10 @@ command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -
 if ! CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) $flags_cpp" CFLAGS="$(dpkg-buildflags --get CFLAGS) $flags_cpp" \
      LDFLAGS="$(dpkg-buildflags --get LDFLAGS)" \
      cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-           -DVOS_BUILD_TESTS=OFF -DVOS_BUILD_BENCH=OFF "${launcher[@]}" >/dev/null ||
-   ! cmake --build "$build" ||
-   ! (cd "$build" && rm -rf packages && cpack -G DEB -B "$build/packages" >/dev/null); then
+           -DVOS_BUILD_TESTS=OFF -DVOS_BUILD_BENCH=OFF "${launcher[@]}" >"$work/build.log" 2>&1 ||
+   ! cmake --build "$build" >>"$work/build.log" 2>&1 ||
+   ! (cd "$build" && rm -rf packages && cpack -G DEB -B "$build/packages" >>"$work/build.log" 2>&1); then
+    tail -40 "$work/build.log"
     echo "FAIL the packages could not be built"
     echo "packaging: 0 passed, 1 failed"
     exit 1
@@ -60,7 +61,7 @@ viewer_deb=$build/packages/vosviewer_${version}_${arch}.deb
 sim_deb=$build/packages/vosviewer-sim_${version}_${arch}.deb
 check "vosviewer_${version}_${arch}.deb and vosviewer-sim_${version}_${arch}.deb exist" \
     test -f "$viewer_deb" -a -f "$sim_deb"
-[ -f "$viewer_deb" ] && [ -f "$sim_deb" ] || { echo "packaging: $passed passed, $((failed))  failed"; exit 1; }
+[ -f "$viewer_deb" ] && [ -f "$sim_deb" ] || { echo "packaging: $passed passed, $failed failed"; exit 1; }
 
 depends=$(dpkg-deb -f "$viewer_deb" Depends)
 check "vosviewer depends on the libraries its programs use (found: $depends)" \
