@@ -40,6 +40,7 @@ trap 'exit 130' INT
 trap 'exit 143' TERM
 
 echo "== packaging: build with Debian's hardening flags and make the packages"
+export DEB_BUILD_MAINT_OPTIONS="hardening=+all"
 flags_cpp=$(dpkg-buildflags --get CPPFLAGS)
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
