@@ -20,7 +20,9 @@ public:
         if (used + more > m_capacity) {
             const std::size_t capacity = std::max(used + more, 2 * m_capacity);
             auto grown = std::make_unique_for_overwrite<char[]>(capacity);
-            std::memcpy(grown.get(), m_text.get(), used);
+            if (used != 0) {
+                std::memcpy(grown.get(), m_text.get(), used);
+            }
             m_text = std::move(grown);
             m_capacity = capacity;
         }

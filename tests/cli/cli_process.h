@@ -15,7 +15,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -42,38 +41,31 @@ inline void WriteText(const std::string& path, const std::string& text) {
 /// How the simulated driver reaches vosctl.
 enum class Via { DriverOption, LibraryPath };
 
-/// The environment, without the simulator's and the loader's variables
-/// unless a test sets them.
+/// The environment without the simulator's and the loader's variables,
+/// plus `extra` ("NAME=value" entries).
 class Environment {
 public:
-    Environment() {
+    explicit Environment(std::vector<std::string> extra = {}) : m_entries(std::move(extra)) {
         for (char** entry = environ; *entry != nullptr; ++entry) {
             const std::string text = *entry;
-            const auto equals = text.find('=');
-            const std::string name = text.substr(0, equals);
-            if (name != "VOS_SIM_CONFIG" && name != "LD_LIBRARY_PATH" && equals != std::string::npos) {
-                m_values[name] = text.substr(equals + 1);
+            if (text.rfind("VOS_SIM_CONFIG=", 0) != 0 && text.rfind("LD_LIBRARY_PATH=", 0) != 0) {
+                m_entries.push_back(text);
             }
         }
     }
-    void Set(const std::string& name, const std::string& value) { m_values[name] = value; }
-
-    std::vector<std::string> Entries() const {
-        std::vector<std::string> entries;
-        for (const auto& [name, value] : m_values) {
-            entries.push_back(name + "=" + value);
-        }
-        return entries;
-    }
+    void Set(const std::string& name, const std::string& value) { m_entries.push_back(name + "=" + value); }
+    std::vector<std::string> Entries() const { return m_entries; }
 
 private:
-    std::map<std::string, std::string> m_values;
+    std::vector<std::string> m_entries;
 };
 
-/// Starts vosctl with `args` and the given descriptors as standard output
-/// and standard error (standard input is /dev/null); returns its pid.
-inline pid_t Spawn(const std::vector<std::string>& args, const Environment& environment, int outFd, int errFd) {
-    std::vector<std::string> argStore{VOSCTL};
+/// Starts `program` (vosctl by default) with `args` and the given descriptors
+/// as standard output and standard error (standard input is /dev/null);
+/// returns its pid.
+inline pid_t Spawn(const std::vector<std::string>& args, const Environment& environment, int outFd, int errFd,
+                   const std::string& program = VOSCTL) {
+    std::vector<std::string> argStore{program};
     argStore.insert(argStore.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& arg : argStore) {
@@ -93,9 +85,9 @@ inline pid_t Spawn(const std::vector<std::string>& args, const Environment& envi
     posix_spawn_file_actions_adddup2(&actions, outFd, STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, errFd, STDERR_FILENO);
     pid_t pid = -1;
-    const int error = posix_spawn(&pid, VOSCTL.c_str(), &actions, nullptr, argv.data(), envp.data());
+    const int error = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
-    EXPECT_EQ(error, 0) << "cannot start " << VOSCTL;
+    EXPECT_EQ(error, 0) << "cannot start " << program;
     return error == 0 ? pid : -1;
 }
 

@@ -126,3 +126,29 @@ TEST_F(CliWindowTest, PlotDrawsTheWindowsCanvas) {
 }
 
 }  // namespace
+
+namespace {
+
+// vosviewer --driver PATH: the window loads the library it is given instead
+// of the one the library search path finds.
+class DriverOptionTest : public WindowTest {};
+
+TEST_F(DriverOptionTest, WindowLoadsTheNamedDriver) {
+    ::unsetenv("VOS_SIM_CONFIG");
+    dlg = std::make_unique<CtestDlg>(DeviceBackend::SystemDriver(clitest::SIM_LIBRARY),
+                                     std::make_unique<ScriptedPrompts>(script));
+    EXPECT_TRUE(script->messages.empty());
+    dlg->OnSearch();
+    ASSERT_TRUE(WaitIdle());
+    ASSERT_EQ(dlg->m_comboSerial->count(), 2);
+    EXPECT_EQ(dlg->m_comboSerial->itemText(0), "16001");
+    dlg.reset();
+
+    dlg = std::make_unique<CtestDlg>(DeviceBackend::SystemDriver("/nonexistent/libftd2xx.so"),
+                                     std::make_unique<ScriptedPrompts>(script));
+    ASSERT_EQ(script->messages.size(), 1u);
+    EXPECT_EQ(script->messages[0], "VOS-12/VOS-16がインストールできていません");
+    EXPECT_FALSE(dlg->m_btnSearch->isEnabled());
+}
+
+}  // namespace

@@ -28,25 +28,6 @@ FileError StreamTo(const std::string& path, int selection, std::uint32_t count, 
     return file.Close() ? error : FileError::Write;
 }
 
-TEST(CsvStream, RowsAreCsvSaveRows) {
-    const double ch0[] = {1.0, -0.5, 123456.789};
-    const double ch1[] = {2.000004, 2.000006, -0.0};
-    const double ch2[] = {9.99999, 0.1, 1e-300};
-    const double ch3[] = {-10.0, 5.25, 7.125};
-    const double* const channels[4] = {ch0, ch1, ch2, ch3};
-    TempDir dir;
-    const std::pair<int, const char*> cases[] = {
-        {4, "1.00000,2.00000,9.99999,-10.00000\r\n-0.50000,2.00001,0.10000,5.25000\r\n"
-            "123456.78900,-0.00000,0.00000,7.12500\r\n"},
-        {1, "2.00000\r\n2.00001\r\n-0.00000\r\n"},
-        {3, "-10.00000\r\n5.25000\r\n7.12500\r\n"},
-    };
-    for (const auto& [selection, text] : cases) {
-        ASSERT_EQ(StreamTo(dir.Path("rows.csv"), selection, 3, channels), FileError::None);
-        EXPECT_EQ(ReadAll(dir.Path("rows.csv")), text) << selection;
-    }
-}
-
 // Chunk edges, the single-chunk path and both threads, every selection.
 TEST(CsvStream, SameBytesAsTheWindowsExportAtEveryChunkEdge) {
     constexpr std::uint32_t MAX_ROWS = 3 * CSV_STREAM_CHUNK_ROWS + 5;
