@@ -44,9 +44,12 @@ export DEB_BUILD_MAINT_OPTIONS="hardening=+all"
 flags_cpp=$(dpkg-buildflags --get CPPFLAGS)
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
-if ! CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) $flags_cpp" CFLAGS="$(dpkg-buildflags --get CFLAGS) $flags_cpp" \
-     LDFLAGS="$(dpkg-buildflags --get LDFLAGS)" \
-     cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+flags_ld=$(dpkg-buildflags --get LDFLAGS)
+# Given as cache values, not through the environment, so that they also reach a configured tree.
+if ! cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+           -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CXXFLAGS) $flags_cpp" \
+           -DCMAKE_C_FLAGS="$(dpkg-buildflags --get CFLAGS) $flags_cpp" \
+           -DCMAKE_EXE_LINKER_FLAGS="$flags_ld" -DCMAKE_SHARED_LINKER_FLAGS="$flags_ld" \
            -DVOS_BUILD_TESTS=OFF -DVOS_BUILD_BENCH=OFF "${launcher[@]}" >"$work/build.log" 2>&1 ||
    ! cmake --build "$build" >>"$work/build.log" 2>&1 ||
    ! (cd "$build" && rm -rf packages && cpack -G DEB -B "$build/packages" >>"$work/build.log" 2>&1); then
