@@ -4,6 +4,7 @@
 #include <libudev.h>
 
 #include <memory>
+#include <utility>
 
 namespace vosdoctor {
 namespace {
