@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace vosdoctor {
@@ -17,6 +18,21 @@ Identity Identity::Current() {
     Identity who;
     who.uid = getuid();
     who.gid = getgid();
+    // Under sudo the question is whether the user who called it may open the logger.
+    const char* sudoUid = std::getenv("SUDO_UID");
+    const passwd* caller = who.uid == 0 && sudoUid != nullptr
+                               ? getpwuid(static_cast<uid_t>(std::strtoul(sudoUid, nullptr, 10)))
+                               : nullptr;
+    if (caller != nullptr) {
+        who.uid = caller->pw_uid;
+        who.gid = caller->pw_gid;
+        who.name = caller->pw_name;
+        int count = 0;
+        getgrouplist(caller->pw_name, caller->pw_gid, nullptr, &count);
+        who.groups.resize(static_cast<std::size_t>(count));
+        if (getgrouplist(caller->pw_name, caller->pw_gid, who.groups.data(), &count) < 0) who.groups.clear();
+        return who;
+    }
     const int count = getgroups(0, nullptr);
     if (count > 0) {
         who.groups.resize(static_cast<std::size_t>(count));

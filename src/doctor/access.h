@@ -14,7 +14,7 @@ struct Identity {
     std::vector<gid_t> groups;
     std::string name;  ///< login name, for the commands doctor suggests
 
-    /// The user running this process (real IDs).
+    /// The user running this process (real IDs); under sudo, the user who called sudo.
     static Identity Current();
     bool InGroup(gid_t group) const;
 };

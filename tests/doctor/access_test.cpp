@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -66,6 +69,18 @@ TEST(AclGrants, AsksForEveryWantedBit) {
     stranger.gid = 1000;
     EXPECT_TRUE(vosdoctor::AclGrants(mode0664, OWNER, GROUP, stranger, R));
     EXPECT_FALSE(vosdoctor::AclGrants(mode0664, OWNER, GROUP, stranger, RW));
+}
+
+// "sudo vosctl doctor" checks the access of the user who called sudo, not root's.
+TEST(Identity, UnderSudoIsTheCaller) {
+    if (getuid() != 0) GTEST_SKIP() << "only root sees SUDO_UID as the caller";
+    ::setenv("SUDO_UID", "65534", 1);  // nobody on Debian
+    const vosdoctor::Identity who = vosdoctor::Identity::Current();
+    ::unsetenv("SUDO_UID");
+    EXPECT_EQ(who.uid, 65534u);
+    EXPECT_EQ(who.name, "nobody");
+    EXPECT_TRUE(who.InGroup(65534));  // nogroup
+    EXPECT_EQ(vosdoctor::Identity::Current().uid, 0u);
 }
 
 }  // namespace
