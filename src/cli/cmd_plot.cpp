@@ -1,27 +1,17 @@
 // vosctl plot: the window's picture of a data file, drawn without a display.
-#include <QBuffer>
-#include <QByteArray>
-#include <QGuiApplication>
-#include <QPalette>
+#include <dlfcn.h>
+#include <unistd.h>
 
-#include <cstdio>
+#include <climits>
 #include <cstdlib>
 #include <memory>
+#include <string>
 
 #include "cli/commands.h"
 #include "cli/output.h"
-#include "display/geometry.h"
-#include "display/plotview.h"
+#include "cli/plot_module.h"
 
 namespace {
-
-// Qt's notes about the missing desktop session are no errors of this tool;
-// only critical and fatal messages reach standard error.
-void QuietQtMessages(QtMsgType type, const QMessageLogContext&, const QString& message) {
-    if (type == QtCriticalMsg || type == QtFatalMsg) {
-        std::fprintf(stderr, "vosctl: %s\n", message.toLocal8Bit().constData());
-    }
-}
 
 struct PlotOptions {
     std::string file;
@@ -30,38 +20,54 @@ struct PlotOptions {
     bool panes = false;
 };
 
+// The drawing module sits beside vosctl in the build tree, and in the
+// program's library folder once installed.
+DrawPngFunction LoadDrawing(std::string& why) {
+    char self[PATH_MAX] = {};
+    const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    std::string folder = length > 0 ? std::string(self, static_cast<std::size_t>(length)) : std::string();
+    folder = folder.substr(0, folder.rfind('/') + 1);
+    for (const std::string& path :
+         {folder + PLOT_MODULE_FILE, folder + "../" VOS_PLOT_MODULE_LIBDIR "/" + PLOT_MODULE_FILE}) {
+        // The module stays loaded until the process ends.
+        if (void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {
+            if (void* entry = ::dlsym(module, PLOT_MODULE_SYMBOL)) {
+                return reinterpret_cast<DrawPngFunction>(entry);
+            }
+        }
+        const char* error = ::dlerror();
+        why = error != nullptr ? error : path;
+    }
+    return nullptr;
+}
+
 int RunPlot(const PlotOptions& options) {
     vosctl::ChannelBank bank;
     DataFileHeader header;
     if (const int status = vosctl::LoadRecord(options.file, header, bank); status != vosctl::EXIT_OK) {
         return status;
     }
-    // The canvas needs Qt's painting but no screen.
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    qInstallMessageHandler(QuietQtMessages);
-    int argc = 1;
-    char name[] = "vosctl";
-    char* argv[] = {name, nullptr};
-    QGuiApplication application(argc, argv);
-
+    std::string why;
+    const DrawPngFunction draw = LoadDrawing(why);
+    if (draw == nullptr) {
+        return vosctl::Fail(vosctl::EXIT_FILE, FileErrorMessage(FileError::Open),
+                            "cannot load the drawing module: " + why);
+    }
     int mode = (header.displayMode & 0xFF) != 0 ? 1 : 0;
     if (options.overlay || options.panes) {
         mode = options.overlay ? 1 : 0;
     }
-    PlotView view(DefaultPaneGeometry(), QGuiApplication::palette().color(QPalette::Button));
-    view.RedrawAll(mode, true, bank.Channels(), header.sampleCount, header.clockDivider);
-
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    if (!view.Canvas().save(&buffer, "PNG")) {
+    std::size_t size = 0;
+    const std::unique_ptr<char, decltype(&std::free)> png(
+        draw(mode, bank.Channels(), header.sampleCount, header.clockDivider, &size), &std::free);
+    if (!png) {
         return vosctl::FailFile(FileError::Write, options.output);
     }
     const auto output = vosctl::OpenOutput(options.output);
     if (!output) {
         return vosctl::FailFile(FileError::Open, options.output);
     }
-    if (!output->WriteAll(png.constData(), static_cast<std::size_t>(png.size()))) {
+    if (!output->WriteAll(png.get(), size)) {
         return vosctl::FailFile(FileError::Write, options.output);
     }
     return vosctl::CloseOutput(*output, options.output);

@@ -11,16 +11,21 @@
 
 namespace vosctl {
 
-std::unique_ptr<LockedFile> OpenOutput(const std::string& path) {
+bool Output::Open(const std::string& path) {
     if (path == "-") {
         const int fd = ::dup(STDOUT_FILENO);
-        return fd < 0 ? nullptr : std::make_unique<LockedFile>(fd);
+        if (fd >= 0) {
+            m_file.emplace(fd);
+        }
+        return fd >= 0;
     }
-    auto file = std::make_unique<LockedFile>();
-    if (!file->Open(path, LockedFile::Mode::Write)) {
-        return nullptr;
-    }
-    return file;
+    m_file.emplace();
+    return m_file->Open(path, LockedFile::Mode::Write);
+}
+
+std::unique_ptr<Output> OpenOutput(const std::string& path) {
+    auto output = std::make_unique<Output>();
+    return output->Open(path) ? std::move(output) : nullptr;
 }
 
 namespace {
@@ -50,13 +55,14 @@ int LoadRecord(const std::string& path, DataFileHeader& header, ChannelBank& ban
     return error == FileError::None ? EXIT_OK : FailFile(error, path);
 }
 
-int WriteCsvRecord(LockedFile& output, const std::string& path, int selection, std::uint32_t count,
+int WriteCsvRecord(Output& output, const std::string& path, int selection, std::uint32_t count,
                    const double* const channels[DLF_CHANNELS]) {
-    const FileError error = WriteCsvStream(output, selection, count, channels);
+    const auto write = [&output](const char* text, std::size_t size) { return output.WriteAll(text, size); };
+    const FileError error = WriteCsvStream(write, selection, count, channels);
     return error == FileError::None ? EXIT_OK : FailFile(error, path);
 }
 
-int CloseOutput(LockedFile& output, const std::string& path) {
+int CloseOutput(Output& output, const std::string& path) {
     return output.Close() ? EXIT_OK : FailFile(FileError::Write, path);
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "files/dlf.h"
@@ -9,10 +11,22 @@
 
 namespace vosctl {
 
-/// Opens where a command writes: "-" is standard output, anything else a
-/// file opened as the window opens the files it saves (locked, and emptied
-/// only once the lock is held). Null when it cannot be opened.
-std::unique_ptr<LockedFile> OpenOutput(const std::string& path);
+/// Where a command writes its result: standard output for "-", anything
+/// else a file opened as the window opens the files it saves (locked, and
+/// emptied only once the lock is held).
+class Output {
+public:
+    bool Open(const std::string& path);
+    bool WriteAll(const void* data, std::size_t size) { return m_file->WriteAll(data, size); }
+    /// Ends the output; false when the data did not reach it.
+    bool Close() { return m_file->Close(); }
+
+private:
+    std::optional<LockedFile> m_file;
+};
+
+/// An Output opened on `path`; null when it cannot be opened.
+std::unique_ptr<Output> OpenOutput(const std::string& path);
 
 /// Four channel buffers of `capacity` samples each, allocated once.
 class ChannelBank {
@@ -34,11 +48,11 @@ int LoadRecord(const std::string& path, DataFileHeader& header, ChannelBank& ban
 
 /// Writes the selected channels of a record as CSV to the open `output`;
 /// prints the failure and returns EXIT_FILE when a write fails.
-int WriteCsvRecord(LockedFile& output, const std::string& path, int selection, std::uint32_t count,
+int WriteCsvRecord(Output& output, const std::string& path, int selection, std::uint32_t count,
                    const double* const channels[DLF_CHANNELS]);
 
 /// Closes `output`; prints the failure and returns EXIT_FILE when the data
 /// did not reach it.
-int CloseOutput(LockedFile& output, const std::string& path);
+int CloseOutput(Output& output, const std::string& path);
 
 }  // namespace vosctl

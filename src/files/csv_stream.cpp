@@ -65,7 +65,7 @@ private:
 };
 
 // Formats and writes chunks first, first + step, ... of the record.
-void WriteChunks(LockedFile& file, WriteTurns& turns, int selection, std::uint32_t count,
+void WriteChunks(const CsvWrite& write, WriteTurns& turns, int selection, std::uint32_t count,
                  const double* const channels[4], std::uint32_t first, std::uint32_t step) {
     ChunkText text;
     text.Reserve(0, std::size_t{CSV_STREAM_CHUNK_ROWS} * TYPICAL_ROW_CHARS + CSV_BLOCK_MAX_CHARS);
@@ -81,19 +81,19 @@ void WriteChunks(LockedFile& file, WriteTurns& turns, int selection, std::uint32
         if (!turns.Await(k)) {
             return;
         }
-        turns.Done(file.WriteAll(text.Data(), used));
+        turns.Done(write(text.Data(), used));
     }
 }
 
 }  // namespace
 
-FileError WriteCsvStream(LockedFile& file, int selection, std::uint32_t count, const double* const channels[4]) {
+FileError WriteCsvStream(const CsvWrite& write, int selection, std::uint32_t count, const double* const channels[4]) {
     WriteTurns turns;
     if (count <= CSV_STREAM_CHUNK_ROWS) {
-        WriteChunks(file, turns, selection, count, channels, 0, 1);
+        WriteChunks(write, turns, selection, count, channels, 0, 1);
     } else {
-        std::thread helper([&] { WriteChunks(file, turns, selection, count, channels, 1, 2); });
-        WriteChunks(file, turns, selection, count, channels, 0, 2);
+        std::thread helper([&] { WriteChunks(write, turns, selection, count, channels, 1, 2); });
+        WriteChunks(write, turns, selection, count, channels, 0, 2);
         helper.join();
     }
     return turns.Failed() ? FileError::Write : FileError::None;

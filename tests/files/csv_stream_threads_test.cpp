@@ -24,7 +24,8 @@ FileError StreamTo(const std::string& path, int selection, std::uint32_t count, 
     if (!file.Open(path, LockedFile::Mode::Write)) {
         return FileError::Open;
     }
-    const FileError error = WriteCsvStream(file, selection, count, channels);
+    const FileError error = WriteCsvStream(
+        [&file](const char* text, std::size_t size) { return file.WriteAll(text, size); }, selection, count, channels);
     return file.Close() ? error : FileError::Write;
 }
 
@@ -60,7 +61,8 @@ TEST(CsvStream, WriteFailureEndsBothThreads) {
     for (const std::uint32_t count : {10u, 4 * CSV_STREAM_CHUNK_ROWS}) {
         LockedFile full(::open("/dev/full", O_WRONLY | O_CLOEXEC));
         ASSERT_TRUE(full.IsOpen());
-        EXPECT_EQ(WriteCsvStream(full, 4, count, channels), FileError::Write) << count;
+        const auto write = [&full](const char* text, std::size_t size) { return full.WriteAll(text, size); };
+        EXPECT_EQ(WriteCsvStream(write, 4, count, channels), FileError::Write) << count;
     }
 }
 
