@@ -112,6 +112,9 @@ check "vosviewer --version prints VOS Viewer $version" \
     test "$(QT_QPA_PLATFORM=offscreen timeout 60 /usr/bin/vosviewer --version 2>/dev/null)" = "VOS Viewer $version"
 check "vosctl --simulator list lists the simulator's loggers" \
     test "$(timeout 60 /usr/bin/vosctl --simulator list)" = "$(printf '16001\n12001')"
+check "vosctl plot draws an acquired record with its installed module" \
+    bash -c "timeout 60 /usr/bin/vosctl --simulator acquire --count 200 -o run.dlf &&
+             timeout 60 /usr/bin/vosctl plot run.dlf -o run.png && [ -s run.png ]"
 check "vosctl doctor finds the installed udev rules" \
     bash -c "timeout 60 /usr/bin/vosctl --simulator doctor 2>/dev/null | grep -qx 'OK    udev rules /usr/lib/udev/rules.d/60-vosviewer.rules installed'"
 check "both manuals name version $version" \
