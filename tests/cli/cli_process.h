@@ -45,7 +45,7 @@ enum class Via { DriverOption, LibraryPath };
 /// plus `extra` ("NAME=value" entries).
 class Environment {
 public:
-    explicit Environment(std::vector<std::string> extra = {}) : m_entries(std::move(extra)) {
+    Environment(std::vector<std::string> extra = {}) : m_entries(std::move(extra)) {
         for (char** entry = environ; *entry != nullptr; ++entry) {
             const std::string text = *entry;
             if (text.rfind("VOS_SIM_CONFIG=", 0) != 0 && text.rfind("LD_LIBRARY_PATH=", 0) != 0) {
