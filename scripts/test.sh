@@ -47,6 +47,15 @@ TSAN_OPTIONS="suppressions=$PWD/tests/support/tsan.supp halt_on_error=1 second_d
 echo "== file-format fuzzer (bounded)"
 if bash tests/files/run_fuzz.sh; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
 
+echo "== Debian packages: build, lintian, install, run, purge"
+status=0
+bash tests/packaging/run.sh || status=$?
+case $status in
+  0) passed=$((passed + 1)) ;;
+  77) echo "packaging test skipped" ;;
+  *) failed=$((failed + 1)) ;;
+esac
+
 echo
 echo "all builds: $passed passed, $failed failed"
 [ "$failed" -eq 0 ] && [ "$broken" -eq 0 ]

@@ -2,10 +2,14 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QTimer>
+
+#include <cstdio>
 
 #include <memory>
 
 #include "app/ctestdlg.h"
+#include "doctor/paths.h"
 #include "files/file.h"
 #include "vos/version.h"
 
@@ -25,10 +29,32 @@ int CtestApp::InitInstance(int argc, char** argv) {
         QStringLiteral("Load this D2XX driver library instead of libftd2xx.so from the library search path."),
         QStringLiteral("PATH"));
     parser.addOption(driver);
+    const QCommandLineOption simulator(
+        QStringLiteral("simulator"),
+        QStringLiteral("Load the simulated logger (package vosviewer-sim; from a build tree, the one built there)."));
+    parser.addOption(simulator);
     parser.process(application);
-    const std::string library = parser.isSet(driver) ? parser.value(driver).toStdString() : D2XX_LIBRARY_NAME;
+    if (parser.isSet(simulator) && parser.isSet(driver)) {
+        std::fprintf(stderr, "vosviewer: --simulator and --driver exclude each other\n");
+        return 2;
+    }
+    std::string library = parser.isSet(driver) ? parser.value(driver).toStdString() : D2XX_LIBRARY_NAME;
+    if (parser.isSet(simulator)) {
+        library = vosdoctor::SimulatorLibraryPath();
+    }
     // The window holds 32 MB of samples; it lives on the heap at a stable address.
     auto dialog = std::make_unique<CtestDlg>(DeviceBackend::SystemDriver(library));
+    // For the package test: report the shown window and the driver it found, then end.
+    if (qEnvironmentVariableIsSet("VOS_VIEWER_QUIT_WHEN_SHOWN")) {
+        QTimer::singleShot(0, dialog.get(), [window = dialog.get(), library] {
+            if (window->isVisible()) {
+                std::printf("window shown; driver %s %s\n", library.c_str(),
+                            ProbeDriverLibrary(library.c_str()) ? "loaded" : "not loaded");
+                std::fflush(stdout);
+            }
+            window->done(0);
+        });
+    }
     dialog->exec();
     dialog.reset();
     return 0;

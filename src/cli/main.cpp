@@ -3,6 +3,7 @@
 
 #include "cli/commands.h"
 #include "device/access.h"
+#include "doctor/paths.h"
 #include "files/file.h"
 #include "vos/version.h"
 
@@ -16,6 +17,10 @@ int main(int argc, char** argv) {
     app.add_option("--driver", context.driverPath,
                    "Load this D2XX driver library instead of libftd2xx.so from the library search path")
         ->type_name("PATH");
+    app.add_flag_callback(
+           "--simulator", [&context] { context.driverPath = vosdoctor::SimulatorLibraryPath(); },
+           "Load the simulated logger (package vosviewer-sim; from a build tree, the one built there)")
+        ->excludes("--driver");
     app.require_subcommand(1);
     app.footer(vosctl::ExitStatusHelp());
 
@@ -25,6 +30,7 @@ int main(int argc, char** argv) {
     AddCsvCommand(app, context);
     AddPlotCommand(app, context);
     AddRecordCommand(app, context);
+    AddDoctorCommand(app, context);
 
     try {
         app.parse(argc, argv);

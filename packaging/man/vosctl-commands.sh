@@ -1,0 +1,18 @@
+#!/bin/sh
+# Writes a help2man include file with every subcommand's --help as its own
+# section, so that the manual holds the whole command reference.
+# Usage: vosctl-commands.sh VOSCTL OUTPUT
+set -eu
+vosctl=$1
+output=$2
+commands=$("$vosctl" --help | sed -n '/^Subcommands:/,/^$/{s/^  \([a-z][a-z-]*\) .*/\1/p}')
+{
+    echo "[COMMANDS]"
+    for command in $commands; do
+        echo ".SS \"vosctl $command\""
+        echo ".nf"
+        # Backslashes and leading dots or quotes would read as troff requests.
+        "$vosctl" "$command" --help | sed -e '/^Exit status:/,$d' -e 's/\\/\\e/g' -e "s/^\([.']\)/\\\\\&\1/"
+        echo ".fi"
+    done
+} >"$output"

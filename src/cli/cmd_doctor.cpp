@@ -1,0 +1,37 @@
+// vosctl doctor: checks each step from the USB device to a working logger.
+#include <cstdio>
+
+#include "cli/commands.h"
+#include "device/access.h"
+#include "device/driver.h"
+#include "doctor/doctor.h"
+
+namespace {
+
+int RunDoctor(const vosctl::Context& context) {
+    vosdoctor::DoctorInputs inputs;
+    inputs.driver = context.driverPath.empty() ? D2XX_LIBRARY_NAME : context.driverPath;
+    const std::vector<vosdoctor::Finding> report = vosdoctor::RunDoctor(inputs);
+    for (const vosdoctor::Finding& finding : report) {
+        std::printf("%s\n", vosdoctor::FormatFinding(finding).c_str());
+    }
+    std::fflush(stdout);
+    if (!vosdoctor::BlocksUse(report)) return vosctl::EXIT_OK;
+    // The first check is the driver library; without it the window says it is not installed.
+    const bool noDriver = report.front().verdict == vosdoctor::Verdict::Problem;
+    return vosctl::Fail(vosctl::EXIT_PROBLEM,
+                        noDriver ? "VOS-12/VOS-16がインストールできていません" : ResultMessage(FT_DEVICE_NOT_FOUND),
+                        "doctor found a problem that blocks use; see the FAIL lines");
+}
+
+}  // namespace
+
+void AddDoctorCommand(CLI::App& app, vosctl::Context& context) {
+    CLI::App* command = app.add_subcommand("doctor", "Check the path from the USB device to a working logger");
+    command->footer(
+        "Checks the D2XX library, the FTDI USB devices, ftdi_sio on the loggers' interfaces, access to\n"
+        "their device nodes, the udev rules and the driver's list of loggers, and prints one line per\n"
+        "check: OK, or FAIL (blocks use) or WARN with the problem and the command that mends it.\n\n" +
+        vosctl::ExitStatusHelp());
+    command->callback([&context] { context.status = RunDoctor(context); });
+}

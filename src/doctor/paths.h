@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string>
+
+namespace vosdoctor {
+
+/// The simulated driver library that --simulator loads: the one built next to
+/// the running program when it runs from its build tree, otherwise the one the
+/// vosviewer-sim package installs.
+std::string SimulatorLibraryPath();
+
+/// Where the vosviewer-sim package installs the simulated driver library.
+std::string InstalledSimulatorPath();
+
+}  // namespace vosdoctor

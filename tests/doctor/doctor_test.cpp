@@ -1,0 +1,232 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <umockdev.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "doctor/doctor.h"
+#include "doctor/umockdev_env.h"
+
+namespace {
+
+using vosdoctor::Finding;
+using vosdoctor::Verdict;
+
+const std::string RETRIGGER = "sudo udevadm trigger --action=add --subsystem-match=usb --attr-match=idVendor=0403";
+const std::string INSTALL_RULES =
+    "sudo install -m 644 packaging/udev/60-vosviewer.rules /etc/udev/rules.d/ && sudo udevadm control "
+    "--reload-rules && " + RETRIGGER;
+
+struct FakeDevice {
+    const char* name;
+    const char* vendor;
+    const char* product;
+    const char* serial;
+    int devnum;
+    mode_t mode;
+    bool userInGroup;          // the user belongs to the node's group
+    const char* interfaceDriver;  // bound to interface <name>:1.0; nullptr for none
+};
+
+struct Expected {
+    Verdict verdict;
+    std::string textStart;
+    std::string fix;
+};
+
+struct Scenario {
+    const char* title;
+    std::vector<FakeDevice> devices;
+    bool rulesInstalled;
+    std::vector<Expected> notOk;  // every finding that is not OK, in order
+};
+
+// A fake /sys and /dev for this process, and a rules folder of its own.
+class FakeUsb {
+public:
+    FakeUsb() : m_bed(umockdev_testbed_new()) {
+        char pattern[] = "/tmp/vos-doctor-rules-XXXXXX";
+        m_rulesDir = mkdtemp(pattern);
+    }
+    ~FakeUsb() {
+        g_object_unref(m_bed);
+        std::filesystem::remove_all(m_rulesDir);
+    }
+    FakeUsb(const FakeUsb&) = delete;
+    FakeUsb& operator=(const FakeUsb&) = delete;
+
+    void InstallRules() { std::ofstream(m_rulesDir + "/60-vosviewer.rules") << "# rules\n"; }
+    const std::string& RulesDir() const { return m_rulesDir; }
+
+    // Adds the device and its interface; returns the node's group.
+    gid_t Add(const FakeDevice& d) {
+        const std::string devnum = std::to_string(d.devnum);
+        char node[32];
+        std::snprintf(node, sizeof node, "bus/usb/001/%03d", d.devnum);
+        const std::string dev = "189:" + devnum;
+        gchar* device = umockdev_testbed_add_device(
+            m_bed, "usb", d.name, nullptr, "idVendor", d.vendor, "idProduct", "6001", "product", d.product,
+            "serial", d.serial, "busnum", "1", "devnum", devnum.c_str(), "dev", dev.c_str(), nullptr, "DEVTYPE",
+            "usb_device", "DEVNAME", node, nullptr);
+        const std::string interfaceName = std::string(d.name) + ":1.0";
+        gchar* interface = umockdev_testbed_add_device(m_bed, "usb", interfaceName.c_str(), device,
+                                                       "bInterfaceNumber", "00", nullptr, "DEVTYPE",
+                                                       "usb_interface", nullptr);
+        const std::string root = umockdev_testbed_get_root_dir(m_bed);
+        if (d.interfaceDriver != nullptr) {
+            const std::string driverDir = root + "/sys/bus/usb/drivers/" + d.interfaceDriver;
+            std::filesystem::create_directories(driverDir);
+            std::filesystem::create_symlink(driverDir, root + interface + "/driver");
+        }
+        const std::string file = root + "/dev/" + node;
+        std::filesystem::create_directories(std::filesystem::path(file).parent_path());
+        std::ofstream{file};
+        chmod(file.c_str(), d.mode);
+        g_free(interface);
+        g_free(device);
+        struct stat info {};
+        stat(file.c_str(), &info);
+        return info.st_gid;
+    }
+
+private:
+    UMockdevTestbed* m_bed;
+    std::string m_rulesDir;
+};
+
+// A user who owns no node and belongs to no group unless a scenario says so.
+vosdoctor::Identity Tester() {
+    vosdoctor::Identity who;
+    who.uid = getuid() + 4242;
+    who.gid = getgid() + 4242;
+    who.name = "tester";
+    return who;
+}
+
+vosdoctor::DoctorInputs Inputs(const FakeUsb& usb, const vosdoctor::Identity& who) {
+    vosdoctor::DoctorInputs inputs;
+    inputs.driver = VOS_SIM_LIBRARY;
+    inputs.who = who;
+    inputs.rulesDirs = {usb.RulesDir()};
+    return inputs;
+}
+
+class DoctorOnFakeUsb : public testing::Test {
+protected:
+    void SetUp() override {
+        if (!UmockdevPreloaded()) GTEST_SKIP() << "umockdev-wrapper is not installed, so there is no fake /sys";
+        ::unsetenv("VOS_SIM_CONFIG");  // the simulator's two loggers, 16001 and 12001
+    }
+};
+
+const FakeDevice LOGGER{"1-1", "0403", "VOS-XX", "16001", 5, 0660, true, nullptr};
+const FakeDevice FOREIGN{"1-3", "0403", "FT232R USB UART", "A50285BI", 7, 0660, false, "ftdi_sio"};
+
+TEST_F(DoctorOnFakeUsb, ReportsEachBlockingStepWithItsFix) {
+    FakeDevice bound = LOGGER;
+    bound.interfaceDriver = "ftdi_sio";
+    FakeDevice closed = LOGGER;
+    closed.mode = 0664;
+    closed.userInGroup = false;
+    FakeDevice unlisted = LOGGER;
+    unlisted.serial = "20001";
+    const FakeDevice mouse{"1-2", "046d", "USB Receiver", "", 3, 0664, false, "usbhid"};
+    const std::vector<Scenario> scenarios = {
+        {"no FTDI device", {mouse}, true,
+         {{Verdict::Problem, "no FTDI USB device (vendor 0403) found", "plug in the logger; lsusb -d 0403: must then list it"}}},
+        {"logger bound to ftdi_sio", {bound}, true,
+         {{Verdict::Problem, "ftdi_sio holds interface 1-1:1.0 of logger 16001",
+           "echo -n 1-1:1.0 | sudo tee /sys/bus/usb/drivers/ftdi_sio/unbind"}}},
+        {"node the user cannot open", {closed}, true,
+         {{Verdict::Problem, "logger 16001: user tester cannot read and write /dev/bus/usb/001/005 (", RETRIGGER}}},
+        {"node the user cannot open, no rules", {closed}, false,
+         {{Verdict::Problem, "logger 16001: user tester cannot read and write /dev/bus/usb/001/005 (", INSTALL_RULES},
+          {Verdict::Warning, "udev rules 60-vosviewer.rules not installed", INSTALL_RULES}}},
+        {"foreign FTDI adapter only", {FOREIGN}, true,
+         {{Verdict::Problem, "no FTDI USB device describes itself as VOS-*",
+           "plug in the logger; for a logger described otherwise, change ATTR{product} and ATTRS{product} in the "
+           "udev rules (60-vosviewer.rules)"}}},
+        {"logger the driver does not list", {unlisted}, true,
+         {{Verdict::Problem, "the driver does not list logger 20001",
+           "mend the problems above, then unplug the logger and plug it in again"}}},
+        {"healthy logger", {LOGGER}, true, {}},
+        {"healthy logger beside a foreign adapter on ftdi_sio", {LOGGER, FOREIGN}, true, {}},
+        {"healthy logger without the rules", {LOGGER}, false,
+         {{Verdict::Warning, "udev rules 60-vosviewer.rules not installed", INSTALL_RULES}}},
+    };
+    for (const Scenario& s : scenarios) {
+        SCOPED_TRACE(s.title);
+        FakeUsb usb;
+        vosdoctor::Identity who = Tester();
+        for (const FakeDevice& d : s.devices) {
+            const gid_t group = usb.Add(d);
+            if (d.userInGroup) who.groups.push_back(group);
+        }
+        if (s.rulesInstalled) usb.InstallRules();
+        const std::vector<Finding> report = vosdoctor::RunDoctor(Inputs(usb, who));
+        std::vector<Finding> notOk;
+        for (const Finding& f : report) {
+            if (f.verdict != Verdict::Ok) notOk.push_back(f);
+        }
+        ASSERT_EQ(notOk.size(), s.notOk.size()) << vosdoctor::FormatFinding(notOk.empty() ? report.back() : notOk[0]);
+        bool blocking = false;
+        for (std::size_t i = 0; i < notOk.size(); ++i) {
+            EXPECT_EQ(notOk[i].verdict, s.notOk[i].verdict) << notOk[i].text;
+            EXPECT_EQ(notOk[i].text.rfind(s.notOk[i].textStart, 0), 0u) << notOk[i].text;
+            EXPECT_EQ(notOk[i].fix, s.notOk[i].fix);
+            blocking = blocking || s.notOk[i].verdict == Verdict::Problem;
+        }
+        EXPECT_EQ(vosdoctor::BlocksUse(report), blocking);
+    }
+}
+
+TEST_F(DoctorOnFakeUsb, NamesEveryFtdiDeviceAndWhetherItIsALogger) {
+    FakeUsb usb;
+    vosdoctor::Identity who = Tester();
+    who.groups.push_back(usb.Add(LOGGER));
+    usb.Add(FOREIGN);
+    usb.InstallRules();
+    std::vector<std::string> lines;
+    for (const Finding& f : vosdoctor::RunDoctor(Inputs(usb, who))) lines.push_back(vosdoctor::FormatFinding(f));
+    const std::string canonicalSim = std::filesystem::canonical(VOS_SIM_LIBRARY).string();
+    const std::vector<std::string> expected = {
+        "OK    D2XX library " + canonicalSim + " loads",
+        "OK    FTDI USB device 1-1: \"VOS-XX\", serial 16001 (a logger)",
+        "OK    FTDI USB device 1-3: \"FT232R USB UART\", serial A50285BI (not a logger; keeps its driver)",
+        "OK    ftdi_sio holds no interface of logger 16001",
+    };
+    ASSERT_GE(lines.size(), expected.size() + 3);
+    for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(lines[i], expected[i]);
+    EXPECT_EQ(lines[4].rfind("OK    logger 16001: user tester can read and write /dev/bus/usb/001/005 (", 0), 0u)
+        << lines[4];
+    EXPECT_EQ(lines[5], "OK    udev rules " + usb.RulesDir() + "/60-vosviewer.rules installed");
+    EXPECT_EQ(lines[6], "OK    the driver lists logger 16001, 12001");
+}
+
+TEST_F(DoctorOnFakeUsb, WithoutADriverSaysSoAndSkipsTheDriverList) {
+    FakeUsb usb;
+    vosdoctor::Identity who = Tester();
+    who.groups.push_back(usb.Add(LOGGER));
+    usb.InstallRules();
+    vosdoctor::DoctorInputs inputs = Inputs(usb, who);
+    inputs.driver = "libvos-no-such-driver.so";
+    const std::vector<Finding> report = vosdoctor::RunDoctor(inputs);
+    ASSERT_GE(report.size(), 2u);
+    EXPECT_EQ(report.front().verdict, Verdict::Problem);
+    EXPECT_EQ(report.front().text.rfind("D2XX library libvos-no-such-driver.so not found: "
+                                        "VOS-12/VOS-16がインストールできていません (",
+                                        0),
+              0u)
+        << report.front().text;
+    EXPECT_EQ(report.back().verdict, Verdict::Skipped);
+    EXPECT_TRUE(vosdoctor::BlocksUse(report));
+}
+
+}  // namespace
