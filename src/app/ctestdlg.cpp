@@ -438,10 +438,6 @@ void CtestDlg::OnClockChange() {
 }
 
 void CtestDlg::OnStart() {
-    // A new acquisition starts from the whole record shown.
-    if (DropZoom()) {
-        RedrawAll(m_displayMode);
-    }
     m_running = true;
     m_stopRequest = 0;
     EnableControls(false);

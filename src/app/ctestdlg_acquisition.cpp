@@ -44,6 +44,9 @@ public:
     }
 
     void ClearPanes() override {
+        // The new record is drawn from its start; a refused Start never gets here
+        // and keeps the old record's view.
+        m_dlg.OnUiThread([this] { m_dlg.DropZoom(); });
         m_dlg.m_view->DrawLocked([this](QPainter& painter) {
             m_dlg.m_view->DrawBackground(painter);
             m_dlg.m_view->DrawTimeAxis(painter, static_cast<std::uint32_t>(m_dlg.m_sampleCount),

@@ -238,6 +238,26 @@ TEST_F(ZoomWindowTest, OpenAndStartReturnToFullView) {
     EXPECT_EQ(dlg->View().Snapshot(), acquired);
 }
 
+// A Start refused before the record changes leaves the picture as it was, zoom included.
+TEST_F(ZoomWindowTest, ARefusedStartKeepsTheZoom) {
+    vossim::SimConfig config = InstantConfig();
+    config.devices.resize(1);
+    config.devices[0].calibration[18] = 1;  // a resolution code no logger sends
+    MakeWindow(config);
+    dlg->OnSearch();
+    Open(WriteRecord("a.dlf", 10000, Varied));
+    Wheel(500, PANE0_ROW, 360);
+    ASSERT_TRUE(Zoomed());
+    const ViewRange zoomed = dlg->VisibleRange();
+    const QImage before = dlg->View().Snapshot();
+
+    dlg->OnStart();
+    ASSERT_TRUE(WaitIdle());
+    ASSERT_EQ(script->messages.size(), 1u);
+    EXPECT_EQ(dlg->VisibleRange(), zoomed);
+    EXPECT_EQ(dlg->View().Snapshot(), before);
+}
+
 TEST_F(ZoomWindowTest, ReadoutShowsTheValuesAtThePointer) {
     MakeWindow(InstantConfig());
     // 7,280 samples on 728 columns: column c reads sample 10 c.
