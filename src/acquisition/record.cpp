@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "acquisition/run.h"
 #include "device/access.h"
 
 namespace {
@@ -63,19 +64,8 @@ RecordOutcome Recorder::Run() {
         return outcome;
     }
     FT_HANDLE handle = nullptr;
-    std::uint32_t result = 0;
-    if (m_options.serial) {
-        char serialText[12];
-        std::snprintf(serialText, sizeof serialText, "%d", *m_options.serial);
-        result = DeviceOpen(m_api, serialText, &handle);
-    } else {
-        result = DeviceOpen(m_api, nullptr, &handle);
-    }
     std::uint8_t calibration[CALIBRATION_BLOCK_SIZE] = {};
-    if (result == RESULT_OK) {
-        result = DeviceReadCalibration(m_api, handle, calibration);
-        if (result != RESULT_OK) DeviceClose(m_api, handle);
-    }
+    std::uint32_t result = OpenCalibratedLogger(m_api, m_options.serial, handle, calibration);
     if (result != RESULT_OK) {
         outcome.end = RecordEnd::Device;
         outcome.deviceResult = result;

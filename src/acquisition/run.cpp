@@ -7,6 +7,29 @@
 #include "device/access.h"
 #include "device/transfer.h"
 
+std::uint32_t OpenCalibratedLogger(const D2xxApi& api, std::optional<std::int32_t> serial, FT_HANDLE& handle,
+                                   std::uint8_t* calibration54) {
+    handle = nullptr;
+    std::uint32_t result = 0;
+    if (serial) {
+        char serialText[12];
+        std::snprintf(serialText, sizeof serialText, "%d", *serial);
+        result = DeviceOpen(api, serialText, &handle);
+    } else {
+        result = DeviceOpen(api, nullptr, &handle);
+    }
+    if (result == RESULT_OK) {
+        result = DeviceReadCalibration(api, handle, calibration54);
+        if (result != RESULT_OK) {
+            DeviceClose(api, handle);
+        }
+    }
+    if (result != RESULT_OK) {
+        handle = nullptr;
+    }
+    return result;
+}
+
 bool RunAcquisitionSteps(const D2xxApi* api, AcquisitionHost& host, double* const channels[4],
                          const AcquisitionFlags& flags, FT_HANDLE& handle, std::string& text) {
     const AcquisitionSettings settings = host.ReadSettings();
@@ -16,31 +39,19 @@ bool RunAcquisitionSteps(const D2xxApi* api, AcquisitionHost& host, double* cons
         return false;
     }
 
-    handle = nullptr;
-    std::uint32_t result = 0;
-    if (const auto serial = host.SelectedSerial()) {
-        char serialText[12];
-        std::snprintf(serialText, sizeof serialText, "%d", *serial);
-        result = DeviceOpen(*api, serialText, &handle);
-    } else {
-        result = DeviceOpen(*api, nullptr, &handle);
-    }
-    if (result != 0) {
-        text = ResultMessage(result);
-        return false;
-    }
-
     // A logger that cannot be read with these settings is refused before the
     // record shown changes in any way.
     std::uint8_t calibration[CALIBRATION_BLOCK_SIZE] = {};
     const TriggerSetup trigger{settings.triggerChannel, settings.triggerType, settings.threshold, 0};
-    result = DeviceReadCalibration(*api, handle, calibration);
+    std::uint32_t result = OpenCalibratedLogger(*api, host.SelectedSerial(), handle, calibration);
     if (result == 0) {
         result = CheckTransferSetup(static_cast<std::uint32_t>(settings.clockDivider), calibration, trigger);
+        if (result != 0) {
+            DeviceClose(*api, handle);
+            handle = nullptr;
+        }
     }
     if (result != 0) {
-        DeviceClose(*api, handle);
-        handle = nullptr;
         text = ResultMessage(result);
         return false;
     }

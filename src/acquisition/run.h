@@ -54,6 +54,12 @@ public:
     virtual void ShowRecord() = 0;
 };
 
+/// Opens the logger `serial` (none: the first logger of the family) and
+/// reads its calibration block into `calibration`. Returns the device link's
+/// result; on any failure the logger is closed again and `handle` is null.
+std::uint32_t OpenCalibratedLogger(const D2xxApi& api, std::optional<std::int32_t> serial, FT_HANDLE& handle,
+                                   std::uint8_t* calibration54);
+
 /// Runs one acquisition: reads the settings, opens the logger and reads its
 /// calibration, streams into `channels` while the live view follows, closes
 /// the logger and shows the result. True on success (a stopped or empty run
