@@ -235,9 +235,8 @@ struct Device {
         if (link.pace == Pace::Realtime) Produce(link, 0);
         if (unplugged || !active || timeline < cfg.unplugAfter) return;
         if (link.pace == Pace::Instant && size != 0) return;
-        unplugged = stats.unplugged = true;
+        unplugged = true;
         started = active = false;
-        stats.streaming = false;
         ClearReceive();
     }
 
@@ -425,15 +424,18 @@ FT_STATUS OpenEx(void* arg1, DWORD flags, FT_HANDLE* handle) {
     return FT_OK;
 }
 
-// A configuration call: status checks, the injected fault and an event.
+// A configuration call: status checks, the injected fault and an event
+// ("purge 3": the event's name and the call's arguments).
 template <typename Action>
-FT_STATUS Configure(FT_HANDLE handle, Call call, const std::string& event, const char* name,
+FT_STATUS Configure(FT_HANDLE handle, Call call, const char* eventName, const char* name,
                     std::initializer_list<unsigned long> args, Action action) {
     std::lock_guard lock(g_mutex);
     Bus& bus = TheBus();
     FT_STATUS status;
     Device* device = Called(bus, handle, status, name, args);
     if (device == nullptr) return status;
+    std::string event = eventName;
+    for (const unsigned long arg : args) event += " " + std::to_string(arg);
     device->Event(event);
     status = device->Inject(call);
     if (status != FT_OK) return status;
@@ -445,12 +447,12 @@ FT_STATUS ResetDevice(FT_HANDLE handle) {
 }
 
 FT_STATUS SetBaudRate(FT_HANDLE handle, ULONG baud) {
-    return Configure(handle, Call::Baud, "baud " + std::to_string(baud), "FT_SetBaudRate", {baud},
+    return Configure(handle, Call::Baud, "baud", "FT_SetBaudRate", {baud},
                      [baud](Bus&, Device&) { return baud == 0 ? FT_INVALID_BAUD_RATE : FT_OK; });
 }
 
 FT_STATUS Purge(FT_HANDLE handle, ULONG mask) {
-    return Configure(handle, Call::Purge, "purge " + std::to_string(mask), "FT_Purge", {mask},
+    return Configure(handle, Call::Purge, "purge", "FT_Purge", {mask},
                      [mask](Bus& bus, Device& device) {
                          if (mask & FT_PURGE_RX) device.PurgeReceive(bus.link);
                          return FT_OK;
@@ -458,8 +460,7 @@ FT_STATUS Purge(FT_HANDLE handle, ULONG mask) {
 }
 
 FT_STATUS SetTimeouts(FT_HANDLE handle, ULONG readMs, ULONG writeMs) {
-    return Configure(handle, Call::Timeouts, "timeouts " + std::to_string(readMs) + " " + std::to_string(writeMs),
-                     "FT_SetTimeouts", {readMs, writeMs}, [readMs](Bus&, Device& device) {
+    return Configure(handle, Call::Timeouts, "timeouts", "FT_SetTimeouts", {readMs, writeMs}, [readMs](Bus&, Device& device) {
                          device.readTimeoutMs = readMs;
                          return FT_OK;
                      });
@@ -501,7 +502,6 @@ FT_STATUS Write(FT_HANDLE handle, void* buffer, DWORD length, DWORD* written) {
             device->StopCommand(bus.link);
         }
     }
-    device->stats.streaming = device->started;
     *written = count;
     return FT_OK;
 }
@@ -587,7 +587,11 @@ DeviceStats Stats(std::size_t device) {
     std::lock_guard lock(g_mutex);
     Bus& bus = TheBus();
     if (device >= bus.devices.size()) return {};
-    return bus.devices[device]->stats;
+    const Device& state = *bus.devices[device];
+    DeviceStats stats = state.stats;
+    stats.streaming = state.started;
+    stats.unplugged = state.unplugged;
+    return stats;
 }
 
 std::uint64_t OverrunCount(std::size_t device) {

@@ -35,7 +35,6 @@ constexpr int IDM_ABOUTBOX = 0x0010;
 constexpr int SC_CLOSE = 0xF060;
 constexpr const char* INIT_MARKER = "abcdefghijklmn";
 constexpr const char* ABOUT_MENU_TEXT = "バージョン情報(&A)...";
-constexpr const char* DRIVER_MISSING_TEXT = "VOS-12/VOS-16がインストールできていません";
 
 QRect TemplateRect(const ControlTemplate& control) {
     const Rect r = DialogRectToPixels(control.x, control.y, control.width, control.height);

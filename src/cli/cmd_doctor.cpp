@@ -20,7 +20,7 @@ int RunDoctor(const vosctl::Context& context) {
     // The first check is the driver library; without it the window says it is not installed.
     const bool noDriver = report.front().verdict == vosdoctor::Verdict::Problem;
     return vosctl::Fail(vosctl::EXIT_PROBLEM,
-                        noDriver ? "VOS-12/VOS-16がインストールできていません" : ResultMessage(FT_DEVICE_NOT_FOUND),
+                        noDriver ? std::string(DRIVER_MISSING_TEXT) : ResultMessage(FT_DEVICE_NOT_FOUND),
                         "doctor found a problem that blocks use; see the FAIL lines");
 }
 

@@ -6,13 +6,6 @@
 
 namespace vosctl {
 
-namespace {
-
-// The window's text for a driver library that cannot be loaded.
-constexpr const char* DRIVER_MISSING_TEXT = "VOS-12/VOS-16がインストールできていません";
-
-}  // namespace
-
 std::string ExitStatusHelp() {
     return "Exit status:\n"
            "  0    success\n"

@@ -6,6 +6,8 @@
 
 /// File name of FTDI's D2XX driver library, found through the system library path.
 inline constexpr const char* D2XX_LIBRARY_NAME = "libftd2xx.so";
+/// What the programs say when no D2XX driver library can be loaded.
+inline constexpr const char* DRIVER_MISSING_TEXT = "VOS-12/VOS-16がインストールできていません";
 
 /// True when the library `name` (a file name or a path) can be loaded.
 /// The library is unloaded again at once.

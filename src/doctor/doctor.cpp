@@ -127,7 +127,7 @@ std::vector<Finding> RunDoctor(const DoctorInputs& inputs) {
     const std::string file = LoadedFile(inputs.driver, why);
     if (file.empty()) {
         report.push_back({Verdict::Problem,
-                          "D2XX library " + inputs.driver + " not found: VOS-12/VOS-16がインストールできていません (" +
+                          "D2XX library " + inputs.driver + " not found: " + DRIVER_MISSING_TEXT + " (" +
                               why + ")",
                           INSTALL_D2XX});
     } else if (!library.Load(file.c_str())) {

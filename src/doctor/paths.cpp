@@ -6,8 +6,6 @@
 
 namespace vosdoctor {
 
-std::string InstalledSimulatorPath() { return VOS_SIM_INSTALLED; }
-
 std::string SimulatorLibraryPath() {
     namespace fs = std::filesystem;
     std::error_code error;

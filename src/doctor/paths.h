@@ -9,7 +9,4 @@ namespace vosdoctor {
 /// vosviewer-sim package installs.
 std::string SimulatorLibraryPath();
 
-/// Where the vosviewer-sim package installs the simulated driver library.
-std::string InstalledSimulatorPath();
-
 }  // namespace vosdoctor
