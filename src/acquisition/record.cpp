@@ -1,9 +1,6 @@
 #include "acquisition/record.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -19,19 +16,6 @@ constexpr auto CSV_FLUSH_INTERVAL = std::chrono::milliseconds(250);
 constexpr std::size_t CSV_OUT_BYTES = std::size_t{1} << 20;
 // Buffers allocated before the stream starts: one filling while one is written.
 constexpr std::size_t PREPARED_BUFFERS = 2;
-
-bool WriteAllFd(int fd, const char* data, std::size_t size) {
-    while (size != 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -65,7 +49,13 @@ RecordOutcome Recorder::Run() {
     }
     FT_HANDLE handle = nullptr;
     std::uint8_t calibration[CALIBRATION_BLOCK_SIZE] = {};
+    const TriggerSetup trigger{m_options.trigger.channel, m_options.trigger.type, m_options.trigger.threshold, 0};
     std::uint32_t result = OpenCalibratedLogger(m_api, m_options.serial, handle, calibration);
+    if (result == RESULT_OK) {
+        // Settings the stream would refuse are refused before any buffer or thread exists.
+        result = CheckTransferSetup(m_options.divider, calibration, trigger);
+        if (result != RESULT_OK) DeviceClose(m_api, handle);
+    }
     if (result != RESULT_OK) {
         outcome.end = RecordEnd::Device;
         outcome.deviceResult = result;
@@ -80,16 +70,10 @@ RecordOutcome Recorder::Run() {
     }
     std::thread writer([this] { WriterLoop(); });
     const StreamMonitor monitor{&m_samples, &m_largestQueue};
-    result = StreamFrames(m_api, handle, m_options.divider, m_options.sampleLimit, calibration,
-                          TriggerSetup{m_options.trigger.channel, m_options.trigger.type, m_options.trigger.threshold, 0},
-                          m_stop, *this, monitor);
+    // Past its checks the stream ends through End, which lets the writer finish.
+    result = StreamFrames(m_api, handle, m_options.divider, m_options.sampleLimit, calibration, trigger, m_stop,
+                          *this, monitor);
     DeviceClose(m_api, handle);
-    {
-        // StreamFrames refuses bad settings before it starts, without calling End.
-        const std::lock_guard lock(m_mutex);
-        m_ended = true;
-    }
-    m_wake.notify_one();
     writer.join();
 
     outcome.samples = Samples();
@@ -100,7 +84,7 @@ RecordOutcome Recorder::Run() {
         outcome.end = RecordEnd::File;
         outcome.fileError = m_fileError;
         outcome.failedPath = m_failedPath;
-        outcome.message = FileErrorMessage(FileError::Write);
+        outcome.message = FileErrorMessage(m_fileError);
     } else if (result == RESULT_WRITER_BEHIND) {
         outcome.end = RecordEnd::WriterBehind;
         outcome.message = WRITER_BEHIND_MESSAGE;
@@ -174,7 +158,7 @@ void Recorder::StreamCsv(const Chunk& chunk, std::uint64_t upTo) {
 
 bool Recorder::FlushCsv() {
     if (m_csvUsed == 0 || m_fileError != FileError::None) return m_fileError == FileError::None;
-    const bool ok = WriteAllFd(m_options.csvFd, m_csvText.get(), m_csvUsed);
+    const bool ok = WriteAllTo(m_options.csvFd, m_csvText.get(), m_csvUsed);
     m_csvUsed = 0;
     if (!ok) WriteFailed(FileError::Write, "");
     return ok;
@@ -209,8 +193,7 @@ void Recorder::WriterLoop() {
                     SeriesFileName(m_options.prefix, static_cast<std::uint32_t>(front.first / m_options.split + 1));
                 const FileError error = SaveDataFile(path, header, channels);
                 if (error != FileError::None) {
-                    // A partly written file would announce more samples than it holds.
-                    if (error == FileError::Write) ::unlink(path.c_str());
+                    // The file is replaced whole or not at all: an earlier one of that name stays.
                     WriteFailed(error, path);
                 } else {
                     m_files.fetch_add(1, std::memory_order_relaxed);

@@ -22,8 +22,8 @@ inline constexpr int EXIT_DEVICE = 3;
 inline constexpr int EXIT_FILE = 4;
 /// record: the writer fell behind the logger.
 inline constexpr int EXIT_OVERRUN = 5;
-/// SIGINT ended the run (128 + signal number; 143 for SIGTERM).
-inline constexpr int EXIT_INTERRUPTED = 130;
+/// A signal ended the run: this plus the signal number (130 for SIGINT, 143 for SIGTERM).
+inline constexpr int EXIT_SIGNAL_BASE = 128;
 
 /// The exit statuses as the help text lists them.
 std::string ExitStatusHelp();
@@ -39,6 +39,8 @@ struct Context {
     /// Loads the driver on first use. Null, with the failure printed, when
     /// the library or one of its functions cannot be had.
     const D2xxApi* LoadDriver();
+    /// The library LoadDriver loads: driverPath, or libftd2xx.so.
+    const char* DriverName() const { return driverPath.empty() ? D2XX_LIBRARY_NAME : driverPath.c_str(); }
 
 private:
     DriverLibrary m_library;

@@ -124,20 +124,20 @@ int RunAcquire(const AcquireOptions& options, vosctl::Context& context) {
 
     const int signal = vosctl::StopSignals::Received();
     if (vosctl::StopSignals::Abandoned()) {
-        return 128 + signal;
+        return vosctl::EXIT_SIGNAL_BASE + signal;
     }
     if (!ok) {
         return vosctl::Fail(vosctl::EXIT_DEVICE, text, vosctl::MessageGloss(text));
     }
     if (!host.dataValid) {
         vosctl::Fail(vosctl::EXIT_OK, ResultMessage(RESULT_OK), "stopped before the first sample; nothing written");
-        return signal != 0 ? 128 + signal : vosctl::EXIT_OK;
+        return signal != 0 ? vosctl::EXIT_SIGNAL_BASE + signal : vosctl::EXIT_OK;
     }
     const int status = WriteRecord(options, host.record, bank.Channels());
     if (status != vosctl::EXIT_OK) {
         return status;
     }
-    return signal != 0 ? 128 + signal : vosctl::EXIT_OK;
+    return signal != 0 ? vosctl::EXIT_SIGNAL_BASE + signal : vosctl::EXIT_OK;
 }
 
 }  // namespace

@@ -10,7 +10,7 @@ namespace {
 
 int RunDoctor(const vosctl::Context& context) {
     vosdoctor::DoctorInputs inputs;
-    inputs.driver = context.driverPath.empty() ? D2XX_LIBRARY_NAME : context.driverPath;
+    inputs.driver = context.DriverName();
     const std::vector<vosdoctor::Finding> report = vosdoctor::RunDoctor(inputs);
     for (const vosdoctor::Finding& finding : report) {
         std::printf("%s\n", vosdoctor::FormatFinding(finding).c_str());

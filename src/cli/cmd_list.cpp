@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "acquisition/run.h"
 #include "cli/commands.h"
 #include "device/access.h"
 #include "device/transfer.h"
@@ -27,10 +28,9 @@ std::string CodesText(const std::uint16_t (&codes)[4]) {
 int PrintDetails(const D2xxApi& api, std::int32_t serial) {
     const std::string serialText = std::to_string(serial);
     FT_HANDLE handle = nullptr;
-    std::uint32_t result = DeviceOpen(api, serialText.c_str(), &handle);
     std::uint8_t block[CALIBRATION_BLOCK_SIZE] = {};
+    const std::uint32_t result = OpenCalibratedLogger(api, serial, handle, block);
     if (result == RESULT_OK) {
-        result = DeviceReadCalibration(api, handle, block);
         DeviceClose(api, handle);
     }
     if (result != RESULT_OK) {

@@ -66,8 +66,8 @@ std::string ParseDuration(const std::string& text, std::uint64_t& seconds) {
 }
 
 // The simulator's count of frames lost at a full receive queue, when the loaded driver is the simulator.
-std::optional<std::uint64_t> SimulatorOverruns(const std::string& driverPath) {
-    void* module = ::dlopen(driverPath.empty() ? D2XX_LIBRARY_NAME : driverPath.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+std::optional<std::uint64_t> SimulatorOverruns(const char* driverName) {
+    void* module = ::dlopen(driverName, RTLD_LAZY | RTLD_NOLOAD);
     if (module == nullptr) return std::nullopt;
     using OverrunCount = std::uint64_t (*)(unsigned);
     const auto count = reinterpret_cast<OverrunCount>(::dlsym(module, "VosSim_OverrunCount"));
@@ -128,13 +128,13 @@ private:
 };
 
 void PrintSummary(const RecordOutcome& outcome, std::uint32_t divider, std::int64_t elapsed,
-                  const std::string& driverPath) {
+                  const char* driverName) {
     const auto recorded = static_cast<std::int64_t>(outcome.samples * divider / LOGGER_FRAME_RATE);
     std::fprintf(stderr, "vosctl record: %llu samples (%s at %s) in %u files, %s elapsed, largest receive queue %u bytes",
                  static_cast<unsigned long long>(outcome.samples), vosctl::ClockText(recorded).c_str(),
                  CLOCK_TEXTS[ClockIndexForDivider(static_cast<std::int32_t>(divider))],
                  outcome.files, vosctl::ClockText(elapsed).c_str(), outcome.largestQueue);
-    if (const auto overruns = SimulatorOverruns(driverPath)) {
+    if (const auto overruns = SimulatorOverruns(driverName)) {
         std::fprintf(stderr, ", simulator overruns %llu", static_cast<unsigned long long>(*overruns));
     }
     std::fputs("\n", stderr);
@@ -206,7 +206,7 @@ int RunRecord(const RecordCommandOptions& command, vosctl::Context& context) {
     const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start).count();
     const bool csvClosed = !csv || csv->Close();
 
-    PrintSummary(outcome, options.divider, elapsed, context.driverPath);
+    PrintSummary(outcome, options.divider, elapsed, context.DriverName());
     switch (outcome.end) {
     case RecordEnd::Device: return vosctl::FailDevice(outcome.deviceResult);
     case RecordEnd::File:
@@ -216,7 +216,7 @@ int RunRecord(const RecordCommandOptions& command, vosctl::Context& context) {
                                     vosctl::FileErrorGloss(FileError::Write));
         }
         return vosctl::Fail(vosctl::EXIT_FILE, outcome.message,
-                            outcome.failedPath + ": " + vosctl::FileErrorGloss(FileError::Write) +
+                            outcome.failedPath + ": " + vosctl::FileErrorGloss(outcome.fileError) +
                                 "; the files before it are complete");
     case RecordEnd::WriterBehind:
         return vosctl::Fail(vosctl::EXIT_OVERRUN, outcome.message,
@@ -226,7 +226,7 @@ int RunRecord(const RecordCommandOptions& command, vosctl::Context& context) {
     }
     if (!csvClosed) return vosctl::FailFile(FileError::Write, command.csv);
     const int signal = vosctl::StopSignals::Received();
-    return signal != 0 ? 128 + signal : vosctl::EXIT_OK;
+    return signal != 0 ? vosctl::EXIT_SIGNAL_BASE + signal : vosctl::EXIT_OK;
 }
 
 }  // namespace

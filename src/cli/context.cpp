@@ -21,7 +21,7 @@ const D2xxApi* Context::LoadDriver() {
     if (m_library.Api() != nullptr) {
         return m_library.Api();
     }
-    const char* name = driverPath.empty() ? D2XX_LIBRARY_NAME : driverPath.c_str();
+    const char* name = DriverName();
     if (!m_library.Load(name)) {
         Fail(EXIT_DEVICE, DRIVER_MISSING_TEXT, "the D2XX driver could not be loaded: " + m_library.Error());
         return nullptr;

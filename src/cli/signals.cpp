@@ -3,6 +3,8 @@
 #include <csignal>
 #include <unistd.h>
 
+#include "cli/cli.h"
+
 namespace vosctl {
 
 namespace {
@@ -21,7 +23,7 @@ extern "C" void OnStopSignal(int signal) {
     }
     g_abandoned.store(true);
     if (!g_deviceBusy.load()) {
-        ::_exit(128 + g_first.load());
+        ::_exit(EXIT_SIGNAL_BASE + g_first.load());
     }
 }
 

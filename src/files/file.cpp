@@ -202,9 +202,11 @@ bool LockedFile::Open(const std::string& path, Mode mode) {
     return true;
 }
 
-bool LockedFile::WriteAll(const void* data, std::size_t size) {
-    return TransferAll(m_fd, static_cast<const unsigned char*>(data), size, ::write);
+bool WriteAllTo(int fd, const void* data, std::size_t size) {
+    return TransferAll(fd, static_cast<const unsigned char*>(data), size, ::write);
 }
+
+bool LockedFile::WriteAll(const void* data, std::size_t size) { return WriteAllTo(m_fd, data, size); }
 
 bool LockedFile::ReadAll(void* data, std::size_t size) {
     return TransferAll(m_fd, static_cast<unsigned char*>(data), size, ::read);

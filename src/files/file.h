@@ -16,6 +16,10 @@ const char* FileErrorMessage(FileError error);
 /// it once at start-up, before any thread is started.
 void IgnoreFileSignals();
 
+/// Writes all `size` bytes to the descriptor `fd`, continuing after partial
+/// writes and signals; false on an error.
+bool WriteAllTo(int fd, const void* data, std::size_t size);
+
 /// One file opened for exclusive use by this program for the length of one
 /// save, open or export. The descriptor carries an exclusive advisory lock
 /// (flock), so two copies of the program never read or write the same file
