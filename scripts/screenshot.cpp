@@ -75,8 +75,8 @@ int main(int argc, char** argv) {
     if (!dlg->m_dataValid) {
         return Fail("the acquisition stored no record");
     }
-    // Let the last repaint and the focus move settle before the picture.
-    QTest::qWait(200);
+    // The run's last calls on the window are done; deliver their repaint requests.
+    QCoreApplication::processEvents();
     if (!dlg->grab().save(QString::fromLocal8Bit(argv[1]))) {
         return Fail("cannot write the picture");
     }

@@ -198,6 +198,8 @@ private:
 
     // Zoom, pan and cursor (ctestdlg_view.cpp).
     void CreateViewActions();
+    /// No run and no worker thread: the record is the window's alone.
+    bool Idle() const;
     bool ViewInteractive() const;
     void ApplyRange(ViewRange range);
     /// Back to the whole record without redrawing; true if it was zoomed.

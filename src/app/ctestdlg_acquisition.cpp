@@ -121,8 +121,7 @@ void CtestDlg::LiveViewThread() {
     // The live view draws only inside the panes and the lamp; repainting just
     // that keeps the controls from being painted again for every column.
     const PaneGeometry& geometry = m_view->Geometry();
-    const auto toQRect = [](const Rect& r) { return QRect(QPoint(r.left, r.top), QPoint(r.right, r.bottom)); };
-    const QRect area = toQRect(geometry.paneOuterAll).united(toQRect(geometry.groupRect[4]));
+    const QRect area = ToQRect(geometry.paneOuterAll).united(ToQRect(geometry.groupRect[4]));
     LiveViewLoop(*m_view, m_channelData, m_triggerType != TRIGGER_NONE, m_acquiredCount, m_acqFinished,
                  m_liveViewEnded, [this, area] { RequestRepaint(area); });
 }

@@ -6,7 +6,7 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMouseEvent>
-#include <QSaveFile>
+#include <QBuffer>
 #include <QWheelEvent>
 
 #include "app/ctestdlg.h"
@@ -16,8 +16,6 @@ namespace {
 
 const QString PNG_FILTER = QStringLiteral("PNGファイル (*.png)");
 const QString PNG_SUFFIX = QStringLiteral("png");
-
-QRect ToQRect(const Rect& r) { return QRect(QPoint(r.left, r.top), QPoint(r.right, r.bottom)); }
 
 }  // namespace
 
@@ -42,7 +40,7 @@ QMenu* CtestDlg::ContextMenu() {
     m_contextMenu->addAction(m_fullViewAction);
     m_contextMenu->addAction(m_savePictureAction);
     m_contextMenu->addAction(m_copyPictureAction);
-    const bool idle = !m_running.load() && !WorkersRunning();
+    const bool idle = Idle();
     m_fullViewAction->setEnabled(idle && m_zoom.has_value());
     m_savePictureAction->setEnabled(idle);
     m_copyPictureAction->setEnabled(idle);
@@ -64,9 +62,11 @@ QStringList CtestDlg::CursorReadout() const {
     return lines;
 }
 
+bool CtestDlg::Idle() const { return !m_running.load() && !WorkersRunning(); }
+
 bool CtestDlg::ViewInteractive() const {
     // The run's threads draw into the canvas and write the record.
-    return !m_running.load() && !WorkersRunning() && m_dataValid && m_sampleCount > 0 && m_view;
+    return Idle() && m_dataValid && m_sampleCount > 0 && m_view;
 }
 
 void CtestDlg::ApplyRange(ViewRange range) {
@@ -99,24 +99,27 @@ void CtestDlg::OnFullView() {
 }
 
 void CtestDlg::OnSavePicture() {
-    if (m_running.load() || WorkersRunning()) {
+    if (!Idle()) {
         return;
     }
     const QString path = m_prompts->AskSaveFileName(this, PNG_FILTER, PNG_SUFFIX);
     if (path.isEmpty()) {
         return;
     }
-    // The canvas as shown, without the cursor drawn over it; written beside
-    // the target and renamed over it, so a failed write leaves an old file.
-    const QImage picture = m_view->Snapshot();
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || !picture.save(&file, "PNG") || !file.commit()) {
+    // The canvas as shown, without the cursor drawn over it, saved as the
+    // record's files are: locked, and replacing an old file only when complete.
+    QByteArray png;
+    QBuffer buffer(&png);
+    ReplacementFile file;
+    if (!buffer.open(QIODevice::WriteOnly) || !m_view->Snapshot().save(&buffer, "PNG") ||
+        !file.Open(path.toStdString()) || !file.WriteAll(png.constData(), static_cast<std::size_t>(png.size())) ||
+        !file.Commit()) {
         ShowMessage(FileErrorMessage(FileError::Write));
     }
 }
 
 void CtestDlg::OnCopyPicture() {
-    if (m_running.load() || WorkersRunning()) {
+    if (!Idle()) {
         return;
     }
     QGuiApplication::clipboard()->setImage(m_view->Snapshot());

@@ -151,11 +151,13 @@ std::int32_t SampleToColumn(std::uint32_t sample, std::int32_t columns, std::uin
     return TruncToInt32(static_cast<double>(sample) * perSample + 0.5);
 }
 
+std::int32_t DrawnColumn(std::uint32_t sample, std::int32_t columns, std::uint32_t count) {
+    return std::min(SampleToColumn(sample, columns, count), std::max(columns - 1, 0));
+}
+
 std::int32_t SampleToX(std::uint32_t sample, const Rect& plot0, std::uint32_t first,
                        std::uint32_t count) {
-    const std::int32_t columns = PlotColumns(plot0);
-    const std::int32_t column = SampleToColumn(sample - first, columns, count);
-    return plot0.left + std::min(column, std::max(columns - 1, 0));
+    return plot0.left + DrawnColumn(sample - first, PlotColumns(plot0), count);
 }
 
 std::int64_t SampleTimeNs(std::int32_t clockDivider, std::uint32_t sample) {

@@ -97,6 +97,10 @@ std::int32_t PlotColumns(const Rect& plot);
 /// A record of 0 samples maps everything to column 0.
 std::int32_t SampleToColumn(std::uint32_t sample, std::int32_t columns, std::uint32_t count);
 
+/// The column a sample is drawn in: SampleToColumn with the spare slot
+/// folded into the last column.
+std::int32_t DrawnColumn(std::uint32_t sample, std::int32_t columns, std::uint32_t count);
+
 /// x pixel of a time tick at `sample` of a view showing `count` samples from
 /// `first` on (the full view: 0 and the record's count), measured on channel
 /// 0's plot rectangle; the half column past the last folds into the last.

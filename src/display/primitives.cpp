@@ -109,6 +109,8 @@ Rgb ToRgb(const QColor& color) {
             static_cast<std::uint8_t>(color.blue())};
 }
 
+QRect ToQRect(const Rect& r) { return QRect(QPoint(r.left, r.top), QPoint(r.right, r.bottom)); }
+
 void DrawSegment(QPainter& painter, const LinePen& pen, int x1, int y1, int x2, int y2) {
     if (y1 == y2 && x1 != x2) {
         const std::int64_t last = x2 > x1 ? std::int64_t{x2} - 1 : std::int64_t{x2} + 1;

@@ -25,6 +25,9 @@ QColor ToQColor(Rgb color);
 /// Converts from a Qt colour, dropping its alpha.
 Rgb ToRgb(const QColor& color);
 
+/// The Qt rectangle of an inclusive Rect.
+QRect ToQRect(const Rect& r);
+
 /// Paints from (x1, y1) toward (x2, y2); the end point itself is not painted.
 /// All drawing is aliased and pixel-exact.
 void DrawSegment(QPainter& painter, const LinePen& pen, int x1, int y1, int x2, int y2);

@@ -66,8 +66,7 @@ CursorPoint CursorAtColumn(ViewRange range, std::int32_t columns, std::int32_t c
     column = std::clamp(column, 0, columns - 1);
     const std::uint32_t offset =
         RoundInto(column * (static_cast<double>(range.count) / columns), range.count - 1);
-    const std::int32_t drawn = std::min(SampleToColumn(offset, columns, range.count), columns - 1);
-    return {range.first + offset, drawn};
+    return {range.first + offset, DrawnColumn(offset, columns, range.count)};
 }
 
 std::vector<std::string> CursorReadout(std::uint32_t sample, std::uint32_t sampleCount,

@@ -259,7 +259,7 @@ bool ReplacementFile::Open(const std::string& path) {
         m_target.Close();
         return false;
     }
-    if (m_target.IsOpen() && ::fchmod(m_new.m_fd, info.st_mode & 07777) != 0) {
+    if (m_target.IsOpen() && ::fchmod(m_new.Descriptor(), info.st_mode & 07777) != 0) {
         Discard();
         m_target.Close();
         return false;

@@ -71,7 +71,6 @@ public:
     int Release();
 
 private:
-    friend class ReplacementFile;
     int m_fd = -1;
 };
 
