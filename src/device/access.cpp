@@ -130,20 +130,28 @@ std::int32_t SerialTextToLong(const char* text) {
     return static_cast<std::int32_t>(negative ? -magnitude : magnitude);
 }
 
-SearchOutcome SearchLoggers(const D2xxApi& api) {
+std::uint32_t ListSerialTexts(const D2xxApi& api, std::vector<std::string>& serials) {
     std::array<std::array<char, SERIAL_SLOT_SIZE>, MAX_SERIALS> storage{};
     std::array<char*, MAX_SERIALS + 1> slots{};
     for (std::size_t i = 0; i < MAX_SERIALS; ++i) slots[i] = storage[i].data();
-
-    SearchOutcome outcome;
     std::uint32_t count = 0;
     const std::uint32_t result = DeviceList(api, slots.data(), &count);
+    if (result == RESULT_OK) {
+        for (std::uint32_t i = 0; i < count; ++i) serials.emplace_back(storage[i].data());
+    }
+    return result;
+}
+
+SearchOutcome SearchLoggers(const D2xxApi& api) {
+    SearchOutcome outcome;
+    std::vector<std::string> texts;
+    const std::uint32_t result = ListSerialTexts(api, texts);
     if (result != RESULT_OK) {
         outcome.message = ResultMessage(result);
         return outcome;
     }
-    for (std::uint32_t i = 0; i < count; ++i) {
-        const std::int32_t serial = SerialTextToLong(storage[i].data());
+    for (const std::string& text : texts) {
+        const std::int32_t serial = SerialTextToLong(text.c_str());
         if (serial == 0 || serial == INT32_MAX || serial == INT32_MIN) {
             outcome.message = ResultMessage(FT_DEVICE_NOT_FOUND);
             return outcome;

@@ -58,6 +58,10 @@ std::uint32_t DeviceReadCalibration(const D2xxApi& api, FT_HANDLE handle, std::u
 /// query; 19 when `slots` or `count` is null.
 std::uint32_t DeviceList(const D2xxApi& api, char* const* slots, std::uint32_t* count);
 
+/// DeviceList into MAX_SERIALS slots of its own; the serial texts of the
+/// loggers in list order. Returns DeviceList's result.
+std::uint32_t ListSerialTexts(const D2xxApi& api, std::vector<std::string>& serials);
+
 /// The message shown to the user for a result code (UTF-8).
 std::string ResultMessage(std::uint32_t code);
 

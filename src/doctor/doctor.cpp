@@ -97,19 +97,6 @@ Finding CheckNodeOf(const UsbDevice& logger, const Identity& who, bool rulesInst
     return {Verdict::Problem, label + ": user " + who.name + " cannot read and write " + where, fix};
 }
 
-// The serial numbers of the loggers the D2XX driver lists, as the window's Search asks for them.
-bool DriverSerials(const D2xxApi& api, std::vector<std::string>& serials, std::uint32_t& status) {
-    std::vector<std::array<char, SERIAL_SLOT_SIZE>> slots(MAX_SERIALS);
-    std::vector<char*> table;
-    for (auto& slot : slots) table.push_back(slot.data());
-    table.push_back(nullptr);
-    std::uint32_t count = 0;
-    status = DeviceList(api, table.data(), &count);
-    if (status != RESULT_OK) return false;
-    for (std::uint32_t i = 0; i < count; ++i) serials.emplace_back(slots[i].data());
-    return true;
-}
-
 std::string Join(const std::vector<std::string>& items) {
     std::string text;
     for (const std::string& item : items) text += (text.empty() ? "" : ", ") + item;
@@ -195,8 +182,7 @@ std::vector<Finding> RunDoctor(const DoctorInputs& inputs) {
         return report;
     }
     std::vector<std::string> listed;
-    std::uint32_t status = 0;
-    if (!DriverSerials(*library.Api(), listed, status)) {
+    if (const std::uint32_t status = ListSerialTexts(*library.Api(), listed); status != RESULT_OK) {
         report.push_back({Verdict::Problem,
                           "the driver cannot list devices: " + ResultMessage(status) + " (status " +
                               std::to_string(status) + ")",
