@@ -20,10 +20,15 @@ int RunCsv(const CsvOptions& options) {
     vosctl::ParseCsvChannel(options.channel, selection);
     vosctl::ChannelBank bank;
     DataFileHeader header;
-    // Every file is checked before the output is touched; the last one stays loaded.
-    for (const std::string& path : options.files) {
-        if (const int status = vosctl::LoadRecord(path, header, bank); status != vosctl::EXIT_OK) {
-            return status;
+    // Standard output cannot be taken back, so there every file is checked
+    // before a row is written (a single file stays loaded). A file output is
+    // replaced only once complete, so there each file is read once.
+    const bool checkFirst = options.output == "-";
+    if (checkFirst) {
+        for (const std::string& path : options.files) {
+            if (const int status = vosctl::LoadRecord(path, header, bank); status != vosctl::EXIT_OK) {
+                return status;
+            }
         }
     }
     const auto output = vosctl::OpenOutput(options.output);
@@ -31,7 +36,7 @@ int RunCsv(const CsvOptions& options) {
         return vosctl::FailFile(FileError::Open, options.output);
     }
     for (std::size_t i = 0; i < options.files.size(); ++i) {
-        if (options.files.size() > 1) {
+        if (!checkFirst || options.files.size() > 1) {
             if (const int status = vosctl::LoadRecord(options.files[i], header, bank); status != vosctl::EXIT_OK) {
                 return status;
             }
