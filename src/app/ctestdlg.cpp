@@ -20,10 +20,10 @@
 #include <mutex>
 
 #include "app/aboutdlg.h"
-#include "app/caption.h"
+#include "settings/caption.h"
 #include "app/dialog_template.h"
 #include "display/geometry.h"
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "app/updown.h"
 #include "device/driver.h"
 #include "device/trigger.h"

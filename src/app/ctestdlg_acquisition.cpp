@@ -6,7 +6,7 @@
 
 #include "acquisition/run.h"
 #include "app/ctestdlg.h"
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "display/liveview.h"
 
 class AcquisitionWindowHost : public AcquisitionHost {

@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include "acquisition/run.h"
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "cli/commands.h"
 #include "cli/options.h"
 #include "cli/output.h"

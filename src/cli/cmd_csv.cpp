@@ -2,7 +2,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "cli/commands.h"
 #include "cli/options.h"
 #include "cli/output.h"

@@ -4,8 +4,8 @@
 #include <nlohmann/json.hpp>
 #include <vector>
 
-#include "app/caption.h"
-#include "app/settings.h"
+#include "settings/caption.h"
+#include "settings/settings.h"
 #include "cli/commands.h"
 #include "cli/output.h"
 #include "device/trigger.h"

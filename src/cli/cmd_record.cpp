@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "acquisition/record.h"
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "cli/commands.h"
 #include "cli/options.h"
 #include "cli/output.h"

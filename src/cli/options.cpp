@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "device/access.h"
 #include "numtext/numtext.h"
 

@@ -4,7 +4,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include "app/settings.h"
+#include "settings/settings.h"
 
 namespace vosctl {
 

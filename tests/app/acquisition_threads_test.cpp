@@ -7,7 +7,7 @@
 #include <cstring>
 #include <limits>
 
-#include "app/caption.h"
+#include "settings/caption.h"
 #include "files/dlf.h"
 #include "window_fixture.h"
 

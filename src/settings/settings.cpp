@@ -1,4 +1,4 @@
-#include "app/settings.h"
+#include "settings/settings.h"
 
 #include "device/trigger.h"
 #include "numtext/numtext.h"

@@ -1,4 +1,4 @@
-#include "app/caption.h"
+#include "settings/caption.h"
 
 #include <limits>
 

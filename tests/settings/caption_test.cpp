@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/caption.h"
+#include "settings/caption.h"
 
 TEST(Caption, FormsOfTheCaption) {
     struct Case {
