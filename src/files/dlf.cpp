@@ -12,6 +12,11 @@ constexpr std::size_t OFFSET_TRIGGER_CHANNEL = 12;
 constexpr std::size_t OFFSET_TRIGGER_TYPE = 16;
 constexpr std::size_t OFFSET_THRESHOLD = 20;
 constexpr std::size_t OFFSET_DISPLAY_MODE = 28;
+constexpr std::size_t OFFSET_STAMP_TAG = 32;
+constexpr std::size_t OFFSET_START_MICROS = 40;
+constexpr std::size_t OFFSET_IDENTITY = 48;
+constexpr std::size_t OFFSET_INDEX = 64;
+constexpr std::size_t OFFSET_FIRST_SAMPLE = 72;
 
 constexpr std::int32_t MIN_CLOCK_DIVIDER = 1;
 constexpr std::int32_t MAX_CLOCK_DIVIDER = 10000;
@@ -50,7 +55,38 @@ std::uint64_t FileLengthFor(std::uint32_t sampleCount) {
     return DLF_HEADER_SIZE + std::uint64_t{DLF_CHANNELS} * sizeof(double) * sampleCount;
 }
 
+// Opens `path` for reading and checks its header, leaving `file` positioned
+// at the first channel block.
+FileError OpenChecked(const std::string& path, LockedFile& file, DataFileHeader& header) {
+    if (!file.Open(path, LockedFile::Mode::Read)) {
+        return FileError::Open;
+    }
+    std::uint64_t length = 0;
+    if (!file.Length(length)) {
+        return FileError::Read;
+    }
+    if (length < DLF_HEADER_SIZE) {
+        return FileError::Format;
+    }
+    std::uint8_t bytes[DLF_HEADER_SIZE];
+    if (!file.ReadAll(bytes, sizeof bytes)) {
+        return FileError::Read;
+    }
+    header = DecodeHeader(bytes);
+    return CheckHeader(header, length);
+}
+
 }  // namespace
+
+std::string IdentityText(const std::array<std::uint8_t, 16>& identity) {
+    static constexpr char DIGITS[] = "0123456789abcdef";
+    std::string text;
+    for (const std::uint8_t byte : identity) {
+        text += DIGITS[byte >> 4];
+        text += DIGITS[byte & 0xF];
+    }
+    return text;
+}
 
 void EncodeHeader(const DataFileHeader& header, std::uint8_t (&out)[DLF_HEADER_SIZE]) {
     std::memset(out, 0, DLF_HEADER_SIZE);
@@ -61,6 +97,13 @@ void EncodeHeader(const DataFileHeader& header, std::uint8_t (&out)[DLF_HEADER_S
     Put32(out + OFFSET_TRIGGER_TYPE, static_cast<std::uint32_t>(header.triggerType));
     Put64(out + OFFSET_THRESHOLD, std::bit_cast<std::uint64_t>(header.threshold));
     Put32(out + OFFSET_DISPLAY_MODE, static_cast<std::uint32_t>(header.displayMode));
+    if (const auto& stamp = header.stamp) {
+        std::memcpy(out + OFFSET_STAMP_TAG, DLF_STAMP_TAG, sizeof DLF_STAMP_TAG);
+        Put64(out + OFFSET_START_MICROS, static_cast<std::uint64_t>(stamp->startMicros));
+        std::memcpy(out + OFFSET_IDENTITY, stamp->identity.data(), stamp->identity.size());
+        Put64(out + OFFSET_INDEX, stamp->index);
+        Put64(out + OFFSET_FIRST_SAMPLE, stamp->firstSample);
+    }
 }
 
 DataFileHeader DecodeHeader(const std::uint8_t (&in)[DLF_HEADER_SIZE]) {
@@ -72,6 +115,13 @@ DataFileHeader DecodeHeader(const std::uint8_t (&in)[DLF_HEADER_SIZE]) {
     header.triggerType = static_cast<std::int32_t>(Get32(in + OFFSET_TRIGGER_TYPE));
     header.threshold = std::bit_cast<double>(Get64(in + OFFSET_THRESHOLD));
     header.displayMode = static_cast<std::int32_t>(Get32(in + OFFSET_DISPLAY_MODE));
+    if (std::memcmp(in + OFFSET_STAMP_TAG, DLF_STAMP_TAG, sizeof DLF_STAMP_TAG) == 0) {
+        RecordingStamp& stamp = header.stamp.emplace();
+        stamp.startMicros = static_cast<std::int64_t>(Get64(in + OFFSET_START_MICROS));
+        std::memcpy(stamp.identity.data(), in + OFFSET_IDENTITY, stamp.identity.size());
+        stamp.index = Get64(in + OFFSET_INDEX);
+        stamp.firstSample = Get64(in + OFFSET_FIRST_SAMPLE);
+    }
     return header;
 }
 
@@ -123,26 +173,25 @@ FileError SaveDataFile(const std::string& path, const DataFileHeader& header,
     return file.Commit() ? FileError::None : FileError::Write;
 }
 
+FileError ReadDataFileHeader(const std::string& path, DataFileHeader& header) {
+    LockedFile file;
+    DataFileHeader read;
+    if (const FileError error = OpenChecked(path, file, read); error != FileError::None) {
+        return error;
+    }
+    if (!file.Close()) {
+        return FileError::Read;
+    }
+    header = read;
+    return FileError::None;
+}
+
 FileError LoadDataFile(const std::string& path, DataFileHeader& header,
                        double* const destinations[DLF_CHANNELS]) {
     LockedFile file;
-    if (!file.Open(path, LockedFile::Mode::Read)) {
-        return FileError::Open;
-    }
-    std::uint64_t length = 0;
-    if (!file.Length(length)) {
-        return FileError::Read;
-    }
-    if (length < DLF_HEADER_SIZE) {
-        return FileError::Format;
-    }
-    std::uint8_t bytes[DLF_HEADER_SIZE];
-    if (!file.ReadAll(bytes, sizeof bytes)) {
-        return FileError::Read;
-    }
-    const DataFileHeader read = DecodeHeader(bytes);
-    if (const FileError check = CheckHeader(read, length); check != FileError::None) {
-        return check;
+    DataFileHeader read;
+    if (const FileError error = OpenChecked(path, file, read); error != FileError::None) {
+        return error;
     }
     const std::size_t blockBytes = std::size_t{read.sampleCount} * sizeof(double);
     for (int c = 0; c < DLF_CHANNELS; ++c) {

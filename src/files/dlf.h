@@ -2,8 +2,10 @@
 
 #include "files/file.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 /// Size of the DLF header; the four channel blocks follow it directly.
@@ -15,10 +17,30 @@ inline constexpr std::uint32_t DLF_MAX_SAMPLE_COUNT = 1000000;
 /// Channel blocks in a DLF file: CH0 to CH3, in that order.
 inline constexpr int DLF_CHANNELS = 4;
 
+/// The tag at offset 32 that marks a header carrying a RecordingStamp.
+inline constexpr char DLF_STAMP_TAG[8] = {'V', 'O', 'S', 'R', 'E', 'C', '0', '1'};
+
+/// Where and when a recorded file belongs, kept in the header's spare area,
+/// which other readers ignore. On disk, little-endian after the tag
+/// DLF_STAMP_TAG at offset 32: startMicros 40, identity 48 (16 bytes),
+/// index 64, firstSample 72; bytes 80 to 255 are zero.
+struct RecordingStamp {
+    std::int64_t startMicros = 0;              ///< UTC of the first sample, microseconds since 1970-01-01T00:00:00Z
+    std::array<std::uint8_t, 16> identity{};   ///< random, shared by every file of one recording
+    std::uint64_t index = 0;                   ///< 1 for PREFIX-000001.dlf
+    std::uint64_t firstSample = 0;             ///< samples per channel recorded before this file (0 in file 1)
+
+    bool operator==(const RecordingStamp&) const = default;
+};
+
+/// The identity as 32 lowercase hexadecimal digits, the way it is shown.
+std::string IdentityText(const std::array<std::uint8_t, 16>& identity);
+
 /// The settings stored in a DLF header. On disk every field is little-endian
 /// at a fixed offset: formatVersion 0, clockDivider 4, sampleCount 8,
 /// triggerChannel 12, triggerType 16, threshold 20 (a double directly after
-/// an int32, not aligned to 8), displayMode 28; bytes 32 to 255 are zero.
+/// an int32, not aligned to 8), displayMode 28; bytes 32 to 255 hold the
+/// stamp, or are zero when there is none.
 struct DataFileHeader {
     std::int32_t formatVersion = DLF_FORMAT_VERSION;
     std::int32_t clockDivider = 1;     ///< sample period in units of 100 us
@@ -27,15 +49,20 @@ struct DataFileHeader {
     std::int32_t triggerType = 0xFF;   ///< 0..3, or 255 for no trigger
     double threshold = 0.0;            ///< volts
     std::int32_t displayMode = 0;      ///< 0 four panes, 1 overlaid
+    /// Set in files that a recording wrote; nullopt in the window's saves.
+    std::optional<RecordingStamp> stamp;
 
     bool operator==(const DataFileHeader&) const = default;
 };
 
-/// Serialises `header` byte by byte; the spare bytes 32..255 become zero.
+/// Serialises `header` byte by byte: the stamp when there is one, every
+/// other byte of 32..255 zero.
 void EncodeHeader(const DataFileHeader& header, std::uint8_t (&out)[DLF_HEADER_SIZE]);
 
-/// The inverse of EncodeHeader; the spare bytes are ignored. The threshold
-/// keeps its exact bit pattern, NaN payloads included.
+/// The inverse of EncodeHeader. The stamp is read when bytes 32..39 hold
+/// DLF_STAMP_TAG; any other spare content is ignored (no stamp), and so are
+/// bytes 80..255. The threshold keeps its exact bit pattern, NaN payloads
+/// included.
 DataFileHeader DecodeHeader(const std::uint8_t (&in)[DLF_HEADER_SIZE]);
 
 /// The checks a file must pass after its header was read, in this order:
@@ -45,7 +72,12 @@ DataFileHeader DecodeHeader(const std::uint8_t (&in)[DLF_HEADER_SIZE]);
 /// fails, None when all pass.
 FileError CheckHeader(const DataFileHeader& header, std::uint64_t fileLength);
 
-/// Writes a DLF file: the header with the format version forced to
+/// Reads and checks only the header of the DLF file `path`, as
+/// LoadDataFile does, without reading the samples. Returns None and sets
+/// `header`, or Open, Read or Format as LoadDataFile would.
+FileError ReadDataFileHeader(const std::string& path, DataFileHeader& header);
+
+/// Writes a DLF file: the header (and its stamp, if any) with the format version forced to
 /// DLF_FORMAT_VERSION, then header.sampleCount doubles from each of
 /// channels[0..3], unconverted, through a ReplacementFile: an existing file
 /// is replaced only once the new one is complete on disk. A header that

@@ -113,8 +113,8 @@ TEST(DlfHeader, EveryFieldLandsLittleEndianAtItsOffset) {
 TEST(DlfHeader, DecodeInvertsEncodeAndIgnoresTheSpareArea) {
     const DataFileHeader headers[] = {
         ValidHeader(1),
-        {2, -7, 0xFFFFFFFFu, std::numeric_limits<std::int32_t>::min(), 255, -1e300, 1},
-        {0, 10000, 1000000, 7, 4, std::numeric_limits<double>::denorm_min(), 0},
+        {2, -7, 0xFFFFFFFFu, std::numeric_limits<std::int32_t>::min(), 255, -1e300, 1, std::nullopt},
+        {0, 10000, 1000000, 7, 4, std::numeric_limits<double>::denorm_min(), 0, std::nullopt},
     };
     for (const DataFileHeader& header : headers) {
         std::uint8_t bytes[DLF_HEADER_SIZE];
@@ -127,6 +127,64 @@ TEST(DlfHeader, DecodeInvertsEncodeAndIgnoresTheSpareArea) {
     std::uint8_t bytes[DLF_HEADER_SIZE];
     EncodeHeader(nan, bytes);
     EXPECT_EQ(Bits(DecodeHeader(bytes).threshold), 0x7FF0000000000123ULL);
+}
+
+// Bytes 32..79 of a header: the stamp's tag and fields, little-endian.
+struct StampCase {
+    const char* name;
+    RecordingStamp stamp;
+    std::uint8_t bytes[48];
+};
+
+const StampCase STAMP_CASES[] = {
+    {"each byte its own value",
+     {0x0102030405060708, {0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18, 0x19, 0x1A, 0x1B, 0x1C, 0x1D, 0x1E, 0x1F},
+      0x2122232425262728, 0x3132333435363738},
+     {'V', 'O', 'S', 'R', 'E', 'C', '0', '1', 0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x01,
+      0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18, 0x19, 0x1A, 0x1B, 0x1C, 0x1D, 0x1E, 0x1F,
+      0x28, 0x27, 0x26, 0x25, 0x24, 0x23, 0x22, 0x21, 0x38, 0x37, 0x36, 0x35, 0x34, 0x33, 0x32, 0x31}},
+    {"2026-12-08T04:30:00.25Z, file 2 after 1000000 samples",
+     {1796704200250000, {}, 2, 1000000},
+     {'V', 'O', 'S', 'R', 'E', 'C', '0', '1', 0x90, 0x52, 0x9F, 0xCB, 0x17, 0x62, 0x06, 0x00,
+      0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+      0x02, 0, 0, 0, 0, 0, 0, 0, 0x40, 0x42, 0x0F, 0, 0, 0, 0, 0}},
+    {"a microsecond before 1970, all ones",
+     {-1, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
+      0xFFFFFFFFFFFFFFFF, 0xFFFFFFFFFFFFFFFF},
+     {'V', 'O', 'S', 'R', 'E', 'C', '0', '1', 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+      0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+      0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
+};
+
+TEST(DlfHeader, StampFollowsItsTagLittleEndianAndReadsBack) {
+    for (const StampCase& test : STAMP_CASES) {
+        DataFileHeader header = ValidHeader(7);
+        header.stamp = test.stamp;
+        std::uint8_t bytes[DLF_HEADER_SIZE];
+        std::memset(bytes, 0xEE, sizeof bytes);
+        EncodeHeader(header, bytes);
+        for (std::size_t i = 32; i < DLF_HEADER_SIZE; ++i) {
+            EXPECT_EQ(bytes[i], i < 80 ? test.bytes[i - 32] : 0) << test.name << ", offset " << i;
+        }
+        EXPECT_EQ(DecodeHeader(bytes), header) << test.name;
+    }
+}
+
+TEST(DlfHeader, OnlyTheExactTagCarriesAStamp) {
+    const char* tags[] = {"VOSREC02", "vosrec01", "VOSREC0\0", "\0OSREC01"};
+    for (const char* tag : tags) {
+        DataFileHeader stamped = ValidHeader(1);
+        stamped.stamp = STAMP_CASES[0].stamp;
+        std::uint8_t bytes[DLF_HEADER_SIZE];
+        EncodeHeader(stamped, bytes);
+        std::memcpy(bytes + 32, tag, 8);
+        EXPECT_EQ(DecodeHeader(bytes), ValidHeader(1)) << tag;
+    }
+}
+
+TEST(DlfHeader, IdentityShowsAsLowercaseHex) {
+    EXPECT_EQ(IdentityText(STAMP_CASES[0].stamp.identity), "101112131415161718191a1b1c1d1e1f");
+    EXPECT_EQ(IdentityText(STAMP_CASES[2].stamp.identity), "ffffffffffffffffffffffffffffffff");
 }
 
 TEST(DlfHeader, FileLengthIsComparedIn64Bits) {
@@ -195,18 +253,29 @@ TEST_P(DlfRoundTrip, SavedRecordingOpensBitIdentical) {
 
 INSTANTIATE_TEST_SUITE_P(Counts, DlfRoundTrip, testing::Values(1u, 64u, 65u, DLF_MAX_SAMPLE_COUNT));
 
-TEST(DlfSave, WritesVersionOneWhateverTheHeaderHolds) {
+TEST(DlfSave, WritesVersionOneAndTheStampOnlyWhenPresent) {
     TempDir dir;
     const std::string path = dir.Path("v.dlf");
     const double value = 1.5;
     const double* channels[4] = {&value, &value, &value, &value};
-    DataFileHeader header = ValidHeader(1);
-    header.formatVersion = 7;
-    ASSERT_EQ(SaveDataFile(path, header, channels), FileError::None);
-    const std::vector<std::uint8_t> bytes = ReadBytes(path);
-    ASSERT_EQ(bytes.size(), LengthFor(1));
-    EXPECT_EQ(bytes[0], 1);
-    EXPECT_EQ(bytes[1] | bytes[2] | bytes[3], 0);
+    for (const bool stamped : {false, true}) {
+        DataFileHeader header = ValidHeader(1);
+        header.formatVersion = 7;
+        if (stamped) {
+            header.stamp = STAMP_CASES[1].stamp;
+        }
+        ASSERT_EQ(SaveDataFile(path, header, channels), FileError::None);
+        const std::vector<std::uint8_t> bytes = ReadBytes(path);
+        ASSERT_EQ(bytes.size(), LengthFor(1));
+        EXPECT_EQ(bytes[0], 1);
+        EXPECT_EQ(bytes[1] | bytes[2] | bytes[3], 0);
+        for (std::size_t i = 32; i < DLF_HEADER_SIZE; ++i) {
+            EXPECT_EQ(bytes[i], stamped && i < 80 ? STAMP_CASES[1].bytes[i - 32] : 0) << stamped << ", offset " << i;
+        }
+        DataFileHeader read;
+        ASSERT_EQ(ReadDataFileHeader(path, read), FileError::None);
+        EXPECT_EQ(read.stamp, header.stamp);
+    }
 }
 
 TEST(DlfSave, ReplacesALongerFileEntirely) {

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstddef>
+#include <span>
+
+#include "files/dlf.h"
+
+/// Why files given in order cannot be joined into one record.
+enum class SeriesFault {
+    None,
+    Clock,      ///< the two files have different clock dividers
+    Recording,  ///< the two files carry different recording identities
+    Gap,        ///< files of one recording that do not follow each other: a
+                ///< gap or repeat in the index or the sample count, or a
+                ///< file without a stamp between them
+};
+
+/// The outcome of CheckSeries. For a fault, `first` < `second` are the
+/// positions in the list of the two files that do not belong together.
+struct SeriesCheck {
+    SeriesFault fault = SeriesFault::None;
+    std::size_t first = 0;
+    std::size_t second = 0;
+
+    explicit operator bool() const { return fault == SeriesFault::None; }
+};
+
+/// Checks whether the files whose headers are given, in the order given,
+/// form one record, and reports the first pair along the list that does not:
+/// - every file must have the clock divider of the file before it;
+/// - every stamped file must carry the identity of the stamped file before
+///   it, anywhere earlier in the list;
+/// - a stamped file after a stamped file of the same recording must come
+///   directly after it, with the next index and with firstSample equal to
+///   that file's firstSample + sampleCount.
+/// Files without a stamp, such as the window's saves, join any file of the
+/// same clock. An empty list or a single file always passes.
+SeriesCheck CheckSeries(std::span<const DataFileHeader> headers);

@@ -1,0 +1,75 @@
+#include "files/series.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace {
+
+constexpr std::uint8_t A = 0xA1;
+constexpr std::uint8_t B = 0xB2;
+
+DataFileHeader Plain(std::uint32_t count, std::int32_t divider = 1) {
+    DataFileHeader header;
+    header.clockDivider = divider;
+    header.sampleCount = count;
+    return header;
+}
+
+DataFileHeader Stamped(std::uint8_t recording, std::uint64_t index, std::uint64_t firstSample, std::uint32_t count,
+                       std::int32_t divider = 1) {
+    DataFileHeader header = Plain(count, divider);
+    header.stamp = RecordingStamp{1796704200250000, {recording, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, recording},
+                                  index, firstSample};
+    return header;
+}
+
+struct SeriesCase {
+    const char* name;
+    std::vector<DataFileHeader> files;
+    SeriesCheck expected;
+};
+
+TEST(Series, JoinsOneRecordInOrderAndNamesTheFirstPairThatDoesNotBelong) {
+    const SeriesCase cases[] = {
+        {"no file", {}, {}},
+        {"one plain file", {Plain(5)}, {}},
+        {"two plain files", {Plain(5), Plain(7)}, {}},
+        {"the same plain file twice", {Plain(5), Plain(5)}, {}},
+        {"plain files, clocks 10 kHz and 1 kHz", {Plain(5, 1), Plain(5, 10)}, {SeriesFault::Clock, 0, 1}},
+        {"third plain file of another clock", {Plain(5), Plain(5), Plain(5, 10000)}, {SeriesFault::Clock, 1, 2}},
+        {"files 1 to 3", {Stamped(A, 1, 0, 1000), Stamped(A, 2, 1000, 1000), Stamped(A, 3, 2000, 5)}, {}},
+        {"files 3 and 4 alone", {Stamped(A, 3, 2000, 1000), Stamped(A, 4, 3000, 1)}, {}},
+        {"plain files around a recording",
+         {Plain(3), Stamped(A, 1, 0, 10), Stamped(A, 2, 10, 10), Plain(3)},
+         {}},
+        {"recording of another clock", {Stamped(A, 1, 0, 10, 1), Stamped(A, 2, 10, 10, 10)}, {SeriesFault::Clock, 0, 1}},
+        {"two recordings", {Stamped(A, 1, 0, 10), Stamped(B, 2, 10, 10)}, {SeriesFault::Recording, 0, 1}},
+        {"two recordings, a plain file between",
+         {Stamped(A, 1, 0, 10), Plain(3), Stamped(B, 1, 0, 10)},
+         {SeriesFault::Recording, 0, 2}},
+        {"file 2 missing", {Stamped(A, 1, 0, 10), Stamped(A, 3, 20, 10)}, {SeriesFault::Gap, 0, 1}},
+        {"file 1 twice", {Stamped(A, 1, 0, 10), Stamped(A, 1, 0, 10)}, {SeriesFault::Gap, 0, 1}},
+        {"files backwards", {Stamped(A, 2, 10, 10), Stamped(A, 1, 0, 10)}, {SeriesFault::Gap, 0, 1}},
+        {"next index, samples skipped", {Stamped(A, 1, 0, 10), Stamped(A, 2, 11, 10)}, {SeriesFault::Gap, 0, 1}},
+        {"next index, samples repeated", {Stamped(A, 1, 0, 10), Stamped(A, 2, 9, 10)}, {SeriesFault::Gap, 0, 1}},
+        {"fault after a good pair",
+         {Stamped(A, 1, 0, 10), Stamped(A, 2, 10, 10), Stamped(A, 4, 30, 10)},
+         {SeriesFault::Gap, 1, 2}},
+        {"plain file inside a recording",
+         {Stamped(A, 1, 0, 10), Plain(10), Stamped(A, 2, 10, 10)},
+         {SeriesFault::Gap, 1, 2}},
+        {"index does not wrap", {Stamped(A, UINT64_MAX, 0, 1), Stamped(A, 0, 1, 1)}, {SeriesFault::Gap, 0, 1}},
+        {"first sample does not wrap", {Stamped(A, 1, UINT64_MAX, 1), Stamped(A, 2, 0, 1)}, {SeriesFault::Gap, 0, 1}},
+    };
+    for (const SeriesCase& test : cases) {
+        const SeriesCheck check = CheckSeries(test.files);
+        EXPECT_EQ(check.fault, test.expected.fault) << test.name;
+        EXPECT_EQ(check.first, test.expected.first) << test.name;
+        EXPECT_EQ(check.second, test.expected.second) << test.name;
+        EXPECT_EQ(static_cast<bool>(check), test.expected.fault == SeriesFault::None) << test.name;
+    }
+}
+
+}  // namespace
