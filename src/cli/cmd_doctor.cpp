@@ -8,9 +8,10 @@
 
 namespace {
 
-int RunDoctor(const vosctl::Context& context) {
+int RunDoctor(const vosctl::Context& context, bool simulator) {
     vosdoctor::DoctorInputs inputs;
     inputs.driver = context.DriverName();
+    inputs.simulator = simulator;
     const std::vector<vosdoctor::Finding> report = vosdoctor::RunDoctor(inputs);
     for (const vosdoctor::Finding& finding : report) {
         std::printf("%s\n", vosdoctor::FormatFinding(finding).c_str());
@@ -29,9 +30,11 @@ int RunDoctor(const vosctl::Context& context) {
 void AddDoctorCommand(CLI::App& app, vosctl::Context& context) {
     CLI::App* command = app.add_subcommand("doctor", "Check the path from the USB device to a working logger");
     command->footer(
-        "Checks the D2XX library, the FTDI USB devices, ftdi_sio on the loggers' interfaces, access to\n"
-        "their device nodes, the udev rules and the driver's list of loggers, and prints one line per\n"
-        "check: OK, or FAIL (blocks use) or WARN with the problem and the command that mends it.\n\n" +
+        "Checks the D2XX library, a font for Japanese texts, whether USB and udevd are there, the FTDI\n"
+        "USB devices, ftdi_sio on the loggers' interfaces, access to their device nodes, the udev rules\n"
+        "and the driver's list of loggers, and prints one line per check: OK, or FAIL (blocks use) or\n"
+        "WARN with the problem and the command that mends it, or SKIP. With --simulator the USB, device\n"
+        "node and udev checks are skipped.\n\n" +
         vosctl::ExitStatusHelp());
-    command->callback([&context] { context.status = RunDoctor(context); });
+    command->callback([&context, &app] { context.status = RunDoctor(context, app.count("--simulator") > 0); });
 }

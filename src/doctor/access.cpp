@@ -14,23 +14,35 @@
 
 namespace vosdoctor {
 
+namespace {
+
+// The groups the group file (through NSS) gives `name`, its primary group included.
+std::vector<gid_t> GroupsOf(const char* name, gid_t primary) {
+    int count = 0;
+    getgrouplist(name, primary, nullptr, &count);
+    std::vector<gid_t> groups(static_cast<std::size_t>(count));
+    if (getgrouplist(name, primary, groups.data(), &count) < 0) groups.clear();
+    return groups;
+}
+
+}  // namespace
+
 Identity Identity::Current() {
     Identity who;
     who.uid = getuid();
     who.gid = getgid();
-    // Under sudo the question is whether the user who called it may open the logger.
-    const char* sudoUid = std::getenv("SUDO_UID");
-    const passwd* caller = who.uid == 0 && sudoUid != nullptr
-                               ? getpwuid(static_cast<uid_t>(std::strtoul(sudoUid, nullptr, 10)))
+    // Under sudo or pkexec the question is whether the user who called it may open the logger.
+    const char* callerUid = std::getenv("SUDO_UID");
+    if (callerUid == nullptr) callerUid = std::getenv("PKEXEC_UID");
+    const passwd* caller = who.uid == 0 && callerUid != nullptr
+                               ? getpwuid(static_cast<uid_t>(std::strtoul(callerUid, nullptr, 10)))
                                : nullptr;
     if (caller != nullptr) {
         who.uid = caller->pw_uid;
         who.gid = caller->pw_gid;
         who.name = caller->pw_name;
-        int count = 0;
-        getgrouplist(caller->pw_name, caller->pw_gid, nullptr, &count);
-        who.groups.resize(static_cast<std::size_t>(count));
-        if (getgrouplist(caller->pw_name, caller->pw_gid, who.groups.data(), &count) < 0) who.groups.clear();
+        who.groups = GroupsOf(caller->pw_name, caller->pw_gid);
+        who.fileGroups = who.groups;
         return who;
     }
     const int count = getgroups(0, nullptr);
@@ -41,6 +53,7 @@ Identity Identity::Current() {
     }
     if (const passwd* entry = getpwuid(who.uid); entry != nullptr) {
         who.name = entry->pw_name;
+        who.fileGroups = GroupsOf(entry->pw_name, entry->pw_gid);
     } else {
         who.name = std::to_string(who.uid);
     }

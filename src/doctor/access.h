@@ -11,10 +11,12 @@ namespace vosdoctor {
 struct Identity {
     uid_t uid = 0;
     gid_t gid = 0;
-    std::vector<gid_t> groups;
-    std::string name;  ///< login name, for the commands doctor suggests
+    std::vector<gid_t> groups;      ///< supplementary groups that count now (this login's)
+    std::vector<gid_t> fileGroups;  ///< the groups the group file gives the user; empty when unknown
+    std::string name;               ///< login name, for the commands doctor suggests
 
-    /// The user running this process (real IDs); under sudo, the user who called sudo.
+    /// The user running this process (real IDs); under sudo or pkexec, the user
+    /// who called it (SUDO_UID, PKEXEC_UID), with the groups the group file gives.
     static Identity Current();
     bool InGroup(gid_t group) const;
 };

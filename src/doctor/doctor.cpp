@@ -10,20 +10,31 @@
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "device/access.h"
 #include "device/driver.h"
+#include "doctor/fonts.h"
 #include "doctor/usb.h"
 
 namespace vosdoctor {
 namespace {
 
-const std::string RETRIGGER = "sudo udevadm trigger --action=add --subsystem-match=usb --attr-match=idVendor=0403";
-const std::string INSTALL_RULES = std::string("sudo install -m 644 packaging/udev/") + RULES_FILE_NAME +
-                                  " /etc/udev/rules.d/ && sudo udevadm control --reload-rules && " + RETRIGGER;
+const std::string RETRIGGER = std::string("sudo ") + UDEV_RETRIGGER;
 const std::string INSTALL_D2XX =
     "download FTDI's D2XX driver for Linux, then: sudo cp libftd2xx.so.* /usr/local/lib/ && "
     "sudo ln -sf /usr/local/lib/libftd2xx.so.* /usr/local/lib/libftd2xx.so && sudo ldconfig";
+const std::string INSTALLED_RULES = std::string(VOS_UDEV_RULES_DIR) + "/" + RULES_FILE_NAME;
+
+// Puts the rules in place: from the source tree for a build, else the package's file again.
+std::string InstallRules(bool fromBuildTree) {
+    if (fromBuildTree) {
+        return std::string("sudo install -m 644 packaging/udev/") + RULES_FILE_NAME +
+               " /etc/udev/rules.d/ && sudo udevadm control --reload-rules && " + RETRIGGER;
+    }
+    return "sudo apt-get install --reinstall vosviewer, which puts back " + INSTALLED_RULES +
+           " and applies it";
+}
 
 // The file the dynamic loader picks for `name`, or empty when it finds none.
 std::string LoadedFile(const std::string& name, std::string& error) {
@@ -74,7 +85,13 @@ std::string FoundRules(const std::vector<std::string>& dirs) {
     return {};
 }
 
-Finding CheckNodeOf(const UsbDevice& logger, const Identity& who, bool rulesInstalled) {
+std::string GroupName(gid_t gid) {
+    const group* grp = getgrgid(gid);
+    return grp != nullptr ? std::string(grp->gr_name) : std::to_string(gid);
+}
+
+// `installRules` is the fix when the rules are missing, empty when they are installed.
+Finding CheckNodeOf(const UsbDevice& logger, const Identity& who, const std::string& installRules) {
     const std::string label = "logger " + logger.serial;
     if (logger.devnode.empty()) {
         return {Verdict::Problem, label + " has no device node", "unplug the logger and plug it in again"};
@@ -85,12 +102,26 @@ Finding CheckNodeOf(const UsbDevice& logger, const Identity& who, bool rulesInst
                 "unplug the logger and plug it in again"};
     }
     const std::string where = logger.devnode + " (" + OwnerText(node) + (node.extendedAcl ? " +acl" : "") + ")";
+    if (who.uid == 0) {
+        return {Verdict::Warning,
+                label + ": checked for root, who can always read and write " + where +
+                    "; a normal user may still lack access",
+                "run vosctl doctor as the user who uses the logger (sudo vosctl doctor checks the caller)"};
+    }
     if (node.readWrite) {
         return {Verdict::Ok, label + ": user " + who.name + " can read and write " + where, {}};
     }
+    Identity relogged = who;
+    relogged.groups = who.fileGroups;
+    if (!who.fileGroups.empty() && CheckNode(logger.devnode, relogged).readWrite) {
+        return {Verdict::Warning,
+                label + ": user " + who.name + " is in group " + GroupName(node.group) +
+                    " in the group file, but not in this login's groups, so cannot yet read and write " + where,
+                "log out and in again"};
+    }
     std::string fix = RETRIGGER;
-    if (!rulesInstalled) {
-        fix = INSTALL_RULES;
+    if (!installRules.empty()) {
+        fix = installRules;
     } else if (IsPlugdev(node.group) && !who.InGroup(node.group)) {
         fix = "sudo usermod -aG plugdev " + who.name + ", then log out and in again";
     }
@@ -103,29 +134,27 @@ std::string Join(const std::vector<std::string>& items) {
     return text;
 }
 
-}  // namespace
-
-std::vector<Finding> RunDoctor(const DoctorInputs& inputs) {
-    std::vector<Finding> report;
-
-    // 1. The D2XX library: which file, and does it have every function?
-    DriverLibrary library;
-    std::string why;
-    const std::string file = LoadedFile(inputs.driver, why);
-    if (file.empty()) {
-        report.push_back({Verdict::Problem,
-                          "D2XX library " + inputs.driver + " not found: " + DRIVER_MISSING_TEXT + " (" +
-                              why + ")",
-                          INSTALL_D2XX});
-    } else if (!library.Load(file.c_str())) {
-        report.push_back({Verdict::Problem, "D2XX library " + file + " cannot be used: " + library.Error(),
-                          INSTALL_D2XX});
-    } else {
-        report.push_back({Verdict::Ok, "D2XX library " + file + " loads", {}});
+// Why no USB device can be seen at all, or empty when USB and udevd are there.
+Finding UsbUnavailable(const DoctorInputs& inputs) {
+    std::error_code ignored;
+    if (!std::filesystem::exists(inputs.usbBus, ignored)) {
+        return {Verdict::Problem,
+                "USB is not visible here: " + inputs.usbBus + " is absent (a container without the host's /sys?)",
+                "run vosctl doctor on the machine itself, or give the container the host's /sys, /dev/bus/usb and "
+                "/run/udev"};
     }
+    if (!std::filesystem::exists(inputs.udevControl, ignored)) {
+        return {Verdict::Problem, "udevd is not running: " + inputs.udevControl + " is absent",
+                "sudo systemctl start systemd-udevd"};
+    }
+    return {Verdict::Ok, {}, {}};
+}
 
-    // 2. FTDI devices on the USB, and which of them are loggers.
+// The FTDI devices and, per logger, ftdi_sio and access to its node; returns the loggers.
+std::vector<UsbDevice> CheckUsb(const DoctorInputs& inputs, const std::string& installRules,
+                                std::vector<Finding>& report) {
     std::vector<UsbDevice> devices;
+    std::string why;
     if (!ListFtdiDevices(devices, why)) {
         report.push_back({Verdict::Problem, why, "sudo systemctl start systemd-udevd"});
     }
@@ -138,7 +167,6 @@ std::vector<Finding> RunDoctor(const DoctorInputs& inputs) {
                           {}});
         if (logger) loggers.push_back(device);
     }
-    const std::string rules = FoundRules(inputs.rulesDirs);
     if (devices.empty()) {
         report.push_back({Verdict::Problem, "no FTDI USB device (vendor 0403) found",
                           "plug in the logger; lsusb -d 0403: must then list it"});
@@ -148,8 +176,7 @@ std::vector<Finding> RunDoctor(const DoctorInputs& inputs) {
                           "plug in the logger; for a logger described otherwise, change ATTR{product} and "
                           "ATTRS{product} in the udev rules (" + std::string(RULES_FILE_NAME) + ")"});
     }
-
-    // 3. and 4. Per logger: ftdi_sio must not hold an interface; the node must be open to the user.
+    // Per logger: ftdi_sio must not hold an interface; the node must be open to the user.
     for (const UsbDevice& logger : loggers) {
         bool bound = false;
         for (const UsbInterface& interface : logger.interfaces) {
@@ -165,18 +192,64 @@ std::vector<Finding> RunDoctor(const DoctorInputs& inputs) {
             report.push_back({Verdict::Ok,
                               std::string(FTDI_SERIAL_DRIVER) + " holds no interface of logger " + logger.serial, {}});
         }
-        report.push_back(CheckNodeOf(logger, inputs.who, !rules.empty()));
+        report.push_back(CheckNodeOf(logger, inputs.who, installRules));
     }
+    return loggers;
+}
 
-    // 5. The udev rules.
-    if (!rules.empty()) {
-        report.push_back({Verdict::Ok, "udev rules " + rules + " installed", {}});
+}  // namespace
+
+std::vector<Finding> RunDoctor(const DoctorInputs& inputs) {
+    std::vector<Finding> report;
+
+    // The D2XX library: which file, and does it have every function?
+    DriverLibrary library;
+    std::string why;
+    const std::string file = LoadedFile(inputs.driver, why);
+    if (file.empty()) {
+        report.push_back({Verdict::Problem,
+                          "D2XX library " + inputs.driver + " not found: " + DRIVER_MISSING_TEXT + " (" +
+                              why + ")",
+                          INSTALL_D2XX});
+    } else if (!library.Load(file.c_str())) {
+        report.push_back({Verdict::Problem, "D2XX library " + file + " cannot be used: " + library.Error(),
+                          INSTALL_D2XX});
     } else {
-        report.push_back({Verdict::Warning, std::string("udev rules ") + RULES_FILE_NAME + " not installed",
-                          INSTALL_RULES});
+        report.push_back({Verdict::Ok, "D2XX library " + file + " loads", {}});
     }
 
-    // 6. Does the driver list the loggers?
+    // The window's texts are Japanese; without such a font they show as boxes.
+    if (const std::string family = JapaneseFontFamily(); !family.empty()) {
+        report.push_back({Verdict::Ok, "font for Japanese texts: " + family, {}});
+    } else {
+        report.push_back({Verdict::Warning, "no font for Japanese texts is installed: the window shows boxes",
+                          "sudo apt-get install fonts-ipafont-gothic"});
+    }
+
+    // USB, the loggers on it, and the udev rules; the simulated driver needs none of them.
+    std::vector<UsbDevice> loggers;
+    std::string usbCause;
+    if (inputs.simulator) {
+        report.push_back({Verdict::Skipped, "USB devices, device nodes and udev: the simulated driver needs none", {}});
+    } else {
+        const std::string rules = FoundRules(inputs.rulesDirs);
+        const std::string installRules = rules.empty() ? InstallRules(inputs.fromBuildTree) : std::string();
+        if (Finding unavailable = UsbUnavailable(inputs); unavailable.verdict != Verdict::Ok) {
+            usbCause = unavailable.text;
+            report.push_back(std::move(unavailable));
+            report.push_back({Verdict::Skipped, "FTDI USB devices, ftdi_sio and device nodes: " + usbCause, {}});
+        } else {
+            loggers = CheckUsb(inputs, installRules, report);
+        }
+        if (!rules.empty()) {
+            report.push_back({Verdict::Ok, "udev rules " + rules + " installed", {}});
+        } else {
+            report.push_back({Verdict::Warning, std::string("udev rules ") + RULES_FILE_NAME + " not installed",
+                              installRules});
+        }
+    }
+
+    // Does the driver list the loggers?
     if (library.Api() == nullptr) {
         report.push_back({Verdict::Skipped, "the driver's list of loggers: no usable D2XX library", {}});
         return report;
@@ -197,6 +270,8 @@ std::vector<Finding> RunDoctor(const DoctorInputs& inputs) {
     }
     if (!listed.empty()) {
         report.push_back({Verdict::Ok, "the driver lists logger " + Join(listed), {}});
+    } else if (!usbCause.empty()) {
+        report.push_back({Verdict::Skipped, "the driver's list of loggers: " + usbCause, {}});
     } else if (loggers.empty()) {
         report.push_back({Verdict::Problem, "the driver lists no logger", "plug in the logger"});
     }

@@ -4,9 +4,14 @@
 
 namespace vosdoctor {
 
-/// The simulated driver library that --simulator loads: the one built next to
-/// the running program when it runs from its build tree, otherwise the one the
-/// vosviewer-sim package installs.
+/// True when the running program lies in a CMake build tree (a folder above it
+/// holds CMakeCache.txt), false when it is installed.
+bool RunsFromBuildTree();
+
+/// The simulated driver library that --simulator loads: the one built in the
+/// running program's build tree, otherwise the one installed beside it
+/// (<prefix>/bin/.. + the simulator's library folder). Found from
+/// /proc/self/exe, so no build or install path is written into the programs.
 std::string SimulatorLibraryPath();
 
 }  // namespace vosdoctor

@@ -71,15 +71,17 @@ TEST(AclGrants, AsksForEveryWantedBit) {
     EXPECT_FALSE(vosdoctor::AclGrants(mode0664, OWNER, GROUP, stranger, RW));
 }
 
-// "sudo vosctl doctor" checks the access of the user who called sudo, not root's.
-TEST(Identity, UnderSudoIsTheCaller) {
-    if (getuid() != 0) GTEST_SKIP() << "only root sees SUDO_UID as the caller";
-    ::setenv("SUDO_UID", "65534", 1);  // nobody on Debian
-    const vosdoctor::Identity who = vosdoctor::Identity::Current();
-    ::unsetenv("SUDO_UID");
-    EXPECT_EQ(who.uid, 65534u);
-    EXPECT_EQ(who.name, "nobody");
-    EXPECT_TRUE(who.InGroup(65534));  // nogroup
+// "sudo vosctl doctor" and "pkexec vosctl doctor" check the access of the caller, not root's.
+TEST(Identity, UnderSudoOrPkexecIsTheCaller) {
+    if (getuid() != 0) GTEST_SKIP() << "only root sees SUDO_UID or PKEXEC_UID as the caller";
+    for (const char* variable : {"SUDO_UID", "PKEXEC_UID"}) {
+        ::setenv(variable, "65534", 1);  // nobody on Debian
+        const vosdoctor::Identity who = vosdoctor::Identity::Current();
+        ::unsetenv(variable);
+        EXPECT_EQ(who.uid, 65534u) << variable;
+        EXPECT_EQ(who.name, "nobody") << variable;
+        EXPECT_TRUE(who.InGroup(65534)) << variable;  // nogroup
+    }
     EXPECT_EQ(vosdoctor::Identity::Current().uid, 0u);
 }
 
