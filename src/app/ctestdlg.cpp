@@ -271,7 +271,9 @@ void CtestDlg::CreateControls() {
     connect(m_comboClock, &QComboBox::activated, this, &CtestDlg::OnClockChange);
     connect(m_editCount, &QLineEdit::textChanged, this, &CtestDlg::OnCountChange);
 
-    // Enter is swallowed for every control of the window.
+    // Enter is swallowed for every control of the window, the zoom keys are
+    // taken from those that do not edit text, and the pointer entering one
+    // ends the cursor.
     for (QWidget* child : findChildren<QWidget*>()) {
         child->installEventFilter(this);
     }
@@ -466,11 +468,14 @@ bool CtestDlg::eventFilter(QObject* watched, QEvent* event) {
             return true;
         }
     }
+    if (ViewEvent(watched, event)) {
+        return true;
+    }
     return QDialog::eventFilter(watched, event);
 }
 
 void CtestDlg::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter || ViewKey(event->key())) {
         event->accept();
         return;
     }

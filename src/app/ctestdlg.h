@@ -101,6 +101,8 @@ public:
     ViewRange VisibleRange() const;
     /// The cursor readout's lines; empty while no cursor is shown.
     QStringList CursorReadout() const;
+    /// VisibleSpanText while zoomed, as drawn above the plots; empty at full view.
+    QString VisibleSpan() const;
     /// The context menu: the system menu's items, a separator, then Full view,
     /// "Save picture" and "Copy picture", enabled for the window's state.
     QMenu* ContextMenu();
@@ -205,7 +207,16 @@ private:
     /// Back to the whole record without redrawing; true if it was zoomed.
     bool DropZoom();
     void UpdateCursor(const QPoint& pointer);
+    /// Reads the cursor again at the last pointer position, if one is shown.
+    void RefreshCursor();
+    void DropCursor();
     void PaintCursor(QPainter& painter) const;
+    /// The pointer entering a control, and the zoom and pan keys; true when
+    /// the event is used up.
+    bool ViewEvent(QObject* watched, QEvent* event);
+    /// `+`/`-` zoom around the centre, Left/Right pan, Home back to the whole
+    /// record; true when `key` did one of them.
+    bool ViewKey(int key);
 
     void AcquisitionThread();
     void CsvExportThread();
@@ -229,6 +240,7 @@ private:
     };
     std::optional<ViewRange> m_zoom;  ///< empty: the whole record
     std::optional<Cursor> m_cursor;
+    QPoint m_pointer;  ///< where the last cursor was read
     bool m_dragging = false;
     int m_dragStartX = 0;
     ViewRange m_dragRange;

@@ -1,12 +1,16 @@
-// Looking closer at a record in the window: wheel zoom, drag pan, the cursor
-// readout, and saving or copying the picture. The range rules live in
-// display/viewrange.h; this file only maps the mouse onto them.
+// Looking closer at a record in the window: wheel and key zoom, drag and key
+// pan, the cursor readout, and saving or copying the picture. The range rules
+// live in display/viewrange.h; this file only maps the mouse and keys onto them.
+#include <QAbstractSpinBox>
 #include <QAction>
+#include <QBuffer>
 #include <QClipboard>
+#include <QComboBox>
 #include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
-#include <QBuffer>
 #include <QWheelEvent>
 
 #include "app/ctestdlg.h"
@@ -60,6 +64,13 @@ QStringList CtestDlg::CursorReadout() const {
         }
     }
     return lines;
+}
+
+QString CtestDlg::VisibleSpan() const {
+    if (!m_zoom) {
+        return {};
+    }
+    return QString::fromStdString(VisibleSpanText(VisibleRange(), static_cast<std::uint32_t>(m_sampleCount)));
 }
 
 bool CtestDlg::Idle() const { return !m_running.load() && !WorkersRunning(); }
@@ -180,14 +191,76 @@ void CtestDlg::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 void CtestDlg::leaveEvent(QEvent* event) {
+    DropCursor();
+    QDialog::leaveEvent(event);
+}
+
+bool CtestDlg::ViewEvent(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Enter && watched != this) {
+        // Straight from a plot onto a control the window sees no move and no leave.
+        DropCursor();
+        return false;
+    }
+    if (event->type() != QEvent::KeyPress) {
+        return false;
+    }
+    // Text fields, number fields and lists keep their own keys.
+    if (qobject_cast<QLineEdit*>(watched) || qobject_cast<QAbstractSpinBox*>(watched) ||
+        qobject_cast<QComboBox*>(watched)) {
+        return false;
+    }
+    return ViewKey(static_cast<QKeyEvent*>(event)->key());
+}
+
+bool CtestDlg::ViewKey(int key) {
+    if (!ViewInteractive()) {
+        return false;
+    }
+    const auto count = static_cast<std::uint32_t>(m_sampleCount);
+    const ViewRange range = VisibleRange();
+    switch (key) {
+    case Qt::Key_Plus:
+    case Qt::Key_Equal:
+        ApplyRange(ZoomAround(range, count, 0.5, WheelZoomFactor(120)));
+        break;
+    case Qt::Key_Minus:
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+    case Qt::Key_Home:
+        // At full view these keys keep their usual meaning for the control.
+        if (!m_zoom) {
+            return false;
+        }
+        if (key == Qt::Key_Minus) {
+            ApplyRange(ZoomAround(range, count, 0.5, WheelZoomFactor(-120)));
+        } else if (key == Qt::Key_Home) {
+            ApplyRange(FullView(count));
+        } else {
+            ApplyRange(PanBySteps(range, count, key == Qt::Key_Left ? -1 : 1));
+        }
+        break;
+    default:
+        return false;
+    }
+    RefreshCursor();
+    return true;
+}
+
+void CtestDlg::DropCursor() {
     if (m_cursor) {
         m_cursor.reset();
         update(ToQRect(m_view->Geometry().paneOuterAll));
     }
-    QDialog::leaveEvent(event);
+}
+
+void CtestDlg::RefreshCursor() {
+    if (m_cursor) {
+        UpdateCursor(m_pointer);
+    }
 }
 
 void CtestDlg::UpdateCursor(const QPoint& pointer) {
+    m_pointer = pointer;
     std::optional<Cursor> next;
     const std::int32_t column = ViewInteractive() ? m_view->ColumnAt(pointer.x(), pointer.y()) : -1;
     if (column >= 0) {

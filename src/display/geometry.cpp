@@ -51,6 +51,20 @@ std::int32_t TruncToInt32(double v) {
     return static_cast<std::int32_t>(v);
 }
 
+const char* const UNIT_TEXT[4] = {"nS", "uS", "mS", "S"};
+// Places the decimal point moves for each unit.
+constexpr int UNIT_SHIFT[4] = {0, 3, 6, 9};
+
+std::uint32_t TimeUnit(std::int64_t totalNs) {
+    if (totalNs < 1000) {
+        return 0;
+    }
+    if (totalNs < 1000000) {
+        return 1;
+    }
+    return totalNs < 1000000000 ? 2 : 3;
+}
+
 }  // namespace
 
 Rgb ChannelColor(int channel) { return CHANNEL_COLORS[static_cast<unsigned>(channel) % 4u]; }
@@ -171,18 +185,34 @@ std::int64_t SampleTimeNs(std::int32_t clockDivider, std::uint32_t sample) {
 }
 
 std::string FormatTimeLabel(std::int64_t ns, std::int64_t totalNs) {
-    static const char* const UNIT_TEXT[4] = {"nS", "uS", "mS", "S"};
-    std::uint32_t unit = 3;
-    if (totalNs < 1000) {
-        unit = 0;
-    } else if (totalNs < 1000000) {
-        unit = 1;
-    } else if (totalNs < 1000000000) {
-        unit = 2;
-    }
+    const std::uint32_t unit = TimeUnit(totalNs);
     std::string number;
     FormatScaled(ns, number, unit);
     return number + " " + UNIT_TEXT[unit];
+}
+
+std::string FormatTimeLabel(std::int64_t ns, std::int64_t totalNs, int decimals) {
+    const std::uint32_t unit = TimeUnit(totalNs);
+    std::string number;
+    FormatScaled(ns, number, unit);
+    const std::size_t point = number.find('.');
+    int shown = point == std::string::npos ? 0 : static_cast<int>(number.size() - point - 1);
+    if (decimals > 0 && point == std::string::npos) {
+        number += '.';
+    }
+    for (; shown < decimals; ++shown) {
+        number += '0';
+    }
+    return number + " " + UNIT_TEXT[unit];
+}
+
+int TimeLabelDecimals(std::int64_t stepNs, std::int64_t totalNs) {
+    int decimals = UNIT_SHIFT[TimeUnit(totalNs)];
+    while (decimals > 0 && stepNs != 0 && stepNs % 10 == 0) {
+        stepNs /= 10;
+        --decimals;
+    }
+    return stepNs == 0 ? 0 : decimals;
 }
 
 std::uint32_t TimeTickStep(std::uint32_t sampleCount) {

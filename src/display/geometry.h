@@ -115,6 +115,14 @@ std::int64_t SampleTimeNs(std::int32_t clockDivider, std::uint32_t sample);
 /// chosen by the duration `totalNs` of the whole record.
 std::string FormatTimeLabel(std::int64_t ns, std::int64_t totalNs);
 
+/// FormatTimeLabel with exactly `decimals` digits after the point (no point
+/// for 0), for labels that must all show as many.
+std::string FormatTimeLabel(std::int64_t ns, std::int64_t totalNs, int decimals);
+
+/// Decimals that time labels at multiples of `stepNs` need in the unit
+/// chosen by `totalNs`.
+int TimeLabelDecimals(std::int64_t stepNs, std::int64_t totalNs);
+
 /// Samples between time ticks: 1, 2 or 5 times a power of ten, giving 8 to 20
 /// ticks from 10 samples on.
 std::uint32_t TimeTickStep(std::uint32_t sampleCount);

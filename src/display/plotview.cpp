@@ -121,29 +121,47 @@ void PlotView::DrawTimeAxis(QPainter& painter, std::uint32_t sampleCount,
 
 void PlotView::DrawTimeAxis(QPainter& painter, ViewRange range, std::uint32_t sampleCount,
                             std::int32_t clockDivider) const {
-    const std::uint64_t step = TimeTickStep(range.count);
+    for (const TimeTick& tick : TimeAxisTicks(range, sampleCount, clockDivider)) {
+        DrawTimeTick(painter, tick);
+        DrawTimeGridLine(painter, tick.x);
+    }
+}
+
+std::vector<PlotView::TimeTick> PlotView::TimeAxisTicks(ViewRange range, std::uint32_t sampleCount,
+                                                        std::int32_t clockDivider) const {
+    // The full view as it always was: the step of the whole count, each time
+    // as short as it goes.
+    TimeTicks ticks{TimeTickStep(range.count), -1};
+    if (!(range == FullView(sampleCount))) {
+        const QFontMetrics metrics(m_fontA);
+        ticks = ZoomedTimeTicks(range, sampleCount, clockDivider, m_layout.plotRect[0],
+                                [&](const std::string& text) {
+                                    return metrics.horizontalAdvance(QString::fromStdString(text));
+                                });
+    }
+    const std::int64_t totalNs = SampleTimeNs(clockDivider, sampleCount);
+    std::vector<TimeTick> result;
+    const std::uint64_t step = ticks.step;
     const std::uint64_t end = std::uint64_t{range.first} + range.count;
     for (std::uint64_t b = (range.first + step - 1) / step * step; b < end; b += step) {
         const auto sample = static_cast<std::uint32_t>(b);
-        DrawTimeTick(painter, sample, range, sampleCount, clockDivider);
-        DrawTimeGridLine(painter, sample, range);
+        const std::int64_t ns = SampleTimeNs(clockDivider, sample);
+        result.push_back({sample, SampleToX(sample, m_layout.plotRect[0], range.first, range.count),
+                          ticks.decimals < 0 ? FormatTimeLabel(ns, totalNs)
+                                             : FormatTimeLabel(ns, totalNs, ticks.decimals),
+                          std::to_string(sample)});
     }
+    return result;
 }
 
-void PlotView::DrawTimeTick(QPainter& painter, std::uint32_t sample, ViewRange range,
-                            std::uint32_t sampleCount, std::int32_t clockDivider) const {
-    const int x = SampleToX(sample, m_layout.plotRect[0], range.first, range.count);
-    const std::string time = FormatTimeLabel(SampleTimeNs(clockDivider, sample),
-                                             SampleTimeNs(clockDivider, sampleCount));
-    DrawLabelA(painter, x, m_geometry.timeLabelRect.bottom, ANCHOR_CENTER_BOTTOM, time);
-    const std::string index = std::to_string(sample);
+void PlotView::DrawTimeTick(QPainter& painter, const TimeTick& tick) const {
+    DrawLabelA(painter, tick.x, m_geometry.timeLabelRect.bottom, ANCHOR_CENTER_BOTTOM, tick.time);
     for (int i = 0; i < 4; ++i) {
-        DrawLabelA(painter, x, m_layout.indexLabelRect[i].bottom, ANCHOR_CENTER_BOTTOM, index);
+        DrawLabelA(painter, tick.x, m_layout.indexLabelRect[i].bottom, ANCHOR_CENTER_BOTTOM, tick.index);
     }
 }
 
-void PlotView::DrawTimeGridLine(QPainter& painter, std::uint32_t sample, ViewRange range) const {
-    const int x = SampleToX(sample, m_layout.plotRect[0], range.first, range.count);
+void PlotView::DrawTimeGridLine(QPainter& painter, int x) const {
     for (int i = 0; i < 4; ++i) {
         DrawVLine(painter, PEN_GRID, x, m_layout.plotRect[i].top, m_layout.plotRect[i].bottom);
     }
@@ -240,6 +258,10 @@ void PlotView::RedrawAll(int mode, bool dataValid, const double* const channels[
     QPainter painter(&m_canvas);
     DrawBackground(painter);
     DrawTimeAxis(painter, range, sampleCount, clockDivider);
+    if (!full) {
+        DrawLabelA(painter, m_layout.plotRect[0].right + 1, m_geometry.timeLabelRect.top,
+                   ANCHOR_RIGHT_BOTTOM, VisibleSpanText(range, sampleCount));
+    }
     DrawStatusLamp(painter, LAMP_STAND_BY);
     if (!dataValid || channels == nullptr) {
         return;

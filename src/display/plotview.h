@@ -58,18 +58,30 @@ public:
                       std::int32_t clockDivider) const;
 
     /// The time axis of the visible `range` of a record of `sampleCount`
-    /// samples: the tick step of the visible count, ticks on its multiples,
-    /// labels of the samples' indexes and of their times from the record's
-    /// start in the unit of the whole record.
+    /// samples: ticks on multiples of a step, labels of the samples' indexes
+    /// and of their times from the record's start in the unit of the whole
+    /// record. The full view is the form above; a zoomed range takes the
+    /// step and decimals of ZoomedTimeTicks, so its labels never overlap.
     void DrawTimeAxis(QPainter& painter, ViewRange range, std::uint32_t sampleCount,
                       std::int32_t clockDivider) const;
 
-    /// Time label above the top pane and sample-index labels under each plot.
-    void DrawTimeTick(QPainter& painter, std::uint32_t sample, ViewRange range,
-                      std::uint32_t sampleCount, std::int32_t clockDivider) const;
+    /// One tick of the time axis: its sample, x pixel and label texts.
+    struct TimeTick {
+        std::uint32_t sample = 0;
+        int x = 0;
+        std::string time;   ///< above the top pane
+        std::string index;  ///< under each plot
+    };
 
-    /// Dotted vertical grid line of a tick through every plot.
-    void DrawTimeGridLine(QPainter& painter, std::uint32_t sample, ViewRange range) const;
+    /// The ticks DrawTimeAxis draws for `range`, left to right.
+    std::vector<TimeTick> TimeAxisTicks(ViewRange range, std::uint32_t sampleCount,
+                                        std::int32_t clockDivider) const;
+
+    /// Time label above the top pane and sample-index labels under each plot.
+    void DrawTimeTick(QPainter& painter, const TimeTick& tick) const;
+
+    /// Dotted vertical grid line at x through every plot.
+    void DrawTimeGridLine(QPainter& painter, int x) const;
 
     /// Fills, outlines and labels the lamp; an unknown state draws nothing.
     void DrawStatusLamp(QPainter& painter, LampState state) const;
@@ -103,7 +115,9 @@ public:
                    std::uint32_t sampleCount, std::int32_t clockDivider);
 
     /// RedrawAll of the visible `range` (held inside the record): its time
-    /// axis and its envelopes. The full range draws what the form above does.
+    /// axis and its envelopes, and above the time labels, right-aligned with
+    /// the plots, its VisibleSpanText. The full range draws what the form
+    /// above does.
     void RedrawAll(int mode, bool dataValid, const double* const channels[4],
                    std::uint32_t sampleCount, std::int32_t clockDivider, ViewRange range);
 

@@ -1,9 +1,10 @@
 #include "display/viewrange.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 
-#include "display/geometry.h"
+#include "display/envelope.h"
 #include "numtext/fixed.h"
 
 namespace {
@@ -17,6 +18,18 @@ std::uint32_t RoundInto(double value, std::uint32_t limit) {
     return rounded >= static_cast<double>(limit) ? limit : static_cast<std::uint32_t>(rounded);
 }
 
+// "1,000,000".
+std::string Grouped(std::uint64_t value) {
+    std::string digits = std::to_string(value);
+    for (auto at = static_cast<std::ptrdiff_t>(digits.size()) - 3; at > 0; at -= 3) {
+        digits.insert(static_cast<std::size_t>(at), 1, ',');
+    }
+    return digits;
+}
+
+// Widest fixed readout value: "-999999.99999" and "9999999.99999".
+constexpr std::size_t READOUT_FIXED_MAX_CHARS = 13;
+
 }  // namespace
 
 ViewRange FullView(std::uint32_t sampleCount) { return {0, sampleCount}; }
@@ -29,13 +42,12 @@ ViewRange ClampRange(ViewRange range, std::uint32_t sampleCount) {
 
 double WheelZoomFactor(int angleDelta) { return std::pow(0.8, angleDelta / 120.0); }
 
-ViewRange ZoomAtColumn(ViewRange range, std::uint32_t sampleCount, std::int32_t columns,
-                       std::int32_t column, double factor) {
+ViewRange ZoomAround(ViewRange range, std::uint32_t sampleCount, double at, double factor) {
     range = ClampRange(range, sampleCount);
-    if (columns < 1 || !(factor > 0.0) || factor == 1.0) {
+    if (!(factor > 0.0) || factor == 1.0) {
         return range;
     }
-    const double perColumn = static_cast<double>(range.count) / columns;
+    at = std::clamp(at, 0.0, 1.0);
     std::uint32_t count = RoundInto(range.count * factor, sampleCount);
     // A fine-grained wheel must still move a range of only a few samples.
     if (factor < 1.0 && count >= range.count && range.count > 0) {
@@ -44,9 +56,17 @@ ViewRange ZoomAtColumn(ViewRange range, std::uint32_t sampleCount, std::int32_t 
         count = range.count + 1;
     }
     const ViewRange sized = ClampRange({0, count}, sampleCount);
-    const double under = range.first + column * perColumn;
-    const double first = under - column * (static_cast<double>(sized.count) / columns);
+    const double first = range.first + at * (static_cast<double>(range.count) - sized.count);
     return ClampRange({RoundInto(first, sampleCount), sized.count}, sampleCount);
+}
+
+ViewRange ZoomAtColumn(ViewRange range, std::uint32_t sampleCount, std::int32_t columns,
+                       std::int32_t column, double factor) {
+    if (columns < 1) {
+        return ClampRange(range, sampleCount);
+    }
+    const double at = columns > 1 ? std::clamp(column, 0, columns - 1) / double(columns - 1) : 0.5;
+    return ZoomAround(range, sampleCount, at, factor);
 }
 
 ViewRange PanByColumns(ViewRange range, std::uint32_t sampleCount, std::int32_t columns,
@@ -59,14 +79,47 @@ ViewRange PanByColumns(ViewRange range, std::uint32_t sampleCount, std::int32_t 
     return ClampRange({RoundInto(first, sampleCount), range.count}, sampleCount);
 }
 
+ViewRange PanBySteps(ViewRange range, std::uint32_t sampleCount, std::int32_t steps) {
+    range = ClampRange(range, sampleCount);
+    const std::int64_t step = std::max<std::int64_t>(range.count / 10, 1);
+    const std::int64_t first = std::clamp<std::int64_t>(range.first + steps * step, 0, sampleCount);
+    return ClampRange({static_cast<std::uint32_t>(first), range.count}, sampleCount);
+}
+
+std::string VisibleSpanText(ViewRange range, std::uint32_t sampleCount) {
+    range = ClampRange(range, sampleCount);
+    const std::uint64_t last = range.count == 0 ? range.first : std::uint64_t{range.first} + range.count - 1;
+    return "samples " + Grouped(range.first) + "\u2013" + Grouped(last) + " of " + Grouped(sampleCount);
+}
+
 CursorPoint CursorAtColumn(ViewRange range, std::int32_t columns, std::int32_t column) {
     if (columns < 1 || range.count == 0) {
         return {range.first, 0};
     }
-    column = std::clamp(column, 0, columns - 1);
-    const std::uint32_t offset =
-        RoundInto(column * (static_cast<double>(range.count) / columns), range.count - 1);
-    return {range.first + offset, DrawnColumn(offset, columns, range.count)};
+    const std::int32_t w = std::clamp(columns, 1, MAX_COLUMNS - 1);
+    column = std::clamp(column, 0, w - 1);
+    // The samples drawn in each column, exactly as the envelope draws them;
+    // column 0 always holds the first.
+    std::uint32_t starts[MAX_COLUMNS + 1];
+    ColumnStarts(w, range.count, starts);
+    const std::uint32_t begin = starts[column];
+    const std::uint32_t end = starts[column + 1];
+    // A column without a sample of its own shows the step held from its left.
+    const std::uint32_t low = begin < end ? begin : begin - 1;
+    const std::uint32_t high = begin < end ? end - 1 : begin - 1;
+    const double along = w > 1 ? column * (static_cast<double>(range.count - 1) / (w - 1)) : 0.0;
+    const std::uint32_t sample = std::clamp(RoundInto(along, range.count - 1), low, high);
+    return {range.first + sample, column};
+}
+
+std::string ReadoutValueText(double volts) {
+    std::string fixed = FormatFixed5(volts);
+    if (fixed.size() <= READOUT_FIXED_MAX_CHARS) {
+        return fixed;
+    }
+    char text[32];
+    const auto written = std::to_chars(text, text + sizeof text, volts, std::chars_format::scientific, 5);
+    return std::string(text, written.ptr);
 }
 
 std::vector<std::string> CursorReadout(std::uint32_t sample, std::uint32_t sampleCount,
@@ -77,7 +130,45 @@ std::vector<std::string> CursorReadout(std::uint32_t sample, std::uint32_t sampl
     lines.push_back("Time " + FormatTimeLabel(SampleTimeNs(clockDivider, sample),
                                               SampleTimeNs(clockDivider, sampleCount)));
     for (int ch = 0; ch < 4; ++ch) {
-        lines.push_back("CH" + std::to_string(ch) + " " + FormatFixed5(values[ch]) + " V");
+        lines.push_back("CH" + std::to_string(ch) + " " + ReadoutValueText(values[ch]) + " V");
     }
     return lines;
+}
+
+TimeTicks ZoomedTimeTicks(ViewRange range, std::uint32_t sampleCount, std::int32_t clockDivider,
+                          const Rect& plot0, const std::function<int(const std::string&)>& textWidth) {
+    range = ClampRange(range, sampleCount);
+    const std::int64_t totalNs = SampleTimeNs(clockDivider, sampleCount);
+    const std::uint64_t end = std::uint64_t{range.first} + range.count;
+    std::uint64_t step = TimeTickStep(range.count);
+    for (;;) {
+        const int decimals = TimeLabelDecimals(SampleTimeNs(clockDivider, static_cast<std::uint32_t>(step)), totalNs);
+        // One step across the whole range leaves a single tick: it always fits.
+        if (step >= range.count || step > UINT32_MAX / 10) {
+            return {static_cast<std::uint32_t>(step), decimals};
+        }
+        bool fits = true;
+        int lastX = 0;
+        int lastWidth = -1;
+        for (std::uint64_t b = (range.first + step - 1) / step * step; b < end && fits; b += step) {
+            const auto sample = static_cast<std::uint32_t>(b);
+            const int x = SampleToX(sample, plot0, range.first, range.count);
+            const int width = std::max(textWidth(FormatTimeLabel(SampleTimeNs(clockDivider, sample), totalNs, decimals)),
+                                       textWidth(std::to_string(sample)));
+            // Centred labels: half of each width, and the gap, between the ticks.
+            fits = lastWidth < 0 || 2 * (x - lastX) >= lastWidth + width + 2 * TICK_LABEL_GAP;
+            lastX = x;
+            lastWidth = width;
+        }
+        if (fits) {
+            return {static_cast<std::uint32_t>(step), decimals};
+        }
+        // The next of 1, 2, 5 times a power of ten.
+        std::uint64_t power = 1;
+        while (power * 10 <= step) {
+            power *= 10;
+        }
+        const std::uint64_t digit = step / power;
+        step = digit == 1 ? 2 * power : digit == 2 ? 5 * power : 10 * power;
+    }
 }

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "display/geometry.h"
 
 /// The samples a plot shows: `count` samples from `first` on. The full view
 /// of a record of n samples is {0, n}.
@@ -29,9 +32,14 @@ ViewRange ClampRange(ViewRange range, std::uint32_t sampleCount);
 /// notch (120) forward shows 4/5 of the samples, each notch back 5/4.
 double WheelZoomFactor(int angleDelta);
 
-/// The range scaled by `factor` around plot column `column` of `columns`:
-/// the sample position under that column stays under it, as far as the
-/// limits of ClampRange allow.
+/// The range scaled by `factor` around the point `at` of the way across it
+/// (0: its first sample, 1: its end): that point stays where it is, as far
+/// as the limits of ClampRange allow.
+ViewRange ZoomAround(ViewRange range, std::uint32_t sampleCount, double at, double factor);
+
+/// ZoomAround the pointer on plot column `column` of `columns`: the first
+/// column holds the range's start, the last its end, so that zooming with
+/// the pointer on the last column keeps the record's end in view.
 ViewRange ZoomAtColumn(ViewRange range, std::uint32_t sampleCount, std::int32_t columns,
                        std::int32_t column, double factor);
 
@@ -41,20 +49,53 @@ ViewRange ZoomAtColumn(ViewRange range, std::uint32_t sampleCount, std::int32_t 
 ViewRange PanByColumns(ViewRange range, std::uint32_t sampleCount, std::int32_t columns,
                        std::int32_t dx);
 
+/// The range moved by `steps` tenths of its count (at least one sample
+/// each; positive: later samples), held inside the record.
+ViewRange PanBySteps(ViewRange range, std::uint32_t sampleCount, std::int32_t steps);
+
+/// "samples <first>–<last> of <count>", indexes from 0, with thousands
+/// separators: "samples 998,615–998,624 of 1,000,000".
+std::string VisibleSpanText(ViewRange range, std::uint32_t sampleCount);
+
 /// The sample a cursor at plot column `column` reads, and the column its
 /// line is drawn in.
 struct CursorPoint {
     std::uint32_t sample = 0;   ///< index in the record
-    std::int32_t column = 0;    ///< plot column of that sample, 0 .. columns - 1
+    std::int32_t column = 0;    ///< plot column of the line, 0 .. columns - 1
 };
 
-/// The visible sample nearest to `column`, and the column it is drawn in
-/// (its nearest column, with the half column past the last folded into it).
-/// `range.count` must be at least 1.
+/// The sample drawn in plot `column` (clamped to the plot) of the visible
+/// range, with the line on that column. Where a sample spans several columns,
+/// the sample whose held step covers the column; where several samples share
+/// a column, the one nearest to the pointer's share of the range, so that
+/// the first column reads the first visible sample and the last column the
+/// last. `range.count` must be at least 1.
 CursorPoint CursorAtColumn(ViewRange range, std::int32_t columns, std::int32_t column);
 
+/// Text of a value in the readout: "%.5f", or "%.5e" where that would be
+/// wider than 13 characters, so the box stays readable for any value.
+std::string ReadoutValueText(double volts);
+
 /// Readout lines of a cursor on `sample`: "Sample <index>", "Time <time from
-/// the record's start, in the unit of the time axis>", then "CH<n> <%.5f> V"
-/// for the four channels' `values`.
+/// the record's start, in the unit of the time axis>", then "CH<n> <value> V"
+/// for the four channels' `values`, as ReadoutValueText writes them.
 std::vector<std::string> CursorReadout(std::uint32_t sample, std::uint32_t sampleCount,
                                        std::int32_t clockDivider, const double (&values)[4]);
+
+/// Samples between time ticks of a zoomed view and the decimals of every
+/// time label.
+struct TimeTicks {
+    std::uint32_t step = 1;
+    int decimals = 0;
+};
+
+/// Horizontal space kept free between neighbouring tick labels, in pixels.
+inline constexpr int TICK_LABEL_GAP = 8;
+
+/// Ticks of a zoomed `range`: from TimeTickStep(range.count) on, the first
+/// step of 1, 2 or 5 times a power of ten whose labels (time and sample
+/// index, measured by `textWidth`, centred on SampleToX of `plot0`) leave
+/// TICK_LABEL_GAP pixels between neighbours; the decimals are those of the
+/// step's time, so that every label has as many.
+TimeTicks ZoomedTimeTicks(ViewRange range, std::uint32_t sampleCount, std::int32_t clockDivider,
+                          const Rect& plot0, const std::function<int(const std::string&)>& textWidth);

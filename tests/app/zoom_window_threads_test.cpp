@@ -9,6 +9,9 @@
 #include <QTemporaryDir>
 #include <QWheelEvent>
 
+#include <QFontMetrics>
+#include <QRegularExpression>
+
 #include <functional>
 #include <vector>
 
@@ -91,6 +94,11 @@ protected:
 
     QTemporaryDir dir;
 };
+
+// A line of the cursor at plot column `column` of pane 3, where no readout box is.
+bool LineAt(const QImage& shown, const Rect& plot, int column) {
+    return (shown.pixel(plot.left + column, plot.bottom - 2) & 0xFFFFFF) == 0xFFFFFFu;
+}
 
 double Varied(int ch, std::uint32_t s) { return ch * 2.5 + (s % 97) * 0.02 + (s % 1000 == 0 ? 3.0 : 0.0); }
 
@@ -260,12 +268,13 @@ TEST_F(ZoomWindowTest, ARefusedStartKeepsTheZoom) {
 
 TEST_F(ZoomWindowTest, ReadoutShowsTheValuesAtThePointer) {
     MakeWindow(InstantConfig());
-    // 7,280 samples on 728 columns: column c reads sample 10 c.
+    // 7,280 samples on 728 columns: column 364 draws samples 3,635 .. 3,644,
+    // and lies 364 / 727 of the way across, nearest to sample 3,644.
     Open(WriteRecord("ramp.dlf", 7280, [](int ch, std::uint32_t s) { return ch + s * 0.00025; }));
     const QImage canvas = dlg->View().Snapshot();
     Hover(PLOT_LEFT + 364, PANE0_ROW);
-    const QStringList expected = {"Sample 3640",   "Time 364 mS",   "CH0 0.91000 V",
-                                  "CH1 1.91000 V", "CH2 2.91000 V", "CH3 3.91000 V"};
+    const QStringList expected = {"Sample 3644",   "Time 364.4 mS", "CH0 0.91100 V",
+                                  "CH1 1.91100 V", "CH2 2.91100 V", "CH3 3.91100 V"};
     EXPECT_EQ(dlg->CursorReadout(), expected);
 
     // The line is drawn over the window in every pane, never into the canvas.
@@ -278,7 +287,7 @@ TEST_F(ZoomWindowTest, ReadoutShowsTheValuesAtThePointer) {
 
     // Zooming at the pointer keeps the sample under it.
     Wheel(PLOT_LEFT + 364, PANE0_ROW, 120);
-    EXPECT_EQ(dlg->VisibleRange(), (ViewRange{728, 5824}));
+    EXPECT_EQ(dlg->VisibleRange(), (ViewRange{729, 5824}));
     EXPECT_EQ(dlg->CursorReadout(), expected);
 
     Hover(PLOT_LEFT + 100, 20);  // above the panes
@@ -348,6 +357,193 @@ TEST_F(ZoomWindowTest, LastSixSamplesShowInTheLastColumnAsTheSummarySays) {
     const Rgb yellow = ChannelColor(0);
     EXPECT_EQ(image.pixel(PLOT_RIGHT, ROW_10V), qRgb(yellow.r, yellow.g, yellow.b));
     EXPECT_EQ(LitColumns(ROW_10V), 1);
+}
+
+TEST_F(ZoomWindowTest, ReadoutNamesTheSampleWhoseStepIsUnderThePointer) {
+    MakeWindow(InstantConfig());
+    struct Case {
+        const char* what;
+        std::uint32_t count;
+        int notches;  // wheel notches on the last column before hovering
+        int column;
+        QString sample;
+        QString ch0;
+    };
+    // The last sample is 1.5 V, the others 1.0 V. On 728 columns the second
+    // of 2 samples is drawn from column 364 on, the second of 10 from column 73.
+    const Case cases[] = {
+        {"2 samples, on the first step", 2, 0, 300, "Sample 0", "CH0 1.00000 V"},
+        {"2 samples, on the second step", 2, 0, 364, "Sample 1", "CH0 1.50000 V"},
+        {"10 samples, on the first step", 10, 0, 46, "Sample 0", "CH0 1.00000 V"},
+        {"10 samples, on the last step", 10, 0, 700, "Sample 9", "CH0 1.50000 V"},
+        {"1 sample, mid-plot", 1, 0, 300, "Sample 0", "CH0 1.00000 V"},
+        {"deepest zoom of 1,000,000", 1000000, 55, 46, "Sample 999990", "CH0 1.00000 V"},
+    };
+    for (const Case& c : cases) {
+        Open(WriteRecord("steps.dlf", c.count,
+                         [&](int, std::uint32_t s) { return s + 1 == c.count && s > 0 ? 1.5 : 1.0; }));
+        for (int i = 0; i < c.notches; ++i) {
+            Wheel(PLOT_RIGHT, PANE0_ROW, 120);
+        }
+        Hover(PLOT_LEFT + c.column, PANE0_ROW);
+        const QStringList lines = dlg->CursorReadout();
+        ASSERT_EQ(lines.size(), 6) << c.what;
+        EXPECT_EQ(lines[0], c.sample) << c.what;
+        EXPECT_EQ(lines[2], c.ch0) << c.what;
+        const QImage shown = dlg->grab().toImage();
+        const Rect& plot = dlg->View().Layout().plotRect[3];
+        for (int x = 0; x < 728; ++x) {
+            EXPECT_EQ(LineAt(shown, plot, x), x == c.column) << c.what << ", column " << x;
+        }
+    }
+}
+
+TEST_F(ZoomWindowTest, TheLastColumnReadsAndZoomsToTheRecordsEnd) {
+    MakeWindow(InstantConfig());
+    struct Case {
+        std::uint32_t count;
+        int notches;  // on the last column
+        ViewRange range;
+        QString span;
+        QString last;  // the readout on the last column
+    };
+    const Case cases[] = {
+        {1000000, 55, {999990, 10}, "samples 999,990–999,999 of 1,000,000", "Sample 999999"},
+        {200000, 55, {199990, 10}, "samples 199,990–199,999 of 200,000", "Sample 199999"},
+        {49768, 0, {0, 49768}, "", "Sample 49767"},
+    };
+    for (const Case& c : cases) {
+        Open(WriteRecord("end.dlf", c.count, Varied));
+        for (int i = 0; i < c.notches; ++i) {
+            Wheel(PLOT_RIGHT, PANE0_ROW, 120);
+        }
+        EXPECT_EQ(dlg->VisibleRange(), c.range) << c.count;
+        EXPECT_EQ(dlg->VisibleSpan(), c.span) << c.count;
+        Hover(PLOT_RIGHT, PANE0_ROW);
+        ASSERT_FALSE(dlg->CursorReadout().isEmpty()) << c.count;
+        EXPECT_EQ(dlg->CursorReadout()[0], c.last) << c.count;
+    }
+}
+
+TEST_F(ZoomWindowTest, ZoomedTimeLabelsFitAndShowTheSameDecimals) {
+    MakeWindow(InstantConfig());
+    // 100 S at 10 kHz: every time label is in seconds.
+    Open(WriteRecord("long.dlf", 1000000, Varied));
+    const QFontMetrics metrics(dlg->View().FontA());
+    const auto width = [&](const std::string& text) {
+        return metrics.horizontalAdvance(QString::fromStdString(text));
+    };
+    const QRegularExpression decimals(QStringLiteral("^\\d+(\\.\\d*)? S$"));
+    for (const std::uint32_t most : {19u, 170u, 1000u, 60000u}) {
+        while (dlg->VisibleRange().count > most) {
+            Wheel(PLOT_LEFT + 300, PANE0_ROW, 120);
+        }
+        const std::vector<PlotView::TimeTick> ticks =
+            dlg->View().TimeAxisTicks(dlg->VisibleRange(), 1000000, 1);
+        ASSERT_GE(ticks.size(), 2u) << most;
+        const QString first = QString::fromStdString(ticks[0].time);
+        ASSERT_TRUE(decimals.match(first).hasMatch()) << first.toStdString();
+        const qsizetype places = first.indexOf('.') < 0 ? 0 : first.indexOf(' ') - first.indexOf('.') - 1;
+        for (std::size_t i = 0; i < ticks.size(); ++i) {
+            const QString time = QString::fromStdString(ticks[i].time);
+            const qsizetype own = time.indexOf('.') < 0 ? 0 : time.indexOf(' ') - time.indexOf('.') - 1;
+            EXPECT_EQ(own, places) << most << ": " << ticks[i].time;
+            if (i > 0) {
+                // Centred labels: half of each width lies between the two ticks.
+                const int need = std::max(width(ticks[i - 1].time), width(ticks[i - 1].index)) +
+                                 std::max(width(ticks[i].time), width(ticks[i].index));
+                EXPECT_GT(2 * (ticks[i].x - ticks[i - 1].x), need)
+                    << most << ": " << ticks[i - 1].time << " and " << ticks[i].time;
+            }
+        }
+    }
+
+    // The full view keeps its step and its shortest texts.
+    Open(WriteRecord("short.dlf", 10000, Varied));
+    std::vector<std::string> texts;
+    for (const PlotView::TimeTick& tick : dlg->View().TimeAxisTicks({0, 10000}, 10000, 1)) {
+        texts.push_back(tick.time);
+    }
+    EXPECT_EQ(texts, (std::vector<std::string>{"0 S", "0.1 S", "0.2 S", "0.3 S", "0.4 S", "0.5 S", "0.6 S",
+                                               "0.7 S", "0.8 S", "0.9 S"}));
+}
+
+TEST_F(ZoomWindowTest, AHugeValueKeepsTheReadoutNarrow) {
+    MakeWindow(InstantConfig());
+    const double values[4] = {1e300, -1e300, 9999999.99999, 2.5};
+    Open(WriteRecord("huge.dlf", 10, [&](int ch, std::uint32_t) { return values[ch]; }));
+    Hover(PLOT_LEFT + 300, PANE0_ROW);
+    const QStringList expected = {"Sample 4",           "Time 0.4 mS",         "CH0 1.00000e+300 V",
+                                  "CH1 -1.00000e+300 V", "CH2 9999999.99999 V", "CH3 2.50000 V"};
+    EXPECT_EQ(dlg->CursorReadout(), expected);
+}
+
+TEST_F(ZoomWindowTest, TheCursorGoesWhenThePointerJumpsOntoAControl) {
+    MakeWindow(InstantConfig());
+    Open(WriteRecord("varied.dlf", 10000, Varied));
+    QTest::mouseMove(dlg.get(), QPoint(PLOT_LEFT + 200, PANE0_ROW));
+    ASSERT_FALSE(dlg->CursorReadout().isEmpty());
+    QTest::mouseMove(dlg->m_btnDisplayChange, dlg->m_btnDisplayChange->rect().center());
+    EXPECT_TRUE(dlg->CursorReadout().isEmpty());
+
+    QTest::mouseClick(dlg->m_btnDisplayChange, Qt::LeftButton);
+    ASSERT_TRUE(dlg->m_displayMode);
+    const QImage shown = dlg->grab().toImage();
+    const Rect& plot = dlg->View().Layout().plotRect[0];
+    int white = 0;
+    for (int y = plot.top; y <= plot.bottom; ++y) {
+        white += (shown.pixel(PLOT_LEFT + 200, y) & 0xFFFFFF) == 0xFFFFFFu;
+    }
+    EXPECT_EQ(white, 0);
+}
+
+TEST_F(ZoomWindowTest, KeysZoomAroundTheCentrePanAndReturnToFullView) {
+    MakeWindow(InstantConfig());
+    Open(WriteRecord("varied.dlf", 10000, Varied));
+    const QImage full = dlg->View().Snapshot();
+    // Ink above the time labels, right-aligned with the plots.
+    const auto spanInk = [&] {
+        const QImage image = dlg->View().Snapshot();
+        int ink = 0;
+        for (int y = 1; y <= 12; ++y) {
+            for (int x = PLOT_RIGHT - 300; x <= PLOT_RIGHT; ++x) {
+                ink += image.pixel(x, y) != full.pixel(x, y);
+            }
+        }
+        return ink;
+    };
+    QPushButton* focus = dlg->m_btnDisplayChange;
+    focus->setFocus();
+    struct Step {
+        Qt::Key key;
+        ViewRange range;
+        QString span;
+    };
+    const Step steps[] = {
+        {Qt::Key_Plus, {1000, 8000}, "samples 1,000–8,999 of 10,000"},
+        {Qt::Key_Right, {1800, 8000}, "samples 1,800–9,799 of 10,000"},
+        {Qt::Key_Right, {2000, 8000}, "samples 2,000–9,999 of 10,000"},
+        {Qt::Key_Left, {1200, 8000}, "samples 1,200–9,199 of 10,000"},
+        {Qt::Key_Minus, {0, 10000}, ""},
+        {Qt::Key_Plus, {1000, 8000}, "samples 1,000–8,999 of 10,000"},
+        {Qt::Key_Plus, {1800, 6400}, "samples 1,800–8,199 of 10,000"},
+        {Qt::Key_Home, {0, 10000}, ""},
+    };
+    for (const Step& step : steps) {
+        QTest::keyClick(focus, step.key);
+        EXPECT_EQ(dlg->VisibleRange(), step.range) << step.span.toStdString();
+        EXPECT_EQ(dlg->VisibleSpan(), step.span);
+        EXPECT_EQ(spanInk() > 0, !step.span.isEmpty()) << step.span.toStdString();
+    }
+    EXPECT_EQ(dlg->View().Snapshot(), full);
+
+    // A text field keeps its keys.
+    QTest::keyClick(focus, Qt::Key_Plus);
+    ASSERT_TRUE(Zoomed());
+    dlg->m_editCount->setFocus();
+    QTest::keyClick(dlg->m_editCount, Qt::Key_Home);
+    QTest::keyClick(dlg->m_editCount, Qt::Key_Plus);
+    EXPECT_EQ(dlg->VisibleRange(), (ViewRange{1000, 8000}));
 }
 
 }  // namespace

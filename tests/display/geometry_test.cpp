@@ -165,6 +165,28 @@ TEST(FormatTimeLabel, UnitFollowsTheWholeRecordsDuration) {
     }
 }
 
+TEST(FormatTimeLabel, FixedDecimalsForTheLabelsOfAZoomedAxis) {
+    struct Case {
+        std::int64_t stepNs;
+        std::int64_t ns;
+        std::int64_t totalNs;
+        const char* label;
+    };
+    const Case cases[] = {
+        // 100 S at 10 kHz: a step of one sample needs 4 decimals.
+        {100000, 33790000000, 100000000000, "33.7900 S"},
+        {100000, 33790300000, 100000000000, "33.7903 S"},
+        {200000, 33790000000, 100000000000, "33.7900 S"},
+        {1000000, 33790000000, 100000000000, "33.790 S"},
+        {1000000000, 33000000000, 100000000000, "33 S"},
+        {100000, 0, 500000, "0 uS"},  // 100 uS steps in uS need none
+        {100000, 200000, 999000000, "0.2 mS"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(FormatTimeLabel(c.ns, c.totalNs, TimeLabelDecimals(c.stepNs, c.totalNs)), c.label) << c.ns;
+    }
+}
+
 TEST(DialogUnits, RoundHalvesAwayFromZero) {
     struct Case {
         int x;

@@ -50,12 +50,12 @@ TEST(ZoomAtColumn, KeepsTheSampleUnderThePointerWithinTheLimits) {
         ViewRange out;
     };
     const Case cases[] = {
-        // Column 364 of 728 lies over sample 50,000 before and after.
-        {"in at the middle", {0, 100000}, 100000, 364, 0.8, {10000, 80000}},
+        // The first column holds the range's start, the last its end, and
+        // column 364 of 728 the point 364 / 727 of the way across.
+        {"in at the middle", {0, 100000}, 100000, 364, 0.8, {10014, 80000}},
         {"in at the left edge", {0, 100000}, 100000, 0, 0.8, {0, 80000}},
-        // 727 * 100000 / 728 = 99862.6 stays under column 727.
-        {"in at the right edge", {0, 100000}, 100000, 727, 0.8, {19973, 80000}},
-        {"in near the end", {99000, 1000}, 100000, 727, 0.5, {99499, 500}},
+        {"in at the right edge", {0, 100000}, 100000, 727, 0.8, {20000, 80000}},
+        {"in near the end", {99000, 1000}, 100000, 727, 0.5, {99500, 500}},
         {"out stops at the record's end", {99500, 500}, 100000, 727, 2.0, {99000, 1000}},
         {"out stops at the whole record", {10000, 80000}, 100000, 364, 1.25, {0, 100000}},
         {"out of the whole record", {0, 100000}, 100000, 100, 1.25, {0, 100000}},
@@ -91,30 +91,60 @@ TEST(PanByColumns, MovesWithThePointerAndStopsAtTheRecordsEnds) {
     }
 }
 
-TEST(CursorAtColumn, NearestVisibleSampleAndTheColumnItIsDrawnIn) {
+TEST(CursorAtColumn, TheSampleDrawnUnderThePointerWithTheLineThere) {
     struct Case {
         ViewRange range;
         std::int32_t column;
         std::uint32_t sample;
-        std::int32_t drawn;
+        std::int32_t line;
     };
     const Case cases[] = {
-        {{0, 7280}, 364, 3640, 364},
+        // 10 samples a column: column c draws samples 10 c - 5 .. 10 c + 4.
+        {{0, 7280}, 364, 3644, 364},
         {{0, 7280}, 0, 0, 0},
-        {{0, 7280}, 727, 7270, 727},
-        {{0, 10000}, 727, 9986, 727},          // 727 * 10000 / 728 = 9986.3
-        {{20000, 7280}, 364, 23640, 364},
+        {{0, 7280}, 727, 7279, 727},
+        {{0, 10000}, 727, 9999, 727},
+        {{0, 49768}, 727, 49767, 727},
+        {{20000, 7280}, 364, 23644, 364},
         // 10 samples on 728 columns: sample k is drawn from column k * 72.8 on.
-        {{500000, 10}, 100, 500001, 73},
-        {{500000, 10}, 700, 500009, 655},
+        {{500000, 10}, 46, 500000, 46},
+        {{500000, 10}, 100, 500001, 100},
+        {{500000, 10}, 700, 500009, 700},
         {{500000, 10}, -5, 500000, 0},
-        {{500000, 10}, 5000, 500009, 655},
+        {{500000, 10}, 5000, 500009, 727},
+        // 2 samples: the second from column 364 on; 1 sample spans the plot.
+        {{0, 2}, 300, 0, 300},
+        {{0, 2}, 364, 1, 364},
+        {{0, 1}, 300, 0, 300},
     };
     for (const Case& c : cases) {
         const CursorPoint p = CursorAtColumn(c.range, W, c.column);
         EXPECT_EQ(p.sample, c.sample) << Show(c.range) << " column " << c.column;
-        EXPECT_EQ(p.column, c.drawn) << Show(c.range) << " column " << c.column;
+        EXPECT_EQ(p.column, c.line) << Show(c.range) << " column " << c.column;
     }
+}
+
+TEST(PanBySteps, MovesATenthOfTheVisibleSamplesAndStopsAtTheEnds) {
+    struct Case {
+        ViewRange in;
+        std::int32_t steps;
+        ViewRange out;
+    };
+    const Case cases[] = {
+        {{1000, 8000}, 1, {1800, 8000}},  {{1000, 8000}, -1, {200, 8000}},
+        {{1800, 8000}, 1, {2000, 8000}},  {{200, 8000}, -1, {0, 8000}},
+        {{500, 10}, 1, {501, 10}},        {{500, 15}, -1, {499, 15}},  // at least one sample
+        {{0, 10000}, 1, {0, 10000}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(PanBySteps(c.in, 10000, c.steps), c.out) << Show(c.in) << " by " << c.steps;
+    }
+}
+
+TEST(VisibleSpanText, FirstAndLastIndexOfTheCountWithSeparators) {
+    EXPECT_EQ(VisibleSpanText({998615, 10}, 1000000), "samples 998,615\u2013998,624 of 1,000,000");
+    EXPECT_EQ(VisibleSpanText({0, 8000}, 10000), "samples 0\u20137,999 of 10,000");
+    EXPECT_EQ(VisibleSpanText({120, 10}, 999), "samples 120\u2013129 of 999");
 }
 
 TEST(CursorReadout, IndexTimeFromTheStartAndFourVoltages) {
@@ -134,6 +164,10 @@ TEST(CursorReadout, IndexTimeFromTheStartAndFourVoltages) {
         {5, 10, 10000, {1, 2, 3, 4},
          {"Sample 5", "Time 5 S", "CH0 1.00000 V", "CH1 2.00000 V", "CH2 3.00000 V",
           "CH3 4.00000 V"}},
+        // Past 13 characters a value takes the exponent form.
+        {7, 10, 1, {1e300, -1e300, 9999999.99999, -1e7},
+         {"Sample 7", "Time 0.7 mS", "CH0 1.00000e+300 V", "CH1 -1.00000e+300 V",
+          "CH2 9999999.99999 V", "CH3 -1.00000e+07 V"}},
         {3, 5, 1, {0, 0, 0, 0},
          {"Sample 3", "Time 300 uS", "CH0 0.00000 V", "CH1 0.00000 V", "CH2 0.00000 V",
           "CH3 0.00000 V"}},
