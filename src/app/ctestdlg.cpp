@@ -589,6 +589,8 @@ void CtestDlg::OnDisplayChange() {
     EnableControls(false);
     m_displayMode = !m_displayMode;
     RedrawAll(m_displayMode);
+    // A cursor left from the keyboard is read again for the new layout, or goes.
+    RefreshCursor();
     EnableControls(true);
     m_btnDisplayChange->setFocus();
 }

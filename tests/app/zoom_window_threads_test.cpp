@@ -495,6 +495,14 @@ TEST_F(ZoomWindowTest, TheCursorGoesWhenThePointerJumpsOntoAControl) {
         white += (shown.pixel(PLOT_LEFT + 200, y) & 0xFFFFFF) == 0xFFFFFFu;
     }
     EXPECT_EQ(white, 0);
+
+    // Row 170 lies in the overlay pane but between panes 0 and 1 of the four
+    // panes: Display Change from the keyboard leaves no cursor there.
+    Hover(PLOT_LEFT + 200, 170);
+    ASSERT_FALSE(dlg->CursorReadout().isEmpty());
+    dlg->OnDisplayChange();
+    ASSERT_FALSE(dlg->m_displayMode);
+    EXPECT_TRUE(dlg->CursorReadout().isEmpty());
 }
 
 TEST_F(ZoomWindowTest, KeysZoomAroundTheCentrePanAndReturnToFullView) {
