@@ -52,7 +52,9 @@ int Fail(int status, const std::string& text, const std::string& gloss);
 /// Fail with the device link's message for `code` and its English gloss.
 int FailDevice(std::uint32_t code);
 
-/// Fail with the file message for `error`, naming `path` in the gloss.
+/// Fail with the file message for `error`, naming `path` and, for Open and
+/// Write, the cause from errno in the gloss. Call it directly after the
+/// call that failed, before errno can change.
 int FailFile(FileError error, const std::string& path);
 
 /// English gloss of a device link result code.
@@ -61,7 +63,9 @@ std::string ResultGloss(std::uint32_t code);
 /// English gloss of a device link message text, as the acquisition reports it.
 std::string MessageGloss(const std::string& text);
 
-/// English gloss of a file error.
-std::string FileErrorGloss(FileError error);
+/// English gloss of a file error on `path`. For Open and Write it names the
+/// cause: from the errno value `cause` when known (not 0), else a missing
+/// or removed folder when that is what `path` shows.
+std::string FileErrorGloss(FileError error, const std::string& path = {}, int cause = 0);
 
 }  // namespace vosctl

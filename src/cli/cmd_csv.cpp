@@ -4,6 +4,7 @@
 
 #include "settings/settings.h"
 #include "cli/commands.h"
+#include "cli/files_check.h"
 #include "cli/options.h"
 #include "cli/output.h"
 
@@ -18,24 +19,34 @@ struct CsvOptions {
 int RunCsv(const CsvOptions& options) {
     int selection = CSV_CHANNEL_ALL;
     vosctl::ParseCsvChannel(options.channel, selection);
+    if (const int status = vosctl::RefuseInputAsOutput(options.output, options.files); status != vosctl::EXIT_OK) {
+        return status;
+    }
     vosctl::ChannelBank bank;
-    DataFileHeader header;
-    // Standard output cannot be taken back, so there every file is checked
-    // before a row is written (a single file stays loaded). A file output is
-    // replaced only once complete, so there each file is read once.
+    // Standard output cannot be taken back, so there every file is read
+    // whole before a row is written (a single file stays loaded). A file
+    // output is replaced only once complete, so there only the headers are
+    // read first, and each file once while writing.
     const bool checkFirst = options.output == "-";
-    if (checkFirst) {
-        for (const std::string& path : options.files) {
-            if (const int status = vosctl::LoadRecord(path, header, bank); status != vosctl::EXIT_OK) {
-                return status;
-            }
+    std::vector<DataFileHeader> headers(options.files.size());
+    for (std::size_t i = 0; i < options.files.size(); ++i) {
+        const int status = checkFirst ? vosctl::LoadRecord(options.files[i], headers[i], bank)
+                                      : vosctl::LoadHeader(options.files[i], headers[i]);
+        if (status != vosctl::EXIT_OK) {
+            return status;
         }
+    }
+    if (const std::string mix = vosctl::MixedFilesText(options.files, headers); !mix.empty()) {
+        return vosctl::Fail(vosctl::EXIT_FILE, FileErrorMessage(FileError::Format),
+                            mix + "; they do not form one table, nothing was written");
     }
     const auto output = vosctl::OpenOutput(options.output);
     if (!output) {
         return vosctl::FailFile(FileError::Open, options.output);
     }
+    DataFileHeader header;
     for (std::size_t i = 0; i < options.files.size(); ++i) {
+        header = headers[i];
         if (!checkFirst || options.files.size() > 1) {
             if (const int status = vosctl::LoadRecord(options.files[i], header, bank); status != vosctl::EXIT_OK) {
                 return status;
@@ -59,7 +70,12 @@ void AddCsvCommand(CLI::App& app, vosctl::Context& context) {
     vosctl::AddCsvChannelOption(*command, options->channel);
     command->add_option("-o,--output", options->output, "CSV file, or - for standard output")
         ->type_name("FILE")
+        ->check(vosctl::NotDataFileName("CSV"))
         ->capture_default_str();
-    command->footer(vosctl::ExitStatusHelp());
+    command->footer("The files must form one record: the same clock throughout, and files that a\n"
+                    "recording stamped must be of one recording, in order, without a gap or\n"
+                    "repeat. Files without a stamp, such as the window's saves, are joined as they\n"
+                    "are. The output must be none of the files, and is never a name ending in .dlf.\n\n" +
+                    vosctl::ExitStatusHelp());
     command->callback([options, &context] { context.status = RunCsv(*options); });
 }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/files_check.h"
 #include "cli/output.h"
 #include "cli/plot_module.h"
 
@@ -42,6 +43,9 @@ DrawPngFunction LoadDrawing(std::string& why) {
 }
 
 int RunPlot(const PlotOptions& options) {
+    if (const int status = vosctl::RefuseInputAsOutput(options.output, {&options.file, 1}); status != vosctl::EXIT_OK) {
+        return status;
+    }
     vosctl::ChannelBank bank;
     DataFileHeader header;
     if (const int status = vosctl::LoadRecord(options.file, header, bank); status != vosctl::EXIT_OK) {
@@ -61,7 +65,8 @@ int RunPlot(const PlotOptions& options) {
     const std::unique_ptr<char, decltype(&std::free)> png(
         draw(mode, bank.Channels(), header.sampleCount, header.clockDivider, &size), &std::free);
     if (!png) {
-        return vosctl::FailFile(FileError::Write, options.output);
+        return vosctl::Fail(vosctl::EXIT_FILE, FileErrorMessage(FileError::Write),
+                            options.output + ": the picture could not be drawn");
     }
     const auto output = vosctl::OpenOutput(options.output);
     if (!output) {
@@ -82,9 +87,11 @@ void AddPlotCommand(CLI::App& app, vosctl::Context& context) {
     command->add_option("file", options->file, "DLF data file")->type_name("FILE.dlf")->required();
     command->add_option("-o,--output", options->output, "PNG file, or - for standard output")
         ->type_name("FILE.png")
+        ->check(vosctl::NotDataFileName("a picture"))
         ->required();
     auto* overlay = command->add_flag("--overlay", options->overlay, "One overlay pane (default: the file's display mode)");
     command->add_flag("--panes", options->panes, "Four panes (default: the file's display mode)")->excludes(overlay);
-    command->footer(vosctl::ExitStatusHelp());
+    command->footer("The output must not be the data file, and is never a name ending in .dlf.\n\n" +
+                    vosctl::ExitStatusHelp());
     command->callback([options, &context] { context.status = RunPlot(*options); });
 }

@@ -15,6 +15,7 @@
 #include "acquisition/record.h"
 #include "settings/settings.h"
 #include "cli/commands.h"
+#include "cli/files_check.h"
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/progress.h"
@@ -216,7 +217,7 @@ int RunRecord(const RecordCommandOptions& command, vosctl::Context& context) {
                                     vosctl::FileErrorGloss(FileError::Write));
         }
         return vosctl::Fail(vosctl::EXIT_FILE, outcome.message,
-                            outcome.failedPath + ": " + vosctl::FileErrorGloss(outcome.fileError) +
+                            outcome.failedPath + ": " + vosctl::FileErrorGloss(outcome.fileError, outcome.failedPath) +
                                 "; the files before it are complete");
     case RecordEnd::WriterBehind:
         return vosctl::Fail(vosctl::EXIT_OVERRUN, outcome.message,
@@ -254,7 +255,8 @@ void AddRecordCommand(CLI::App& app, vosctl::Context& context) {
         ->check(CLI::Range(std::uint32_t{1}, DLF_MAX_SAMPLE_COUNT))
         ->capture_default_str();
     command->add_option("--csv", options->csv, "Also stream the rows of CSV-Save to this file, or - for standard output")
-        ->type_name("FILE");
+        ->type_name("FILE")
+        ->check(vosctl::NotDataFileName("CSV"));
     vosctl::AddCsvChannelOption(*command, options->channel);
     command->add_option("-o,--output", options->prefix, "Prefix of the data files: PREFIX-000001.dlf, ...")
         ->type_name("PREFIX");

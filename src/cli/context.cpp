@@ -1,6 +1,11 @@
 #include "cli/cli.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 
 #include "device/access.h"
 
@@ -12,7 +17,8 @@ std::string ExitStatusHelp() {
            "  1    doctor found a problem that blocks use\n"
            "  2    bad command line or option value\n"
            "  3    driver, logger or communication failure\n"
-           "  4    a file could not be opened, read or written, or has a bad format\n"
+           "  4    a file could not be opened, read or written, or has a bad format;\n"
+           "       files that do not form one record\n"
            "  5    record: the writer fell behind the logger\n"
            "  130  interrupted by SIGINT (143 for SIGTERM)";
 }
@@ -38,7 +44,8 @@ int Fail(int status, const std::string& text, const std::string& gloss) {
 int FailDevice(std::uint32_t code) { return Fail(EXIT_DEVICE, ResultMessage(code), ResultGloss(code)); }
 
 int FailFile(FileError error, const std::string& path) {
-    return Fail(EXIT_FILE, FileErrorMessage(error), path + ": " + FileErrorGloss(error));
+    const int cause = errno;
+    return Fail(EXIT_FILE, FileErrorMessage(error), path + ": " + FileErrorGloss(error, path, cause));
 }
 
 std::string ResultGloss(std::uint32_t code) {
@@ -61,13 +68,65 @@ std::string MessageGloss(const std::string& text) {
     return "another driver or logger error";
 }
 
-std::string FileErrorGloss(FileError error) {
+namespace {
+
+// "the folder F does not exist" or "... was removed" when the folder of
+// `path` is gone; empty while it is there.
+std::string FolderGone(const std::string& path) {
+    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+    const std::string folder = parent.empty() ? std::string(".") : parent.string();
+    const std::string name = parent.empty() ? std::string("the current folder") : "the folder " + folder;
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0) {
+        return name + " does not exist";
+    }
+    return info.st_nlink == 0 ? name + " was removed" : std::string();
+}
+
+// The cause of a failed open, create, write or rename, from its errno.
+std::string CauseGloss(int cause, const std::string& path) {
+    switch (cause) {
+    case ENOENT: {
+        const std::string gone = FolderGone(path);
+        return gone.empty() ? "no such file" : gone;
+    }
+    case EACCES:
+    case EPERM: return "permission denied";
+    case EROFS: return "the file system is read-only";
+    case ENAMETOOLONG: return "the name is too long";
+    case EISDIR: return "it is a folder";
+    case ENOTDIR: return "a part of the path is not a folder";
+    case ENODEV: return "not a regular file";
+    case ENXIO: return "a pipe or device without a reader";
+    case ELOOP: return "too many symbolic links";
+    case EWOULDBLOCK: return "another program uses it";
+    case ENOSPC: return "no space left on the device";
+    case EDQUOT: return "the disk quota is used up";
+    case EFBIG: return "the file is larger than allowed";
+    case EPIPE: return "the reader of the output has gone";
+    default: return std::strerror(cause);
+    }
+}
+
+// "<what>: <cause>", or `otherwise` when neither errno nor the path tells.
+std::string Explained(const std::string& what, const std::string& path, int cause, const std::string& otherwise) {
+    if (cause != 0) {
+        return what + ": " + CauseGloss(cause, path);
+    }
+    const std::string gone = path.empty() ? std::string() : FolderGone(path);
+    return gone.empty() ? otherwise : what + ": " + gone;
+}
+
+}  // namespace
+
+std::string FileErrorGloss(FileError error, const std::string& path, int cause) {
     switch (error) {
     case FileError::None: return "no error";
-    case FileError::Open: return "cannot open the file, or another program uses it";
+    case FileError::Open:
+        return Explained("cannot open the file", path, cause, "cannot open the file, or another program uses it");
     case FileError::Format: return "not a valid data file";
     case FileError::Read: return "cannot read the file";
-    case FileError::Write: return "cannot write the file";
+    case FileError::Write: return Explained("cannot write the file", path, cause, "cannot write the file");
     }
     return "file error";
 }

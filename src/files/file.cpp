@@ -101,6 +101,7 @@ bool FinalTarget(std::string path, std::string& target) {
         const std::string text(link, static_cast<std::size_t>(length));
         path = text.front() == '/' ? text : FolderOf(path) + text;
     }
+    errno = ELOOP;
     return false;
 }
 
@@ -192,6 +193,7 @@ bool LockedFile::Open(const std::string& path, Mode mode) {
     }
     const bool regular = S_ISREG(info.st_mode);
     if (mode == Mode::Read && !regular) {
+        errno = S_ISDIR(info.st_mode) ? EISDIR : ENODEV;
         return false;
     }
     // Devices such as /dev/full cannot be truncated and need not be.
@@ -240,7 +242,11 @@ bool ReplacementFile::Open(const std::string& path) {
         return false;
     }
     std::string target;
-    if (!FinalTarget(path, target) || target.empty() || target.back() == '/') {
+    if (!FinalTarget(path, target)) {
+        return false;
+    }
+    if (target.empty() || target.back() == '/') {
+        errno = target.empty() ? ENOENT : EISDIR;
         return false;
     }
     // Opening the old file for writing (without emptying it) checks that it

@@ -2,7 +2,9 @@
 #include <nlohmann/json.hpp>
 
 #include <csignal>
+#include <iostream>
 #include <regex>
+#include <thread>
 #include <sys/file.h>
 
 #include "cli_process.h"
@@ -432,6 +434,332 @@ TEST(VosctlCsv, AFailedWriteLeavesTheOldFileAsItWas) {
     EXPECT_EQ(clitest::ReadText(dir.Path("err")).rfind("vosctl: ファイル書き込みエラーです (", 0), 0u);
     EXPECT_EQ(clitest::ReadText(target), old);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path("")), {}), 4) << "a new file was left behind";
+}
+
+// Identities of two recordings as info shows them.
+constexpr const char* ID_A = "a10000000000000000000000000000a1";
+constexpr const char* ID_B = "b20000000000000000000000000000b2";
+
+// Writes file `index` of recording 0xA1 or 0xB2: two samples per channel at
+// 1 kHz, CH0 counting the samples of the recording, the first taken at
+// 2026-12-08T04:30:00.250000Z plus 1 ms per sample before it.
+void WriteSeriesFile(const std::string& path, std::uint8_t recording, std::uint64_t index, std::uint64_t firstSample) {
+    DataFileHeader header;
+    header.clockDivider = 10;
+    header.stamp = RecordingStamp{1796704200250000 + 1000 * static_cast<std::int64_t>(firstSample),
+                                  {recording, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, recording}, index, firstSample};
+    const double first = static_cast<double>(firstSample);
+    WriteRecord(path, header, {{first, first + 1}, {0, 0}, {0, 0}, {0, 0}});
+}
+
+// Recording A's files 1 to 3; u-000001.dlf of recording B, which took the
+// name of A's first file, before A's u-000002.dlf; plain files at 10 kHz and 1 kHz.
+struct SeriesFiles {
+    TempDir dir;
+    std::string a1 = dir.Path("a-000001.dlf");
+    std::string a2 = dir.Path("a-000002.dlf");
+    std::string a3 = dir.Path("a-000003.dlf");
+    std::string u1 = dir.Path("u-000001.dlf");
+    std::string u2 = dir.Path("u-000002.dlf");
+    std::string plain10k = dir.Path("monday.dlf");
+    std::string plain1k = dir.Path("tuesday.dlf");
+
+    SeriesFiles() {
+        WriteSeriesFile(a1, 0xA1, 1, 0);
+        WriteSeriesFile(a2, 0xA1, 2, 2);
+        WriteSeriesFile(a3, 0xA1, 3, 4);
+        WriteSeriesFile(u1, 0xB2, 1, 0);
+        WriteSeriesFile(u2, 0xA1, 2, 2);
+        WriteRecord(plain10k, {}, {{7.5}, {0}, {0}, {0}});
+        DataFileHeader slow;
+        slow.clockDivider = 10;
+        WriteRecord(plain1k, slow, {{8.5}, {0}, {0}, {0}});
+    }
+};
+
+TEST(VosctlCsv, JoinsOnlyFilesThatFormOneRecord) {
+    SeriesFiles files;
+    const std::string output = files.dir.Path("out.csv");
+    const std::string refused = "vosctl: ファイルフォーマットエラーです (";
+    struct Case {
+        const char* name;
+        std::vector<std::string> inputs;
+        std::string err;  // empty: joined
+        std::string csv;
+    };
+    const Case cases[] = {
+        {"one recording", {files.a1, files.a2, files.a3}, "",
+         "0.00000,0.00000,0.00000,0.00000\r\n1.00000,0.00000,0.00000,0.00000\r\n"
+         "2.00000,0.00000,0.00000,0.00000\r\n3.00000,0.00000,0.00000,0.00000\r\n"
+         "4.00000,0.00000,0.00000,0.00000\r\n5.00000,0.00000,0.00000,0.00000\r\n"},
+        {"a plain file before a recording", {files.plain1k, files.a2}, "",
+         "8.50000,0.00000,0.00000,0.00000\r\n2.00000,0.00000,0.00000,0.00000\r\n3.00000,0.00000,0.00000,0.00000\r\n"},
+        {"two clocks", {files.plain10k, files.plain1k},
+         refused + files.plain10k + " (10kHz) and " + files.plain1k + " (1kHz) have different clocks; they do not " +
+             "form one table, nothing was written)\n", ""},
+        {"two recordings under one prefix", {files.u1, files.u2},
+         refused + files.u1 + " and " + files.u2 + " belong to two different recordings (" + ID_B + " and " + ID_A +
+             "); they do not form one table, nothing was written)\n", ""},
+        {"a file missing", {files.a1, files.a3},
+         refused + files.a3 + " (file 3 of recording " + ID_A + ", from sample 4) does not follow " + files.a1 +
+             " (file 1 of recording " + ID_A + ", from sample 0, 2 samples): a file of the series is missing or " +
+             "repeated; they do not form one table, nothing was written)\n", ""},
+        {"a file repeated", {files.a1, files.a2, files.a2},
+         refused + files.a2 + " (file 2 of recording " + ID_A + ", from sample 2) does not follow " + files.a2 +
+             " (file 2 of recording " + ID_A + ", from sample 2, 2 samples): a file of the series is missing or " +
+             "repeated; they do not form one table, nothing was written)\n", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args{"csv"};
+        args.insert(args.end(), c.inputs.begin(), c.inputs.end());
+        const Result toStdout = clitest::Run(files.dir, args);
+        EXPECT_EQ(toStdout.status, c.err.empty() ? 0 : 4);
+        EXPECT_EQ(toStdout.err, c.err);
+        EXPECT_EQ(toStdout.out, c.csv);
+        clitest::WriteText(output, "kept");
+        args.insert(args.end(), {"-o", output});
+        const Result toFile = clitest::Run(files.dir, args);
+        EXPECT_EQ(toFile.status, c.err.empty() ? 0 : 4);
+        EXPECT_EQ(toFile.err, c.err);
+        EXPECT_EQ(clitest::ReadText(output), c.err.empty() ? c.csv : "kept");
+    }
+}
+
+TEST(VosctlInfo, ShowsTheRecordingOfEachFileAndFlagsASeriesThatIsMixed) {
+    SeriesFiles files;
+    const Result text = clitest::Run(files.dir, {"info", files.a2});
+    EXPECT_EQ(text.status, 0) << text.err;
+    const std::string duration = "  duration        2 mS\n";
+    EXPECT_NE(text.out.find(duration + "  recording       " + ID_A + ", file 2, from sample 2\n" +
+                            "  start           2026-12-08T04:30:00.252000Z\n" +
+                            "  end             2026-12-08T04:30:00.253000Z\n" + "  trigger"),
+              std::string::npos)
+        << text.out;
+
+    struct Case {
+        const char* name;
+        std::vector<std::string> inputs;
+        std::string err;
+    };
+    const Case cases[] = {
+        {"a series and plain files of other clocks, any order", {files.a3, files.plain10k, files.a1, files.a2}, ""},
+        {"two recordings under one prefix", {files.u1, files.a1, files.u2},
+         "vosctl: ファイルフォーマットエラーです (" + files.u1 + " and " + files.u2 +
+             " belong to two different recordings (" + ID_B + " and " + ID_A + "); the files named " +
+             files.dir.Path("u") + "-NNNNNN.dlf do not form one record)\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args{"info", "--json"};
+        args.insert(args.end(), c.inputs.begin(), c.inputs.end());
+        const Result json = clitest::Run(files.dir, args);
+        EXPECT_EQ(json.status, c.err.empty() ? 0 : 4);
+        EXPECT_EQ(json.err, c.err);
+        // Every file is described, in the order given.
+        std::istringstream lines(json.out);
+        std::size_t objects = 0;
+        for (std::string line; std::getline(lines, line); ++objects) {
+            const nlohmann::json info = nlohmann::json::parse(line);
+            ASSERT_LT(objects, c.inputs.size());
+            EXPECT_EQ(info["file"], c.inputs[objects]);
+            if (c.inputs[objects] == files.a2) {
+                EXPECT_EQ(info["recording"],
+                          nlohmann::json::parse(std::string(R"({"identity": ")") + ID_A +
+                                                R"(", "index": 2, "first_sample": 2,
+                                                   "start": "2026-12-08T04:30:00.252000Z",
+                                                   "end": "2026-12-08T04:30:00.253000Z"})"));
+            } else if (c.inputs[objects] == files.plain10k) {
+                EXPECT_TRUE(info["recording"].is_null());
+            }
+        }
+        EXPECT_EQ(objects, c.inputs.size());
+    }
+}
+
+// A name that is not UTF-8 is given losslessly, and the files after it are
+// still described.
+TEST(VosctlInfo, JsonCarriesANameThatIsNotUtf8) {
+    TempDir dir;
+    const std::string latin1 = dir.Path("caf\xe9.dlf");
+    const std::string good = dir.Path("good.dlf");
+    WriteKnownRecord(latin1);
+    WriteKnownRecord(good);
+    const Result result = clitest::Run(dir, {"info", "--json", latin1, good});
+    EXPECT_EQ(result.status, 0) << result.err;
+    std::istringstream lines(result.out);
+    std::string line;
+    ASSERT_TRUE(std::getline(lines, line)) << result.out << result.err;
+    const nlohmann::json first = nlohmann::json::parse(line);
+    EXPECT_EQ(first["file"], dir.Path("caf\xef\xbf\xbd.dlf"));
+    const std::string bytes = first["file_bytes"];
+    ASSERT_GE(bytes.size(), 16u);
+    EXPECT_EQ(bytes.substr(bytes.size() - 16), "636166e92e646c66");
+    std::string decoded;
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        decoded += static_cast<char>(std::stoi(bytes.substr(i, 2), nullptr, 16));
+    }
+    EXPECT_EQ(decoded, latin1);
+    ASSERT_TRUE(std::getline(lines, line));
+    const nlohmann::json second = nlohmann::json::parse(line);
+    EXPECT_EQ(second["file"], good);
+    EXPECT_FALSE(second.contains("file_bytes"));
+
+    const Result help = clitest::Run(dir, {"info", "--help"});
+    EXPECT_NE(help.out.find("\"file_bytes\""), std::string::npos) << help.out;
+}
+
+// An output that is one of the inputs, or takes a data file's name, is
+// refused before anything is written: the data file stays byte for byte.
+TEST(VosctlOutputs, NeverWriteOverAnInputOrADataFile) {
+    TempDir dir;
+    const std::string run1 = dir.Path("run-000001.dlf");
+    const std::string run2 = dir.Path("run-000002.dlf");
+    WriteKnownRecord(run1);
+    WriteKnownRecord(run2);
+    const std::string original = clitest::ReadText(run1);
+    std::filesystem::create_hard_link(run1, dir.Path("linked.csv"));
+    std::filesystem::create_symlink(run1, dir.Path("pointer.png"));
+    const std::string option = "vosctl: パラメータが無効です (";
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        std::string err;
+    };
+    const Case cases[] = {
+        {"csv with a glob after -o", {"csv", "-o", run1, run2},
+         option + "--output: \"" + run1 + "\" ends in .dlf; CSV is never written over a data file's name; see "},
+        {"plot over its data file", {"plot", run1, "-o", run1},
+         option + "--output: \"" + run1 + "\" ends in .dlf; a picture is never written over a data file's name; see "},
+        {"csv to a new name in capitals", {"csv", run1, "-o", dir.Path("NEW.DLF")},
+         option + "--output: \"" + dir.Path("NEW.DLF") + "\" ends in .dlf; CSV is never written"},
+        {"record streaming CSV onto a data file", {"--driver", NO_DRIVER, "record", "--samples", "10", "--csv", run1},
+         option + "--csv: \"" + run1 + "\" ends in .dlf; CSV is never written over a data file's name; see "},
+        {"csv to a hard link of an input", {"csv", run2, run1, "-o", dir.Path("linked.csv")},
+         option + dir.Path("linked.csv") + " is the input " + run1 + "; nothing was written, choose another output)\n"},
+        {"plot to a link to its data file", {"plot", run1, "-o", dir.Path("pointer.png")},
+         option + dir.Path("pointer.png") + " is the input " + run1 + "; nothing was written, choose another output)\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Result result = clitest::Run(dir, c.args);
+        EXPECT_EQ(result.status, 2);
+        EXPECT_EQ(result.err.rfind(c.err, 0), 0u) << result.err;
+        EXPECT_EQ(clitest::ReadText(run1), original);
+        EXPECT_FALSE(Exists(dir.Path("NEW.DLF")));
+    }
+    // Standard output appended to an input.
+    for (const char* command : {"csv", "plot"}) {
+        SCOPED_TRACE(command);
+        const int outFd = ::open(run1.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+        const int errFd = ::open(dir.Path("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        std::vector<std::string> args{command, run1};
+        if (std::string(command) == "plot") {
+            args.insert(args.end(), {"-o", "-"});
+        }
+        const pid_t pid = clitest::Spawn(args, {}, outFd, errFd);
+        ::close(outFd);
+        ::close(errFd);
+        EXPECT_EQ(clitest::WaitExit(pid), 2);
+        EXPECT_EQ(clitest::ReadText(dir.Path("err")),
+                  option + "standard output is the input " + run1 + "; nothing was written, choose another output)\n");
+        EXPECT_EQ(clitest::ReadText(run1), original);
+    }
+}
+
+// Open keeps the window's text; the English gloss names the cause.
+TEST(VosctlFiles, OpenFailuresNameTheirCause) {
+    TempDir dir;
+    const std::string good = dir.Path("good.dlf");
+    WriteKnownRecord(good);
+    std::filesystem::create_directory(dir.Path("folder.dlf"));
+    const std::string locked = dir.Path("locked.csv");
+    clitest::WriteText(locked, "kept");
+    const int lockFd = ::open(locked.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(lockFd, LOCK_EX), 0);
+    const std::string longName = dir.Path(std::string(300, 'n') + ".csv");
+    struct Case {
+        std::vector<std::string> args;
+        std::string path;
+        std::string cause;
+    };
+    const Case cases[] = {
+        {{"info", dir.Path("missing.dlf")}, dir.Path("missing.dlf"), "no such file"},
+        {{"info", dir.Path("gone/x.dlf")}, dir.Path("gone/x.dlf"), "the folder " + dir.Path("gone") + " does not exist"},
+        {{"info", dir.Path("folder.dlf")}, dir.Path("folder.dlf"), "it is a folder"},
+        {{"csv", good, "-o", dir.Path("gone/x.csv")}, dir.Path("gone/x.csv"),
+         "the folder " + dir.Path("gone") + " does not exist"},
+        {{"csv", good, "-o", longName}, longName, "the name is too long"},
+        {{"csv", good, "-o", locked}, locked, "another program uses it"},
+        {{"plot", good, "-o", dir.Path("gone/x.png")}, dir.Path("gone/x.png"),
+         "the folder " + dir.Path("gone") + " does not exist"},
+        {{"plot", dir.Path("missing.dlf"), "-o", dir.Path("x.png")}, dir.Path("missing.dlf"), "no such file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + c.path);
+        const Result result = clitest::Run(dir, c.args);
+        EXPECT_EQ(result.status, 4);
+        EXPECT_EQ(result.err, "vosctl: ファイルオープンエラーです (" + c.path + ": cannot open the file: " + c.cause + ")\n");
+    }
+    ::close(lockFd);
+    EXPECT_EQ(clitest::ReadText(locked), "kept");
+
+    // The folder a command runs in, removed; a read-only file system.
+    std::filesystem::create_directory(dir.Path("here"));
+    const struct {
+        std::string script;
+        std::string cause;
+    } shells[] = {
+        {"cd \"$1\" && rmdir \"$1\" && exec \"$0\" csv \"$2\" -o out.csv",
+         "out.csv: cannot open the file: the current folder was removed"},
+        {"mount -t tmpfs -o ro none \"$1\" 2>/dev/null || exit 99; exec \"$0\" csv \"$2\" -o \"$1/x.csv\"",
+         dir.Path("here/x.csv") + ": cannot open the file: the file system is read-only"},
+    };
+    for (const auto& shell : shells) {
+        SCOPED_TRACE(shell.cause);
+        std::filesystem::create_directories(dir.Path("here"));
+        const std::string errPath = dir.Path("err");
+        const int errFd = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        const bool ownMounts = shell.script.rfind("mount", 0) == 0;
+        std::vector<std::string> args{"-c", shell.script, clitest::VOSCTL, dir.Path("here"), good};
+        if (ownMounts) {
+            args.insert(args.begin(), {"-m", "/bin/sh"});
+        }
+        const pid_t pid = clitest::Spawn(args, {}, errFd, errFd, ownMounts ? "/usr/bin/unshare" : "/bin/sh");
+        ::close(errFd);
+        const int status = clitest::WaitExit(pid);
+        if (ownMounts && status == 99) {
+            std::cout << "no private mount here, read-only case skipped: " << clitest::ReadText(errPath) << "\n";
+            continue;
+        }
+        EXPECT_EQ(status, 4);
+        EXPECT_EQ(clitest::ReadText(errPath), "vosctl: ファイルオープンエラーです (" + shell.cause + ")\n");
+    }
+}
+
+
+// A recording whose folder is removed ends as the README says: Open's
+// message, the gloss naming the removed folder.
+TEST(VosctlFiles, RecordingIntoARemovedFolderNamesIt) {
+    TempDir dir;
+    const std::string folder = dir.Path("sub");
+    std::filesystem::create_directory(folder);
+    const int outFd = ::open(dir.Path("out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    const int errFd = ::open(dir.Path("err").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    const pid_t pid = clitest::Spawn({"--driver", clitest::SIM_LIBRARY, "record", "--samples", "40000", "--split",
+                                      "2000", "-o", folder + "/run"},
+                                     {}, outFd, errFd);
+    ::close(outFd);
+    ::close(errFd);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!Exists(folder + "/run-000001.dlf") && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    std::filesystem::remove_all(folder);
+    EXPECT_EQ(clitest::WaitExit(pid), 4);
+    const std::string err = clitest::ReadText(dir.Path("err"));
+    EXPECT_NE(err.find("vosctl: ファイルオープンエラーです (" + folder + "/run-"), std::string::npos) << err;
+    EXPECT_NE(err.find(": cannot open the file: the folder " + folder + " does not exist"), std::string::npos) << err;
 }
 
 }  // namespace

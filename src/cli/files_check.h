@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+#include "files/dlf.h"
+
+// Checks on the files a command reads and writes, made before anything is
+// written.
+namespace vosctl {
+
+/// A clock as messages name it: the Sampling Clock entry ("1kHz"), or
+/// "divider N" for a divider the list does not have.
+std::string ClockText(std::int32_t divider);
+
+/// A CLI11 check for an output option: refuses a name ending in .dlf (in
+/// any case), so that a CSV text or a picture never takes a data file's name.
+CLI::Validator NotDataFileName(const std::string& what);
+
+/// Refuses an `output` that is the same file (device and inode) as one of
+/// `inputs`, before it is opened: "-" stands for standard output, whatever
+/// it is redirected to. Prints why and returns EXIT_USAGE; EXIT_OK when no
+/// input is the output.
+int RefuseInputAsOutput(const std::string& output, std::span<const std::string> inputs);
+
+/// Reads and checks the header of the data file `path` as Open does; prints
+/// Open's message for a file it refuses and returns EXIT_FILE.
+int LoadHeader(const std::string& path, DataFileHeader& header);
+
+/// Why the files, in the order given, do not form one record (CheckSeries):
+/// the two files that do not belong together and what sets them apart;
+/// empty when they do form one.
+std::string MixedFilesText(std::span<const std::string> paths, std::span<const DataFileHeader> headers);
+
+}  // namespace vosctl
