@@ -33,20 +33,23 @@ std::string ClockName(std::int32_t divider) {
 }
 
 // ISO 8601 in UTC to the microsecond, "2026-12-08T04:30:00.250000Z"; null
-// for a time outside what the calendar functions hold.
+// for a time outside the years 1 to 9999.
 nlohmann::ordered_json UtcText(std::int64_t micros) {
-    const std::int64_t seconds = micros / MICROS_PER_SECOND - (micros % MICROS_PER_SECOND < 0 ? 1 : 0);
-    const std::int64_t fraction = micros - seconds * MICROS_PER_SECOND;
-    const std::time_t time = static_cast<std::time_t>(seconds);
+    // Rounded down to whole seconds, so that times before 1970 keep a positive fraction.
+    std::int64_t fraction = micros % MICROS_PER_SECOND;
+    std::time_t seconds = static_cast<std::time_t>(micros / MICROS_PER_SECOND);
+    if (fraction < 0) {
+        fraction += MICROS_PER_SECOND;
+        seconds -= 1;
+    }
     std::tm parts{};
-    char text[64];
-    if (::gmtime_r(&time, &parts) == nullptr || parts.tm_year + 1900 < 0 || parts.tm_year + 1900 > 9999 ||
-        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &parts) == 0) {
+    if (::gmtime_r(&seconds, &parts) == nullptr || parts.tm_year < 1 - 1900 || parts.tm_year > 9999 - 1900) {
         return nullptr;
     }
-    char micro[16];
-    std::snprintf(micro, sizeof micro, ".%06lldZ", static_cast<long long>(fraction));
-    return std::string(text) + micro;
+    char text[96];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%06lldZ", parts.tm_year + 1900, parts.tm_mon + 1,
+                  parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec, static_cast<long long>(fraction));
+    return std::string(text);
 }
 
 // The stamp of a recorded file: its recording, place in the series, and the

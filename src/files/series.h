@@ -22,6 +22,7 @@ struct SeriesCheck {
     std::size_t first = 0;
     std::size_t second = 0;
 
+    /// True when the files form one record.
     explicit operator bool() const { return fault == SeriesFault::None; }
 };
 
