@@ -2,7 +2,9 @@
 # Recording soak: 3,000,000 samples at 10 kHz (5 minutes at the logger's own
 # pace) through the simulated driver library, written to DLF files and
 # streamed as CSV to /dev/null at the same time. Reports the frames the
-# simulator lost, the resident memory over time and the CPU share of one core.
+# simulator lost, the resident memory over time, the CPU share of one core,
+# the bytes written per sample and the working file's syncs per second (seen
+# by the preloaded tests/cli/sync_spy.c).
 # Usage: bash scripts/record_soak.sh [SAMPLES]   (default 3000000)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,8 +12,9 @@ samples=${1:-3000000}
 if [[ ${VOS_SOAK_NO_BUILD:-} != 1 ]]; then
   bash scripts/setup.sh
   cmake -S . -B build -G Ninja >/dev/null
-  cmake --build build --target vosctl ftd2xx
+  cmake --build build --target vosctl ftd2xx vos_sync_spy
 fi
+spy=$(find build -name 'libvos_sync_spy.so' | head -n 1)
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -19,7 +22,8 @@ trap 'rm -rf "$work"' EXIT
 unset VOS_SIM_CONFIG
 
 start=$(date +%s.%N)
-build/src/cli/vosctl --driver build/sim/libftd2xx.so record --samples "$samples" --csv - -o "$work/soak" \
+LD_PRELOAD=$spy VOS_SYNC_SPY_LOG="$work/syncs" \
+  build/src/cli/vosctl --driver build/sim/libftd2xx.so record --samples "$samples" --csv - -o "$work/soak" \
   >/dev/null 2>"$work/stderr" &
 pid=$!
 
@@ -31,6 +35,9 @@ while kill -0 "$pid" 2>/dev/null; do
   now=$(date +%s.%N)
   elapsed=$(awk -v a="$start" -v b="$now" 'BEGIN { printf "%d", b - a }')
   rss=$(awk '/^VmRSS:/ { print $2 }' "/proc/$pid/status" 2>/dev/null || true)
+  # Bytes the process had written by then: through write calls, and those that reached the disk.
+  io=$(awk '/^wchar:/ { w = $2 } /^write_bytes:/ { d = $2 } END { if (w != "") print w, d }' "/proc/$pid/io" 2>/dev/null || true)
+  [[ -n $io ]] && read -r wchar disk_bytes <<<"$io"
   if [[ -n $rss ]]; then
     (( elapsed % 10 == 0 && elapsed != last_print )) && { echo "$elapsed  $rss"; last_print=$elapsed; }
     if (( elapsed >= 60 )); then
@@ -51,6 +58,11 @@ read -r child_user child_sys < <(tail -n 1 "$work/times" | sed 's/m/ /g; s/s//g'
 cat "$work/stderr"
 echo "exit status: $status"
 echo "files: $(ls "$work" | grep -c '\.dlf$')"
+syncs=$(grep -c '^s' "$work/syncs" 2>/dev/null || echo 0)
+awk -v w="${wchar:-0}" -v d="${disk_bytes:-0}" -v n="$samples" -v s="$syncs" -v a="$start" -v b="$end" 'BEGIN {
+  printf "written per sample (one second before the end): %.1f bytes through write calls (CSV included), %.1f bytes to the disk\n", w / n, d / n
+  printf "working-file syncs: %d, %.2f per second\n", s, s / (b - a)
+}'
 awk -v a="$start" -v b="$end" -v u="$child_user" -v s="$child_sys" 'BEGIN {
   wall = b - a
   printf "wall %.1f s, CPU %.2f s (user %.2f, system %.2f), share of one core %.2f %%\n", wall, u + s, u, s, 100 * (u + s) / wall

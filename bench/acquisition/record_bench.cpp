@@ -1,5 +1,6 @@
 // How fast a recording goes from the in-process simulator at the instant pace
-// into DLF files of 1,000,000 samples: as samples per second, as a multiple of
+// into DLF files of 1,000,000 samples through their synced working files: as
+// samples per second, as a multiple of
 // the logger's 10000 frames per second, and against a baseline measured in the
 // same run: the same transfer into memory, with no files.
 #include <benchmark/benchmark.h>

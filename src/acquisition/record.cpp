@@ -1,8 +1,12 @@
 #include "acquisition/record.h"
 
+#include <sys/random.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <thread>
 
 #include "acquisition/run.h"
@@ -16,22 +20,53 @@ constexpr auto CSV_FLUSH_INTERVAL = std::chrono::milliseconds(250);
 constexpr std::size_t CSV_OUT_BYTES = std::size_t{1} << 20;
 // Buffers allocated before the stream starts: one filling while one is written.
 constexpr std::size_t PREPARED_BUFFERS = 2;
+// Memory of the writer outside the sample buffers: the CSV text, the
+// working file's read window and one channel of a block.
+constexpr std::size_t WRITER_MEMORY = std::size_t{4} << 20;
+
+std::string NumberedName(const std::string& prefix, std::uint32_t index, const char* extension) {
+    char number[24];
+    std::snprintf(number, sizeof number, "-%06u.%s", static_cast<unsigned>(index), extension);
+    return prefix + number;
+}
+
+std::int64_t UtcMicrosNow() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// 16 random bytes; the kernel's generator, which does not fail once booted.
+std::array<std::uint8_t, 16> NewIdentity() {
+    std::array<std::uint8_t, 16> identity{};
+    std::size_t got = 0;
+    while (got < identity.size()) {
+        const ssize_t part = ::getrandom(identity.data() + got, identity.size() - got, 0);
+        if (part > 0) got += static_cast<std::size_t>(part);
+    }
+    return identity;
+}
 
 }  // namespace
 
 std::string SeriesFileName(const std::string& prefix, std::uint32_t index) {
-    char number[16];
-    std::snprintf(number, sizeof number, "-%06u.dlf", static_cast<unsigned>(index));
-    return prefix + number;
+    return NumberedName(prefix, index, "dlf");
+}
+
+std::string WorkingFileName(const std::string& prefix, std::uint32_t index) {
+    return NumberedName(prefix, index, "vrec");
 }
 
 Recorder::Recorder(const D2xxApi& api, RecordOptions options)
     : m_api(api), m_options(std::move(options)), m_stop(m_options.stopFlag != nullptr ? m_options.stopFlag : &m_ownStop) {
-    // A recording shorter than one file needs no buffer longer than itself.
+    // A short recording needs no buffer longer than itself.
     m_capacity = static_cast<std::uint32_t>(
-        std::min<std::uint64_t>(m_options.split, std::max<std::uint64_t>(m_options.sampleLimit, 1)));
+        std::min<std::uint64_t>(std::max<std::uint32_t>(m_options.bufferSamples, 1),
+                                std::max<std::uint64_t>(m_options.sampleLimit, 1)));
     const std::size_t bufferBytes = std::size_t{m_capacity} * DLF_CHANNELS * sizeof(double);
-    m_maxBuffers = std::max<std::size_t>(PREPARED_BUFFERS, bufferBytes == 0 ? 0 : m_options.memoryBudget / bufferBytes);
+    const std::size_t budget = m_options.memoryBudget > WRITER_MEMORY ? m_options.memoryBudget - WRITER_MEMORY : 0;
+    m_maxBuffers = std::max<std::size_t>(PREPARED_BUFFERS, budget / bufferBytes);
+    m_identity = NewIdentity();
     if (m_options.csvFd >= 0) {
         m_csvText = std::make_unique_for_overwrite<char[]>(CSV_OUT_BYTES + CSV_BLOCK_MAX_CHARS);
     }
@@ -78,6 +113,14 @@ RecordOutcome Recorder::Run() {
 
     outcome.samples = Samples();
     outcome.files = Files();
+    outcome.samplesInFiles = m_samplesInFiles;
+    std::error_code ignored;
+    // A working file removed with its folder holds nothing any more.
+    if (m_journal.IsOpen() && std::filesystem::exists(m_journal.Path(), ignored)) {
+        outcome.workingFile = m_journal.Path();
+        outcome.workingSamples = m_journal.Samples();
+    }
+    m_journal.Close();
     outcome.largestQueue = LargestQueue();
     outcome.buffers = m_buffers.size();
     if (m_fileError != FileError::None) {
@@ -164,12 +207,85 @@ bool Recorder::FlushCsv() {
     return ok;
 }
 
+void Recorder::SyncWorkingFile() {
+    m_lastFlush = std::chrono::steady_clock::now();
+    if (!m_unsynced) return;
+    m_unsynced = false;
+    if (const FileError error = m_journal.Sync(); error != FileError::None) WriteFailed(error, m_journal.Path());
+}
+
+void Recorder::AppendToFiles(const Chunk& chunk, std::uint64_t upTo) {
+    if (m_options.prefix.empty()) return;
+    if (!m_startMicros) {
+        // The first sample was taken as many sample periods ago as there are samples now.
+        m_startMicros = UtcMicrosNow() - static_cast<std::int64_t>(Samples() * m_options.divider) * LOGGER_FRAME_MICROS;
+    }
+    while (m_appended < upTo && !FilesFailed()) {
+        const std::uint32_t inFile = static_cast<std::uint32_t>(m_appended % m_options.split);
+        if (!m_journal.IsOpen()) {
+            const auto index = static_cast<std::uint32_t>(m_appended / m_options.split + 1);
+            JournalHeader header;
+            header.split = m_options.split;
+            header.settings.clockDivider = static_cast<std::int32_t>(m_options.divider);
+            header.settings.triggerChannel = m_options.trigger.channel;
+            header.settings.triggerType = m_options.trigger.type;
+            header.settings.threshold = m_options.trigger.threshold;
+            header.settings.stamp = RecordingStamp{
+                *m_startMicros + static_cast<std::int64_t>(m_appended * m_options.divider) * LOGGER_FRAME_MICROS, m_identity,
+                index, m_appended};
+            const std::string path = WorkingFileName(m_options.prefix, index);
+            if (const FileError error = m_journal.Create(path, header); error != FileError::None) {
+                m_journal.Close();
+                // A name taken by another file is not this recording's to empty.
+                std::error_code ignored;
+                if (error == FileError::Write) std::filesystem::remove(path, ignored);
+                WriteFailed(error, path);
+                return;
+            }
+        }
+        const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(upTo - m_appended, m_options.split - inFile));
+        const double* channels[DLF_CHANNELS];
+        for (int c = 0; c < DLF_CHANNELS; ++c) {
+            channels[c] = chunk.data + std::size_t{m_capacity} * c + (m_appended - chunk.first);
+        }
+        if (const FileError error = m_journal.Append(channels, count); error != FileError::None) {
+            WriteFailed(error, m_journal.Path());
+            return;
+        }
+        m_appended += count;
+        m_unsynced = true;
+        if (m_journal.Samples() == m_options.split) CompleteFile();
+    }
+}
+
+void Recorder::CompleteFile() {
+    const JournalContents contents = m_journal.Contents();
+    const std::string working = m_journal.Path();
+    const auto index = static_cast<std::uint32_t>(contents.header.settings.stamp->index);
+    const std::string path = SeriesFileName(m_options.prefix, index);
+    FileError error = ConvertJournal(working, contents, path);
+    std::error_code ignored;
+    // A folder removed while the file was written: the file could not be created.
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    if (error == FileError::Write && !folder.empty() && !std::filesystem::exists(folder, ignored)) {
+        error = FileError::Open;
+    }
+    if (error != FileError::None) {
+        // The DLF file is replaced whole or not at all; the working file keeps the samples.
+        SyncWorkingFile();
+        WriteFailed(error, path);
+        return;
+    }
+    m_journal.Close();
+    m_unsynced = false;
+    // Should the removal not reach the disk, recovery finds the DLF file complete.
+    std::filesystem::remove(working, ignored);
+    m_samplesInFiles += contents.samples;
+    m_files.fetch_add(1, std::memory_order_relaxed);
+}
+
 void Recorder::WriterLoop() {
-    DataFileHeader header;
-    header.clockDivider = static_cast<std::int32_t>(m_options.divider);
-    header.triggerChannel = m_options.trigger.channel;
-    header.triggerType = m_options.trigger.type;
-    header.threshold = m_options.trigger.threshold;
+    m_lastFlush = std::chrono::steady_clock::now();
     for (;;) {
         Chunk front;
         Chunk current;
@@ -183,30 +299,25 @@ void Recorder::WriterLoop() {
             current = m_current;
             ended = m_ended;
         }
+        const bool flushDue = std::chrono::steady_clock::now() - m_lastFlush >= RECORD_FLUSH_PERIOD;
         if (haveFront) {
             StreamCsv(front, front.first + front.count);
-            if (!m_options.prefix.empty() && m_fileError == FileError::None) {
-                const double* channels[DLF_CHANNELS];
-                for (int c = 0; c < DLF_CHANNELS; ++c) channels[c] = front.data + std::size_t{m_capacity} * c;
-                header.sampleCount = front.count;
-                const std::string path =
-                    SeriesFileName(m_options.prefix, static_cast<std::uint32_t>(front.first / m_options.split + 1));
-                const FileError error = SaveDataFile(path, header, channels);
-                if (error != FileError::None) {
-                    // The file is replaced whole or not at all: an earlier one of that name stays.
-                    WriteFailed(error, path);
-                } else {
-                    m_files.fetch_add(1, std::memory_order_relaxed);
-                }
-            }
+            AppendToFiles(front, front.first + front.count);
             const std::lock_guard lock(m_mutex);
             m_queue.pop_front();
             m_free.push_back(front.data);
         } else if (current.data != nullptr) {
-            // Rows below the stored count are complete in the buffer still being filled.
-            StreamCsv(current, std::min(Samples(), current.first + m_capacity));
+            // Samples below the stored count are complete in the buffer still being filled.
+            const std::uint64_t stored = std::min(Samples(), current.first + m_capacity);
+            StreamCsv(current, stored);
+            if (flushDue) AppendToFiles(current, stored);
         }
         FlushCsv();
-        if (ended && !haveFront) break;
+        if (ended && !haveFront) {
+            if (m_journal.IsOpen() && !FilesFailed()) CompleteFile();
+            if (m_journal.IsOpen()) SyncWorkingFile();
+            break;
+        }
+        if (flushDue && m_journal.IsOpen() && !FilesFailed()) SyncWorkingFile();
     }
 }

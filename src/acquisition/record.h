@@ -1,6 +1,8 @@
 #pragma once
 
+#include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -17,6 +19,7 @@
 #include "files/csv.h"
 #include "files/dlf.h"
 #include "files/file.h"
+#include "files/journal.h"
 
 /// Result of a stream that the recorder ended because every sample buffer
 /// was still waiting for the writer. Outside the driver's and the device
@@ -26,6 +29,21 @@ inline constexpr std::uint32_t RESULT_WRITER_BEHIND = 1000;
 /// Sample buffers a recording may hold at most, in bytes; at least two
 /// buffers are always allowed.
 inline constexpr std::size_t RECORD_MEMORY_BUDGET = std::size_t{128} << 20;
+
+/// Smallest --split that vosctl accepts: each file costs two syncs of the
+/// disk, which a file a few milliseconds long could not keep up with.
+inline constexpr std::uint32_t RECORD_MIN_SPLIT = 1000;
+
+/// Samples per channel in one sample buffer, whatever the split: a file is
+/// gathered in its working file, never in memory.
+inline constexpr std::uint32_t RECORD_CHUNK_SAMPLES = 65536;
+
+/// The working file receives the samples stored at least this often, each
+/// time followed by fdatasync.
+inline constexpr std::chrono::milliseconds RECORD_FLUSH_PERIOD{500};
+
+/// Microseconds of one logger frame: a sample period is this times the clock divider.
+inline constexpr std::int64_t LOGGER_FRAME_MICROS = 1000000 / LOGGER_FRAME_RATE;
 
 /// Message of a recording that the writer could not keep up with (UTF-8).
 inline constexpr const char* WRITER_BEHIND_MESSAGE = "ファイル書き込みが間に合いません";
@@ -43,6 +61,7 @@ struct RecordOptions {
     int csvFd = -1;
     int csvSelection = CSV_SELECT_ALL;  ///< 0..3 one channel, otherwise all four
     std::size_t memoryBudget = RECORD_MEMORY_BUDGET;
+    std::uint32_t bufferSamples = RECORD_CHUNK_SAMPLES;  ///< samples per channel in one buffer, at least 1
     /// The stop flag to use, e.g. one a signal handler sets to 1; null: the recorder's own.
     std::atomic<std::int32_t>* stopFlag = nullptr;
 };
@@ -63,6 +82,11 @@ struct RecordOutcome {
     std::string message;        ///< the text to show; empty when the recording ended well
     std::uint64_t samples = 0;  ///< samples stored over the whole recording
     std::uint32_t files = 0;    ///< DLF files written completely
+    std::uint64_t samplesInFiles = 0;  ///< samples in those files
+    /// A working file left behind because its DLF file could not be
+    /// written, and the samples it holds; "" when none.
+    std::string workingFile;
+    std::uint64_t workingSamples = 0;
     std::uint32_t largestQueue = 0;  ///< deepest driver receive queue seen, bytes
     std::size_t buffers = 0;    ///< sample buffers allocated
 };
@@ -70,15 +94,21 @@ struct RecordOutcome {
 /// The file name of the `index`-th file (1-based) of a series: PREFIX-000001.dlf.
 std::string SeriesFileName(const std::string& prefix, std::uint32_t index);
 
+/// The working file of the `index`-th file while it fills: PREFIX-000001.vrec.
+std::string WorkingFileName(const std::string& prefix, std::uint32_t index);
+
 /// One unattended recording: one stream from one start command, its kept
 /// samples split into consecutive DLF files and optionally streamed as CSV.
 /// The calling thread reads the driver; a writer thread of the recorder
-/// writes the buffers that filled, so reading never waits for the disk.
-/// A handful of buffers of `split` samples bound the memory: when the reader
-/// needs one more and all are still queued for the writer, the recording
-/// ends with WriterBehind instead of dropping samples. A write failure ends
-/// the stream; every file finished before stays as it is, and the samples
-/// received before a stop or a device failure are written.
+/// appends what was stored to the working file of the file being filled at
+/// least every RECORD_FLUSH_PERIOD, each time followed by fdatasync, and
+/// turns a complete working file into its DLF file. Reading never waits for
+/// the disk. Buffers of RECORD_CHUNK_SAMPLES within the memory budget bound
+/// the memory whatever the split: when the reader needs one more and all are
+/// still queued for the writer, the recording ends with WriterBehind instead
+/// of dropping samples. A write failure ends the stream; every file finished
+/// before stays as it is, the working file keeps what reached it, and the
+/// samples received before a stop or a device failure are written.
 class Recorder final : private StreamSink {
 public:
     Recorder(const D2xxApi& api, RecordOptions options);
@@ -113,6 +143,10 @@ private:
     void StreamCsv(const Chunk& chunk, std::uint64_t upTo);
     bool FlushCsv();
     void WriteFailed(FileError error, const std::string& path);
+    void AppendToFiles(const Chunk& chunk, std::uint64_t upTo);
+    void SyncWorkingFile();
+    void CompleteFile();
+    bool FilesFailed() const { return m_fileError != FileError::None && !m_failedPath.empty(); }
 
     const D2xxApi& m_api;
     const RecordOptions m_options;
@@ -140,4 +174,11 @@ private:
     std::uint64_t m_csvRow = 0;  // next CSV row to format
     FileError m_fileError = FileError::None;
     std::string m_failedPath;
+    JournalWriter m_journal;
+    std::uint64_t m_appended = 0;      // samples appended to working files
+    std::uint64_t m_samplesInFiles = 0;
+    bool m_unsynced = false;
+    std::chrono::steady_clock::time_point m_lastFlush;
+    std::optional<std::int64_t> m_startMicros;  // UTC of the first sample
+    std::array<std::uint8_t, 16> m_identity{};
 };

@@ -12,6 +12,7 @@
 #include "cli/commands.h"
 #include "cli/files_check.h"
 #include "cli/output.h"
+#include "cli/progress.h"
 #include "device/trigger.h"
 #include "numtext/fixed.h"
 
@@ -23,7 +24,6 @@ struct InfoOptions {
 };
 
 constexpr std::int64_t MICROS_PER_DIVIDER = 100;
-constexpr std::int64_t MICROS_PER_SECOND = 1000000;
 constexpr std::size_t SERIES_NUMBER_LENGTH = 6;
 
 // The Sampling Clock entry of a divider, or empty when the list has none.
@@ -32,24 +32,10 @@ std::string ClockName(std::int32_t divider) {
     return CLOCK_DIVIDERS[index] == divider ? CLOCK_TEXTS[index] : "";
 }
 
-// ISO 8601 in UTC to the microsecond, "2026-12-08T04:30:00.250000Z"; null
-// for a time outside the years 1 to 9999.
+// ISO 8601 in UTC; null for a time outside the years 1 to 9999.
 nlohmann::ordered_json UtcText(std::int64_t micros) {
-    // Rounded down to whole seconds, so that times before 1970 keep a positive fraction.
-    std::int64_t fraction = micros % MICROS_PER_SECOND;
-    std::time_t seconds = static_cast<std::time_t>(micros / MICROS_PER_SECOND);
-    if (fraction < 0) {
-        fraction += MICROS_PER_SECOND;
-        seconds -= 1;
-    }
-    std::tm parts{};
-    if (::gmtime_r(&seconds, &parts) == nullptr || parts.tm_year < 1 - 1900 || parts.tm_year > 9999 - 1900) {
-        return nullptr;
-    }
-    char text[96];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%06lldZ", parts.tm_year + 1900, parts.tm_mon + 1,
-                  parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec, static_cast<long long>(fraction));
-    return std::string(text);
+    const std::string text = vosctl::UtcText(micros);
+    return text.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(text);
 }
 
 // The stamp of a recorded file: its recording, place in the series, and the

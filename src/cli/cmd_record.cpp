@@ -128,17 +128,40 @@ private:
     std::thread m_thread;
 };
 
-void PrintSummary(const RecordOutcome& outcome, std::uint32_t divider, std::int64_t elapsed,
+// "P-000001.dlf to P-000003.dlf", the one name, or "" when there is no file.
+std::string FileRange(const std::string& prefix, std::uint32_t files) {
+    if (files == 0) return "";
+    const std::string first = SeriesFileName(prefix, 1);
+    return files == 1 ? first : first + " to " + SeriesFileName(prefix, files);
+}
+
+// Says what was received and exactly what of it is on disk; nothing when the run never started.
+void PrintSummary(const RecordOutcome& outcome, const RecordOptions& options, std::int64_t elapsed,
                   const char* driverName) {
-    const auto recorded = static_cast<std::int64_t>(outcome.samples * divider / LOGGER_FRAME_RATE);
-    std::fprintf(stderr, "vosctl record: %llu samples (%s at %s) in %u files, %s elapsed, largest receive queue %u bytes",
-                 static_cast<unsigned long long>(outcome.samples), vosctl::ClockText(recorded).c_str(),
-                 CLOCK_TEXTS[ClockIndexForDivider(static_cast<std::int32_t>(divider))],
-                 outcome.files, vosctl::ClockText(elapsed).c_str(), outcome.largestQueue);
-    if (const auto overruns = SimulatorOverruns(driverName)) {
-        std::fprintf(stderr, ", simulator overruns %llu", static_cast<unsigned long long>(*overruns));
+    if (outcome.buffers == 0) return;
+    const auto recorded = static_cast<std::int64_t>(outcome.samples * options.divider / LOGGER_FRAME_RATE);
+    std::string text = "vosctl record: " + std::to_string(outcome.samples) + " samples (" +
+                       vosctl::ClockText(recorded) + " at " +
+                       CLOCK_TEXTS[ClockIndexForDivider(static_cast<std::int32_t>(options.divider))] + ")";
+    const std::string files = std::to_string(outcome.files) + " files";
+    const std::string named = outcome.files == 0 ? "" : " " + FileRange(options.prefix, outcome.files);
+    if (options.prefix.empty() || outcome.samplesInFiles == outcome.samples) {
+        text += " in " + files + named;
+    } else {
+        text += " received, " + std::to_string(outcome.samplesInFiles) + " of them in " + files + named;
+        if (!outcome.workingFile.empty()) {
+            text += ", " + std::to_string(outcome.workingSamples) + " in the working file " + outcome.workingFile +
+                    " (`vosctl recover " + options.prefix + "` makes it a DLF file)";
+        }
+        const std::uint64_t lost = outcome.samples - outcome.samplesInFiles - outcome.workingSamples;
+        text += ", " + std::to_string(lost) + " lost";
     }
-    std::fputs("\n", stderr);
+    text += ", " + vosctl::ClockText(elapsed) + " elapsed, largest receive queue " +
+            std::to_string(outcome.largestQueue) + " bytes";
+    if (const auto overruns = SimulatorOverruns(driverName)) {
+        text += ", simulator overruns " + std::to_string(*overruns);
+    }
+    std::fprintf(stderr, "%s\n", text.c_str());
     std::fflush(stderr);
 }
 
@@ -207,7 +230,7 @@ int RunRecord(const RecordCommandOptions& command, vosctl::Context& context) {
     const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start).count();
     const bool csvClosed = !csv || csv->Close();
 
-    PrintSummary(outcome, options.divider, elapsed, context.DriverName());
+    PrintSummary(outcome, options, elapsed, context.DriverName());
     switch (outcome.end) {
     case RecordEnd::Device: return vosctl::FailDevice(outcome.deviceResult);
     case RecordEnd::File:
@@ -250,9 +273,9 @@ void AddRecordCommand(CLI::App& app, vosctl::Context& context) {
         ->type_name("N")
         ->check(CLI::Range(std::uint64_t{1}, STREAM_UNLIMITED - 1))
         ->excludes(duration);
-    command->add_option("--split", options->split, "Samples per file, 1 to 1000000")
+    command->add_option("--split", options->split, "Samples per file, 1000 to 1000000")
         ->type_name("N")
-        ->check(CLI::Range(std::uint32_t{1}, DLF_MAX_SAMPLE_COUNT))
+        ->check(CLI::Range(RECORD_MIN_SPLIT, DLF_MAX_SAMPLE_COUNT))
         ->capture_default_str();
     command->add_option("--csv", options->csv, "Also stream the rows of CSV-Save to this file, or - for standard output")
         ->type_name("FILE")

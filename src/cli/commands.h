@@ -11,4 +11,5 @@ void AddInfoCommand(CLI::App& app, vosctl::Context& context);
 void AddCsvCommand(CLI::App& app, vosctl::Context& context);
 void AddPlotCommand(CLI::App& app, vosctl::Context& context);
 void AddRecordCommand(CLI::App& app, vosctl::Context& context);
+void AddRecoverCommand(CLI::App& app, vosctl::Context& context);
 void AddDoctorCommand(CLI::App& app, vosctl::Context& context);

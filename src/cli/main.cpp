@@ -30,6 +30,7 @@ int main(int argc, char** argv) {
     AddCsvCommand(app, context);
     AddPlotCommand(app, context);
     AddRecordCommand(app, context);
+    AddRecoverCommand(app, context);
     AddDoctorCommand(app, context);
 
     try {

@@ -1,6 +1,8 @@
 #include "cli/progress.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <ctime>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -32,6 +34,25 @@ std::string ClockText(std::int64_t seconds) {
         std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(seconds / 60),
                       static_cast<long long>(seconds % 60));
     }
+    return text;
+}
+
+std::string UtcText(std::int64_t micros) {
+    constexpr std::int64_t MICROS_PER_SECOND = 1000000;
+    // Rounded down to whole seconds, so that times before 1970 keep a positive fraction.
+    std::int64_t fraction = micros % MICROS_PER_SECOND;
+    std::time_t seconds = static_cast<std::time_t>(micros / MICROS_PER_SECOND);
+    if (fraction < 0) {
+        fraction += MICROS_PER_SECOND;
+        seconds -= 1;
+    }
+    std::tm parts{};
+    if (::gmtime_r(&seconds, &parts) == nullptr || parts.tm_year < 1 - 1900 || parts.tm_year > 9999 - 1900) {
+        return "";
+    }
+    char text[96];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%06lldZ", parts.tm_year + 1900, parts.tm_mon + 1,
+                  parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec, static_cast<long long>(fraction));
     return text;
 }
 

@@ -146,6 +146,13 @@ FileError CheckHeader(const DataFileHeader& header, std::uint64_t fileLength) {
 
 FileError SaveDataFile(const std::string& path, const DataFileHeader& header,
                        const double* const channels[DLF_CHANNELS]) {
+    const std::size_t blockBytes = std::size_t{header.sampleCount} * sizeof(double);
+    return SaveDataFileFrom(path, header, [&](int channel, const ChannelBlockWriter& write) {
+        return write(channels[channel], blockBytes) ? FileError::None : FileError::Write;
+    });
+}
+
+FileError SaveDataFileFrom(const std::string& path, const DataFileHeader& header, const ChannelBlockSource& source) {
     DataFileHeader stored = header;
     stored.formatVersion = DLF_FORMAT_VERSION;
     if (CheckHeader(stored, FileLengthFor(stored.sampleCount)) != FileError::None) {
@@ -164,10 +171,18 @@ FileError SaveDataFile(const std::string& path, const DataFileHeader& header,
     // The samples go out exactly as held in memory, which is the file's
     // little-endian layout on every platform this program builds for.
     static_assert(std::endian::native == std::endian::little);
-    const std::size_t blockBytes = std::size_t{stored.sampleCount} * sizeof(double);
+    const std::uint64_t blockBytes = std::uint64_t{stored.sampleCount} * sizeof(double);
     for (int c = 0; c < DLF_CHANNELS; ++c) {
-        if (!file.WriteAll(channels[c], blockBytes)) {
-            return FileError::Write;
+        std::uint64_t given = 0;
+        const FileError error = source(c, [&](const void* data, std::size_t size) {
+            given += size;
+            return given <= blockBytes && file.WriteAll(data, size);
+        });
+        if (error != FileError::None) {
+            return error;
+        }
+        if (given != blockBytes) {
+            return FileError::Read;
         }
     }
     return file.Commit() ? FileError::None : FileError::Write;

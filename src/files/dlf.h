@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -88,6 +89,17 @@ FileError ReadDataFileHeader(const std::string& path, DataFileHeader& header);
 /// (an existing file then keeps its old content).
 FileError SaveDataFile(const std::string& path, const DataFileHeader& header,
                        const double* const channels[DLF_CHANNELS]);
+
+/// Takes the bytes of a channel block in order; false once they cannot be written.
+using ChannelBlockWriter = std::function<bool(const void* data, std::size_t size)>;
+/// Gives channel `channel`'s values through `write`: None, or why it could not.
+using ChannelBlockSource = std::function<FileError(int channel, const ChannelBlockWriter& write)>;
+
+/// SaveDataFile with each channel block produced in turn by `source`, so that
+/// a file's samples need not be in memory at once. The source must give
+/// exactly header.sampleCount doubles per channel (otherwise Read); its own
+/// failure is returned as it is, and the old file stays.
+FileError SaveDataFileFrom(const std::string& path, const DataFileHeader& header, const ChannelBlockSource& source);
 
 /// Reads and checks a DLF file. Each destinations[c] must hold
 /// DLF_MAX_SAMPLE_COUNT doubles.

@@ -123,7 +123,8 @@ int CreateBeside(const std::string& target, std::string& created) {
     return -1;
 }
 
-// Makes a rename in `folder` durable; a failure here loses nothing written.
+}  // namespace
+
 void SyncFolder(const std::string& folder) {
     const int fd = OpenRetrying(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
@@ -131,8 +132,6 @@ void SyncFolder(const std::string& folder) {
         ::close(fd);
     }
 }
-
-}  // namespace
 
 const char* FileErrorMessage(FileError error) {
     switch (error) {

@@ -16,6 +16,10 @@ const char* FileErrorMessage(FileError error);
 /// it once at start-up, before any thread is started.
 void IgnoreFileSignals();
 
+/// Makes the creation, rename or removal of a name in `folder` ("" for the
+/// current folder) durable; a failure here loses nothing written.
+void SyncFolder(const std::string& folder);
+
 /// Writes all `size` bytes to the descriptor `fd`, continuing after partial
 /// writes and signals; false on an error.
 bool WriteAllTo(int fd, const void* data, std::size_t size);

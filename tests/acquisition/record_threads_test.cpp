@@ -189,7 +189,8 @@ TEST(Recorder, StopWritesThePartialFileWithItsTrueCount) {
     options.prefix = dir.Path("run");
     Recorder recorder(vossim::Api(), options);
     std::thread stopper([&recorder] {
-        EXPECT_TRUE(WaitFor([&recorder] { return recorder.Files() >= 2; }));
+        // Before the script's 6000 frames run out; the files are written at the next flush.
+        EXPECT_TRUE(WaitFor([&recorder] { return recorder.Samples() >= 1000; }));
         recorder.RequestStop();
     });
     const RecordOutcome outcome = recorder.Run();
@@ -259,7 +260,9 @@ TEST(Recorder, WriteFailureEndsTheRunAndKeepsFinishedFiles) {
         const RecordOutcome outcome = recorder.Run();
         limiter.join();
         const bool ok = outcome.end == RecordEnd::File && outcome.message == WRITE_ERROR_TEXT &&
-                        outcome.fileError == FileError::Write && outcome.failedPath == SeriesFileName(prefix, outcome.files + 1);
+                        outcome.fileError == FileError::Write &&
+                        outcome.failedPath == WorkingFileName(prefix, outcome.files + 1) &&
+                        outcome.workingFile == outcome.failedPath && outcome.samplesInFiles == outcome.files * 300u;
         ::_exit(ok ? 0 : 1);
     }
     int status = 0;
@@ -291,6 +294,7 @@ TEST(Recorder, WriterBehindEndsTheRunWithinBoundedMemory) {
     RecordOptions options;
     options.split = 100;
     options.memoryBudget = 0;
+    options.bufferSamples = 100;
     // Far more than two buffers hold: without the bound the run would end well.
     options.sampleLimit = 200000;
     options.prefix = dir.Path("run");

@@ -146,10 +146,11 @@ inline Result RunSim(const TempDir& dir, Via via, const std::optional<std::strin
 /// vosctl with its standard error on a terminal, for the progress bar and interrupts.
 class TerminalRun {
 public:
-    TerminalRun(const TempDir& dir, const std::string& config, std::vector<std::string> args) {
+    TerminalRun(const TempDir& dir, const std::string& config, std::vector<std::string> args,
+                std::vector<std::string> extraEnvironment = {}) {
         const std::string configPath = dir.Path("sim.conf");
         WriteText(configPath, config);
-        Environment environment;
+        Environment environment(std::move(extraEnvironment));
         environment.Set("VOS_SIM_CONFIG", configPath);
         args.insert(args.begin(), {"--driver", SIM_LIBRARY});
         int slave = -1;

@@ -9,13 +9,18 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "acquisition/record.h"
 #include "files/dlf.h"
+#include "files/journal.h"
 #include "files/temp_dir.h"
 #include "acquisition/series_fixture.h"
 #include "cli_process.h"
@@ -95,8 +100,22 @@ protected:
         seriestest::ExpectContinuous(series, firstFrame, divider, series.samples[0].size(), FrameVolts);
     }
 
+    // The working file's samples in whole, good blocks, as a reader sees them now.
+    static std::uint64_t WorkingSamples(const std::string& path) {
+        JournalContents contents;
+        return ScanJournal(path, true, contents) == FileError::None ? contents.samples : 0;
+    }
+
     TempDir m_dir;
 };
+
+// The last "N samples" a progress line showed.
+std::uint64_t ShownSamples(const std::string& shown) {
+    const std::size_t end = shown.rfind(" samples  ");
+    if (end == std::string::npos) return 0;
+    const std::size_t start = shown.rfind(' ', end - 1);
+    return std::stoull(shown.substr(start + 1, end - start - 1));
+}
 
 TEST_F(RecordProcess, SplitsOneStreamIntoContinuousFiles) {
     struct Case {
@@ -177,6 +196,12 @@ TEST_F(RecordProcess, DiskFullKeepsTheFinishedFiles) {
     ASSERT_GE(headers.size(), 2u);
     for (const DataFileHeader& header : headers) EXPECT_EQ(header.sampleCount, 1000u);
     ExpectContinuous(series, 3, 1);
+    // The summary says what is on disk, not what was received.
+    const std::string onDisk = std::to_string(headers.size() * 1000) + " of them in " +
+                               std::to_string(headers.size()) + " files " + SeriesFileName(Prefix(), 1) + " to " +
+                               SeriesFileName(Prefix(), static_cast<std::uint32_t>(headers.size()));
+    EXPECT_NE(run.Stderr().find(onDisk), std::string::npos) << run.Stderr();
+    EXPECT_NE(run.Stderr().find(" lost, "), std::string::npos) << run.Stderr();
 }
 
 TEST_F(RecordProcess, LoggerFailureKeepsEverythingReceived) {
@@ -231,6 +256,7 @@ TEST_F(RecordProcess, BadValuesAreRefusedBeforeTheLoggerIsOpened) {
     const std::vector<std::string> cases[] = {
         {"record", "--split", "0", "-o", "x"},
         {"record", "--split", "1000001", "-o", "x"},
+        {"record", "--split", "999", "-o", "x"},
         {"record", "--duration", "5x", "-o", "x"},
         {"record", "--duration", "1h", "--samples", "10", "-o", "x"},
         {"record", "--samples", "0", "-o", "x"},
@@ -252,6 +278,161 @@ TEST_F(RecordProcess, BadValuesAreRefusedBeforeTheLoggerIsOpened) {
                      clitest::Environment());
     EXPECT_EQ(missingFolder.status, 4);
     EXPECT_NE(missingFolder.err.find("ファイルオープンエラーです"), std::string::npos) << missingFolder.err;
+    // A run that never started has nothing to sum up.
+    const clitest::Result noLogger = Run("pace instant\n", {"record", "-o", Prefix()});
+    EXPECT_EQ(noLogger.status, 3) << noLogger.err;
+    EXPECT_EQ(noLogger.err.find("vosctl record:"), std::string::npos) << noLogger.err;
+}
+
+// kill -9 at a random moment: recover keeps every sample up to at most one
+// second before it, continuous from the first, and a second recover finds nothing to do.
+TEST_F(RecordProcess, KillNineThenRecoverKeepsAllButTheLastSecond) {
+    struct Case {
+        const char* clock;
+        std::uint64_t divider;
+    };
+    const Case cases[] = {{"10kHz", 1}, {"1kHz", 10}};
+    std::mt19937 random(std::random_device{}());
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.clock);
+        const std::uint64_t rate = 10000 / test.divider;
+        // Between 1 and 2.5 seconds of samples.
+        const std::uint64_t due = rate + std::uniform_int_distribution<std::uint64_t>(0, rate * 3 / 2)(random);
+        std::uint64_t shown = 0;
+        {
+            clitest::TerminalRun run(m_dir, LoggerConfig("realtime", ""), {"record", "--clock", test.clock, "-o", Prefix()});
+            ASSERT_TRUE(run.ReadUntil([&](const std::string& text) { return ShownSamples(text) >= due; })) << run.Shown();
+            shown = ShownSamples(run.Shown());
+            run.Signal(SIGKILL);
+            EXPECT_EQ(run.Finish(), 128 + SIGKILL);
+        }
+        EXPECT_FALSE(std::filesystem::exists(SeriesFileName(Prefix(), 1)));
+        ASSERT_TRUE(std::filesystem::exists(WorkingFileName(Prefix(), 1)));
+
+        const clitest::Result recover = clitest::Run(m_dir, {"recover", Prefix()});
+        EXPECT_EQ(recover.status, 0) << recover.err;
+        EXPECT_NE(recover.err.find("1 files written"), std::string::npos) << recover.err;
+        EXPECT_FALSE(std::filesystem::exists(WorkingFileName(Prefix(), 1)));
+        const seriestest::Series series = seriestest::ReadSeries(Prefix());
+        ASSERT_EQ(series.headers.size(), 1u);
+        const std::uint64_t kept = series.samples[0].size();
+        EXPECT_GE(kept + rate, shown) << "more than the last second lost";
+        EXPECT_EQ(series.headers[0].clockDivider, static_cast<std::int32_t>(test.divider));
+        ASSERT_TRUE(series.headers[0].stamp.has_value());
+        EXPECT_EQ(series.headers[0].stamp->index, 1u);
+        EXPECT_EQ(series.headers[0].stamp->firstSample, 0u);
+        ExpectContinuous(series, 1 + 2 * test.divider, test.divider);
+
+        const std::string before = clitest::ReadText(SeriesFileName(Prefix(), 1));
+        const clitest::Result again = clitest::Run(m_dir, {"recover", Prefix()});
+        EXPECT_EQ(again.status, 0) << again.err;
+        EXPECT_NE(again.err.find("nothing to recover"), std::string::npos) << again.err;
+        EXPECT_EQ(clitest::ReadText(SeriesFileName(Prefix(), 1)), before);
+        seriestest::RemoveSeries(Prefix(), 1);
+    }
+}
+
+// A working file torn in its last block, by a cut or a flipped byte: recover
+// keeps the blocks before it and says how many samples it dropped.
+TEST_F(RecordProcess, RecoverCutsATornTailAtTheLastGoodBlock) {
+    const std::string working = WorkingFileName(Prefix(), 1);
+    {
+        const Background run = Start(LoggerConfig("realtime", ""), {"record", "-o", Prefix()});
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        // Three flushes: at least two good blocks before the last.
+        while (WorkingSamples(working) < 3 * 4000 && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        ::kill(run.pid, SIGKILL);
+        EXPECT_EQ(run.Wait(), 128 + SIGKILL);
+    }
+    const std::string original = clitest::ReadText(working);
+    // Walk the blocks: a 272-byte header, then blocks of 16 bytes and 32 bytes a sample.
+    std::size_t offset = 272;
+    std::size_t lastBlock = 0;
+    std::uint32_t lastCount = 0;
+    std::uint64_t total = 0;
+    while (offset + 16 <= original.size()) {
+        std::uint32_t count = 0;
+        std::memcpy(&count, original.data() + offset + 4, 4);
+        if (offset + 16 + 32 * std::size_t{count} > original.size()) break;
+        lastBlock = offset;
+        lastCount = count;
+        total += count;
+        offset += 16 + 32 * std::size_t{count};
+    }
+    ASSERT_GT(lastBlock, 272u);
+    ASSERT_GE(lastCount, 4u);
+    const std::size_t blockEnd = lastBlock + 16 + 32 * std::size_t{lastCount};
+    struct Case {
+        const char* name;
+        std::string content;
+        std::uint64_t dropped;
+    };
+    std::string flipped = original.substr(0, blockEnd);
+    flipped[lastBlock + 16 + 32 * (lastCount / 2)] ^= 0x10;
+    const Case cases[] = {
+        {"flipped byte", flipped, lastCount},
+        {"cut part-way", original.substr(0, lastBlock + 16 + 32 * (lastCount / 2) + 5), lastCount / 2},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        clitest::WriteText(working, test.content);
+        const clitest::Result recover = clitest::Run(m_dir, {"recover", Prefix()});
+        EXPECT_EQ(recover.status, 0) << recover.err;
+        EXPECT_NE(recover.err.find("cut after the last good block: " + std::to_string(test.dropped) + " samples dropped"),
+                  std::string::npos)
+            << recover.err;
+        EXPECT_NE(recover.err.find(std::to_string(total - lastCount) + " samples"), std::string::npos) << recover.err;
+        const seriestest::Series series = seriestest::ReadSeries(Prefix());
+        ASSERT_EQ(series.headers.size(), 1u);
+        ExpectContinuous(series, 3, 1);
+        EXPECT_EQ(series.samples[0].size(), total - lastCount);
+        seriestest::RemoveSeries(Prefix(), 1);
+    }
+}
+
+// While the recording runs, a reader finds in the working file every sample
+// stored up to one second ago, and every block written to it is followed by
+// an fdatasync of it within one second.
+TEST_F(RecordProcess, WorkingFileHoldsAllButTheLastSecond) {
+    const std::string log = m_dir.Path("sync.log");
+    const std::string working = WorkingFileName(Prefix(), 1);
+    {
+        clitest::TerminalRun run(m_dir, LoggerConfig("realtime", ""), {"record", "-o", Prefix()},
+                                 {std::string("LD_PRELOAD=") + SYNC_SPY_PATH, "VOS_SYNC_SPY_LOG=" + log,
+                                  "ASAN_OPTIONS=verify_asan_link_order=0"});
+        for (const std::uint64_t due : {8000, 15000, 22000}) {
+            ASSERT_TRUE(run.ReadUntil([&](const std::string& text) { return ShownSamples(text) >= due; }))
+                << run.Shown();
+            const std::uint64_t shown = ShownSamples(run.Shown());
+            EXPECT_GE(WorkingSamples(working) + 10000, shown) << "at " << due;
+        }
+        run.Signal(SIGKILL);
+        run.Finish();
+    }
+    std::ifstream lines(log);
+    std::vector<std::pair<char, long long>> events;
+    char what = 0;
+    long long at = 0;
+    while (lines >> what >> at) events.emplace_back(what, at);
+    std::size_t writes = 0;
+    std::size_t syncs = 0;
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        if (events[i].first == 's') {
+            ++syncs;
+            continue;
+        }
+        ++writes;
+        bool synced = false;
+        for (std::size_t j = i + 1; j < events.size() && !synced; ++j) {
+            synced = events[j].first == 's' && events[j].second - events[i].second <= 1000000000LL;
+        }
+        // The last blocks before the kill may still wait for their sync.
+        if (events.back().second - events[i].second > 1000000000LL) EXPECT_TRUE(synced) << "write " << i;
+    }
+    EXPECT_GE(writes, 4u);
+    EXPECT_GE(syncs, writes);
 }
 
 }  // namespace

@@ -1,0 +1,128 @@
+#include "acquisition/recover.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "acquisition/record.h"
+#include "device/transfer.h"
+#include "files/dlf.h"
+#include "files/journal.h"
+
+namespace {
+
+constexpr std::size_t INDEX_DIGITS = 6;
+
+// The index N of a name PREFIX-NNNNNN.EXT in the prefix's folder; 0 for other names.
+std::uint32_t SeriesIndex(const std::string& name, const std::string& base, const std::string& extension) {
+    const std::size_t length = base.size() + 1 + INDEX_DIGITS + extension.size();
+    if (name.size() != length || name.compare(0, base.size(), base) != 0 || name[base.size()] != '-' ||
+        name.compare(length - extension.size(), extension.size(), extension) != 0) {
+        return 0;
+    }
+    std::uint32_t index = 0;
+    for (std::size_t i = base.size() + 1; i < base.size() + 1 + INDEX_DIGITS; ++i) {
+        if (name[i] < '0' || name[i] > '9') return 0;
+        index = index * 10 + static_cast<std::uint32_t>(name[i] - '0');
+    }
+    return index;
+}
+
+bool Fail(RecoveryReport& report, FileError error, const std::string& path, const std::string& reason) {
+    report.error = error;
+    report.failedPath = path;
+    report.reason = reason;
+    return false;
+}
+
+void RemoveDurably(const std::string& path) {
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
+    SyncFolder(std::filesystem::path(path).parent_path().string());
+}
+
+bool RecoverOne(const std::string& prefix, std::uint32_t index, RecoveryReport& report) {
+    RecoveredFile file;
+    file.workingFile = WorkingFileName(prefix, index);
+    file.dataFile = SeriesFileName(prefix, index);
+    JournalContents contents;
+    const FileError scan = ScanJournal(file.workingFile, true, contents);
+    if (scan == FileError::Format && contents.length < JOURNAL_HEADER_SIZE) {
+        // Ended before its header was on disk: no sample ever reached it.
+        file.action = RecoveredFile::Action::Empty;
+        RemoveDurably(file.workingFile);
+        report.files.push_back(file);
+        return true;
+    }
+    if (scan == FileError::Format) {
+        return Fail(report, scan, file.workingFile, "the working file's header is damaged; it was left as it is");
+    }
+    if (scan != FileError::None) return Fail(report, scan, file.workingFile, "");
+    const DataFileHeader& settings = contents.header.settings;
+    if (!settings.stamp || settings.stamp->index != index ||
+        settings.stamp->firstSample != std::uint64_t{index - 1} * contents.header.split) {
+        return Fail(report, FileError::Format, file.workingFile,
+                    "the working file does not belong at this place of the series; it was left as it is");
+    }
+    file.samples = contents.samples;
+    file.dropped = contents.droppedSamples;
+    file.tailCut = contents.goodEnd < contents.length;
+    const std::int64_t period = std::int64_t{settings.clockDivider} * LOGGER_FRAME_MICROS;
+    file.firstMicros = settings.stamp->startMicros;
+    file.lastMicros = file.firstMicros + static_cast<std::int64_t>(std::max<std::uint64_t>(file.samples, 1) - 1) * period;
+
+    std::error_code error;
+    if (std::filesystem::exists(file.dataFile, error)) {
+        DataFileHeader existing;
+        const FileError read = ReadDataFileHeader(file.dataFile, existing);
+        if (read != FileError::None || !existing.stamp || existing.stamp->identity != settings.stamp->identity ||
+            existing.stamp->index != index) {
+            return Fail(report, read != FileError::None ? read : FileError::Format, file.dataFile,
+                        "the file exists and is not this file of the recording; nothing was changed");
+        }
+        // The recording completed this file and was ended before it removed the working file.
+        file.action = RecoveredFile::Action::Complete;
+        file.samples = existing.sampleCount;
+        file.lastMicros = file.firstMicros + static_cast<std::int64_t>(file.samples - 1) * period;
+        RemoveDurably(file.workingFile);
+        report.files.push_back(file);
+        return true;
+    }
+    if (contents.samples == 0) {
+        file.action = RecoveredFile::Action::Empty;
+    } else if (const FileError written = ConvertJournal(file.workingFile, contents, file.dataFile);
+               written != FileError::None) {
+        return Fail(report, written, file.dataFile, "");
+    }
+    RemoveDurably(file.workingFile);
+    report.files.push_back(file);
+    return true;
+}
+
+}  // namespace
+
+RecoveryReport RecoverSeries(const std::string& prefix) {
+    RecoveryReport report;
+    const std::filesystem::path prefixPath(prefix);
+    const std::string base = prefixPath.filename().string();
+    const std::filesystem::path folder = prefixPath.parent_path().empty() ? "." : prefixPath.parent_path();
+    std::vector<std::uint32_t> working;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        if (const std::uint32_t index = SeriesIndex(it->path().filename().string(), base, ".vrec"); index != 0) {
+            working.push_back(index);
+        }
+    }
+    if (error) {
+        Fail(report, FileError::Open, folder.string(), error.message());
+        return report;
+    }
+    std::sort(working.begin(), working.end());
+    for (const std::uint32_t index : working) {
+        if (!RecoverOne(prefix, index, report)) break;
+    }
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        report.seriesFiles += SeriesIndex(it->path().filename().string(), base, ".dlf") != 0;
+    }
+    return report;
+}

@@ -1,0 +1,281 @@
+#include "files/journal.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+namespace {
+
+constexpr char MAGIC[8] = {'V', 'O', 'S', 'V', 'R', 'E', 'C', '1'};
+constexpr std::size_t OFFSET_SPLIT = 8;
+constexpr std::size_t OFFSET_HEADER_CRC = 12;
+constexpr std::size_t OFFSET_DLF_HEADER = 16;
+// Reads of block headers and small payloads go through a window this large.
+constexpr std::size_t READ_WINDOW = std::size_t{1} << 20;
+
+static_assert(std::endian::native == std::endian::little, "blocks hold doubles as in memory");
+
+void Put32(std::uint8_t* at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+std::uint32_t Get32(const std::uint8_t* at) {
+    std::uint32_t value = 0;
+    for (int i = 0; i < 4; ++i) value |= std::uint32_t{at[i]} << (8 * i);
+    return value;
+}
+
+std::uint32_t Crc(std::uint32_t crc, const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const Bytef*>(data);
+    while (size > 0) {
+        const auto part = static_cast<uInt>(std::min<std::size_t>(size, 1u << 30));
+        crc = static_cast<std::uint32_t>(::crc32(crc, bytes, part));
+        bytes += part;
+        size -= part;
+    }
+    return crc;
+}
+
+std::uint32_t HeaderCrc(const std::uint8_t* header) {
+    const std::uint32_t crc = Crc(0, header, OFFSET_HEADER_CRC);
+    return Crc(crc, header + OFFSET_DLF_HEADER, DLF_HEADER_SIZE);
+}
+
+std::string FolderOfPath(const std::string& path) {
+    const std::string folder = std::filesystem::path(path).parent_path().string();
+    return folder.empty() ? "." : folder;
+}
+
+// Positioned reads of one open file; small reads are served from a window.
+class Reader {
+public:
+    explicit Reader(int fd) : m_fd(fd), m_window(std::make_unique_for_overwrite<std::uint8_t[]>(READ_WINDOW)) {}
+
+    // False on a read error or when the file ends first.
+    bool Read(std::uint64_t offset, void* out, std::size_t size) {
+        if (size >= READ_WINDOW) return ReadDirect(offset, out, size);
+        if (offset < m_start || offset + size > m_start + m_filled) {
+            m_start = offset;
+            m_filled = 0;
+            while (m_filled < READ_WINDOW) {
+                const ssize_t got = ::pread(m_fd, m_window.get() + m_filled, READ_WINDOW - m_filled,
+                                            static_cast<off_t>(m_start + m_filled));
+                if (got < 0 && errno == EINTR) continue;
+                if (got < 0) return false;
+                if (got == 0) break;
+                m_filled += static_cast<std::size_t>(got);
+            }
+            if (size > m_filled) return false;
+        }
+        std::memcpy(out, m_window.get() + (offset - m_start), size);
+        return true;
+    }
+
+private:
+    bool ReadDirect(std::uint64_t offset, void* out, std::size_t size) {
+        auto* bytes = static_cast<std::uint8_t*>(out);
+        while (size > 0) {
+            const ssize_t got = ::pread(m_fd, bytes, size, static_cast<off_t>(offset));
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) return false;
+            bytes += got;
+            offset += static_cast<std::uint64_t>(got);
+            size -= static_cast<std::size_t>(got);
+        }
+        return true;
+    }
+
+    int m_fd;
+    std::unique_ptr<std::uint8_t[]> m_window;
+    std::uint64_t m_start = 0;
+    std::size_t m_filled = 0;
+};
+
+struct BlockHeader {
+    std::uint32_t payloadBytes = 0;
+    std::uint32_t count = 0;
+    std::uint32_t before = 0;
+    std::uint32_t crc = 0;
+};
+
+BlockHeader DecodeBlockHeader(const std::uint8_t* bytes) {
+    return BlockHeader{Get32(bytes), Get32(bytes + 4), Get32(bytes + 8), Get32(bytes + 12)};
+}
+
+// A descriptor closed on every return.
+struct Descriptor {
+    int fd = -1;
+    ~Descriptor() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+}  // namespace
+
+JournalWriter::~JournalWriter() { Close(); }
+
+FileError JournalWriter::Create(const std::string& path, const JournalHeader& header) {
+    Close();
+    std::uint8_t bytes[JOURNAL_HEADER_SIZE] = {};
+    std::memcpy(bytes, MAGIC, sizeof MAGIC);
+    Put32(bytes + OFFSET_SPLIT, header.split);
+    DataFileHeader settings = header.settings;
+    settings.sampleCount = 0;
+    std::uint8_t dlf[DLF_HEADER_SIZE];
+    EncodeHeader(settings, dlf);
+    std::memcpy(bytes + OFFSET_DLF_HEADER, dlf, DLF_HEADER_SIZE);
+    Put32(bytes + OFFSET_HEADER_CRC, HeaderCrc(bytes));
+
+    m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0666);
+    if (m_fd < 0) return FileError::Open;
+    m_path = path;
+    m_samples = 0;
+    m_contents = JournalContents{};
+    m_contents.header = header;
+    m_folderSynced = false;
+    if (!WriteAllTo(m_fd, bytes, sizeof bytes)) return FileError::Write;
+    m_contents.goodEnd = m_contents.length = JOURNAL_HEADER_SIZE;
+    return FileError::None;
+}
+
+FileError JournalWriter::Append(const double* const channels[DLF_CHANNELS], std::uint32_t count) {
+    if (m_fd < 0 || count == 0 || count > m_contents.header.split - m_samples) return FileError::Write;
+    const std::size_t channelBytes = std::size_t{count} * sizeof(double);
+    std::uint8_t head[JOURNAL_BLOCK_HEADER_SIZE];
+    Put32(head, static_cast<std::uint32_t>(channelBytes * DLF_CHANNELS));
+    Put32(head + 4, count);
+    Put32(head + 8, m_samples);
+    std::uint32_t crc = Crc(0, head, 12);
+    for (int c = 0; c < DLF_CHANNELS; ++c) crc = Crc(crc, channels[c], channelBytes);
+    Put32(head + 12, crc);
+
+    iovec parts[1 + DLF_CHANNELS];
+    parts[0] = {head, sizeof head};
+    for (int c = 0; c < DLF_CHANNELS; ++c) parts[1 + c] = {const_cast<double*>(channels[c]), channelBytes};
+    std::size_t left = sizeof head + channelBytes * DLF_CHANNELS;
+    iovec* part = parts;
+    int partsLeft = 1 + DLF_CHANNELS;
+    while (left > 0) {
+        const ssize_t wrote = ::writev(m_fd, part, partsLeft);
+        if (wrote < 0 && errno == EINTR) continue;
+        if (wrote <= 0) return FileError::Write;
+        left -= static_cast<std::size_t>(wrote);
+        for (auto done = static_cast<std::size_t>(wrote); done > 0;) {
+            if (done >= part->iov_len) {
+                done -= part->iov_len;
+                ++part;
+                --partsLeft;
+            } else {
+                part->iov_base = static_cast<std::uint8_t*>(part->iov_base) + done;
+                part->iov_len -= done;
+                done = 0;
+            }
+        }
+    }
+    m_samples += count;
+    m_contents.samples = m_samples;
+    m_contents.goodEnd = m_contents.length += sizeof head + channelBytes * DLF_CHANNELS;
+    return FileError::None;
+}
+
+FileError JournalWriter::Sync() {
+    if (m_fd < 0 || ::fdatasync(m_fd) != 0) return FileError::Write;
+    if (!m_folderSynced) SyncFolder(FolderOfPath(m_path));
+    m_folderSynced = true;
+    return FileError::None;
+}
+
+void JournalWriter::Close() {
+    if (m_fd >= 0) ::close(m_fd);
+    m_fd = -1;
+}
+
+FileError ScanJournal(const std::string& path, bool verify, JournalContents& contents) {
+    Descriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+    if (file.fd < 0) return FileError::Open;
+    struct stat info {};
+    if (::fstat(file.fd, &info) != 0) return FileError::Read;
+    if (!S_ISREG(info.st_mode)) return FileError::Open;
+    contents = JournalContents{};
+    contents.length = static_cast<std::uint64_t>(info.st_size);
+    Reader reader(file.fd);
+    std::uint8_t bytes[JOURNAL_HEADER_SIZE];
+    if (contents.length < JOURNAL_HEADER_SIZE) return FileError::Format;
+    if (!reader.Read(0, bytes, sizeof bytes)) return FileError::Read;
+    if (std::memcmp(bytes, MAGIC, sizeof MAGIC) != 0 || Get32(bytes + OFFSET_HEADER_CRC) != HeaderCrc(bytes)) {
+        return FileError::Format;
+    }
+    contents.header.split = Get32(bytes + OFFSET_SPLIT);
+    std::uint8_t dlf[DLF_HEADER_SIZE];
+    std::memcpy(dlf, bytes + OFFSET_DLF_HEADER, DLF_HEADER_SIZE);
+    contents.header.settings = DecodeHeader(dlf);
+    if (contents.header.split == 0 || contents.header.split > DLF_MAX_SAMPLE_COUNT) return FileError::Format;
+
+    std::uint64_t offset = JOURNAL_HEADER_SIZE;
+    std::unique_ptr<std::uint8_t[]> payload;
+    std::size_t payloadCapacity = 0;
+    for (;;) {
+        std::uint8_t head[JOURNAL_BLOCK_HEADER_SIZE];
+        if (contents.length - offset < sizeof head) break;
+        if (!reader.Read(offset, head, sizeof head)) return FileError::Read;
+        const BlockHeader block = DecodeBlockHeader(head);
+        const std::uint64_t payloadBytes = std::uint64_t{block.count} * JOURNAL_SAMPLE_BYTES;
+        if (block.count == 0 || block.payloadBytes != payloadBytes || block.before != contents.samples ||
+            contents.samples + block.count > contents.header.split ||
+            contents.length - offset - sizeof head < payloadBytes) {
+            break;
+        }
+        if (verify) {
+            if (payloadCapacity < payloadBytes) {
+                payload = std::make_unique_for_overwrite<std::uint8_t[]>(payloadBytes);
+                payloadCapacity = payloadBytes;
+            }
+            if (!reader.Read(offset + sizeof head, payload.get(), payloadBytes)) return FileError::Read;
+            if (Crc(Crc(0, head, 12), payload.get(), payloadBytes) != block.crc) break;
+        }
+        contents.samples += block.count;
+        offset += sizeof head + payloadBytes;
+    }
+    contents.goodEnd = offset;
+    const std::uint64_t tail = contents.length - offset;
+    contents.droppedSamples = tail > JOURNAL_BLOCK_HEADER_SIZE ? (tail - JOURNAL_BLOCK_HEADER_SIZE) / JOURNAL_SAMPLE_BYTES : 0;
+    return FileError::None;
+}
+
+FileError ConvertJournal(const std::string& path, const JournalContents& contents, const std::string& dlfPath) {
+    if (contents.samples == 0 || contents.samples > DLF_MAX_SAMPLE_COUNT) return FileError::Format;
+    Descriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+    if (file.fd < 0) return FileError::Open;
+    DataFileHeader header = contents.header.settings;
+    header.sampleCount = static_cast<std::uint32_t>(contents.samples);
+    Reader reader(file.fd);
+    std::unique_ptr<std::uint8_t[]> part;
+    std::size_t partCapacity = 0;
+    return SaveDataFileFrom(dlfPath, header, [&](int channel, const ChannelBlockWriter& write) {
+        // The good blocks are the first ones up to goodEnd: their framing was checked by the scan.
+        for (std::uint64_t offset = JOURNAL_HEADER_SIZE; offset < contents.goodEnd;) {
+            std::uint8_t head[JOURNAL_BLOCK_HEADER_SIZE];
+            if (!reader.Read(offset, head, sizeof head)) return FileError::Read;
+            const BlockHeader block = DecodeBlockHeader(head);
+            const std::size_t channelBytes = std::size_t{block.count} * sizeof(double);
+            if (partCapacity < channelBytes) {
+                part = std::make_unique_for_overwrite<std::uint8_t[]>(channelBytes);
+                partCapacity = channelBytes;
+            }
+            const std::uint64_t at = offset + sizeof head + std::uint64_t{channelBytes} * static_cast<unsigned>(channel);
+            if (!reader.Read(at, part.get(), channelBytes)) return FileError::Read;
+            if (!write(part.get(), channelBytes)) return FileError::Write;
+            offset += sizeof head + std::uint64_t{block.payloadBytes};
+        }
+        return FileError::None;
+    });
+}

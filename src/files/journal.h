@@ -1,0 +1,100 @@
+#pragma once
+
+// The working file of a recording: the samples of the data file being
+// filled, appended in checked blocks so that whatever reached the disk can
+// be turned into that data file after the program was killed or the power
+// failed.
+//
+// Layout, little-endian:
+//   header  bytes 0..7   "VOSVREC1"
+//           bytes 8..11  uint32 samples per file of the recording (the split)
+//           bytes 12..15 uint32 CRC-32 of bytes 0..11 and 16..271
+//           bytes 16..271 the DLF header of the data file it becomes,
+//                         stamp included, its sample count 0
+//   blocks  bytes 0..3   uint32 payload length in bytes (32 * sample count)
+//           bytes 4..7   uint32 sample count, at least 1
+//           bytes 8..11  uint32 samples in the file before this block
+//           bytes 12..15 uint32 CRC-32 of bytes 0..11 and the payload
+//           payload      the block's CH0 values, then CH1, CH2, CH3 (doubles)
+// The blocks that count are those up to the first one that is short, fails
+// its checksum or does not follow the one before; the rest is a torn tail.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "files/dlf.h"
+#include "files/file.h"
+
+inline constexpr std::size_t JOURNAL_HEADER_SIZE = 16 + DLF_HEADER_SIZE;
+inline constexpr std::size_t JOURNAL_BLOCK_HEADER_SIZE = 16;
+/// Bytes of one sample of all four channels in a block's payload.
+inline constexpr std::size_t JOURNAL_SAMPLE_BYTES = DLF_CHANNELS * sizeof(double);
+
+/// What a working file states once, at its start.
+struct JournalHeader {
+    /// The settings and stamp of the data file the working file becomes.
+    DataFileHeader settings;
+    std::uint32_t split = DLF_MAX_SAMPLE_COUNT;  ///< samples per file of the recording
+};
+
+/// What a working file holds, as far as its blocks check out.
+struct JournalContents {
+    JournalHeader header;
+    std::uint64_t samples = 0;   ///< samples per channel in the good blocks
+    std::uint64_t goodEnd = 0;   ///< file offset just past the last good block
+    std::uint64_t length = 0;    ///< the file's length
+    /// Whole samples in the tail after the last good block (cut by recovery).
+    std::uint64_t droppedSamples = 0;
+};
+
+/// Appends blocks to a new working file. Not thread-safe; one writer.
+class JournalWriter {
+public:
+    JournalWriter() = default;
+    ~JournalWriter();
+    JournalWriter(const JournalWriter&) = delete;
+    JournalWriter& operator=(const JournalWriter&) = delete;
+
+    /// Creates `path` (an existing file is refused with Open and left alone)
+    /// and writes the header; the first Sync makes it and the name durable.
+    FileError Create(const std::string& path, const JournalHeader& header);
+    bool IsOpen() const { return m_fd >= 0; }
+
+    /// Appends one block of `count` samples (1..the split minus Samples());
+    /// channel c from channels[c][0..count). Write when the block could not
+    /// be written whole; what was written before stays valid.
+    FileError Append(const double* const channels[DLF_CHANNELS], std::uint32_t count);
+
+    /// Forces the blocks appended so far to the disk (fdatasync), and the
+    /// first time the file's name too (fsync of its folder).
+    FileError Sync();
+
+    /// Closes the file; the name stays.
+    void Close();
+
+    /// Samples appended in whole blocks.
+    std::uint32_t Samples() const { return m_samples; }
+    const std::string& Path() const { return m_path; }
+    /// What the file holds, as ScanJournal would find it.
+    const JournalContents& Contents() const { return m_contents; }
+
+private:
+    int m_fd = -1;
+    std::string m_path;
+    std::uint32_t m_samples = 0;
+    bool m_folderSynced = false;
+    JournalContents m_contents;
+};
+
+/// Reads the header and walks the blocks of the working file `path`: Open
+/// when it cannot be opened, Read on a read error, Format when its header
+/// is short, unknown or damaged. `verify` checks each block's checksum
+/// (otherwise only its framing).
+FileError ScanJournal(const std::string& path, bool verify, JournalContents& contents);
+
+/// Writes the good blocks of a scanned working file as the DLF file
+/// `dlfPath`, with the header's settings and stamp, through the whole-file
+/// replacement of SaveDataFile, streaming: memory does not grow with the
+/// file. Needs contents.samples >= 1.
+FileError ConvertJournal(const std::string& path, const JournalContents& contents, const std::string& dlfPath);
