@@ -114,17 +114,31 @@ SampleExtremes BlockExtremes::Of(std::uint32_t begin, std::uint32_t end) const {
     return e;
 }
 
+SampleExtremes ExtremesOfRun(const double* samples, std::uint32_t count) {
+    return ExtremesOf(samples, 0, count);
+}
+
 void BuildEnvelope(ColumnTables& tables, int channel, const double* samples, std::uint32_t first,
                    std::uint32_t count, const Rect& plot, const BlockExtremes* index) {
+    const bool indexed = index != nullptr && count > 0 &&
+                         static_cast<std::uint64_t>(first) + count <= UINT32_MAX &&
+                         index->Covers(samples, first + count);
+    BuildEnvelopeOf(
+        tables, channel, first, count, plot,
+        [&](std::uint32_t begin, std::uint32_t end) {
+            return indexed ? index->Of(begin, end) : ExtremesOf(samples, begin, end);
+        },
+        [&](std::uint32_t sample) { return samples[sample]; });
+}
+
+void BuildEnvelopeOf(ColumnTables& tables, int channel, std::uint32_t first, std::uint32_t count,
+                     const Rect& plot, const RunExtremes& extremes, const SampleValue& value) {
     if (!ValidChannel(channel)) {
         return;
     }
     const std::int32_t w = EnvelopeColumns(plot);
     std::uint32_t starts[MAX_COLUMNS + 1];
     ColumnStarts(w, count, starts);
-    const bool indexed = index != nullptr && count > 0 &&
-                         static_cast<std::uint64_t>(first) + count <= UINT32_MAX &&
-                         index->Covers(samples, first + count);
     for (std::int32_t c = 0; c < w; ++c) {
         MarkEmpty(tables, channel, c, plot);
         const std::uint32_t begin = first + starts[c];
@@ -132,12 +146,12 @@ void BuildEnvelope(ColumnTables& tables, int channel, const double* samples, std
         if (begin == end) {
             continue;
         }
-        const SampleExtremes run = indexed ? index->Of(begin, end) : ExtremesOf(samples, begin, end);
+        const SampleExtremes run = extremes(begin, end);
         const std::int32_t yHigh = VoltToY(run.high, plot);
         const std::int32_t yLow = VoltToY(run.low, plot);
         tables.minY[channel][c] = std::min(yHigh, yLow);
         tables.maxY[channel][c] = std::max(yHigh, yLow);
-        tables.lastY[channel][c] = VoltToY(samples[end - 1], plot);
+        tables.lastY[channel][c] = VoltToY(value(end - 1), plot);
     }
     if (count == 0) {
         // Nothing to hold flat: without a sample in column 0 there is no row

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "display/geometry.h"
@@ -38,6 +39,25 @@ struct SampleExtremes {
     double low;
     double high;
 };
+
+/// Extremes of `count` samples (at least 1) at `samples`.
+SampleExtremes ExtremesOfRun(const double* samples, std::uint32_t count);
+
+/// The extremes of two runs taken together.
+inline SampleExtremes MergeExtremes(SampleExtremes a, SampleExtremes b) {
+    return {b.low < a.low ? b.low : a.low, b.high > a.high ? b.high : a.high};
+}
+
+/// Extremes of the samples begin .. end-1 of a record (begin < end).
+using RunExtremes = std::function<SampleExtremes(std::uint32_t begin, std::uint32_t end)>;
+/// One sample of a record.
+using SampleValue = std::function<double(std::uint32_t sample)>;
+
+/// The envelope BuildEnvelope makes, from any record that can give the
+/// extremes of a run and single samples: the same tables whenever these
+/// are exact.
+void BuildEnvelopeOf(ColumnTables& tables, int channel, std::uint32_t first, std::uint32_t count,
+                     const Rect& plot, const RunExtremes& extremes, const SampleValue& value);
 
 /// Extremes of one channel's record per block of BLOCK samples, so that the
 /// extremes of any run read at most two partial blocks of samples. It refers

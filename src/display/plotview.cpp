@@ -252,17 +252,9 @@ void PlotView::RedrawAll(int mode, bool dataValid, const double* const channels[
 
 void PlotView::RedrawAll(int mode, bool dataValid, const double* const channels[4],
                          std::uint32_t sampleCount, std::int32_t clockDivider, ViewRange range) {
-    range = ClampRange(range, sampleCount);
-    const bool full = range == FullView(sampleCount);
-    LayoutPanes(mode);
     QPainter painter(&m_canvas);
-    DrawBackground(painter);
-    DrawTimeAxis(painter, range, sampleCount, clockDivider);
-    if (!full) {
-        DrawLabelA(painter, m_layout.plotRect[0].right + 1, m_geometry.timeLabelRect.top,
-                   ANCHOR_RIGHT_BOTTOM, VisibleSpanText(range, sampleCount));
-    }
-    DrawStatusLamp(painter, LAMP_STAND_BY);
+    range = DrawFrame(painter, mode, sampleCount, clockDivider, range);
+    const bool full = range == FullView(sampleCount);
     if (!dataValid || channels == nullptr) {
         return;
     }
@@ -274,6 +266,31 @@ void PlotView::RedrawAll(int mode, bool dataValid, const double* const channels[
         } else {
             BuildEnvelope(ch, channels[ch], sampleCount, range);
         }
+    }
+    DrawAllColumns(painter);
+}
+
+ViewRange PlotView::DrawFrame(QPainter& painter, int mode, std::uint32_t sampleCount,
+                              std::int32_t clockDivider, ViewRange range) {
+    range = ClampRange(range, sampleCount);
+    LayoutPanes(mode);
+    DrawBackground(painter);
+    DrawTimeAxis(painter, range, sampleCount, clockDivider);
+    if (range != FullView(sampleCount)) {
+        DrawLabelA(painter, m_layout.plotRect[0].right + 1, m_geometry.timeLabelRect.top,
+                   ANCHOR_RIGHT_BOTTOM, VisibleSpanText(range, sampleCount));
+    }
+    DrawStatusLamp(painter, LAMP_STAND_BY);
+    return range;
+}
+
+void PlotView::RedrawAll(int mode, const SampleSource& source, const SummaryPyramid& summaries,
+                         ViewRange range) {
+    QPainter painter(&m_canvas);
+    range = DrawFrame(painter, mode, source.Count(), source.ClockDivider(), range);
+    for (int ch = 0; ch < 4; ++ch) {
+        ::BuildEnvelope(m_tables, ch, source, summaries, range.first, range.count,
+                        m_layout.plotRect[ch]);
     }
     DrawAllColumns(painter);
 }

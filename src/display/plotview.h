@@ -12,6 +12,7 @@
 #include "display/envelope.h"
 #include "display/geometry.h"
 #include "display/primitives.h"
+#include "display/summaries.h"
 #include "display/viewrange.h"
 
 /// State shown by the lamp under the Stop button.
@@ -121,6 +122,12 @@ public:
     void RedrawAll(int mode, bool dataValid, const double* const channels[4],
                    std::uint32_t sampleCount, std::int32_t clockDivider, ViewRange range);
 
+    /// RedrawAll of the visible `range` of a record held by `source` (a
+    /// series of files), read through its `summaries`: the same picture as
+    /// from the raw samples, at a cost that does not grow with the record.
+    void RedrawAll(int mode, const SampleSource& source, const SummaryPyramid& summaries,
+                   ViewRange range);
+
     /// Draws a cursor over a copy of the canvas (the window's painter, never
     /// the canvas): a vertical line at plot column `column` through every
     /// plot and a box with `lines` beside it near the pointer row
@@ -164,6 +171,10 @@ public:
     const QColor& ButtonFace() const { return m_buttonFace; }
 
 private:
+    /// Layout, background, time axis and lamp of a redraw; the range held
+    /// inside the record.
+    ViewRange DrawFrame(QPainter& painter, int mode, std::uint32_t sampleCount,
+                        std::int32_t clockDivider, ViewRange range);
     void DrawLabelA(QPainter& painter, int x, int y, TextAnchor anchor,
                     const std::string& text) const;
 

@@ -1,0 +1,213 @@
+// A series of files as one record: redraw steps, the summary build against a
+// plain read, reopening with the cache, and resident memory. Run by hand:
+//   bench_series [largest series in samples per channel, default 100000000]
+// Files go to a temporary folder under $TMPDIR (default /tmp) and are removed.
+#include <QGuiApplication>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "display/plotview.h"
+#include "display/summaries.h"
+#include "display/summary_cache.h"
+#include "files/dlf.h"
+
+namespace {
+
+constexpr std::uint32_t FILE_SAMPLES = 1000000;
+
+double Now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// CPU time of this thread, so that a redraw's figure holds while other
+// processes share the machine.
+double ThreadSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + now.tv_nsec * 1e-9;
+}
+
+long StatusKb(const char* field) {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind(field, 0) == 0) {
+            return std::atol(line.c_str() + std::strlen(field));
+        }
+    }
+    return -1;
+}
+
+double Wave(std::uint64_t s, int ch) {
+    return 5.0 + 4.0 * std::sin(static_cast<double>(s) * 1e-5 * (ch + 1)) + (s % 13) * 0.01;
+}
+
+std::vector<std::string> WriteSeries(const std::filesystem::path& dir, std::uint64_t total) {
+    std::vector<std::string> paths;
+    std::vector<double> data[4];
+    for (auto& d : data) {
+        d.resize(FILE_SAMPLES);
+    }
+    for (std::uint64_t first = 0; first < total; first += FILE_SAMPLES) {
+        const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(FILE_SAMPLES, total - first));
+        for (int ch = 0; ch < 4; ++ch) {
+            for (std::uint32_t s = 0; s < n; ++s) {
+                data[ch][s] = Wave(first + s, ch);
+            }
+        }
+        char name[32];
+        std::snprintf(name, sizeof name, "night-%06zu.dlf", paths.size() + 1);
+        DataFileHeader header;
+        header.sampleCount = n;
+        const double* pointers[4] = {data[0].data(), data[1].data(), data[2].data(), data[3].data()};
+        paths.push_back((dir / name).string());
+        if (SaveDataFile(paths.back(), header, pointers) != FileError::None) {
+            std::fprintf(stderr, "cannot write %s\n", paths.back().c_str());
+            std::exit(1);
+        }
+    }
+    return paths;
+}
+
+double CatSeconds(const std::vector<std::string>& paths) {
+    std::string command = "cat";
+    for (const std::string& p : paths) {
+        command += " '" + p + "'";
+    }
+    command += " > /dev/null";
+    const double t0 = Now();
+    if (std::system(command.c_str()) != 0) {
+        std::fprintf(stderr, "cat failed\n");
+    }
+    return Now() - t0;
+}
+
+// Median thread time of `reps` runs of draw().
+template <class F>
+double Median(int reps, F draw) {
+    std::vector<double> t;
+    for (int i = 0; i < reps; ++i) {
+        const double t0 = ThreadSeconds();
+        draw();
+        t.push_back(ThreadSeconds() - t0);
+    }
+    std::nth_element(t.begin(), t.begin() + reps / 2, t.end());
+    return t[reps / 2];
+}
+
+double BaselineRedrawAll(PlotView& view) {
+    std::vector<double> data[4];
+    const double* pointers[4];
+    for (int ch = 0; ch < 4; ++ch) {
+        data[ch].resize(FILE_SAMPLES);
+        for (std::uint32_t s = 0; s < FILE_SAMPLES; ++s) {
+            data[ch][s] = Wave(s, ch);
+        }
+        pointers[ch] = data[ch].data();
+    }
+    return Median(9, [&] { view.RedrawAll(0, true, pointers, FILE_SAMPLES, 1); });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QGuiApplication app(argc, argv);
+    const std::uint64_t largest = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 100000000;
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp != nullptr ? tmp : "/tmp") + "/vos_series_XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    const std::filesystem::path dir = pattern;
+    const std::string cache = (dir / "cache").string();
+
+    PlotView view(DefaultPaneGeometry(), QColor(240, 240, 240));
+    const double baseline = BaselineRedrawAll(view);
+    std::printf("baseline: RedrawAll of a 1M record in memory %.2f ms (thread CPU)\n", baseline * 1e3);
+    std::printf("%10s %7s %9s %9s %9s %9s %9s %9s %8s %8s %8s %7s %7s\n", "samples", "files",
+                "zoom.full", "zoom.1k", "pan.1k", "zoom.1000", "pan.1000", "worst/RA", "cat s",
+                "build s", "build/cat", "reopen", "RSS MB");
+    for (std::uint64_t n = 1000000; n <= largest; n *= 10) {
+        const std::filesystem::path sub = dir / std::to_string(n);
+        std::filesystem::create_directories(sub);
+        const std::vector<std::string> paths = WriteSeries(sub, n);
+
+        const double cat = CatSeconds(paths);
+        // First open: open, summarise on two threads, store, first picture.
+        const double open0 = Now();
+        auto source = std::make_unique<SeriesSource>();
+        if (source->Open(paths) != FileError::None) {
+            std::fprintf(stderr, "cannot open the series\n");
+            return 1;
+        }
+        SummaryProgress progress;
+        SummaryPyramid summaries;
+        const double build0 = Now();
+        BuildSummaries(*source, SummaryShape{}, 2, progress, summaries);
+        const double build = Now() - build0;
+        StoreSummaries(cache, *source, summaries);
+        view.RedrawAll(0, *source, summaries, FullView(source->Count()));
+        const double firstOpen = Now() - open0;
+        const double cat2 = CatSeconds(paths);
+
+        // Reopen: the cached summaries instead of the build.
+        source.reset();
+        summaries = SummaryPyramid{};
+        const double reopen0 = Now();
+        source = std::make_unique<SeriesSource>();
+        source->Open(paths);
+        if (!LoadSummaries(cache, *source, SummaryShape{}, summaries)) {
+            std::fprintf(stderr, "the cache was not used\n");
+        }
+        view.RedrawAll(0, *source, summaries, FullView(source->Count()));
+        const double reopen = Now() - reopen0;
+
+        const std::uint32_t count = source->Count();
+        const std::int32_t columns = view.Columns();
+        const auto step = [&](ViewRange from, bool pan) {
+            int k = 0;
+            return Median(9, [&] {
+                // Each step a different place, as a user moving along.
+                const ViewRange at = ClampRange({from.first + static_cast<std::uint32_t>(k++) * 7919u, from.count}, count);
+                const ViewRange to = pan ? PanByColumns(at, count, columns, -40)
+                                         : ZoomAtColumn(at, count, columns, 300, WheelZoomFactor(120));
+                view.RedrawAll(0, *source, summaries, to);
+            });
+        };
+        const ViewRange thousandth{count / 3, count / 1000};
+        const ViewRange narrow{count / 2 + 12345, 1000};
+        const double z0 = step(FullView(count), false);
+        const double z1 = step(thousandth, false);
+        const double p1 = step(thousandth, true);
+        const double z2 = step(narrow, false);
+        const double p2 = step(narrow, true);
+        const double worst = std::max({z0, z1, p1, z2, p2});
+        const long rss = StatusKb("VmRSS:");
+        std::printf("%10llu %7zu %8.2fm %8.2fm %8.2fm %8.2fm %8.2fm %9.2f %8.2f %8.2f %8.2f %6.3f %7.1f\n",
+                    static_cast<unsigned long long>(n), paths.size(), z0 * 1e3, z1 * 1e3, p1 * 1e3,
+                    z2 * 1e3, p2 * 1e3, worst / baseline, (cat + cat2) / 2, build,
+                    build / ((cat + cat2) / 2), reopen / firstOpen, rss / 1024.0);
+        std::fflush(stdout);
+        source.reset();
+        std::filesystem::remove_all(sub);
+    }
+    std::printf("columns: redraw steps in ms of thread CPU (median of 9); worst/RA: the slowest step "
+                "against the baseline; cat s: mean of a plain read before and after the build; "
+                "reopen: first picture with the cache against the first open; RSS after the steps\n");
+    std::filesystem::remove_all(dir);
+    return 0;
+}

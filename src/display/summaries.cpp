@@ -1,0 +1,186 @@
+#include "display/summaries.h"
+
+#include <algorithm>
+#include <limits>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+// Statistics of a run of samples, NaN skipped.
+struct Partial {
+    double high = -std::numeric_limits<double>::infinity();
+    double low = std::numeric_limits<double>::infinity();
+};
+
+void AddRun(Partial& p, const double* v, std::uint32_t n) {
+    for (std::uint32_t i = 0; i < n; ++i) {
+        p.high = v[i] > p.high ? v[i] : p.high;
+        p.low = v[i] < p.low ? v[i] : p.low;
+    }
+}
+
+// Fills the finest cells that lie in samples first .. first+n-1 (first a
+// multiple of the cell) from those samples at `v`.
+void SummariseFinest(SummaryPyramid& out, int channel, std::uint32_t first, const double* v,
+                     std::uint32_t n) {
+    SummaryPyramid::Level& base = out.levels[0];
+    const std::uint32_t cellBase = first / base.cell;
+    for (std::uint32_t k = 0; (k + 1) * base.cell <= n; ++k) {
+        const SampleExtremes e = ExtremesOfRun(v + k * base.cell, base.cell);
+        base.low[channel][cellBase + k] = e.low;
+        base.high[channel][cellBase + k] = e.high;
+    }
+}
+
+// Fills the coarser cells that lie in samples chunk .. chunk+n-1 (chunk a
+// multiple of the coarsest cell) from the finer ones.
+void SummariseCoarser(SummaryPyramid& out, int channel, std::uint32_t chunk, std::uint32_t n) {
+    for (std::size_t l = 1; l < out.levels.size(); ++l) {
+        const SummaryPyramid::Level& finer = out.levels[l - 1];
+        SummaryPyramid::Level& level = out.levels[l];
+        const std::uint32_t per = level.cell / finer.cell;
+        const std::uint32_t first = chunk / level.cell;
+        for (std::uint32_t k = first; (k + 1) * std::uint64_t{level.cell} <= chunk + std::uint64_t{n};
+             ++k) {
+            SampleExtremes e{finer.low[channel][k * per], finer.high[channel][k * per]};
+            for (std::uint32_t j = 1; j < per; ++j) {
+                e = MergeExtremes(e, {finer.low[channel][k * per + j], finer.high[channel][k * per + j]});
+            }
+            level.low[channel][k] = e.low;
+            level.high[channel][k] = e.high;
+        }
+    }
+}
+
+}  // namespace
+
+SampleExtremes SummaryPyramid::Extremes(const SampleSource& source, int channel,
+                                        std::uint32_t begin, std::uint32_t end) const {
+    // Coarsest first: whole cells of a level, the ends left to the finer ones.
+    struct Query {
+        const SummaryPyramid& p;
+        const SampleSource& source;
+        int channel;
+        SampleExtremes Of(int level, std::uint32_t b, std::uint32_t e) const {
+            if (level < 0) {
+                return source.Extremes(channel, b, e);
+            }
+            const Level& l = p.levels[static_cast<std::size_t>(level)];
+            const auto cells = static_cast<std::uint32_t>(l.low[channel].size());
+            const std::uint32_t fc = b / l.cell + (b % l.cell != 0);
+            const std::uint32_t ec = std::min(e / l.cell, cells);
+            if (fc >= ec) {
+                return Of(level - 1, b, e);
+            }
+            SampleExtremes r{l.low[channel][fc], l.high[channel][fc]};
+            for (std::uint32_t k = fc + 1; k < ec; ++k) {
+                r = MergeExtremes(r, {l.low[channel][k], l.high[channel][k]});
+            }
+            if (b < fc * l.cell) {
+                r = MergeExtremes(r, Of(level - 1, b, fc * l.cell));
+            }
+            if (ec * l.cell < e) {
+                r = MergeExtremes(r, Of(level - 1, ec * l.cell, e));
+            }
+            return r;
+        }
+    };
+    return Query{*this, source, channel}.Of(static_cast<int>(levels.size()) - 1, begin, end);
+}
+
+SummaryResult BuildSummaries(const SampleSource& source, const SummaryShape& shape, int threads,
+                             SummaryProgress& progress, SummaryPyramid& out) {
+    out = SummaryPyramid{};
+    out.shape = shape;
+    out.count = source.Count();
+    std::uint64_t cell = std::max<std::uint32_t>(shape.baseCell, 1);
+    for (std::uint32_t l = 0; l < std::max<std::uint32_t>(shape.levels, 1); ++l) {
+        SummaryPyramid::Level level;
+        level.cell = static_cast<std::uint32_t>(std::min<std::uint64_t>(cell, UINT32_MAX));
+        for (int ch = 0; ch < 4; ++ch) {
+            level.low[ch].resize(out.count / level.cell);
+            level.high[ch].resize(out.count / level.cell);
+        }
+        out.levels.push_back(std::move(level));
+        cell *= std::max<std::uint32_t>(shape.factor, 2);
+    }
+    // Stretches of whole coarsest cells (and at least a few thousand
+    // samples), each summarised by one thread on its own.
+    const std::uint64_t top = out.levels.back().cell;
+    const auto stretch = static_cast<std::uint32_t>(top * ((65535 + top) / top));
+    const std::uint32_t stretches = out.count / stretch + (out.count % stretch != 0);
+    std::atomic<std::uint32_t> next{0};
+    std::atomic<bool> failed{false};
+    std::mutex statsLock;
+    Partial total[4];
+    // Each stretch is read in pieces that stay in the processor's cache
+    // while both passes over them run.
+    const std::uint32_t base = out.levels[0].cell;
+    const std::uint32_t piece = base * ((65535 + base) / base);
+    const auto work = [&] {
+        std::vector<double> buffer(piece);
+        Partial mine[4];
+        for (std::uint32_t s = next++; s < stretches; s = next++) {
+            if (progress.cancel.load() || failed.load()) {
+                return;
+            }
+            const std::uint32_t first = s * stretch;
+            const std::uint32_t n = std::min(stretch, out.count - first);
+            for (int ch = 0; ch < 4; ++ch) {
+                for (std::uint32_t at = first; at < first + n; at += piece) {
+                    const std::uint32_t m = std::min(piece, first + n - at);
+                    if (!source.Copy(ch, at, m, buffer.data())) {
+                        failed = true;
+                        return;
+                    }
+                    AddRun(mine[ch], buffer.data(), m);
+                    SummariseFinest(out, ch, at, buffer.data(), m);
+                }
+                SummariseCoarser(out, ch, first, n);
+            }
+            progress.done += n;
+        }
+        std::lock_guard<std::mutex> lock(statsLock);
+        for (int ch = 0; ch < 4; ++ch) {
+            total[ch].high = mine[ch].high > total[ch].high ? mine[ch].high : total[ch].high;
+            total[ch].low = mine[ch].low < total[ch].low ? mine[ch].low : total[ch].low;
+        }
+    };
+    std::vector<std::thread> pool;
+    for (int t = 1; t < std::max(threads, 1); ++t) {
+        pool.emplace_back(work);
+    }
+    work();
+    for (std::thread& t : pool) {
+        t.join();
+    }
+    if (failed) {
+        return SummaryResult::ReadError;
+    }
+    if (progress.cancel) {
+        return SummaryResult::Cancelled;
+    }
+    for (int ch = 0; ch < 4; ++ch) {
+        ChannelStatistics& s = out.statistics[ch];
+        s.valid = out.count > 0;
+        if (out.count == 1) {
+            s.maximum = s.minimum = source.At(ch, 0);
+        } else if (s.valid) {
+            s.maximum = total[ch].high;
+            s.minimum = total[ch].low;
+        }
+    }
+    return SummaryResult::Done;
+}
+
+void BuildEnvelope(ColumnTables& tables, int channel, const SampleSource& source,
+                   const SummaryPyramid& summaries, std::uint32_t first, std::uint32_t count,
+                   const Rect& plot) {
+    BuildEnvelopeOf(
+        tables, channel, first, count, plot,
+        [&](std::uint32_t begin, std::uint32_t end) {
+            return summaries.Extremes(source, channel, begin, end);
+        },
+        [&](std::uint32_t sample) { return source.At(channel, sample); });
+}

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+#include "display/envelope.h"
+#include "display/samplesource.h"
+
+/// Cell sizes of the summary levels: `levels` levels, the finest of
+/// `baseCell` samples, each next one `factor` times coarser.
+struct SummaryShape {
+    std::uint32_t baseCell = 256;
+    std::uint32_t factor = 16;
+    std::uint32_t levels = 4;
+    friend bool operator==(const SummaryShape&, const SummaryShape&) = default;
+};
+
+/// Largest and smallest value of a channel, NaN skipped, as the Summary
+/// shows them; `valid` is false for a record of no samples. A single NaN
+/// sample is its own maximum and minimum.
+struct ChannelStatistics {
+    bool valid = false;
+    double maximum = 0.0;
+    double minimum = 0.0;
+};
+
+/// Min/max summaries of a record, per channel and level: cell k of a level
+/// of cell size n holds ExtremesOfRun of samples k*n .. k*n+n-1. Only whole
+/// cells are kept; the samples past the last one are read when needed.
+struct SummaryPyramid {
+    struct Level {
+        std::uint32_t cell = 0;
+        std::vector<double> low[4];
+        std::vector<double> high[4];
+    };
+    SummaryShape shape;
+    std::uint32_t count = 0;  ///< samples per channel summarised
+    std::vector<Level> levels;  ///< finest first
+    ChannelStatistics statistics[4];
+
+    /// Exact extremes of samples begin .. end-1 of `source` (begin < end):
+    /// the coarsest cells that fit, finer cells at the ends, and raw
+    /// samples only for what no cell covers whole.
+    SampleExtremes Extremes(const SampleSource& source, int channel, std::uint32_t begin,
+                            std::uint32_t end) const;
+};
+
+/// Shared between a summary build and whoever watches it.
+struct SummaryProgress {
+    std::atomic<bool> cancel{false};       ///< set to stop the build early
+    std::atomic<std::uint64_t> done{0};    ///< samples per channel summarised so far
+};
+
+enum class SummaryResult { Done, Cancelled, ReadError };
+
+/// Summarises every sample of `source` on `threads` threads (at least 1),
+/// counting progress and stopping soon after `progress.cancel` is set;
+/// `out` is complete only on Done.
+SummaryResult BuildSummaries(const SampleSource& source, const SummaryShape& shape, int threads,
+                             SummaryProgress& progress, SummaryPyramid& out);
+
+/// The envelope of the visible `count` samples from `first` on, read
+/// through `summaries` (which must summarise `source`): the same tables
+/// BuildEnvelope makes from the raw samples.
+void BuildEnvelope(ColumnTables& tables, int channel, const SampleSource& source,
+                   const SummaryPyramid& summaries, std::uint32_t first, std::uint32_t count,
+                   const Rect& plot);

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "files/dlf.h"
+#include "files/file.h"
+
+/// What identifies one file's content on disk without reading it all: a
+/// file rewritten in place, even with the same size and modification time,
+/// changes its change time (and a replaced one its inode).
+struct FileIdentity {
+    std::string path;          ///< absolute
+    std::uint64_t size = 0;
+    std::int64_t mtimeNs = 0;
+    std::int64_t ctimeNs = 0;
+    std::uint64_t inode = 0;
+    std::uint64_t device = 0;
+    friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+
+/// A series of DLF files read as one record, in the given order, on demand:
+/// each file is mapped read-only and only the pages read are ever loaded.
+/// Every file is checked as Open checks one; whether the files belong
+/// together is the caller's check. Reads are safe from several threads.
+class SeriesReader {
+public:
+    SeriesReader() = default;
+    ~SeriesReader();
+    SeriesReader(const SeriesReader&) = delete;
+    SeriesReader& operator=(const SeriesReader&) = delete;
+
+    /// Opens every file; on failure nothing stays open and the error of
+    /// the first failing file is returned (Open, Read or Format).
+    FileError Open(const std::vector<std::string>& paths);
+
+    /// Samples per channel over all files.
+    std::uint64_t Count() const { return m_count; }
+    std::size_t FileCount() const { return m_files.size(); }
+    /// Header of file `index` (0-based).
+    const DataFileHeader& Header(std::size_t index) const { return m_files[index].header; }
+    const FileIdentity& Identity(std::size_t index) const { return m_files[index].identity; }
+    /// Index in the series of the first sample of file `index`.
+    std::uint64_t FirstSample(std::size_t index) const { return m_files[index].first; }
+
+    /// The samples of `channel` from `sample` on that lie in one file:
+    /// a pointer to them and how many follow up to that file's end.
+    struct Run {
+        const double* samples = nullptr;
+        std::uint64_t count = 0;
+    };
+    Run RunAt(int channel, std::uint64_t sample) const;
+
+    /// Copies `count` samples of `channel` from `first` on into `out`
+    /// with plain reads (no pages of the mapping are kept), across file
+    /// boundaries; false on a read error.
+    bool Copy(int channel, std::uint64_t first, std::uint64_t count, double* out) const;
+
+    /// A checksum of the header and a few spread blocks of file `index`.
+    std::uint64_t ContentSample(std::size_t index) const;
+
+private:
+    struct File {
+        DataFileHeader header;
+        FileIdentity identity;
+        std::uint64_t first = 0;
+        int fd = -1;
+        const unsigned char* map = nullptr;
+        std::size_t mapLength = 0;
+    };
+    void CloseAll();
+    std::size_t FileOf(std::uint64_t sample) const;
+
+    std::vector<File> m_files;
+    std::uint64_t m_count = 0;
+};
