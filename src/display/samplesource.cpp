@@ -1,29 +1,15 @@
 #include "display/samplesource.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cmath>
 #include <cstring>
 
-bool SampleSource::Copy(int channel, std::uint32_t first, std::uint32_t count, double* out) const {
-    while (count > 0) {
-        const Run run = RunAt(channel, first);
-        const std::uint32_t n = std::min(count, run.count);
-        std::memcpy(out, run.samples, std::size_t{n} * sizeof(double));
-        out += n;
-        first += n;
-        count -= n;
-    }
-    return true;
-}
+namespace {
 
-SampleExtremes SampleSource::Extremes(int channel, std::uint32_t begin, std::uint32_t end) const {
-    Run run = RunAt(channel, begin);
-    SampleExtremes e = ExtremesOfRun(run.samples, std::min(end - begin, run.count));
-    for (begin += run.count; begin < end; begin += run.count) {
-        run = RunAt(channel, begin);
-        e = MergeExtremes(e, ExtremesOfRun(run.samples, std::min(end - begin, run.count)));
-    }
-    return e;
-}
+std::atomic<std::uint64_t> g_nextSeriesId{1};
+
+}  // namespace
 
 RecordSource::RecordSource(const double* const channels[4], std::uint32_t count,
                            std::int32_t clockDivider)
@@ -31,11 +17,17 @@ RecordSource::RecordSource(const double* const channels[4], std::uint32_t count,
       m_count(count),
       m_clockDivider(clockDivider) {}
 
-SampleSource::Run RecordSource::RunAt(int channel, std::uint32_t sample) const {
-    return {m_channels[channel] + sample, m_count - sample};
+bool RecordSource::Copy(int channel, std::uint32_t first, std::uint32_t count, double* out) const {
+    std::memcpy(out, m_channels[channel] + first, std::size_t{count} * sizeof(double));
+    return true;
+}
+
+SampleExtremes RecordSource::Extremes(int channel, std::uint32_t begin, std::uint32_t end) const {
+    return ExtremesOfRun(m_channels[channel] + begin, end - begin);
 }
 
 FileError SeriesSource::Open(const std::vector<std::string>& paths) {
+    m_id = g_nextSeriesId++;
     const FileError e = m_reader.Open(paths);
     if (e == FileError::None && (m_reader.Count() > UINT32_MAX || m_reader.FileCount() == 0)) {
         m_reader.Open({});
@@ -48,11 +40,50 @@ std::int32_t SeriesSource::ClockDivider() const {
     return m_reader.FileCount() == 0 ? 1 : m_reader.Header(0).clockDivider;
 }
 
-SampleSource::Run SeriesSource::RunAt(int channel, std::uint32_t sample) const {
-    const SeriesReader::Run run = m_reader.RunAt(channel, sample);
-    return {run.samples, static_cast<std::uint32_t>(run.count)};
-}
-
 bool SeriesSource::Copy(int channel, std::uint32_t first, std::uint32_t count, double* out) const {
     return m_reader.Copy(channel, first, count, out);
+}
+
+const double* SeriesSource::Block(int channel, std::uint32_t sample,
+                                  std::uint32_t& blockFirst) const {
+    struct Cached {
+        std::uint64_t id = 0;
+        int channel = -1;
+        std::uint32_t first = 0;
+        double samples[BLOCK];
+    };
+    thread_local Cached cached;
+    blockFirst = sample / BLOCK * BLOCK;
+    if (cached.id != m_id || cached.channel != channel || cached.first != blockFirst) {
+        const std::uint32_t n = std::min(BLOCK, Count() - blockFirst);
+        cached.id = 0;
+        if (!m_reader.Copy(channel, blockFirst, n, cached.samples)) {
+            return nullptr;
+        }
+        cached.id = m_id;
+        cached.channel = channel;
+        cached.first = blockFirst;
+    }
+    return cached.samples;
+}
+
+double SeriesSource::At(int channel, std::uint32_t sample) const {
+    std::uint32_t first = 0;
+    const double* block = Block(channel, sample, first);
+    return block != nullptr ? block[sample - first] : std::nan("");
+}
+
+SampleExtremes SeriesSource::Extremes(int channel, std::uint32_t begin, std::uint32_t end) const {
+    SampleExtremes e{};
+    for (std::uint32_t at = begin; at < end;) {
+        std::uint32_t first = 0;
+        const double* block = Block(channel, at, first);
+        const std::uint32_t n = std::min(end, first + BLOCK) - at;
+        // An unreadable block counts as -1 V, where NaN is drawn.
+        const SampleExtremes part = block != nullptr ? ExtremesOfRun(block + (at - first), n)
+                                                     : SampleExtremes{-1.0, -1.0};
+        e = at == begin ? part : MergeExtremes(e, part);
+        at += n;
+    }
+    return e;
 }

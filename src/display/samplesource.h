@@ -18,23 +18,16 @@ public:
     /// Sample period in units of 100 us.
     virtual std::int32_t ClockDivider() const = 0;
 
-    /// Samples of `channel` from `sample` (< Count()) on that lie together
-    /// in memory: a pointer and how many follow (at least 1).
-    struct Run {
-        const double* samples = nullptr;
-        std::uint32_t count = 0;
-    };
-    virtual Run RunAt(int channel, std::uint32_t sample) const = 0;
-
     /// Copies samples first .. first+count-1 of `channel` into `out`, for
     /// one pass over a long stretch; false on a read error.
-    virtual bool Copy(int channel, std::uint32_t first, std::uint32_t count, double* out) const;
+    virtual bool Copy(int channel, std::uint32_t first, std::uint32_t count, double* out) const = 0;
 
-    double At(int channel, std::uint32_t sample) const { return *RunAt(channel, sample).samples; }
+    /// One sample (< Count()); a sample that cannot be read is NaN.
+    virtual double At(int channel, std::uint32_t sample) const = 0;
 
     /// ExtremesOfRun over samples begin .. end-1 (begin < end <= Count()),
     /// across the places the samples are held in without a seam.
-    SampleExtremes Extremes(int channel, std::uint32_t begin, std::uint32_t end) const;
+    virtual SampleExtremes Extremes(int channel, std::uint32_t begin, std::uint32_t end) const = 0;
 };
 
 /// The window's in-memory record: four channel arrays of `count` samples.
@@ -43,7 +36,9 @@ public:
     RecordSource(const double* const channels[4], std::uint32_t count, std::int32_t clockDivider);
     std::uint32_t Count() const override { return m_count; }
     std::int32_t ClockDivider() const override { return m_clockDivider; }
-    Run RunAt(int channel, std::uint32_t sample) const override;
+    bool Copy(int channel, std::uint32_t first, std::uint32_t count, double* out) const override;
+    double At(int channel, std::uint32_t sample) const override { return m_channels[channel][sample]; }
+    SampleExtremes Extremes(int channel, std::uint32_t begin, std::uint32_t end) const override;
 
 private:
     const double* m_channels[4];
@@ -51,7 +46,10 @@ private:
     std::int32_t m_clockDivider;
 };
 
-/// A series of DLF files as one record, in the given order.
+/// A series of DLF files as one record, in the given order. Single samples
+/// and short runs, as a redraw reads them at the columns' edges, come
+/// through a small per-thread block cache, so neighbouring reads cost one
+/// read of the file.
 class SeriesSource final : public SampleSource {
 public:
     /// Opens the files; Format also when the files together hold more
@@ -60,11 +58,19 @@ public:
 
     std::uint32_t Count() const override { return static_cast<std::uint32_t>(m_reader.Count()); }
     std::int32_t ClockDivider() const override;
-    Run RunAt(int channel, std::uint32_t sample) const override;
     bool Copy(int channel, std::uint32_t first, std::uint32_t count, double* out) const override;
+    double At(int channel, std::uint32_t sample) const override;
+    SampleExtremes Extremes(int channel, std::uint32_t begin, std::uint32_t end) const override;
 
     const SeriesReader& Reader() const { return m_reader; }
 
 private:
+    /// Samples per cached block.
+    static constexpr std::uint32_t BLOCK = 512;
+    /// The block of `channel` holding `sample`, and where it starts; null
+    /// when it cannot be read.
+    const double* Block(int channel, std::uint32_t sample, std::uint32_t& blockFirst) const;
+
     SeriesReader m_reader;
+    std::uint64_t m_id = 0;  ///< tells this opening's cached blocks from any other's
 };

@@ -1,7 +1,6 @@
 #include "files/series_reader.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,36 +45,12 @@ std::uint64_t ChannelOffset(const DataFileHeader& header, int channel) {
     return DLF_HEADER_SIZE + std::uint64_t{header.sampleCount} * sizeof(double) * channel;
 }
 
-// Reads and checks the header as Open does, under the file's lock.
-FileError ReadHeader(const std::string& path, DataFileHeader& header) {
-    LockedFile file;
-    if (!file.Open(path, LockedFile::Mode::Read)) {
-        return FileError::Open;
-    }
-    std::uint64_t length = 0;
-    std::uint8_t bytes[DLF_HEADER_SIZE];
-    if (!file.Length(length)) {
-        return FileError::Read;
-    }
-    if (length < DLF_HEADER_SIZE) {
-        return FileError::Format;
-    }
-    if (!file.ReadAll(bytes, sizeof bytes)) {
-        return FileError::Read;
-    }
-    header = DecodeHeader(bytes);
-    return CheckHeader(header, length);
-}
-
 }  // namespace
 
 SeriesReader::~SeriesReader() { CloseAll(); }
 
 void SeriesReader::CloseAll() {
     for (File& f : m_files) {
-        if (f.map != nullptr) {
-            ::munmap(const_cast<unsigned char*>(f.map), f.mapLength);
-        }
         if (f.fd >= 0) {
             ::close(f.fd);
         }
@@ -86,34 +61,36 @@ void SeriesReader::CloseAll() {
 
 FileError SeriesReader::Open(const std::vector<std::string>& paths) {
     CloseAll();
-    std::uint64_t count = 0;
-    for (const std::string& path : paths) {
-        File f;
-        if (const FileError e = ReadHeader(path, f.header); e != FileError::None) {
-            CloseAll();
+    m_check = {};
+    // Every header first: files that do not belong together are refused
+    // before any of them is held open.
+    std::vector<DataFileHeader> headers(paths.size());
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        if (const FileError e = ReadDataFileHeader(paths[i], headers[i]); e != FileError::None) {
             return e;
         }
-        // The lock is only held while the header is checked; the mapping and
-        // a descriptor of its own outlive it, so a recorder is never blocked.
+    }
+    if (const SeriesCheck check = CheckSeries(headers); !check) {
+        m_check = check;
+        return FileError::Format;
+    }
+    std::uint64_t count = 0;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        const std::string& path = paths[i];
+        File f;
+        f.header = headers[i];
+        // The header is checked under the file's lock; the descriptor read
+        // from afterwards holds none, so a recorder is never blocked.
         f.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         struct stat info {};
-        f.mapLength = static_cast<std::size_t>(ChannelOffset(f.header, DLF_CHANNELS));
-        void* map = f.fd < 0 || ::fstat(f.fd, &info) != 0 ||
-                            static_cast<std::uint64_t>(info.st_size) < f.mapLength
-                        ? MAP_FAILED
-                        : ::mmap(nullptr, f.mapLength, PROT_READ, MAP_SHARED, f.fd, 0);
-        if (map == MAP_FAILED) {
+        if (f.fd < 0 || ::fstat(f.fd, &info) != 0 ||
+            static_cast<std::uint64_t>(info.st_size) < ChannelOffset(f.header, DLF_CHANNELS)) {
             if (f.fd >= 0) {
                 ::close(f.fd);
             }
             CloseAll();
             return FileError::Read;
         }
-        // A redraw reads a few samples at each column's edges: without this
-        // every read would map its neighbourhood too, and the mapped pages of
-        // a long series would soon add up to gigabytes of resident memory.
-        ::madvise(map, f.mapLength, MADV_RANDOM);
-        f.map = static_cast<const unsigned char*>(map);
         std::error_code ec;
         const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
         f.identity = {ec ? path : absolute.lexically_normal().string(),
@@ -134,16 +111,6 @@ std::size_t SeriesReader::FileOf(std::uint64_t sample) const {
     const auto after = std::upper_bound(m_files.begin(), m_files.end(), sample,
                                         [](std::uint64_t s, const File& f) { return s < f.first; });
     return static_cast<std::size_t>(after - m_files.begin()) - 1;
-}
-
-SeriesReader::Run SeriesReader::RunAt(int channel, std::uint64_t sample) const {
-    if (sample >= m_count || channel < 0 || channel >= DLF_CHANNELS) {
-        return {};
-    }
-    const File& f = m_files[FileOf(sample)];
-    const std::uint64_t local = sample - f.first;
-    const auto* base = f.map + ChannelOffset(f.header, channel);
-    return {reinterpret_cast<const double*>(base) + local, f.header.sampleCount - local};
 }
 
 bool SeriesReader::Copy(int channel, std::uint64_t first, std::uint64_t count, double* out) const {
@@ -167,14 +134,20 @@ bool SeriesReader::Copy(int channel, std::uint64_t first, std::uint64_t count, d
 
 std::uint64_t SeriesReader::ContentSample(std::size_t index) const {
     const File& f = m_files[index];
-    std::uint64_t hash = Fnv1a(FNV_OFFSET, f.map, DLF_HEADER_SIZE);
-    // Eight blocks spread over the samples, the last one ending the file.
-    constexpr std::size_t BLOCK = 4096;
-    const std::size_t body = f.mapLength - DLF_HEADER_SIZE;
-    for (std::size_t k = 0; k < 8; ++k) {
-        const std::size_t size = std::min(BLOCK, body);
-        const std::size_t offset = DLF_HEADER_SIZE + (body - size) * k / 7;
-        hash = Fnv1a(hash, f.map + offset, size);
+    unsigned char block[4096];
+    if (!ReadAt(f.fd, block, DLF_HEADER_SIZE, 0)) {
+        return 0;
+    }
+    std::uint64_t hash = Fnv1a(FNV_OFFSET, block, DLF_HEADER_SIZE);
+    // Eight blocks spread over the samples, the last one ending them.
+    const std::uint64_t body = ChannelOffset(f.header, DLF_CHANNELS) - DLF_HEADER_SIZE;
+    for (std::uint64_t k = 0; k < 8; ++k) {
+        const std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof block, body));
+        const std::uint64_t offset = DLF_HEADER_SIZE + (body - size) * k / 7;
+        if (!ReadAt(f.fd, block, size, offset)) {
+            return 0;
+        }
+        hash = Fnv1a(hash, block, size);
     }
     return hash;
 }

@@ -7,6 +7,7 @@
 
 #include "files/dlf.h"
 #include "files/file.h"
+#include "files/series.h"
 
 /// What identifies one file's content on disk without reading it all: a
 /// file rewritten in place, even with the same size and modification time,
@@ -21,10 +22,11 @@ struct FileIdentity {
     friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
 };
 
-/// A series of DLF files read as one record, in the given order, on demand:
-/// each file is mapped read-only and only the pages read are ever loaded.
-/// Every file is checked as Open checks one; whether the files belong
-/// together is the caller's check. Reads are safe from several threads.
+/// A series of DLF files read as one record, in the given order, on demand
+/// with plain reads at any position: no sample is held in memory, and the
+/// process's resident memory does not grow with the files read. Every file
+/// is checked as Open checks one, and the files together as CheckSeries
+/// does. Reads are safe from several threads.
 class SeriesReader {
 public:
     SeriesReader() = default;
@@ -33,7 +35,9 @@ public:
     SeriesReader& operator=(const SeriesReader&) = delete;
 
     /// Opens every file; on failure nothing stays open and the error of
-    /// the first failing file is returned (Open, Read or Format).
+    /// the first failing file is returned (Open, Read or Format), or Format
+    /// when the files do not form one record (different clocks, two
+    /// recordings, a gap), with that fault in LastSeriesCheck().
     FileError Open(const std::vector<std::string>& paths);
 
     /// Samples per channel over all files.
@@ -45,20 +49,15 @@ public:
     /// Index in the series of the first sample of file `index`.
     std::uint64_t FirstSample(std::size_t index) const { return m_files[index].first; }
 
-    /// The samples of `channel` from `sample` on that lie in one file:
-    /// a pointer to them and how many follow up to that file's end.
-    struct Run {
-        const double* samples = nullptr;
-        std::uint64_t count = 0;
-    };
-    Run RunAt(int channel, std::uint64_t sample) const;
-
-    /// Copies `count` samples of `channel` from `first` on into `out`
-    /// with plain reads (no pages of the mapping are kept), across file
-    /// boundaries; false on a read error.
+    /// Copies `count` samples of `channel` from `first` on into `out`,
+    /// across file boundaries; false on a read error.
     bool Copy(int channel, std::uint64_t first, std::uint64_t count, double* out) const;
 
-    /// A checksum of the header and a few spread blocks of file `index`.
+    /// The series check of the last Open (None unless it found a fault).
+    const SeriesCheck& LastSeriesCheck() const { return m_check; }
+
+    /// A checksum of the header and a few spread blocks of file `index`;
+    /// 0 when they cannot be read.
     std::uint64_t ContentSample(std::size_t index) const;
 
 private:
@@ -67,12 +66,11 @@ private:
         FileIdentity identity;
         std::uint64_t first = 0;
         int fd = -1;
-        const unsigned char* map = nullptr;
-        std::size_t mapLength = 0;
     };
     void CloseAll();
     std::size_t FileOf(std::uint64_t sample) const;
 
     std::vector<File> m_files;
     std::uint64_t m_count = 0;
+    SeriesCheck m_check;
 };

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -30,7 +31,8 @@ struct Series {
     std::vector<std::string> paths;
     std::vector<double> all[4];  // the same samples in one place
 
-    Series() {
+    // `edit` may change each file's header before it is written.
+    explicit Series(const std::function<void(int file, DataFileHeader&)>& edit = {}) {
         std::uint32_t offset = 0;
         for (int f = 0; f < 3; ++f) {
             const std::uint32_t n = FILE_SAMPLES[f];
@@ -48,6 +50,9 @@ struct Series {
             DataFileHeader header;
             header.clockDivider = 10;
             header.sampleCount = n;
+            if (edit) {
+                edit(f, header);
+            }
             const double* pointers[4] = {data[0].data(), data[1].data(), data[2].data(),
                                          data[3].data()};
             paths.push_back(dir.Path("night-00000" + std::to_string(f + 1) + ".dlf"));
@@ -92,6 +97,49 @@ TEST(SeriesSourceTest, RefusesASeriesWithABadFileAndKeepsNothingOpen) {
     EXPECT_EQ(source.Count(), 0u);
     EXPECT_EQ(source.Open({series.paths[0], series.dir.Path("missing.dlf")}), FileError::Open);
     EXPECT_EQ(source.Count(), 0u);
+}
+
+RecordingStamp Stamp(std::uint8_t recording, std::uint64_t index, std::uint64_t firstSample) {
+    RecordingStamp stamp;
+    stamp.startMicros = 1765000000000000 + static_cast<std::int64_t>(firstSample) * 1000;
+    stamp.identity.fill(recording);
+    stamp.index = index;
+    stamp.firstSample = firstSample;
+    return stamp;
+}
+
+// Files that do not form one record are refused before any is mapped.
+TEST(SeriesSourceTest, RefusesFilesThatDoNotBelongTogether) {
+    struct Row {
+        const char* name;
+        std::function<void(int, DataFileHeader&)> edit;
+        SeriesFault fault;
+        std::size_t first;
+        std::size_t second;
+    };
+    const std::uint64_t FIRST[3] = {0, 1000, 2500};
+    const Row rows[] = {
+        {"mixed clocks", [](int f, DataFileHeader& h) { h.clockDivider = f == 2 ? 20 : 10; },
+         SeriesFault::Clock, 1, 2},
+        {"two recordings",
+         [&](int f, DataFileHeader& h) { h.stamp = Stamp(f == 0 ? 1 : 2, f + 1, FIRST[f]); },
+         SeriesFault::Recording, 0, 1},
+        {"a gap", [&](int f, DataFileHeader& h) { h.stamp = Stamp(1, f == 2 ? 4 : f + 1, FIRST[f]); },
+         SeriesFault::Gap, 1, 2},
+        {"one recording", [&](int f, DataFileHeader& h) { h.stamp = Stamp(1, f + 1, FIRST[f]); },
+         SeriesFault::None, 0, 0},
+    };
+    for (const Row& row : rows) {
+        Series series(row.edit);
+        SeriesSource source;
+        const FileError expected = row.fault == SeriesFault::None ? FileError::None : FileError::Format;
+        EXPECT_EQ(source.Open(series.paths), expected) << row.name;
+        EXPECT_EQ(source.Count(), row.fault == SeriesFault::None ? 3200u : 0u) << row.name;
+        const SeriesCheck& check = source.Reader().LastSeriesCheck();
+        EXPECT_EQ(check.fault, row.fault) << row.name;
+        EXPECT_EQ(check.first, row.first) << row.name;
+        EXPECT_EQ(check.second, row.second) << row.name;
+    }
 }
 
 TEST(SummariesTest, StatisticsCoverTheWholeSeries) {
