@@ -97,6 +97,18 @@ RecordOutcome Recorder::Run() {
         outcome.message = ResultMessage(result);
         return outcome;
     }
+    if (m_options.beforeStream) {
+        std::string path;
+        const FileError error = m_options.beforeStream(path);
+        if (error != FileError::None) {
+            DeviceClose(m_api, handle);
+            outcome.end = RecordEnd::File;
+            outcome.fileError = error;
+            outcome.failedPath = path;
+            outcome.message = FileErrorMessage(error);
+            return outcome;
+        }
+    }
 
     {
         const std::lock_guard lock(m_mutex);
@@ -123,6 +135,7 @@ RecordOutcome Recorder::Run() {
     m_journal.Close();
     outcome.largestQueue = LargestQueue();
     outcome.buffers = m_buffers.size();
+    outcome.csvStopped = m_csvStopped;
     if (m_fileError != FileError::None) {
         outcome.end = RecordEnd::File;
         outcome.fileError = m_fileError;
@@ -187,7 +200,7 @@ void Recorder::WriteFailed(FileError error, const std::string& path) {
 }
 
 void Recorder::StreamCsv(const Chunk& chunk, std::uint64_t upTo) {
-    if (m_options.csvFd < 0 || m_fileError != FileError::None) return;
+    if (m_options.csvFd < 0 || m_csvStopped || m_fileError != FileError::None) return;
     const double* channels[DLF_CHANNELS];
     for (int c = 0; c < DLF_CHANNELS; ++c) channels[c] = chunk.data + std::size_t{m_capacity} * c;
     while (m_csvRow < upTo) {
@@ -200,10 +213,19 @@ void Recorder::StreamCsv(const Chunk& chunk, std::uint64_t upTo) {
 }
 
 bool Recorder::FlushCsv() {
-    if (m_csvUsed == 0 || m_fileError != FileError::None) return m_fileError == FileError::None;
+    if (m_csvUsed == 0 || m_csvStopped || m_fileError != FileError::None) {
+        return !m_csvStopped && m_fileError == FileError::None;
+    }
     const bool ok = WriteAllTo(m_options.csvFd, m_csvText.get(), m_csvUsed);
     m_csvUsed = 0;
-    if (!ok) WriteFailed(FileError::Write, "");
+    if (!ok) {
+        // A reader that went away costs the stream only; without DLF files nothing else is kept.
+        if (m_options.prefix.empty()) {
+            WriteFailed(FileError::Write, "");
+        } else {
+            m_csvStopped = true;
+        }
+    }
     return ok;
 }
 

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -58,12 +59,18 @@ struct RecordOptions {
     /// Files PREFIX-000001.dlf, PREFIX-000002.dlf, ...; empty: no DLF files.
     std::string prefix;
     /// CSV rows, as CSV-Save writes them, streamed to this descriptor; -1: none.
+    /// When it fails and there are DLF files, only the stream stops.
     int csvFd = -1;
     int csvSelection = CSV_SELECT_ALL;  ///< 0..3 one channel, otherwise all four
     std::size_t memoryBudget = RECORD_MEMORY_BUDGET;
     std::uint32_t bufferSamples = RECORD_CHUNK_SAMPLES;  ///< samples per channel in one buffer, at least 1
     /// The stop flag to use, e.g. one a signal handler sets to 1; null: the recorder's own.
     std::atomic<std::int32_t>* stopFlag = nullptr;
+    /// Called once the logger is open and the settings are accepted, before
+    /// the stream starts and before any file is written: the moment to clear
+    /// what the recording replaces. An error other than None ends the
+    /// recording (File) with the path it sets; the logger is closed.
+    std::function<FileError(std::string& failedPath)> beforeStream;
 };
 
 /// How a recording ended.
@@ -89,6 +96,7 @@ struct RecordOutcome {
     std::uint64_t workingSamples = 0;
     std::uint32_t largestQueue = 0;  ///< deepest driver receive queue seen, bytes
     std::size_t buffers = 0;    ///< sample buffers allocated
+    bool csvStopped = false;    ///< the CSV stream failed and stopped; the DLF files went on
 };
 
 /// The file name of the `index`-th file (1-based) of a series: PREFIX-000001.dlf.
@@ -181,4 +189,5 @@ private:
     std::chrono::steady_clock::time_point m_lastFlush;
     std::optional<std::int64_t> m_startMicros;  // UTC of the first sample
     std::array<std::uint8_t, 16> m_identity{};
+    bool m_csvStopped = false;
 };

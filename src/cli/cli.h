@@ -22,7 +22,7 @@ inline constexpr int EXIT_DEVICE = 3;
 inline constexpr int EXIT_FILE = 4;
 /// record: the writer fell behind the logger.
 inline constexpr int EXIT_OVERRUN = 5;
-/// A signal ended the run: this plus the signal number (130 for SIGINT, 143 for SIGTERM).
+/// A signal ended the run: this plus the signal number (129 for SIGHUP, 130 for SIGINT, 143 for SIGTERM).
 inline constexpr int EXIT_SIGNAL_BASE = 128;
 
 /// The exit statuses as the help text lists them.

@@ -1,8 +1,13 @@
 // vosctl acquire: one acquisition with the window's semantics, written as DLF or CSV.
+#include <unistd.h>
+
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <memory>
 #include <optional>
-#include <unistd.h>
 
 #include "acquisition/run.h"
 #include "settings/settings.h"
@@ -36,7 +41,10 @@ public:
 
     AcquisitionSettings ReadSettings() override { return m_settings; }
     std::optional<std::int32_t> SelectedSerial() override { return m_serial; }
-    void CommitSettings(const AcquisitionSettings& settings) override { record = settings; }
+    void CommitSettings(const AcquisitionSettings& settings) override {
+        record = settings;
+        committed = true;
+    }
     void ClearPanes() override {}
     void SetDataValid(bool valid) override { dataValid = valid; }
     void ResetCaptionAndSummary() override {}
@@ -48,6 +56,7 @@ public:
     void ShowRecord() override {}
 
     AcquisitionSettings record;
+    bool committed = false;  ///< the logger was open and the record took the settings
     bool dataValid = false;
 
 private:
@@ -57,18 +66,25 @@ private:
     const AcquisitionFlags& m_flags;
 };
 
+// Characters of the output's name kept in a recovery file's name, which must stay within 255 bytes.
+constexpr std::size_t RECOVERY_STEM_MAX = 200;
+
+DataFileHeader RecordHeader(const AcquisitionSettings& record) {
+    DataFileHeader header;
+    header.clockDivider = record.clockDivider;
+    header.sampleCount = record.sampleCount;
+    header.triggerChannel = record.triggerChannel;
+    header.triggerType = record.triggerType;
+    header.threshold = record.threshold;
+    header.displayMode = 0;
+    return header;
+}
+
 int WriteRecord(const AcquireOptions& options, const AcquisitionSettings& record, const double* const channels[4]) {
     vosctl::OutputKind kind{};
     vosctl::ParseOutputKind(options.output, kind);
     if (kind == vosctl::OutputKind::Dlf) {
-        DataFileHeader header;
-        header.clockDivider = record.clockDivider;
-        header.sampleCount = record.sampleCount;
-        header.triggerChannel = record.triggerChannel;
-        header.triggerType = record.triggerType;
-        header.threshold = record.threshold;
-        header.displayMode = 0;
-        const FileError error = SaveDataFile(options.output, header, channels);
+        const FileError error = SaveDataFile(options.output, RecordHeader(record), channels);
         return error == FileError::None ? vosctl::EXIT_OK : vosctl::FailFile(error, options.output);
     }
     int selection = CSV_CHANNEL_ALL;
@@ -79,6 +95,42 @@ int WriteRecord(const AcquireOptions& options, const AcquisitionSettings& record
     }
     const int status = vosctl::WriteCsvRecord(*output, options.output, selection, record.sampleCount, channels);
     return status != vosctl::EXIT_OK ? status : vosctl::CloseOutput(*output, options.output);
+}
+
+// The record the output could not take, as a data file beside the output or
+// else in the temporary folder, under a name not in use. "" when neither took it.
+std::string KeepInRecoveryFile(const std::string& output, const AcquisitionSettings& record,
+                               const double* const channels[4]) {
+    const std::filesystem::path target(output == "-" ? "vosctl-acquire" : output);
+    const std::string name = target.stem().string().substr(0, RECOVERY_STEM_MAX) + "-recovered-" +
+                             std::to_string(::getpid()) + ".dlf";
+    const char* temporary = std::getenv("TMPDIR");
+    const std::string folders[] = {target.parent_path().string(),
+                                   temporary != nullptr && *temporary != '\0' ? temporary : "/tmp"};
+    for (const std::string& folder : folders) {
+        const std::string path = (folder.empty() ? "" : folder + "/") + name;
+        std::error_code error;
+        if (!std::filesystem::exists(path, error) && !error &&
+            SaveDataFile(path, RecordHeader(record), channels) == FileError::None) {
+            return path;
+        }
+    }
+    return {};
+}
+
+// Writes the record; when the output fails, keeps it in a recovery file and says where.
+int WriteOrKeep(const AcquireOptions& options, const AcquisitionSettings& record, const double* const channels[4]) {
+    const int status = WriteRecord(options, record, channels);
+    if (status == vosctl::EXIT_OK) {
+        return status;
+    }
+    const std::string kept = KeepInRecoveryFile(options.output, record, channels);
+    if (kept.empty()) {
+        std::fprintf(stderr, "vosctl: the %u samples could not be kept in a recovery file either\n", record.sampleCount);
+    } else {
+        std::fprintf(stderr, "vosctl: the %u samples are kept in %s\n", record.sampleCount, kept.c_str());
+    }
+    return status;
 }
 
 int RunAcquire(const AcquireOptions& options, vosctl::Context& context) {
@@ -99,6 +151,13 @@ int RunAcquire(const AcquireOptions& options, vosctl::Context& context) {
         serial = number;
     }
 
+    // The output is tried before the logger starts, not found wanting after the run.
+    if (options.output != "-") {
+        if (const int error = ProbeWritable(options.output); error != 0) {
+            return vosctl::Fail(vosctl::EXIT_FILE, FileErrorMessage(FileError::Open),
+                                options.output + ": cannot be created: " + std::strerror(error));
+        }
+    }
     const D2xxApi* api = context.LoadDriver();
     if (api == nullptr) {
         return vosctl::EXIT_DEVICE;
@@ -117,23 +176,24 @@ int RunAcquire(const AcquireOptions& options, vosctl::Context& context) {
     ToolHost host(settings, serial, progress, flags);
     FT_HANDLE handle = nullptr;
     std::string text;
-    vosctl::StopSignals::SetDeviceBusy(true);
     const bool ok = RunAcquisitionSteps(api, host, bank.Channels(), flags, handle, text);
-    vosctl::StopSignals::SetDeviceBusy(false);
     progress.Join();
 
     const int signal = vosctl::StopSignals::Received();
-    if (vosctl::StopSignals::Abandoned()) {
-        return vosctl::EXIT_SIGNAL_BASE + signal;
-    }
     if (!ok) {
+        // A logger that failed part-way leaves what it sent, written as Stop would.
+        const std::uint32_t stored = flags.acquiredCount.load();
+        if (host.committed && stored > 0) {
+            host.record.sampleCount = stored;
+            WriteOrKeep(options, host.record, bank.Channels());
+        }
         return vosctl::Fail(vosctl::EXIT_DEVICE, text, vosctl::MessageGloss(text));
     }
     if (!host.dataValid) {
         vosctl::Fail(vosctl::EXIT_OK, ResultMessage(RESULT_OK), "stopped before the first sample; nothing written");
         return signal != 0 ? vosctl::EXIT_SIGNAL_BASE + signal : vosctl::EXIT_OK;
     }
-    const int status = WriteRecord(options, host.record, bank.Channels());
+    const int status = WriteOrKeep(options, host.record, bank.Channels());
     if (status != vosctl::EXIT_OK) {
         return status;
     }
@@ -149,15 +209,18 @@ void AddAcquireCommand(CLI::App& app, vosctl::Context& context) {
     vosctl::AddStreamOptions(*command, options->serial, options->clock, options->trigger);
     command->add_option("--count", options->count, "Sampling Count, 1 to 1000000")
         ->type_name("N")
-        ->check(vosctl::Check(&vosctl::ParseCount, "COUNT"))
+        ->check(vosctl::Check(&vosctl::ParseCount))
         ->capture_default_str();
     vosctl::AddCsvChannelOption(*command, options->channel);
     command->add_option("-o,--output", options->output, "FILE.dlf, FILE.csv, or - for CSV on standard output")
         ->type_name("FILE")
         ->required()
-        ->check(vosctl::Check(&vosctl::ParseOutputKind, "FILE"));
-    command->footer("A progress bar is shown on standard error when it is a terminal. SIGINT or SIGTERM\n"
-                    "stops the run and writes the samples stored so far; a second SIGINT ends at once.\n\n" +
+        ->check(vosctl::Check(&vosctl::ParseOutputKind));
+    command->footer("A progress bar is shown on standard error when it is a terminal. SIGINT, SIGTERM or\n"
+                    "SIGHUP stops the run and writes the samples stored so far; a second signal ends at once.\n"
+                    "The output is tried before the logger starts. A logger that fails part-way leaves the\n"
+                    "samples it sent, written as Stop writes them (status 3). Should the output fail after the\n"
+                    "run, the record is kept in NAME-recovered-PID.dlf beside it or in $TMPDIR (or /tmp).\n\n" +
                     vosctl::ExitStatusHelp());
     command->callback([options, &context] { context.status = RunAcquire(*options, context); });
 }

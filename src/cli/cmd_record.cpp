@@ -19,6 +19,7 @@
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/progress.h"
+#include "cli/series_guard.h"
 #include "cli/signals.h"
 #include "device/access.h"
 
@@ -35,36 +36,13 @@ struct RecordCommandOptions {
     std::string clock = CLOCK_TEXTS[0];
     std::string trigger;
     std::string duration;
-    std::uint64_t samples = 0;
-    std::uint32_t split = DLF_MAX_SAMPLE_COUNT;
+    std::string samples;
+    std::string split = std::to_string(DLF_MAX_SAMPLE_COUNT);
     std::string csv;
     std::string channel = CSV_CHANNEL_TEXTS[CSV_CHANNEL_ALL];
     std::string prefix;
+    bool overwrite = false;
 };
-
-// --duration: whole numbers with units d, h, m, s, e.g. "8h" or "1h30m"; a bare number is seconds.
-std::string ParseDuration(const std::string& text, std::uint64_t& seconds) {
-    const std::string refusal = "a duration such as 90s, 15m, 8h, 2d or 1h30m";
-    seconds = 0;
-    std::uint64_t number = 0;
-    bool digits = false;
-    for (const char ch : text) {
-        if (ch >= '0' && ch <= '9') {
-            if (number > (UINT64_MAX - 9) / 10) return refusal;
-            number = number * 10 + static_cast<unsigned>(ch - '0');
-            digits = true;
-            continue;
-        }
-        const std::uint64_t unit = ch == 'd' ? 86400 : ch == 'h' ? 3600 : ch == 'm' ? 60 : ch == 's' ? 1 : 0;
-        if (unit == 0 || !digits || number > (UINT64_MAX / 10000) / unit) return refusal;
-        seconds += number * unit;
-        number = 0;
-        digits = false;
-    }
-    seconds += number;
-    if (text.empty() || seconds == 0 || seconds > UINT64_MAX / 10000) return refusal;
-    return "";
-}
 
 // The simulator's count of frames lost at a full receive queue, when the loaded driver is the simulator.
 std::optional<std::uint64_t> SimulatorOverruns(const char* driverName) {
@@ -182,35 +160,51 @@ int RunRecord(const RecordCommandOptions& command, vosctl::Context& context) {
     }
     if (!command.duration.empty()) {
         std::uint64_t seconds = 0;
-        ParseDuration(command.duration, seconds);
+        vosctl::ParseDuration(command.duration, seconds);
         options.sampleLimit = (seconds * LOGGER_FRAME_RATE + options.divider - 1) / options.divider;
-    } else if (command.samples != 0) {
-        options.sampleLimit = command.samples;
+    } else if (!command.samples.empty()) {
+        vosctl::ParseWhole(command.samples, 1, STREAM_UNLIMITED - 1, options.sampleLimit);
     }
-    options.split = command.split;
+    std::uint64_t split = DLF_MAX_SAMPLE_COUNT;
+    vosctl::ParseWhole(command.split, RECORD_MIN_SPLIT, DLF_MAX_SAMPLE_COUNT, split);
+    options.split = static_cast<std::uint32_t>(split);
     vosctl::ParseCsvChannel(command.channel, options.csvSelection);
     if (command.prefix.empty() && command.csv.empty()) {
         return vosctl::Fail(vosctl::EXIT_USAGE, ResultMessage(RESULT_INVALID_PARAMETER),
                             "record needs -o PREFIX, --csv, or both");
     }
 
-    // Where the files go is checked before the logger is opened.
+    // Where the files go is checked before the logger is opened; nothing the
+    // user has is changed until it is open and has accepted the settings.
     options.prefix = command.prefix;
-    if (!command.prefix.empty()) {
-        const std::filesystem::path folder = std::filesystem::path(command.prefix).parent_path();
-        if (::access(folder.empty() ? "." : folder.c_str(), W_OK | X_OK) != 0) {
-            return vosctl::FailFile(FileError::Open, SeriesFileName(command.prefix, 1));
-        }
-    }
+    const std::uint64_t lastIndex =
+        options.sampleLimit == STREAM_UNLIMITED ? UINT32_MAX : (options.sampleLimit + options.split - 1) / options.split;
+    const vosctl::RecordTargets targets{command.prefix, static_cast<std::uint32_t>(std::min<std::uint64_t>(lastIndex, UINT32_MAX)),
+                                        command.csv, command.overwrite};
+    if (const int status = vosctl::CheckRecordTargets(targets); status != vosctl::EXIT_OK) return status;
     std::unique_ptr<vosctl::Output> csv;
     if (!command.csv.empty()) {
         csv = vosctl::OpenOutput(command.csv, vosctl::Output::Mode::Stream);
         if (!csv) return vosctl::FailFile(FileError::Open, command.csv);
         options.csvFd = csv->Descriptor();
     }
-
+    bool begun = false;
+    options.beforeStream = [&](std::string& failedPath) {
+        if (command.overwrite && !command.prefix.empty()) {
+            if (const FileError error = vosctl::RemoveSeries(command.prefix, failedPath); error != FileError::None) {
+                return error;
+            }
+        }
+        if (csv && !csv->Begin()) {
+            failedPath = command.csv;
+            return FileError::Write;
+        }
+        begun = true;
+        return FileError::None;
+    };
     const D2xxApi* api = context.LoadDriver();
     if (api == nullptr) {
+        if (csv) csv->RemoveIfCreated();
         return vosctl::EXIT_DEVICE;
     }
     // The handler keeps the flag's address for the rest of the process.
@@ -223,14 +217,20 @@ int RunRecord(const RecordCommandOptions& command, vosctl::Context& context) {
     RecordOutcome outcome;
     {
         RecordProgress progress(recorder, options.trigger.type != TRIGGER_NONE);
-        vosctl::StopSignals::SetDeviceBusy(true);
         outcome = recorder.Run();
-        vosctl::StopSignals::SetDeviceBusy(false);
     }
     const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start).count();
-    const bool csvClosed = !csv || csv->Close();
+    // A CSV file created for a run that never began goes again.
+    if (csv && !begun) csv->RemoveIfCreated();
+    const bool csvClosed = !csv || !begun || csv->Close();
 
     PrintSummary(outcome, options, elapsed, context.DriverName());
+    if (outcome.csvStopped) {
+        vosctl::Fail(vosctl::EXIT_FILE, FileErrorMessage(FileError::Write),
+                     (command.csv == "-" ? std::string("standard output") : command.csv) + ": " +
+                         vosctl::FileErrorGloss(FileError::Write) +
+                         "; the CSV stream stopped there, and the data files went on");
+    }
     switch (outcome.end) {
     case RecordEnd::Device: return vosctl::FailDevice(outcome.deviceResult);
     case RecordEnd::File:
@@ -248,6 +248,7 @@ int RunRecord(const RecordCommandOptions& command, vosctl::Context& context) {
                                 " sample buffers were waiting to be written; every sample stored so far is written");
     case RecordEnd::Done: break;
     }
+    if (outcome.csvStopped) return vosctl::EXIT_FILE;
     if (!csvClosed) return vosctl::FailFile(FileError::Write, command.csv);
     const int signal = vosctl::StopSignals::Received();
     return signal != 0 ? vosctl::EXIT_SIGNAL_BASE + signal : vosctl::EXIT_OK;
@@ -263,19 +264,12 @@ void AddRecordCommand(CLI::App& app, vosctl::Context& context) {
     CLI::Option* duration =
         command->add_option("--duration", options->duration, "Record this long, e.g. 90s, 15m, 8h, 2d or 1h30m")
             ->type_name("TIME")
-            ->check(CLI::Validator(
-                [](std::string& text) {
-                    std::uint64_t seconds = 0;
-                    return ParseDuration(text, seconds);
-                },
-                "TIME"));
-    command->add_option("--samples", options->samples, "Record this many samples per channel")
-        ->type_name("N")
-        ->check(CLI::Range(std::uint64_t{1}, STREAM_UNLIMITED - 1))
+            ->check(vosctl::Check(&vosctl::ParseDuration));
+    vosctl::AddWholeOption(*command, "--samples", options->samples, 1, STREAM_UNLIMITED - 1,
+                           "Record this many samples per channel")
         ->excludes(duration);
-    command->add_option("--split", options->split, "Samples per file, 1000 to 1000000")
-        ->type_name("N")
-        ->check(CLI::Range(RECORD_MIN_SPLIT, DLF_MAX_SAMPLE_COUNT))
+    vosctl::AddWholeOption(*command, "--split", options->split, RECORD_MIN_SPLIT, DLF_MAX_SAMPLE_COUNT,
+                           "Samples per file, 1000 to 1000000")
         ->capture_default_str();
     command->add_option("--csv", options->csv, "Also stream the rows of CSV-Save to this file, or - for standard output")
         ->type_name("FILE")
@@ -283,13 +277,20 @@ void AddRecordCommand(CLI::App& app, vosctl::Context& context) {
     vosctl::AddCsvChannelOption(*command, options->channel);
     command->add_option("-o,--output", options->prefix, "Prefix of the data files: PREFIX-000001.dlf, ...")
         ->type_name("PREFIX");
+    command->add_flag("--overwrite", options->overwrite,
+                      "Remove an earlier series of this prefix (its data and working files) and replace the --csv "
+                      "file, once the logger is open");
     command->footer(
         "The trigger is tested once, before the first stored sample.\n"
-        "Without --duration or --samples the recording runs until SIGINT (Ctrl-C) or SIGTERM, which write\n"
-        "the current file with the samples it holds. On a terminal a progress line shows the elapsed\n"
-        "time, the samples and files so far and the driver's largest receive queue; a summary goes to\n"
-        "standard error at the end. View a series with `vosctl info PREFIX-*.dlf`, or export it as one\n"
-        "table with `vosctl csv PREFIX-*.dlf -o all.csv`.\n\n" +
+        "Without --duration or --samples the recording runs until SIGINT (Ctrl-C), SIGTERM or SIGHUP (a\n"
+        "hang-up), which write the current file with the samples it holds; a second signal ends at once.\n"
+        "A prefix that has files already (data files, or working files of an interrupted recording) and an\n"
+        "existing --csv file are refused before the logger is opened, unless --overwrite is given: then the\n"
+        "old series is removed, and the CSV file emptied, once the logger is open. If the CSV stream fails\n"
+        "(its reader went away), only the stream stops: the data files go on, and the status is 4.\n"
+        "On a terminal a progress line shows the elapsed time, the samples and files so far and the\n"
+        "driver's largest receive queue; a summary goes to standard error at the end. View a series with\n"
+        "`vosctl info PREFIX-*.dlf`, or export it as one table with `vosctl csv PREFIX-*.dlf -o all.csv`.\n\n" +
         vosctl::ExitStatusHelp());
     command->callback([options, &context] { context.status = RunRecord(*options, context); });
 }

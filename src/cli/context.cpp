@@ -20,7 +20,9 @@ std::string ExitStatusHelp() {
            "  4    a file could not be opened, read or written, or has a bad format;\n"
            "       files that do not form one record\n"
            "  5    record: the writer fell behind the logger\n"
-           "  130  interrupted by SIGINT (143 for SIGTERM)";
+           "  129  ended by SIGHUP (the terminal or SSH session hung up)\n"
+           "  130  ended by SIGINT (Ctrl-C)\n"
+           "  143  ended by SIGTERM";
 }
 
 const D2xxApi* Context::LoadDriver() {

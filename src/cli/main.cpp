@@ -2,6 +2,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/signals.h"
 #include "device/access.h"
 #include "doctor/paths.h"
 #include "files/file.h"
@@ -10,6 +11,8 @@
 int main(int argc, char** argv) {
     // A reader that went away or a full disk must give a write error, not end the program.
     IgnoreFileSignals();
+    // Ctrl-C, SIGTERM and a hang-up end any command at once until a run makes them its Stop.
+    vosctl::StopSignals::InstallExit();
 
     vosctl::Context context;
     CLI::App app{"Records and converts the four channels of a VOS-12 or VOS-16 USB voltage logger.", "vosctl"};

@@ -47,10 +47,73 @@ std::string ParseClock(const std::string& text, std::int32_t& divider) {
     return {};
 }
 
-std::string ParseCount(const std::string& text, std::uint32_t& count) {
-    if (!ParseUnsigned(text, count) || count < 1 || count > static_cast<std::uint32_t>(MAX_SAMPLE_COUNT)) {
-        return "\"" + text + "\" is not a whole number from 1 to " + std::to_string(MAX_SAMPLE_COUNT);
+std::string ParseWhole(const std::string& text, std::uint64_t min, std::uint64_t max, std::uint64_t& value) {
+    value = 0;
+    bool fits = !text.empty();
+    for (const char ch : text) {
+        if (ch < '0' || ch > '9' || value > (UINT64_MAX - 9) / 10) {
+            fits = false;
+            break;
+        }
+        value = value * 10 + static_cast<unsigned>(ch - '0');
     }
+    if (!fits || value < min || value > max) {
+        return "\"" + text + "\" is not a whole number from " + std::to_string(min) + " to " + std::to_string(max) +
+               " in decimal digits only";
+    }
+    return {};
+}
+
+CLI::Option* AddWholeOption(CLI::App& command, const std::string& name, std::string& value, std::uint64_t min,
+                            std::uint64_t max, const std::string& description) {
+    return command.add_option(name, value, description)
+        ->type_name("N")
+        ->check(CLI::Validator(
+            [min, max](std::string& text) {
+                std::uint64_t number = 0;
+                return ParseWhole(text, min, max, number);
+            },
+            ""));
+}
+
+std::string ParseCount(const std::string& text, std::uint32_t& count) {
+    std::uint64_t value = 0;
+    std::string refusal = ParseWhole(text, 1, MAX_SAMPLE_COUNT, value);
+    count = static_cast<std::uint32_t>(value);
+    return refusal;
+}
+
+std::string ParseDuration(const std::string& text, std::uint64_t& seconds) {
+    static constexpr char UNITS[] = "dhms";
+    static constexpr std::uint64_t UNIT_SECONDS[] = {86400, 3600, 60, 1};
+    const std::string refusal = "\"" + text +
+                                "\" is not a duration: whole numbers each followed by d, h, m or s, largest unit "
+                                "first, e.g. 90s, 15m, 8h, 2d or 1h30m, or a bare number of seconds; at most " +
+                                std::to_string(MAX_DURATION_SECONDS) + "s";
+    seconds = 0;
+    std::size_t at = 0;
+    std::size_t nextUnit = 0;  // units before this one are no longer allowed
+    while (at < text.size()) {
+        std::size_t end = at;
+        while (end < text.size() && text[end] >= '0' && text[end] <= '9') ++end;
+        std::uint64_t number = 0;
+        if (!ParseWhole(text.substr(at, end - at), 0, MAX_DURATION_SECONDS, number).empty()) return refusal;
+        std::uint64_t unit = 1;
+        if (end == text.size()) {
+            // A bare number is seconds only on its own: "1h30" could mean minutes.
+            if (at != 0) return refusal;
+        } else {
+            const char* found = std::char_traits<char>::find(UNITS + nextUnit, 4 - nextUnit, text[end]);
+            if (found == nullptr) return refusal;
+            nextUnit = static_cast<std::size_t>(found - UNITS) + 1;
+            unit = UNIT_SECONDS[nextUnit - 1];
+            ++end;
+        }
+        if (number > (MAX_DURATION_SECONDS - seconds) / unit) return refusal;
+        seconds += number * unit;
+        at = end;
+    }
+    if (seconds == 0) return refusal;
     return {};
 }
 
@@ -63,7 +126,7 @@ CLI::Option* AddCsvChannelOption(CLI::App& command, std::string& channel) {
     return command
         .add_option("--channel", channel, "CSV channels: " + JoinNames(CSV_CHANNEL_TEXTS, CSV_CHANNEL_ALL + 1))
         ->type_name("CH")
-        ->check(Check(&ParseCsvChannel, "CH"))
+        ->check(Check(&ParseCsvChannel))
         ->capture_default_str();
 }
 
@@ -115,17 +178,17 @@ std::string ParseOutputKind(const std::string& path, OutputKind& kind) {
 void AddStreamOptions(CLI::App& command, std::string& serial, std::string& clock, std::string& trigger) {
     command.add_option("--serial", serial, "Logger to use (default: the first logger of the family)")
         ->type_name("N")
-        ->check(Check(&ParseSerial, "SERIAL"));
+        ->check(Check(&ParseSerial));
     command.add_option("--clock", clock, "Sampling Clock: " + JoinNames(CLOCK_TEXTS, CLOCK_ENTRY_COUNT))
         ->type_name("CLOCK")
-        ->check(Check(&ParseClock, "CLOCK"))
+        ->check(Check(&ParseClock))
         ->capture_default_str();
     command
         .add_option("--trigger", trigger,
                     "Wait for a trigger: channel (" + JoinNames(TRIGGER_CHANNEL_TEXTS, 4) + "), type (" +
                         JoinNames(TRIGGER_TYPE_TEXTS, 4) + ") and threshold in volts, e.g. CH0:Level-H:2.5")
         ->type_name("CH:TYPE:VOLTS")
-        ->check(Check(&ParseTrigger, "TRIGGER"));
+        ->check(Check(&ParseTrigger));
 }
 
 }  // namespace vosctl

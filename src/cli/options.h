@@ -16,8 +16,23 @@ std::string JoinNames(const char* const* names, int count);
 /// --clock: a Sampling Clock entry ("10kHz" ... "1Hz") to its divider.
 std::string ParseClock(const std::string& text, std::int32_t& divider);
 
+/// The one rule of every whole-number option: decimal digits only (no sign,
+/// blank, separator, exponent or hexadecimal), from `min` to `max`.
+std::string ParseWhole(const std::string& text, std::uint64_t min, std::uint64_t max, std::uint64_t& value);
+
+/// Adds a whole-number option read by ParseWhole into the text `value`.
+CLI::Option* AddWholeOption(CLI::App& command, const std::string& name, std::string& value, std::uint64_t min,
+                            std::uint64_t max, const std::string& description);
+
 /// --count: a Sampling Count text, 1 to 1000000.
 std::string ParseCount(const std::string& text, std::uint32_t& count);
+
+/// Longest --duration accepted, in seconds: its sample count fits at every clock.
+inline constexpr std::uint64_t MAX_DURATION_SECONDS = 1844674407370954;
+
+/// --duration: whole numbers each followed by a unit, d, h, m and s, largest
+/// first and each at most once ("8h", "1h30m"), or a bare number of seconds.
+std::string ParseDuration(const std::string& text, std::uint64_t& seconds);
 
 /// --channel: "CH0" ... "CH3" to 0..3, "ALL" to 4 (the CSV Save CH list).
 std::string ParseCsvChannel(const std::string& text, int& selection);
@@ -45,15 +60,16 @@ void AddStreamOptions(CLI::App& command, std::string& serial, std::string& clock
 /// Adds --channel (the CSV Save CH entries, default ALL) to `command`.
 CLI::Option* AddCsvChannelOption(CLI::App& command, std::string& channel);
 
-/// A CLI11 check that runs `parse` on the text and refuses it with the reason.
+/// A CLI11 check that runs `parse` on the text and refuses it with the
+/// reason. It adds nothing to the option's help, whose type name says the form.
 template <typename T>
-CLI::Validator Check(std::string (*parse)(const std::string&, T&), const std::string& description) {
+CLI::Validator Check(std::string (*parse)(const std::string&, T&)) {
     return CLI::Validator(
         [parse](std::string& text) {
             T value{};
             return parse(text, value);
         },
-        description);
+        "");
 }
 
 }  // namespace vosctl

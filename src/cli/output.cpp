@@ -1,6 +1,7 @@
 #include "cli/output.h"
 
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -20,11 +21,38 @@ bool Output::Open(const std::string& path, Mode mode) {
         return fd >= 0;
     }
     if (mode == Mode::Stream) {
+        struct stat info {};
+        const bool existed = ::stat(path.c_str(), &info) == 0;
         m_file.emplace();
-        return m_file->Open(path, LockedFile::Mode::Write);
+        if (!m_file->Open(path, LockedFile::Mode::Update)) {
+            return false;
+        }
+        m_created = existed ? std::string() : path;
+        m_named = true;
+        return true;
     }
     m_replacement.emplace();
     return m_replacement->Open(path);
+}
+
+bool Output::Begin() {
+    if (!m_named) {
+        return true;  // standard output is the caller's, appended to as it is
+    }
+    struct stat info {};
+    if (::fstat(m_file->Descriptor(), &info) != 0) {
+        return false;
+    }
+    // Devices and pipes cannot be emptied and need not be.
+    return !S_ISREG(info.st_mode) || ::ftruncate(m_file->Descriptor(), 0) == 0;
+}
+
+void Output::RemoveIfCreated() {
+    if (!m_created.empty()) {
+        m_file.reset();
+        ::unlink(m_created.c_str());
+        m_created.clear();
+    }
 }
 
 std::unique_ptr<Output> OpenOutput(const std::string& path, Output::Mode mode) {

@@ -15,12 +15,17 @@ namespace vosctl {
 /// else a file written as the window saves its files: locked, and replaced
 /// whole on Close, so a failed write leaves an existing file as it was.
 /// A streaming output (record --csv) is written in place instead, so that
-/// its rows can be read while the recording runs.
+/// its rows can be read while the recording runs; it is opened (or created)
+/// as it is, and emptied only by Begin, once the run has begun.
 class Output {
 public:
     enum class Mode { Replace, Stream };
 
     bool Open(const std::string& path, Mode mode = Mode::Replace);
+    /// Empties an existing streaming file before the first row; false on failure.
+    bool Begin();
+    /// Removes a streaming file that Open created, for a run that never began.
+    void RemoveIfCreated();
     bool WriteAll(const void* data, std::size_t size) {
         return m_replacement ? m_replacement->WriteAll(data, size) : m_file->WriteAll(data, size);
     }
@@ -32,6 +37,8 @@ public:
 private:
     std::optional<LockedFile> m_file;
     std::optional<ReplacementFile> m_replacement;
+    std::string m_created;  ///< the streaming file Open created, "" when it existed
+    bool m_named = false;   ///< a streaming file opened by its name (not standard output)
 };
 
 /// An Output opened on `path`; null when it cannot be opened.

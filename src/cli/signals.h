@@ -5,21 +5,21 @@
 
 namespace vosctl {
 
-/// SIGINT and SIGTERM as the Stop button of a run. The first signal sets
-/// `stopRequest` to 1. A second one ends the process at once with status
-/// 128 + the first signal, except while the logger is open: then it is only
-/// noted (Abandoned), and the run, already told to stop, closes the logger
-/// and ends without writing anything.
+/// SIGINT, SIGTERM and SIGHUP. Until a run installs its stop flag, any of
+/// them ends the command at once with status 128 + the signal. A run makes
+/// the first one its Stop button: it sets `stopRequest` to 1, and the run
+/// ends keeping what it stored. A second signal always ends the process at
+/// once with status 128 + the first signal. Every way a signal ends the
+/// process first removes the new files of whole-file replacements not yet
+/// committed, so no hidden half-written file stays.
 class StopSignals {
 public:
-    /// Installs the handlers; `stopRequest` must outlive the process.
+    /// Installs the handlers that end the command; called once at start-up.
+    static void InstallExit();
+    /// Makes the first signal set `stopRequest`, which must outlive the process.
     static void Install(std::atomic<std::int32_t>& stopRequest);
-    /// Marks the span in which the logger may be open.
-    static void SetDeviceBusy(bool busy);
     /// Number of the first signal received, 0 while none was.
     static int Received();
-    /// A second signal arrived while the logger was open.
-    static bool Abandoned();
 };
 
 }  // namespace vosctl

@@ -105,9 +105,49 @@ bool FinalTarget(std::string path, std::string& target) {
     return false;
 }
 
+// The names of new files not yet committed, for RemoveUncommittedFiles. A
+// slot's text is written only while the slot is Claimed, and read by the
+// signal handler only after it has taken the slot from Live to Gone, so the
+// two never touch one text at once. A Gone slot stays so: the process is ending.
+enum SlotState : int { Free, Claimed, Live, Gone };
+constexpr int SLOT_COUNT = 64;
+struct PendingSlot {
+    std::atomic<int> state{Free};
+    char path[PATH_MAX];
+};
+PendingSlot g_pending[SLOT_COUNT];
+
+// Enters `path` before the file is created; -1 when no slot is free or the
+// name is too long (the file is then only removed on the ordinary paths).
+int RegisterPending(const std::string& path) {
+    static_assert(std::atomic<int>::is_always_lock_free);
+    if (path.size() >= PATH_MAX) {
+        return -1;
+    }
+    for (int slot = 0; slot < SLOT_COUNT; ++slot) {
+        int expected = Free;
+        if (g_pending[slot].state.compare_exchange_strong(expected, Claimed)) {
+            path.copy(g_pending[slot].path, path.size());
+            g_pending[slot].path[path.size()] = '\0';
+            g_pending[slot].state.store(Live, std::memory_order_release);
+            return slot;
+        }
+    }
+    return -1;
+}
+
+void UnregisterPending(int& slot) {
+    if (slot >= 0) {
+        int expected = Live;
+        g_pending[slot].state.compare_exchange_strong(expected, Free);
+        slot = -1;
+    }
+}
+
 // Creates a file that did not exist, beside `target`; its permission bits
-// come from the umask, as for any new file. -1 on failure.
-int CreateBeside(const std::string& target, std::string& created) {
+// come from the umask, as for any new file. Its name is entered in `slot`
+// before it exists. -1 on failure.
+int CreateBeside(const std::string& target, std::string& created, int& slot) {
     static std::atomic<unsigned> serial{0};
     const std::string folder = FolderOf(target);
     const std::string name = target.substr(folder.size()).substr(0, MAX_NAME_PART);
@@ -115,9 +155,16 @@ int CreateBeside(const std::string& target, std::string& created) {
         char suffix[40];
         std::snprintf(suffix, sizeof suffix, ".%ld-%u.new", static_cast<long>(::getpid()), serial.fetch_add(1));
         created = folder + "." + name + suffix;
+        slot = RegisterPending(created);
         const int fd = OpenRetrying(created.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST) {
+        if (fd >= 0) {
             return fd;
+        }
+        const int error = errno;
+        UnregisterPending(slot);
+        if (error != EEXIST) {
+            errno = error;
+            return -1;
         }
     }
     return -1;
@@ -147,6 +194,38 @@ const char* FileErrorMessage(FileError error) {
         return "ファイル書き込みエラーです";
     }
     return "";
+}
+
+void RemoveUncommittedFiles() {
+    for (PendingSlot& slot : g_pending) {
+        int expected = Live;
+        if (slot.state.compare_exchange_strong(expected, Gone, std::memory_order_acquire)) {
+            ::unlink(slot.path);
+        }
+    }
+}
+
+int ProbeWritable(const std::string& path) {
+    int fd = OpenRetrying(path.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd >= 0) {
+        ::close(fd);
+        return 0;
+    }
+    if (errno == ENXIO) {
+        return 0;  // a FIFO whose reader comes later
+    }
+    if (errno != ENOENT) {
+        return errno;
+    }
+    int slot = RegisterPending(path);
+    fd = OpenRetrying(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int error = fd >= 0 || errno == EEXIST ? 0 : errno;
+    if (fd >= 0) {
+        ::close(fd);
+        ::unlink(path.c_str());
+    }
+    UnregisterPending(slot);
+    return error;
 }
 
 void IgnoreFileSignals() {
@@ -258,7 +337,7 @@ bool ReplacementFile::Open(const std::string& path) {
     if (m_target.IsOpen() && !S_ISREG(info.st_mode)) {
         return true;  // a FIFO or a device: written in place
     }
-    m_new = LockedFile(CreateBeside(target, m_newPath));
+    m_new = LockedFile(CreateBeside(target, m_newPath, m_slot));
     if (!m_new.IsOpen()) {
         m_newPath.clear();
         m_target.Close();
@@ -284,6 +363,7 @@ bool ReplacementFile::Commit() {
     const bool replaced = m_new.Sync() && m_new.Close() && ::rename(m_newPath.c_str(), m_targetPath.c_str()) == 0;
     if (replaced) {
         m_newPath.clear();
+        UnregisterPending(m_slot);
         SyncFolder(FolderOf(m_targetPath));
     } else {
         Discard();
@@ -299,4 +379,5 @@ void ReplacementFile::Discard() {
         ::unlink(m_newPath.c_str());
         m_newPath.clear();
     }
+    UnregisterPending(m_slot);
 }

@@ -20,6 +20,17 @@ void IgnoreFileSignals();
 /// current folder) durable; a failure here loses nothing written.
 void SyncFolder(const std::string& folder);
 
+/// Removes the new file of every ReplacementFile not yet committed or
+/// discarded. Async-signal-safe: for a signal handler that is about to end
+/// the process, so that no hidden half-written file is left beside a target.
+void RemoveUncommittedFiles();
+
+/// Checks, before a long run, that `path` can be written when it ends: an
+/// existing file is opened for writing and closed unchanged; a name not in
+/// use is created and removed again (which also tries its length and the
+/// folder's permissions). Returns 0, or the errno of the failure.
+int ProbeWritable(const std::string& path);
+
 /// Writes all `size` bytes to the descriptor `fd`, continuing after partial
 /// writes and signals; false on an error.
 bool WriteAllTo(int fd, const void* data, std::size_t size);
@@ -31,7 +42,7 @@ bool WriteAllTo(int fd, const void* data, std::size_t size);
 /// call Close() to learn whether the data reached the file.
 class LockedFile {
 public:
-    enum class Mode { Read, Write };
+    enum class Mode { Read, Write, Update };
 
     LockedFile() = default;
     /// Takes ownership of an already open descriptor (no lock is taken).
@@ -47,7 +58,8 @@ public:
     /// empties an existing one, but only after the lock is held, so a file
     /// in use by another copy is never truncated. Returns false when the
     /// file cannot be opened, is not a regular file (Read), is locked by
-    /// another descriptor or cannot be emptied. Never blocks on a FIFO.
+    /// another descriptor or cannot be emptied. Update: as Write, but an
+    /// existing file is kept as it is. Never blocks on a FIFO.
     /// Writers that must not lose an existing file use ReplacementFile.
     bool Open(const std::string& path, Mode mode);
 
@@ -113,6 +125,7 @@ public:
 private:
     void Discard();
 
+    int m_slot = -1;      ///< the new file's entry among the uncommitted files
     LockedFile m_target;  ///< the old file, held for its lock; written itself when in place
     LockedFile m_new;     ///< the new file beside the target
     std::string m_targetPath;

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -97,6 +98,32 @@ inline int WaitExit(pid_t pid) {
     while (::waitpid(pid, &status, 0) < 0) {
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+/// The exit status as WaitExit gives it, or -1 when the process has not
+/// ended within `seconds`; it is then killed.
+inline int WaitExitWithin(pid_t pid, int seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    int status = 0;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            WaitExit(pid);
+            return -1;
+        }
+        ::usleep(10000);
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+/// Names in `folder` that begin with "." : hidden files a replacement left.
+inline std::vector<std::string> HiddenFiles(const std::string& folder) {
+    std::vector<std::string> hidden;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name.front() == '.' && name != ".stdout" && name != ".stderr") hidden.push_back(name);
+    }
+    return hidden;
 }
 
 struct Result {

@@ -1,6 +1,7 @@
 // vosctl run as a process against the simulated driver library.
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <csignal>
 #include <iostream>
 #include <regex>
@@ -90,6 +91,10 @@ TEST(VosctlOptions, BadValuesAreRefusedNamingTheAcceptedOnes) {
         {{"acquire", "--clock", "3kHz", "-o", "x.dlf"},
          "10kHz, 5kHz, 2kHz, 1kHz, 500Hz, 200Hz, 100Hz, 50Hz, 20Hz, 10Hz, 5Hz, 2Hz, 1Hz"},
         {{"acquire", "--count", "0", "-o", "x.dlf"}, "1 to 1000000"},
+        {{"acquire", "--count", "1000 ", "-o", "x.dlf"}, "\"1000 \" is not a whole number from 1 to 1000000 in decimal digits only"},
+        {{"acquire", "--count", "1e3", "-o", "x.dlf"}, "\"1e3\" is not a whole number from 1 to 1000000 in decimal digits only"},
+        {{"acquire", "--count", "10,000", "-o", "x.dlf"}, "in decimal digits only"},
+        {{"acquire", "--count", "0x10", "-o", "x.dlf"}, "in decimal digits only"},
         {{"acquire", "--trigger", "CH4:Level-H:1", "-o", "x.dlf"}, "CH0, CH1, CH2, CH3"},
         {{"acquire", "--trigger", "CH0:Rising:1", "-o", "x.dlf"}, "Level-H, Level-L, Slope-Rising, Slope-Falling"},
         {{"acquire", "--trigger", "CH0:Level-H:abc", "-o", "x.dlf"}, "\"abc\""},
@@ -119,36 +124,49 @@ TEST(VosctlOptions, HelpAndVersionGoToStandardOutput) {
     const Result version = clitest::Run(dir, {"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, std::string("vosctl ") + VOS_VERSION + "\n");
-    for (const char* command : {"list", "acquire", "info", "csv", "plot"}) {
+    for (const char* command : {"list", "acquire", "info", "csv", "plot", "record"}) {
         const Result help = clitest::Run(dir, {command, "--help"});
         EXPECT_EQ(help.status, 0) << command;
         EXPECT_NE(help.out.find(std::string("vosctl ") + command), std::string::npos) << help.out;
-        EXPECT_NE(help.out.find("130  interrupted by SIGINT"), std::string::npos) << help.out;
+        EXPECT_NE(help.out.find("129  ended by SIGHUP"), std::string::npos) << help.out;
         EXPECT_EQ(help.err, "");
+        // A type name is the whole form, with nothing appended that reads as one more field.
+        for (const char* name : {"VOLTS:", "CLOCK:", "N:", "CH:CH", "TIME:"}) {
+            EXPECT_EQ(help.out.find(name), std::string::npos) << name << "\n" << help.out;
+        }
     }
 }
 
-// Each failure class has its own status, its message with an English gloss,
-// and leaves an existing output file as it was.
-TEST(VosctlAcquire, FailuresWriteNothing) {
+// Each failure class has its own status and its message with an English
+// gloss. A failure before the first sample leaves an existing output file as
+// it was; a logger that fails part-way leaves the samples it sent, written as
+// Stop writes them (two frames lead and the first kept one is the trigger
+// test's: 100 frames give 97 samples).
+TEST(VosctlAcquire, FailuresKeepWhatWasStored) {
     struct Case {
         const char* name;
         const char* config;  // null: no driver at all
         std::vector<std::string> options;
         std::string err;
+        std::uint32_t stored;  // 0: the output is left as it was
     };
     const Case cases[] = {
-        {"no driver", nullptr, {}, "vosctl: VOS-12/VOS-16がインストールできていません ("},
-        {"no logger", "pace instant\n", {}, "vosctl: デバイスが見つかりません (no logger found)\n"},
-        {"serial not attached", ONE_LOGGER, {"--serial", "30002"}, "vosctl: デバイスが見つかりません (no logger found)\n"},
+        {"no driver", nullptr, {}, "vosctl: VOS-12/VOS-16がインストールできていません (", 0},
+        {"no logger", "pace instant\n", {}, "vosctl: デバイスが見つかりません (no logger found)\n", 0},
+        {"serial not attached", ONE_LOGGER, {"--serial", "30002"}, "vosctl: デバイスが見つかりません (no logger found)\n", 0},
         {"open refused", "device serial=30001\nfault open status=3\n", {},
-         "vosctl: デバイスをオープンできません (the logger could not be opened)\n"},
+         "vosctl: デバイスをオープンできません (the logger could not be opened)\n", 0},
         {"stream stalls", "pace instant\ndevice serial=30001\nfault stall_after=100\n", {},
-         "vosctl: 通信エラーが発生しました (communication with the logger failed)\n"},
-        {"unplugged", "pace instant\ndevice serial=30001\nfault disconnect_after=100\n", {},
-         "vosctl: その他のエラーが発生しました (another driver or logger error)\n"},
+         "vosctl: 通信エラーが発生しました (communication with the logger failed)\n", 97},
+        {"disconnected", "pace instant\ndevice serial=30001\nfault disconnect_after=100\n", {},
+         "vosctl: その他のエラーが発生しました (another driver or logger error)\n", 97},
+        {"unplugged", "pace instant\ndevice serial=30001\nfault unplug_after=100\n", {},
+         "vosctl: その他のエラーが発生しました (another driver or logger error)\n", 97},
     };
     TempDir dir;
+    std::vector<double> storage(4 * std::size_t{DLF_MAX_SAMPLE_COUNT});
+    double* const channels[4] = {storage.data(), storage.data() + DLF_MAX_SAMPLE_COUNT,
+                                 storage.data() + 2 * DLF_MAX_SAMPLE_COUNT, storage.data() + 3 * DLF_MAX_SAMPLE_COUNT};
     for (const std::string output : {"kept.dlf", "kept.csv"}) {
         for (const Case& c : cases) {
             SCOPED_TRACE(std::string(c.name) + " " + output);
@@ -165,7 +183,16 @@ TEST(VosctlAcquire, FailuresWriteNothing) {
             EXPECT_EQ(result.status, 3);
             EXPECT_EQ(result.err.rfind(c.err, 0), 0u) << result.err;
             EXPECT_EQ(result.out, "");
-            EXPECT_EQ(clitest::ReadText(dir.Path(output)), "kept");
+            const std::string written = clitest::ReadText(dir.Path(output));
+            if (c.stored == 0) {
+                EXPECT_EQ(written, "kept");
+            } else if (output == "kept.csv") {
+                EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), c.stored);
+            } else {
+                DataFileHeader header;
+                ASSERT_EQ(LoadDataFile(dir.Path(output), header, channels), FileError::None);
+                EXPECT_EQ(header.sampleCount, c.stored);
+            }
         }
     }
 }
@@ -235,6 +262,79 @@ TEST(VosctlAcquire, InterruptKeepsTheSamplesStoredSoFar) {
         EXPECT_LT(header.sampleCount, 200000u);
         EXPECT_EQ(std::filesystem::file_size(path), 256 + 32 * std::uintmax_t{header.sampleCount});
     }
+}
+
+// The output is tried before the driver is loaded, and an output that fails
+// after the run leaves the record in a recovery file that is named.
+TEST(VosctlAcquire, OutputsAreTriedFirstAndSamplesAreKept) {
+    TempDir dir;
+    for (const std::string& output : {dir.Path("gone/run.dlf"), dir.Path(std::string(252, 'n') + ".csv")}) {
+        const Result refused = clitest::Run(dir, {"--driver", NO_DRIVER, "acquire", "-o", output});
+        EXPECT_EQ(refused.status, 4);
+        EXPECT_EQ(refused.err.rfind("vosctl: ファイルオープンエラーです (" + output + ": cannot be created: ", 0), 0u)
+            << refused.err;
+    }
+
+    std::vector<double> storage(4 * std::size_t{DLF_MAX_SAMPLE_COUNT});
+    double* const channels[4] = {storage.data(), storage.data() + DLF_MAX_SAMPLE_COUNT,
+                                 storage.data() + 2 * DLF_MAX_SAMPLE_COUNT, storage.data() + 3 * DLF_MAX_SAMPLE_COUNT};
+    DataFileHeader header;
+    const std::string folder = dir.Path("removed");
+    const std::string temporary = dir.Path("tmp");
+    std::filesystem::create_directory(folder);
+    std::filesystem::create_directory(temporary);
+    ::setenv("TMPDIR", temporary.c_str(), 1);
+    clitest::TerminalRun run(dir, "device serial=30001\n", {"acquire", "--count", "20000", "-o", folder + "/run.dlf"});
+    ::unsetenv("TMPDIR");
+    ASSERT_TRUE(run.ReadUntil([](const std::string& shown) { return shown.find("/20000 samples") != std::string::npos; }))
+        << run.Shown();
+    std::filesystem::remove(folder);
+    EXPECT_EQ(run.Finish(), 4) << run.Shown();
+    const std::string kept = temporary + "/run-recovered-";
+    EXPECT_NE(run.Shown().find("vosctl: the 20000 samples are kept in " + kept), std::string::npos) << run.Shown();
+    std::vector<std::string> recovered;
+    for (const auto& entry : std::filesystem::directory_iterator(temporary)) recovered.push_back(entry.path().string());
+    ASSERT_EQ(recovered.size(), 1u);
+    EXPECT_EQ(recovered[0].rfind(kept, 0), 0u);
+    ASSERT_EQ(LoadDataFile(recovered[0], header, channels), FileError::None);
+    EXPECT_EQ(header.sampleCount, 20000u);
+}
+
+// A signal while csv writes its output removes the hidden new file, and the
+// target is never created. The process is held still (SIGSTOP) once the new
+// file exists, so the signal surely finds it.
+TEST(VosctlCsv, ASignalLeavesNoHiddenFile) {
+    TempDir dir;
+    const std::string input = dir.Path("big.dlf");
+    {
+        std::vector<double> values[4];
+        for (auto& channel : values) channel.assign(DLF_MAX_SAMPLE_COUNT, 1.25);
+        WriteRecord(input, {}, values);
+    }
+    const std::string output = dir.Path("out.csv");
+    pid_t pid = -1;
+    // Should csv finish between the last look and SIGSTOP, it runs again.
+    for (int attempt = 0; attempt < 3 && pid < 0; ++attempt) {
+        const int nullFd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        pid = clitest::Spawn({"csv", input, "-o", output}, clitest::Environment(), nullFd, nullFd);
+        ::close(nullFd);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (clitest::HiddenFiles(dir.Path("")).empty() && std::chrono::steady_clock::now() < deadline) {
+        }
+        ::kill(pid, SIGSTOP);
+        if (clitest::HiddenFiles(dir.Path("")).empty()) {
+            ::kill(pid, SIGCONT);
+            clitest::WaitExitWithin(pid, 10);
+            std::filesystem::remove(output);
+            pid = -1;
+        }
+    }
+    ASSERT_GT(pid, 0) << "the new file was never seen";
+    ::kill(pid, SIGTERM);
+    ::kill(pid, SIGCONT);
+    EXPECT_EQ(clitest::WaitExitWithin(pid, 10), 143);
+    EXPECT_EQ(clitest::HiddenFiles(dir.Path("")), std::vector<std::string>());
+    EXPECT_FALSE(Exists(output));
 }
 
 TEST(VosctlAcquire, InterruptBeforeTheTriggerWritesNothing) {

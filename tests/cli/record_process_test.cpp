@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -66,8 +67,9 @@ protected:
         return clitest::RunSim(m_dir, clitest::Via::DriverOption, config, args);
     }
 
-    // Starts vosctl with the simulated driver and `config` as its bus, without waiting.
-    Background Start(const std::string& config, std::vector<std::string> args) {
+    // Starts vosctl with the simulated driver and `config` as its bus, without
+    // waiting; its standard output goes to `outFd`, or /dev/null when -1.
+    Background Start(const std::string& config, std::vector<std::string> args, int outFd = -1) {
         const std::string configPath = m_dir.Path("sim.conf");
         clitest::WriteText(configPath, config);
         clitest::Environment environment;
@@ -75,10 +77,10 @@ protected:
         args.insert(args.begin(), {"--driver", clitest::SIM_LIBRARY});
         Background process;
         process.stderrPath = m_dir.Path("stderr");
-        const int outFd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        const int nullFd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
         const int errFd = ::open(process.stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        process.pid = clitest::Spawn(args, environment, outFd, errFd);
-        ::close(outFd);
+        process.pid = clitest::Spawn(args, environment, outFd >= 0 ? outFd : nullFd, errFd);
+        ::close(nullFd);
         ::close(errFd);
         return process;
     }
@@ -163,11 +165,12 @@ TEST_F(RecordProcess, SplitsOneStreamIntoContinuousFiles) {
         EXPECT_EQ(streamed.substr(0, 33), test.firstRow);
         EXPECT_EQ(clitest::ReadText(m_dir.Path("series.csv")), streamed);
         seriestest::RemoveSeries(Prefix(), 3);
+        std::filesystem::remove(m_dir.Path("stream.csv"));
     }
 }
 
 TEST_F(RecordProcess, InterruptWritesThePartialFile) {
-    for (const int signal : {SIGINT, SIGTERM}) {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
         SCOPED_TRACE(signal);
         const Background run = Start(LoggerConfig("realtime", ""), {"record", "--split", "1000", "-o", Prefix()});
         ASSERT_TRUE(WaitForFile(2));
@@ -253,37 +256,169 @@ TEST_F(RecordProcess, ProgressOnATerminal) {
 }
 
 TEST_F(RecordProcess, BadValuesAreRefusedBeforeTheLoggerIsOpened) {
-    const std::vector<std::string> cases[] = {
-        {"record", "--split", "0", "-o", "x"},
-        {"record", "--split", "1000001", "-o", "x"},
-        {"record", "--split", "999", "-o", "x"},
-        {"record", "--duration", "5x", "-o", "x"},
-        {"record", "--duration", "1h", "--samples", "10", "-o", "x"},
-        {"record", "--samples", "0", "-o", "x"},
-        {"record", "--clock", "3kHz", "-o", "x"},
-        {"record", "--trigger", "CH4:Level-H:1", "-o", "x"},
-        {"record", "--samples", "10"},
+    struct Case {
+        std::vector<std::string> args;
+        const char* named;
+    };
+    const char* const whole = "in decimal digits only";
+    const char* const duration = "largest unit first, e.g. 90s, 15m, 8h, 2d or 1h30m, or a bare number of seconds";
+    const Case cases[] = {
+        {{"--split", "0"}, whole},
+        {{"--split", "1000001"}, whole},
+        {{"--split", "999"}, "is not a whole number from 1000 to 1000000 in decimal digits only"},
+        {{"--split", "1000 "}, whole},
+        {{"--split", "1e3"}, whole},
+        {{"--split", "10,000"}, whole},
+        {{"--split", "0x10"}, whole},
+        {{"--samples", "0x10"}, "is not a whole number from 1 to 18446744073709551614 in decimal digits only"},
+        {{"--samples", "0"}, "in decimal digits only"},
+        {{"--duration", "5x"}, duration},
+        {{"--duration", "1h30"}, duration},
+        {{"--duration", "30m1h"}, duration},
+        {{"--duration", "8s18446744073709551609"}, duration},
+        {{"--duration", "1844674407370955"}, "at most 1844674407370954s"},
+        {{"--duration", "1h", "--samples", "10"}, "excludes"},
+        {{"--clock", "3kHz"}, "10kHz, 5kHz"},
+        {{"--trigger", "CH4:Level-H:1"}, "CH0, CH1, CH2, CH3"},
     };
     // A driver that cannot be loaded would end with status 3 if it were asked.
-    const std::vector<std::string> noDriver = {"--driver", "/nonexistent/libftd2xx.so"};
-    for (auto args : cases) {
-        SCOPED_TRACE(args[2]);
-        args.insert(args.begin(), noDriver.begin(), noDriver.end());
+    const std::vector<std::string> noDriver = {"--driver", "/nonexistent/libftd2xx.so", "record", "-o", Prefix()};
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.args[1]);
+        std::vector<std::string> args = noDriver;
+        args.insert(args.end(), test.args.begin(), test.args.end());
         const clitest::Result run = clitest::Run(m_dir, args, clitest::Environment());
         EXPECT_EQ(run.status, 2) << run.err;
         EXPECT_EQ(run.err.rfind("vosctl: パラメータが無効です (", 0), 0u) << run.err;
+        EXPECT_NE(run.err.find(test.named), std::string::npos) << run.err;
     }
-    const clitest::Result missingFolder =
-        clitest::Run(m_dir, {"--driver", "/nonexistent/libftd2xx.so", "record", "-o", m_dir.Path("gone/run")},
-                     clitest::Environment());
-    EXPECT_EQ(missingFolder.status, 4);
-    EXPECT_NE(missingFolder.err.find("ファイルオープンエラーです"), std::string::npos) << missingFolder.err;
+    const clitest::Result noOutput =
+        clitest::Run(m_dir, {"--driver", "/nonexistent/libftd2xx.so", "record", "--samples", "10"}, clitest::Environment());
+    EXPECT_EQ(noOutput.status, 2) << noOutput.err;
+
     // A run that never started has nothing to sum up.
     const clitest::Result noLogger = Run("pace instant\n", {"record", "-o", Prefix()});
     EXPECT_EQ(noLogger.status, 3) << noLogger.err;
     EXPECT_EQ(noLogger.err.find("vosctl record:"), std::string::npos) << noLogger.err;
+
+    // The longest name of the series is created and removed before the driver is loaded.
+    struct NameCase {
+        std::string prefix;
+        std::vector<std::string> limits;
+        int status;  // 3: the names fit, and the missing driver is next
+    };
+    const NameCase names[] = {
+        {m_dir.Path("gone/run"), {}, 4},
+        {m_dir.Path(std::string(245, 'p')), {"--samples", "2500", "--split", "1000"}, 4},
+        {m_dir.Path(std::string(244, 'p')), {"--samples", "2500", "--split", "1000"}, 3},
+        // Without a limit the file index may outgrow six digits.
+        {m_dir.Path(std::string(244, 'p')), {}, 4},
+    };
+    for (const NameCase& test : names) {
+        SCOPED_TRACE(test.prefix.size());
+        std::vector<std::string> args = {"--driver", "/nonexistent/libftd2xx.so", "record", "-o", test.prefix};
+        args.insert(args.end(), test.limits.begin(), test.limits.end());
+        const clitest::Result run = clitest::Run(m_dir, args, clitest::Environment());
+        EXPECT_EQ(run.status, test.status) << run.err;
+        if (test.status == 4) {
+            EXPECT_EQ(run.err.rfind("vosctl: ファイルオープンエラーです (", 0), 0u) << run.err;
+        }
+        EXPECT_EQ(clitest::HiddenFiles(m_dir.Path("")), std::vector<std::string>());
+    }
 }
 
+// A prefix in use and an existing CSV file stay byte for byte; --overwrite
+// clears them only once the logger is open, and then no old file is left.
+TEST_F(RecordProcess, AUsedPrefixIsRefusedUnlessOverwritten) {
+    ASSERT_EQ(Run(LoggerConfig("instant", ""), {"record", "--samples", "2500", "--split", "1000", "-o", Prefix()}).status, 0);
+    const std::string working = Prefix() + "-000004.vrec";
+    const std::string csv = m_dir.Path("keep.csv");
+    const std::string newCsv = m_dir.Path("new.csv");
+    clitest::WriteText(working, "working");
+    clitest::WriteText(csv, "1\n2\n3\n");
+    std::string before[3];
+    for (std::uint32_t f = 1; f <= 3; ++f) before[f - 1] = clitest::ReadText(SeriesFileName(Prefix(), f));
+
+    struct Case {
+        const char* config;  // null: a driver that cannot be loaded
+        std::vector<std::string> args;
+        int status;
+        std::string said;
+    };
+    const Case cases[] = {
+        {nullptr, {"-o", Prefix()}, 2,
+         "is in use: 3 data files (" + SeriesFileName(Prefix(), 1) + " to " + SeriesFileName(Prefix(), 3) +
+             ") and 1 working file (" + working + ") of a recording that was interrupted; nothing was changed: "
+             "turn the working files into data files with `vosctl recover " + Prefix() + "`, choose another prefix, "
+             "or add --overwrite"},
+        {nullptr, {"--csv", csv}, 2, csv + " exists; nothing was changed: choose another name, or add --overwrite"},
+        {"pace instant\n", {"-o", Prefix(), "--csv", csv, "--overwrite"}, 3, "(no logger found)"},
+        {"pace instant\n", {"--csv", newCsv}, 3, "(no logger found)"},
+        {nullptr, {"--csv", newCsv, "--overwrite"}, 3, "VOS-12/VOS-16がインストールできていません"},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.said);
+        std::vector<std::string> args = {"record", "--samples", "100"};
+        args.insert(args.end(), test.args.begin(), test.args.end());
+        clitest::Result run;
+        if (test.config == nullptr) {
+            args.insert(args.begin(), {"--driver", "/nonexistent/libftd2xx.so"});
+            run = clitest::Run(m_dir, args, clitest::Environment());
+        } else {
+            run = Run(test.config, args);
+        }
+        EXPECT_EQ(run.status, test.status) << run.err;
+        EXPECT_NE(run.err.find(test.said), std::string::npos) << run.err;
+        for (std::uint32_t f = 1; f <= 3; ++f) EXPECT_EQ(clitest::ReadText(SeriesFileName(Prefix(), f)), before[f - 1]);
+        EXPECT_EQ(clitest::ReadText(working), "working");
+        EXPECT_EQ(clitest::ReadText(csv), "1\n2\n3\n");
+        EXPECT_FALSE(std::filesystem::exists(newCsv));
+    }
+
+    const clitest::Result run =
+        Run(LoggerConfig("instant", ""), {"record", "--samples", "100", "-o", Prefix(), "--csv", csv, "--overwrite"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const seriestest::Series series = seriestest::ReadSeries(Prefix());
+    ASSERT_EQ(series.headers.size(), 1u);
+    ExpectContinuous(series, 3, 1);
+    EXPECT_EQ(series.samples[0].size(), 100u);
+    EXPECT_FALSE(std::filesystem::exists(working));
+    const std::string rows = clitest::ReadText(csv);
+    EXPECT_EQ(rows.substr(0, 33), "0.00300,0.00300,7.50000,2.50000\r\n");
+    EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 100);
+}
+
+// A reader of --csv - that goes away costs the stream, not the data files.
+TEST_F(RecordProcess, ACsvReaderThatGoesAwayCostsOnlyTheStream) {
+    int pipeFds[2];
+    ASSERT_EQ(::pipe2(pipeFds, O_CLOEXEC), 0);
+    ::close(pipeFds[0]);
+    const Background run = Start(LoggerConfig("instant", ""),
+                                 {"record", "--samples", "2500", "--split", "1000", "--csv", "-", "-o", Prefix()}, pipeFds[1]);
+    ::close(pipeFds[1]);
+    EXPECT_EQ(clitest::WaitExitWithin(run.pid, 20), 4);
+    EXPECT_NE(run.Stderr().find("vosctl: ファイル書き込みエラーです (standard output: cannot write the file; the CSV "
+                                "stream stopped there, and the data files went on)"),
+              std::string::npos)
+        << run.Stderr();
+    const seriestest::Series series = seriestest::ReadSeries(Prefix());
+    EXPECT_EQ(series.headers.size(), 3u);
+    ExpectContinuous(series, 3, 1);
+    EXPECT_EQ(series.samples[0].size(), 2500u);
+}
+
+// After Ctrl-C the writer may have a long queue to write (here, files of 1000
+// samples, each synced); a second signal ends the process at once, and no
+// hidden half-written file is left. Signals pending together arrive lowest
+// number first, yet two threads may each take one.
+TEST_F(RecordProcess, ASecondSignalEndsAtOnce) {
+    const Background run = Start(LoggerConfig("instant", ""), {"record", "--split", "1000", "-o", Prefix()});
+    ASSERT_TRUE(WaitForFile(1));
+    ::kill(run.pid, SIGINT);
+    ::kill(run.pid, SIGTERM);
+    const int status = clitest::WaitExitWithin(run.pid, 5);
+    EXPECT_TRUE(status == 130 || status == 143) << status << run.Stderr();
+    EXPECT_EQ(clitest::HiddenFiles(m_dir.Path("")), std::vector<std::string>());
 // kill -9 at a random moment: recover keeps every sample up to at most one
 // second before it, continuous from the first, and a second recover finds nothing to do.
 TEST_F(RecordProcess, KillNineThenRecoverKeepsAllButTheLastSecond) {
