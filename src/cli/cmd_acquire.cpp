@@ -4,7 +4,6 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -155,7 +154,8 @@ int RunAcquire(const AcquireOptions& options, vosctl::Context& context) {
     if (options.output != "-") {
         if (const int error = ProbeWritable(options.output); error != 0) {
             return vosctl::Fail(vosctl::EXIT_FILE, FileErrorMessage(FileError::Open),
-                                options.output + ": cannot be created: " + std::strerror(error));
+                                options.output + ": " + vosctl::FileErrorGloss(FileError::Open, options.output, error) +
+                                    "; checked before the logger starts");
         }
     }
     const D2xxApi* api = context.LoadDriver();

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 
 #include "acquisition/record.h"
@@ -86,7 +85,8 @@ int CheckRecordTargets(const RecordTargets& targets) {
         const std::string longest = SeriesFileName(targets.prefix, targets.lastIndex);
         if (const int error = ProbeWritable(longest); error != 0) {
             return Fail(EXIT_FILE, FileErrorMessage(FileError::Open),
-                        longest + ": the series' files cannot be created: " + std::strerror(error));
+                        longest + ": " + FileErrorGloss(FileError::Open, longest, error) +
+                            "; the longest name of the series, tried before the logger starts");
         }
     }
     return EXIT_OK;
