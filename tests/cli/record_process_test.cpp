@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -421,13 +422,21 @@ TEST_F(RecordProcess, ASecondSignalEndsAtOnce) {
     const Background run =
         Start(LoggerConfig("instant", ""), {"record", "--split", "1000", "--csv", "-", "-o", Prefix()}, pipeFds[1]);
     ::close(pipeFds[1]);
-    ASSERT_TRUE(WaitForFile(1));
+    // The writer waits once the pipe's 64 KiB are full.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    int queued = 0;
+    while (::ioctl(pipeFds[0], FIONREAD, &queued) == 0 && queued < 60000 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_GE(queued, 60000);
     ::kill(run.pid, SIGINT);
     ::kill(run.pid, SIGTERM);
     const int status = clitest::WaitExitWithin(run.pid, 5);
     ::close(pipeFds[0]);
     EXPECT_TRUE(status == 130 || status == 143) << status << run.Stderr();
     EXPECT_EQ(clitest::HiddenFiles(m_dir.Path("")), std::vector<std::string>());
+}
+
 // kill -9 at a random moment: recover keeps every sample up to at most one
 // second before it, continuous from the first, and a second recover finds nothing to do.
 TEST_F(RecordProcess, KillNineThenRecoverKeepsAllButTheLastSecond) {
