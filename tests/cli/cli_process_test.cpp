@@ -859,7 +859,14 @@ TEST(VosctlFiles, RecordingIntoARemovedFolderNamesIt) {
     while (!Exists(folder + "/run-000001.dlf") && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    std::filesystem::remove_all(folder);
+    // The recorder may create a file between remove_all's listing and its rmdir: try again until the folder is gone.
+    std::error_code error;
+    const auto removeBy = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::filesystem::remove_all(folder, error) == static_cast<std::uintmax_t>(-1) &&
+           std::chrono::steady_clock::now() < removeBy) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_FALSE(Exists(folder)) << error.message();
     EXPECT_EQ(clitest::WaitExit(pid), 4);
     const std::string err = clitest::ReadText(dir.Path("err"));
     EXPECT_NE(err.find("vosctl: ファイルオープンエラーです (" + folder + "/run-"), std::string::npos) << err;

@@ -12,7 +12,7 @@ clang++ -std=c++20 -O1 -g -fno-omit-frame-pointer \
   -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
   -Isrc \
   tests/files/dlf_fuzz.cpp src/files/*.cpp src/numtext/*.cpp \
-  -o "$out/dlf_fuzz"
+  -lz -o "$out/dlf_fuzz"
 
 # Seed with a valid header so the search starts past the first checks.
 if [ -z "$(ls -A "$out/corpus")" ]; then
