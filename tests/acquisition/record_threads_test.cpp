@@ -239,7 +239,9 @@ TEST(Recorder, DeviceFailureKeepsEverythingReceived) {
 }
 
 // The child records at real time and, once two files are out, may write no
-// file longer than 1000 bytes, as on a full disk.
+// file longer than 1000 bytes, as on a full disk. Files of 6000 samples take
+// longer than one flush of the working file, so the limit always meets an
+// append to the third working file, never a conversion.
 TEST(Recorder, WriteFailureEndsTheRunAndKeepsFinishedFiles) {
     TempDir dir;
     const std::string prefix = dir.Path("run");
@@ -247,9 +249,9 @@ TEST(Recorder, WriteFailureEndsTheRunAndKeepsFinishedFiles) {
     ASSERT_GE(child, 0);
     if (child == 0) {
         std::signal(SIGXFSZ, SIG_IGN);
-        InstallScripted(6000, false, vossim::Pace::Realtime);
+        InstallScripted(30000, false, vossim::Pace::Realtime);
         RecordOptions options;
-        options.split = 300;
+        options.split = 6000;
         options.prefix = prefix;
         Recorder recorder(vossim::Api(), options);
         std::thread limiter([&recorder] {
@@ -262,7 +264,13 @@ TEST(Recorder, WriteFailureEndsTheRunAndKeepsFinishedFiles) {
         const bool ok = outcome.end == RecordEnd::File && outcome.message == WRITE_ERROR_TEXT &&
                         outcome.fileError == FileError::Write &&
                         outcome.failedPath == WorkingFileName(prefix, outcome.files + 1) &&
-                        outcome.workingFile == outcome.failedPath && outcome.samplesInFiles == outcome.files * 300u;
+                        outcome.workingFile == outcome.failedPath && outcome.samplesInFiles == outcome.files * 6000u;
+        if (!ok) {
+            std::fprintf(stderr, "end %d, error %d, files %u, in files %llu, failed %s, working %s\n",
+                         static_cast<int>(outcome.end), static_cast<int>(outcome.fileError), outcome.files,
+                         static_cast<unsigned long long>(outcome.samplesInFiles), outcome.failedPath.c_str(),
+                         outcome.workingFile.c_str());
+        }
         ::_exit(ok ? 0 : 1);
     }
     int status = 0;
@@ -271,8 +279,8 @@ TEST(Recorder, WriteFailureEndsTheRunAndKeepsFinishedFiles) {
     EXPECT_EQ(WEXITSTATUS(status), 0);
     const Series series = ReadSeries(prefix);
     ASSERT_GE(series.headers.size(), 2u);
-    for (const DataFileHeader& header : series.headers) EXPECT_EQ(header.sampleCount, 300u);
-    ExpectContinuous(series, 3, 1, series.headers.size() * 300);
+    for (const DataFileHeader& header : series.headers) EXPECT_EQ(header.sampleCount, 6000u);
+    ExpectContinuous(series, 3, 1, series.headers.size() * 6000);
 }
 
 // A CSV reader that takes its time while the logger delivers at once: the
