@@ -869,8 +869,14 @@ TEST(VosctlFiles, RecordingIntoARemovedFolderNamesIt) {
     EXPECT_FALSE(Exists(folder)) << error.message();
     EXPECT_EQ(clitest::WaitExit(pid), 4);
     const std::string err = clitest::ReadText(dir.Path("err"));
-    EXPECT_NE(err.find("vosctl: ファイルオープンエラーです (" + folder + "/run-"), std::string::npos) << err;
-    EXPECT_NE(err.find(": cannot open the file: the folder " + folder + " does not exist"), std::string::npos) << err;
+    // Creating the next file gives the open message, a conversion cut off part-way the write message;
+    // either way the gloss names the missing folder.
+    const bool opening = err.find("vosctl: ファイルオープンエラーです (" + folder + "/run-") != std::string::npos;
+    EXPECT_TRUE(opening || err.find("vosctl: ファイル書き込みエラーです (" + folder + "/run-") != std::string::npos) << err;
+    EXPECT_NE(err.find(std::string(opening ? ": cannot open the file" : ": cannot write the file") + ": the folder " +
+                       folder + " does not exist"),
+              std::string::npos)
+        << err;
 }
 
 }  // namespace
