@@ -158,3 +158,17 @@ bool StoreSummaries(const std::string& folder, const SeriesSource& series,
     }
     return file.Commit();
 }
+
+SummaryResult SummariesOf(const SeriesSource& series, int threads, SummaryProgress& progress,
+                          SummaryPyramid& out) {
+    const std::string folder = SummaryCacheFolder();
+    if (!folder.empty() && LoadSummaries(folder, series, SummaryShape{}, out)) {
+        progress.done.store(series.Count());
+        return SummaryResult::Done;
+    }
+    const SummaryResult result = BuildSummaries(series, SummaryShape{}, threads, progress, out);
+    if (result == SummaryResult::Done && !folder.empty()) {
+        StoreSummaries(folder, series, out);
+    }
+    return result;
+}

@@ -26,3 +26,10 @@ bool StoreSummaries(const std::string& folder, const SeriesSource& series,
 
 /// The file in `folder` that holds the summaries of `series`.
 std::string SummaryCachePath(const std::string& folder, const SeriesSource& series);
+
+/// The summaries of `series` in the default shape: from the cache folder
+/// when a file there was made from these very files, otherwise built on
+/// `threads` threads and stored there (a cache that cannot be written is no
+/// error). `out` is complete only on Done.
+SummaryResult SummariesOf(const SeriesSource& series, int threads, SummaryProgress& progress,
+                          SummaryPyramid& out);
