@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <vector>
 
 #include "settings/caption.h"
@@ -13,7 +14,10 @@
 #include "cli/files_check.h"
 #include "cli/output.h"
 #include "cli/progress.h"
+#include "cli/series_summaries.h"
 #include "device/trigger.h"
+#include "display/summaries.h"
+#include "files/series.h"
 #include "numtext/fixed.h"
 
 namespace {
@@ -82,7 +86,25 @@ std::string TriggerTypeName(std::int32_t type) {
     return type < 4 ? TRIGGER_TYPE_TEXTS[type] : "type " + std::to_string(type);
 }
 
-nlohmann::ordered_json Describe(const std::string& path, const DataFileHeader& header, const double* const* channels) {
+// Each channel's maximum and minimum as the Summary shows them.
+nlohmann::ordered_json DescribeSummary(const ChannelStatistics* statistics) {
+    nlohmann::ordered_json summary = nlohmann::ordered_json::array();
+    for (int ch = 0; ch < 4; ++ch) {
+        summary.push_back({{"channel", TRIGGER_CHANNEL_TEXTS[ch]},
+                           {"maximum", SummaryText(statistics[ch].maximum)},
+                           {"minimum", SummaryText(statistics[ch].minimum)}});
+    }
+    return summary;
+}
+
+void ComputeAll(const double* const* channels, std::uint32_t count, ChannelStatistics* statistics) {
+    for (int ch = 0; ch < 4; ++ch) {
+        statistics[ch].valid = ComputeStatistics(channels[ch], count, statistics[ch].maximum, statistics[ch].minimum);
+    }
+}
+
+nlohmann::ordered_json Describe(const std::string& path, const DataFileHeader& header,
+                                const ChannelStatistics* statistics) {
     // Open keeps the low byte of these fields.
     const std::int32_t triggerChannel = header.triggerChannel & 0xFF;
     const std::int32_t triggerType = header.triggerType & 0xFF;
@@ -102,44 +124,89 @@ nlohmann::ordered_json Describe(const std::string& path, const DataFileHeader& h
     }
     info["threshold"] = FormatFixed5(header.threshold) + " V";
     info["display_mode"] = (header.displayMode & 0xFF) != 0 ? "overlay" : "four panes";
-    nlohmann::ordered_json summary = nlohmann::ordered_json::array();
-    for (int ch = 0; ch < 4; ++ch) {
-        double maximum = 0.0;
-        double minimum = 0.0;
-        ComputeStatistics(channels[ch], header.sampleCount, maximum, minimum);
-        summary.push_back({{"channel", TRIGGER_CHANNEL_TEXTS[ch]},
-                           {"maximum", SummaryText(maximum)},
-                           {"minimum", SummaryText(minimum)}});
-    }
-    info["summary"] = summary;
+    info["summary"] = DescribeSummary(statistics);
     return info;
 }
 
+// The files of one record as a whole: its clock, total count, duration,
+// recording and time span, and each channel's maximum and minimum.
+nlohmann::ordered_json DescribeSeries(const std::vector<std::string>& paths, const SeriesSource& series,
+                                      const SummaryPyramid& summaries) {
+    const SeriesReader& reader = series.Reader();
+    const DataFileHeader& first = reader.Header(0);
+    const DataFileHeader& last = reader.Header(reader.FileCount() - 1);
+    nlohmann::ordered_json info;
+    info["series"] = paths;
+    const std::string clock = ClockName(first.clockDivider);
+    info["clock"] = clock.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(clock);
+    info["clock_divider"] = first.clockDivider;
+    info["sample_count"] = series.Count();
+    info["duration"] = TotalTimeText(first.clockDivider, series.Count());
+    // From the first file's first sample to the last file's last one.
+    nlohmann::ordered_json recording = nullptr;
+    for (std::size_t i = 0; i < reader.FileCount() && recording.is_null(); ++i) {
+        if (const DataFileHeader& header = reader.Header(i); header.stamp) {
+            recording = {{"identity", IdentityText(header.stamp->identity)},
+                         {"start", DescribeStamp(first)["start"]},
+                         {"end", DescribeStamp(last)["end"]}};
+        }
+    }
+    info["recording"] = recording;
+    info["summary"] = DescribeSummary(summaries.statistics);
+    return info;
+}
+
+std::string Text(const nlohmann::ordered_json& value) {
+    return value.is_string() ? value.get<std::string>() : value.dump();
+}
+
+void PrintSummary(const nlohmann::ordered_json& summary) {
+    for (const auto& channel : summary) {
+        std::printf("  %s             max %s  min %s\n", Text(channel["channel"]).c_str(),
+                    Text(channel["maximum"]).c_str(), Text(channel["minimum"]).c_str());
+    }
+}
+
+// Clock, sample count and duration.
+void PrintLength(const nlohmann::ordered_json& info) {
+    std::printf("  clock           %s (divider %s)\n", info["clock"].is_null() ? "-" : Text(info["clock"]).c_str(),
+                Text(info["clock_divider"]).c_str());
+    std::printf("  samples         %s\n", Text(info["sample_count"]).c_str());
+    std::printf("  duration        %s\n", Text(info["duration"]).c_str());
+}
+
+void PrintSpan(const nlohmann::ordered_json& recording) {
+    std::printf("  start           %s\n", Text(recording["start"]).c_str());
+    std::printf("  end             %s\n", Text(recording["end"]).c_str());
+}
+
 void PrintText(const std::string& path, const nlohmann::ordered_json& info) {
-    const auto text = [](const nlohmann::ordered_json& value) {
-        return value.is_string() ? value.get<std::string>() : value.dump();
-    };
     std::printf("%s\n", path.c_str());
-    std::printf("  format version  %s\n", text(info["format_version"]).c_str());
-    std::printf("  clock           %s (divider %s)\n", info["clock"].is_null() ? "-" : text(info["clock"]).c_str(),
-                text(info["clock_divider"]).c_str());
-    std::printf("  samples         %s\n", text(info["sample_count"]).c_str());
-    std::printf("  duration        %s\n", text(info["duration"]).c_str());
+    std::printf("  format version  %s\n", Text(info["format_version"]).c_str());
+    PrintLength(info);
     if (const auto& recording = info["recording"]; !recording.is_null()) {
-        std::printf("  recording       %s, file %s, from sample %s\n", text(recording["identity"]).c_str(),
-                    text(recording["index"]).c_str(), text(recording["first_sample"]).c_str());
-        std::printf("  start           %s\n", text(recording["start"]).c_str());
-        std::printf("  end             %s\n", text(recording["end"]).c_str());
+        std::printf("  recording       %s, file %s, from sample %s\n", Text(recording["identity"]).c_str(),
+                    Text(recording["index"]).c_str(), Text(recording["first_sample"]).c_str());
+        PrintSpan(recording);
     }
     const auto& trigger = info["trigger"];
     std::printf("  trigger         %s\n",
-                trigger.is_null() ? "None" : (text(trigger["channel"]) + ", " + text(trigger["type"])).c_str());
-    std::printf("  threshold       %s\n", text(info["threshold"]).c_str());
-    std::printf("  display mode    %s\n", text(info["display_mode"]).c_str());
-    for (const auto& channel : info["summary"]) {
-        std::printf("  %s             max %s  min %s\n", text(channel["channel"]).c_str(),
-                    text(channel["maximum"]).c_str(), text(channel["minimum"]).c_str());
+                trigger.is_null() ? "None" : (Text(trigger["channel"]) + ", " + Text(trigger["type"])).c_str());
+    std::printf("  threshold       %s\n", Text(info["threshold"]).c_str());
+    std::printf("  display mode    %s\n", Text(info["display_mode"]).c_str());
+    PrintSummary(info["summary"]);
+}
+
+void PrintSeriesText(const nlohmann::ordered_json& info) {
+    const auto& files = info["series"];
+    std::printf("series of %zu files, %s to %s\n", files.size(), Text(files.front()).c_str(),
+                Text(files.back()).c_str());
+    PrintLength(info);
+    if (const auto& recording = info["recording"]; !recording.is_null()) {
+        std::printf("  recording       %s\n", Text(recording["identity"]).c_str());
+        PrintSpan(recording);
     }
+    PrintSummary(info["summary"]);
 }
 
 // The series a file name belongs to: "run" for "run-000002.dlf", with its
@@ -191,7 +258,60 @@ int FlagMixedSeries(const std::vector<std::string>& paths, const std::vector<Dat
     return status;
 }
 
+void Emit(const InfoOptions& options, const std::string& path, const nlohmann::ordered_json& info) {
+    if (options.json) {
+        std::printf("%s\n", info.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+    } else if (path.empty()) {
+        PrintSeriesText(info);
+    } else {
+        PrintText(path, info);
+    }
+    std::fflush(stdout);
+}
+
+// Whether the files are a recording's series, to be described as a whole
+// too: two or more files that form one record in the order given, all
+// stamped by a recording or all named PREFIX-NNNNNN.dlf with one prefix.
+// Other files, such as the window's saves, are described one by one only.
+bool IsOneSeries(const std::vector<std::string>& paths) {
+    if (paths.size() < 2) {
+        return false;
+    }
+    std::vector<DataFileHeader> headers(paths.size());
+    bool stamped = true;
+    std::set<std::string> prefixes;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        if (ReadDataFileHeader(paths[i], headers[i]) != FileError::None) {
+            return false;
+        }
+        stamped = stamped && headers[i].stamp.has_value();
+        unsigned long number = 0;
+        prefixes.insert(SeriesPrefix(paths[i], number));
+    }
+    const bool named = prefixes.size() == 1 && !prefixes.begin()->empty();
+    return (stamped || named) && CheckSeries(headers);
+}
+
+// Each file and then the whole, all from the series' summaries, so that no
+// file is read twice and a cached series is not read at all.
+int RunSeriesInfo(const InfoOptions& options) {
+    SeriesSource series;
+    SummaryPyramid summaries;
+    if (const int status = vosctl::OpenSeriesSummaries(options.files, series, summaries); status != vosctl::EXIT_OK) {
+        return status;
+    }
+    for (std::size_t i = 0; i < options.files.size(); ++i) {
+        Emit(options, options.files[i],
+             Describe(options.files[i], series.Reader().Header(i), summaries.partStatistics[i].data()));
+    }
+    Emit(options, {}, DescribeSeries(options.files, series, summaries));
+    return vosctl::EXIT_OK;
+}
+
 int RunInfo(const InfoOptions& options) {
+    if (IsOneSeries(options.files)) {
+        return RunSeriesInfo(options);
+    }
     vosctl::ChannelBank bank;
     int status = vosctl::EXIT_OK;
     std::vector<std::string> described;
@@ -202,13 +322,9 @@ int RunInfo(const InfoOptions& options) {
             status = vosctl::EXIT_FILE;
             continue;
         }
-        const nlohmann::ordered_json info = Describe(path, header, bank.Channels());
-        if (options.json) {
-            std::printf("%s\n", info.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
-        } else {
-            PrintText(path, info);
-        }
-        std::fflush(stdout);
+        ChannelStatistics statistics[4];
+        ComputeAll(bank.Channels(), header.sampleCount, statistics);
+        Emit(options, path, Describe(path, header, statistics));
         described.push_back(path);
         headers.push_back(header);
     }
@@ -220,18 +336,27 @@ int RunInfo(const InfoOptions& options) {
 void AddInfoCommand(CLI::App& app, vosctl::Context& context) {
     auto options = std::make_shared<InfoOptions>();
     CLI::App* command = app.add_subcommand(
-        "info", "Show the settings of data files and each channel's maximum and minimum as the Summary does");
+        "info", "Show the settings of data files and each channel's maximum and minimum as the Summary does, "
+                "and of a recording's series as a whole");
     command->add_option("files", options->files, "DLF data files")->type_name("FILE.dlf")->required();
     command->add_flag("--json", options->json,
-                      "One JSON object per file, one per line. A file name that is not valid UTF-8 is\n"
-                      "given in \"file\" with U+FFFD for each invalid byte, and exactly, as\n"
-                      "hexadecimal bytes, in \"file_bytes\"");
+                      "One JSON object per file, one per line, and one for a series as a whole,\n"
+                      "with \"series\" (its files) in place of \"file\". A file name that is not\n"
+                      "valid UTF-8 is given in \"file\" with U+FFFD for each invalid byte, and\n"
+                      "exactly, as hexadecimal bytes, in \"file_bytes\"");
     command->footer("A file that Open refuses gets Open's message on standard error; the others are\n"
                     "still described. A file that a recording wrote shows its recording's identity,\n"
                     "its index in the series and the UTC times of its first and last sample (ISO\n"
                     "8601 with --json). Files named as one series (PREFIX-NNNNNN.dlf) that do not\n"
                     "form one record (another clock, another recording, a gap or repeat) are\n"
-                    "flagged on standard error after all files are described, with status 4.\n\n" +
+                    "flagged on standard error after all files are described, with status 4.\n\n"
+                    "A recording's series, two or more files all stamped by one recording or all\n"
+                    "named PREFIX-NNNNNN.dlf with one prefix that form one record in the order\n"
+                    "given (vosctl info night-*.dlf), is also described as a whole after its files:\n"
+                    "total samples per channel, clock, duration, the UTC times of its first and last\n"
+                    "sample, and each channel's maximum and minimum over all files. These come from\n"
+                    "the series' min/max summaries, cached as the window caches them and otherwise\n"
+                    "built once, on every core, with a progress line on a terminal.\n\n" +
                     vosctl::ExitStatusHelp());
     command->callback([options, &context] { context.status = RunInfo(*options); });
 }

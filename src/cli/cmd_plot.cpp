@@ -6,24 +6,26 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cli/commands.h"
 #include "cli/files_check.h"
 #include "cli/output.h"
 #include "cli/plot_module.h"
+#include "cli/series_summaries.h"
 
 namespace {
 
 struct PlotOptions {
-    std::string file;
+    std::vector<std::string> files;
     std::string output;
     bool overlay = false;
     bool panes = false;
 };
 
 // The drawing module sits beside vosctl in the build tree, and in the
-// program's library folder once installed.
-DrawPngFunction LoadDrawing(std::string& why) {
+// program's library folder once installed. Its entry `symbol`, or null.
+void* LoadDrawing(const char* symbol, std::string& why) {
     char self[PATH_MAX] = {};
     const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
     std::string folder = length > 0 ? std::string(self, static_cast<std::size_t>(length)) : std::string();
@@ -32,8 +34,8 @@ DrawPngFunction LoadDrawing(std::string& why) {
          {folder + PLOT_MODULE_FILE, folder + "../" VOS_PLOT_MODULE_LIBDIR "/" + PLOT_MODULE_FILE}) {
         // The module stays loaded until the process ends.
         if (void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {
-            if (void* entry = ::dlsym(module, PLOT_MODULE_SYMBOL)) {
-                return reinterpret_cast<DrawPngFunction>(entry);
+            if (void* entry = ::dlsym(module, symbol)) {
+                return entry;
             }
         }
         const char* error = ::dlerror();
@@ -42,40 +44,99 @@ DrawPngFunction LoadDrawing(std::string& why) {
     return nullptr;
 }
 
-int RunPlot(const PlotOptions& options) {
-    if (const int status = vosctl::RefuseInputAsOutput(options.output, {&options.file, 1}); status != vosctl::EXIT_OK) {
-        return status;
+int CannotLoad(const std::string& why) {
+    return vosctl::Fail(vosctl::EXIT_FILE, FileErrorMessage(FileError::Open), "cannot load the drawing module: " + why);
+}
+
+// The display mode: the option's, else the (first) file's.
+int DisplayMode(const PlotOptions& options, const DataFileHeader& header) {
+    if (options.overlay || options.panes) {
+        return options.overlay ? 1 : 0;
     }
+    return (header.displayMode & 0xFF) != 0 ? 1 : 0;
+}
+
+int NotDrawn(const PlotOptions& options) {
+    return vosctl::Fail(vosctl::EXIT_FILE, FileErrorMessage(FileError::Write),
+                        options.output + ": the picture could not be drawn");
+}
+
+// Writes the picture `png` of `size` bytes, null when it could not be drawn,
+// to the open `output`.
+int WritePicture(vosctl::Output& output, const PlotOptions& options, char* png, std::size_t size) {
+    const std::unique_ptr<char, decltype(&std::free)> owned(png, &std::free);
+    if (!owned) {
+        return NotDrawn(options);
+    }
+    if (!output.WriteAll(owned.get(), size)) {
+        return vosctl::FailFile(FileError::Write, options.output);
+    }
+    return vosctl::CloseOutput(output, options.output);
+}
+
+int RunPlotFile(const PlotOptions& options) {
+    const std::string& file = options.files.front();
     vosctl::ChannelBank bank;
     DataFileHeader header;
-    if (const int status = vosctl::LoadRecord(options.file, header, bank); status != vosctl::EXIT_OK) {
+    if (const int status = vosctl::LoadRecord(file, header, bank); status != vosctl::EXIT_OK) {
         return status;
     }
     std::string why;
-    const DrawPngFunction draw = LoadDrawing(why);
+    const auto draw = reinterpret_cast<DrawPngFunction>(LoadDrawing(PLOT_MODULE_SYMBOL, why));
     if (draw == nullptr) {
-        return vosctl::Fail(vosctl::EXIT_FILE, FileErrorMessage(FileError::Open),
-                            "cannot load the drawing module: " + why);
-    }
-    int mode = (header.displayMode & 0xFF) != 0 ? 1 : 0;
-    if (options.overlay || options.panes) {
-        mode = options.overlay ? 1 : 0;
+        return CannotLoad(why);
     }
     std::size_t size = 0;
-    const std::unique_ptr<char, decltype(&std::free)> png(
-        draw(mode, bank.Channels(), header.sampleCount, header.clockDivider, &size), &std::free);
-    if (!png) {
-        return vosctl::Fail(vosctl::EXIT_FILE, FileErrorMessage(FileError::Write),
-                            options.output + ": the picture could not be drawn");
+    char* png = draw(DisplayMode(options, header), bank.Channels(), header.sampleCount, header.clockDivider, &size);
+    if (png == nullptr) {
+        return NotDrawn(options);
+    }
+    const auto output = vosctl::OpenOutput(options.output);
+    if (!output) {
+        std::free(png);
+        return vosctl::FailFile(FileError::Open, options.output);
+    }
+    return WritePicture(*output, options, png, size);
+}
+
+// Several files: one record read on demand through its summaries, never
+// held in memory. The files are checked and the output opened before the
+// summaries are taken, which may read every file once.
+int RunPlotSeries(const PlotOptions& options) {
+    std::vector<DataFileHeader> headers(options.files.size());
+    for (std::size_t i = 0; i < options.files.size(); ++i) {
+        if (const int status = vosctl::LoadHeader(options.files[i], headers[i]); status != vosctl::EXIT_OK) {
+            return status;
+        }
+    }
+    if (const std::string mix = vosctl::MixedFilesText(options.files, headers); !mix.empty()) {
+        return vosctl::Fail(vosctl::EXIT_FILE, FileErrorMessage(FileError::Format),
+                            mix + "; they do not form one record, nothing was written");
+    }
+    std::string why;
+    const auto draw = reinterpret_cast<DrawSeriesPngFunction>(LoadDrawing(PLOT_MODULE_SERIES_SYMBOL, why));
+    if (draw == nullptr) {
+        return CannotLoad(why);
     }
     const auto output = vosctl::OpenOutput(options.output);
     if (!output) {
         return vosctl::FailFile(FileError::Open, options.output);
     }
-    if (!output->WriteAll(png.get(), size)) {
-        return vosctl::FailFile(FileError::Write, options.output);
+    SeriesSource series;
+    SummaryPyramid summaries;
+    if (const int status = vosctl::OpenSeriesSummaries(options.files, series, summaries); status != vosctl::EXIT_OK) {
+        return status;
     }
-    return vosctl::CloseOutput(*output, options.output);
+    std::size_t size = 0;
+    char* png = draw(DisplayMode(options, headers.front()), series, summaries, &size);
+    return WritePicture(*output, options, png, size);
+}
+
+int RunPlot(const PlotOptions& options) {
+    if (const int status = vosctl::RefuseInputAsOutput(options.output, options.files); status != vosctl::EXIT_OK) {
+        return status;
+    }
+    return options.files.size() == 1 ? RunPlotFile(options) : RunPlotSeries(options);
 }
 
 }  // namespace
@@ -83,15 +144,26 @@ int RunPlot(const PlotOptions& options) {
 void AddPlotCommand(CLI::App& app, vosctl::Context& context) {
     auto options = std::make_shared<PlotOptions>();
     CLI::App* command = app.add_subcommand(
-        "plot", "Draw a data file as the window shows it after Open (PNG, the canvas of 1007 x 648 pixels)");
-    command->add_option("file", options->file, "DLF data file")->type_name("FILE.dlf")->required();
+        "plot", "Draw data files as the window shows them after Open (PNG, the canvas of 1007 x 648 pixels); "
+                "several files as one record");
+    command->add_option("files", options->files, "DLF data files, in recording order")
+        ->type_name("FILE.dlf")
+        ->required();
     command->add_option("-o,--output", options->output, "PNG file, or - for standard output")
         ->type_name("FILE.png")
         ->check(vosctl::NotDataFileName("a picture"))
         ->required();
-    auto* overlay = command->add_flag("--overlay", options->overlay, "One overlay pane (default: the file's display mode)");
-    command->add_flag("--panes", options->panes, "Four panes (default: the file's display mode)")->excludes(overlay);
-    command->footer("The output must not be the data file, and is never a name ending in .dlf.\n\n" +
+    auto* overlay =
+        command->add_flag("--overlay", options->overlay, "One overlay pane (default: the first file's display mode)");
+    command->add_flag("--panes", options->panes, "Four panes (default: the first file's display mode)")->excludes(overlay);
+    command->footer("Several files, such as a night's recording (vosctl plot night-*.dlf -o night.png),\n"
+                    "are drawn as one record, as the window opens them: they must form one record\n"
+                    "(the same clock throughout; files that a recording stamped of one recording,\n"
+                    "in order, without a gap or repeat), else nothing is written. They are read\n"
+                    "through their min/max summaries, which are cached as the window caches them\n"
+                    "(and built first, on every core, with a progress line on a terminal), so no\n"
+                    "series is held in memory. The output must be none of the files, and is never\n"
+                    "a name ending in .dlf.\n\n" +
                     vosctl::ExitStatusHelp());
     command->callback([options, &context] { context.status = RunPlot(*options); });
 }

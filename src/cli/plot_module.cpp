@@ -11,6 +11,7 @@
 #include "cli/plot_module.h"
 #include "display/geometry.h"
 #include "display/plotview.h"
+#include "display/summaries.h"
 
 namespace {
 
@@ -22,12 +23,10 @@ void QuietQtMessages(QtMsgType type, const QMessageLogContext&, const QString& m
     }
 }
 
-}  // namespace
-
-extern "C" __attribute__((visibility("default"))) char* VosctlDrawPng(int mode, const double* const* channels,
-                                                                      std::uint32_t count, std::int32_t divider,
-                                                                      std::size_t* size) {
-    static_assert(std::is_same_v<decltype(&VosctlDrawPng), DrawPngFunction>);
+// Runs redraw(view) on the window's canvas and returns it as PNG bytes
+// allocated with malloc; null when it cannot be encoded.
+template <class Redraw>
+char* DrawPng(Redraw redraw, std::size_t* size) {
     // The canvas needs Qt's painting but no screen.
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     qInstallMessageHandler(QuietQtMessages);
@@ -37,7 +36,7 @@ extern "C" __attribute__((visibility("default"))) char* VosctlDrawPng(int mode, 
     QGuiApplication application(argc, argv);
 
     PlotView view(DefaultPaneGeometry(), QGuiApplication::palette().color(QPalette::Button));
-    view.RedrawAll(mode, true, channels, count, divider);
+    redraw(view);
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
@@ -50,4 +49,21 @@ extern "C" __attribute__((visibility("default"))) char* VosctlDrawPng(int mode, 
         *size = static_cast<std::size_t>(png.size());
     }
     return bytes;
+}
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) char* VosctlDrawPng(int mode, const double* const* channels,
+                                                                      std::uint32_t count, std::int32_t divider,
+                                                                      std::size_t* size) {
+    static_assert(std::is_same_v<decltype(&VosctlDrawPng), DrawPngFunction>);
+    return DrawPng([&](PlotView& view) { view.RedrawAll(mode, true, channels, count, divider); }, size);
+}
+
+extern "C" __attribute__((visibility("default"))) char* VosctlDrawSeriesPng(int mode, const SampleSource& source,
+                                                                            const SummaryPyramid& summaries,
+                                                                            std::size_t* size) {
+    static_assert(std::is_same_v<decltype(&VosctlDrawSeriesPng), DrawSeriesPngFunction>);
+    return DrawPng([&](PlotView& view) { view.RedrawAll(mode, source, summaries, FullView(source.Count())); },
+                   size);
 }

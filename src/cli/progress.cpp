@@ -114,4 +114,45 @@ void ProgressBar::Follow(const AcquisitionFlags& flags, std::uint32_t total, std
     flags.liveViewEnded.store(true);
 }
 
+CountProgress::CountProgress(std::FILE* stream, bool terminal, std::string label,
+                             const std::atomic<std::uint64_t>& done, std::uint32_t total)
+    : m_stream(stream), m_label(std::move(label)), m_done(done), m_total(total) {
+    if (terminal) {
+        m_thread = std::thread([this] { Follow(); });
+    }
+}
+
+void CountProgress::Finish() {
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_finished = true;
+    }
+    m_wake.notify_all();
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
+}
+
+void CountProgress::Follow() {
+    const auto start = std::chrono::steady_clock::now();
+    const int width = TerminalWidth(m_stream) - 1 - static_cast<int>(m_label.size()) - 1;
+    std::unique_lock<std::mutex> lock(m_lock);
+    for (;;) {
+        const bool finished = m_finished;
+        const auto done = static_cast<std::uint32_t>(std::min<std::uint64_t>(m_done.load(), m_total));
+        const auto elapsedMs =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+        // The pace so far tells the time left.
+        const std::int64_t left =
+            done == 0 || finished ? -1 : elapsedMs * static_cast<std::int64_t>(m_total - done) / done / 1000;
+        const std::string line = ProgressLine(done, m_total, false, elapsedMs / 1000, left, width);
+        std::fprintf(m_stream, "\r\033[K%s %s%s", m_label.c_str(), line.c_str(), finished ? "\n" : "");
+        std::fflush(m_stream);
+        if (finished) {
+            break;
+        }
+        m_wake.wait_for(lock, REDRAW_PERIOD, [this] { return m_finished; });
+    }
+}
+
 }  // namespace vosctl

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -45,6 +48,33 @@ private:
 
     std::FILE* m_stream;
     bool m_terminal;
+    std::thread m_thread;
+};
+
+/// Follows work counted in samples, such as the summaries of a series being
+/// built, on a terminal: "<label> [#####-----]  500/1000 samples  0:05
+/// elapsed  0:05 left", redrawn every 100 ms from construction until
+/// Finish, which draws the last line. Without a terminal it draws nothing.
+class CountProgress {
+public:
+    CountProgress(std::FILE* stream, bool terminal, std::string label, const std::atomic<std::uint64_t>& done,
+                  std::uint32_t total);
+    ~CountProgress() { Finish(); }
+    CountProgress(const CountProgress&) = delete;
+    CountProgress& operator=(const CountProgress&) = delete;
+
+    void Finish();
+
+private:
+    void Follow();
+
+    std::FILE* m_stream;
+    std::string m_label;
+    const std::atomic<std::uint64_t>& m_done;
+    std::uint32_t m_total;
+    std::mutex m_lock;
+    std::condition_variable m_wake;
+    bool m_finished = false;
     std::thread m_thread;
 };
 

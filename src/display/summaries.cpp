@@ -20,6 +20,29 @@ void AddRun(Partial& p, const double* v, std::uint32_t n) {
     }
 }
 
+void Merge(std::array<Partial, 4>& into, const std::array<Partial, 4>& from) {
+    for (int ch = 0; ch < 4; ++ch) {
+        into[ch].high = from[ch].high > into[ch].high ? from[ch].high : into[ch].high;
+        into[ch].low = from[ch].low < into[ch].low ? from[ch].low : into[ch].low;
+    }
+}
+
+// The Summary of samples begin .. end-1 from their partial statistics: none
+// for no samples, and a single sample is its own maximum and minimum.
+void Finish(ChannelStatistics* out, const std::array<Partial, 4>& p, const SampleSource& source,
+            std::uint32_t begin, std::uint32_t end) {
+    for (int ch = 0; ch < 4; ++ch) {
+        ChannelStatistics& s = out[ch];
+        s.valid = begin < end;
+        if (end - begin == 1) {
+            s.maximum = s.minimum = source.At(ch, begin);
+        } else if (s.valid) {
+            s.maximum = p[ch].high;
+            s.minimum = p[ch].low;
+        }
+    }
+}
+
 // Fills the finest cells that lie in samples first .. first+n-1 (first a
 // multiple of the cell) from those samples at `v`.
 void SummariseFinest(SummaryPyramid& out, int channel, std::uint32_t first, const double* v,
@@ -90,7 +113,8 @@ SampleExtremes SummaryPyramid::Extremes(const SampleSource& source, int channel,
 }
 
 SummaryResult BuildSummaries(const SampleSource& source, const SummaryShape& shape, int threads,
-                             SummaryProgress& progress, SummaryPyramid& out) {
+                             SummaryProgress& progress, SummaryPyramid& out,
+                             std::span<const std::uint32_t> partStarts) {
     out = SummaryPyramid{};
     out.shape = shape;
     out.count = source.Count();
@@ -113,14 +137,18 @@ SummaryResult BuildSummaries(const SampleSource& source, const SummaryShape& sha
     std::atomic<std::uint32_t> next{0};
     std::atomic<bool> failed{false};
     std::mutex statsLock;
-    Partial total[4];
+    std::vector<std::uint32_t> starts(partStarts.begin(), partStarts.end());
+    if (starts.empty()) {
+        starts.push_back(0);
+    }
+    std::vector<std::array<Partial, 4>> total(starts.size());
     // Each stretch is read in pieces that stay in the processor's cache
     // while both passes over them run.
     const std::uint32_t base = out.levels[0].cell;
     const std::uint32_t piece = base * ((65535 + base) / base);
     const auto work = [&] {
         std::vector<double> buffer(piece);
-        Partial mine[4];
+        std::vector<std::array<Partial, 4>> mine(starts.size());
         for (std::uint32_t s = next++; s < stretches; s = next++) {
             if (progress.cancel.load() || failed.load()) {
                 return;
@@ -134,7 +162,15 @@ SummaryResult BuildSummaries(const SampleSource& source, const SummaryShape& sha
                         failed = true;
                         return;
                     }
-                    AddRun(mine[ch], buffer.data(), m);
+                    // Each part's share of the piece goes to that part.
+                    for (std::uint32_t from = at; from < at + m;) {
+                        const auto part = static_cast<std::size_t>(
+                            std::upper_bound(starts.begin(), starts.end(), from) - starts.begin() - 1);
+                        const std::uint32_t to =
+                            part + 1 < starts.size() ? std::min(at + m, starts[part + 1]) : at + m;
+                        AddRun(mine[part][ch], buffer.data() + (from - at), to - from);
+                        from = to;
+                    }
                     SummariseFinest(out, ch, at, buffer.data(), m);
                 }
                 SummariseCoarser(out, ch, first, n);
@@ -142,9 +178,8 @@ SummaryResult BuildSummaries(const SampleSource& source, const SummaryShape& sha
             progress.done += n;
         }
         std::lock_guard<std::mutex> lock(statsLock);
-        for (int ch = 0; ch < 4; ++ch) {
-            total[ch].high = mine[ch].high > total[ch].high ? mine[ch].high : total[ch].high;
-            total[ch].low = mine[ch].low < total[ch].low ? mine[ch].low : total[ch].low;
+        for (std::size_t part = 0; part < starts.size(); ++part) {
+            Merge(total[part], mine[part]);
         }
     };
     std::vector<std::thread> pool;
@@ -161,16 +196,14 @@ SummaryResult BuildSummaries(const SampleSource& source, const SummaryShape& sha
     if (progress.cancel) {
         return SummaryResult::Cancelled;
     }
-    for (int ch = 0; ch < 4; ++ch) {
-        ChannelStatistics& s = out.statistics[ch];
-        s.valid = out.count > 0;
-        if (out.count == 1) {
-            s.maximum = s.minimum = source.At(ch, 0);
-        } else if (s.valid) {
-            s.maximum = total[ch].high;
-            s.minimum = total[ch].low;
-        }
+    std::array<Partial, 4> whole;
+    out.partStatistics.resize(starts.size());
+    for (std::size_t part = 0; part < starts.size(); ++part) {
+        Merge(whole, total[part]);
+        const std::uint32_t end = part + 1 < starts.size() ? starts[part + 1] : out.count;
+        Finish(out.partStatistics[part].data(), total[part], source, starts[part], end);
     }
+    Finish(out.statistics, whole, source, 0, out.count);
     return SummaryResult::Done;
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "display/envelope.h"
@@ -38,6 +40,9 @@ struct SummaryPyramid {
     std::uint32_t count = 0;  ///< samples per channel summarised
     std::vector<Level> levels;  ///< finest first
     ChannelStatistics statistics[4];
+    /// The same for each part the build was given (the files of a series),
+    /// so that each file's Summary needs no second pass over its samples.
+    std::vector<std::array<ChannelStatistics, 4>> partStatistics;
 
     /// Exact extremes of samples begin .. end-1 of `source` (begin < end):
     /// the coarsest cells that fit, finer cells at the ends, and raw
@@ -56,9 +61,11 @@ enum class SummaryResult { Done, Cancelled, ReadError };
 
 /// Summarises every sample of `source` on `threads` threads (at least 1),
 /// counting progress and stopping soon after `progress.cancel` is set;
-/// `out` is complete only on Done.
+/// `out` is complete only on Done. `partStarts` (ascending, the first 0)
+/// divides the record into parts whose statistics are kept as well.
 SummaryResult BuildSummaries(const SampleSource& source, const SummaryShape& shape, int threads,
-                             SummaryProgress& progress, SummaryPyramid& out);
+                             SummaryProgress& progress, SummaryPyramid& out,
+                             std::span<const std::uint32_t> partStarts = {});
 
 /// The envelope of the visible `count` samples from `first` on, read
 /// through `summaries` (which must summarise `source`): the same tables

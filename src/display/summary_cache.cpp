@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr char MAGIC[8] = {'V', 'O', 'S', 'S', 'U', 'M', '0', '1'};
+constexpr char MAGIC[8] = {'V', 'O', 'S', 'S', 'U', 'M', '0', '2'};
 
 // The identity of the whole series as bytes: what a cached file must match.
 std::string IdentityBytes(const SeriesSource& series, const SummaryShape& shape) {
@@ -92,12 +92,26 @@ bool LoadSummaries(const std::string& folder, const SeriesSource& series,
         return false;
     }
     p.shape = shape;
-    for (ChannelStatistics& s : p.statistics) {
-        std::uint8_t valid = 0;
-        if (!get(valid) || !get(s.maximum) || !get(s.minimum)) {
+    const auto getStatistics = [&](ChannelStatistics* statistics) {
+        for (int ch = 0; ch < 4; ++ch) {
+            ChannelStatistics& s = statistics[ch];
+            std::uint8_t valid = 0;
+            if (!get(valid) || !get(s.maximum) || !get(s.minimum)) {
+                return false;
+            }
+            s.valid = valid != 0;
+        }
+        return true;
+    };
+    std::uint64_t parts = 0;
+    if (!getStatistics(p.statistics) || !get(parts) || parts > p.count) {
+        return false;
+    }
+    p.partStatistics.resize(parts);
+    for (auto& part : p.partStatistics) {
+        if (!getStatistics(part.data())) {
             return false;
         }
-        s.valid = valid != 0;
     }
     std::uint64_t cell = shape.baseCell;
     for (std::uint32_t l = 0; l < levels; ++l, cell *= shape.factor) {
@@ -138,10 +152,17 @@ bool StoreSummaries(const std::string& folder, const SeriesSource& series,
     };
     put(summaries.count);
     put(static_cast<std::uint32_t>(summaries.levels.size()));
-    for (const ChannelStatistics& s : summaries.statistics) {
-        put(static_cast<std::uint8_t>(s.valid));
-        put(s.maximum);
-        put(s.minimum);
+    const auto putStatistics = [&](const ChannelStatistics* statistics) {
+        for (int ch = 0; ch < 4; ++ch) {
+            put(static_cast<std::uint8_t>(statistics[ch].valid));
+            put(statistics[ch].maximum);
+            put(statistics[ch].minimum);
+        }
+    };
+    putStatistics(summaries.statistics);
+    put(static_cast<std::uint64_t>(summaries.partStatistics.size()));
+    for (const auto& part : summaries.partStatistics) {
+        putStatistics(part.data());
     }
     ReplacementFile file;
     if (!file.Open(path) || !file.WriteAll(bytes.data(), bytes.size())) {
@@ -162,11 +183,17 @@ bool StoreSummaries(const std::string& folder, const SeriesSource& series,
 SummaryResult SummariesOf(const SeriesSource& series, int threads, SummaryProgress& progress,
                           SummaryPyramid& out) {
     const std::string folder = SummaryCacheFolder();
-    if (!folder.empty() && LoadSummaries(folder, series, SummaryShape{}, out)) {
+    // A file stored without the files as parts is built again.
+    if (!folder.empty() && LoadSummaries(folder, series, SummaryShape{}, out) &&
+        out.partStatistics.size() == series.Reader().FileCount()) {
         progress.done.store(series.Count());
         return SummaryResult::Done;
     }
-    const SummaryResult result = BuildSummaries(series, SummaryShape{}, threads, progress, out);
+    std::vector<std::uint32_t> fileStarts;
+    for (std::size_t i = 0; i < series.Reader().FileCount(); ++i) {
+        fileStarts.push_back(static_cast<std::uint32_t>(series.Reader().FirstSample(i)));
+    }
+    const SummaryResult result = BuildSummaries(series, SummaryShape{}, threads, progress, out, fileStarts);
     if (result == SummaryResult::Done && !folder.empty()) {
         StoreSummaries(folder, series, out);
     }

@@ -30,6 +30,6 @@ std::string SummaryCachePath(const std::string& folder, const SeriesSource& seri
 /// The summaries of `series` in the default shape: from the cache folder
 /// when a file there was made from these very files, otherwise built on
 /// `threads` threads and stored there (a cache that cannot be written is no
-/// error). `out` is complete only on Done.
+/// error), with each file's statistics as a part. `out` is complete only on Done.
 SummaryResult SummariesOf(const SeriesSource& series, int threads, SummaryProgress& progress,
                           SummaryPyramid& out);

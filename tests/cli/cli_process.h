@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -42,19 +43,24 @@ inline void WriteText(const std::string& path, const std::string& text) {
 /// How the simulated driver reaches vosctl.
 enum class Via { DriverOption, LibraryPath };
 
-/// The environment without the simulator's and the loader's variables,
-/// plus `extra` ("NAME=value" entries).
+/// The environment without the simulator's and the loader's variables and
+/// the cache folder, plus `extra` ("NAME=value" entries).
 class Environment {
 public:
     Environment(std::vector<std::string> extra = {}) : m_entries(std::move(extra)) {
         for (char** entry = environ; *entry != nullptr; ++entry) {
             const std::string text = *entry;
-            if (text.rfind("VOS_SIM_CONFIG=", 0) != 0 && text.rfind("LD_LIBRARY_PATH=", 0) != 0) {
+            if (text.rfind("VOS_SIM_CONFIG=", 0) != 0 && text.rfind("LD_LIBRARY_PATH=", 0) != 0 &&
+                text.rfind("XDG_CACHE_HOME=", 0) != 0) {
                 m_entries.push_back(text);
             }
         }
     }
     void Set(const std::string& name, const std::string& value) { m_entries.push_back(name + "=" + value); }
+    bool Has(const std::string& name) const {
+        return std::any_of(m_entries.begin(), m_entries.end(),
+                           [&](const std::string& entry) { return entry.rfind(name + "=", 0) == 0; });
+    }
     std::vector<std::string> Entries() const { return m_entries; }
 
 private:
@@ -132,12 +138,16 @@ struct Result {
     std::string err;
 };
 
-/// Runs vosctl to its end with standard output and error caught in files of `dir`.
-inline Result Run(const TempDir& dir, const std::vector<std::string>& args, const Environment& environment = {}) {
+/// Runs vosctl to its end with standard output and error caught in files of
+/// `dir`, and summaries cached in its folder "xdg-cache" unless `environment` names one.
+inline Result Run(const TempDir& dir, const std::vector<std::string>& args, Environment environment = {}) {
     const std::string outPath = dir.Path(".stdout");
     const std::string errPath = dir.Path(".stderr");
     const int outFd = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     const int errFd = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (!environment.Has("XDG_CACHE_HOME")) {
+        environment.Set("XDG_CACHE_HOME", dir.Path("xdg-cache"));
+    }
     Result result;
     const pid_t pid = Spawn(args, environment, outFd, errFd);
     ::close(outFd);

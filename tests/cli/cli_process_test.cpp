@@ -2,11 +2,13 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <iostream>
 #include <regex>
 #include <thread>
 #include <sys/file.h>
+#include <sys/stat.h>
 
 #include "cli_process.h"
 #include "files/dlf.h"
@@ -581,14 +583,16 @@ struct SeriesFiles {
     }
 };
 
+// csv and plot join files only where they form one record; otherwise the
+// output is left as it was.
 TEST(VosctlCsv, JoinsOnlyFilesThatFormOneRecord) {
     SeriesFiles files;
     const std::string output = files.dir.Path("out.csv");
-    const std::string refused = "vosctl: ファイルフォーマットエラーです (";
+    const std::string picture = files.dir.Path("out.png");
     struct Case {
         const char* name;
         std::vector<std::string> inputs;
-        std::string err;  // empty: joined
+        std::string reason;  // empty: joined
         std::string csv;
     };
     const Case cases[] = {
@@ -599,34 +603,43 @@ TEST(VosctlCsv, JoinsOnlyFilesThatFormOneRecord) {
         {"a plain file before a recording", {files.plain1k, files.a2}, "",
          "8.50000,0.00000,0.00000,0.00000\r\n2.00000,0.00000,0.00000,0.00000\r\n3.00000,0.00000,0.00000,0.00000\r\n"},
         {"two clocks", {files.plain10k, files.plain1k},
-         refused + files.plain10k + " (10kHz) and " + files.plain1k + " (1kHz) have different clocks; they do not " +
-             "form one table, nothing was written)\n", ""},
+         files.plain10k + " (10kHz) and " + files.plain1k + " (1kHz) have different clocks", ""},
         {"two recordings under one prefix", {files.u1, files.u2},
-         refused + files.u1 + " and " + files.u2 + " belong to two different recordings (" + ID_B + " and " + ID_A +
-             "); they do not form one table, nothing was written)\n", ""},
+         files.u1 + " and " + files.u2 + " belong to two different recordings (" + ID_B + " and " + ID_A + ")", ""},
         {"a file missing", {files.a1, files.a3},
-         refused + files.a3 + " (file 3 of recording " + ID_A + ", from sample 4) does not follow " + files.a1 +
+         files.a3 + " (file 3 of recording " + ID_A + ", from sample 4) does not follow " + files.a1 +
              " (file 1 of recording " + ID_A + ", from sample 0, 2 samples): a file of the series is missing or " +
-             "repeated; they do not form one table, nothing was written)\n", ""},
+             "repeated", ""},
         {"a file repeated", {files.a1, files.a2, files.a2},
-         refused + files.a2 + " (file 2 of recording " + ID_A + ", from sample 2) does not follow " + files.a2 +
+         files.a2 + " (file 2 of recording " + ID_A + ", from sample 2) does not follow " + files.a2 +
              " (file 2 of recording " + ID_A + ", from sample 2, 2 samples): a file of the series is missing or " +
-             "repeated; they do not form one table, nothing was written)\n", ""},
+             "repeated", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        const std::string refused = "vosctl: ファイルフォーマットエラーです (" + c.reason;
+        const std::string err = c.reason.empty() ? "" : refused + "; they do not form one table, nothing was written)\n";
         std::vector<std::string> args{"csv"};
         args.insert(args.end(), c.inputs.begin(), c.inputs.end());
         const Result toStdout = clitest::Run(files.dir, args);
-        EXPECT_EQ(toStdout.status, c.err.empty() ? 0 : 4);
-        EXPECT_EQ(toStdout.err, c.err);
+        EXPECT_EQ(toStdout.status, c.reason.empty() ? 0 : 4);
+        EXPECT_EQ(toStdout.err, err);
         EXPECT_EQ(toStdout.out, c.csv);
         clitest::WriteText(output, "kept");
         args.insert(args.end(), {"-o", output});
         const Result toFile = clitest::Run(files.dir, args);
-        EXPECT_EQ(toFile.status, c.err.empty() ? 0 : 4);
-        EXPECT_EQ(toFile.err, c.err);
-        EXPECT_EQ(clitest::ReadText(output), c.err.empty() ? c.csv : "kept");
+        EXPECT_EQ(toFile.status, c.reason.empty() ? 0 : 4);
+        EXPECT_EQ(toFile.err, err);
+        EXPECT_EQ(clitest::ReadText(output), c.reason.empty() ? c.csv : "kept");
+
+        clitest::WriteText(picture, "kept");
+        args[0] = "plot";
+        args.back() = picture;
+        const Result plot = clitest::Run(files.dir, args);
+        EXPECT_EQ(plot.status, c.reason.empty() ? 0 : 4);
+        EXPECT_EQ(plot.err, c.reason.empty() ? "" : refused + "; they do not form one record, nothing was written)\n");
+        EXPECT_EQ(clitest::ReadText(picture).substr(0, 4), c.reason.empty() ? "\x89PNG" : "kept");
+        EXPECT_EQ(clitest::HiddenFiles(files.dir.Path("")), std::vector<std::string>());
     }
 }
 
@@ -679,6 +692,145 @@ TEST(VosctlInfo, ShowsTheRecordingOfEachFileAndFlagsASeriesThatIsMixed) {
         }
         EXPECT_EQ(objects, c.inputs.size());
     }
+}
+
+// A recording of three files at 10 kHz (330001, 400003 and 259996 samples),
+// CHn a sawtooth from n+1 V to n+1.999 V over every 1000 samples of the
+// recording, with a spike in each file: CH0 9.5 V at file 1's last sample,
+// CH1 10.25 V at file 2's first, CH3 NaN in file 2, CH2 -0.75 V in file 3
+// and CH3 8.125 V at its last sample. `whole` holds the same samples in one
+// file, as the window would save them.
+struct NightSeries {
+    TempDir dir;
+    std::vector<std::string> files{dir.Path("night-000001.dlf"), dir.Path("night-000002.dlf"),
+                                   dir.Path("night-000003.dlf")};
+    std::string whole = dir.Path("whole.dlf");
+
+    NightSeries() {
+        constexpr std::uint32_t SIZES[] = {330001, 400003, 259996};
+        std::vector<double> all[4];
+        for (int ch = 0; ch < 4; ++ch) {
+            for (std::uint32_t i = 0; i < 990000; ++i) {
+                all[ch].push_back(1.0 + ch + (i % 1000) * 0.001);
+            }
+        }
+        all[0][330000] = 9.5;
+        all[1][330001] = 10.25;
+        all[3][500000] = std::nan("");
+        all[2][800000] = -0.75;
+        all[3][989999] = 8.125;
+        WriteRecord(whole, {}, all);
+        std::uint32_t first = 0;
+        for (std::size_t f = 0; f < 3; ++f) {
+            DataFileHeader header;
+            header.stamp = RecordingStamp{1796704200250000 + 100 * static_cast<std::int64_t>(first),
+                                          {0xA1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xA1}, f + 1, first};
+            std::vector<double> part[4];
+            for (int ch = 0; ch < 4; ++ch) {
+                part[ch].assign(all[ch].begin() + first, all[ch].begin() + first + SIZES[f]);
+            }
+            WriteRecord(files[f], header, part);
+            first += SIZES[f];
+        }
+    }
+};
+
+// The one summary file of the cache folder `cache`, with its inode and
+// modification time: a rebuild writes a new file in its place.
+std::string CachedSummaries(const std::string& cache) {
+    std::vector<std::string> found;
+    for (const auto& entry : std::filesystem::directory_iterator(cache + "/vosviewer/summaries")) {
+        struct stat info {};
+        ::stat(entry.path().c_str(), &info);
+        found.push_back(entry.path().string() + " inode " + std::to_string(info.st_ino) + " mtime " +
+                        std::to_string(info.st_mtim.tv_sec) + "." + std::to_string(info.st_mtim.tv_nsec));
+    }
+    EXPECT_EQ(found.size(), 1u);
+    return found.empty() ? "" : found[0];
+}
+
+// info and plot of a recording's files read them as one record through the
+// summaries, built once (with a progress line on a terminal) and then taken
+// from the cache: the totals, time span and extremes of the whole, each
+// file's own Summary, and the picture of the same samples in one file.
+TEST(VosctlSeries, InfoAndPlotTakeTheWholeRecordFromCachedSummaries) {
+    NightSeries night;
+    const std::string cache = night.dir.Path("cache");
+    std::vector<std::string> args{"info"};
+    args.insert(args.end(), night.files.begin(), night.files.end());
+    {
+        clitest::TerminalRun terminal(night.dir, ONE_LOGGER, args, {"XDG_CACHE_HOME=" + cache});
+        EXPECT_EQ(terminal.Finish(), 0);
+        EXPECT_NE(terminal.Shown().find("990000/990000 samples"), std::string::npos) << terminal.Shown();
+    }
+    const std::string text = clitest::ReadText(night.dir.Path(".stdout"));
+    EXPECT_NE(text.find(night.files[0] + "\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("  CH0             max 9.50000 V  min 1.00000 V\n"
+                        "  CH1             max 2.99900 V  min 2.00000 V\n"
+                        "  CH2             max 3.99900 V  min 3.00000 V\n"
+                        "  CH3             max 4.99900 V  min 4.00000 V\n" +
+                        night.files[1]),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(text.substr(text.find("series of")),
+              "series of 3 files, " + night.files[0] + " to " + night.files[2] +
+                  "\n"
+                  "  clock           10kHz (divider 1)\n"
+                  "  samples         990000\n"
+                  "  duration        99 S\n"
+                  "  recording       a10000000000000000000000000000a1\n"
+                  "  start           2026-12-08T04:30:00.250000Z\n"
+                  "  end             2026-12-08T04:31:39.249900Z\n"
+                  "  CH0             max 9.50000 V  min 1.00000 V\n"
+                  "  CH1             max 10.25000 V  min 2.00000 V\n"
+                  "  CH2             max 3.99900 V  min -0.75000 V\n"
+                  "  CH3             max 8.12500 V  min 4.00000 V\n");
+    const std::string built = CachedSummaries(cache);
+
+    const clitest::Environment cached({"XDG_CACHE_HOME=" + cache});
+    args.insert(args.begin() + 1, "--json");
+    const Result json = clitest::Run(night.dir, args, cached);
+    EXPECT_EQ(json.status, 0) << json.err;
+    EXPECT_EQ(json.err, "");
+    std::istringstream lines(json.out);
+    std::vector<nlohmann::json> objects;
+    for (std::string line; std::getline(lines, line);) {
+        objects.push_back(nlohmann::json::parse(line));
+    }
+    EXPECT_EQ(CachedSummaries(cache), built);
+    ASSERT_EQ(objects.size(), 4u) << json.out;
+    const auto summary = [](const nlohmann::json& info, int ch) {
+        return info["summary"][ch]["maximum"].get<std::string>() + " " + info["summary"][ch]["minimum"].get<std::string>();
+    };
+    EXPECT_EQ(objects[1]["file"], night.files[1]);
+    EXPECT_EQ(objects[1]["sample_count"], 400003);
+    EXPECT_EQ(summary(objects[1], 0), "1.99900 V 1.00000 V");
+    EXPECT_EQ(summary(objects[1], 1), "10.25000 V 2.00000 V");
+    EXPECT_EQ(summary(objects[1], 3), "4.99900 V 4.00000 V");
+    EXPECT_EQ(summary(objects[2], 2), "3.99900 V -0.75000 V");
+    EXPECT_EQ(summary(objects[2], 3), "8.12500 V 4.00000 V");
+    EXPECT_EQ(objects[3], nlohmann::json::parse(R"({"series": [")" + night.files[0] + R"(", ")" + night.files[1] +
+                                                R"(", ")" + night.files[2] + R"("],
+        "clock": "10kHz", "clock_divider": 1, "sample_count": 990000, "duration": "99 S",
+        "recording": {"identity": "a10000000000000000000000000000a1",
+                      "start": "2026-12-08T04:30:00.250000Z", "end": "2026-12-08T04:31:39.249900Z"},
+        "summary": [{"channel": "CH0", "maximum": "9.50000 V", "minimum": "1.00000 V"},
+                    {"channel": "CH1", "maximum": "10.25000 V", "minimum": "2.00000 V"},
+                    {"channel": "CH2", "maximum": "3.99900 V", "minimum": "-0.75000 V"},
+                    {"channel": "CH3", "maximum": "8.12500 V", "minimum": "4.00000 V"}]})"));
+
+    std::vector<std::string> plot{"plot"};
+    plot.insert(plot.end(), night.files.begin(), night.files.end());
+    plot.insert(plot.end(), {"-o", night.dir.Path("series.png")});
+    const Result series = clitest::Run(night.dir, plot, cached);
+    EXPECT_EQ(series.status, 0) << series.err;
+    EXPECT_EQ(series.err, "");
+    EXPECT_EQ(CachedSummaries(cache), built);
+    const Result whole = clitest::Run(night.dir, {"plot", night.whole, "-o", night.dir.Path("whole.png")});
+    ASSERT_EQ(whole.status, 0) << whole.err;
+    const std::string picture = clitest::ReadText(night.dir.Path("whole.png"));
+    EXPECT_GT(picture.size(), 1000u);
+    EXPECT_TRUE(clitest::ReadText(night.dir.Path("series.png")) == picture);
 }
 
 // A name that is not UTF-8 is given losslessly, and the files after it are
@@ -742,6 +894,8 @@ TEST(VosctlOutputs, NeverWriteOverAnInputOrADataFile) {
         {"csv to a hard link of an input", {"csv", run2, run1, "-o", dir.Path("linked.csv")},
          option + dir.Path("linked.csv") + " is the input " + run1 + "; nothing was written, choose another output)\n"},
         {"plot to a link to its data file", {"plot", run1, "-o", dir.Path("pointer.png")},
+         option + dir.Path("pointer.png") + " is the input " + run1 + "; nothing was written, choose another output)\n"},
+        {"plot of a series to a link to one of its files", {"plot", run2, run1, "-o", dir.Path("pointer.png")},
          option + dir.Path("pointer.png") + " is the input " + run1 + "; nothing was written, choose another output)\n"},
     };
     for (const Case& c : cases) {

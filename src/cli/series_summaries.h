@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "display/samplesource.h"
+#include "display/summaries.h"
+
+namespace vosctl {
+
+/// Opens `paths` as one record and takes its summaries as the window does
+/// (SummariesOf: from the user's cache, else built on every core and stored
+/// there), with a progress line while they are taken when standard error is
+/// a terminal. The files must already have passed the series check. Prints
+/// the failure and returns its exit status; EXIT_OK with both filled.
+int OpenSeriesSummaries(const std::vector<std::string>& paths, SeriesSource& series, SummaryPyramid& summaries);
+
+}  // namespace vosctl
