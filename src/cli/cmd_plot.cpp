@@ -157,13 +157,13 @@ void AddPlotCommand(CLI::App& app, vosctl::Context& context) {
         command->add_flag("--overlay", options->overlay, "One overlay pane (default: the first file's display mode)");
     command->add_flag("--panes", options->panes, "Four panes (default: the first file's display mode)")->excludes(overlay);
     command->footer("Several files, such as a night's recording (vosctl plot night-*.dlf -o night.png),\n"
-                    "are drawn as one record, as the window opens them: they must form one record\n"
-                    "(the same clock throughout; files that a recording stamped of one recording,\n"
-                    "in order, without a gap or repeat), else nothing is written. They are read\n"
-                    "through their min/max summaries, which are cached as the window caches them\n"
-                    "(and built first, on every core, with a progress line on a terminal), so no\n"
-                    "series is held in memory. The output must be none of the files, and is never\n"
-                    "a name ending in .dlf.\n\n" +
+                    "are drawn as one record, as the window opens them. They must form one record:\n"
+                    "the same clock throughout, and files that a recording stamped all of one\n"
+                    "recording, in order, without a gap or repeat; otherwise nothing is written.\n"
+                    "They are read through their min/max summaries, cached as the window caches\n"
+                    "them (and built first, on every core, with a progress line on a terminal), so\n"
+                    "no series is held in memory. The output must be none of the files, and is\n"
+                    "never a name ending in .dlf.\n\n" +
                     vosctl::ExitStatusHelp());
     command->callback([options, &context] { context.status = RunPlot(*options); });
 }
