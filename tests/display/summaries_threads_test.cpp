@@ -154,6 +154,23 @@ TEST(SummariesTest, StatisticsCoverTheWholeSeries) {
     EXPECT_TRUE(p.statistics[3].valid);
     EXPECT_LT(p.statistics[3].maximum, 8.0 + 1e-9);
     EXPECT_GT(p.statistics[3].minimum, 2.0 - 1e-9);
+
+    // Each part keeps its own: every spike only in its file, a part of one
+    // sample is that sample.
+    SummaryProgress progress;
+    SummaryPyramid parts;
+    const std::uint32_t starts[] = {0, 1, 1000, 2500};
+    ASSERT_EQ(BuildSummaries(source, SummaryShape{4, 4, 3}, 2, progress, parts, starts), SummaryResult::Done);
+    ASSERT_EQ(parts.partStatistics.size(), 4u);
+    EXPECT_EQ(parts.partStatistics[0][1].maximum, series.all[1][0]);
+    EXPECT_EQ(parts.partStatistics[0][1].minimum, series.all[1][0]);
+    EXPECT_EQ(parts.partStatistics[1][0].maximum, 9.5);
+    EXPECT_LT(parts.partStatistics[2][0].maximum, 8.0 + 1e-9);
+    EXPECT_EQ(parts.partStatistics[2][1].maximum, 10.25);
+    EXPECT_LT(parts.partStatistics[1][1].maximum, 8.0 + 1e-9);
+    EXPECT_EQ(parts.partStatistics[3][2].minimum, -0.75);
+    EXPECT_GT(parts.partStatistics[2][2].minimum, 2.0 - 1e-9);
+    EXPECT_GT(parts.partStatistics[2][3].minimum, 2.0 - 1e-9);
 }
 
 // The envelope through the summaries equals the one from the raw samples,
