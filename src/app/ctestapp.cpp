@@ -13,6 +13,18 @@
 #include "files/file.h"
 #include "vos/version.h"
 
+void AddFileArguments(QCommandLineParser& parser) {
+    parser.addPositionalArgument(
+        QStringLiteral("files"),
+        QStringLiteral("Data files to open: one as Open opens it, several (such as a recording's "
+                       "PREFIX-000001.dlf PREFIX-000002.dlf ...) as one record, in the order given."),
+        QStringLiteral("[FILE.dlf...]"));
+}
+
+void OpenFileArguments(CtestDlg& window, const QCommandLineParser& parser) {
+    window.OpenFiles(parser.positionalArguments());
+}
+
 int CtestApp::InitInstance(int argc, char** argv) {
     // A save into a closed pipe or past the file-size limit must fail with a
     // message, not end the program with an unsaved recording.
@@ -33,6 +45,7 @@ int CtestApp::InitInstance(int argc, char** argv) {
         QStringLiteral("simulator"),
         QStringLiteral("Load the simulated logger (package vosviewer-sim; from a build tree, the one built there)."));
     parser.addOption(simulator);
+    AddFileArguments(parser);
     parser.process(application);
     if (parser.isSet(simulator) && parser.isSet(driver)) {
         std::fprintf(stderr, "vosviewer: --simulator and --driver exclude each other\n");
@@ -55,6 +68,8 @@ int CtestApp::InitInstance(int argc, char** argv) {
             window->done(0);
         });
     }
+    // The files open once the window is shown, so their progress and messages show in it.
+    QTimer::singleShot(0, dialog.get(), [window = dialog.get(), &parser] { OpenFileArguments(*window, parser); });
     dialog->exec();
     dialog.reset();
     return 0;

@@ -271,6 +271,8 @@ void CtestDlg::CreateControls() {
     connect(m_comboClock, &QComboBox::activated, this, &CtestDlg::OnClockChange);
     connect(m_editCount, &QLineEdit::textChanged, this, &CtestDlg::OnCountChange);
 
+    CreateSeriesControls();
+
     // Enter is swallowed for every control of the window, the zoom keys are
     // taken from those that do not edit text, and the pointer entering one
     // ends the cursor.
@@ -343,7 +345,9 @@ void CtestDlg::OnInitDialog() {
 // --- settings panel ----------------------------------------------------------
 
 void CtestDlg::EnableControls(bool enable) {
-    const ControlStates states = EnableRule(enable, m_running.load(), m_checkTrigger->isChecked(), m_dataValid);
+    // While a series' summaries are built only its Cancel is usable.
+    const ControlStates states =
+        EnableRule(enable && !m_pending, m_running.load(), m_checkTrigger->isChecked(), m_dataValid);
     m_closeEnabled = states.closeItem;
     m_closeAction->setEnabled(states.closeItem);
     m_comboSerial->setEnabled(states.serialList);
@@ -358,7 +362,7 @@ void CtestDlg::EnableControls(bool enable) {
     m_comboTrigType->setEnabled(states.triggerType);
     m_editThreshold->setEnabled(states.threshold);
     m_btnOpen->setEnabled(states.open);
-    m_btnSave->setEnabled(states.save);
+    OfferSave(states.save);
     m_comboCsvCh->setEnabled(states.csvCh);
     m_btnCsvSave->setEnabled(states.csvSave);
     m_btnDisplayChange->setEnabled(states.displayChange);
@@ -580,8 +584,12 @@ void CtestDlg::ShowMessage(const std::string& text) {
 // --- display ----------------------------------------------------------------------
 
 void CtestDlg::RedrawAll(int mode) {
-    m_view->RedrawAll(mode, m_dataValid, m_channelData, static_cast<std::uint32_t>(m_sampleCount), m_clockDivider,
-                      VisibleRange());
+    if (m_series) {
+        m_view->RedrawAll(mode, m_series->source, m_series->summaries, VisibleRange());
+    } else {
+        m_view->RedrawAll(mode, m_dataValid, m_channelData, static_cast<std::uint32_t>(m_sampleCount),
+                          m_clockDivider, VisibleRange());
+    }
     update();
 }
 
@@ -596,10 +604,22 @@ void CtestDlg::OnDisplayChange() {
 }
 
 void CtestDlg::UpdateSummary() {
+    std::shared_ptr<const ShownSeries> series;
+    OnUiThread([&] { series = m_series; });
     for (int ch = 0; ch < 4; ++ch) {
         double maximum = 0.0;
         double minimum = 0.0;
-        if (ComputeStatistics(m_channelData[ch], static_cast<std::uint32_t>(m_sampleCount), maximum, minimum)) {
+        // A series' extremes were found while its summaries were built.
+        const ChannelStatistics* whole = series ? &series->summaries.statistics[ch] : nullptr;
+        const bool found = whole != nullptr ? whole->valid
+                                            : ComputeStatistics(m_channelData[ch],
+                                                                static_cast<std::uint32_t>(m_sampleCount), maximum,
+                                                                minimum);
+        if (found) {
+            if (whole != nullptr) {
+                maximum = whole->maximum;
+                minimum = whole->minimum;
+            }
             const QString high = QString::fromStdString(SummaryText(maximum));
             const QString low = QString::fromStdString(SummaryText(minimum));
             OnUiThread([&] {
@@ -624,7 +644,7 @@ void CtestDlg::UpdateCaption() {
         parts.baseCaption = m_baseCaption.toStdString();
         parts.fileName = m_fileName.toStdString();
         parts.clockText = m_comboClock->currentText().toStdString();
-        parts.sampleCount = m_sampleCount;
+        parts.sampleCount = RecordCount();
         parts.triggerType = m_triggerType;
         parts.triggerChannelText = m_comboTrigCh->currentText().toStdString();
         parts.triggerTypeText = m_comboTrigType->currentText().toStdString();
@@ -637,5 +657,7 @@ void CtestDlg::ResetCaption() {
     OnUiThread([this] {
         setWindowTitle(m_baseCaption);
         m_fileName.clear();
+        // A new record begins: the series shown goes with its caption.
+        m_series.reset();
     });
 }

@@ -20,6 +20,9 @@
 #include "device/d2xx.h"
 #include "device/driver.h"
 #include "display/plotview.h"
+#include "display/samplesource.h"
+#include "display/summaries.h"
+#include "files/dlf.h"
 
 class QAction;
 class QCheckBox;
@@ -29,6 +32,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QProgressBar;
+class QTimer;
 class QPushButton;
 class UpDownControl;
 
@@ -45,6 +49,15 @@ struct DeviceBackend {
 
 /// Samples per channel the window can hold.
 inline constexpr std::uint32_t CHANNEL_CAPACITY = 1000000;
+
+/// A series of data files shown as one record, read from the files on demand
+/// through its summaries.
+struct ShownSeries {
+    SeriesSource source;
+    SummaryPyramid summaries;
+    SummaryProgress progress;
+    QStringList paths;
+};
 
 /// The main window: the state record of the program and every user operation.
 class CtestDlg : public QDialog {
@@ -86,6 +99,11 @@ public:
     bool RunAcquisition(std::string& text);
     bool SaveDataFile(std::string& message);
     bool LoadDataFile(std::string& message);
+    /// Opens `paths` as Open opens what its dialog returns: one file as a
+    /// data file, several as one record in the order given.
+    void OpenFiles(const QStringList& paths);
+    /// Cancels a summary build: the record shown stays as it is.
+    void OnCancelSummaries();
     void RunCsvExport();
     bool WriteCsvFile(int selection, std::uint32_t count, std::string& message);
 
@@ -95,6 +113,14 @@ public:
     void ClearSummary();
     void UpdateCaption();
     void ResetCaption();
+
+    /// Samples per channel of the record shown: the whole series' when one is
+    /// shown, else m_sampleCount.
+    std::uint32_t RecordCount() const;
+    /// The series shown (null for a record in memory) and the one whose
+    /// summaries are being built (null unless a build runs).
+    const std::shared_ptr<ShownSeries>& Series() const { return m_series; }
+    const std::shared_ptr<ShownSeries>& PendingSeries() const { return m_pending; }
 
     // --- zoom, pan, cursor and the picture (ctestdlg_view.cpp) -----------------
     /// The samples the plots show: the whole record unless zoomed.
@@ -134,6 +160,7 @@ public:
     QComboBox* m_comboTrigType = nullptr;
     QLineEdit* m_editThreshold = nullptr;
     QPushButton* m_btnOpen = nullptr;
+    QPushButton* m_btnCancel = nullptr;  ///< shown while a series' summaries are built
     QPushButton* m_btnSave = nullptr;
     QComboBox* m_comboCsvCh = nullptr;
     QPushButton* m_btnCsvSave = nullptr;
@@ -218,6 +245,21 @@ private:
     /// record; true when `key` did one of them.
     bool ViewKey(int key);
 
+    // A series of files as one record (ctestdlg_series.cpp).
+    void CreateSeriesControls();
+    /// Opens one data file into the spare bank and shows it (the Open steps).
+    bool LoadOneFile(const QString& path, std::string& message);
+    /// Checks that `paths` form one record and starts building its summaries;
+    /// the record shown changes only when the build is done.
+    bool OpenSeries(const QStringList& paths, std::string& message);
+    void FinishSeries(const std::shared_ptr<ShownSeries>& series, SummaryResult result);
+    /// Restores the settings of `header` and shows the record of `count`
+    /// samples named `name`, as the Open steps do.
+    void ShowLoadedRecord(const DataFileHeader& header, std::uint32_t count, const QString& name);
+    /// Save stays off, with a tooltip saying why, for a record one data file cannot hold.
+    void OfferSave(bool enable);
+    bool SaveSeries(const QString& path, DataFileHeader header, std::string& message);
+
     void AcquisitionThread();
     void CsvExportThread();
     void LiveViewThread();
@@ -232,6 +274,9 @@ private:
     bool m_closeEnabled = true;
     QPoint m_heldPosition;
     WorkerThreads m_workers;
+    std::shared_ptr<ShownSeries> m_series;   ///< UI thread only
+    std::shared_ptr<ShownSeries> m_pending;  ///< UI thread only
+    QTimer* m_buildTimer = nullptr;
 
     struct Cursor {
         std::int32_t column = 0;

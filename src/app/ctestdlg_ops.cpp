@@ -98,6 +98,9 @@ bool CtestDlg::SaveDataFile(std::string& message) {
     header.triggerType = m_triggerType;
     header.threshold = m_threshold;
     header.displayMode = m_displayMode ? 1 : 0;
+    if (m_series) {
+        return SaveSeries(path, header, message);
+    }
     const FileError error = ::SaveDataFile(path.toStdString(), header, m_channelData);
     if (error != FileError::None) {
         message = FileErrorMessage(error);
@@ -107,10 +110,20 @@ bool CtestDlg::SaveDataFile(std::string& message) {
 }
 
 bool CtestDlg::LoadDataFile(std::string& message) {
-    const QString path = m_prompts->AskOpenFileName(this, DLF_FILTER, DLF_SUFFIX);
-    if (path.isEmpty()) {
+    QStringList paths = m_prompts->AskOpenFileNames(this, DLF_FILTER, DLF_SUFFIX);
+    if (paths.isEmpty()) {
         return true;
     }
+    if (paths.size() > 1) {
+        // The dialog lists a recording's PREFIX-NNNNNN.dlf files in recording
+        // order, whatever order they were picked in.
+        paths.sort();
+        return OpenSeries(paths, message);
+    }
+    return LoadOneFile(paths.front(), message);
+}
+
+bool CtestDlg::LoadOneFile(const QString& path, std::string& message) {
     // The file is read into the spare bank; the record shown changes only once
     // the whole file has been read, so a failed read never mixes two files.
     DataFileHeader header;
@@ -120,20 +133,8 @@ bool CtestDlg::LoadDataFile(std::string& message) {
         return false;
     }
     std::swap(m_channelData, m_spareData);
-
-    m_fileName = path;
-    m_clockDivider = header.clockDivider;
-    m_sampleCount = static_cast<std::int32_t>(header.sampleCount);
-    m_triggerChannel = static_cast<std::uint8_t>(header.triggerChannel & 0xFF);
-    m_triggerType = static_cast<std::uint8_t>(header.triggerType & 0xFF);
-    m_threshold = header.threshold;
-    m_displayMode = (header.displayMode & 0xFF) != 0;
-    ShowSettings();
-    m_dataValid = true;
-    DropZoom();
-    RedrawAll(m_displayMode);
-    UpdateCaption();
-    UpdateSummary();
+    m_series.reset();
+    ShowLoadedRecord(header, header.sampleCount, path);
     return true;
 }
 
@@ -148,9 +149,12 @@ void CtestDlg::CsvExportThread() { RunCsvExport(); }
 
 void CtestDlg::RunCsvExport() {
     std::string message;
-    const auto count = static_cast<std::uint32_t>(m_sampleCount);
+    std::uint32_t count = 0;
     int selection = 0;
-    OnUiThread([&] { selection = m_comboCsvCh->currentIndex(); });
+    OnUiThread([&] {
+        count = RecordCount();
+        selection = m_comboCsvCh->currentIndex();
+    });
     if (!WriteCsvFile(selection, count, message)) {
         ShowMessage(message);
     }
@@ -166,8 +170,16 @@ bool CtestDlg::WriteCsvFile(int selection, std::uint32_t count, std::string& mes
     if (path.isEmpty()) {
         return true;
     }
+    std::shared_ptr<const ShownSeries> series;
+    OnUiThread([&] { series = m_series; });
     ProgressBarSink progress(*this, [this](const std::function<void()>& call) { OnUiThread(call); });
-    const FileError error = ::WriteCsvFile(path.toStdString(), selection, count, m_channelData, &progress);
+    const FileError error =
+        series ? ::WriteCsvFile(path.toStdString(), selection, count,
+                                [&](int channel, std::uint32_t first, std::uint32_t rows, double* out) {
+                                    return series->source.Copy(channel, first, rows, out);
+                                },
+                                &progress)
+               : ::WriteCsvFile(path.toStdString(), selection, count, m_channelData, &progress);
     if (error != FileError::None) {
         message = FileErrorMessage(error);
         return false;

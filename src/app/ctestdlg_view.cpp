@@ -52,7 +52,7 @@ QMenu* CtestDlg::ContextMenu() {
 }
 
 ViewRange CtestDlg::VisibleRange() const {
-    const auto count = static_cast<std::uint32_t>(m_sampleCount);
+    const auto count = RecordCount();
     return m_zoom ? ClampRange(*m_zoom, count) : FullView(count);
 }
 
@@ -70,18 +70,18 @@ QString CtestDlg::VisibleSpan() const {
     if (!m_zoom) {
         return {};
     }
-    return QString::fromStdString(VisibleSpanText(VisibleRange(), static_cast<std::uint32_t>(m_sampleCount)));
+    return QString::fromStdString(VisibleSpanText(VisibleRange(), RecordCount()));
 }
 
 bool CtestDlg::Idle() const { return !m_running.load() && !WorkersRunning(); }
 
 bool CtestDlg::ViewInteractive() const {
     // The run's threads draw into the canvas and write the record.
-    return Idle() && m_dataValid && m_sampleCount > 0 && m_view;
+    return Idle() && m_dataValid && RecordCount() > 0 && m_view;
 }
 
 void CtestDlg::ApplyRange(ViewRange range) {
-    const auto count = static_cast<std::uint32_t>(m_sampleCount);
+    const auto count = RecordCount();
     range = ClampRange(range, count);
     if (range == VisibleRange()) {
         return;
@@ -104,7 +104,7 @@ bool CtestDlg::DropZoom() {
 
 void CtestDlg::OnFullView() {
     if (ViewInteractive()) {
-        ApplyRange(FullView(static_cast<std::uint32_t>(m_sampleCount)));
+        ApplyRange(FullView(RecordCount()));
         m_cursor.reset();
     }
 }
@@ -144,7 +144,7 @@ void CtestDlg::wheelEvent(QWheelEvent* event) {
         event->ignore();
         return;
     }
-    ApplyRange(ZoomAtColumn(VisibleRange(), static_cast<std::uint32_t>(m_sampleCount), m_view->Columns(), column,
+    ApplyRange(ZoomAtColumn(VisibleRange(), RecordCount(), m_view->Columns(), column,
                             WheelZoomFactor(delta)));
     UpdateCursor(at);
     event->accept();
@@ -165,7 +165,7 @@ void CtestDlg::mousePressEvent(QMouseEvent* event) {
 void CtestDlg::mouseMoveEvent(QMouseEvent* event) {
     const QPoint at = event->position().toPoint();
     if (m_dragging && (event->buttons() & Qt::LeftButton) && ViewInteractive()) {
-        ApplyRange(PanByColumns(m_dragRange, static_cast<std::uint32_t>(m_sampleCount), m_view->Columns(),
+        ApplyRange(PanByColumns(m_dragRange, RecordCount(), m_view->Columns(),
                                 at.x() - m_dragStartX));
     }
     UpdateCursor(at);
@@ -182,7 +182,7 @@ void CtestDlg::mouseReleaseEvent(QMouseEvent* event) {
 void CtestDlg::mouseDoubleClickEvent(QMouseEvent* event) {
     const QPoint at = event->position().toPoint();
     if (event->button() == Qt::LeftButton && ViewInteractive() && m_view->ColumnAt(at.x(), at.y()) >= 0) {
-        ApplyRange(FullView(static_cast<std::uint32_t>(m_sampleCount)));
+        ApplyRange(FullView(RecordCount()));
         UpdateCursor(at);
         event->accept();
         return;
@@ -216,7 +216,7 @@ bool CtestDlg::ViewKey(int key) {
     if (!ViewInteractive()) {
         return false;
     }
-    const auto count = static_cast<std::uint32_t>(m_sampleCount);
+    const auto count = RecordCount();
     const ViewRange range = VisibleRange();
     switch (key) {
     case Qt::Key_Plus:
@@ -264,13 +264,18 @@ void CtestDlg::UpdateCursor(const QPoint& pointer) {
     std::optional<Cursor> next;
     const std::int32_t column = ViewInteractive() ? m_view->ColumnAt(pointer.x(), pointer.y()) : -1;
     if (column >= 0) {
-        const auto count = static_cast<std::uint32_t>(m_sampleCount);
+        const auto count = RecordCount();
         const CursorPoint point = CursorAtColumn(VisibleRange(), m_view->Columns(), column);
+        const RecordSource record(m_channelData, count, m_clockDivider);
+        const SampleSource& source = m_series ? static_cast<const SampleSource&>(m_series->source) : record;
         double values[4];
         for (int ch = 0; ch < 4; ++ch) {
-            values[ch] = m_channelData[ch][point.sample];
+            values[ch] = source.At(ch, point.sample);
         }
         next = Cursor{point.column, pointer.y(), ::CursorReadout(point.sample, count, m_clockDivider, values)};
+        if (const auto utc = m_series ? m_series->source.Reader().SampleTimeMicros(point.sample) : std::nullopt) {
+            next->lines.insert(next->lines.begin() + 2, WallClockText(*utc, m_clockDivider));
+        }
     }
     if (next || m_cursor) {
         update(ToQRect(m_view->Geometry().paneOuterAll));

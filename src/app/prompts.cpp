@@ -1,17 +1,58 @@
 #include "app/prompts.h"
 
+#include <QAbstractItemView>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 
 namespace {
 
-QString RunFileDialog(QWidget* parent, const QString& filter, const QString& defaultSuffix, bool save) {
+// Takes any one name, as the open dialog does, and several picked files.
+// The any-file mode keeps a typed missing name for Open to report; it would
+// return only the first of several files, so those are taken here.
+class OpenFilesDialog : public QFileDialog {
+public:
+    OpenFilesDialog(QWidget* parent, const QString& filter, const QString& defaultSuffix)
+        : QFileDialog(parent, QString(), QString(), filter) {
+        // The widget dialog, whose file list this class can open to several files.
+        setOption(QFileDialog::DontUseNativeDialog, true);
+        setAcceptMode(QFileDialog::AcceptOpen);
+        setFileMode(QFileDialog::AnyFile);
+        setDefaultSuffix(defaultSuffix);
+        for (const char* name : {"listView", "treeView"}) {
+            if (auto* view = findChild<QAbstractItemView*>(QString::fromLatin1(name))) {
+                view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+            }
+        }
+    }
+
+    /// The files accepted: several picked, or the one name the dialog took.
+    QStringList Files() const { return m_files.isEmpty() ? selectedFiles().mid(0, 1) : m_files; }
+
+    void accept() override {
+        const QStringList files = selectedFiles();
+        if (files.size() > 1) {
+            for (const QString& file : files) {
+                if (!QFileInfo(file).isFile()) {
+                    return;
+                }
+            }
+            m_files = files;
+            QDialog::accept();
+            return;
+        }
+        QFileDialog::accept();
+    }
+
+private:
+    QStringList m_files;
+};
+
+QString RunSaveDialog(QWidget* parent, const QString& filter, const QString& defaultSuffix) {
     QFileDialog dialog(parent, QString(), QString(), filter);
-    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    // The open dialog takes any name: a missing file is reported by the open itself.
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setDefaultSuffix(defaultSuffix);
-    dialog.setOption(QFileDialog::DontConfirmOverwrite, !save);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return {};
     }
@@ -21,11 +62,15 @@ QString RunFileDialog(QWidget* parent, const QString& filter, const QString& def
 }  // namespace
 
 QString UiPrompts::AskSaveFileName(QWidget* parent, const QString& filter, const QString& defaultSuffix) {
-    return RunFileDialog(parent, filter, defaultSuffix, true);
+    return RunSaveDialog(parent, filter, defaultSuffix);
 }
 
-QString UiPrompts::AskOpenFileName(QWidget* parent, const QString& filter, const QString& defaultSuffix) {
-    return RunFileDialog(parent, filter, defaultSuffix, false);
+QStringList UiPrompts::AskOpenFileNames(QWidget* parent, const QString& filter, const QString& defaultSuffix) {
+    OpenFilesDialog dialog(parent, filter, defaultSuffix);
+    if (dialog.exec() != QDialog::Accepted) {
+        return {};
+    }
+    return dialog.Files();
 }
 
 void UiPrompts::ShowMessage(QWidget* parent, const QString& text, const QString& title, Icon icon) {

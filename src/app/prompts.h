@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class QWidget;
 
@@ -16,8 +17,9 @@ public:
     /// Returns the full path, or an empty string when cancelled.
     virtual QString AskSaveFileName(QWidget* parent, const QString& filter, const QString& defaultSuffix);
 
-    /// Open dialog; the file need not exist. Empty when cancelled.
-    virtual QString AskOpenFileName(QWidget* parent, const QString& filter, const QString& defaultSuffix);
+    /// Open dialog that also takes several files, picked together or typed
+    /// as "a.dlf" "b.dlf"; one typed name need not exist. Empty when cancelled.
+    virtual QStringList AskOpenFileNames(QWidget* parent, const QString& filter, const QString& defaultSuffix);
 
     /// Modal message box with an OK button only.
     virtual void ShowMessage(QWidget* parent, const QString& text, const QString& title, Icon icon);

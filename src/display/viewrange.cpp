@@ -1,5 +1,8 @@
 #include "display/viewrange.h"
 
+#include <cstdio>
+#include <ctime>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -133,6 +136,32 @@ std::vector<std::string> CursorReadout(std::uint32_t sample, std::uint32_t sampl
         lines.push_back("CH" + std::to_string(ch) + " " + ReadoutValueText(values[ch]) + " V");
     }
     return lines;
+}
+
+std::string WallClockText(std::int64_t utcMicros, std::int32_t clockDivider) {
+    int decimals = 4;
+    for (std::int32_t d = clockDivider; d >= 10 && decimals > 0; d /= 10) {
+        --decimals;
+    }
+    std::int64_t seconds = utcMicros / 1000000;
+    std::int64_t micros = utcMicros % 1000000;
+    if (micros < 0) {
+        micros += 1000000;
+        --seconds;
+    }
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm utc{};
+    gmtime_r(&t, &utc);
+    char text[64];
+    std::snprintf(text, sizeof text, "UTC %04d-%02d-%02d %02d:%02d:%02d", utc.tm_year + 1900, utc.tm_mon + 1,
+                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
+    std::string line = text;
+    if (decimals > 0) {
+        // Truncated, as a clock shows the second a sample falls in.
+        std::snprintf(text, sizeof text, ".%06lld", static_cast<long long>(micros));
+        line.append(text, 1 + static_cast<std::size_t>(decimals));
+    }
+    return line;
 }
 
 TimeTicks ZoomedTimeTicks(ViewRange range, std::uint32_t sampleCount, std::int32_t clockDivider,

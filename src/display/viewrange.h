@@ -82,6 +82,12 @@ std::string ReadoutValueText(double volts);
 std::vector<std::string> CursorReadout(std::uint32_t sample, std::uint32_t sampleCount,
                                        std::int32_t clockDivider, const double (&values)[4]);
 
+/// The cursor's wall-clock line of a sample taken at `utcMicros` (UTC,
+/// microseconds since 1970): "UTC 2026-12-08 07:35:43.1234", with the
+/// decimals the sample period `clockDivider` x 100 us resolves (4 at 10 kHz,
+/// none at 1 Hz).
+std::string WallClockText(std::int64_t utcMicros, std::int32_t clockDivider);
+
 /// Samples between time ticks of a zoomed view and the decimals of every
 /// time label.
 struct TimeTicks {

@@ -1,5 +1,6 @@
 #include "files/csv.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -44,6 +45,15 @@ std::size_t FormatCsvBlock(int selection, const double* const channels[4], std::
 
 FileError WriteCsvFile(const std::string& path, int selection, std::uint32_t count,
                        const double* const channels[4], CsvProgress* progress) {
+    const CsvRowSource rows = [channels](int channel, std::uint32_t first, std::uint32_t n, double* out) {
+        std::memcpy(out, channels[channel] + first, std::size_t{n} * sizeof(double));
+        return true;
+    };
+    return WriteCsvFile(path, selection, count, rows, progress);
+}
+
+FileError WriteCsvFile(const std::string& path, int selection, std::uint32_t count, const CsvRowSource& rows,
+                       CsvProgress* progress) {
     ReplacementFile file;
     if (!file.Open(path)) {
         return FileError::Open;
@@ -52,21 +62,36 @@ FileError WriteCsvFile(const std::string& path, int selection, std::uint32_t cou
     if (progress != nullptr) {
         progress->Begin(range.maximum);
     }
-    const auto text = std::make_unique_for_overwrite<char[]>(CSV_BLOCK_MAX_CHARS);
-    std::uint32_t row = 0;
-    for (std::uint32_t b = 0; b < range.blocks; ++b, row += CSV_BLOCK_ROWS) {
-        const std::size_t size = FormatCsvBlock(selection, channels, row, CSV_BLOCK_ROWS, text.get());
-        if (!file.WriteAll(text.get(), size)) {
-            return FileError::Write;
-        }
-        if (progress != nullptr) {
-            progress->Position(static_cast<int>(b) + 1);
-        }
+    const bool one = selection >= 0 && selection < CSV_SELECT_ALL;
+    const auto buffer = std::make_unique_for_overwrite<double[]>(4 * std::size_t{CSV_FETCH_ROWS});
+    const double* chunk[4];
+    for (int c = 0; c < 4; ++c) {
+        chunk[c] = buffer.get() + c * std::size_t{CSV_FETCH_ROWS};
     }
-    for (; row < count; ++row) {
-        const std::size_t size = FormatCsvBlock(selection, channels, row, 1, text.get());
-        if (!file.WriteAll(text.get(), size)) {
-            return FileError::Write;
+    const auto text = std::make_unique_for_overwrite<char[]>(CSV_BLOCK_MAX_CHARS);
+    // Chunks start on block boundaries: full blocks come whole from one chunk.
+    for (std::uint32_t first = 0; first < count; first += CSV_FETCH_ROWS) {
+        const std::uint32_t n = std::min(CSV_FETCH_ROWS, count - first);
+        for (int c = 0; c < 4; ++c) {
+            if ((!one || c == selection) && !rows(c, first, n, buffer.get() + c * std::size_t{CSV_FETCH_ROWS})) {
+                return FileError::Read;
+            }
+        }
+        std::uint32_t row = 0;
+        for (; row + CSV_BLOCK_ROWS <= n; row += CSV_BLOCK_ROWS) {
+            const std::size_t size = FormatCsvBlock(selection, chunk, row, CSV_BLOCK_ROWS, text.get());
+            if (!file.WriteAll(text.get(), size)) {
+                return FileError::Write;
+            }
+            if (progress != nullptr) {
+                progress->Position(static_cast<int>((first + row) / CSV_BLOCK_ROWS) + 1);
+            }
+        }
+        for (; row < n; ++row) {
+            const std::size_t size = FormatCsvBlock(selection, chunk, row, 1, text.get());
+            if (!file.WriteAll(text.get(), size)) {
+                return FileError::Write;
+            }
         }
     }
     if (progress != nullptr) {

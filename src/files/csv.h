@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 /// Rows formatted into one text and written with one write.
@@ -47,6 +48,13 @@ public:
 std::size_t FormatCsvBlock(int selection, const double* const channels[4],
                            std::uint32_t first, std::uint32_t rows, char* out);
 
+/// Copies rows first..first+rows-1 of `channel` into `out`; false when
+/// they cannot be read. Called for the selected channels only.
+using CsvRowSource = std::function<bool(int channel, std::uint32_t first, std::uint32_t rows, double* out)>;
+
+/// Rows the writer asks its row source for at a time: whole blocks.
+inline constexpr std::uint32_t CSV_FETCH_ROWS = 256 * CSV_BLOCK_ROWS;
+
 /// Writes `count` rows of the selected channels to `path` through a
 /// ReplacementFile (an existing file is replaced only once the new text is
 /// complete on disk): full blocks of CSV_BLOCK_ROWS rows with one
@@ -58,3 +66,9 @@ std::size_t FormatCsvBlock(int selection, const double* const channels[4],
 /// (progress stays where it was; an existing file keeps its old content).
 FileError WriteCsvFile(const std::string& path, int selection, std::uint32_t count,
                        const double* const channels[4], CsvProgress* progress);
+
+/// WriteCsvFile of the rows `rows` yields, CSV_FETCH_ROWS at a time, with the
+/// same blocks, writes and progress; Read (progress stays where it was, an
+/// existing file keeps its old content) when the source fails.
+FileError WriteCsvFile(const std::string& path, int selection, std::uint32_t count, const CsvRowSource& rows,
+                       CsvProgress* progress);

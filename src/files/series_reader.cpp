@@ -113,6 +113,16 @@ std::size_t SeriesReader::FileOf(std::uint64_t sample) const {
     return static_cast<std::size_t>(after - m_files.begin()) - 1;
 }
 
+std::optional<std::int64_t> SeriesReader::SampleTimeMicros(std::uint64_t sample) const {
+    const File& f = m_files[FileOf(sample)];
+    if (!f.header.stamp) {
+        return std::nullopt;
+    }
+    // The sample period is clockDivider x 100 us; each file counts from its own start.
+    return f.header.stamp->startMicros +
+           static_cast<std::int64_t>(sample - f.first) * std::int64_t{f.header.clockDivider} * 100;
+}
+
 bool SeriesReader::Copy(int channel, std::uint64_t first, std::uint64_t count, double* out) const {
     if (channel < 0 || channel >= DLF_CHANNELS || first + count > m_count) {
         return false;

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,11 @@ public:
     /// Copies `count` samples of `channel` from `first` on into `out`,
     /// across file boundaries; false on a read error.
     bool Copy(int channel, std::uint64_t first, std::uint64_t count, double* out) const;
+
+    /// UTC of sample `sample` (< Count()) in microseconds since 1970, from
+    /// the recording stamp of the file holding it; nullopt when that file
+    /// carries no stamp.
+    std::optional<std::int64_t> SampleTimeMicros(std::uint64_t sample) const;
 
     /// The series check of the last Open (None unless it found a fault).
     const SeriesCheck& LastSeriesCheck() const { return m_check; }

@@ -36,7 +36,11 @@ public:
     explicit ScriptedPrompts(std::shared_ptr<Script> script) : m_script(std::move(script)) {}
 
     QString AskSaveFileName(QWidget*, const QString& filter, const QString&) override { return Next(filter); }
-    QString AskOpenFileName(QWidget*, const QString& filter, const QString&) override { return Next(filter); }
+    /// One answer names one file, or several joined by '\n'.
+    QStringList AskOpenFileNames(QWidget*, const QString& filter, const QString&) override {
+        const QString names = Next(filter);
+        return names.isEmpty() ? QStringList() : names.split(QLatin1Char('\n'));
+    }
     void ShowMessage(QWidget*, const QString& text, const QString&, Icon icon) override {
         m_script->messages.push_back(text);
         m_script->icons.push_back(icon);

@@ -4,6 +4,9 @@
 #include <QImage>
 #include <QLineEdit>
 
+#include <algorithm>
+
+#include "app/series_files.h"
 #include "app/window_fixture.h"
 #include "cli_process.h"
 
@@ -75,6 +78,26 @@ TEST_F(CliWindowTest, AcquireWritesWhatSaveAndCsvSaveWrite) {
     const clitest::Result acquired = Vosctl({"acquire", "--clock", "2kHz", "--count", "3000", "-o", dir.Path("cli.dlf")});
     ASSERT_EQ(acquired.status, 0) << acquired.err;
     EXPECT_TRUE(clitest::ReadText(dir.Path("cli.dlf")) == dlf);
+}
+
+TEST_F(CliWindowTest, CsvSaveOfASeriesWritesWhatVosctlCsvWrites) {
+    ::setenv("XDG_CACHE_HOME", dir.Path("cache").c_str(), 1);
+    // Rows straddle the files' ends inside one 64-row block (1000 = 15 x 64 + 40).
+    const auto paths = WriteRecordingFiles(dir.Path("night"), {1000, 1500, 701});
+    script->fileNames.push_back(QString::fromStdString(paths[0] + "\n" + paths[1] + "\n" + paths[2]));
+    dlg->OnOpen();
+    ASSERT_TRUE(WaitIdle());
+    ASSERT_TRUE(script->messages.empty());
+    for (const auto& [selection, channel] : {std::pair{4, "ALL"}, std::pair{1, "CH1"}}) {
+        SCOPED_TRACE(channel);
+        dlg->m_comboCsvCh->setCurrentIndex(selection);
+        const std::string csv = SaveFromWindow(&CtestDlg::OnCsvSave, "window.csv");
+        const clitest::Result cli = clitest::Run(dir, {"csv", paths[0], paths[1], paths[2], "--channel", channel});
+        ASSERT_EQ(cli.status, 0) << cli.err;
+        EXPECT_TRUE(cli.out == csv);
+        EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 3201);
+    }
+    ::unsetenv("XDG_CACHE_HOME");
 }
 
 TEST_F(CliWindowTest, PlotDrawsTheWindowsCanvas) {

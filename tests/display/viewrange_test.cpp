@@ -178,3 +178,21 @@ TEST(CursorReadout, IndexTimeFromTheStartAndFourVoltages) {
 }
 
 }  // namespace
+
+TEST(WallClockText, UtcWithTheDecimalsTheSamplePeriodResolves) {
+    struct Case {
+        std::int64_t micros;
+        std::int32_t divider;
+        const char* text;
+    };
+    const Case cases[] = {
+        {1765000001234567, 1, "UTC 2025-12-06 05:46:41.2345"},     // 10 kHz: 100 us
+        {1765000001234567, 20, "UTC 2025-12-06 05:46:41.234"},     // 500 Hz: 2 ms
+        {1765000001234567, 500, "UTC 2025-12-06 05:46:41.23"},     // 20 Hz
+        {1765000001999999, 10000, "UTC 2025-12-06 05:46:41"},      // 1 Hz: the second it falls in
+        {-1, 1, "UTC 1969-12-31 23:59:59.9999"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(WallClockText(c.micros, c.divider), c.text) << c.divider;
+    }
+}

@@ -1,0 +1,340 @@
+// A recording's files opened in the real window as one record: from the
+// command line and the Open dialog, refused when they do not belong
+// together, Save offered only where one data file can hold them, and a
+// Cancel of the summary build.
+#include <QCommandLineParser>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QTimer>
+#include <QProgressBar>
+#include <QTemporaryDir>
+#include <QMouseEvent>
+#include <QWheelEvent>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "app/ctestapp.h"
+#include "series_files.h"
+#include "window_fixture.h"
+
+namespace {
+
+constexpr const char* FORMAT_ERROR = "ファイルフォーマットエラーです";
+
+class SeriesWindowTest : public WindowTest {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        // The summaries are cached here, never in the user's cache folder.
+        ::setenv("XDG_CACHE_HOME", dir.filePath(QStringLiteral("cache")).toLocal8Bit().constData(), 1);
+        MakeWindow(InstantConfig());
+    }
+    void TearDown() override {
+        WindowTest::TearDown();
+        ::unsetenv("XDG_CACHE_HOME");
+    }
+
+    std::string Prefix(const char* name) const { return dir.filePath(QString::fromUtf8(name)).toStdString(); }
+
+    static QString Joined(const std::vector<std::string>& paths) {
+        QStringList list;
+        for (const std::string& path : paths) {
+            list << QString::fromStdString(path);
+        }
+        return list.join(QLatin1Char('\n'));
+    }
+
+    /// Opens `names` (one, or several joined by '\n') through the Open button's handler.
+    void OpenThroughDialog(const QString& names) {
+        script->fileNames.push_back(names);
+        dlg->OnOpen();
+        ASSERT_TRUE(WaitIdle());
+    }
+
+    /// Opens `paths` as `vosviewer FILE...` does.
+    void OpenFromCommandLine(const std::vector<std::string>& paths) {
+        QStringList arguments{QStringLiteral("vosviewer")};
+        for (const std::string& path : paths) {
+            arguments << QString::fromStdString(path);
+        }
+        QCommandLineParser parser;
+        AddFileArguments(parser);
+        ASSERT_TRUE(parser.parse(arguments));
+        OpenFileArguments(*dlg, parser);
+        ASSERT_TRUE(WaitIdle());
+    }
+
+    QStringList Summary() const {
+        QStringList texts;
+        for (QLabel* status : dlg->m_status) {
+            texts << status->text();
+        }
+        return texts;
+    }
+
+    /// The plot column of the highest (or, for a dip, lowest) stroke of
+    /// channel `ch` in its own pane of the four-pane layout.
+    int SpikeColumn(int ch, bool dip) {
+        const QImage image = dlg->View().Snapshot();
+        const Rect& plot = dlg->View().Layout().plotRect[ch];
+        const Rgb color = ChannelColor(ch);
+        for (int i = 0; i <= plot.bottom - plot.top; ++i) {
+            const int y = dip ? plot.bottom - i : plot.top + i;
+            for (int x = plot.left; x <= plot.right; ++x) {
+                if ((image.pixel(x, y) & 0xFFFFFF) == (qRgb(color.r, color.g, color.b) & 0xFFFFFF)) {
+                    return x - plot.left;
+                }
+            }
+        }
+        return -1;
+    }
+
+    void Wheel(int column, int delta) {
+        const Rect& plot = dlg->View().Layout().plotRect[0];
+        const QPointF at(plot.left + column, plot.top + 5);
+        QWheelEvent event(at, dlg->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(dlg.get(), &event);
+    }
+
+    QStringList ReadoutAt(int column) {
+        const Rect& plot = dlg->View().Layout().plotRect[0];
+        const QPointF at(plot.left + column, plot.top + 5);
+        QMouseEvent event(QEvent::MouseMove, at, dlg->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(dlg.get(), &event);
+        return dlg->CursorReadout();
+    }
+
+    QTemporaryDir dir;
+};
+
+// Three files of 1000, 1500 and 700 samples: spikes at samples 500, 1750
+// and 2850 of 3200.
+TEST_F(SeriesWindowTest, ASeriesShowsAsOneRecordFromTheCommandLineAndTheDialog) {
+    std::vector<double> all[4];
+    const auto paths = WriteRecordingFiles(Prefix("night"), {1000, 1500, 700}, {}, &all);
+    // The same samples as one file: the series must draw exactly what it draws.
+    const std::string whole = Prefix("whole.dlf");
+    DataFileHeader header;
+    header.clockDivider = 10;
+    header.sampleCount = 3200;
+    const double* channels[4] = {all[0].data(), all[1].data(), all[2].data(), all[3].data()};
+    ASSERT_EQ(SaveDataFile(whole, header, channels), FileError::None);
+    OpenThroughDialog(QString::fromStdString(whole));
+    ASSERT_TRUE(script->messages.empty());
+    const QImage fullView = dlg->View().Snapshot();
+    const QStringList wholeReadout = ReadoutAt(400);
+    Wheel(400, 120 * 6);
+    const QImage zoomed = dlg->View().Snapshot();
+    const QString zoomedSpan = dlg->VisibleSpan();
+    ASSERT_FALSE(zoomedSpan.isEmpty());
+
+    const QString caption = QStringLiteral("VOS Viewer v3.3 - %1 to night-000003.dlf (3 files) [ Sampling: 1kHz, "
+                                           "3200  Trigger: None ]")
+                                .arg(QString::fromStdString(paths[0]));
+    const QStringList summary{"9.50000 V", "2.00000 V", "10.25000 V", "4.00000 V",
+                              "6.00000 V", "-0.75000 V", "8.00000 V", "8.00000 V"};
+    struct Way {
+        const char* name;
+        std::function<void()> open;
+    };
+    const Way ways[] = {
+        {"command line", [&] { OpenFromCommandLine(paths); }},
+        // Picked in any order, the dialog's files open in recording order.
+        {"dialog", [&] { OpenThroughDialog(Joined({paths[2], paths[0], paths[1]})); }},
+    };
+    for (const Way& way : ways) {
+        SCOPED_TRACE(way.name);
+        OpenThroughDialog(QString::fromStdString(whole));
+        way.open();
+        EXPECT_TRUE(script->messages.empty());
+        ASSERT_TRUE(dlg->Series());
+        EXPECT_EQ(dlg->RecordCount(), 3200u);
+        EXPECT_EQ(dlg->windowTitle(), caption);
+        EXPECT_EQ(Summary(), summary);
+        EXPECT_EQ(dlg->m_editCount->text(), QStringLiteral("3200"));
+        EXPECT_TRUE(dlg->m_btnSave->isEnabled());
+        EXPECT_TRUE(dlg->View().Snapshot() == fullView);
+        // The first column holds sample 0, the last (727) sample 3199: sample 500
+        // is drawn in column 114 (500 x 727 / 3199 = 113.6), 1750 in 398, 2850 in 648.
+        EXPECT_EQ(SpikeColumn(0, false), 114);
+        EXPECT_EQ(SpikeColumn(1, false), 398);
+        EXPECT_EQ(SpikeColumn(2, true), 648);
+        // The readout is the one file's, with the sample's wall-clock time:
+        // sample 1760 is 1.760 s after 05:46:40 UTC.
+        QStringList readout = ReadoutAt(400);
+        ASSERT_EQ(readout.size(), 7);
+        EXPECT_EQ(readout[0], QStringLiteral("Sample 1760"));
+        EXPECT_EQ(readout[2], QStringLiteral("UTC 2025-12-06 05:46:41.760"));
+        readout.removeAt(2);
+        EXPECT_EQ(readout, wholeReadout);
+        // Zooming across the boundary of files 2 and 3 draws what the one file draws.
+        Wheel(400, 120 * 6);
+        EXPECT_EQ(dlg->VisibleSpan(), zoomedSpan);
+        EXPECT_TRUE(dlg->View().Snapshot() == zoomed);
+        dlg->OnDisplayChange();
+        dlg->OnDisplayChange();
+        EXPECT_TRUE(dlg->View().Snapshot() == zoomed);
+    }
+
+    // Start begins a new record, as after any record.
+    dlg->m_editCount->setText(QStringLiteral("500"));
+    dlg->OnStart();
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_FALSE(dlg->Series());
+    EXPECT_EQ(dlg->windowTitle(), QStringLiteral("VOS Viewer v3.3 [ Sampling: 1kHz, 500  Trigger: None ]"));
+}
+
+TEST_F(SeriesWindowTest, FilesThatDoNotBelongTogetherAreRefusedAndTheRecordStays) {
+    const auto shown = WriteRecordingFiles(Prefix("shown"), {300, 200, 100});
+    OpenFromCommandLine(shown);
+    ASSERT_TRUE(dlg->Series());
+    const QString caption = dlg->windowTitle();
+    const QStringList summary = Summary();
+    const QImage picture = dlg->View().Snapshot();
+
+    struct Case {
+        const char* name;
+        std::function<void(int, DataFileHeader&)> edit;
+    };
+    const Case cases[] = {
+        {"mixed clocks", [](int f, DataFileHeader& h) { h.clockDivider = f == 1 ? 20 : 10; }},
+        {"two recordings", [](int f, DataFileHeader& h) { h.stamp->identity[0] = f == 2 ? 1 : 0x5A; }},
+        {"a gap", [](int f, DataFileHeader& h) { h.stamp->index = f == 2 ? 4 : h.stamp->index; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto paths = WriteRecordingFiles(Prefix(c.name), {400, 400, 400}, c.edit);
+        script->messages.clear();
+        OpenFromCommandLine(paths);
+        EXPECT_EQ(script->messages, std::vector<QString>{QString::fromUtf8(FORMAT_ERROR)});
+        EXPECT_EQ(dlg->RecordCount(), 600u);
+        EXPECT_EQ(dlg->windowTitle(), caption);
+        EXPECT_EQ(Summary(), summary);
+        EXPECT_TRUE(dlg->View().Snapshot() == picture);
+        EXPECT_TRUE(dlg->m_btnOpen->isEnabled());
+    }
+}
+
+TEST_F(SeriesWindowTest, SaveIsOfferedOnlyForWhatOneDataFileHolds) {
+    struct Case {
+        std::vector<std::uint32_t> counts;
+        bool enabled;
+        const char* tooltip;
+    };
+    const Case cases[] = {
+        {{400000, 400000, 200000}, true, ""},
+        {{400000, 400000, 200001}, false,
+         "A data file holds at most 1,000,000 samples; this record has 1,000,001. CSV-Save exports it whole."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.enabled);
+        const auto paths = WriteRecordingFiles(Prefix(c.enabled ? "fits" : "long"), c.counts);
+        OpenFromCommandLine(paths);
+        ASSERT_TRUE(dlg->Series());
+        EXPECT_EQ(dlg->m_btnSave->isEnabled(), c.enabled);
+        EXPECT_EQ(dlg->m_btnSave->toolTip(), QString::fromUtf8(c.tooltip));
+        EXPECT_EQ(dlg->m_editCount->text(), QStringLiteral("1000000"));
+        if (!c.enabled) {
+            continue;
+        }
+        // 1,000,000 samples save as one data file without a stamp.
+        const QString saved = dir.filePath(QStringLiteral("saved.dlf"));
+        script->fileNames.push_back(saved);
+        dlg->OnSave();
+        EXPECT_TRUE(script->messages.empty());
+        std::ifstream in(saved.toStdString(), std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        ASSERT_EQ(bytes.size(), 256u + 32u * 1000000u);
+        EXPECT_EQ(bytes.substr(32, 224), std::string(224, '\0'));
+        double value = 0.0;
+        // CH1's spike: sample 400000 + 200000 of channel block 1.
+        std::memcpy(&value, bytes.data() + 256 + 8 * (1000000 + 600000), 8);
+        EXPECT_EQ(value, 10.25);
+    }
+}
+
+TEST_F(SeriesWindowTest, CancelOfTheSummaryBuildLeavesTheRecordShown) {
+    const auto first = WriteRecordingFiles(Prefix("first"), {300, 200, 100});
+    OpenFromCommandLine(first);
+    const QString caption = dlg->windowTitle();
+    const QStringList summary = Summary();
+    const QImage picture = dlg->View().Snapshot();
+
+    const auto second = WriteRecordingFiles(Prefix("second"), {200000, 200000, 200000});
+    script->fileNames.push_back(Joined(second));
+    dlg->OnOpen();
+    // The build runs on its own thread: the window is back, with a bar and Cancel.
+    ASSERT_TRUE(dlg->PendingSeries());
+    EXPECT_TRUE(dlg->m_progress->isVisible());
+    EXPECT_TRUE(dlg->m_btnCancel->isVisible());
+    EXPECT_FALSE(dlg->m_btnOpen->isEnabled());
+    QTest::mouseClick(dlg->m_btnCancel, Qt::LeftButton);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_FALSE(dlg->PendingSeries());
+    EXPECT_TRUE(script->messages.empty());
+    EXPECT_EQ(dlg->RecordCount(), 600u);
+    EXPECT_EQ(dlg->windowTitle(), caption);
+    EXPECT_EQ(Summary(), summary);
+    EXPECT_TRUE(dlg->View().Snapshot() == picture);
+    EXPECT_FALSE(dlg->m_progress->isVisible());
+    EXPECT_FALSE(dlg->m_btnCancel->isVisible());
+    EXPECT_TRUE(dlg->m_btnOpen->isEnabled());
+}
+
+// The real Open dialog, answered as a user does: several files typed (or
+// picked) together, one missing name typed, one file.
+TEST_F(SeriesWindowTest, TheOpenDialogTakesSeveralFilesAndStillOneMissingName) {
+    const auto paths = WriteRecordingFiles(Prefix("night"), {10, 10, 10});
+    struct Case {
+        const char* typed;
+        QStringList expected;
+    };
+    const QString folder = dir.path();
+    const Case cases[] = {
+        {"\"night-000002.dlf\" \"night-000001.dlf\" \"night-000003.dlf\"",
+         {folder + "/night-000001.dlf", folder + "/night-000002.dlf", folder + "/night-000003.dlf"}},
+        {"missing", {folder + "/missing.dlf"}},
+        {"night-000002.dlf", {folder + "/night-000002.dlf"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed);
+        bool answered = false;
+        QTimer timer;
+        timer.setInterval(10);
+        QObject::connect(&timer, &QTimer::timeout, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (dialog == nullptr || answered) {
+                return;
+            }
+            dialog->setDirectory(folder);
+            // Typing a name selects it in the list once the list has read the folder.
+            auto* model = dialog->findChild<QFileSystemModel*>();
+            if (model == nullptr || model->rowCount(model->index(folder)) < 3) {
+                return;
+            }
+            answered = true;
+            dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(QString::fromUtf8(c.typed));
+            QMetaObject::invokeMethod(dialog, "accept");
+        });
+        timer.start();
+        // A dialog left open would hang the test: it is rejected after 20 s.
+        QTimer::singleShot(20000, dlg.get(), [] {
+            if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+                dialog->reject();
+            }
+        });
+        QStringList files = UiPrompts().AskOpenFileNames(dlg.get(), QStringLiteral("DLFファイル (*.dlf)"),
+                                                         QStringLiteral("dlf"));
+        timer.stop();
+        ASSERT_TRUE(answered);
+        files.sort();
+        EXPECT_EQ(files, c.expected);
+    }
+}
+
+}  // namespace
