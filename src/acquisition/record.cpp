@@ -30,14 +30,16 @@ std::string NumberedName(const std::string& prefix, std::uint32_t index, const c
     return prefix + number;
 }
 
+}  // namespace
+
 std::int64_t UtcMicrosNow() {
     return std::chrono::duration_cast<std::chrono::microseconds>(
                std::chrono::system_clock::now().time_since_epoch())
         .count();
 }
 
-// 16 random bytes; the kernel's generator, which does not fail once booted.
-std::array<std::uint8_t, 16> NewIdentity() {
+std::array<std::uint8_t, 16> NewRecordingIdentity() {
+    // The kernel's generator, which does not fail once booted.
     std::array<std::uint8_t, 16> identity{};
     std::size_t got = 0;
     while (got < identity.size()) {
@@ -46,8 +48,6 @@ std::array<std::uint8_t, 16> NewIdentity() {
     }
     return identity;
 }
-
-}  // namespace
 
 std::string SeriesFileName(const std::string& prefix, std::uint32_t index) {
     return NumberedName(prefix, index, "dlf");
@@ -66,7 +66,7 @@ Recorder::Recorder(const D2xxApi& api, RecordOptions options)
     const std::size_t bufferBytes = std::size_t{m_capacity} * DLF_CHANNELS * sizeof(double);
     const std::size_t budget = m_options.memoryBudget > WRITER_MEMORY ? m_options.memoryBudget - WRITER_MEMORY : 0;
     m_maxBuffers = std::max<std::size_t>(PREPARED_BUFFERS, budget / bufferBytes);
-    m_identity = NewIdentity();
+    m_identity = NewRecordingIdentity();
     if (m_options.csvFd >= 0) {
         m_csvText = std::make_unique_for_overwrite<char[]>(CSV_OUT_BYTES + CSV_BLOCK_MAX_CHARS);
     }

@@ -105,6 +105,12 @@ std::string SeriesFileName(const std::string& prefix, std::uint32_t index);
 /// The working file of the `index`-th file while it fills: PREFIX-000001.vrec.
 std::string WorkingFileName(const std::string& prefix, std::uint32_t index);
 
+/// The wall-clock time now, UTC, in microseconds since 1970.
+std::int64_t UtcMicrosNow();
+
+/// 16 random bytes naming one recording in the stamp of its files.
+std::array<std::uint8_t, 16> NewRecordingIdentity();
+
 /// One unattended recording: one stream from one start command, its kept
 /// samples split into consecutive DLF files and optionally streamed as CSV.
 /// The calling thread reads the driver; a writer thread of the recorder

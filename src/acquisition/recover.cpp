@@ -1,6 +1,9 @@
 #include "acquisition/recover.h"
 
+#include <signal.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <system_error>
 
@@ -41,10 +44,46 @@ void RemoveDurably(const std::string& path) {
     SyncFolder(std::filesystem::path(path).parent_path().string());
 }
 
+// True for ".NAME.PID-N.new", the temporary of a replacement of NAME by a process that is gone.
+bool StaleTemporary(const std::string& entry, const std::string& name) {
+    const std::string head = "." + name + ".";
+    const std::string tail = ".new";
+    if (entry.size() <= head.size() + tail.size() || entry.compare(0, head.size(), head) != 0 ||
+        entry.compare(entry.size() - tail.size(), tail.size(), tail) != 0) {
+        return false;
+    }
+    const std::string middle = entry.substr(head.size(), entry.size() - head.size() - tail.size());
+    const std::size_t dash = middle.find('-');
+    if (dash == 0 || dash == std::string::npos || dash > 10 || dash + 1 == middle.size() ||
+        middle.find_first_not_of("0123456789-") != std::string::npos || middle.find('-', dash + 1) != std::string::npos) {
+        return false;
+    }
+    const long pid = std::stol(middle.substr(0, dash));
+    return pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+}
+
+void RemoveStaleTemporaries(const std::string& dataFile) {
+    const std::filesystem::path path(dataFile);
+    const std::filesystem::path folder = path.parent_path().empty() ? "." : path.parent_path();
+    const std::string name = path.filename().string();
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        if (StaleTemporary(it->path().filename().string(), name)) {
+            std::error_code ignored;
+            std::filesystem::remove(it->path(), ignored);
+        }
+    }
+}
+
 bool RecoverOne(const std::string& prefix, std::uint32_t index, RecoveryReport& report) {
     RecoveredFile file;
     file.workingFile = WorkingFileName(prefix, index);
     file.dataFile = SeriesFileName(prefix, index);
+    if (JournalInUse(file.workingFile)) {
+        return Fail(report, FileError::Open, file.workingFile,
+                    "a running program is writing this working file; it was left as it is");
+    }
+    RemoveStaleTemporaries(file.dataFile);
     JournalContents contents;
     const FileError scan = ScanJournal(file.workingFile, true, contents);
     if (scan == FileError::Format && contents.length < JOURNAL_HEADER_SIZE) {
@@ -125,4 +164,31 @@ RecoveryReport RecoverSeries(const std::string& prefix) {
         report.seriesFiles += SeriesIndex(it->path().filename().string(), base, ".dlf") != 0;
     }
     return report;
+}
+
+std::vector<LeftoverRun> FindLeftoverRuns(const std::string& folder) {
+    std::vector<LeftoverRun> runs;
+    const std::string suffix = "-000001.vrec";
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() <= suffix.size() || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
+            continue;
+        }
+        LeftoverRun run;
+        run.workingFile = it->path().string();
+        run.prefix = run.workingFile.substr(0, run.workingFile.size() - suffix.size());
+        JournalContents contents;
+        if (JournalInUse(run.workingFile) || ScanJournal(run.workingFile, true, contents) != FileError::None ||
+            !contents.header.settings.stamp) {
+            continue;
+        }
+        run.samples = contents.samples;
+        run.startMicros = contents.header.settings.stamp->startMicros;
+        run.clockDivider = contents.header.settings.clockDivider;
+        runs.push_back(run);
+    }
+    std::sort(runs.begin(), runs.end(),
+              [](const LeftoverRun& a, const LeftoverRun& b) { return a.startMicros < b.startMicros; });
+    return runs;
 }

@@ -38,4 +38,22 @@ struct RecoveryReport {
 /// recording and index) is removed; a DLF file of another recording is never
 /// touched and stops the recovery. Each working file is removed once its
 /// DLF file is safe. Running it again finds nothing left to do.
+/// A working file that a running program holds is never touched: recovery
+/// stops at it. The hidden temporary DLF files (.PREFIX-NNNNNN.dlf.PID-N.new)
+/// that a conversion ended by a kill left are removed when their working
+/// file still holds the samples and their process is gone.
 RecoveryReport RecoverSeries(const std::string& prefix);
+
+/// A run's working file that no running program holds.
+struct LeftoverRun {
+    std::string prefix;        ///< what RecoverSeries takes
+    std::string workingFile;   ///< PREFIX-000001.vrec
+    std::uint64_t samples = 0; ///< samples per channel in its good blocks
+    std::int64_t startMicros = 0;  ///< UTC of its first sample
+    std::int32_t clockDivider = 1;
+};
+
+/// The working files PREFIX-000001.vrec in `folder` left by runs that ended
+/// with their program, oldest first; files held by a running program and
+/// files whose header is damaged are not listed.
+std::vector<LeftoverRun> FindLeftoverRuns(const std::string& folder);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "acquisition/run_journal.h"
 #include "device/access.h"
 #include "device/transfer.h"
 
@@ -31,7 +32,8 @@ std::uint32_t OpenCalibratedLogger(const D2xxApi& api, std::optional<std::int32_
 }
 
 bool RunAcquisitionSteps(const D2xxApi* api, AcquisitionHost& host, double* const channels[4],
-                         const AcquisitionFlags& flags, FT_HANDLE& handle, std::string& text) {
+                         const AcquisitionFlags& flags, FT_HANDLE& handle, std::string& text,
+                         RunJournal* journal) {
     const AcquisitionSettings settings = host.ReadSettings();
     if (api == nullptr) {
         // The driver was there at start but cannot be loaded now.
@@ -65,11 +67,14 @@ bool RunAcquisitionSteps(const D2xxApi* api, AcquisitionHost& host, double* cons
     host.ResetCaptionAndSummary();
     const bool triggerArmed = settings.triggerType != TRIGGER_NONE;
     host.StartLiveView(triggerArmed);
+    if (journal != nullptr) journal->Start(settings, channels, flags.acquiredCount);
 
     result = AcquireFrames(*api, handle, channels, static_cast<std::uint32_t>(settings.clockDivider),
                            settings.sampleCount, &flags.acquiredCount, calibration, trigger, &flags.stopRequest);
     DeviceClose(*api, handle);
     handle = nullptr;
+    // The run ended while the program lives: its record is in memory, shown as always.
+    if (journal != nullptr) journal->Finish();
 
     const bool failed = result != 0;
     const std::uint32_t stored = flags.acquiredCount.load();

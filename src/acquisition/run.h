@@ -60,6 +60,8 @@ public:
 std::uint32_t OpenCalibratedLogger(const D2xxApi& api, std::optional<std::int32_t> serial, FT_HANDLE& handle,
                                    std::uint8_t* calibration54);
 
+class RunJournal;
+
 /// Runs one acquisition: reads the settings, opens the logger and reads its
 /// calibration, streams into `channels` while the live view follows, closes
 /// the logger and shows the result. True on success (a stopped or empty run
@@ -69,5 +71,7 @@ std::uint32_t OpenCalibratedLogger(const D2xxApi& api, std::optional<std::int32_
 /// closes the logger and leaves the settings and the previous record untouched.
 /// `api` may be null when the driver cannot be loaded. `handle` holds the
 /// logger's handle while it is open and is null again once it is closed.
+/// A non-null `journal` follows the transfer and is finished when it ends.
 bool RunAcquisitionSteps(const D2xxApi* api, AcquisitionHost& host, double* const channels[4],
-                         const AcquisitionFlags& flags, FT_HANDLE& handle, std::string& text);
+                         const AcquisitionFlags& flags, FT_HANDLE& handle, std::string& text,
+                         RunJournal* journal = nullptr);

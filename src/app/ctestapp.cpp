@@ -57,8 +57,11 @@ int CtestApp::InitInstance(int argc, char** argv) {
     }
     // The window holds 32 MB of samples; it lives on the heap at a stable address.
     auto dialog = std::make_unique<CtestDlg>(DeviceBackend::SystemDriver(library));
-    // For the package test: report the shown window and the driver it found, then end.
-    if (qEnvironmentVariableIsSet("VOS_VIEWER_QUIT_WHEN_SHOWN")) {
+    if (!qEnvironmentVariableIsSet("VOS_VIEWER_QUIT_WHEN_SHOWN")) {
+        // Once the window is shown, the runs an earlier start did not live to end.
+        QTimer::singleShot(0, dialog.get(), [window = dialog.get()] { window->OfferLeftoverRuns(); });
+    } else {
+        // For the package test: report the shown window and the driver it found, then end.
         QTimer::singleShot(0, dialog.get(), [window = dialog.get(), library] {
             if (window->isVisible()) {
                 std::printf("window shown; driver %s %s\n", library.c_str(),

@@ -47,6 +47,10 @@ struct DeviceBackend {
     static DeviceBackend SystemDriver(const std::string& library = D2XX_LIBRARY_NAME);
 };
 
+/// Where the working files of the window's runs live:
+/// $XDG_DATA_HOME/vosviewer/runs (~/.local/share/vosviewer/runs); "" when unknown.
+QString RunsFolder();
+
 /// Samples per channel the window can hold.
 inline constexpr std::uint32_t CHANNEL_CAPACITY = 1000000;
 
@@ -104,6 +108,9 @@ public:
     void OpenFiles(const QStringList& paths);
     /// Cancels a summary build: the record shown stays as it is.
     void OnCancelSummaries();
+    /// Asks about each run that a previous program did not live to end and
+    /// whose working file is left in RunsFolder() (ctestdlg_runs.cpp).
+    void OfferLeftoverRuns();
     void RunCsvExport();
     bool WriteCsvFile(int selection, std::uint32_t count, std::string& message);
 

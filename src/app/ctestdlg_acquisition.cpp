@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include "acquisition/run.h"
+#include "acquisition/run_journal.h"
 #include "app/ctestdlg.h"
 #include "settings/settings.h"
 #include "display/liveview.h"
@@ -102,7 +103,9 @@ bool CtestDlg::RunAcquisition(std::string& text) {
     AcquisitionWindowHost host(*this);
     const AcquisitionFlags flags{m_stopRequest, m_acquiredCount, m_acqFinished, m_liveViewEnded};
     const D2xxApi* api = m_backend.api ? m_backend.api() : nullptr;
-    return RunAcquisitionSteps(api, host, m_channelData, flags, m_hDevice, text);
+    // A run kept on disk while it goes can be recovered should the program not live to end it.
+    RunJournal journal(RunsFolder().toStdString());
+    return RunAcquisitionSteps(api, host, m_channelData, flags, m_hDevice, text, &journal);
 }
 
 void CtestDlg::AcquisitionThread() {

@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace {
 
@@ -77,4 +78,17 @@ void UiPrompts::ShowMessage(QWidget* parent, const QString& text, const QString&
     QMessageBox box(icon == Icon::Stop ? QMessageBox::Critical : QMessageBox::NoIcon, title, text,
                     QMessageBox::Ok, parent);
     box.exec();
+}
+
+int UiPrompts::AskChoice(QWidget* parent, const QString& text, const QString& title, const QStringList& buttons) {
+    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::NoButton, parent);
+    QList<QAbstractButton*> added;
+    for (const QString& label : buttons) {
+        added.push_back(box.addButton(label, QMessageBox::ActionRole));
+    }
+    box.setDefaultButton(static_cast<QPushButton*>(added.front()));
+    box.setEscapeButton(added.back());
+    box.exec();
+    const qsizetype chosen = added.indexOf(box.clickedButton());
+    return chosen < 0 ? static_cast<int>(buttons.size()) - 1 : static_cast<int>(chosen);
 }

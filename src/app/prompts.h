@@ -23,4 +23,8 @@ public:
 
     /// Modal message box with an OK button only.
     virtual void ShowMessage(QWidget* parent, const QString& text, const QString& title, Icon icon);
+
+    /// Modal question with one button per entry of `buttons`, the first the
+    /// default and the last the answer of Escape. Returns the index chosen.
+    virtual int AskChoice(QWidget* parent, const QString& text, const QString& title, const QStringList& buttons);
 };

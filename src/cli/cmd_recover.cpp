@@ -68,7 +68,8 @@ void AddRecoverCommand(CLI::App& app, vosctl::Context& context) {
     command->footer(
         "Every sample that reached the disk is kept, in order; a damaged tail after the last good block is\n"
         "cut and counted. A working file whose DLF file is already complete is removed; a DLF file of\n"
-        "another recording is never touched. Running it again finds nothing to do.\n\n" +
+        "another recording is never touched, nor a working file that a running program holds. Running it\n"
+        "again finds nothing to do.\n\n" +
         vosctl::ExitStatusHelp());
     command->callback([prefix, &context] { context.status = RunRecover(*prefix); });
 }

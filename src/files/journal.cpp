@@ -1,6 +1,7 @@
 #include "files/journal.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -137,6 +138,8 @@ FileError JournalWriter::Create(const std::string& path, const JournalHeader& he
 
     m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0666);
     if (m_fd < 0) return FileError::Open;
+    // Held while the file is written, so that recovery tells a live working file from a left one.
+    ::flock(m_fd, LOCK_EX | LOCK_NB);
     m_path = path;
     m_samples = 0;
     m_contents = JournalContents{};
@@ -278,4 +281,12 @@ FileError ConvertJournal(const std::string& path, const JournalContents& content
         }
         return FileError::None;
     });
+}
+
+bool JournalInUse(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd);
+    return held;
 }

@@ -58,6 +58,7 @@ public:
 
     /// Creates `path` (an existing file is refused with Open and left alone)
     /// and writes the header; the first Sync makes it and the name durable.
+    /// The file stays locked (flock) until it is closed or the process ends.
     FileError Create(const std::string& path, const JournalHeader& header);
     bool IsOpen() const { return m_fd >= 0; }
 
@@ -98,3 +99,6 @@ FileError ScanJournal(const std::string& path, bool verify, JournalContents& con
 /// replacement of SaveDataFile, streaming: memory does not grow with the
 /// file. Needs contents.samples >= 1.
 FileError ConvertJournal(const std::string& path, const JournalContents& contents, const std::string& dlfPath);
+
+/// True while a JournalWriter of a running process holds `path` open.
+bool JournalInUse(const std::string& path);

@@ -1,6 +1,7 @@
 #pragma once
 
-// Reading back a recorded series PREFIX-000001.dlf, PREFIX-000002.dlf, ...
+// The simulated logger of the recording tests, and reading back a recorded
+// series PREFIX-000001.dlf, PREFIX-000002.dlf, ...
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -12,6 +13,30 @@
 #include "files/dlf.h"
 
 namespace seriestest {
+
+// One 16-bit logger read at 1 mV a code. Channel 0 climbs 1 mV a frame from
+// 0 V (frame t reads (t mod 10000) mV), channel 1 the same with period 5000,
+// channels 2 and 3 hold 7.5 V and 2.5 V.
+inline std::string LoggerConfig(const std::string& pace, const std::string& fault) {
+    return "pace " + pace +
+           "\n"
+           "device serial=30001 resolution=16\n"
+           "calibration v1=0 v2=10 c1=0,0,0,0 c2=10000,10000,10000,10000\n"
+           "channel 0 sawtooth freq=1 amp=5 offset=5\n"
+           "channel 1 sawtooth freq=2 amp=2.5 offset=2.5\n"
+           "channel 2 dc offset=7.5\n"
+           "channel 3 dc offset=2.5\n" +
+           fault + "\n";
+}
+
+inline double FrameVolts(std::uint64_t frame, int channel) {
+    switch (channel) {
+    case 0: return 0.001 * static_cast<double>(frame % 10000);
+    case 1: return 0.001 * static_cast<double>(frame % 5000);
+    case 2: return 7.5;
+    default: return 2.5;
+    }
+}
 
 struct Series {
     std::vector<DataFileHeader> headers;

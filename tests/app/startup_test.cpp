@@ -29,6 +29,10 @@ unsigned long long IgnoredSignals(pid_t pid) {
 TEST(StartUp, WritesThatFailDoNotEndTheProgram) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     ::setenv("LD_LIBRARY_PATH", VOS_SIM_DIR, 1);
+    // Not the user's data folder, where the program looks for runs left at its start.
+    char data[] = "/tmp/vos-startup-XXXXXX";
+    ASSERT_NE(::mkdtemp(data), nullptr);
+    ::setenv("XDG_DATA_HOME", data, 1);
     char* argv[] = {const_cast<char*>(VOS_VIEWER), nullptr};
     pid_t pid = 0;
     ASSERT_EQ(::posix_spawn(&pid, VOS_VIEWER, nullptr, nullptr, argv, environ), 0);
@@ -45,6 +49,7 @@ TEST(StartUp, WritesThatFailDoNotEndTheProgram) {
     ::kill(pid, SIGKILL);
     ::waitpid(pid, &status, 0);
     EXPECT_EQ(ignored & wanted, wanted) << "SigIgn " << std::hex << ignored;
+    ::rmdir(data);
 }
 
 }  // namespace

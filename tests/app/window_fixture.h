@@ -31,6 +31,8 @@ public:
         std::vector<QString> filters;
         std::function<void()> onMessage;     ///< runs while a message box would be open
         std::function<void()> onFileDialog;  ///< runs while a file dialog would be open
+        std::deque<int> choices;             ///< answers of questions; empty = the last button
+        std::vector<QString> questions;      ///< texts of the questions asked
     };
 
     explicit ScriptedPrompts(std::shared_ptr<Script> script) : m_script(std::move(script)) {}
@@ -47,6 +49,16 @@ public:
         if (m_script->onMessage) {
             m_script->onMessage();
         }
+    }
+
+    int AskChoice(QWidget*, const QString& text, const QString&, const QStringList& buttons) override {
+        m_script->questions.push_back(text);
+        if (m_script->choices.empty()) {
+            return static_cast<int>(buttons.size()) - 1;
+        }
+        const int choice = m_script->choices.front();
+        m_script->choices.pop_front();
+        return choice;
     }
 
 private:

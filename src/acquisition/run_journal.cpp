@@ -1,0 +1,124 @@
+#include "acquisition/run_journal.h"
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+
+#include "acquisition/record.h"
+#include "files/journal.h"
+
+namespace {
+
+// PREFIX-000001.vrec and PREFIX-000001.dlf both free, the prefix named after
+// the local time the run started; "" when no such name is found.
+std::string FreePrefix(const std::string& folder, std::int64_t startedMicros) {
+    const std::time_t seconds = static_cast<std::time_t>(startedMicros / 1000000);
+    std::tm local{};
+    ::localtime_r(&seconds, &local);
+    char stem[40];
+    std::strftime(stem, sizeof stem, "run-%Y%m%d-%H%M%S", &local);
+    std::error_code error;
+    for (int attempt = 1; attempt <= 100; ++attempt) {
+        std::string prefix = (std::filesystem::path(folder) / stem).string();
+        if (attempt > 1) prefix += "-" + std::to_string(attempt);
+        if (!std::filesystem::exists(WorkingFileName(prefix, 1), error) &&
+            !std::filesystem::exists(SeriesFileName(prefix, 1), error)) {
+            return prefix;
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+RunJournal::RunJournal(std::string folder) : m_folder(std::move(folder)) {}
+
+RunJournal::~RunJournal() { Finish(); }
+
+void RunJournal::Start(const AcquisitionSettings& settings, double* const channels[4],
+                       const std::atomic<std::uint32_t>& stored) {
+    if (m_folder.empty() || m_thread.joinable()) return;
+    m_settings = settings;
+    for (int c = 0; c < 4; ++c) m_channels[c] = channels[c];
+    m_stored = &stored;
+    m_startedMicros = UtcMicrosNow();
+    m_thread = std::thread([this] { Follow(); });
+}
+
+void RunJournal::Finish() {
+    if (!m_thread.joinable()) return;
+    {
+        const std::lock_guard lock(m_mutex);
+        m_finish = true;
+    }
+    m_wake.notify_one();
+    m_thread.join();
+}
+
+std::string RunJournal::Path() const {
+    const std::lock_guard lock(m_mutex);
+    return m_path;
+}
+
+void RunJournal::Follow() {
+    JournalWriter writer;
+    std::string path;
+    std::uint32_t written = 0;
+    bool givenUp = false;
+    const auto giveUp = [&] {
+        std::fprintf(stderr, "vosviewer: cannot write %s; the run goes on in memory only\n",
+                     path.empty() ? m_folder.c_str() : path.c_str());
+        writer.Close();
+        std::error_code ignored;
+        if (!path.empty()) std::filesystem::remove(path, ignored);
+        givenUp = true;
+    };
+    for (;;) {
+        {
+            std::unique_lock lock(m_mutex);
+            if (m_wake.wait_for(lock, RECORD_FLUSH_PERIOD, [this] { return m_finish; })) break;
+        }
+        const std::uint32_t stored = m_stored->load(std::memory_order_acquire);
+        if (givenUp || stored <= written) continue;
+        if (!writer.IsOpen()) {
+            std::error_code error;
+            std::filesystem::create_directories(m_folder, error);
+            const std::string prefix = FreePrefix(m_folder, m_startedMicros);
+            if (prefix.empty()) {
+                giveUp();
+                continue;
+            }
+            JournalHeader header;
+            header.split = m_settings.sampleCount;
+            header.settings.clockDivider = m_settings.clockDivider;
+            header.settings.triggerChannel = m_settings.triggerChannel;
+            header.settings.triggerType = m_settings.triggerType;
+            header.settings.threshold = m_settings.threshold;
+            // The first sample was taken as many sample periods ago as there are samples now.
+            header.settings.stamp = RecordingStamp{
+                UtcMicrosNow() - static_cast<std::int64_t>(stored) * m_settings.clockDivider * LOGGER_FRAME_MICROS,
+                NewRecordingIdentity(), 1, 0};
+            const std::string name = WorkingFileName(prefix, 1);
+            const FileError created = writer.Create(name, header);
+            // A name another program took meanwhile is not ours to remove.
+            if (created != FileError::Open) path = name;
+            if (created != FileError::None) {
+                giveUp();
+                continue;
+            }
+            const std::lock_guard lock(m_mutex);
+            m_path = path;
+        }
+        const double* channels[4];
+        for (int c = 0; c < 4; ++c) channels[c] = m_channels[c] + written;
+        if (writer.Append(channels, stored - written) != FileError::None || writer.Sync() != FileError::None) {
+            giveUp();
+            continue;
+        }
+        written = stored;
+    }
+    writer.Close();
+    std::error_code ignored;
+    if (!path.empty() && !givenUp) std::filesystem::remove(path, ignored);
+}
