@@ -10,9 +10,11 @@
 
 namespace {
 
-// PREFIX-000001.vrec and PREFIX-000001.dlf both free, the prefix named after
-// the local time the run started; "" when no such name is found.
-std::string FreePrefix(const std::string& folder, std::int64_t startedMicros) {
+// Creates the working file PREFIX-000001.vrec of a prefix named after the
+// local time the run started, whose PREFIX-000001.dlf is free too; `path`
+// names it once it exists. Open when no such name could be taken.
+FileError CreateFree(JournalWriter& writer, const std::string& folder, std::int64_t startedMicros,
+                     const JournalHeader& header, std::string& path) {
     const std::time_t seconds = static_cast<std::time_t>(startedMicros / 1000000);
     std::tm local{};
     ::localtime_r(&seconds, &local);
@@ -22,12 +24,15 @@ std::string FreePrefix(const std::string& folder, std::int64_t startedMicros) {
     for (int attempt = 1; attempt <= 100; ++attempt) {
         std::string prefix = (std::filesystem::path(folder) / stem).string();
         if (attempt > 1) prefix += "-" + std::to_string(attempt);
-        if (!std::filesystem::exists(WorkingFileName(prefix, 1), error) &&
-            !std::filesystem::exists(SeriesFileName(prefix, 1), error)) {
-            return prefix;
-        }
+        const std::string name = WorkingFileName(prefix, 1);
+        if (std::filesystem::exists(SeriesFileName(prefix, 1), error)) continue;
+        const FileError created = writer.Create(name, header);
+        // A name another window took meanwhile is not ours: the next one is tried.
+        if (created == FileError::Open && std::filesystem::exists(name, error)) continue;
+        if (created != FileError::Open) path = name;
+        return created;
     }
-    return {};
+    return FileError::Open;
 }
 
 }  // namespace
@@ -56,11 +61,6 @@ void RunJournal::Finish() {
     m_thread.join();
 }
 
-std::string RunJournal::Path() const {
-    const std::lock_guard lock(m_mutex);
-    return m_path;
-}
-
 void RunJournal::Follow() {
     JournalWriter writer;
     std::string path;
@@ -84,11 +84,6 @@ void RunJournal::Follow() {
         if (!writer.IsOpen()) {
             std::error_code error;
             std::filesystem::create_directories(m_folder, error);
-            const std::string prefix = FreePrefix(m_folder, m_startedMicros);
-            if (prefix.empty()) {
-                giveUp();
-                continue;
-            }
             JournalHeader header;
             header.split = m_settings.sampleCount;
             header.settings.clockDivider = m_settings.clockDivider;
@@ -99,16 +94,10 @@ void RunJournal::Follow() {
             header.settings.stamp = RecordingStamp{
                 UtcMicrosNow() - static_cast<std::int64_t>(stored) * m_settings.clockDivider * LOGGER_FRAME_MICROS,
                 NewRecordingIdentity(), 1, 0};
-            const std::string name = WorkingFileName(prefix, 1);
-            const FileError created = writer.Create(name, header);
-            // A name another program took meanwhile is not ours to remove.
-            if (created != FileError::Open) path = name;
-            if (created != FileError::None) {
+            if (CreateFree(writer, m_folder, m_startedMicros, header, path) != FileError::None) {
                 giveUp();
                 continue;
             }
-            const std::lock_guard lock(m_mutex);
-            m_path = path;
         }
         const double* channels[4];
         for (int c = 0; c < 4; ++c) channels[c] = m_channels[c] + written;

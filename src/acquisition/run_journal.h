@@ -35,9 +35,6 @@ public:
     /// removes the working file.
     void Finish();
 
-    /// The working file once samples reached it ("" before; kept after Finish).
-    std::string Path() const;
-
 private:
     void Follow();
 
@@ -47,8 +44,7 @@ private:
     const std::atomic<std::uint32_t>* m_stored = nullptr;
     std::int64_t m_startedMicros = 0;
     std::thread m_thread;
-    mutable std::mutex m_mutex;
+    std::mutex m_mutex;
     std::condition_variable m_wake;
     bool m_finish = false;
-    std::string m_path;
 };
