@@ -12,10 +12,12 @@
 #include <QMouseEvent>
 #include <QWheelEvent>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "app/ctestapp.h"
 #include "series_files.h"
@@ -266,24 +268,37 @@ TEST_F(SeriesWindowTest, CancelOfTheSummaryBuildLeavesTheRecordShown) {
     const QImage picture = dlg->View().Snapshot();
 
     const auto second = WriteRecordingFiles(Prefix("second"), {200000, 200000, 200000});
-    script->fileNames.push_back(Joined(second));
-    dlg->OnOpen();
-    // The build runs on its own thread: the window is back, with a bar and Cancel.
-    ASSERT_TRUE(dlg->PendingSeries());
-    EXPECT_TRUE(dlg->m_progress->isVisible());
-    EXPECT_TRUE(dlg->m_btnCancel->isVisible());
-    EXPECT_FALSE(dlg->m_btnOpen->isEnabled());
-    QTest::mouseClick(dlg->m_btnCancel, Qt::LeftButton);
-    ASSERT_TRUE(WaitIdle());
-    EXPECT_FALSE(dlg->PendingSeries());
-    EXPECT_TRUE(script->messages.empty());
-    EXPECT_EQ(dlg->RecordCount(), 600u);
-    EXPECT_EQ(dlg->windowTitle(), caption);
-    EXPECT_EQ(Summary(), summary);
-    EXPECT_TRUE(dlg->View().Snapshot() == picture);
-    EXPECT_FALSE(dlg->m_progress->isVisible());
-    EXPECT_FALSE(dlg->m_btnCancel->isVisible());
-    EXPECT_TRUE(dlg->m_btnOpen->isEnabled());
+    // Cancel pressed while the build runs, and pressed after the build got
+    // done but before the window took the result: both keep the record shown.
+    for (const bool waitForDone : {false, true}) {
+        SCOPED_TRACE(waitForDone);
+        script->fileNames.push_back(Joined(second));
+        dlg->OnOpen();
+        // The build runs on its own thread: the window is back, with a bar and Cancel.
+        ASSERT_TRUE(dlg->PendingSeries());
+        EXPECT_TRUE(dlg->m_progress->isVisible());
+        EXPECT_TRUE(dlg->m_btnCancel->isVisible());
+        EXPECT_FALSE(dlg->m_btnOpen->isEnabled());
+        if (waitForDone) {
+            // No events are handled meanwhile, so the window cannot take the result yet.
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+            while (dlg->PendingSeries()->progress.done.load() < 600000 && std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::yield();
+            }
+            ASSERT_EQ(dlg->PendingSeries()->progress.done.load(), 600000u);
+        }
+        QTest::mouseClick(dlg->m_btnCancel, Qt::LeftButton);
+        ASSERT_TRUE(WaitIdle());
+        EXPECT_FALSE(dlg->PendingSeries());
+        EXPECT_TRUE(script->messages.empty());
+        EXPECT_EQ(dlg->RecordCount(), 600u);
+        EXPECT_EQ(dlg->windowTitle(), caption);
+        EXPECT_EQ(Summary(), summary);
+        EXPECT_TRUE(dlg->View().Snapshot() == picture);
+        EXPECT_FALSE(dlg->m_progress->isVisible());
+        EXPECT_FALSE(dlg->m_btnCancel->isVisible());
+        EXPECT_TRUE(dlg->m_btnOpen->isEnabled());
+    }
 }
 
 // The real Open dialog, answered as a user does: several files typed (or
@@ -322,15 +337,21 @@ TEST_F(SeriesWindowTest, TheOpenDialogTakesSeveralFilesAndStillOneMissingName) {
             QMetaObject::invokeMethod(dialog, "accept");
         });
         timer.start();
-        // A dialog left open would hang the test: it is rejected after 20 s.
-        QTimer::singleShot(20000, dlg.get(), [] {
-            if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
-                dialog->reject();
+        // A dialog left open (or a warning over it) would hang the test: from
+        // 20 s on, whatever modal dialog is open is rejected.
+        QTimer bound;
+        bound.setInterval(20000);
+        QObject::connect(&bound, &QTimer::timeout, [&] {
+            bound.setInterval(100);
+            if (auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+                modal->reject();
             }
         });
+        bound.start();
         QStringList files = UiPrompts().AskOpenFileNames(dlg.get(), QStringLiteral("DLFファイル (*.dlf)"),
                                                          QStringLiteral("dlf"));
         timer.stop();
+        bound.stop();
         ASSERT_TRUE(answered);
         files.sort();
         EXPECT_EQ(files, c.expected);
