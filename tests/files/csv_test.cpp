@@ -174,6 +174,25 @@ TEST(CsvExport, FailuresReportTheRightErrorAndLeaveProgressAlone) {
         EXPECT_EQ(WriteCsvFile("/dev/full", 1, 3, recording.channels, &log), FileError::Write);
         EXPECT_EQ(log.events, std::vector<std::string>{"begin 1"});
     }
+    {
+        // A row source that fails on its second fetch (rows 16384 on): Read,
+        // after the first fetch's 256 blocks, and the old file stays.
+        const std::string path = dir.Path("old.csv");
+        std::ofstream(path, std::ios::binary) << "old\r\n";
+        std::vector<int> asked;
+        const CsvRowSource rows = [&](int channel, std::uint32_t first, std::uint32_t n, double* out) {
+            asked.push_back(channel);
+            std::fill(out, out + n, 1.5);
+            return first == 0;
+        };
+        ProgressLog log;
+        EXPECT_EQ(WriteCsvFile(path, 2, 20000, rows, &log), FileError::Read);
+        EXPECT_EQ(asked, (std::vector<int>{2, 2}));
+        ASSERT_EQ(log.events.size(), 257u);
+        EXPECT_EQ(log.events.front(), "begin 313");
+        EXPECT_EQ(log.events.back(), "256");
+        EXPECT_EQ(ReadText(path), "old\r\n");
+    }
 }
 
 // The block text must be byte-identical to printf's "%.5f" for every double,
