@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "files/dlf.h"
 #include "files/temp_dir.h"
 
 extern char** environ;
@@ -39,6 +40,24 @@ inline std::string ReadText(const std::string& path) {
 inline void WriteText(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
 }
+
+inline constexpr const char* NO_DRIVER = "/nonexistent/libftd2xx.so";
+
+/// One logger, instant frames, signals that depend only on the frame number.
+inline constexpr const char* ONE_LOGGER =
+    "pace instant\n"
+    "device serial=30001\n"
+    "channel 0 sine freq=5 amp=4 offset=5\n"
+    "channel 1 dc offset=2.5\n";
+
+/// Writes a data file with the given header and one value list per channel.
+inline void WriteRecord(const std::string& path, DataFileHeader header, const std::vector<double> (&channels)[4]) {
+    header.sampleCount = static_cast<std::uint32_t>(channels[0].size());
+    const double* data[4] = {channels[0].data(), channels[1].data(), channels[2].data(), channels[3].data()};
+    ASSERT_EQ(SaveDataFile(path, header, data), FileError::None);
+}
+
+inline bool Exists(const std::string& path) { return std::filesystem::exists(path); }
 
 /// How the simulated driver reaches vosctl.
 enum class Via { DriverOption, LibraryPath };

@@ -561,7 +561,9 @@ TEST_F(RecordProcess, WorkingFileHoldsAllButTheLastSecond) {
             synced = events[j].first == 's' && events[j].second - events[i].second <= 1000000000LL;
         }
         // The last blocks before the kill may still wait for their sync.
-        if (events.back().second - events[i].second > 1000000000LL) EXPECT_TRUE(synced) << "write " << i;
+        if (events.back().second - events[i].second > 1000000000LL) {
+            EXPECT_TRUE(synced) << "write " << i;
+        }
     }
     EXPECT_GE(writes, 4u);
     EXPECT_GE(syncs, writes);
