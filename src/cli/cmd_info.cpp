@@ -59,22 +59,46 @@ nlohmann::ordered_json DescribeStamp(const DataFileHeader& header) {
     return recording;
 }
 
-// The file name as JSON carries it: a name that is not valid UTF-8 gets
-// U+FFFD for each invalid byte in "file", and its exact bytes in hex in
-// "file_bytes".
-void PutFileName(nlohmann::ordered_json& info, const std::string& path) {
+// A name as JSON carries it: one that is not valid UTF-8 is shown with
+// U+FFFD for each invalid byte, and its exact bytes are given in hex.
+std::string ShownName(const std::string& path, std::string& hex) {
     const std::string quoted = nlohmann::ordered_json(path).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     const std::string shown = nlohmann::ordered_json::parse(quoted).get<std::string>();
-    info["file"] = shown;
+    hex.clear();
     if (shown != path) {
         static constexpr char DIGITS[] = "0123456789abcdef";
-        std::string hex;
         for (const char c : path) {
             const auto byte = static_cast<unsigned char>(c);
             hex += DIGITS[byte >> 4];
             hex += DIGITS[byte & 0xF];
         }
+    }
+    return shown;
+}
+
+// "file", and "file_bytes" for a name that is not valid UTF-8.
+void PutFileName(nlohmann::ordered_json& info, const std::string& path) {
+    std::string hex;
+    info["file"] = ShownName(path, hex);
+    if (!hex.empty()) {
         info["file_bytes"] = hex;
+    }
+}
+
+// "series", and "series_bytes" (null for a valid name) when a name is not valid UTF-8.
+void PutSeriesNames(nlohmann::ordered_json& info, const std::vector<std::string>& paths) {
+    nlohmann::ordered_json shown = nlohmann::ordered_json::array();
+    nlohmann::ordered_json bytes = nlohmann::ordered_json::array();
+    bool exact = true;
+    for (const std::string& path : paths) {
+        std::string hex;
+        shown.push_back(ShownName(path, hex));
+        bytes.push_back(hex.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(hex));
+        exact = exact && hex.empty();
+    }
+    info["series"] = shown;
+    if (!exact) {
+        info["series_bytes"] = bytes;
     }
 }
 
@@ -136,7 +160,7 @@ nlohmann::ordered_json DescribeSeries(const std::vector<std::string>& paths, con
     const DataFileHeader& first = reader.Header(0);
     const DataFileHeader& last = reader.Header(reader.FileCount() - 1);
     nlohmann::ordered_json info;
-    info["series"] = paths;
+    PutSeriesNames(info, paths);
     const std::string clock = ClockName(first.clockDivider);
     info["clock"] = clock.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(clock);
     info["clock_divider"] = first.clockDivider;
@@ -343,7 +367,8 @@ void AddInfoCommand(CLI::App& app, vosctl::Context& context) {
                       "One JSON object per file, one per line, and one for a series as a whole,\n"
                       "with \"series\" (its files) in place of \"file\". A file name that is not\n"
                       "valid UTF-8 is given in \"file\" with U+FFFD for each invalid byte, and\n"
-                      "exactly, as hexadecimal bytes, in \"file_bytes\"");
+                      "exactly, as hexadecimal bytes, in \"file_bytes\" (in \"series_bytes\" for a\n"
+                      "series, null for each valid name)");
     command->footer("A file that Open refuses gets Open's message on standard error; the others are\n"
                     "still described. A file that a recording wrote shows its recording's identity,\n"
                     "its index in the series and the UTC times of its first and last sample (ISO\n"

@@ -520,6 +520,18 @@ TEST(VosctlInfo, JsonCarriesANameThatIsNotUtf8) {
     EXPECT_EQ(second["file"], good);
     EXPECT_FALSE(second.contains("file_bytes"));
 
+    // A series: its whole-record object names the files the same way.
+    const std::string parts[] = {dir.Path("caf\xe9-000001.dlf"), dir.Path("caf\xe9-000002.dlf")};
+    WriteKnownRecord(parts[0]);
+    WriteKnownRecord(parts[1]);
+    const Result series = clitest::Run(dir, {"info", "--json", parts[0], parts[1]});
+    EXPECT_EQ(series.status, 0) << series.err;
+    const nlohmann::json whole = nlohmann::json::parse(series.out.substr(series.out.rfind('\n', series.out.size() - 2) + 1));
+    EXPECT_EQ(whole["series"][1], dir.Path("caf\xef\xbf\xbd-000002.dlf"));
+    const std::string partBytes = whole["series_bytes"][1];
+    ASSERT_GE(partBytes.size(), 30u);
+    EXPECT_EQ(partBytes.substr(partBytes.size() - 30), "636166e92d3030303030322e646c66");
+
     const Result help = clitest::Run(dir, {"info", "--help"});
     EXPECT_NE(help.out.find("\"file_bytes\""), std::string::npos) << help.out;
 }
