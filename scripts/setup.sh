@@ -6,7 +6,7 @@ packages=(build-essential cmake ninja-build pkg-config
           qt6-base-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev
           fonts-ipafont-gothic clang libclang-rt-14-dev locales
           libcli11-dev nlohmann-json3-dev libudev-dev umockdev libumockdev-dev zlib1g-dev
-          help2man lintian librsvg2-bin fakeroot file libacl1-dev libfontconfig-dev udev)
+          ccache help2man lintian librsvg2-bin fakeroot file libacl1-dev libfontconfig-dev udev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -6,6 +6,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 jobs=$(nproc)
+# Three build trees of the same sources: a compiler cache keyed on paths
+# relative to the checkout lets them, and later clones, share the objects.
+if command -v ccache >/dev/null; then
+  export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
+  export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1
+fi
 export QT_QPA_PLATFORM=offscreen
 passed=0
 failed=0
