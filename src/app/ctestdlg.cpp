@@ -272,6 +272,7 @@ void CtestDlg::CreateControls() {
     connect(m_editCount, &QLineEdit::textChanged, this, &CtestDlg::OnCountChange);
 
     CreateSeriesControls();
+    connect(m_btnCancel, &QPushButton::clicked, this, &CtestDlg::OnCancelExport);
 
     // Enter is swallowed for every control of the window, the zoom keys are
     // taken from those that do not edit text, and the pointer entering one
@@ -620,8 +621,9 @@ void CtestDlg::UpdateSummary() {
                 maximum = whole->maximum;
                 minimum = whole->minimum;
             }
-            const QString high = QString::fromStdString(SummaryText(maximum));
-            const QString low = QString::fromStdString(SummaryText(minimum));
+            const SummaryTexts texts = SummaryTextsOf(maximum, minimum);
+            const QString high = QString::fromStdString(texts.maximum);
+            const QString low = QString::fromStdString(texts.minimum);
             OnUiThread([&] {
                 m_status[2 * ch]->setText(high);
                 m_status[2 * ch + 1]->setText(low);
@@ -657,6 +659,7 @@ void CtestDlg::ResetCaption() {
     OnUiThread([this] {
         setWindowTitle(m_baseCaption);
         m_fileName.clear();
+        m_fileStamp.reset();
         // A new record begins: the series shown goes with its caption.
         m_series.reset();
     });

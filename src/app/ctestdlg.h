@@ -108,6 +108,8 @@ public:
     void OpenFiles(const QStringList& paths);
     /// Cancels a summary build: the record shown stays as it is.
     void OnCancelSummaries();
+    /// Cancels a series' CSV-Save: an existing file keeps its old content.
+    void OnCancelExport();
     /// Asks about each run that a previous program did not live to end and
     /// whose working file is left in RunsFolder() (ctestdlg_runs.cpp).
     void OfferLeftoverRuns();
@@ -200,6 +202,7 @@ public:
     std::atomic<std::uint32_t> m_acquiredCount{0};
     std::atomic<bool> m_acqFinished{false};
     std::atomic<bool> m_liveViewEnded{false};
+    std::atomic<bool> m_exportCancel{false};  ///< set by Cancel while a series is exported
 
     bool m_displayMode = false;
 
@@ -256,6 +259,10 @@ private:
     void CreateSeriesControls();
     /// Opens one data file into the spare bank and shows it (the Open steps).
     bool LoadOneFile(const QString& path, std::string& message);
+    /// Opens exactly the files `paths` name: one as a data file, several as
+    /// one record in the order given; a refused series names the two files
+    /// that do not belong together after the message.
+    bool OpenNamed(const QStringList& paths, std::string& message);
     /// Checks that `paths` form one record and starts building its summaries;
     /// the record shown changes only when the build is done.
     bool OpenSeries(const QStringList& paths, std::string& message);
@@ -266,6 +273,10 @@ private:
     /// Save stays off, with a tooltip saying why, for a record one data file cannot hold.
     void OfferSave(bool enable);
     bool SaveSeries(const QString& path, DataFileHeader header, std::string& message);
+
+    /// Shows (or hides) Cancel beside a shortened progress bar while a
+    /// series is exported.
+    void ShowExportCancel(bool show);
 
     void AcquisitionThread();
     void CsvExportThread();
@@ -284,6 +295,9 @@ private:
     std::shared_ptr<ShownSeries> m_series;   ///< UI thread only
     std::shared_ptr<ShownSeries> m_pending;  ///< UI thread only
     QTimer* m_buildTimer = nullptr;
+    QRect m_barGeometry;  ///< the progress bar's own place, while Cancel shortens it
+    /// The stamp of the data file shown alone (none for a series or a run).
+    std::optional<RecordingStamp> m_fileStamp;
 
     struct Cursor {
         std::int32_t column = 0;

@@ -15,6 +15,7 @@
 #include "files/csv.h"
 #include "files/dlf.h"
 #include "files/file.h"
+#include "files/series_text.h"
 
 namespace {
 
@@ -138,13 +139,32 @@ bool CtestDlg::LoadDataFile(std::string& message) {
     if (paths.isEmpty()) {
         return true;
     }
-    if (paths.size() > 1) {
-        // The dialog lists a recording's PREFIX-NNNNNN.dlf files in recording
-        // order, whatever order they were picked in.
-        paths.sort();
-        return OpenSeries(paths, message);
+    // The dialog lists a recording's PREFIX-NNNNNN.dlf files in recording
+    // order, whatever order they were picked in.
+    paths.sort();
+    return OpenNamed(paths, message);
+}
+
+bool CtestDlg::OpenNamed(const QStringList& paths, std::string& message) {
+    if (paths.size() == 1) {
+        return LoadOneFile(paths.front(), message);
     }
-    return LoadOneFile(paths.front(), message);
+    if (OpenSeries(paths, message)) {
+        return true;
+    }
+    // Files that do not belong together: the message names the two.
+    std::vector<std::string> files;
+    std::vector<DataFileHeader> headers(static_cast<std::size_t>(paths.size()));
+    for (const QString& path : paths) {
+        files.push_back(path.toStdString());
+        if (ReadDataFileHeader(files.back(), headers[files.size() - 1]) != FileError::None) {
+            return false;
+        }
+    }
+    if (const std::string mix = MixedFilesText(files, headers); !mix.empty()) {
+        message += "\n" + mix;
+    }
+    return false;
 }
 
 bool CtestDlg::LoadOneFile(const QString& path, std::string& message) {
@@ -158,6 +178,7 @@ bool CtestDlg::LoadOneFile(const QString& path, std::string& message) {
     }
     std::swap(m_channelData, m_spareData);
     m_series.reset();
+    m_fileStamp = header.stamp;
     ShowLoadedRecord(header, header.sampleCount, path);
     return true;
 }
@@ -197,16 +218,52 @@ bool CtestDlg::WriteCsvFile(int selection, std::uint32_t count, std::string& mes
     std::shared_ptr<const ShownSeries> series;
     OnUiThread([&] { series = m_series; });
     ProgressBarSink progress(*this, [this](const std::function<void()>& call) { OnUiThread(call); });
-    const FileError error =
-        series ? ::WriteCsvFile(path.toStdString(), selection, count,
-                                [&](int channel, std::uint32_t first, std::uint32_t rows, double* out) {
-                                    return series->source.Copy(channel, first, rows, out);
-                                },
-                                &progress)
-               : ::WriteCsvFile(path.toStdString(), selection, count, m_channelData, &progress);
-    if (error != FileError::None) {
+    FileError error = FileError::None;
+    bool cancelled = false;
+    if (!series) {
+        error = ::WriteCsvFile(path.toStdString(), selection, count, m_channelData, &progress);
+    } else {
+        // A series may take minutes: it has a Cancel, which ends the export as
+        // a failure does, the old file kept and the new one removed, but silently.
+        m_exportCancel = false;
+        OnUiThread([this] { ShowExportCancel(true); });
+        error = ::WriteCsvFile(
+            path.toStdString(), selection, count,
+            [&](int channel, std::uint32_t first, std::uint32_t rows, double* out) {
+                return !m_exportCancel.load() && series->source.Copy(channel, first, rows, out);
+            },
+            &progress);
+        cancelled = error != FileError::None && m_exportCancel.load();
+        OnUiThread([&] {
+            ShowExportCancel(false);
+            if (cancelled) {
+                m_progress->hide();
+            }
+        });
+    }
+    if (error != FileError::None && !cancelled) {
         message = FileErrorMessage(error);
         return false;
     }
     return true;
+}
+
+void CtestDlg::OnCancelExport() {
+    m_exportCancel = true;
+    m_btnCancel->setEnabled(false);
+}
+
+void CtestDlg::ShowExportCancel(bool show) {
+    if (!show) {
+        m_btnCancel->hide();
+        m_progress->setGeometry(m_barGeometry);
+        return;
+    }
+    // The bar stops short of Cancel, as while a series' summaries are built.
+    m_barGeometry = m_progress->geometry();
+    const int gap = DialogUnitsToPixels(6, 0).x;
+    m_progress->setGeometry(m_barGeometry.x(), m_barGeometry.y(), m_btnCancel->x() - gap - m_barGeometry.x(),
+                            m_barGeometry.height());
+    m_btnCancel->setEnabled(true);
+    m_btnCancel->show();
 }

@@ -66,11 +66,7 @@ void CtestDlg::OpenFiles(const QStringList& paths) {
     if (paths.isEmpty()) {
         return;
     }
-    RunBusy(
-        [&](std::string& message) {
-            return paths.size() == 1 ? LoadOneFile(paths.front(), message) : OpenSeries(paths, message);
-        },
-        m_btnOpen);
+    RunBusy([&](std::string& message) { return OpenNamed(paths, message); }, m_btnOpen);
 }
 
 bool CtestDlg::OpenSeries(const QStringList& paths, std::string& message) {

@@ -273,7 +273,11 @@ void CtestDlg::UpdateCursor(const QPoint& pointer) {
             values[ch] = source.At(ch, point.sample);
         }
         next = Cursor{point.column, pointer.y(), ::CursorReadout(point.sample, count, m_clockDivider, values)};
-        if (const auto utc = m_series ? m_series->source.Reader().SampleTimeMicros(point.sample) : std::nullopt) {
+        // A stamped file alone tells the time of its samples as a series does.
+        const auto utc = m_series      ? m_series->source.Reader().SampleTimeMicros(point.sample)
+                         : m_fileStamp ? std::optional(StampSampleMicros(*m_fileStamp, m_clockDivider, point.sample))
+                                       : std::nullopt;
+        if (utc) {
             next->lines.insert(next->lines.begin() + 2, WallClockText(*utc, m_clockDivider));
         }
     }

@@ -3,14 +3,15 @@
 #include <QAbstractItemView>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 
 namespace {
 
-// Takes any one name, as the open dialog does, and several picked files.
-// The any-file mode keeps a typed missing name for Open to report; it would
-// return only the first of several files, so those are taken here.
+// Takes any one name, as the open dialog does, and several files picked or
+// typed. The any-file mode keeps a typed missing name for Open to report; it
+// would return only the first of several files, so those are taken here.
 class OpenFilesDialog : public QFileDialog {
 public:
     OpenFilesDialog(QWidget* parent, const QString& filter, const QString& defaultSuffix)
@@ -27,14 +28,18 @@ public:
         }
     }
 
-    /// The files accepted: several picked, or the one name the dialog took.
+    /// The files accepted: several picked or typed, or the one name the dialog took.
     QStringList Files() const { return m_files.isEmpty() ? selectedFiles().mid(0, 1) : m_files; }
 
     void accept() override {
-        const QStringList files = selectedFiles();
+        // The dialog's selection holds only the typed names it found in the
+        // folder: every name typed counts, so that Open refuses a missing one
+        // rather than opening the others without it.
+        const QStringList typed = TypedNames();
+        const QStringList files = typed.size() > 1 ? typed : selectedFiles();
         if (files.size() > 1) {
             for (const QString& file : files) {
-                if (!QFileInfo(file).isFile()) {
+                if (QFileInfo(file).isDir()) {
                     return;
                 }
             }
@@ -46,6 +51,30 @@ public:
     }
 
 private:
+    // The names typed as "a.dlf" "b.dlf", in the folder shown, each without
+    // a suffix given the default one, as the dialog reads them; empty for
+    // a name typed without quotes.
+    QStringList TypedNames() const {
+        const auto* edit = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        const QString text = edit != nullptr ? edit->text() : QString();
+        QStringList names;
+        if (!text.contains(QLatin1Char('"'))) {
+            return names;
+        }
+        const QStringList tokens = text.split(QLatin1Char('"'));
+        for (qsizetype i = 1; i < tokens.size(); i += 2) {
+            QString name = tokens[i];
+            if (name.isEmpty()) {
+                continue;
+            }
+            if (!defaultSuffix().isEmpty() && !QFileInfo(name).fileName().contains(QLatin1Char('.'))) {
+                name += QLatin1Char('.') + defaultSuffix();
+            }
+            names << (QFileInfo(name).isAbsolute() ? name : directory().absoluteFilePath(name));
+        }
+        return names;
+    }
+
     QStringList m_files;
 };
 

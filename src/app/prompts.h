@@ -18,7 +18,8 @@ public:
     virtual QString AskSaveFileName(QWidget* parent, const QString& filter, const QString& defaultSuffix);
 
     /// Open dialog that also takes several files, picked together or typed
-    /// as "a.dlf" "b.dlf"; one typed name need not exist. Empty when cancelled.
+    /// as "a.dlf" "b.dlf"; typed names need not exist, and every one typed
+    /// is returned. Empty when cancelled.
     virtual QStringList AskOpenFileNames(QWidget* parent, const QString& filter, const QString& defaultSuffix);
 
     /// Modal message box with an OK button only.

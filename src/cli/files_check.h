@@ -7,6 +7,7 @@
 #include <CLI/CLI.hpp>
 
 #include "files/dlf.h"
+#include "files/series_text.h"
 
 // Checks on the files a command reads and writes, made before anything is
 // written.
@@ -30,9 +31,7 @@ int RefuseInputAsOutput(const std::string& output, std::span<const std::string> 
 /// Open's message for a file it refuses and returns EXIT_FILE.
 int LoadHeader(const std::string& path, DataFileHeader& header);
 
-/// Why the files, in the order given, do not form one record (CheckSeries):
-/// the two files that do not belong together and what sets them apart;
-/// empty when they do form one.
-std::string MixedFilesText(std::span<const std::string> paths, std::span<const DataFileHeader> headers);
+/// Why the files do not form one record, as the window says it too.
+using ::MixedFilesText;
 
 }  // namespace vosctl

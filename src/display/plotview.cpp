@@ -121,43 +121,24 @@ void PlotView::DrawTimeAxis(QPainter& painter, std::uint32_t sampleCount,
 
 void PlotView::DrawTimeAxis(QPainter& painter, ViewRange range, std::uint32_t sampleCount,
                             std::int32_t clockDivider) const {
-    for (const TimeTick& tick : TimeAxisTicks(range, sampleCount, clockDivider)) {
+    for (const AxisTick& tick : TimeAxisTicks(range, sampleCount, clockDivider)) {
         DrawTimeTick(painter, tick);
         DrawTimeGridLine(painter, tick.x);
     }
 }
 
-std::vector<PlotView::TimeTick> PlotView::TimeAxisTicks(ViewRange range, std::uint32_t sampleCount,
-                                                        std::int32_t clockDivider) const {
-    // The full view as it always was: the step of the whole count, each time
-    // as short as it goes.
-    TimeTicks ticks{TimeTickStep(range.count), -1};
-    if (!(range == FullView(sampleCount))) {
-        const QFontMetrics metrics(m_fontA);
-        ticks = ZoomedTimeTicks(range, sampleCount, clockDivider, m_layout.plotRect[0],
-                                [&](const std::string& text) {
-                                    return metrics.horizontalAdvance(QString::fromStdString(text));
-                                });
-    }
-    const std::int64_t totalNs = SampleTimeNs(clockDivider, sampleCount);
-    std::vector<TimeTick> result;
-    const std::uint64_t step = ticks.step;
-    const std::uint64_t end = std::uint64_t{range.first} + range.count;
-    for (std::uint64_t b = (range.first + step - 1) / step * step; b < end; b += step) {
-        const auto sample = static_cast<std::uint32_t>(b);
-        const std::int64_t ns = SampleTimeNs(clockDivider, sample);
-        result.push_back({sample, SampleToX(sample, m_layout.plotRect[0], range.first, range.count),
-                          ticks.decimals < 0 ? FormatTimeLabel(ns, totalNs)
-                                             : FormatTimeLabel(ns, totalNs, ticks.decimals),
-                          std::to_string(sample)});
-    }
-    return result;
+std::vector<AxisTick> PlotView::TimeAxisTicks(ViewRange range, std::uint32_t sampleCount,
+                                              std::int32_t clockDivider) const {
+    const QFontMetrics metrics(m_fontA);
+    return ::TimeAxisTicks(range, sampleCount, clockDivider, m_layout.plotRect[0], [&](const std::string& text) {
+        return metrics.horizontalAdvance(QString::fromStdString(text));
+    });
 }
 
-void PlotView::DrawTimeTick(QPainter& painter, const TimeTick& tick) const {
-    DrawLabelA(painter, tick.x, m_geometry.timeLabelRect.bottom, ANCHOR_CENTER_BOTTOM, tick.time);
+void PlotView::DrawTimeTick(QPainter& painter, const AxisTick& tick) const {
+    DrawLabelA(painter, tick.timeLeft, m_geometry.timeLabelRect.bottom, ANCHOR_LEFT_BOTTOM, tick.time);
     for (int i = 0; i < 4; ++i) {
-        DrawLabelA(painter, tick.x, m_layout.indexLabelRect[i].bottom, ANCHOR_CENTER_BOTTOM, tick.index);
+        DrawLabelA(painter, tick.indexLeft, m_layout.indexLabelRect[i].bottom, ANCHOR_LEFT_BOTTOM, tick.index);
     }
 }
 

@@ -13,6 +13,7 @@
 #include "display/geometry.h"
 #include "display/primitives.h"
 #include "display/summaries.h"
+#include "display/timeaxis.h"
 #include "display/viewrange.h"
 
 /// State shown by the lamp under the Stop button.
@@ -59,27 +60,18 @@ public:
                       std::int32_t clockDivider) const;
 
     /// The time axis of the visible `range` of a record of `sampleCount`
-    /// samples: ticks on multiples of a step, labels of the samples' indexes
-    /// and of their times from the record's start in the unit of the whole
-    /// record. The full view is the form above; a zoomed range takes the
-    /// step and decimals of ZoomedTimeTicks, so its labels never overlap.
+    /// samples: the ticks of TimeAxisTicks in the label font, each with its
+    /// grid line, its time label above the top pane and its sample index
+    /// under each plot. The full view draws the form above.
     void DrawTimeAxis(QPainter& painter, ViewRange range, std::uint32_t sampleCount,
                       std::int32_t clockDivider) const;
 
-    /// One tick of the time axis: its sample, x pixel and label texts.
-    struct TimeTick {
-        std::uint32_t sample = 0;
-        int x = 0;
-        std::string time;   ///< above the top pane
-        std::string index;  ///< under each plot
-    };
-
     /// The ticks DrawTimeAxis draws for `range`, left to right.
-    std::vector<TimeTick> TimeAxisTicks(ViewRange range, std::uint32_t sampleCount,
+    std::vector<AxisTick> TimeAxisTicks(ViewRange range, std::uint32_t sampleCount,
                                         std::int32_t clockDivider) const;
 
     /// Time label above the top pane and sample-index labels under each plot.
-    void DrawTimeTick(QPainter& painter, const TimeTick& tick) const;
+    void DrawTimeTick(QPainter& painter, const AxisTick& tick) const;
 
     /// Dotted vertical grid line at x through every plot.
     void DrawTimeGridLine(QPainter& painter, int x) const;

@@ -4,7 +4,6 @@
 #include <ctime>
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 
 #include "display/envelope.h"
@@ -29,9 +28,6 @@ std::string Grouped(std::uint64_t value) {
     }
     return digits;
 }
-
-// Widest fixed readout value: "-999999.99999" and "9999999.99999".
-constexpr std::size_t READOUT_FIXED_MAX_CHARS = 13;
 
 }  // namespace
 
@@ -115,16 +111,6 @@ CursorPoint CursorAtColumn(ViewRange range, std::int32_t columns, std::int32_t c
     return {range.first + sample, column};
 }
 
-std::string ReadoutValueText(double volts) {
-    std::string fixed = FormatFixed5(volts);
-    if (fixed.size() <= READOUT_FIXED_MAX_CHARS) {
-        return fixed;
-    }
-    char text[32];
-    const auto written = std::to_chars(text, text + sizeof text, volts, std::chars_format::scientific, 5);
-    return std::string(text, written.ptr);
-}
-
 std::vector<std::string> CursorReadout(std::uint32_t sample, std::uint32_t sampleCount,
                                        std::int32_t clockDivider, const double (&values)[4]) {
     std::vector<std::string> lines;
@@ -133,7 +119,7 @@ std::vector<std::string> CursorReadout(std::uint32_t sample, std::uint32_t sampl
     lines.push_back("Time " + FormatTimeLabel(SampleTimeNs(clockDivider, sample),
                                               SampleTimeNs(clockDivider, sampleCount)));
     for (int ch = 0; ch < 4; ++ch) {
-        lines.push_back("CH" + std::to_string(ch) + " " + ReadoutValueText(values[ch]) + " V");
+        lines.push_back("CH" + std::to_string(ch) + " " + FormatFixed5OrExponent(values[ch]) + " V");
     }
     return lines;
 }
@@ -162,42 +148,4 @@ std::string WallClockText(std::int64_t utcMicros, std::int32_t clockDivider) {
         line.append(text, 1 + static_cast<std::size_t>(decimals));
     }
     return line;
-}
-
-TimeTicks ZoomedTimeTicks(ViewRange range, std::uint32_t sampleCount, std::int32_t clockDivider,
-                          const Rect& plot0, const std::function<int(const std::string&)>& textWidth) {
-    range = ClampRange(range, sampleCount);
-    const std::int64_t totalNs = SampleTimeNs(clockDivider, sampleCount);
-    const std::uint64_t end = std::uint64_t{range.first} + range.count;
-    std::uint64_t step = TimeTickStep(range.count);
-    for (;;) {
-        const int decimals = TimeLabelDecimals(SampleTimeNs(clockDivider, static_cast<std::uint32_t>(step)), totalNs);
-        // One step across the whole range leaves a single tick: it always fits.
-        if (step >= range.count || step > UINT32_MAX / 10) {
-            return {static_cast<std::uint32_t>(step), decimals};
-        }
-        bool fits = true;
-        int lastX = 0;
-        int lastWidth = -1;
-        for (std::uint64_t b = (range.first + step - 1) / step * step; b < end && fits; b += step) {
-            const auto sample = static_cast<std::uint32_t>(b);
-            const int x = SampleToX(sample, plot0, range.first, range.count);
-            const int width = std::max(textWidth(FormatTimeLabel(SampleTimeNs(clockDivider, sample), totalNs, decimals)),
-                                       textWidth(std::to_string(sample)));
-            // Centred labels: half of each width, and the gap, between the ticks.
-            fits = lastWidth < 0 || 2 * (x - lastX) >= lastWidth + width + 2 * TICK_LABEL_GAP;
-            lastX = x;
-            lastWidth = width;
-        }
-        if (fits) {
-            return {static_cast<std::uint32_t>(step), decimals};
-        }
-        // The next of 1, 2, 5 times a power of ten.
-        std::uint64_t power = 1;
-        while (power * 10 <= step) {
-            power *= 10;
-        }
-        const std::uint64_t digit = step / power;
-        step = digit == 1 ? 2 * power : digit == 2 ? 5 * power : 10 * power;
-    }
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -72,13 +71,9 @@ struct CursorPoint {
 /// last. `range.count` must be at least 1.
 CursorPoint CursorAtColumn(ViewRange range, std::int32_t columns, std::int32_t column);
 
-/// Text of a value in the readout: "%.5f", or "%.5e" where that would be
-/// wider than 13 characters, so the box stays readable for any value.
-std::string ReadoutValueText(double volts);
-
 /// Readout lines of a cursor on `sample`: "Sample <index>", "Time <time from
 /// the record's start, in the unit of the time axis>", then "CH<n> <value> V"
-/// for the four channels' `values`, as ReadoutValueText writes them.
+/// for the four channels' `values`, as FormatFixed5OrExponent writes them.
 std::vector<std::string> CursorReadout(std::uint32_t sample, std::uint32_t sampleCount,
                                        std::int32_t clockDivider, const double (&values)[4]);
 
@@ -87,21 +82,3 @@ std::vector<std::string> CursorReadout(std::uint32_t sample, std::uint32_t sampl
 /// decimals the sample period `clockDivider` x 100 us resolves (4 at 10 kHz,
 /// none at 1 Hz).
 std::string WallClockText(std::int64_t utcMicros, std::int32_t clockDivider);
-
-/// Samples between time ticks of a zoomed view and the decimals of every
-/// time label.
-struct TimeTicks {
-    std::uint32_t step = 1;
-    int decimals = 0;
-};
-
-/// Horizontal space kept free between neighbouring tick labels, in pixels.
-inline constexpr int TICK_LABEL_GAP = 8;
-
-/// Ticks of a zoomed `range`: from TimeTickStep(range.count) on, the first
-/// step of 1, 2 or 5 times a power of ten whose labels (time and sample
-/// index, measured by `textWidth`, centred on SampleToX of `plot0`) leave
-/// TICK_LABEL_GAP pixels between neighbours; the decimals are those of the
-/// step's time, so that every label has as many.
-TimeTicks ZoomedTimeTicks(ViewRange range, std::uint32_t sampleCount, std::int32_t clockDivider,
-                          const Rect& plot0, const std::function<int(const std::string&)>& textWidth);

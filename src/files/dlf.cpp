@@ -88,6 +88,10 @@ std::string IdentityText(const std::array<std::uint8_t, 16>& identity) {
     return text;
 }
 
+std::int64_t StampSampleMicros(const RecordingStamp& stamp, std::int32_t clockDivider, std::uint64_t sample) {
+    return stamp.startMicros + static_cast<std::int64_t>(sample) * std::int64_t{clockDivider} * 100;
+}
+
 void EncodeHeader(const DataFileHeader& header, std::uint8_t (&out)[DLF_HEADER_SIZE]) {
     std::memset(out, 0, DLF_HEADER_SIZE);
     Put32(out + OFFSET_FORMAT_VERSION, static_cast<std::uint32_t>(header.formatVersion));

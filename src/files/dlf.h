@@ -37,6 +37,10 @@ struct RecordingStamp {
 /// The identity as 32 lowercase hexadecimal digits, the way it is shown.
 std::string IdentityText(const std::array<std::uint8_t, 16>& identity);
 
+/// UTC of sample `sample` of a file stamped `stamp` taken every
+/// `clockDivider` x 100 us, in microseconds since 1970.
+std::int64_t StampSampleMicros(const RecordingStamp& stamp, std::int32_t clockDivider, std::uint64_t sample);
+
 /// The settings stored in a DLF header. On disk every field is little-endian
 /// at a fixed offset: formatVersion 0, clockDivider 4, sampleCount 8,
 /// triggerChannel 12, triggerType 16, threshold 20 (a double directly after

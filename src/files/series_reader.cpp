@@ -118,9 +118,8 @@ std::optional<std::int64_t> SeriesReader::SampleTimeMicros(std::uint64_t sample)
     if (!f.header.stamp) {
         return std::nullopt;
     }
-    // The sample period is clockDivider x 100 us; each file counts from its own start.
-    return f.header.stamp->startMicros +
-           static_cast<std::int64_t>(sample - f.first) * std::int64_t{f.header.clockDivider} * 100;
+    // Each file counts from its own start.
+    return StampSampleMicros(*f.header.stamp, f.header.clockDivider, sample - f.first);
 }
 
 bool SeriesReader::Copy(int channel, std::uint64_t first, std::uint64_t count, double* out) const {

@@ -22,3 +22,13 @@ std::string FormatFixed5(double value) {
     char buffer[FIXED5_MAX_CHARS];
     return std::string(buffer, FormatFixed5(value, buffer));
 }
+
+std::string FormatFixed5OrExponent(double value) {
+    std::string fixed = FormatFixed5(value);
+    if (fixed.size() <= FIXED5_BOX_MAX_CHARS) {
+        return fixed;
+    }
+    char text[32];
+    const auto written = std::to_chars(text, text + sizeof text, value, std::chars_format::scientific, 5);
+    return std::string(text, written.ptr);
+}

@@ -38,6 +38,14 @@ inline std::size_t FormatFixed5(double value, char* out);
 /// The same as a string.
 std::string FormatFixed5(double value);
 
+/// Widest FormatFixed5 text a value box shows as it is: "-999999.99999".
+inline constexpr std::size_t FIXED5_BOX_MAX_CHARS = 13;
+
+/// FormatFixed5, or printf's "%.5e" ("-1.00000e+300") where the fixed text
+/// would be wider than FIXED5_BOX_MAX_CHARS, so that a box too narrow for a
+/// 300-digit number shows the value's leading digits and its exponent.
+std::string FormatFixed5OrExponent(double value);
+
 // printf's "%.5f" without its cost for the values a logger produces: the
 // double is scaled by 10^5 in exact integer arithmetic and rounded half to
 // even, as glibc does for an exact tie. NaN, infinity and magnitudes of

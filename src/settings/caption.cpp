@@ -28,7 +28,15 @@ bool ComputeStatistics(const double* values, std::uint32_t count, double& maximu
     return true;
 }
 
-std::string SummaryText(double volts) { return FormatFixed5(volts) + " V"; }
+std::string SummaryText(double volts) { return FormatFixed5OrExponent(volts) + " V"; }
+
+SummaryTexts SummaryTextsOf(double maximum, double minimum) {
+    // No set of numbers has its largest below its smallest.
+    if (maximum < minimum) {
+        maximum = minimum = std::numeric_limits<double>::quiet_NaN();
+    }
+    return {SummaryText(maximum), SummaryText(minimum)};
+}
 
 std::string CaptionText(const CaptionParts& parts) {
     std::string trigger = "None";

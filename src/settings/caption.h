@@ -7,8 +7,21 @@
 /// NaN values never replace a found maximum or minimum.
 bool ComputeStatistics(const double* values, std::uint32_t count, double& maximum, double& minimum);
 
-/// Text of one summary field: "%.5f V".
+/// Text of one summary field: "%.5f V", or "%.5e V" for a value whose
+/// fixed text would be wider than a value box (FormatFixed5OrExponent).
 std::string SummaryText(double volts);
+
+/// The two Summary fields of a channel.
+struct SummaryTexts {
+    std::string maximum;
+    std::string minimum;
+};
+
+/// SummaryText of a channel's `maximum` and `minimum` as ComputeStatistics
+/// (or a series' summaries) found them; a channel without a number, all NaN,
+/// where the search leaves the maximum at minus and the minimum at plus
+/// infinity, shows "nan V" in both.
+SummaryTexts SummaryTextsOf(double maximum, double minimum);
 
 /// What the window's caption names about the record on screen.
 struct CaptionParts {

@@ -19,6 +19,11 @@ std::int32_t ClockIndexForDivider(std::int32_t divider) {
     return 0;
 }
 
+std::string ClockName(std::int32_t divider) {
+    const std::int32_t index = ClockIndexForDivider(divider);
+    return CLOCK_DIVIDERS[index] == divider ? CLOCK_TEXTS[index] : "divider " + std::to_string(divider);
+}
+
 std::string TotalTimeText(std::int32_t divider, std::uint32_t count) {
     // The period is computed in 64 bits rather than wrapped to 32: a wrapped
     // period would show a negative time, and dividers up to 10000 never wrap.

@@ -37,6 +37,10 @@ std::int32_t ClockDividerForIndex(std::int32_t index);
 /// Sampling Clock entry of `divider`; 0 for a divider not in the list.
 std::int32_t ClockIndexForDivider(std::int32_t divider);
 
+/// A clock as messages name it: the Sampling Clock entry ("1kHz"), or
+/// "divider N" for a divider the list does not have.
+std::string ClockName(std::int32_t divider);
+
 /// Duration of `count` samples at `divider`, e.g. (5, 3) -> "1.5 mS", exact,
 /// with unit "nS", "uS", "mS" or "S". Empty when the duration does not fit in
 /// 64 bits (never for a divider up to 10000).

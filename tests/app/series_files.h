@@ -15,10 +15,12 @@
 /// milliseconds. Flat channels at 2, 4, 6 and 8 V, with one spike in each
 /// of the first three files, at its middle sample: file 1 CH0 9.5 V, file 2
 /// CH1 10.25 V, file 3 CH2 -0.75 V. `edit` may change a header before it is
-/// written; `all` receives the samples of every file in one place.
-inline std::vector<std::string> WriteRecordingFiles(const std::string& prefix, const std::vector<std::uint32_t>& counts,
-                                                    const std::function<void(int file, DataFileHeader&)>& edit = {},
-                                                    std::vector<double> (*all)[4] = nullptr) {
+/// written; `all` receives the samples of every file in one place;
+/// `samples` may change a file's samples before it is written.
+inline std::vector<std::string> WriteRecordingFiles(
+    const std::string& prefix, const std::vector<std::uint32_t>& counts,
+    const std::function<void(int file, DataFileHeader&)>& edit = {}, std::vector<double> (*all)[4] = nullptr,
+    const std::function<void(int file, std::uint32_t count, std::vector<double> (&data)[4])>& samples = {}) {
     constexpr double LEVEL[4] = {2.0, 4.0, 6.0, 8.0};
     constexpr double SPIKE[3] = {9.5, 10.25, -0.75};
     std::vector<std::string> paths;
@@ -31,6 +33,9 @@ inline std::vector<std::string> WriteRecordingFiles(const std::string& prefix, c
         }
         if (f < 3) {
             data[f][n / 2] = SPIKE[f];
+        }
+        if (samples) {
+            samples(static_cast<int>(f), n, data);
         }
         DataFileHeader header;
         header.clockDivider = 10;

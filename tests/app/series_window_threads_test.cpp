@@ -1,8 +1,10 @@
 // A recording's files opened in the real window as one record: from the
 // command line and the Open dialog, refused when they do not belong
-// together, Save offered only where one data file can hold them, and a
-// Cancel of the summary build.
+// together (or when a name is missing), Save offered only where one data
+// file can hold them, a Cancel of the summary build, the Summary and the
+// wall-clock time, and CSV-Save's Cancel and an ending signal.
 #include <QCommandLineParser>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileSystemModel>
@@ -13,15 +15,26 @@
 #include <QWheelEvent>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <iterator>
+#include <optional>
 #include <thread>
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "app/ctestapp.h"
+#include "app/ending_signals.h"
 #include "series_files.h"
 #include "window_fixture.h"
+
+extern char** environ;
 
 namespace {
 
@@ -78,6 +91,23 @@ protected:
         return texts;
     }
 
+    /// What the window shows of its record.
+    struct Shown {
+        std::uint32_t count;
+        QString caption;
+        QStringList summary;
+        QImage picture;
+    };
+    Shown Capture() const { return {dlg->RecordCount(), dlg->windowTitle(), Summary(), dlg->View().Snapshot()}; }
+    /// The window shows `before` still, ready for the next Open.
+    void ExpectStill(const Shown& before) const {
+        EXPECT_EQ(dlg->RecordCount(), before.count);
+        EXPECT_EQ(dlg->windowTitle(), before.caption);
+        EXPECT_EQ(Summary(), before.summary);
+        EXPECT_TRUE(dlg->View().Snapshot() == before.picture);
+        EXPECT_TRUE(dlg->m_btnOpen->isEnabled());
+    }
+
     /// The plot column of the highest (or, for a dip, lowest) stroke of
     /// channel `ch` in its own pane of the four-pane layout.
     int SpikeColumn(int ch, bool dip) {
@@ -109,6 +139,53 @@ protected:
         QMouseEvent event(QEvent::MouseMove, at, dlg->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
         QCoreApplication::sendEvent(dlg.get(), &event);
         return dlg->CursorReadout();
+    }
+
+    /// Runs `ask`, which shows the real Open dialog, and answers the dialog
+    /// as a user does: in the test's folder, `typed` typed as the file name,
+    /// then Open. True when the dialog was answered so.
+    template <class F>
+    bool AnswerOpenDialog(const QString& typed, F ask) {
+        const QString folder = dir.path();
+        bool answered = false;
+        QTimer timer;
+        timer.setInterval(10);
+        QObject::connect(&timer, &QTimer::timeout, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (dialog == nullptr || answered) {
+                return;
+            }
+            dialog->setDirectory(folder);
+            // Typing a name selects it in the list once the list has read the folder.
+            auto* model = dialog->findChild<QFileSystemModel*>();
+            if (model == nullptr || model->rowCount(model->index(folder)) < 3) {
+                return;
+            }
+            // Typed into the name field, which has the focus as a user's typing does.
+            auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            dialog->activateWindow();
+            edit->setFocus();
+            if (!edit->hasFocus()) {
+                return;
+            }
+            answered = true;
+            edit->setText(typed);
+            QMetaObject::invokeMethod(dialog, "accept");
+        });
+        timer.start();
+        // A dialog left open (or a warning over it) would hang the test: from
+        // 20 s on, whatever modal dialog is open is rejected.
+        QTimer bound;
+        bound.setInterval(20000);
+        QObject::connect(&bound, &QTimer::timeout, [&] {
+            bound.setInterval(100);
+            if (auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+                modal->reject();
+            }
+        });
+        bound.start();
+        ask();
+        return answered;
     }
 
     QTemporaryDir dir;
@@ -192,33 +269,42 @@ TEST_F(SeriesWindowTest, ASeriesShowsAsOneRecordFromTheCommandLineAndTheDialog) 
 }
 
 TEST_F(SeriesWindowTest, FilesThatDoNotBelongTogetherAreRefusedAndTheRecordStays) {
-    const auto shown = WriteRecordingFiles(Prefix("shown"), {300, 200, 100});
-    OpenFromCommandLine(shown);
+    OpenFromCommandLine(WriteRecordingFiles(Prefix("shown"), {300, 200, 100}));
     ASSERT_TRUE(dlg->Series());
-    const QString caption = dlg->windowTitle();
-    const QStringList summary = Summary();
-    const QImage picture = dlg->View().Snapshot();
+    const Shown before = Capture();
 
+    // The message names the two files that do not belong together, as vosctl does.
+    const std::string ID = "5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a";
     struct Case {
         const char* name;
         std::function<void(int, DataFileHeader&)> edit;
+        std::function<std::string(const std::vector<std::string>&)> why;
     };
     const Case cases[] = {
-        {"mixed clocks", [](int f, DataFileHeader& h) { h.clockDivider = f == 1 ? 20 : 10; }},
-        {"two recordings", [](int f, DataFileHeader& h) { h.stamp->identity[0] = f == 2 ? 1 : 0x5A; }},
-        {"a gap", [](int f, DataFileHeader& h) { h.stamp->index = f == 2 ? 4 : h.stamp->index; }},
+        {"mixed clocks", [](int f, DataFileHeader& h) { h.clockDivider = f == 1 ? 20 : 10; },
+         [](const std::vector<std::string>& p) {
+             return p[0] + " (1kHz) and " + p[1] + " (500Hz) have different clocks";
+         }},
+        {"two recordings", [](int f, DataFileHeader& h) { h.stamp->identity[0] = f == 2 ? 1 : 0x5A; },
+         [&](const std::vector<std::string>& p) {
+             return p[1] + " and " + p[2] + " belong to two different recordings (" + ID +
+                    " and 015a5a5a5a5a5a5a5a5a5a5a5a5a5a5a)";
+         }},
+        {"a gap", [](int f, DataFileHeader& h) { h.stamp->index = f == 2 ? 4 : h.stamp->index; },
+         [&](const std::vector<std::string>& p) {
+             return p[2] + " (file 4 of recording " + ID + ", from sample 800) does not follow " + p[1] +
+                    " (file 2 of recording " + ID + ", from sample 400, 400 samples): a file of the series is "
+                    "missing or repeated";
+         }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const auto paths = WriteRecordingFiles(Prefix(c.name), {400, 400, 400}, c.edit);
         script->messages.clear();
         OpenFromCommandLine(paths);
-        EXPECT_EQ(script->messages, std::vector<QString>{QString::fromUtf8(FORMAT_ERROR)});
-        EXPECT_EQ(dlg->RecordCount(), 600u);
-        EXPECT_EQ(dlg->windowTitle(), caption);
-        EXPECT_EQ(Summary(), summary);
-        EXPECT_TRUE(dlg->View().Snapshot() == picture);
-        EXPECT_TRUE(dlg->m_btnOpen->isEnabled());
+        EXPECT_EQ(script->messages,
+                  std::vector<QString>{QString::fromStdString(std::string(FORMAT_ERROR) + "\n" + c.why(paths))});
+        ExpectStill(before);
     }
 }
 
@@ -302,8 +388,8 @@ TEST_F(SeriesWindowTest, CancelOfTheSummaryBuildLeavesTheRecordShown) {
 }
 
 // The real Open dialog, answered as a user does: several files typed (or
-// picked) together, one missing name typed, one file.
-TEST_F(SeriesWindowTest, TheOpenDialogTakesSeveralFilesAndStillOneMissingName) {
+// picked) together, missing names among them, one missing name typed, one file.
+TEST_F(SeriesWindowTest, TheOpenDialogTakesEveryNameTyped) {
     const auto paths = WriteRecordingFiles(Prefix("night"), {10, 10, 10});
     struct Case {
         const char* typed;
@@ -313,48 +399,252 @@ TEST_F(SeriesWindowTest, TheOpenDialogTakesSeveralFilesAndStillOneMissingName) {
     const Case cases[] = {
         {"\"night-000002.dlf\" \"night-000001.dlf\" \"night-000003.dlf\"",
          {folder + "/night-000001.dlf", folder + "/night-000002.dlf", folder + "/night-000003.dlf"}},
+        // Names that do not exist stay among the files, for Open to refuse.
+        {"\"night-000001.dlf\" \"night-000002.dlf\" \"night-000099.dlf\"",
+         {folder + "/night-000001.dlf", folder + "/night-000002.dlf", folder + "/night-000099.dlf"}},
+        {"\"night-000003.dlf\" \"missing\"", {folder + "/missing.dlf", folder + "/night-000003.dlf"}},
         {"missing", {folder + "/missing.dlf"}},
         {"night-000002.dlf", {folder + "/night-000002.dlf"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.typed);
-        bool answered = false;
-        QTimer timer;
-        timer.setInterval(10);
-        QObject::connect(&timer, &QTimer::timeout, [&] {
-            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-            if (dialog == nullptr || answered) {
-                return;
-            }
-            dialog->setDirectory(folder);
-            // Typing a name selects it in the list once the list has read the folder.
-            auto* model = dialog->findChild<QFileSystemModel*>();
-            if (model == nullptr || model->rowCount(model->index(folder)) < 3) {
-                return;
-            }
-            answered = true;
-            dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(QString::fromUtf8(c.typed));
-            QMetaObject::invokeMethod(dialog, "accept");
-        });
-        timer.start();
-        // A dialog left open (or a warning over it) would hang the test: from
-        // 20 s on, whatever modal dialog is open is rejected.
-        QTimer bound;
-        bound.setInterval(20000);
-        QObject::connect(&bound, &QTimer::timeout, [&] {
-            bound.setInterval(100);
-            if (auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
-                modal->reject();
-            }
-        });
-        bound.start();
-        QStringList files = UiPrompts().AskOpenFileNames(dlg.get(), QStringLiteral("DLFファイル (*.dlf)"),
-                                                         QStringLiteral("dlf"));
-        timer.stop();
-        bound.stop();
-        ASSERT_TRUE(answered);
+        QStringList files;
+        ASSERT_TRUE(AnswerOpenDialog(QString::fromUtf8(c.typed), [&] {
+            files = UiPrompts().AskOpenFileNames(dlg.get(), QStringLiteral("DLFファイル (*.dlf)"),
+                                                 QStringLiteral("dlf"));
+        }));
         files.sort();
         EXPECT_EQ(files, c.expected);
+    }
+}
+
+// Open through the real dialog with names typed of which one is missing:
+// nothing opens, and the record shown stays.
+TEST_F(SeriesWindowTest, TypedNamesWithOneMissingOpenNothing) {
+    OpenFromCommandLine(WriteRecordingFiles(Prefix("shown"), {300, 200, 100}));
+    ASSERT_TRUE(dlg->Series());
+    const Shown before = Capture();
+    WriteRecordingFiles(Prefix("night"), {10, 10, 10});
+    script->realOpenDialog = true;
+    for (const char* typed : {"\"night-000001.dlf\" \"night-000002.dlf\" \"night-000099.dlf\"",
+                              "\"night-000003.dlf\" \"night-000004.dlf\""}) {
+        SCOPED_TRACE(typed);
+        script->messages.clear();
+        ASSERT_TRUE(AnswerOpenDialog(QString::fromUtf8(typed), [&] {
+            dlg->OnOpen();
+            ASSERT_TRUE(WaitIdle());
+        }));
+        EXPECT_EQ(script->messages, std::vector<QString>{QStringLiteral("ファイルオープンエラーです")});
+        ExpectStill(before);
+    }
+}
+
+// Wide values and a channel without a number, in one file and in a series:
+// the Summary shows them as the cursor box does.
+TEST_F(SeriesWindowTest, TheSummaryShowsWideValuesAndNaNReadably) {
+    const auto edit = [](int f, std::uint32_t n, std::vector<double> (&data)[4]) {
+        data[0][n / 3] = f == 0 ? -1e300 : 2.0;
+        data[1][n / 4] = f == 1 ? 1e300 : 4.0;
+        data[2].assign(n, std::numeric_limits<double>::quiet_NaN());
+    };
+    const auto series = WriteRecordingFiles(Prefix("wide"), {300, 200}, {}, nullptr, edit);
+    // CH0 holds file 1's spike of 9.5 V.
+    OpenFromCommandLine(series);
+    ASSERT_TRUE(dlg->Series());
+    EXPECT_EQ(Summary(), (QStringList{"9.50000 V", "-1.00000e+300 V", "1.00000e+300 V", "4.00000 V", "nan V",
+                                      "nan V", "8.00000 V", "8.00000 V"}));
+    OpenFromCommandLine({series[0]});
+    ASSERT_FALSE(dlg->Series());
+    EXPECT_EQ(Summary(), (QStringList{"9.50000 V", "-1.00000e+300 V", "4.00000 V", "4.00000 V", "nan V", "nan V",
+                                      "8.00000 V", "8.00000 V"}));
+}
+
+// A stamped file opened alone tells the time of its samples as its series does.
+TEST_F(SeriesWindowTest, AStampedFileAloneShowsTheWallClockTime) {
+    // File 2 of a recording at 1 kHz, from sample 1000: 05:46:41.000 UTC on.
+    const auto paths = WriteRecordingFiles(Prefix("night"), {1000, 1500});
+    OpenFromCommandLine({paths[1]});
+    ASSERT_TRUE(script->messages.empty());
+    ASSERT_FALSE(dlg->Series());
+    const int last = dlg->View().Columns() - 1;
+    QStringList readout = ReadoutAt(0);
+    ASSERT_EQ(readout.size(), 7);
+    EXPECT_EQ(readout[0], QStringLiteral("Sample 0"));
+    EXPECT_EQ(readout[2], QStringLiteral("UTC 2025-12-06 05:46:41.000"));
+    readout = ReadoutAt(last);
+    ASSERT_EQ(readout.size(), 7);
+    EXPECT_EQ(readout[0], QStringLiteral("Sample 1499"));
+    EXPECT_EQ(readout[2], QStringLiteral("UTC 2025-12-06 05:46:42.499"));
+    // A run begun after it has no time of day.
+    dlg->m_editCount->setText(QStringLiteral("500"));
+    dlg->OnStart();
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(ReadoutAt(0).size(), 6);
+}
+
+
+// --- CSV-Save of a series: its Cancel, and a signal that ends the window
+// part-way, keep an existing file and leave nothing beside it.
+
+const QByteArray OLD_CSV = "an earlier export, kept byte for byte\r\n";
+
+/// Every file of `folder`, hidden ones too, by name.
+QStringList FilesIn(const QString& folder) {
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+}
+
+/// Whether the hidden new file of an export into old.csv is in `folder`.
+bool NewFileIn(const QString& folder) {
+    for (const QString& name : FilesIn(folder)) {
+        if (name.startsWith(QStringLiteral(".old.csv."))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void WriteOldCsv(const QString& path) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(file.write(OLD_CSV), OLD_CSV.size());
+}
+
+QByteArray ContentOf(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+TEST_F(SeriesWindowTest, CancelOfCsvSaveKeepsTheOldFileAndLeavesNothingBeside) {
+    const QString oldCsv = dir.filePath(QStringLiteral("old.csv"));
+    WriteRecordingFiles(Prefix("night"), {500000, 500000});
+    OpenFromCommandLine({Prefix("night-000001.dlf"), Prefix("night-000002.dlf")});
+    ASSERT_TRUE(dlg->Series());
+    WriteOldCsv(oldCsv);
+    const QRect bar = dlg->m_progress->geometry();
+
+    script->fileNames.push_back(oldCsv);
+    dlg->OnCsvSave();
+    // Cancel shows beside the bar once the export has begun.
+    ASSERT_TRUE(PumpUntil([&] { return dlg->m_btnCancel->isVisible() && dlg->m_progress->isVisible(); }));
+    EXPECT_TRUE(dlg->m_btnCancel->isEnabled());
+    EXPECT_LT(dlg->m_progress->geometry().right(), dlg->m_btnCancel->geometry().left());
+    EXPECT_FALSE(dlg->m_btnCsvSave->isEnabled());
+    QTest::mouseClick(dlg->m_btnCancel, Qt::LeftButton);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_TRUE(script->messages.empty());
+    EXPECT_EQ(ContentOf(oldCsv), OLD_CSV);
+    EXPECT_EQ(FilesIn(dir.path()), (QStringList{"night-000001.dlf", "night-000002.dlf", "old.csv"}));
+    EXPECT_FALSE(dlg->m_progress->isVisible());
+    EXPECT_FALSE(dlg->m_btnCancel->isVisible());
+    EXPECT_EQ(dlg->m_progress->geometry(), bar);
+    EXPECT_TRUE(dlg->m_btnCsvSave->isEnabled());
+    EXPECT_TRUE(dlg->m_btnSave->hasFocus());
+
+    // Without Cancel the same export replaces the file: 1,000,000 rows of
+    // "2.00000,4.00000,6.00000,8.00000\r\n", one of them with "10.25000".
+    script->fileNames.push_back(oldCsv);
+    dlg->OnCsvSave();
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_TRUE(script->messages.empty());
+    const QByteArray text = ContentOf(oldCsv);
+    EXPECT_EQ(text.size(), 33000001);
+    EXPECT_TRUE(text.startsWith("2.00000,4.00000,6.00000,8.00000\r\n"));
+    EXPECT_EQ(FilesIn(dir.path()), (QStringList{"night-000001.dlf", "night-000002.dlf", "old.csv"}));
+}
+
+// The window of the test below, in a process of its own: it exports the
+// series in VOS_TEST_EXPORT_DIR into old.csv there, and once the new file is
+// beside old.csv it handles no more events, so that the export cannot end,
+// and waits for the signal.
+TEST_F(SeriesWindowTest, DISABLED_CsvSaveUntilSignalled) {
+    const QString folder = qEnvironmentVariable("VOS_TEST_EXPORT_DIR");
+    if (folder.isEmpty()) {
+        GTEST_SKIP() << "run by ASignalDuringCsvSaveKeepsTheOldFile";
+    }
+    RemoveUnfinishedFilesOnSignals();
+    OpenFromCommandLine({(folder + "/night-000001.dlf").toStdString(), (folder + "/night-000002.dlf").toStdString()});
+    ASSERT_TRUE(dlg->Series());
+    script->fileNames.push_back(folder + "/old.csv");
+    dlg->OnCsvSave();
+    ASSERT_TRUE(PumpUntil([&] { return NewFileIn(folder); }, 60000));
+    for (;;) {
+        ::pause();
+    }
+}
+
+// A child process that this test ends.
+struct Child {
+    pid_t pid = -1;
+    std::optional<int> status;  ///< set once it has ended
+
+    bool Ended() {
+        int s = 0;
+        if (!status && ::waitpid(pid, &s, WNOHANG) == pid) {
+            status = s;
+        }
+        return status.has_value();
+    }
+    /// Waits at most `seconds` for the end.
+    bool WaitEnd(int seconds) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        while (!Ended() && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return Ended();
+    }
+    ~Child() {
+        if (pid > 0 && !Ended()) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    }
+};
+
+// The window ended by a signal while it exports a series: the old file stays
+// byte for byte, and the hidden new file beside it is gone.
+TEST_F(SeriesWindowTest, ASignalDuringCsvSaveKeepsTheOldFile) {
+    const QString oldCsv = dir.filePath(QStringLiteral("old.csv"));
+    WriteRecordingFiles(Prefix("night"), {500000, 500000});
+    // The child's own folders go inside this test's.
+    const QString tmp = dir.filePath(QStringLiteral("tmp"));
+    ASSERT_TRUE(QDir().mkpath(tmp));
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(::strsignal(signal));
+        WriteOldCsv(oldCsv);
+        const char* oldTmp = std::getenv("TMPDIR");
+        const std::string savedTmp = oldTmp != nullptr ? oldTmp : "";
+        ::setenv("VOS_TEST_EXPORT_DIR", dir.path().toLocal8Bit().constData(), 1);
+        ::setenv("TMPDIR", tmp.toLocal8Bit().constData(), 1);
+        char self[] = "/proc/self/exe";
+        char filter[] = "--gtest_filter=SeriesWindowTest.DISABLED_CsvSaveUntilSignalled";
+        char disabled[] = "--gtest_also_run_disabled_tests";
+        char* argv[] = {self, filter, disabled, nullptr};
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        Child child;
+        const int spawned = ::posix_spawn(&child.pid, self, &actions, nullptr, argv, environ);
+        posix_spawn_file_actions_destroy(&actions);
+        ::unsetenv("VOS_TEST_EXPORT_DIR");
+        if (oldTmp != nullptr) {
+            ::setenv("TMPDIR", savedTmp.c_str(), 1);
+        } else {
+            ::unsetenv("TMPDIR");
+        }
+        ASSERT_EQ(spawned, 0);
+
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (!NewFileIn(dir.path()) && !child.Ended() && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        ASSERT_FALSE(child.Ended()) << "the window ended before its export began";
+        ASSERT_TRUE(NewFileIn(dir.path())) << "no export began within 60 s";
+        ASSERT_EQ(::kill(child.pid, signal), 0);
+        ASSERT_TRUE(child.WaitEnd(30)) << "the window did not end within 30 s";
+        EXPECT_TRUE(WIFSIGNALED(*child.status)) << *child.status;
+        EXPECT_EQ(WTERMSIG(*child.status), signal);
+        EXPECT_EQ(ContentOf(oldCsv), OLD_CSV);
+        EXPECT_EQ(FilesIn(dir.path()), (QStringList{"night-000001.dlf", "night-000002.dlf", "old.csv"}));
     }
 }
 

@@ -33,13 +33,18 @@ public:
         std::function<void()> onFileDialog;  ///< runs while a file dialog would be open
         std::deque<int> choices;             ///< answers of questions; empty = the last button
         std::vector<QString> questions;      ///< texts of the questions asked
+        bool realOpenDialog = false;         ///< Open shows the real dialog instead of answering
     };
 
     explicit ScriptedPrompts(std::shared_ptr<Script> script) : m_script(std::move(script)) {}
 
     QString AskSaveFileName(QWidget*, const QString& filter, const QString&) override { return Next(filter); }
     /// One answer names one file, or several joined by '\n'.
-    QStringList AskOpenFileNames(QWidget*, const QString& filter, const QString&) override {
+    QStringList AskOpenFileNames(QWidget* parent, const QString& filter, const QString& suffix) override {
+        if (m_script->realOpenDialog) {
+            ++m_script->fileDialogs;
+            return UiPrompts::AskOpenFileNames(parent, filter, suffix);
+        }
         const QString names = Next(filter);
         return names.isEmpty() ? QStringList() : names.split(QLatin1Char('\n'));
     }

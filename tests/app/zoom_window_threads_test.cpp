@@ -438,7 +438,7 @@ TEST_F(ZoomWindowTest, ZoomedTimeLabelsFitAndShowTheSameDecimals) {
         while (dlg->VisibleRange().count > most) {
             Wheel(PLOT_LEFT + 300, PANE0_ROW, 120);
         }
-        const std::vector<PlotView::TimeTick> ticks =
+        const std::vector<AxisTick> ticks =
             dlg->View().TimeAxisTicks(dlg->VisibleRange(), 1000000, 1);
         ASSERT_GE(ticks.size(), 2u) << most;
         const QString first = QString::fromStdString(ticks[0].time);
@@ -449,11 +449,11 @@ TEST_F(ZoomWindowTest, ZoomedTimeLabelsFitAndShowTheSameDecimals) {
             const qsizetype own = time.indexOf('.') < 0 ? 0 : time.indexOf(' ') - time.indexOf('.') - 1;
             EXPECT_EQ(own, places) << most << ": " << ticks[i].time;
             if (i > 0) {
-                // Centred labels: half of each width lies between the two ticks.
-                const int need = std::max(width(ticks[i - 1].time), width(ticks[i - 1].index)) +
-                                 std::max(width(ticks[i].time), width(ticks[i].index));
-                EXPECT_GT(2 * (ticks[i].x - ticks[i - 1].x), need)
+                // The gap between the labels of neighbouring ticks, in both rows.
+                EXPECT_GE(ticks[i].timeLeft, ticks[i - 1].timeLeft + width(ticks[i - 1].time) + TICK_LABEL_GAP)
                     << most << ": " << ticks[i - 1].time << " and " << ticks[i].time;
+                EXPECT_GE(ticks[i].indexLeft, ticks[i - 1].indexLeft + width(ticks[i - 1].index) + TICK_LABEL_GAP)
+                    << most << ": " << ticks[i - 1].index << " and " << ticks[i].index;
             }
         }
     }
@@ -461,7 +461,7 @@ TEST_F(ZoomWindowTest, ZoomedTimeLabelsFitAndShowTheSameDecimals) {
     // The full view keeps its step and its shortest texts.
     Open(WriteRecord("short.dlf", 10000, Varied));
     std::vector<std::string> texts;
-    for (const PlotView::TimeTick& tick : dlg->View().TimeAxisTicks({0, 10000}, 10000, 1)) {
+    for (const AxisTick& tick : dlg->View().TimeAxisTicks({0, 10000}, 10000, 1)) {
         texts.push_back(tick.time);
     }
     EXPECT_EQ(texts, (std::vector<std::string>{"0 S", "0.1 S", "0.2 S", "0.3 S", "0.4 S", "0.5 S", "0.6 S",

@@ -106,6 +106,49 @@ TEST_F(PlotViewTest, ZoomedTimeAxisTicksOnMultiplesOfTheVisibleStep) {
     EXPECT_EQ(gridColumns, 10);
 }
 
+// Labels of long records, and labels of ticks in the last column, in the
+// real label font: apart from each other, and no ink right of the plots
+// (the Summary group's frame stands at x 900).
+TEST_F(PlotViewTest, TimeLabelsStayApartAndInsideThePlotsWidth) {
+    struct Case {
+        std::uint32_t count;
+        std::int32_t divider;
+        ViewRange range;
+    };
+    const Case cases[] = {
+        {3000000, 10000, {0, 3000000}},   // 1 Hz for 34.7 days
+        {1001, 1, {0, 1001}},             // sample 1,000 in the last column
+        {3000000, 10000, {2998001, 1000}}, // zoomed, sample 2,999,000 in the last column
+        {4000000000u, 1, {0, 4000000000u}},
+    };
+    const QFontMetrics metrics(view->FontA());
+    const auto width = [&](const std::string& text) { return metrics.horizontalAdvance(QString::fromStdString(text)); };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.count);
+        view->RedrawAll(0, false, nullptr, c.count, c.divider, c.range);
+        const QImage image = view->Snapshot();
+        std::vector<int> baselines{view->Geometry().timeLabelRect.bottom};
+        for (int ch = 0; ch < 4; ++ch) {
+            baselines.push_back(view->Layout().indexLabelRect[ch].bottom);
+        }
+        int ink = 0;
+        for (const int baseline : baselines) {
+            for (int y = baseline - 12; y < baseline; ++y) {
+                for (int x = Plot(0).right + 1; x < 900; ++x) {
+                    ink += PixelAt(image, x, y) == Rgb{0, 0, 0};
+                }
+            }
+        }
+        EXPECT_EQ(ink, 0);
+        const std::vector<AxisTick> ticks = view->TimeAxisTicks(c.range, c.count, c.divider);
+        ASSERT_GE(ticks.size(), 2u);
+        for (std::size_t i = 1; i < ticks.size(); ++i) {
+            EXPECT_GT(ticks[i].timeLeft, ticks[i - 1].timeLeft + width(ticks[i - 1].time)) << ticks[i].time;
+            EXPECT_GT(ticks[i].indexLeft, ticks[i - 1].indexLeft + width(ticks[i - 1].index)) << ticks[i].index;
+        }
+    }
+}
+
 TEST_F(PlotViewTest, TwoSampleRecordStepsAtTheMiddleColumn) {
     const Record record(2, [](int, std::uint32_t s) { return s == 0 ? 2.0 : 8.0; });
     view->RedrawAll(0, true, record.pointers, 2, 1);

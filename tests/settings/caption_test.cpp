@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "settings/caption.h"
 
 TEST(Caption, FormsOfTheCaption) {
@@ -39,4 +41,32 @@ TEST(Summary, StatisticsAndTexts) {
     ASSERT_TRUE(ComputeStatistics(values, 5, high, low));
     EXPECT_EQ(SummaryText(high), "12.34568 V");
     EXPECT_EQ(SummaryText(low), "-3.00000 V");
+}
+
+TEST(Summary, WideValuesShowTheirExponentAndNoNumberShowsNaN) {
+    constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+    struct Case {
+        std::vector<double> values;
+        const char* maximum;
+        const char* minimum;
+    };
+    const Case cases[] = {
+        {{-1e300, 2.5}, "2.50000 V", "-1.00000e+300 V"},
+        {{1e300, -0.5}, "1.00000e+300 V", "-0.50000 V"},
+        {{NaN, NaN, NaN}, "nan V", "nan V"},
+        {{NaN}, "nan V", "nan V"},
+        {{NaN, 3.0, NaN}, "3.00000 V", "3.00000 V"},
+        // The widest values that still show in full.
+        {{9999999.99999, -999999.99999}, "9999999.99999 V", "-999999.99999 V"},
+        {{10000000.0, -1000000.0}, "1.00000e+07 V", "-1.00000e+06 V"},
+        {{std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()}, "inf V", "-inf V"},
+    };
+    for (const Case& c : cases) {
+        double high = 0.0;
+        double low = 0.0;
+        ASSERT_TRUE(ComputeStatistics(c.values.data(), static_cast<std::uint32_t>(c.values.size()), high, low));
+        const SummaryTexts texts = SummaryTextsOf(high, low);
+        EXPECT_EQ(texts.maximum, c.maximum) << c.values.size();
+        EXPECT_EQ(texts.minimum, c.minimum) << c.values.size();
+    }
 }

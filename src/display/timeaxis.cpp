@@ -1,0 +1,91 @@
+#include "display/timeaxis.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace {
+
+// The next of 1, 2 or 5 times a power of ten.
+std::uint64_t NextStep(std::uint64_t step) {
+    std::uint64_t power = 1;
+    while (power * 10 <= step) {
+        power *= 10;
+    }
+    const std::uint64_t digit = step / power;
+    return digit == 1 ? 2 * power : digit == 2 ? 5 * power : 10 * power;
+}
+
+// Left pixel of a label `w` wide on the tick at `x`: centred as the label
+// primitive centres it, then held inside the plot's width.
+std::int32_t LabelLeft(std::int32_t x, int w, const Rect& plot0, bool holdLeft) {
+    std::int32_t left = x - w / 2;
+    left = std::min(left, plot0.right + 1 - w);
+    return holdLeft ? std::max(left, plot0.left) : left;
+}
+
+struct Axis {
+    std::vector<AxisTick> ticks;
+    bool fits = true;
+};
+
+// The ticks on the multiples of `step` in `range`, their time labels with
+// `decimals` (the shortest text when negative); `fits` tells whether each
+// row of labels leaves `gap` pixels between neighbours.
+Axis Place(ViewRange range, std::uint32_t sampleCount, std::int32_t clockDivider, const Rect& plot0,
+           const LabelWidth& width, std::uint64_t step, int decimals, bool zoomed, int gap) {
+    const std::int64_t totalNs = SampleTimeNs(clockDivider, sampleCount);
+    const std::uint64_t end = std::uint64_t{range.first} + range.count;
+    Axis axis;
+    int lastTimeEnd = std::numeric_limits<int>::min();
+    int lastIndexEnd = std::numeric_limits<int>::min();
+    for (std::uint64_t b = (range.first + step - 1) / step * step; b < end; b += step) {
+        AxisTick tick;
+        tick.sample = static_cast<std::uint32_t>(b);
+        tick.x = SampleToX(tick.sample, plot0, range.first, range.count);
+        const std::int64_t ns = SampleTimeNs(clockDivider, tick.sample);
+        tick.time = decimals < 0 ? FormatTimeLabel(ns, totalNs) : FormatTimeLabel(ns, totalNs, decimals);
+        tick.index = std::to_string(tick.sample);
+        const int timeWidth = width(tick.time);
+        const int indexWidth = width(tick.index);
+        tick.timeLeft = LabelLeft(tick.x, timeWidth, plot0, zoomed);
+        tick.indexLeft = LabelLeft(tick.x, indexWidth, plot0, zoomed);
+        if (!axis.ticks.empty()) {
+            axis.fits = axis.fits && tick.timeLeft >= lastTimeEnd + gap && tick.indexLeft >= lastIndexEnd + gap;
+        }
+        lastTimeEnd = tick.timeLeft + timeWidth;
+        lastIndexEnd = tick.indexLeft + indexWidth;
+        axis.ticks.push_back(std::move(tick));
+    }
+    return axis;
+}
+
+}  // namespace
+
+std::vector<AxisTick> TimeAxisTicks(ViewRange range, std::uint32_t sampleCount, std::int32_t clockDivider,
+                                    const Rect& plot0, const LabelWidth& width) {
+    if (sampleCount == 0) {
+        return {};
+    }
+    range = ClampRange(range, sampleCount);
+    const bool zoomed = range != FullView(sampleCount);
+    std::uint64_t step = TimeTickStep(range.count);
+    if (!zoomed) {
+        // The full view's own step and texts wherever their labels stand apart.
+        Axis axis = Place(range, sampleCount, clockDivider, plot0, width, step, -1, false, 1);
+        if (axis.fits) {
+            return std::move(axis.ticks);
+        }
+        step = NextStep(step);
+    }
+    const std::int64_t totalNs = SampleTimeNs(clockDivider, sampleCount);
+    for (;;) {
+        const int decimals =
+            zoomed ? TimeLabelDecimals(SampleTimeNs(clockDivider, static_cast<std::uint32_t>(step)), totalNs) : -1;
+        Axis axis = Place(range, sampleCount, clockDivider, plot0, width, step, decimals, zoomed, TICK_LABEL_GAP);
+        // One step across the whole range leaves a single tick: it always fits.
+        if (axis.fits || step >= range.count || step > UINT32_MAX / 10) {
+            return std::move(axis.ticks);
+        }
+        step = NextStep(step);
+    }
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "display/geometry.h"
+#include "display/viewrange.h"
+
+/// Width in pixels of a label's text in the label font.
+using LabelWidth = std::function<int(const std::string&)>;
+
+/// Horizontal space kept free between neighbouring tick labels where the
+/// step is chosen to fit them, in pixels.
+inline constexpr int TICK_LABEL_GAP = 8;
+
+/// One tick of the time axis: its sample, the x pixel of its column and
+/// grid line, and its two labels with the left pixel of each label's cell.
+struct AxisTick {
+    std::uint32_t sample = 0;
+    std::int32_t x = 0;
+    std::string time;   ///< above the top pane
+    std::string index;  ///< under each plot
+    std::int32_t timeLeft = 0;
+    std::int32_t indexLeft = 0;
+    friend bool operator==(const AxisTick&, const AxisTick&) = default;
+};
+
+/// The ticks of the time axis of the visible `range` of a record of
+/// `sampleCount` samples taken every `clockDivider` x 100 us, on multiples
+/// of a step, left to right, measured on channel 0's plot `plot0` with
+/// `width`. Each label is centred on its tick, except that none reaches past
+/// the plot's right edge and, when zoomed, none starts left of its left
+/// edge (the full view's label of sample 0 stays centred on the left edge).
+/// - The full view takes the step TimeTickStep(sampleCount) and the shortest
+///   time texts, as long as neither row of labels overlaps or touches;
+///   otherwise the next step of 1, 2 or 5 times a power of ten that leaves
+///   TICK_LABEL_GAP pixels between neighbours.
+/// - A zoomed range starts from TimeTickStep(range.count) and takes the
+///   first such step that leaves TICK_LABEL_GAP pixels; every time label
+///   shows the decimals of the step's time, so that all show as many.
+/// A record of 0 samples has no tick.
+std::vector<AxisTick> TimeAxisTicks(ViewRange range, std::uint32_t sampleCount, std::int32_t clockDivider,
+                                    const Rect& plot0, const LabelWidth& width);
