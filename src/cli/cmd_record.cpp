@@ -22,6 +22,8 @@
 #include "cli/series_guard.h"
 #include "cli/signals.h"
 #include "device/access.h"
+#include "files/prefix_lock.h"
+#include "files/series_names.h"
 
 namespace {
 
@@ -143,6 +145,35 @@ void PrintSummary(const RecordOutcome& outcome, const RecordOptions& options, st
     std::fflush(stderr);
 }
 
+// What a signal that ends the recording at once leaves on disk, from the
+// signal thread while the recorder's threads still run: the files are listed
+// as they are on disk, not as the writer last counted them.
+void PrintAbruptEnd(const Recorder& recorder, const std::string& prefix) {
+    std::string text = "vosctl record: ended at once by a signal: " + std::to_string(recorder.Samples()) +
+                       " samples received";
+    if (!prefix.empty()) {
+        const SeriesListing series = ListSeries(prefix);
+        const auto range = [](const std::vector<SeriesMember>& files) {
+            return files.size() == 1 ? files.front().path : files.front().path + " to " + files.back().path;
+        };
+        text += series.dataFiles.empty() ? ", no data file"
+                                         : ", " + std::to_string(series.dataFiles.size()) + " data files " +
+                                               range(series.dataFiles);
+        if (!series.workingFiles.empty()) {
+            text += "; what reached the disk after them is in the working file" +
+                    std::string(series.workingFiles.size() == 1 ? " " : "s ") + range(series.workingFiles) +
+                    ", left for `vosctl recover " + prefix + "`, which makes DLF files of it";
+        }
+    }
+    text += "\n";
+    // Written directly: another thread may hold the stream of standard error.
+    for (std::size_t done = 0; done < text.size();) {
+        const ssize_t wrote = ::write(STDERR_FILENO, text.data() + done, text.size() - done);
+        if (wrote <= 0) break;
+        done += static_cast<std::size_t>(wrote);
+    }
+}
+
 int RunRecord(const RecordCommandOptions& command, vosctl::Context& context) {
     RecordOptions options;
     std::int32_t divider = 1;
@@ -181,7 +212,9 @@ int RunRecord(const RecordCommandOptions& command, vosctl::Context& context) {
         options.sampleLimit == STREAM_UNLIMITED ? UINT32_MAX : (options.sampleLimit + options.split - 1) / options.split;
     const vosctl::RecordTargets targets{command.prefix, static_cast<std::uint32_t>(std::min<std::uint64_t>(lastIndex, UINT32_MAX)),
                                         command.csv, command.overwrite};
-    if (const int status = vosctl::CheckRecordTargets(targets); status != vosctl::EXIT_OK) return status;
+    // Held until the process ends, so that no other recording takes the prefix meanwhile.
+    PrefixLock prefixLock;
+    if (const int status = vosctl::CheckRecordTargets(targets, prefixLock); status != vosctl::EXIT_OK) return status;
     std::unique_ptr<vosctl::Output> csv;
     if (!command.csv.empty()) {
         csv = vosctl::OpenOutput(command.csv, vosctl::Output::Mode::Stream);
@@ -214,11 +247,16 @@ int RunRecord(const RecordCommandOptions& command, vosctl::Context& context) {
 
     const auto start = Clock::now();
     Recorder recorder(*api, options);
+    vosctl::StopSignals::SetLastWords([&](int) {
+        PrintAbruptEnd(recorder, options.prefix);
+        prefixLock.Release();
+    });
     RecordOutcome outcome;
     {
         RecordProgress progress(recorder, options.trigger.type != TRIGGER_NONE);
         outcome = recorder.Run();
     }
+    vosctl::StopSignals::SetLastWords({});
     const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start).count();
     // A CSV file created for a run that never began goes again.
     if (csv && !begun) csv->RemoveIfCreated();
@@ -228,7 +266,7 @@ int RunRecord(const RecordCommandOptions& command, vosctl::Context& context) {
     if (outcome.csvStopped) {
         vosctl::Fail(vosctl::EXIT_FILE, FileErrorMessage(FileError::Write),
                      (command.csv == "-" ? std::string("standard output") : command.csv) + ": " +
-                         vosctl::FileErrorGloss(FileError::Write) +
+                         vosctl::FileErrorGloss(FileError::Write, {}, outcome.csvCause) +
                          "; the CSV stream stopped there, and the data files went on");
     }
     switch (outcome.end) {
@@ -237,10 +275,10 @@ int RunRecord(const RecordCommandOptions& command, vosctl::Context& context) {
         if (outcome.failedPath.empty()) {
             return vosctl::Fail(vosctl::EXIT_FILE, outcome.message,
                                 (command.csv == "-" ? std::string("standard output") : command.csv) + ": " +
-                                    vosctl::FileErrorGloss(FileError::Write));
+                                    vosctl::FileErrorGloss(FileError::Write, {}, outcome.fileCause));
         }
         return vosctl::Fail(vosctl::EXIT_FILE, outcome.message,
-                            outcome.failedPath + ": " + vosctl::FileErrorGloss(outcome.fileError, outcome.failedPath) +
+                            outcome.failedPath + ": " + vosctl::FileErrorGloss(outcome.fileError, outcome.failedPath, outcome.fileCause) +
                                 "; the files before it are complete");
     case RecordEnd::WriterBehind:
         return vosctl::Fail(vosctl::EXIT_OVERRUN, outcome.message,
