@@ -160,7 +160,8 @@ void PrintAbruptEnd(const Recorder& recorder, const std::string& prefix) {
                                          : ", " + std::to_string(series.dataFiles.size()) + " data files " +
                                                range(series.dataFiles);
         if (!series.workingFiles.empty()) {
-            text += "; what reached the disk after them is in the working file" +
+            text += "; what reached the disk" + std::string(series.dataFiles.empty() ? "" : " after them") +
+                    " is in the working file" +
                     std::string(series.workingFiles.size() == 1 ? " " : "s ") + range(series.workingFiles) +
                     ", left for `vosctl recover " + prefix + "`, which makes DLF files of it";
         }

@@ -1,7 +1,5 @@
 #include "cli/series_guard.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -45,23 +43,6 @@ int ProbeSeriesNames(const std::string& prefix, std::uint32_t index) {
         }
     }
     return EXIT_OK;
-}
-
-// Removes `path` while holding its lock, so that a file a running program
-// holds is never removed; false with errno when it is held or cannot go.
-bool RemoveUnheld(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0) return errno == ENOENT || (errno == ELOOP && ::unlink(path.c_str()) == 0);
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-        ::close(fd);
-        errno = EWOULDBLOCK;
-        return false;
-    }
-    const bool removed = ::unlink(path.c_str()) == 0 || errno == ENOENT;
-    const int error = errno;
-    ::close(fd);
-    errno = error;
-    return removed;
 }
 
 bool ProcessGone(long pid) { return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH; }
@@ -135,9 +116,9 @@ FileError RemoveSeries(const std::string& prefix, std::string& failedPath) {
     }
     for (const std::vector<SeriesMember>* files : {&series.dataFiles, &series.workingFiles}) {
         for (const SeriesMember& file : *files) {
-            if (!RemoveUnheld(file.path)) {
+            if (::unlink(file.path.c_str()) != 0 && errno != ENOENT) {
                 failedPath = file.path;
-                return errno == EWOULDBLOCK ? FileError::Open : FileError::Write;
+                return FileError::Write;
             }
         }
     }

@@ -32,9 +32,8 @@ int CheckRecordTargets(const RecordTargets& targets, PrefixLock& lock);
 
 /// Removes every data and working file of the series PREFIX and the hidden
 /// new files that processes now gone left, for --overwrite once the logger
-/// is open. A file that another program holds is not removed: Open, with
-/// that file in `failedPath` and errno EWOULDBLOCK; Write with errno when a
-/// file could not be removed.
+/// is open (CheckRecordTargets has refused a working file in use). Write,
+/// with the file in `failedPath` and errno, when a file could not be removed.
 FileError RemoveSeries(const std::string& prefix, std::string& failedPath);
 
 }  // namespace vosctl
