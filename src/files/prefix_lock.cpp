@@ -20,6 +20,13 @@ std::string PrefixLockPath(const std::string& prefix) {
     return prefix.substr(0, start) + "." + prefix.substr(start) + ".lock";
 }
 
+bool IsNamedFile(int fd, const std::string& path) {
+    struct stat held {};
+    struct stat named {};
+    return ::fstat(fd, &held) == 0 && ::lstat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+           held.st_ino == named.st_ino;
+}
+
 PrefixLock::Result PrefixLock::Acquire(const std::string& prefix) {
     Release();
     m_path = PrefixLockPath(prefix);
@@ -59,12 +66,7 @@ PrefixLock::Result PrefixLock::Acquire(const std::string& prefix) {
                 continue;
             }
         }
-        // A holder removes the file before it lets go: a lock on a file no
-        // longer under the name holds nothing.
-        struct stat held {};
-        struct stat named {};
-        if (::fstat(fd, &held) == 0 && ::stat(m_path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
-            held.st_ino == named.st_ino) {
+        if (IsNamedFile(fd, m_path)) {
             m_fd = fd;
             return Result::Held;
         }

@@ -10,6 +10,11 @@
 /// The lock file of the series PREFIX: the folder part, then ".BASE.lock".
 std::string PrefixLockPath(const std::string& prefix);
 
+/// Whether the open file `fd` is the file named `path` now. A holder
+/// removes the lock file before it lets go, so a lock taken on a file no
+/// longer under its name holds nothing.
+bool IsNamedFile(int fd, const std::string& path);
+
 /// Holds the prefix of a series while the object lives (or until Release).
 /// The lock is a POSIX record lock, so that another process learns the
 /// holder's process id; within one process it does not exclude, and no
