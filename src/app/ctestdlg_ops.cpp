@@ -5,6 +5,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -15,6 +16,7 @@
 #include "files/csv.h"
 #include "files/dlf.h"
 #include "files/file.h"
+#include "files/series_names.h"
 
 namespace {
 
@@ -139,9 +141,11 @@ bool CtestDlg::LoadDataFile(std::string& message) {
         return true;
     }
     if (paths.size() > 1) {
-        // The dialog lists a recording's PREFIX-NNNNNN.dlf files in recording
-        // order, whatever order they were picked in.
-        paths.sort();
+        // A recording's PREFIX-NNNNNN.dlf files open in recording order,
+        // whatever order they were picked in, past file 999,999 too.
+        std::sort(paths.begin(), paths.end(), [](const QString& a, const QString& b) {
+            return SeriesOrderLess(a.toStdString(), b.toStdString());
+        });
         return OpenSeries(paths, message);
     }
     return LoadOneFile(paths.front(), message);

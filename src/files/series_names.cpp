@@ -112,6 +112,17 @@ SeriesListing ListSeries(const std::string& prefix) {
     return listing;
 }
 
+bool SeriesOrderLess(const std::string& a, const std::string& b) {
+    std::string prefixA;
+    std::string prefixB;
+    const std::uint32_t indexA = DataFileIndex(a, prefixA);
+    const std::uint32_t indexB = DataFileIndex(b, prefixB);
+    // Compared as (prefix, index) and (name, 0): an order whatever the mix.
+    const std::string& keyA = indexA != 0 ? prefixA : a;
+    const std::string& keyB = indexB != 0 ? prefixB : b;
+    return keyA != keyB ? keyA < keyB : indexA < indexB;
+}
+
 ExpandedArguments ExpandPrefixes(const std::vector<std::string>& arguments) {
     ExpandedArguments expanded;
     for (const std::string& argument : arguments) {

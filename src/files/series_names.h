@@ -49,6 +49,11 @@ struct SeriesListing {
 };
 SeriesListing ListSeries(const std::string& prefix);
 
+/// The order of files picked together: files of one series in the order of
+/// their numbers (PREFIX-999999.dlf before PREFIX-1000000.dlf), any other
+/// name by its bytes.
+bool SeriesOrderLess(const std::string& a, const std::string& b);
+
 /// Data file arguments in which a prefix may name a whole series: an
 /// argument that is not an existing file (nothing, or a folder) but for
 /// which PREFIX-NNNNNN.dlf files exist stands for those files in index

@@ -5,6 +5,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 
 #include "files/prefix_lock.h"
@@ -22,7 +24,7 @@ TEST(SeriesNames, OneNamePerIndexAtAnyWidth) {
         {"run-999999.dlf", 999999},
         {"run-1000000.dlf", 1000000},
         {"run-4294967295.dlf", 4294967295u},
-        {"run-4294967296.dlf", 0},   // past the widest index
+        {"run-4294967297.dlf", 0},   // past the widest index
         {"run-04294967295.dlf", 0},  // eleven digits
         {"run-0000001.dlf", 0},      // a seventh digit that is a leading zero
         {"run-000000.dlf", 0},
@@ -67,6 +69,33 @@ TEST(SeriesNames, ListedInTheOrderOfTheirNumbers) {
     ASSERT_EQ(listing.temporaries.size(), 1u);
     EXPECT_EQ(listing.temporaries[0].path, dir.Path(".r-000010.dlf.123-4.new"));
     EXPECT_EQ(listing.temporaries[0].pid, 123);
+}
+
+TEST(SeriesNames, PickedFilesInTheOrderOfTheirNumbers) {
+    std::vector<std::string> picked = {"n/r-1000000.dlf", "n/other.dlf", "n/r-999999.dlf", "n/r-5.txt",
+                                       "n/r-000002.dlf", "n/q-000001.dlf"};
+    std::sort(picked.begin(), picked.end(), SeriesOrderLess);
+    const std::vector<std::string> ordered = {"n/other.dlf",    "n/q-000001.dlf",  "n/r-000002.dlf",
+                                              "n/r-999999.dlf", "n/r-1000000.dlf", "n/r-5.txt"};
+    EXPECT_EQ(picked, ordered);
+}
+
+// A prefix names its series when no file has its name; a file keeps its name.
+TEST(SeriesNames, APrefixStandsForItsSeries) {
+    TempDir dir;
+    for (const char* name : {"r-1000000.dlf", "r-999999.dlf", "r-000001.vrec", "s", "s-000001.dlf", "t.dlf"}) {
+        std::ofstream(dir.Path(name)) << "x";
+    }
+    std::filesystem::create_directory(dir.Path("u"));
+    std::ofstream(dir.Path("u-000001.dlf")) << "x";
+    const ExpandedArguments expanded =
+        ExpandPrefixes({dir.Path("r"), dir.Path("t.dlf"), dir.Path("missing"), dir.Path("s"), dir.Path("u")});
+    const std::vector<std::string> files = {dir.Path("r-999999.dlf"), dir.Path("r-1000000.dlf"), dir.Path("t.dlf"),
+                                            dir.Path("missing"), dir.Path("s"), dir.Path("u-000001.dlf")};
+    EXPECT_EQ(expanded.files, files);
+    EXPECT_EQ(expanded.ambiguous, dir.Path("s"));
+    ASSERT_EQ(expanded.ambiguousSeries.size(), 1u);
+    EXPECT_EQ(expanded.ambiguousSeries[0].path, dir.Path("s-000001.dlf"));
 }
 
 // A lock taken on a lock file that its holder removed meanwhile holds nothing.
