@@ -115,6 +115,11 @@ TEST_F(RecordProcess, DiskFullKeepsTheFinishedFiles) {
     ASSERT_EQ(::prlimit(run.pid, RLIMIT_FSIZE, &limit, nullptr), 0);
     EXPECT_EQ(run.Wait(), 4);
     EXPECT_NE(run.Stderr().find("vosctl: ファイル書き込みエラーです ("), std::string::npos) << run.Stderr();
+    // The failure names its cause: the limit, as a full disk would be named.
+    EXPECT_NE(run.Stderr().find(": cannot write the file: the file is larger than allowed; the files before it are "
+                                "complete)"),
+              std::string::npos)
+        << run.Stderr();
     const seriestest::Series series = seriestest::ReadSeries(Prefix());
     const std::vector<DataFileHeader>& headers = series.headers;
     ASSERT_GE(headers.size(), 2u);
