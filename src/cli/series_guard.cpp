@@ -60,8 +60,7 @@ int CheckRecordTargets(const RecordTargets& targets, PrefixLock& lock) {
         }
     }
     if (targets.prefix.empty()) return EXIT_OK;
-    // The names, and with them the folder, are tried now rather than days into the run.
-    if (const int status = ProbeSeriesNames(targets.prefix, targets.lastIndex); status != EXIT_OK) return status;
+    // The prefix is taken first: the names tried below are then no running recording's.
     switch (lock.Acquire(targets.prefix)) {
     case PrefixLock::Result::Held: break;
     case PrefixLock::Result::Busy:
@@ -76,6 +75,8 @@ int CheckRecordTargets(const RecordTargets& targets, PrefixLock& lock) {
                         "; the hidden file that holds the prefix while it is recorded; nothing was recorded");
     }
     }
+    // The names, and with them the folder, are tried now rather than days into the run.
+    if (const int status = ProbeSeriesNames(targets.prefix, targets.lastIndex); status != EXIT_OK) return status;
     const SeriesListing series = ListSeries(targets.prefix);
     if (series.error != 0) {
         return Fail(EXIT_FILE, FileErrorMessage(FileError::Read),

@@ -21,10 +21,11 @@ struct RecordTargets {
     bool overwrite = false;
 };
 
-/// Creates and removes every name the series will take at its widest index
-/// (data file, working file, the hidden new file of a conversion), takes the
-/// prefix in `lock` for the rest of the recording, and refuses a prefix that
-/// a running recording holds (with or without `overwrite`), a prefix in use
+/// Takes the prefix in `lock` for the rest of the recording, then creates
+/// and removes every name the series will take at its widest index (data
+/// file, working file, the hidden new file of a conversion). Refuses a
+/// prefix that a running recording holds (with or without `overwrite`),
+/// before touching any of its names, a prefix in use
 /// and an existing CSV file unless `overwrite`, and with `overwrite` a
 /// working file that a running program holds. Prints the refusal and returns
 /// its exit status; EXIT_OK when the recording may start.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -51,6 +52,10 @@ TEST_F(RecordProcess, ARunningRecordingKeepsItsPrefix) {
                                 " is being recorded by a running process (pid " + std::to_string(first.pid) +
                                 "); nothing was changed: choose another prefix";
     const std::vector<std::string> cases[] = {{}, {"--overwrite"}, {"--overwrite", "--csv", m_dir.Path("x.csv")}};
+    // Names created in the folder: a refused recording tries none of the series' names.
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, m_dir.Path("").c_str(), IN_CREATE), 0);
     for (const std::vector<std::string>& extra : cases) {
         SCOPED_TRACE(extra.size());
         std::vector<std::string> args = {"record", "--samples", "5000", "-o", Prefix()};
@@ -61,6 +66,17 @@ TEST_F(RecordProcess, ARunningRecordingKeepsItsPrefix) {
         EXPECT_TRUE(std::filesystem::exists(SeriesFileName(Prefix(), 1)));
         EXPECT_FALSE(std::filesystem::exists(m_dir.Path("x.csv")));
     }
+    alignas(inotify_event) char events[65536];
+    for (ssize_t got; (got = ::read(watch, events, sizeof events)) > 0;) {
+        for (char* at = events; at < events + got;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(at);
+            const std::string name = event->len > 0 ? event->name : "";
+            // The hidden new file of the widest index that only a try of the names makes.
+            EXPECT_EQ(name.find(".4194304-4294967295.new"), std::string::npos) << name;
+            at += sizeof(inotify_event) + event->len;
+        }
+    }
+    ::close(watch);
     ::kill(first.pid, SIGINT);
     EXPECT_EQ(clitest::WaitExitWithin(first.pid, 20), 130) << first.Stderr();
     const seriestest::Series series = seriestest::ReadSeries(Prefix());
