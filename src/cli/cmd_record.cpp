@@ -279,7 +279,8 @@ int RunRecord(const RecordCommandOptions& command, vosctl::Context& context) {
                                     vosctl::FileErrorGloss(FileError::Write, {}, outcome.fileCause));
         }
         return vosctl::Fail(vosctl::EXIT_FILE, outcome.message,
-                            outcome.failedPath + ": " + vosctl::FileErrorGloss(outcome.fileError, outcome.failedPath, outcome.fileCause) +
+                            outcome.failedPath + ": " + vosctl::FileErrorGloss(outcome.fileError, outcome.failedPath,
+                                                                             outcome.fileCause) +
                                 "; the files before it are complete");
     case RecordEnd::WriterBehind:
         return vosctl::Fail(vosctl::EXIT_OVERRUN, outcome.message,
@@ -325,11 +326,13 @@ void AddRecordCommand(CLI::App& app, vosctl::Context& context) {
         "hang-up), which write the current file with the samples it holds; a second signal ends at once.\n"
         "A prefix that has files already (data files, or working files of an interrupted recording) and an\n"
         "existing --csv file are refused before the logger is opened, unless --overwrite is given: then the\n"
-        "old series is removed, and the CSV file emptied, once the logger is open. If the CSV stream fails\n"
-        "(its reader went away), only the stream stops: the data files go on, and the status is 4.\n"
+        "old series is removed, and the CSV file emptied, once the logger is open. A prefix that a running\n"
+        "recording holds is refused at once, with or without --overwrite. Every name of the series is tried\n"
+        "before the logger is opened. If the CSV stream fails (its reader went away), only the stream\n"
+        "stops: the data files go on, and the status is 4.\n"
         "On a terminal a progress line shows the elapsed time, the samples and files so far and the\n"
         "driver's largest receive queue; a summary goes to standard error at the end. View a series with\n"
-        "`vosctl info PREFIX-*.dlf`, or export it as one table with `vosctl csv PREFIX-*.dlf -o all.csv`.\n\n" +
+        "`vosctl info PREFIX`, or export it as one table with `vosctl csv PREFIX -o all.csv`.\n\n" +
         vosctl::ExitStatusHelp());
     command->callback([options, &context] { context.status = RunRecord(*options, context); });
 }
