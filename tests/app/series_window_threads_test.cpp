@@ -146,6 +146,8 @@ TEST_F(SeriesWindowTest, ASeriesShowsAsOneRecordFromTheCommandLineAndTheDialog) 
     };
     const Way ways[] = {
         {"command line", [&] { OpenFromCommandLine(paths); }},
+        // `vosviewer PREFIX` opens every PREFIX-NNNNNN.dlf in order.
+        {"prefix", [&] { OpenFromCommandLine({Prefix("night")}); }},
         // Picked in any order, the dialog's files open in recording order.
         {"dialog", [&] { OpenThroughDialog(Joined({paths[2], paths[0], paths[1]})); }},
     };
