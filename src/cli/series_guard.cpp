@@ -3,9 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <iterator>
 
 #include "acquisition/record.h"
 #include "cli/cli.h"
@@ -16,6 +16,9 @@
 namespace vosctl {
 
 namespace {
+
+// PID_MAX_LIMIT of 64-bit Linux: no process id is wider.
+constexpr long WIDEST_PID = 4194304;
 
 // The files of one kind, named: "3 data files (run-000001.dlf to run-000003.dlf)".
 std::string Listed(const std::vector<SeriesMember>& files, const char* kind) {
@@ -30,8 +33,8 @@ int ProbeSeriesNames(const std::string& prefix, std::uint32_t index) {
     const std::string dataFile = SeriesFileName(prefix, index);
     const std::string names[] = {
         WorkingFileName(prefix, index),
-        // The widest process id and replacement serial the kernel and the counter give.
-        ReplacementTemporaryName(dataFile, 4194304, UINT32_MAX),
+        // The widest process id and replacement serial there can be.
+        ReplacementTemporaryName(dataFile, WIDEST_PID, UINT32_MAX),
         dataFile,
     };
     const char* const roles[] = {"the working file", "the hidden new file of its conversion", "the data file"};

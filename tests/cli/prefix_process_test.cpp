@@ -217,14 +217,15 @@ TEST_F(RecordProcess, OtherEndingSignalsLeaveNoHiddenFile) {
         // Should the conversion end between the last look and SIGSTOP, it runs again.
         for (int attempt = 0; attempt < 3 && run.pid < 0; ++attempt) {
             seriestest::RemoveSeries(Prefix(), 1);
-            run = Start(LoggerConfig("instant", ""), {"record", "--samples", "1000000", "-o", Prefix()});
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            run = Start(LoggerConfig("instant", ""),
+                        {"record", "--samples", "300000", "--split", "300000", "-o", Prefix()});
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
             while (!converting() && std::chrono::steady_clock::now() < deadline) {
             }
             ::kill(run.pid, SIGSTOP);
             if (!converting()) {
                 ::kill(run.pid, SIGCONT);
-                clitest::WaitExitWithin(run.pid, 20);
+                clitest::WaitExitWithin(run.pid, 60);
                 run.pid = -1;
             }
         }
@@ -235,12 +236,12 @@ TEST_F(RecordProcess, OtherEndingSignalsLeaveNoHiddenFile) {
         EXPECT_EQ(clitest::HiddenFiles(m_dir.Path("")), std::vector<std::string>());
         EXPECT_FALSE(std::filesystem::exists(SeriesFileName(Prefix(), 1)));
         const std::string working = WorkingFileName(Prefix(), 1);
-        EXPECT_NE(run.Stderr().find("vosctl record: ended at once by a signal: 1000000 samples received, no data file; "
+        EXPECT_NE(run.Stderr().find("vosctl record: ended at once by a signal: 300000 samples received, no data file; "
                                     "what reached the disk is in the working file " + working +
                                     ", left for `vosctl recover " + Prefix() + "`"),
                   std::string::npos)
             << run.Stderr();
-        EXPECT_EQ(WorkingSamples(working), 1000000u);
+        EXPECT_EQ(WorkingSamples(working), 300000u);
         std::filesystem::remove(working);
     }
 }

@@ -357,42 +357,45 @@ TEST_F(RecordProcess, ACsvReaderThatGoesAwayCostsOnlyTheStream) {
 }
 
 // After Ctrl-C the writer may be held up: here by a reader of --csv - that
-// reads nothing, so the writer waits on a full pipe. A second signal ends the
+// stops reading, so the writer waits on a full pipe. A second signal ends the
 // process at once all the same, with the status of the first, and says what
 // it leaves on disk. Held still while both arrive, so that they are taken together.
 TEST_F(RecordProcess, ASecondSignalEndsAtOnce) {
     struct Case {
-        bool stuckWriter;  // else a working file is being filled
         const char* config;
+        bool workingFile;  // the pipe is read until a working file exists
     };
-    const Case cases[] = {{true, "instant"}, {false, "realtime"}};
+    const Case cases[] = {{"instant", false}, {"realtime", true}};
     for (const Case& test : cases) {
         SCOPED_TRACE(test.config);
         int pipeFds[2];
         ASSERT_EQ(::pipe2(pipeFds, O_CLOEXEC), 0);
-        std::vector<std::string> args = {"record", "--split", "1000", "-o", Prefix()};
-        if (test.stuckWriter) args.insert(args.end(), {"--csv", "-"});
-        const Background run = Start(LoggerConfig(test.config, ""), args, pipeFds[1]);
+        // Only this end: the writer's end blocks, so that the writer waits.
+        ASSERT_EQ(::fcntl(pipeFds[0], F_SETFL, O_NONBLOCK), 0);
+        const Background run = Start(LoggerConfig(test.config, ""),
+                                     {"record", "--split", "1000", "--csv", "-", "-o", Prefix()}, pipeFds[1]);
         ::close(pipeFds[1]);
-        if (test.stuckWriter) {
-            // The writer waits once the pipe's 64 KiB are full.
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-            int queued = 0;
-            while (::ioctl(pipeFds[0], FIONREAD, &queued) == 0 && queued < 60000 &&
-                   std::chrono::steady_clock::now() < deadline) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        const auto workingFiles = [&] {
+            std::vector<std::string> found;
+            for (const auto& entry : std::filesystem::directory_iterator(m_dir.Path(""))) {
+                if (entry.path().extension() == ".vrec") found.push_back(entry.path().string());
+            }
+            return found;
+        };
+        char drained[65536];
+        while (test.workingFile && workingFiles().empty() && std::chrono::steady_clock::now() < deadline) {
+            if (::read(pipeFds[0], drained, sizeof drained) <= 0) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
             }
-            ASSERT_GE(queued, 60000);
-        } else {
-            ASSERT_TRUE(WaitForFile(2));
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-            std::uint32_t files = 2;
-            while (!std::filesystem::exists(WorkingFileName(Prefix(), files + 1)) &&
-                   std::chrono::steady_clock::now() < deadline) {
-                if (std::filesystem::exists(SeriesFileName(Prefix(), files + 1))) ++files;
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            }
         }
+        // The writer waits once the pipe's 64 KiB are full.
+        int queued = 0;
+        while (::ioctl(pipeFds[0], FIONREAD, &queued) == 0 && queued < 60000 &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        ASSERT_GE(queued, 60000);
         ::kill(run.pid, SIGSTOP);
         ::kill(run.pid, SIGINT);
         ::kill(run.pid, SIGTERM);
@@ -402,14 +405,17 @@ TEST_F(RecordProcess, ASecondSignalEndsAtOnce) {
         EXPECT_EQ(status, 130) << run.Stderr();
         const std::string said = run.Stderr();
         EXPECT_NE(said.find("vosctl record: ended at once by a signal: "), std::string::npos) << said;
-        if (!test.stuckWriter) {
+        if (test.workingFile) {
             std::uint32_t files = 0;
             while (std::filesystem::exists(SeriesFileName(Prefix(), files + 1))) ++files;
-            const std::string working = WorkingFileName(Prefix(), files + 1);
-            ASSERT_TRUE(std::filesystem::exists(working));
-            EXPECT_NE(said.find(std::to_string(files) + " data files " + SeriesFileName(Prefix(), 1) + " to " +
-                                SeriesFileName(Prefix(), files) + "; what reached the disk after them is in the "
-                                "working file " + working + ", left for `vosctl recover " + Prefix() + "`"),
+            ASSERT_EQ(workingFiles(), std::vector<std::string>{WorkingFileName(Prefix(), files + 1)});
+            const std::string dataFiles = files == 0 ? ", no data file; what reached the disk is in "
+                                                     : ", " + std::to_string(files) + " data files " +
+                                                           SeriesFileName(Prefix(), 1) + " to " +
+                                                           SeriesFileName(Prefix(), files) +
+                                                           "; what reached the disk after them is in ";
+            EXPECT_NE(said.find(" samples received" + dataFiles + "the working file " +
+                                WorkingFileName(Prefix(), files + 1) + ", left for `vosctl recover " + Prefix() + "`"),
                       std::string::npos)
                 << said;
         }
