@@ -96,7 +96,7 @@ SeriesListing ListSeries(const std::string& prefix) {
         } else if (const std::uint32_t index = SeriesIndexOf(name, base, SERIES_WORKING_EXTENSION); index != 0) {
             listing.workingFiles.push_back({index, folderPart + std::string(name)});
         } else if (name.starts_with(dataHead) && name.ends_with(".new")) {
-            // The data file's name is the part before the second-last dot-separated field.
+            // .NAME.PID-N.new, where NAME is a data file of the series.
             const std::size_t end = name.find(std::string_view(SERIES_DATA_EXTENSION), dataHead.size());
             if (end == std::string_view::npos) continue;
             const std::string_view dataName = name.substr(1, end + 4 - 1);
