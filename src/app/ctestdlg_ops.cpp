@@ -1,5 +1,6 @@
 // The window's operations behind Search, Save, Open and CSV-Save.
 #include <QComboBox>
+#include <QFileInfo>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <memory>
 #include <thread>
 
@@ -139,6 +141,17 @@ bool CtestDlg::LoadDataFile(std::string& message) {
     QStringList paths = m_prompts->AskOpenFileNames(this, DLF_FILTER, DLF_SUFFIX);
     if (paths.isEmpty()) {
         return true;
+    }
+    if (paths.size() == 1 && !QFileInfo::exists(paths.front())) {
+        // A typed PREFIX (to which the dialog adds .dlf) that names no file opens its whole series.
+        std::string typed = paths.front().toStdString();
+        if (typed.ends_with(SERIES_DATA_EXTENSION)) typed.resize(typed.size() - std::strlen(SERIES_DATA_EXTENSION));
+        const std::vector<std::string> series = ExpandPrefixes({typed}).files;
+        if (series.size() > 1 || series.front() != typed) {
+            paths.clear();
+            for (const std::string& file : series) paths.push_back(QString::fromStdString(file));
+            return paths.size() > 1 ? OpenSeries(paths, message) : LoadOneFile(paths.front(), message);
+        }
     }
     if (paths.size() > 1) {
         // A recording's PREFIX-NNNNNN.dlf files open in recording order,
