@@ -11,6 +11,7 @@
 
 #include "acquisition/run.h"
 #include "device/access.h"
+#include "files/series_names.h"
 
 namespace {
 
@@ -23,12 +24,6 @@ constexpr std::size_t PREPARED_BUFFERS = 2;
 // Memory of the writer outside the sample buffers: the CSV text, the
 // working file's read window and one channel of a block.
 constexpr std::size_t WRITER_MEMORY = std::size_t{4} << 20;
-
-std::string NumberedName(const std::string& prefix, std::uint32_t index, const char* extension) {
-    char number[24];
-    std::snprintf(number, sizeof number, "-%06u.%s", static_cast<unsigned>(index), extension);
-    return prefix + number;
-}
 
 }  // namespace
 
@@ -50,11 +45,11 @@ std::array<std::uint8_t, 16> NewRecordingIdentity() {
 }
 
 std::string SeriesFileName(const std::string& prefix, std::uint32_t index) {
-    return NumberedName(prefix, index, "dlf");
+    return SeriesMemberName(prefix, index, SERIES_DATA_EXTENSION);
 }
 
 std::string WorkingFileName(const std::string& prefix, std::uint32_t index) {
-    return NumberedName(prefix, index, "vrec");
+    return SeriesMemberName(prefix, index, SERIES_WORKING_EXTENSION);
 }
 
 Recorder::Recorder(const D2xxApi& api, RecordOptions options)
@@ -101,6 +96,7 @@ RecordOutcome Recorder::Run() {
         std::string path;
         const FileError error = m_options.beforeStream(path);
         if (error != FileError::None) {
+            outcome.fileCause = errno;
             DeviceClose(m_api, handle);
             outcome.end = RecordEnd::File;
             outcome.fileError = error;
@@ -136,9 +132,11 @@ RecordOutcome Recorder::Run() {
     outcome.largestQueue = LargestQueue();
     outcome.buffers = m_buffers.size();
     outcome.csvStopped = m_csvStopped;
+    outcome.csvCause = m_csvCause;
     if (m_fileError != FileError::None) {
         outcome.end = RecordEnd::File;
         outcome.fileError = m_fileError;
+        outcome.fileCause = m_fileCause;
         outcome.failedPath = m_failedPath;
         outcome.message = FileErrorMessage(m_fileError);
     } else if (result == RESULT_WRITER_BEHIND) {
@@ -194,6 +192,7 @@ void Recorder::End(std::uint32_t filled) {
 }
 
 void Recorder::WriteFailed(FileError error, const std::string& path) {
+    m_fileCause = errno;
     m_fileError = error;
     m_failedPath = path;
     RequestStop();
@@ -219,6 +218,7 @@ bool Recorder::FlushCsv() {
     const bool ok = WriteAllTo(m_options.csvFd, m_csvText.get(), m_csvUsed);
     m_csvUsed = 0;
     if (!ok) {
+        m_csvCause = errno;
         // A reader that went away costs the stream only; without DLF files nothing else is kept.
         if (m_options.prefix.empty()) {
             WriteFailed(FileError::Write, "");

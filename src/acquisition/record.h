@@ -69,7 +69,8 @@ struct RecordOptions {
     /// Called once the logger is open and the settings are accepted, before
     /// the stream starts and before any file is written: the moment to clear
     /// what the recording replaces. An error other than None ends the
-    /// recording (File) with the path it sets; the logger is closed.
+    /// recording (File) with the path it sets and errno as its cause; the
+    /// logger is closed.
     std::function<FileError(std::string& failedPath)> beforeStream;
 };
 
@@ -85,6 +86,7 @@ struct RecordOutcome {
     RecordEnd end = RecordEnd::Done;
     std::uint32_t deviceResult = 0;  ///< the device link's result (Device)
     FileError fileError = FileError::None;
+    int fileCause = 0;          ///< errno of the file failure, 0 when unknown
     std::string failedPath;     ///< the file that could not be written (File); "" for the CSV stream
     std::string message;        ///< the text to show; empty when the recording ended well
     std::uint64_t samples = 0;  ///< samples stored over the whole recording
@@ -97,6 +99,7 @@ struct RecordOutcome {
     std::uint32_t largestQueue = 0;  ///< deepest driver receive queue seen, bytes
     std::size_t buffers = 0;    ///< sample buffers allocated
     bool csvStopped = false;    ///< the CSV stream failed and stopped; the DLF files went on
+    int csvCause = 0;           ///< errno of the CSV stream's failure, 0 when unknown
 };
 
 /// The file name of the `index`-th file (1-based) of a series: PREFIX-000001.dlf.
@@ -187,6 +190,7 @@ private:
     std::size_t m_csvUsed = 0;
     std::uint64_t m_csvRow = 0;  // next CSV row to format
     FileError m_fileError = FileError::None;
+    int m_fileCause = 0;
     std::string m_failedPath;
     JournalWriter m_journal;
     std::uint64_t m_appended = 0;      // samples appended to working files
@@ -196,4 +200,5 @@ private:
     std::optional<std::int64_t> m_startMicros;  // UTC of the first sample
     std::array<std::uint8_t, 16> m_identity{};
     bool m_csvStopped = false;
+    int m_csvCause = 0;
 };

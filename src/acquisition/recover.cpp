@@ -11,24 +11,13 @@
 #include "device/transfer.h"
 #include "files/dlf.h"
 #include "files/journal.h"
+#include "files/series_names.h"
 
 namespace {
 
-constexpr std::size_t INDEX_DIGITS = 6;
-
-// The index N of a name PREFIX-NNNNNN.EXT in the prefix's folder; 0 for other names.
+// The index N of a name PREFIX-NNNNNN.EXT (six or more digits) in the prefix's folder; 0 for other names.
 std::uint32_t SeriesIndex(const std::string& name, const std::string& base, const std::string& extension) {
-    const std::size_t length = base.size() + 1 + INDEX_DIGITS + extension.size();
-    if (name.size() != length || name.compare(0, base.size(), base) != 0 || name[base.size()] != '-' ||
-        name.compare(length - extension.size(), extension.size(), extension) != 0) {
-        return 0;
-    }
-    std::uint32_t index = 0;
-    for (std::size_t i = base.size() + 1; i < base.size() + 1 + INDEX_DIGITS; ++i) {
-        if (name[i] < '0' || name[i] > '9') return 0;
-        index = index * 10 + static_cast<std::uint32_t>(name[i] - '0');
-    }
-    return index;
+    return SeriesIndexOf(name, base, extension);
 }
 
 bool Fail(RecoveryReport& report, FileError error, const std::string& path, const std::string& reason) {

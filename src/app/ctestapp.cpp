@@ -11,18 +11,25 @@
 #include "app/ctestdlg.h"
 #include "doctor/paths.h"
 #include "files/file.h"
+#include "files/series_names.h"
 #include "vos/version.h"
 
 void AddFileArguments(QCommandLineParser& parser) {
     parser.addPositionalArgument(
         QStringLiteral("files"),
         QStringLiteral("Data files to open: one as Open opens it, several (such as a recording's "
-                       "PREFIX-000001.dlf PREFIX-000002.dlf ...) as one record, in the order given."),
-        QStringLiteral("[FILE.dlf...]"));
+                       "PREFIX-000001.dlf PREFIX-000002.dlf ...) as one record, in the order given; a "
+                       "recording's PREFIX alone opens all its PREFIX-NNNNNN.dlf in order."),
+        QStringLiteral("[FILE.dlf|PREFIX...]"));
 }
 
 void OpenFileArguments(CtestDlg& window, const QCommandLineParser& parser) {
-    window.OpenFiles(parser.positionalArguments());
+    std::vector<std::string> arguments;
+    for (const QString& argument : parser.positionalArguments()) arguments.push_back(argument.toStdString());
+    // A recording's prefix opens its whole series; a name that is also a file stays that file.
+    QStringList files;
+    for (const std::string& file : ExpandPrefixes(arguments).files) files.push_back(QString::fromStdString(file));
+    window.OpenFiles(files);
 }
 
 int CtestApp::InitInstance(int argc, char** argv) {

@@ -1,12 +1,15 @@
 // The window's operations behind Search, Save, Open and CSV-Save.
 #include <QComboBox>
+#include <QFileInfo>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <memory>
 #include <thread>
 
@@ -15,6 +18,7 @@
 #include "files/csv.h"
 #include "files/dlf.h"
 #include "files/file.h"
+#include "files/series_names.h"
 #include "files/series_text.h"
 
 namespace {
@@ -139,9 +143,21 @@ bool CtestDlg::LoadDataFile(std::string& message) {
     if (paths.isEmpty()) {
         return true;
     }
-    // The dialog lists a recording's PREFIX-NNNNNN.dlf files in recording
-    // order, whatever order they were picked in.
-    paths.sort();
+    if (paths.size() == 1 && !QFileInfo::exists(paths.front())) {
+        // A typed PREFIX (to which the dialog adds .dlf) that names no file opens its whole series.
+        std::string typed = paths.front().toStdString();
+        if (typed.ends_with(SERIES_DATA_EXTENSION)) typed.resize(typed.size() - std::strlen(SERIES_DATA_EXTENSION));
+        const std::vector<std::string> series = ExpandPrefixes({typed}).files;
+        if (series.size() > 1 || series.front() != typed) {
+            paths.clear();
+            for (const std::string& file : series) paths.push_back(QString::fromStdString(file));
+        }
+    }
+    // A recording's PREFIX-NNNNNN.dlf files open in recording order,
+    // whatever order they were picked in, past file 999,999 too.
+    std::sort(paths.begin(), paths.end(), [](const QString& a, const QString& b) {
+        return SeriesOrderLess(a.toStdString(), b.toStdString());
+    });
     return OpenNamed(paths, message);
 }
 

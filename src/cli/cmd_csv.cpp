@@ -66,7 +66,9 @@ void AddCsvCommand(CLI::App& app, vosctl::Context& context) {
     auto options = std::make_shared<CsvOptions>();
     CLI::App* command =
         app.add_subcommand("csv", "Write data files as CSV-Save does; several files follow each other as one table");
-    command->add_option("files", options->files, "DLF data files")->type_name("FILE.dlf")->required();
+    command->add_option("files", options->files, "DLF data files, or a recording's PREFIX for its PREFIX-NNNNNN.dlf in order")
+        ->type_name("FILE.dlf")
+        ->required();
     vosctl::AddCsvChannelOption(*command, options->channel);
     command->add_option("-o,--output", options->output, "CSV file, or - for standard output")
         ->type_name("FILE")
@@ -77,5 +79,8 @@ void AddCsvCommand(CLI::App& app, vosctl::Context& context) {
                     "repeat. Files without a stamp, such as the window's saves, are joined as they\n"
                     "are. The output must be none of the files, and is never a name ending in .dlf.\n\n" +
                     vosctl::ExitStatusHelp());
-    command->callback([options, &context] { context.status = RunCsv(*options); });
+    command->callback([options, &context] {
+        context.status = vosctl::ExpandSeriesArguments(options->files);
+        if (context.status == vosctl::EXIT_OK) context.status = RunCsv(*options);
+    });
 }

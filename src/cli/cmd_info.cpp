@@ -18,6 +18,7 @@
 #include "device/trigger.h"
 #include "display/summaries.h"
 #include "files/series.h"
+#include "files/series_names.h"
 #include "numtext/fixed.h"
 
 namespace {
@@ -28,7 +29,6 @@ struct InfoOptions {
 };
 
 constexpr std::int64_t MICROS_PER_DIVIDER = 100;
-constexpr std::size_t SERIES_NUMBER_LENGTH = 6;
 
 // The Sampling Clock entry of a divider, or empty when the list has none.
 std::string ClockName(std::int32_t divider) {
@@ -236,17 +236,9 @@ void PrintSeriesText(const nlohmann::ordered_json& info) {
 // The series a file name belongs to: "run" for "run-000002.dlf", with its
 // number; empty for another name.
 std::string SeriesPrefix(const std::string& path, unsigned long& number) {
-    const std::size_t suffix = path.size() >= 4 ? path.size() - 4 : 0;
-    if (suffix < SERIES_NUMBER_LENGTH + 1 || path.compare(suffix, 4, ".dlf") != 0 ||
-        path[suffix - SERIES_NUMBER_LENGTH - 1] != '-') {
-        return {};
-    }
-    const std::string digits = path.substr(suffix - SERIES_NUMBER_LENGTH, SERIES_NUMBER_LENGTH);
-    if (digits.find_first_not_of("0123456789") != std::string::npos) {
-        return {};
-    }
-    number = std::stoul(digits);
-    return path.substr(0, suffix - SERIES_NUMBER_LENGTH - 1);
+    std::string prefix;
+    number = DataFileIndex(path, prefix);
+    return prefix;
 }
 
 // Flags files named as one series (PREFIX-NNNNNN.dlf) that do not form one
@@ -362,7 +354,9 @@ void AddInfoCommand(CLI::App& app, vosctl::Context& context) {
     CLI::App* command = app.add_subcommand(
         "info", "Show the settings of data files and each channel's maximum and minimum as the Summary does, "
                 "and of a recording's series as a whole");
-    command->add_option("files", options->files, "DLF data files")->type_name("FILE.dlf")->required();
+    command->add_option("files", options->files, "DLF data files, or a recording's PREFIX for its PREFIX-NNNNNN.dlf in order")
+        ->type_name("FILE.dlf")
+        ->required();
     command->add_flag("--json", options->json,
                       "One JSON object per file, one per line, and one for a series as a whole,\n"
                       "with \"series\" (its files) in place of \"file\". A file name that is not\n"
@@ -383,5 +377,8 @@ void AddInfoCommand(CLI::App& app, vosctl::Context& context) {
                     "the series' min/max summaries, cached as the window caches them and otherwise\n"
                     "built once, on every core, with a progress line on a terminal.\n\n" +
                     vosctl::ExitStatusHelp());
-    command->callback([options, &context] { context.status = RunInfo(*options); });
+    command->callback([options, &context] {
+        context.status = vosctl::ExpandSeriesArguments(options->files);
+        if (context.status == vosctl::EXIT_OK) context.status = RunInfo(*options);
+    });
 }

@@ -146,7 +146,7 @@ void AddPlotCommand(CLI::App& app, vosctl::Context& context) {
     CLI::App* command = app.add_subcommand(
         "plot", "Draw data files as the window shows them after Open (PNG, the canvas of 1007 x 648 pixels); "
                 "several files as one record");
-    command->add_option("files", options->files, "DLF data files, in recording order")
+    command->add_option("files", options->files, "DLF data files in recording order, or a recording's PREFIX for its PREFIX-NNNNNN.dlf")
         ->type_name("FILE.dlf")
         ->required();
     command->add_option("-o,--output", options->output, "PNG file, or - for standard output")
@@ -165,5 +165,8 @@ void AddPlotCommand(CLI::App& app, vosctl::Context& context) {
                     "no series is held in memory. The output must be none of the files, and is\n"
                     "never a name ending in .dlf.\n\n" +
                     vosctl::ExitStatusHelp());
-    command->callback([options, &context] { context.status = RunPlot(*options); });
+    command->callback([options, &context] {
+        context.status = vosctl::ExpandSeriesArguments(options->files);
+        if (context.status == vosctl::EXIT_OK) context.status = RunPlot(*options);
+    });
 }

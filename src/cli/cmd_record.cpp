@@ -22,6 +22,8 @@
 #include "cli/series_guard.h"
 #include "cli/signals.h"
 #include "device/access.h"
+#include "files/prefix_lock.h"
+#include "files/series_names.h"
 
 namespace {
 
@@ -143,6 +145,36 @@ void PrintSummary(const RecordOutcome& outcome, const RecordOptions& options, st
     std::fflush(stderr);
 }
 
+// What a signal that ends the recording at once leaves on disk, from the
+// signal thread while the recorder's threads still run: the files are listed
+// as they are on disk, not as the writer last counted them.
+void PrintAbruptEnd(const Recorder& recorder, const std::string& prefix) {
+    std::string text = "vosctl record: ended at once by a signal: " + std::to_string(recorder.Samples()) +
+                       " samples received";
+    if (!prefix.empty()) {
+        const SeriesListing series = ListSeries(prefix);
+        const auto range = [](const std::vector<SeriesMember>& files) {
+            return files.size() == 1 ? files.front().path : files.front().path + " to " + files.back().path;
+        };
+        text += series.dataFiles.empty() ? ", no data file"
+                                         : ", " + std::to_string(series.dataFiles.size()) + " data files " +
+                                               range(series.dataFiles);
+        if (!series.workingFiles.empty()) {
+            text += "; what reached the disk" + std::string(series.dataFiles.empty() ? "" : " after them") +
+                    " is in the working file" +
+                    std::string(series.workingFiles.size() == 1 ? " " : "s ") + range(series.workingFiles) +
+                    ", left for `vosctl recover " + prefix + "`, which makes DLF files of it";
+        }
+    }
+    text += "\n";
+    // Written directly: another thread may hold the stream of standard error.
+    for (std::size_t done = 0; done < text.size();) {
+        const ssize_t wrote = ::write(STDERR_FILENO, text.data() + done, text.size() - done);
+        if (wrote <= 0) break;
+        done += static_cast<std::size_t>(wrote);
+    }
+}
+
 int RunRecord(const RecordCommandOptions& command, vosctl::Context& context) {
     RecordOptions options;
     std::int32_t divider = 1;
@@ -181,7 +213,9 @@ int RunRecord(const RecordCommandOptions& command, vosctl::Context& context) {
         options.sampleLimit == STREAM_UNLIMITED ? UINT32_MAX : (options.sampleLimit + options.split - 1) / options.split;
     const vosctl::RecordTargets targets{command.prefix, static_cast<std::uint32_t>(std::min<std::uint64_t>(lastIndex, UINT32_MAX)),
                                         command.csv, command.overwrite};
-    if (const int status = vosctl::CheckRecordTargets(targets); status != vosctl::EXIT_OK) return status;
+    // Held until the process ends, so that no other recording takes the prefix meanwhile.
+    PrefixLock prefixLock;
+    if (const int status = vosctl::CheckRecordTargets(targets, prefixLock); status != vosctl::EXIT_OK) return status;
     std::unique_ptr<vosctl::Output> csv;
     if (!command.csv.empty()) {
         csv = vosctl::OpenOutput(command.csv, vosctl::Output::Mode::Stream);
@@ -214,11 +248,16 @@ int RunRecord(const RecordCommandOptions& command, vosctl::Context& context) {
 
     const auto start = Clock::now();
     Recorder recorder(*api, options);
+    vosctl::StopSignals::SetLastWords([&](int) {
+        PrintAbruptEnd(recorder, options.prefix);
+        prefixLock.Release();
+    });
     RecordOutcome outcome;
     {
         RecordProgress progress(recorder, options.trigger.type != TRIGGER_NONE);
         outcome = recorder.Run();
     }
+    vosctl::StopSignals::SetLastWords({});
     const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start).count();
     // A CSV file created for a run that never began goes again.
     if (csv && !begun) csv->RemoveIfCreated();
@@ -228,7 +267,7 @@ int RunRecord(const RecordCommandOptions& command, vosctl::Context& context) {
     if (outcome.csvStopped) {
         vosctl::Fail(vosctl::EXIT_FILE, FileErrorMessage(FileError::Write),
                      (command.csv == "-" ? std::string("standard output") : command.csv) + ": " +
-                         vosctl::FileErrorGloss(FileError::Write) +
+                         vosctl::FileErrorGloss(FileError::Write, {}, outcome.csvCause) +
                          "; the CSV stream stopped there, and the data files went on");
     }
     switch (outcome.end) {
@@ -237,10 +276,11 @@ int RunRecord(const RecordCommandOptions& command, vosctl::Context& context) {
         if (outcome.failedPath.empty()) {
             return vosctl::Fail(vosctl::EXIT_FILE, outcome.message,
                                 (command.csv == "-" ? std::string("standard output") : command.csv) + ": " +
-                                    vosctl::FileErrorGloss(FileError::Write));
+                                    vosctl::FileErrorGloss(FileError::Write, {}, outcome.fileCause));
         }
         return vosctl::Fail(vosctl::EXIT_FILE, outcome.message,
-                            outcome.failedPath + ": " + vosctl::FileErrorGloss(outcome.fileError, outcome.failedPath) +
+                            outcome.failedPath + ": " + vosctl::FileErrorGloss(outcome.fileError, outcome.failedPath,
+                                                                             outcome.fileCause) +
                                 "; the files before it are complete");
     case RecordEnd::WriterBehind:
         return vosctl::Fail(vosctl::EXIT_OVERRUN, outcome.message,
@@ -286,11 +326,13 @@ void AddRecordCommand(CLI::App& app, vosctl::Context& context) {
         "hang-up), which write the current file with the samples it holds; a second signal ends at once.\n"
         "A prefix that has files already (data files, or working files of an interrupted recording) and an\n"
         "existing --csv file are refused before the logger is opened, unless --overwrite is given: then the\n"
-        "old series is removed, and the CSV file emptied, once the logger is open. If the CSV stream fails\n"
-        "(its reader went away), only the stream stops: the data files go on, and the status is 4.\n"
+        "old series is removed, and the CSV file emptied, once the logger is open. A prefix that a running\n"
+        "recording holds is refused at once, with or without --overwrite. Every name of the series is tried\n"
+        "before the logger is opened. If the CSV stream fails (its reader went away), only the stream\n"
+        "stops: the data files go on, and the status is 4.\n"
         "On a terminal a progress line shows the elapsed time, the samples and files so far and the\n"
         "driver's largest receive queue; a summary goes to standard error at the end. View a series with\n"
-        "`vosctl info PREFIX-*.dlf`, or export it as one table with `vosctl csv PREFIX-*.dlf -o all.csv`.\n\n" +
+        "`vosctl info PREFIX`, or export it as one table with `vosctl csv PREFIX -o all.csv`.\n\n" +
         vosctl::ExitStatusHelp());
     command->callback([options, &context] { context.status = RunRecord(*options, context); });
 }

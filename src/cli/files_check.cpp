@@ -9,6 +9,8 @@
 #include "settings/settings.h"
 #include "cli/cli.h"
 #include "device/access.h"
+#include "files/series.h"
+#include "files/series_names.h"
 
 namespace vosctl {
 
@@ -42,6 +44,19 @@ int RefuseInputAsOutput(const std::string& output, std::span<const std::string> 
                             "; nothing was written, choose another output");
         }
     }
+    return EXIT_OK;
+}
+
+int ExpandSeriesArguments(std::vector<std::string>& files) {
+    ExpandedArguments expanded = ExpandPrefixes(files);
+    if (!expanded.ambiguous.empty()) {
+        const std::vector<SeriesMember>& series = expanded.ambiguousSeries;
+        return Fail(EXIT_USAGE, ResultMessage(RESULT_INVALID_PARAMETER),
+                    expanded.ambiguous + " is a file and also the prefix of the series " + series.front().path +
+                        (series.size() > 1 ? " to " + series.back().path : std::string()) +
+                        "; nothing was read: rename the file, or name the series' files");
+    }
+    files = std::move(expanded.files);
     return EXIT_OK;
 }
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
@@ -26,6 +27,13 @@ CLI::Validator NotDataFileName(const std::string& what);
 /// it is redirected to. Prints why and returns EXIT_USAGE; EXIT_OK when no
 /// input is the output.
 int RefuseInputAsOutput(const std::string& output, std::span<const std::string> inputs);
+
+/// Lets a prefix name a whole series: an argument that is not an existing
+/// file (nothing, or a folder) but for which PREFIX-NNNNNN.dlf files exist
+/// (six digits or more) is replaced by those files in index order. An
+/// existing file that is also such a prefix is refused as ambiguous.
+/// Prints the refusal and returns EXIT_USAGE; EXIT_OK otherwise.
+int ExpandSeriesArguments(std::vector<std::string>& files);
 
 /// Reads and checks the header of the data file `path` as Open does; prints
 /// Open's message for a file it refuses and returns EXIT_FILE.

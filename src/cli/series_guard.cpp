@@ -3,75 +3,57 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <filesystem>
+#include <csignal>
+#include <iterator>
 
 #include "acquisition/record.h"
 #include "cli/cli.h"
 #include "device/access.h"
+#include "files/journal.h"
+#include "files/series_names.h"
 
 namespace vosctl {
 
 namespace {
 
-constexpr std::size_t INDEX_DIGITS = 6;
+// PID_MAX_LIMIT of 64-bit Linux: no process id is wider.
+constexpr long WIDEST_PID = 4194304;
 
 // The files of one kind, named: "3 data files (run-000001.dlf to run-000003.dlf)".
-std::string Listed(const std::vector<std::string>& files, const char* kind) {
-    std::string text = std::to_string(files.size()) + " " + kind + (files.size() == 1 ? "" : "s") + " (" + files.front();
-    if (files.size() > 1) text += " to " + files.back();
+std::string Listed(const std::vector<SeriesMember>& files, const char* kind) {
+    std::string text =
+        std::to_string(files.size()) + " " + kind + (files.size() == 1 ? "" : "s") + " (" + files.front().path;
+    if (files.size() > 1) text += " to " + files.back().path;
     return text + ")";
 }
 
-}  // namespace
-
-SeriesOnDisk FindSeries(const std::string& prefix) {
-    const std::string base = std::filesystem::path(prefix).filename().string() + "-";
-    const std::string folderPart = prefix.substr(0, prefix.size() + 1 - base.size());
-    SeriesOnDisk found;
-    std::error_code error;
-    for (const auto& entry :
-         std::filesystem::directory_iterator(folderPart.empty() ? "." : folderPart, error)) {
-        const std::string name = entry.path().filename().string();
-        if (name.compare(0, base.size(), base) != 0) continue;
-        const std::size_t digitsEnd = name.find_first_not_of("0123456789", base.size());
-        if (digitsEnd == std::string::npos || digitsEnd - base.size() < INDEX_DIGITS) continue;
-        const std::string suffix = name.substr(digitsEnd);
-        if (suffix == ".dlf") {
-            found.dataFiles.push_back(folderPart + name);
-        } else if (suffix == ".vrec") {
-            found.workingFiles.push_back(folderPart + name);
+// Every name the series takes at `index`, tried in the order they are made.
+int ProbeSeriesNames(const std::string& prefix, std::uint32_t index) {
+    const std::string dataFile = SeriesFileName(prefix, index);
+    const std::string names[] = {
+        WorkingFileName(prefix, index),
+        // The widest process id and replacement serial there can be.
+        ReplacementTemporaryName(dataFile, WIDEST_PID, UINT32_MAX),
+        dataFile,
+    };
+    const char* const roles[] = {"the working file", "the hidden new file of its conversion", "the data file"};
+    for (std::size_t i = 0; i < std::size(names); ++i) {
+        if (const int error = ProbeWritable(names[i]); error != 0) {
+            return Fail(EXIT_FILE, FileErrorMessage(FileError::Open),
+                        names[i] + ": " + FileErrorGloss(FileError::Open, names[i], error) + "; " + roles[i] +
+                            " of the series' widest index, tried before the logger starts; nothing was recorded");
         }
     }
-    // Equal widths sort as numbers; a seventh digit comes after all six-digit names.
-    const auto byIndex = [](const std::string& a, const std::string& b) {
-        return a.size() != b.size() ? a.size() < b.size() : a < b;
-    };
-    std::sort(found.dataFiles.begin(), found.dataFiles.end(), byIndex);
-    std::sort(found.workingFiles.begin(), found.workingFiles.end(), byIndex);
-    return found;
+    return EXIT_OK;
 }
 
-int CheckRecordTargets(const RecordTargets& targets) {
+bool ProcessGone(long pid) { return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH; }
+
+}  // namespace
+
+int CheckRecordTargets(const RecordTargets& targets, PrefixLock& lock) {
     const std::string refused = ResultMessage(RESULT_INVALID_PARAMETER);
-    if (!targets.prefix.empty() && !targets.overwrite) {
-        const SeriesOnDisk series = FindSeries(targets.prefix);
-        if (!series.Empty()) {
-            std::string found;
-            if (!series.dataFiles.empty()) found = Listed(series.dataFiles, "data file");
-            if (!series.workingFiles.empty()) {
-                found += (found.empty() ? "" : " and ") + Listed(series.workingFiles, "working file") +
-                         " of a recording that was interrupted";
-            }
-            std::string todo = series.workingFiles.empty()
-                                   ? std::string()
-                                   : "turn the working files into data files with `vosctl recover " + targets.prefix + "`, ";
-            return Fail(EXIT_USAGE, refused,
-                        "the prefix " + targets.prefix + " is in use: " + found + "; nothing was changed: " + todo +
-                            "choose another prefix, or add --overwrite to remove the old series once the logger is open");
-        }
-    }
     if (!targets.csv.empty() && targets.csv != "-" && !targets.overwrite) {
         struct stat info {};
         if (::stat(targets.csv.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
@@ -80,27 +62,73 @@ int CheckRecordTargets(const RecordTargets& targets) {
                                       "replace it once the logger is open");
         }
     }
-    if (!targets.prefix.empty()) {
-        // The longest name the series will take, and with it the folder, is tried now rather than days into the run.
-        const std::string longest = SeriesFileName(targets.prefix, targets.lastIndex);
-        if (const int error = ProbeWritable(longest); error != 0) {
-            return Fail(EXIT_FILE, FileErrorMessage(FileError::Open),
-                        longest + ": " + FileErrorGloss(FileError::Open, longest, error) +
-                            "; the longest name of the series, tried before the logger starts");
+    if (targets.prefix.empty()) return EXIT_OK;
+    // The prefix is taken first: the names tried below are then no running recording's.
+    switch (lock.Acquire(targets.prefix)) {
+    case PrefixLock::Result::Held: break;
+    case PrefixLock::Result::Busy:
+        return Fail(EXIT_USAGE, refused,
+                    "the prefix " + targets.prefix + " is being recorded by a running process (pid " +
+                        std::to_string(lock.Owner()) + "); nothing was changed: choose another prefix" +
+                        (targets.overwrite ? "; --overwrite never removes a running recording's files" : ""));
+    case PrefixLock::Result::Failed: {
+        const int error = lock.Error();
+        return Fail(EXIT_FILE, FileErrorMessage(FileError::Open),
+                    lock.Path() + ": " + FileErrorGloss(FileError::Open, lock.Path(), error) +
+                        "; the hidden file that holds the prefix while it is recorded; nothing was recorded");
+    }
+    }
+    // The names, and with them the folder, are tried now rather than days into the run.
+    if (const int status = ProbeSeriesNames(targets.prefix, targets.lastIndex); status != EXIT_OK) return status;
+    const SeriesListing series = ListSeries(targets.prefix);
+    if (series.error != 0) {
+        return Fail(EXIT_FILE, FileErrorMessage(FileError::Read),
+                    "the folder of " + targets.prefix + " cannot be listed: " +
+                        FileErrorGloss(FileError::Open, targets.prefix, series.error));
+    }
+    if (!targets.overwrite && !series.Empty()) {
+        std::string found;
+        if (!series.dataFiles.empty()) found = Listed(series.dataFiles, "data file");
+        if (!series.workingFiles.empty()) {
+            found += (found.empty() ? "" : " and ") + Listed(series.workingFiles, "working file") +
+                     " of a recording that was interrupted";
+        }
+        const std::string todo = series.workingFiles.empty()
+                                     ? std::string()
+                                     : "turn the working files into data files with `vosctl recover " +
+                                           targets.prefix + "`, ";
+        return Fail(EXIT_USAGE, refused,
+                    "the prefix " + targets.prefix + " is in use: " + found + "; nothing was changed: " + todo +
+                        "choose another prefix, or add --overwrite to remove the old series once the logger is open");
+    }
+    for (const SeriesMember& working : series.workingFiles) {
+        if (JournalInUse(working.path)) {
+            return Fail(EXIT_USAGE, refused,
+                        working.path + " is being written by a running program; nothing was changed: "
+                                       "--overwrite never removes a file in use, choose another prefix");
         }
     }
     return EXIT_OK;
 }
 
 FileError RemoveSeries(const std::string& prefix, std::string& failedPath) {
-    const SeriesOnDisk series = FindSeries(prefix);
-    for (const std::vector<std::string>* files : {&series.dataFiles, &series.workingFiles}) {
-        for (const std::string& file : *files) {
-            if (::unlink(file.c_str()) != 0 && errno != ENOENT) {
-                failedPath = file;
+    const SeriesListing series = ListSeries(prefix);
+    if (series.error != 0) {
+        failedPath = prefix;
+        errno = series.error;
+        return FileError::Open;
+    }
+    for (const std::vector<SeriesMember>* files : {&series.dataFiles, &series.workingFiles}) {
+        for (const SeriesMember& file : *files) {
+            if (::unlink(file.path.c_str()) != 0 && errno != ENOENT) {
+                failedPath = file.path;
                 return FileError::Write;
             }
         }
+    }
+    // What a conversion ended by a kill left; a running process's own stays.
+    for (const SeriesTemporary& temporary : series.temporaries) {
+        if (ProcessGone(temporary.pid)) ::unlink(temporary.path.c_str());
     }
     return FileError::None;
 }

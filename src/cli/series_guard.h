@@ -5,20 +5,12 @@
 #include <vector>
 
 #include "files/file.h"
+#include "files/prefix_lock.h"
 
 // What vosctl record checks before the logger is opened, so that no series,
-// no CSV file and no working file of an earlier recording is lost or mixed
-// into a new one, and a name that cannot be created is found at once.
+// no CSV file and no working file of an earlier or a running recording is
+// lost or mixed into a new one, and a name that cannot be created is found at once.
 namespace vosctl {
-
-/// The files of the series PREFIX on disk, in name order: data files
-/// PREFIX-NNNNNN.dlf and working files PREFIX-NNNNNN.vrec (six or more digits).
-struct SeriesOnDisk {
-    std::vector<std::string> dataFiles;
-    std::vector<std::string> workingFiles;
-    bool Empty() const { return dataFiles.empty() && workingFiles.empty(); }
-};
-SeriesOnDisk FindSeries(const std::string& prefix);
 
 /// What record will write: the series PREFIX (empty: none) whose last file
 /// has the index `lastIndex`, and the CSV stream `csv` ("" none, "-" standard output).
@@ -29,13 +21,20 @@ struct RecordTargets {
     bool overwrite = false;
 };
 
-/// Refuses a prefix in use and an existing CSV file unless `overwrite`, and
-/// creates and removes the series' longest file name. Prints the refusal and
-/// returns its exit status; EXIT_OK when the recording may start.
-int CheckRecordTargets(const RecordTargets& targets);
+/// Takes the prefix in `lock` for the rest of the recording, then creates
+/// and removes every name the series will take at its widest index (data
+/// file, working file, the hidden new file of a conversion). Refuses a
+/// prefix that a running recording holds (with or without `overwrite`),
+/// before touching any of its names, a prefix in use
+/// and an existing CSV file unless `overwrite`, and with `overwrite` a
+/// working file that a running program holds. Prints the refusal and returns
+/// its exit status; EXIT_OK when the recording may start.
+int CheckRecordTargets(const RecordTargets& targets, PrefixLock& lock);
 
-/// Removes every file FindSeries finds, for --overwrite once the logger is
-/// open. Write with the file that could not be removed on failure.
+/// Removes every data and working file of the series PREFIX and the hidden
+/// new files that processes now gone left, for --overwrite once the logger
+/// is open (CheckRecordTargets has refused a working file in use). Write,
+/// with the file in `failedPath` and errno, when a file could not be removed.
 FileError RemoveSeries(const std::string& prefix, std::string& failedPath);
 
 }  // namespace vosctl

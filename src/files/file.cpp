@@ -149,12 +149,8 @@ void UnregisterPending(int& slot) {
 // before it exists. -1 on failure.
 int CreateBeside(const std::string& target, std::string& created, int& slot) {
     static std::atomic<unsigned> serial{0};
-    const std::string folder = FolderOf(target);
-    const std::string name = target.substr(folder.size()).substr(0, MAX_NAME_PART);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        char suffix[40];
-        std::snprintf(suffix, sizeof suffix, ".%ld-%u.new", static_cast<long>(::getpid()), serial.fetch_add(1));
-        created = folder + "." + name + suffix;
+        created = ReplacementTemporaryName(target, static_cast<long>(::getpid()), serial.fetch_add(1));
         slot = RegisterPending(created);
         const int fd = OpenRetrying(created.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
@@ -171,6 +167,14 @@ int CreateBeside(const std::string& target, std::string& created, int& slot) {
 }
 
 }  // namespace
+
+std::string ReplacementTemporaryName(const std::string& target, long pid, unsigned serial) {
+    const std::string folder = FolderOf(target);
+    const std::string name = target.substr(folder.size()).substr(0, MAX_NAME_PART);
+    char suffix[40];
+    std::snprintf(suffix, sizeof suffix, ".%ld-%u.new", pid, serial);
+    return folder + "." + name + suffix;
+}
 
 void SyncFolder(const std::string& folder) {
     const int fd = OpenRetrying(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

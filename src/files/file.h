@@ -25,6 +25,11 @@ void SyncFolder(const std::string& folder);
 /// the process, so that no hidden half-written file is left beside a target.
 void RemoveUncommittedFiles();
 
+/// The hidden new file a ReplacementFile of `target` creates beside it, for
+/// the process `pid` and its `serial`-th replacement: .NAME.PID-N.new (the
+/// name cut to 200 bytes), so that a long run can try it before it starts.
+std::string ReplacementTemporaryName(const std::string& target, long pid, unsigned serial);
+
 /// Checks, before a long run, that `path` can be written when it ends: an
 /// existing file is opened for writing and closed unchanged; a name not in
 /// use is created and removed again (which also tries its length and the

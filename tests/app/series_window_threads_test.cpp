@@ -223,6 +223,10 @@ TEST_F(SeriesWindowTest, ASeriesShowsAsOneRecordFromTheCommandLineAndTheDialog) 
     };
     const Way ways[] = {
         {"command line", [&] { OpenFromCommandLine(paths); }},
+        // `vosviewer PREFIX` opens every PREFIX-NNNNNN.dlf in order.
+        {"prefix", [&] { OpenFromCommandLine({Prefix("night")}); }},
+        // A prefix typed in the dialog, which adds .dlf to a name without one.
+        {"dialog prefix", [&] { OpenThroughDialog(QString::fromStdString(Prefix("night") + ".dlf")); }},
         // Picked in any order, the dialog's files open in recording order.
         {"dialog", [&] { OpenThroughDialog(Joined({paths[2], paths[0], paths[1]})); }},
     };

@@ -285,41 +285,57 @@ TEST(VosctlAcquire, OutputsAreTriedFirstAndSamplesAreKept) {
     EXPECT_EQ(header.sampleCount, 20000u);
 }
 
-// A signal while csv writes its output removes the hidden new file, and the
-// target is never created. The process is held still (SIGSTOP) once the new
-// file exists, so the signal surely finds it.
+// Any signal that ends a process, while csv or plot writes its output,
+// removes the hidden new file, and the target is never created. The process
+// is held still (SIGSTOP) once the new file exists, so the signal surely finds it.
 TEST(VosctlCsv, ASignalLeavesNoHiddenFile) {
     TempDir dir;
-    const std::string input = dir.Path("big.dlf");
+    // Two files, so that plot builds their summaries with its output open.
+    const std::string inputs[] = {dir.Path("big1.dlf"), dir.Path("big2.dlf")};
     {
         std::vector<double> values[4];
         for (auto& channel : values) channel.assign(DLF_MAX_SAMPLE_COUNT, 1.25);
-        WriteRecord(input, {}, values);
+        for (const std::string& input : inputs) WriteRecord(input, {}, values);
     }
-    const std::string output = dir.Path("out.csv");
-    pid_t pid = -1;
-    // Should csv finish between the last look and SIGSTOP, it runs again.
-    for (int attempt = 0; attempt < 3 && pid < 0; ++attempt) {
-        const int nullFd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-        pid = clitest::Spawn({"csv", input, "-o", output}, clitest::Environment(), nullFd, nullFd);
-        ::close(nullFd);
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (clitest::HiddenFiles(dir.Path("")).empty() && std::chrono::steady_clock::now() < deadline) {
+    struct Case {
+        const char* command;
+        int signal;
+    };
+    const Case cases[] = {{"csv", SIGTERM}, {"csv", SIGQUIT}, {"csv", SIGUSR1}, {"csv", SIGALRM},
+                          {"plot", SIGQUIT}, {"plot", SIGUSR1}, {"plot", SIGALRM}};
+    for (const Case& test : cases) {
+        SCOPED_TRACE(std::string(test.command) + " " + std::to_string(test.signal));
+        const std::string output = dir.Path(std::string("out.") + (test.command[0] == 'c' ? "csv" : "png"));
+        std::vector<std::string> args = {test.command, inputs[0], "-o", output};
+        if (test.command[0] == 'p') args.insert(args.begin() + 2, inputs[1]);
+        pid_t pid = -1;
+        // Should the command finish between the last look and SIGSTOP, it runs again.
+        for (int attempt = 0; attempt < 3 && pid < 0; ++attempt) {
+            const int nullFd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+            clitest::Environment environment;
+            // A cache of its own each time, so that plot builds the summaries again.
+            std::filesystem::remove_all(dir.Path("cache"));
+            environment.Set("XDG_CACHE_HOME", dir.Path("cache"));
+            pid = clitest::Spawn(args, environment, nullFd, nullFd);
+            ::close(nullFd);
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (clitest::HiddenFiles(dir.Path("")).empty() && std::chrono::steady_clock::now() < deadline) {
+            }
+            ::kill(pid, SIGSTOP);
+            if (clitest::HiddenFiles(dir.Path("")).empty()) {
+                ::kill(pid, SIGCONT);
+                clitest::WaitExitWithin(pid, 10);
+                std::filesystem::remove(output);
+                pid = -1;
+            }
         }
-        ::kill(pid, SIGSTOP);
-        if (clitest::HiddenFiles(dir.Path("")).empty()) {
-            ::kill(pid, SIGCONT);
-            clitest::WaitExitWithin(pid, 10);
-            std::filesystem::remove(output);
-            pid = -1;
-        }
+        ASSERT_GT(pid, 0) << "the new file was never seen";
+        ::kill(pid, test.signal);
+        ::kill(pid, SIGCONT);
+        EXPECT_EQ(clitest::WaitExitWithin(pid, 10), 128 + test.signal);
+        EXPECT_EQ(clitest::HiddenFiles(dir.Path("")), std::vector<std::string>());
+        EXPECT_FALSE(Exists(output));
     }
-    ASSERT_GT(pid, 0) << "the new file was never seen";
-    ::kill(pid, SIGTERM);
-    ::kill(pid, SIGCONT);
-    EXPECT_EQ(clitest::WaitExitWithin(pid, 10), 143);
-    EXPECT_EQ(clitest::HiddenFiles(dir.Path("")), std::vector<std::string>());
-    EXPECT_FALSE(Exists(output));
 }
 
 TEST(VosctlAcquire, InterruptBeforeTheTriggerWritesNothing) {

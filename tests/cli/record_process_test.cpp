@@ -26,78 +26,15 @@
 #include "files/temp_dir.h"
 #include "acquisition/series_fixture.h"
 #include "cli_process.h"
+#include "record_fixture.h"
 
 namespace {
 
+using recordtest::Background;
+using recordtest::RecordProcess;
+using recordtest::ShownSamples;
 using seriestest::FrameVolts;
 using seriestest::LoggerConfig;
-
-// vosctl running in the background, its standard error caught in a file.
-struct Background {
-    pid_t pid = -1;
-    std::string stderrPath;
-
-    int Wait() const { return clitest::WaitExit(pid); }
-    std::string Stderr() const { return clitest::ReadText(stderrPath); }
-};
-
-class RecordProcess : public testing::Test {
-protected:
-    clitest::Result Run(const std::string& config, const std::vector<std::string>& args) {
-        return clitest::RunSim(m_dir, clitest::Via::DriverOption, config, args);
-    }
-
-    // Starts vosctl with the simulated driver and `config` as its bus, without
-    // waiting; its standard output goes to `outFd`, or /dev/null when -1.
-    Background Start(const std::string& config, std::vector<std::string> args, int outFd = -1) {
-        const std::string configPath = m_dir.Path("sim.conf");
-        clitest::WriteText(configPath, config);
-        clitest::Environment environment;
-        environment.Set("VOS_SIM_CONFIG", configPath);
-        args.insert(args.begin(), {"--driver", clitest::SIM_LIBRARY});
-        Background process;
-        process.stderrPath = m_dir.Path("stderr");
-        const int nullFd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-        const int errFd = ::open(process.stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        process.pid = clitest::Spawn(args, environment, outFd >= 0 ? outFd : nullFd, errFd);
-        ::close(nullFd);
-        ::close(errFd);
-        return process;
-    }
-
-    std::string Prefix() const { return m_dir.Path("run"); }
-
-    // Polls for a file of the series with a generous deadline.
-    bool WaitForFile(std::uint32_t index) const {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (!std::filesystem::exists(SeriesFileName(Prefix(), index))) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return true;
-    }
-
-    // Sample i must come from frame firstFrame + i * divider, on every channel: no gap, no repeat.
-    static void ExpectContinuous(const seriestest::Series& series, std::uint64_t firstFrame, std::uint64_t divider) {
-        seriestest::ExpectContinuous(series, firstFrame, divider, series.samples[0].size(), FrameVolts);
-    }
-
-    // The working file's samples in whole, good blocks, as a reader sees them now.
-    static std::uint64_t WorkingSamples(const std::string& path) {
-        JournalContents contents;
-        return ScanJournal(path, true, contents) == FileError::None ? contents.samples : 0;
-    }
-
-    TempDir m_dir;
-};
-
-// The last "N samples" a progress line showed.
-std::uint64_t ShownSamples(const std::string& shown) {
-    const std::size_t end = shown.rfind(" samples  ");
-    if (end == std::string::npos) return 0;
-    const std::size_t start = shown.rfind(' ', end - 1);
-    return std::stoull(shown.substr(start + 1, end - start - 1));
-}
 
 TEST_F(RecordProcess, SplitsOneStreamIntoContinuousFiles) {
     struct Case {
@@ -178,6 +115,11 @@ TEST_F(RecordProcess, DiskFullKeepsTheFinishedFiles) {
     ASSERT_EQ(::prlimit(run.pid, RLIMIT_FSIZE, &limit, nullptr), 0);
     EXPECT_EQ(run.Wait(), 4);
     EXPECT_NE(run.Stderr().find("vosctl: ファイル書き込みエラーです ("), std::string::npos) << run.Stderr();
+    // The failure names its cause: the limit, as a full disk would be named.
+    EXPECT_NE(run.Stderr().find(": cannot write the file: the file is larger than allowed; the files before it are "
+                                "complete)"),
+              std::string::npos)
+        << run.Stderr();
     const seriestest::Series series = seriestest::ReadSeries(Prefix());
     const std::vector<DataFileHeader>& headers = series.headers;
     ASSERT_GE(headers.size(), 2u);
@@ -285,18 +227,36 @@ TEST_F(RecordProcess, BadValuesAreRefusedBeforeTheLoggerIsOpened) {
     EXPECT_EQ(noLogger.status, 3) << noLogger.err;
     EXPECT_EQ(noLogger.err.find("vosctl record:"), std::string::npos) << noLogger.err;
 
-    // The longest name of the series is created and removed before the driver is loaded.
+    // Every name of the series' widest index (working file, the hidden new
+    // file of its conversion, data file) is created and removed before the
+    // driver is loaded, and a refusal names the cause.
+    // A folder this long leaves room for PREFIX-000003.vrec within PATH_MAX
+    // (4095 bytes) but not for the hidden .r-000003.dlf.PID-N.new.
+    std::string deep = m_dir.Path("");
+    while (4069 - deep.size() > 250) deep += std::string(200, 'f') + "/";
+    deep += std::string(4069 - deep.size(), 'g');
+    const std::string shallower = deep.substr(0, deep.size() - 30);
+    std::filesystem::create_directories(deep);
+    std::filesystem::create_directories(shallower);
     struct NameCase {
         std::string prefix;
         std::vector<std::string> limits;
         int status;  // 3: the names fit, and the missing driver is next
+        std::string said;
     };
+    const std::vector<std::string> threeFiles = {"--samples", "2500", "--split", "1000"};
+    const std::string tooLong = "cannot open the file: the name is too long; ";
     const NameCase names[] = {
-        {m_dir.Path("gone/run"), {}, 4},
-        {m_dir.Path(std::string(245, 'p')), {"--samples", "2500", "--split", "1000"}, 4},
-        {m_dir.Path(std::string(244, 'p')), {"--samples", "2500", "--split", "1000"}, 3},
+        {m_dir.Path("gone/run"), {}, 4, "cannot open the file: the folder " + m_dir.Path("gone") + " does not exist"},
+        {m_dir.Path(std::string(245, 'p')), threeFiles, 4, tooLong + "the working file"},
+        // The .dlf name is 255 bytes, its working file one more.
+        {m_dir.Path(std::string(244, 'p')), threeFiles, 4,
+         m_dir.Path(std::string(244, 'p')) + "-000003.vrec: " + tooLong + "the working file of the series' widest index"},
+        {m_dir.Path(std::string(243, 'p')), threeFiles, 3, "VOS-12/VOS-16がインストールできていません"},
         // Without a limit the file index may outgrow six digits.
-        {m_dir.Path(std::string(244, 'p')), {}, 4},
+        {m_dir.Path(std::string(243, 'p')), {}, 4, "-4294967295.vrec: " + tooLong + "the working file"},
+        {deep + "/r", threeFiles, 4, tooLong + "the hidden new file of its conversion"},
+        {shallower + "/r", threeFiles, 3, "VOS-12/VOS-16がインストールできていません"},
     };
     for (const NameCase& test : names) {
         SCOPED_TRACE(test.prefix.size());
@@ -307,7 +267,11 @@ TEST_F(RecordProcess, BadValuesAreRefusedBeforeTheLoggerIsOpened) {
         if (test.status == 4) {
             EXPECT_EQ(run.err.rfind("vosctl: ファイルオープンエラーです (", 0), 0u) << run.err;
         }
+        EXPECT_NE(run.err.find(test.said), std::string::npos) << run.err;
         EXPECT_EQ(clitest::HiddenFiles(m_dir.Path("")), std::vector<std::string>());
+        if (const std::string folder = std::filesystem::path(test.prefix).parent_path(); clitest::Exists(folder)) {
+            EXPECT_EQ(clitest::HiddenFiles(folder), std::vector<std::string>());
+        }
     }
 }
 
@@ -381,7 +345,8 @@ TEST_F(RecordProcess, ACsvReaderThatGoesAwayCostsOnlyTheStream) {
                                  {"record", "--samples", "2500", "--split", "1000", "--csv", "-", "-o", Prefix()}, pipeFds[1]);
     ::close(pipeFds[1]);
     EXPECT_EQ(clitest::WaitExitWithin(run.pid, 20), 4);
-    EXPECT_NE(run.Stderr().find("vosctl: ファイル書き込みエラーです (standard output: cannot write the file; the CSV "
+    EXPECT_NE(run.Stderr().find("vosctl: ファイル書き込みエラーです (standard output: cannot write the file: the reader of the output has "
+                                "gone; the CSV "
                                 "stream stopped there, and the data files went on)"),
               std::string::npos)
         << run.Stderr();
@@ -392,28 +357,74 @@ TEST_F(RecordProcess, ACsvReaderThatGoesAwayCostsOnlyTheStream) {
 }
 
 // After Ctrl-C the writer may be held up: here by a reader of --csv - that
-// reads nothing, so the writer waits on a full pipe. A second signal ends the
-// process at once all the same. Signals pending together arrive lowest
-// number first, yet two threads may each take one.
+// stops reading, so the writer waits on a full pipe. A second signal ends the
+// process at once all the same, with the status of the first, and says what
+// it leaves on disk. Held still while both arrive, so that they are taken together.
 TEST_F(RecordProcess, ASecondSignalEndsAtOnce) {
-    int pipeFds[2];
-    ASSERT_EQ(::pipe2(pipeFds, O_CLOEXEC), 0);
-    const Background run =
-        Start(LoggerConfig("instant", ""), {"record", "--split", "1000", "--csv", "-", "-o", Prefix()}, pipeFds[1]);
-    ::close(pipeFds[1]);
-    // The writer waits once the pipe's 64 KiB are full.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    int queued = 0;
-    while (::ioctl(pipeFds[0], FIONREAD, &queued) == 0 && queued < 60000 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    struct Case {
+        const char* config;
+        bool workingFile;  // the pipe is read until a working file exists
+    };
+    const Case cases[] = {{"instant", false}, {"realtime", true}};
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.config);
+        int pipeFds[2];
+        ASSERT_EQ(::pipe2(pipeFds, O_CLOEXEC), 0);
+        // Only this end: the writer's end blocks, so that the writer waits.
+        ASSERT_EQ(::fcntl(pipeFds[0], F_SETFL, O_NONBLOCK), 0);
+        const Background run = Start(LoggerConfig(test.config, ""),
+                                     {"record", "--split", "1000", "--csv", "-", "-o", Prefix()}, pipeFds[1]);
+        ::close(pipeFds[1]);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        const auto workingFiles = [&] {
+            std::vector<std::string> found;
+            for (const auto& entry : std::filesystem::directory_iterator(m_dir.Path(""))) {
+                if (entry.path().extension() == ".vrec") found.push_back(entry.path().string());
+            }
+            return found;
+        };
+        char drained[65536];
+        while (test.workingFile && workingFiles().empty() && std::chrono::steady_clock::now() < deadline) {
+            if (::read(pipeFds[0], drained, sizeof drained) <= 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        }
+        // The writer waits once the pipe's 64 KiB are full.
+        int queued = 0;
+        while (::ioctl(pipeFds[0], FIONREAD, &queued) == 0 && queued < 60000 &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        ASSERT_GE(queued, 60000);
+        ::kill(run.pid, SIGSTOP);
+        ::kill(run.pid, SIGINT);
+        ::kill(run.pid, SIGTERM);
+        ::kill(run.pid, SIGCONT);
+        const int status = clitest::WaitExitWithin(run.pid, 5);
+        ::close(pipeFds[0]);
+        EXPECT_EQ(status, 130) << run.Stderr();
+        const std::string said = run.Stderr();
+        EXPECT_NE(said.find("vosctl record: ended at once by a signal: "), std::string::npos) << said;
+        if (test.workingFile) {
+            std::uint32_t files = 0;
+            while (std::filesystem::exists(SeriesFileName(Prefix(), files + 1))) ++files;
+            ASSERT_EQ(workingFiles(), std::vector<std::string>{WorkingFileName(Prefix(), files + 1)});
+            const std::string dataFiles = files == 0 ? ", no data file; what reached the disk is in "
+                                                     : ", " + std::to_string(files) + " data files " +
+                                                           SeriesFileName(Prefix(), 1) + " to " +
+                                                           SeriesFileName(Prefix(), files) +
+                                                           "; what reached the disk after them is in ";
+            EXPECT_NE(said.find(" samples received" + dataFiles + "the working file " +
+                                WorkingFileName(Prefix(), files + 1) + ", left for `vosctl recover " + Prefix() + "`"),
+                      std::string::npos)
+                << said;
+        }
+        // Neither a hidden new file nor the prefix's lock stays.
+        EXPECT_EQ(clitest::HiddenFiles(m_dir.Path("")), std::vector<std::string>());
+        for (const auto& entry : std::filesystem::directory_iterator(m_dir.Path(""))) {
+            if (entry.path().string().rfind(Prefix() + "-", 0) == 0) std::filesystem::remove(entry.path());
+        }
     }
-    ASSERT_GE(queued, 60000);
-    ::kill(run.pid, SIGINT);
-    ::kill(run.pid, SIGTERM);
-    const int status = clitest::WaitExitWithin(run.pid, 5);
-    ::close(pipeFds[0]);
-    EXPECT_TRUE(status == 130 || status == 143) << status << run.Stderr();
-    EXPECT_EQ(clitest::HiddenFiles(m_dir.Path("")), std::vector<std::string>());
 }
 
 // kill -9 at a random moment: recover keeps every sample up to at most one

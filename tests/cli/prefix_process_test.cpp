@@ -1,0 +1,342 @@
+// One recording per prefix, and series past index 999,999, with vosctl as a
+// process against the simulated driver library.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "acquisition/record.h"
+#include "files/dlf.h"
+#include "files/journal.h"
+#include "record_fixture.h"
+
+namespace {
+
+using recordtest::Background;
+using recordtest::RecordProcess;
+using seriestest::LoggerConfig;
+
+// "N samples (" of the summary line: what the recording says it received.
+std::uint64_t ReportedSamples(const std::string& said) {
+    const std::string head = "vosctl record: ";
+    const std::size_t at = said.find(head);
+    if (at == std::string::npos) return 0;
+    return std::stoull(said.substr(at + head.size()));
+}
+
+// The identity of every file is the first file's, and each follows the one before.
+void ExpectOneRecording(const seriestest::Series& series) {
+    for (std::size_t f = 0; f < series.headers.size(); ++f) {
+        ASSERT_TRUE(series.headers[f].stamp.has_value());
+        EXPECT_EQ(series.headers[f].stamp->identity, series.headers[0].stamp->identity) << f;
+        EXPECT_EQ(series.headers[f].stamp->index, f + 1);
+        EXPECT_EQ(series.headers[f].stamp->firstSample, 1000u * f);
+    }
+}
+
+// A second record on a prefix that a running recording holds is refused at
+// once, --overwrite or not, naming the process; the first keeps every sample.
+TEST_F(RecordProcess, ARunningRecordingKeepsItsPrefix) {
+    const Background first = Start(LoggerConfig("realtime", ""), {"record", "--split", "1000", "-o", Prefix()});
+    ASSERT_TRUE(WaitForFile(1));
+    const std::string refused = "vosctl: パラメータが無効です (the prefix " + Prefix() +
+                                " is being recorded by a running process (pid " + std::to_string(first.pid) +
+                                "); nothing was changed: choose another prefix";
+    const std::vector<std::string> cases[] = {{}, {"--overwrite"}, {"--overwrite", "--csv", m_dir.Path("x.csv")}};
+    // Names created in the folder: a refused recording tries none of the series' names.
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, m_dir.Path("").c_str(), IN_CREATE), 0);
+    for (const std::vector<std::string>& extra : cases) {
+        SCOPED_TRACE(extra.size());
+        std::vector<std::string> args = {"record", "--samples", "5000", "-o", Prefix()};
+        args.insert(args.end(), extra.begin(), extra.end());
+        const clitest::Result second = Run(LoggerConfig("instant", ""), args);
+        EXPECT_EQ(second.status, 2) << second.err;
+        EXPECT_EQ(second.err.rfind(refused, 0), 0u) << second.err;
+        EXPECT_TRUE(std::filesystem::exists(SeriesFileName(Prefix(), 1)));
+        EXPECT_FALSE(std::filesystem::exists(m_dir.Path("x.csv")));
+    }
+    alignas(inotify_event) char events[65536];
+    for (ssize_t got; (got = ::read(watch, events, sizeof events)) > 0;) {
+        for (char* at = events; at < events + got;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(at);
+            const std::string name = event->len > 0 ? event->name : "";
+            // The hidden new file of the widest index that only a try of the names makes.
+            EXPECT_EQ(name.find(".4194304-4294967295.new"), std::string::npos) << name;
+            at += sizeof(inotify_event) + event->len;
+        }
+    }
+    ::close(watch);
+    ::kill(first.pid, SIGINT);
+    EXPECT_EQ(clitest::WaitExitWithin(first.pid, 20), 130) << first.Stderr();
+    const seriestest::Series series = seriestest::ReadSeries(Prefix());
+    EXPECT_EQ(series.samples[0].size(), ReportedSamples(first.Stderr())) << first.Stderr();
+    EXPECT_EQ(first.Stderr().find(" lost"), std::string::npos) << first.Stderr();
+    seriestest::ExpectContinuous(series, 3, 1, series.samples[0].size(), seriestest::FrameVolts);
+    ExpectOneRecording(series);
+    // The prefix is free again, and its lock is gone with the recording.
+    EXPECT_EQ(clitest::HiddenFiles(m_dir.Path("")), std::vector<std::string>());
+}
+
+// Two recordings started 0.05 s apart on one prefix, on one logger and on
+// two: one is refused, the other's series is whole and its own.
+TEST_F(RecordProcess, TwoRecordingsStartedTogetherShareNoPrefix) {
+    const std::string twoLoggers = LoggerConfig("realtime", "") +
+                                   "device serial=30002 resolution=16\n"
+                                   "calibration v1=0 v2=10 c1=0,0,0,0 c2=10000,10000,10000,10000\n"
+                                   "channel 0 sawtooth freq=1 amp=5 offset=5\n"
+                                   "channel 1 sawtooth freq=2 amp=2.5 offset=2.5\n"
+                                   "channel 2 dc offset=7.5\n"
+                                   "channel 3 dc offset=2.5\n";
+    struct Case {
+        const char* name;
+        const char* serials[2];
+    };
+    const Case cases[] = {{"one logger", {"30001", "30001"}}, {"two loggers", {"30001", "30002"}}};
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        Background runs[2];
+        for (int i = 0; i < 2; ++i) {
+            if (i == 1) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            runs[i] = Start(twoLoggers,
+                            {"record", "--serial", test.serials[i], "--samples", "5000", "--split", "1000", "-o", Prefix()},
+                            -1, "stderr" + std::to_string(i));
+        }
+        int statuses[2];
+        for (int i = 0; i < 2; ++i) statuses[i] = clitest::WaitExitWithin(runs[i].pid, 30);
+        const int kept = statuses[0] == 0 ? 0 : 1;
+        EXPECT_EQ(statuses[kept], 0) << runs[kept].Stderr();
+        EXPECT_EQ(statuses[1 - kept], 2) << runs[1 - kept].Stderr();
+        EXPECT_NE(runs[1 - kept].Stderr().find("is being recorded by a running process (pid " +
+                                               std::to_string(runs[kept].pid) + ")"),
+                  std::string::npos)
+            << runs[1 - kept].Stderr();
+        const seriestest::Series series = seriestest::ReadSeries(Prefix());
+        EXPECT_EQ(series.headers.size(), 5u);
+        EXPECT_EQ(series.samples[0].size(), 5000u);
+        EXPECT_EQ(ReportedSamples(runs[kept].Stderr()), 5000u) << runs[kept].Stderr();
+        seriestest::ExpectContinuous(series, 3, 1, series.samples[0].size(), seriestest::FrameVolts);
+        ExpectOneRecording(series);
+        seriestest::RemoveSeries(Prefix(), 5);
+        EXPECT_EQ(clitest::HiddenFiles(m_dir.Path("")), std::vector<std::string>());
+    }
+}
+
+// Whatever its width, a file of the series marks the prefix as in use; a
+// name the recorder never writes (a seventh digit that is a leading zero) does not.
+TEST_F(RecordProcess, APrefixInUseIsFoundAtAnyWidth) {
+    struct Case {
+        const char* file;
+        int status;  // 3: accepted, and the missing driver is next
+        const char* said;
+    };
+    const Case cases[] = {
+        {"r-000003.vrec", 2, "is in use: 1 working file (@r-000003.vrec) of a recording that was interrupted"},
+        {"r-1000000.dlf", 2, "is in use: 1 data file (@r-1000000.dlf); nothing was changed"},
+        {"r-4294967295.vrec", 2, "is in use: 1 working file (@r-4294967295.vrec)"},
+        {"r-0000001.dlf", 3, "VOS-12/VOS-16がインストールできていません"},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.file);
+        const std::string folder = m_dir.Path(std::string("p-") + test.file) + "/";
+        std::filesystem::create_directory(folder);
+        clitest::WriteText(folder + test.file, "kept");
+        const clitest::Result run = clitest::Run(
+            m_dir, {"--driver", clitest::NO_DRIVER, "record", "--samples", "100", "-o", folder + "r"}, clitest::Environment());
+        EXPECT_EQ(run.status, test.status) << run.err;
+        std::string said = test.said;
+        if (const std::size_t at = said.find('@'); at != std::string::npos) said.replace(at, 1, folder);
+        EXPECT_NE(run.err.find(said), std::string::npos) << run.err;
+        EXPECT_EQ(clitest::ReadText(folder + test.file), "kept");
+    }
+}
+
+// --overwrite removes the hidden new files that a killed conversion left, but
+// neither a running process's own nor a working file a running program writes.
+TEST_F(RecordProcess, OverwriteRemovesOnlyWhatNoRunningProgramHolds) {
+    const int nullFd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    const pid_t gone = clitest::Spawn({"--version"}, clitest::Environment(), nullFd, nullFd);
+    ::close(nullFd);
+    ASSERT_EQ(clitest::WaitExit(gone), 0);
+    const std::string leftByKill = ".run-000001.dlf." + std::to_string(gone) + "-0.new";
+    const std::string ofLiveProcess = ".run-000002.dlf." + std::to_string(::getpid()) + "-0.new";
+    clitest::WriteText(m_dir.Path(leftByKill), "half");
+    clitest::WriteText(m_dir.Path(ofLiveProcess), "half");
+    clitest::WriteText(SeriesFileName(Prefix(), 1), "old");
+
+    {
+        // This process writes the working file, as a window's run or a recording would.
+        JournalWriter writer;
+        JournalHeader header;
+        header.split = 1000;
+        header.settings.stamp = RecordingStamp{0, {}, 2, 1000};
+        ASSERT_EQ(writer.Create(WorkingFileName(Prefix(), 2), header), FileError::None);
+        const clitest::Result held =
+            Run(LoggerConfig("instant", ""), {"record", "--samples", "100", "--overwrite", "-o", Prefix()});
+        EXPECT_EQ(held.status, 2) << held.err;
+        EXPECT_NE(held.err.find(WorkingFileName(Prefix(), 2) + " is being written by a running program; nothing was "
+                                                               "changed: --overwrite never removes a file in use"),
+                  std::string::npos)
+            << held.err;
+        EXPECT_EQ(clitest::ReadText(SeriesFileName(Prefix(), 1)), "old");
+        EXPECT_TRUE(std::filesystem::exists(WorkingFileName(Prefix(), 2)));
+        EXPECT_TRUE(std::filesystem::exists(m_dir.Path(leftByKill)));
+    }
+
+    const clitest::Result run =
+        Run(LoggerConfig("instant", ""), {"record", "--samples", "100", "--overwrite", "-o", Prefix()});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(seriestest::ReadSeries(Prefix()).samples[0].size(), 100u);
+    EXPECT_FALSE(std::filesystem::exists(WorkingFileName(Prefix(), 2)));
+    EXPECT_EQ(clitest::HiddenFiles(m_dir.Path("")), std::vector<std::string>{ofLiveProcess});
+}
+
+// SIGQUIT, SIGUSR1 and SIGALRM during a conversion end the recording at once
+// with 128 + the signal, leave no hidden new file nor the prefix's lock, and
+// say that the working file is left for recover, which keeps every sample.
+TEST_F(RecordProcess, OtherEndingSignalsLeaveNoHiddenFile) {
+    for (const int signal : {SIGQUIT, SIGUSR1, SIGALRM}) {
+        SCOPED_TRACE(signal);
+        const std::string hiddenHead = ".run-000001.dlf.";
+        const auto converting = [&] {
+            const std::vector<std::string> hidden = clitest::HiddenFiles(m_dir.Path(""));
+            return std::any_of(hidden.begin(), hidden.end(),
+                               [&](const std::string& name) { return name.rfind(hiddenHead, 0) == 0; });
+        };
+        Background run;
+        // Should the conversion end between the last look and SIGSTOP, it runs again.
+        for (int attempt = 0; attempt < 3 && run.pid < 0; ++attempt) {
+            seriestest::RemoveSeries(Prefix(), 1);
+            run = Start(LoggerConfig("instant", ""),
+                        {"record", "--samples", "300000", "--split", "300000", "-o", Prefix()});
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+            while (!converting() && std::chrono::steady_clock::now() < deadline) {
+            }
+            ::kill(run.pid, SIGSTOP);
+            if (!converting()) {
+                ::kill(run.pid, SIGCONT);
+                clitest::WaitExitWithin(run.pid, 60);
+                run.pid = -1;
+            }
+        }
+        ASSERT_GT(run.pid, 0) << "the conversion's new file was never seen";
+        ::kill(run.pid, signal);
+        ::kill(run.pid, SIGCONT);
+        EXPECT_EQ(clitest::WaitExitWithin(run.pid, 10), 128 + signal) << run.Stderr();
+        EXPECT_EQ(clitest::HiddenFiles(m_dir.Path("")), std::vector<std::string>());
+        EXPECT_FALSE(std::filesystem::exists(SeriesFileName(Prefix(), 1)));
+        const std::string working = WorkingFileName(Prefix(), 1);
+        EXPECT_NE(run.Stderr().find("vosctl record: ended at once by a signal: 300000 samples received, no data file; "
+                                    "what reached the disk is in the working file " + working +
+                                    ", left for `vosctl recover " + Prefix() + "`"),
+                  std::string::npos)
+            << run.Stderr();
+        EXPECT_EQ(WorkingSamples(working), 300000u);
+        std::filesystem::remove(working);
+    }
+}
+
+// A series that crosses index 999,999, made of small files: the prefix check,
+// recover, info, csv and plot all take its files in the order of their
+// numbers, and the prefix alone names the whole series.
+TEST_F(RecordProcess, ASeriesPastIndex999999) {
+    const std::string prefix = Prefix();
+    const std::uint32_t first = 999998;
+    const std::array<std::uint8_t, 16> identity = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+    // 2026-01-01T00:00:00Z, and 0.1 s a file of 1000 samples at 10 kHz.
+    const std::int64_t start = 1767225600000000;
+    const auto header = [&](std::uint32_t index) {
+        DataFileHeader settings;
+        settings.stamp = RecordingStamp{start + std::int64_t{index - first} * 100000, identity, index,
+                                        std::uint64_t{index - 1} * 1000};
+        return settings;
+    };
+    // Channel 0 climbs 1 mV a sample within each file, channel 1 numbers the files from 1.
+    for (std::uint32_t index = first; index < first + 3; ++index) {
+        std::vector<double> values[4];
+        for (int j = 0; j < 1000; ++j) {
+            values[0].push_back(0.001 * j);
+            values[1].push_back(index - first + 1);
+            values[2].push_back(7.5);
+            values[3].push_back(2.5);
+        }
+        clitest::WriteRecord(SeriesFileName(prefix, index), header(index), values);
+    }
+    {
+        JournalWriter writer;
+        JournalHeader working;
+        working.split = 1000;
+        working.settings = header(first + 3);
+        ASSERT_EQ(writer.Create(WorkingFileName(prefix, first + 3), working), FileError::None);
+        std::vector<double> values[4];
+        for (int j = 0; j < 10; ++j) {
+            values[0].push_back(0.001 * j);
+            values[1].push_back(4);
+            values[2].push_back(7.5);
+            values[3].push_back(2.5);
+        }
+        const double* channels[4] = {values[0].data(), values[1].data(), values[2].data(), values[3].data()};
+        ASSERT_EQ(writer.Append(channels, 10), FileError::None);
+        ASSERT_EQ(writer.Sync(), FileError::None);
+    }
+
+    const clitest::Result refused =
+        clitest::Run(m_dir, {"--driver", clitest::NO_DRIVER, "record", "-o", prefix}, clitest::Environment());
+    EXPECT_EQ(refused.status, 2) << refused.err;
+    EXPECT_NE(refused.err.find("is in use: 3 data files (" + prefix + "-999998.dlf to " + prefix +
+                               "-1000000.dlf) and 1 working file (" + prefix + "-1000001.vrec)"),
+              std::string::npos)
+        << refused.err;
+
+    const clitest::Result recovered = clitest::Run(m_dir, {"recover", prefix});
+    EXPECT_EQ(recovered.status, 0) << recovered.err;
+    EXPECT_NE(recovered.err.find(prefix + "-1000001.vrec: 10 samples (2026-01-01T00:00:00.300000Z to "
+                                          "2026-01-01T00:00:00.300900Z) written to " + prefix + "-1000001.dlf"),
+              std::string::npos)
+        << recovered.err;
+    EXPECT_NE(recovered.err.find("1 files written, 10 samples"), std::string::npos) << recovered.err;
+    EXPECT_NE(recovered.err.find(prefix + " has 4 files"), std::string::npos) << recovered.err;
+
+    const clitest::Result info = clitest::Run(m_dir, {"info", prefix});
+    EXPECT_EQ(info.status, 0) << info.err;
+    EXPECT_NE(info.out.find("series of 4 files, " + prefix + "-999998.dlf to " + prefix + "-1000001.dlf"),
+              std::string::npos)
+        << info.out;
+
+    const std::string csv = m_dir.Path("all.csv");
+    const clitest::Result table = clitest::Run(m_dir, {"csv", prefix, "-o", csv});
+    EXPECT_EQ(table.status, 0) << table.err;
+    const std::string rows = clitest::ReadText(csv);
+    EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 3010);
+    const std::string row = "0.00000,1.00000,7.50000,2.50000\r\n";
+    EXPECT_EQ(rows.substr(0, row.size()), row);
+    const std::size_t fileThree = 2000 * row.size();
+    EXPECT_EQ(rows.substr(fileThree, row.size()), "0.00000,3.00000,7.50000,2.50000\r\n");
+    EXPECT_EQ(rows.substr(rows.size() - row.size()), "0.00900,4.00000,7.50000,2.50000\r\n");
+
+    const std::string png = m_dir.Path("all.png");
+    const clitest::Result plot = clitest::Run(m_dir, {"plot", prefix, "-o", png});
+    EXPECT_EQ(plot.status, 0) << plot.err;
+    EXPECT_EQ(clitest::ReadText(png).substr(0, 4), "\x89PNG");
+
+    // A file under the prefix's own name makes the prefix ambiguous.
+    clitest::WriteText(prefix, "a file");
+    const clitest::Result ambiguous = clitest::Run(m_dir, {"info", prefix});
+    EXPECT_EQ(ambiguous.status, 2) << ambiguous.err;
+    EXPECT_NE(ambiguous.err.find(prefix + " is a file and also the prefix of the series " + prefix + "-999998.dlf to " +
+                                 prefix + "-1000001.dlf; nothing was read"),
+              std::string::npos)
+        << ambiguous.err;
+}
+
+}  // namespace

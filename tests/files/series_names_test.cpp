@@ -1,0 +1,120 @@
+#include "files/series_names.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "files/prefix_lock.h"
+#include "files/temp_dir.h"
+
+namespace {
+
+TEST(SeriesNames, OneNamePerIndexAtAnyWidth) {
+    struct Case {
+        const char* name;
+        std::uint32_t index;  // 0: not a file of the series "run" with .dlf
+    };
+    const Case cases[] = {
+        {"run-000001.dlf", 1},
+        {"run-999999.dlf", 999999},
+        {"run-1000000.dlf", 1000000},
+        {"run-4294967295.dlf", 4294967295u},
+        {"run-4294967297.dlf", 0},   // past the widest index
+        {"run-04294967295.dlf", 0},  // eleven digits
+        {"run-0000001.dlf", 0},      // a seventh digit that is a leading zero
+        {"run-000000.dlf", 0},
+        {"run-00001.dlf", 0},
+        {"run-00000a.dlf", 0},
+        {"run-000001.vrec", 0},
+        {"run-000001.dlf.new", 0},
+        {"runs-000001.dlf", 0},
+        {"run000001.dlf", 0},
+        {"run-.dlf", 0},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        EXPECT_EQ(SeriesIndexOf(test.name, "run", ".dlf"), test.index);
+        // Taken apart without knowing the prefix, where the name has the series' prefix.
+        if (std::string(test.name).rfind("run-", 0) == 0) {
+            std::string prefix;
+            EXPECT_EQ(DataFileIndex(std::string("night/") + test.name, prefix), test.index);
+            if (test.index != 0) EXPECT_EQ(prefix, "night/run");
+        }
+    }
+    EXPECT_EQ(SeriesMemberName("night/run", 7, ".vrec"), "night/run-000007.vrec");
+    EXPECT_EQ(SeriesMemberName("night/run", 1000000, ".dlf"), "night/run-1000000.dlf");
+    EXPECT_EQ(PrefixLockPath("night/run"), "night/.run.lock");
+    EXPECT_EQ(PrefixLockPath("run"), ".run.lock");
+}
+
+TEST(SeriesNames, ListedInTheOrderOfTheirNumbers) {
+    TempDir dir;
+    for (const char* name : {"r-1000000.dlf", "r-999999.dlf", "r-000010.dlf", "r-000002.vrec", "r-0000003.dlf",
+                             ".r-000010.dlf.123-4.new", ".r-000010.dlf.new", "rr-000001.dlf"}) {
+        std::ofstream(dir.Path(name)) << "x";
+    }
+    const SeriesListing listing = ListSeries(dir.Path("r"));
+    EXPECT_EQ(listing.error, 0);
+    ASSERT_EQ(listing.dataFiles.size(), 3u);
+    EXPECT_EQ(listing.dataFiles[0].path, dir.Path("r-000010.dlf"));
+    EXPECT_EQ(listing.dataFiles[1].path, dir.Path("r-999999.dlf"));
+    EXPECT_EQ(listing.dataFiles[2].path, dir.Path("r-1000000.dlf"));
+    ASSERT_EQ(listing.workingFiles.size(), 1u);
+    EXPECT_EQ(listing.workingFiles[0].index, 2u);
+    ASSERT_EQ(listing.temporaries.size(), 1u);
+    EXPECT_EQ(listing.temporaries[0].path, dir.Path(".r-000010.dlf.123-4.new"));
+    EXPECT_EQ(listing.temporaries[0].pid, 123);
+}
+
+TEST(SeriesNames, PickedFilesInTheOrderOfTheirNumbers) {
+    std::vector<std::string> picked = {"n/r-1000000.dlf", "n/other.dlf", "n/r-999999.dlf", "n/r-5.txt",
+                                       "n/r-000002.dlf", "n/q-000001.dlf"};
+    std::sort(picked.begin(), picked.end(), SeriesOrderLess);
+    const std::vector<std::string> ordered = {"n/other.dlf",    "n/q-000001.dlf",  "n/r-000002.dlf",
+                                              "n/r-999999.dlf", "n/r-1000000.dlf", "n/r-5.txt"};
+    EXPECT_EQ(picked, ordered);
+}
+
+// A prefix names its series when no file has its name; a file keeps its name.
+TEST(SeriesNames, APrefixStandsForItsSeries) {
+    TempDir dir;
+    for (const char* name : {"r-1000000.dlf", "r-999999.dlf", "r-000001.vrec", "s", "s-000001.dlf", "t.dlf"}) {
+        std::ofstream(dir.Path(name)) << "x";
+    }
+    std::filesystem::create_directory(dir.Path("u"));
+    std::ofstream(dir.Path("u-000001.dlf")) << "x";
+    const ExpandedArguments expanded =
+        ExpandPrefixes({dir.Path("r"), dir.Path("t.dlf"), dir.Path("missing"), dir.Path("s"), dir.Path("u")});
+    const std::vector<std::string> files = {dir.Path("r-999999.dlf"), dir.Path("r-1000000.dlf"), dir.Path("t.dlf"),
+                                            dir.Path("missing"), dir.Path("s"), dir.Path("u-000001.dlf")};
+    EXPECT_EQ(expanded.files, files);
+    EXPECT_EQ(expanded.ambiguous, dir.Path("s"));
+    ASSERT_EQ(expanded.ambiguousSeries.size(), 1u);
+    EXPECT_EQ(expanded.ambiguousSeries[0].path, dir.Path("s-000001.dlf"));
+}
+
+// A lock taken on a lock file that its holder removed meanwhile holds nothing.
+TEST(PrefixLock, ALockOnARemovedFileIsNotHeld) {
+    TempDir dir;
+    const std::string prefix = dir.Path("r");
+    PrefixLock lock;
+    ASSERT_EQ(lock.Acquire(prefix), PrefixLock::Result::Held);
+    // Opened as a second recording would, before the first lets go.
+    const int late = ::open(PrefixLockPath(prefix).c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(late, 0);
+    EXPECT_TRUE(IsNamedFile(late, PrefixLockPath(prefix)));
+    lock.Release();
+    EXPECT_FALSE(IsNamedFile(late, PrefixLockPath(prefix)));
+    ASSERT_EQ(lock.Acquire(prefix), PrefixLock::Result::Held);
+    EXPECT_FALSE(IsNamedFile(late, PrefixLockPath(prefix)));
+    ::close(late);
+    lock.Release();
+    EXPECT_FALSE(std::filesystem::exists(PrefixLockPath(prefix)));
+}
+
+}  // namespace
