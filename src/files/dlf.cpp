@@ -1,6 +1,7 @@
 #include "files/dlf.h"
 
 #include <bit>
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -152,7 +153,8 @@ FileError SaveDataFile(const std::string& path, const DataFileHeader& header,
     });
 }
 
-FileError SaveDataFileFrom(const std::string& path, const DataFileHeader& header, const ChannelBlockSource& source) {
+FileError SaveDataFileFrom(const std::string& path, const DataFileHeader& header, const ChannelBlockSource& source,
+                           Placement placement) {
     DataFileHeader stored = header;
     stored.formatVersion = DLF_FORMAT_VERSION;
     if (CheckHeader(stored, FileLengthFor(stored.sampleCount)) != FileError::None) {
@@ -162,7 +164,7 @@ FileError SaveDataFileFrom(const std::string& path, const DataFileHeader& header
     EncodeHeader(stored, bytes);
 
     ReplacementFile file;
-    if (!file.Open(path)) {
+    if (!file.Open(path, placement)) {
         return FileError::Open;
     }
     if (!file.WriteAll(bytes, sizeof bytes)) {
@@ -185,7 +187,10 @@ FileError SaveDataFileFrom(const std::string& path, const DataFileHeader& header
             return FileError::Read;
         }
     }
-    return file.Commit() ? FileError::None : FileError::Write;
+    if (file.Commit()) {
+        return FileError::None;
+    }
+    return placement == Placement::NewName && errno == EEXIST ? FileError::Open : FileError::Write;
 }
 
 FileError ReadDataFileHeader(const std::string& path, DataFileHeader& header) {
