@@ -151,28 +151,35 @@ TEST_F(JournalScan, RepeatedAndOutOfOrderBlocks) {
     }
 }
 
-// A torn tail: the whole samples that reached the disk in the last block are counted, exactly.
+// A torn tail: the whole samples that reached the disk in the last block are
+// counted, exactly, also behind a damaged block that the tail begins with.
 TEST_F(JournalScan, TornTailCountsTheWholeSamplesCut) {
     struct Case {
         const char* name;
         std::size_t length;
+        bool damageBlock3;  // one payload byte of the 300-sample block at 9904
         std::uint64_t dropped;
     };
     const Case cases[] = {
-        {"at a block boundary", 19520, 0},
-        {"1 byte of the last block header", 19521, 0},
-        {"15 bytes of the last block header", 19535, 0},
-        {"the last block header whole", 19536, 0},
-        {"5 bytes of its first sample", 19541, 0},
-        {"its first sample whole", 19568, 1},
-        {"123 samples and 5 bytes", 19536 + 32 * 123 + 5, 123},
-        {"all but 1 byte", 32335, 399},
+        {"at a block boundary", 19520, false, 0},
+        {"1 byte of the last block header", 19521, false, 0},
+        {"15 bytes of the last block header", 19535, false, 0},
+        {"the last block header whole", 19536, false, 0},
+        {"5 bytes of its first sample", 19541, false, 0},
+        {"its first sample whole", 19568, false, 1},
+        {"123 samples and 5 bytes", 19536 + 32 * 123 + 5, false, 123},
+        {"all but 1 byte", 32335, false, 399},
+        {"block 3 damaged, 123 samples and 20 bytes after it", 19536 + 32 * 123 + 20, true, 300 + 123},
+        {"block 3 damaged, 10 bytes of the last block header", 19530, true, 300},
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
-        const JournalContents contents = Scan(m_original.substr(0, test.length));
-        EXPECT_EQ(Segments(contents), (std::vector<Segment>{{272, 19520, 0, 600}}));
-        EXPECT_EQ(contents.goodEnd, 19520u);
+        std::string bytes = m_original.substr(0, test.length);
+        if (test.damageBlock3) bytes[9904 + 16 + 32 * 10] ^= 0x01;
+        const JournalContents contents = Scan(bytes);
+        const std::uint64_t goodEnd = test.damageBlock3 ? 9904 : 19520;
+        EXPECT_EQ(Segments(contents), (std::vector<Segment>{{272, goodEnd, 0, test.damageBlock3 ? 300u : 600u}}));
+        EXPECT_EQ(contents.goodEnd, goodEnd);
         EXPECT_EQ(contents.length, test.length);
         EXPECT_EQ(contents.droppedSamples, test.dropped);
     }
@@ -216,6 +223,9 @@ TEST_F(JournalScan, ConversionNeverReplacesAFile) {
     const JournalContents contents = Scan(m_original);
     const std::string dlf = m_dir.Path("r-000001.dlf");
     WriteBytes(dlf, "someone else's");
+    ReplacementFile early;
+    EXPECT_FALSE(early.Open(dlf, Placement::NewName));
+    EXPECT_EQ(errno, EEXIST);
     EXPECT_EQ(ConvertJournal(m_path, contents, dlf), FileError::Open);
     EXPECT_EQ(ReadBytes(dlf), "someone else's");
 
