@@ -153,6 +153,13 @@ bool RecoverOne(const std::string& prefix, std::uint32_t index, const SeriesOnDi
             return Fail(report, FileError::Format, file.workingFile,
                         "the working file belongs to another recording than " + otherPath + "; it was left as it is");
         }
+        // Samples are never in two files of a series: this one starts after the file before it ends.
+        const std::uint64_t otherEnd = other.stamp ? other.stamp->firstSample + other.sampleCount : 0;
+        if (reference == index - 1 && other.stamp && stamp.firstSample < otherEnd) {
+            return Fail(report, FileError::Format, file.workingFile,
+                        "the working file starts at sample " + Count(stamp.firstSample) + ", before the end of " +
+                            otherPath + " (sample " + Count(otherEnd) + "); it was left as it is");
+        }
     }
 
     // The data files to write: runs of segments whose samples join, the first as this index.

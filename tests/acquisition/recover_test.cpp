@@ -240,6 +240,10 @@ TEST_F(Recover, FilesOfAnotherRecordingOrPlaceAreLeftAlone) {
         WriteData(1, 0, 1000);
         WriteWorking({.index = 2, .firstSample = 1000, .identity = 9, .blocks = BLOCKS});
     };
+    const auto overlapping = [&] {
+        WriteData(1, 0, 1000);
+        WriteWorking({.index = 2, .firstSample = 500, .blocks = BLOCKS});
+    };
     const auto shortDataFile = [&] {
         WriteData(1, 0, 600);
         WriteWorking({.blocks = BLOCKS});
@@ -257,6 +261,8 @@ TEST_F(Recover, FilesOfAnotherRecordingOrPlaceAreLeftAlone) {
          "the file exists and is not this file of the recording; nothing was changed"},
         {"a working file of another recording than the series", otherWorkingFile, "r-000002.vrec",
          "the working file belongs to another recording than @r-000001.dlf; it was left as it is"},
+        {"a working file that starts inside the file before it", overlapping, "r-000002.vrec",
+         "the working file starts at sample 500, before the end of @r-000001.dlf (sample 1000); it was left as it is"},
         {"a shorter data file of the same recording", shortDataFile, "r-000001.dlf",
          "the file holds 600 samples of this recording from sample 0, the working file 1000 from sample 0; both were "
          "left as they are: move the data file aside and run recover again"},
