@@ -36,6 +36,22 @@ std::vector<Segment> Segments(const JournalContents& contents) {
     return segments;
 }
 
+// What a scan must find besides the segments.
+struct Counts {
+    std::uint64_t samples = 0;
+    std::uint64_t dropped = 0;
+    std::uint64_t repeated = 0;
+    std::uint64_t stray = 0;
+};
+
+void ExpectScan(const JournalContents& contents, const std::vector<Segment>& segments, const Counts& counts) {
+    EXPECT_EQ(Segments(contents), segments);
+    EXPECT_EQ(contents.samples, counts.samples);
+    EXPECT_EQ(contents.droppedSamples, counts.dropped);
+    EXPECT_EQ(contents.repeatedSamples, counts.repeated);
+    EXPECT_EQ(contents.straySamples, counts.stray);
+}
+
 class JournalScan : public testing::Test {
 protected:
     void SetUp() override {
@@ -85,11 +101,8 @@ TEST_F(JournalScan, EveryByteOfABlockHeaderDamaged) {
             std::string damaged = m_original;
             damaged[AT[test.block] + byte] ^= 0x04;
             const JournalContents contents = Scan(damaged);
-            EXPECT_EQ(Segments(contents), test.segments);
-            EXPECT_EQ(contents.samples, test.samples);
-            EXPECT_EQ(contents.droppedSamples, test.dropped);
+            ExpectScan(contents, test.segments, {.samples = test.samples, .dropped = test.dropped});
             EXPECT_EQ(contents.goodEnd, test.goodEnd);
-            EXPECT_EQ(contents.straySamples, 0u);
         }
     }
 }
@@ -142,12 +155,8 @@ TEST_F(JournalScan, RepeatedAndOutOfOrderBlocks) {
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
-        const JournalContents contents = Scan(test.bytes);
-        EXPECT_EQ(Segments(contents), test.segments);
-        EXPECT_EQ(contents.samples, test.samples);
-        EXPECT_EQ(contents.repeatedSamples, test.repeated);
-        EXPECT_EQ(contents.straySamples, test.stray);
-        EXPECT_EQ(contents.droppedSamples, 0u);
+        ExpectScan(Scan(test.bytes), test.segments,
+                   {.samples = test.samples, .repeated = test.repeated, .stray = test.stray});
     }
 }
 
