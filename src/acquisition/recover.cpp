@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -33,15 +34,18 @@ void RemoveDurably(const std::string& path) {
     SyncFolder(std::filesystem::path(path).parent_path().string());
 }
 
-// True for ".NAME.PID-N.new", the temporary of a replacement of NAME by a process that is gone.
-bool StaleTemporary(const std::string& entry, const std::string& name) {
-    const std::string head = "." + name + ".";
+// True for ".NAME.PID-N.new" whose NAME is a data file of the series: the
+// temporary of a replacement of it by a process that is gone.
+bool StaleTemporary(const std::string& entry, const std::string& base) {
     const std::string tail = ".new";
-    if (entry.size() <= head.size() + tail.size() || entry.compare(0, head.size(), head) != 0 ||
+    if (entry.size() <= 1 + tail.size() || entry[0] != '.' ||
         entry.compare(entry.size() - tail.size(), tail.size(), tail) != 0) {
         return false;
     }
-    const std::string middle = entry.substr(head.size(), entry.size() - head.size() - tail.size());
+    const std::string inner = entry.substr(1, entry.size() - 1 - tail.size());
+    const std::size_t dot = inner.rfind('.');
+    if (dot == std::string::npos || SeriesIndex(inner.substr(0, dot), base, ".dlf") == 0) return false;
+    const std::string middle = inner.substr(dot + 1);
     const std::size_t dash = middle.find('-');
     if (dash == 0 || dash == std::string::npos || dash > 10 || dash + 1 == middle.size() ||
         middle.find_first_not_of("0123456789-") != std::string::npos || middle.find('-', dash + 1) != std::string::npos) {
@@ -51,20 +55,58 @@ bool StaleTemporary(const std::string& entry, const std::string& name) {
     return pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
 }
 
-void RemoveStaleTemporaries(const std::string& dataFile) {
-    const std::filesystem::path path(dataFile);
-    const std::filesystem::path folder = path.parent_path().empty() ? "." : path.parent_path();
-    const std::string name = path.filename().string();
+void RemoveStaleTemporaries(const std::filesystem::path& folder, const std::string& base) {
     std::error_code error;
     for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        if (StaleTemporary(it->path().filename().string(), name)) {
+        if (StaleTemporary(it->path().filename().string(), base)) {
             std::error_code ignored;
             std::filesystem::remove(it->path(), ignored);
         }
     }
 }
 
-bool RecoverOne(const std::string& prefix, std::uint32_t index, RecoveryReport& report) {
+// The indices of the series' files on disk, each list ascending.
+struct SeriesOnDisk {
+    std::vector<std::uint32_t> working;
+    std::vector<std::uint32_t> data;
+
+    bool Has(const std::vector<std::uint32_t>& list, std::uint32_t index) const {
+        return std::binary_search(list.begin(), list.end(), index);
+    }
+    std::uint32_t Highest() const {
+        return std::max(working.empty() ? 0 : working.back(), data.empty() ? 0 : data.back());
+    }
+};
+
+std::string Count(std::uint64_t value) { return std::to_string(value); }
+
+// Gives the working file a name that record and recover do not take for a
+// live series: PREFIX-NNNNNN.vrec.damaged, or .damaged-2 and on when taken.
+bool KeepAside(const std::string& working, std::string& keptAs) {
+    for (int attempt = 1; attempt <= 100; ++attempt) {
+        keptAs = working + ".damaged" + (attempt > 1 ? "-" + std::to_string(attempt) : "");
+        if (RenameToNewName(working, keptAs)) {
+            SyncFolder(std::filesystem::path(working).parent_path().string());
+            return true;
+        }
+        if (errno != EEXIST) return false;
+    }
+    return false;
+}
+
+// A data file of the series that another file of this index must agree with:
+// the nearest one before `index`, else the nearest after it.
+std::uint32_t ReferenceFile(const SeriesOnDisk& disk, std::uint32_t index) {
+    std::uint32_t before = 0;
+    std::uint32_t after = 0;
+    for (const std::uint32_t data : disk.data) {
+        if (data < index) before = data;
+        if (data > index && after == 0) after = data;
+    }
+    return before != 0 ? before : after;
+}
+
+bool RecoverOne(const std::string& prefix, std::uint32_t index, const SeriesOnDisk& disk, RecoveryReport& report) {
     RecoveredFile file;
     file.workingFile = WorkingFileName(prefix, index);
     file.dataFile = SeriesFileName(prefix, index);
@@ -72,7 +114,6 @@ bool RecoverOne(const std::string& prefix, std::uint32_t index, RecoveryReport& 
         return Fail(report, FileError::Open, file.workingFile,
                     "a running program is writing this working file; it was left as it is");
     }
-    RemoveStaleTemporaries(file.dataFile);
     JournalContents contents;
     const FileError scan = ScanJournal(file.workingFile, true, contents);
     if (scan == FileError::Format && contents.length < JOURNAL_HEADER_SIZE) {
@@ -87,42 +128,144 @@ bool RecoverOne(const std::string& prefix, std::uint32_t index, RecoveryReport& 
     }
     if (scan != FileError::None) return Fail(report, scan, file.workingFile, "");
     const DataFileHeader& settings = contents.header.settings;
-    if (!settings.stamp || settings.stamp->index != index ||
-        settings.stamp->firstSample != std::uint64_t{index - 1} * contents.header.split) {
+    if (!settings.stamp || settings.stamp->index != index) {
         return Fail(report, FileError::Format, file.workingFile,
-                    "the working file does not belong at this place of the series; it was left as it is");
+                    settings.stamp ? "the working file is file " + Count(settings.stamp->index) +
+                                         " of its recording, not file " + Count(index) + "; it was left as it is"
+                                   : "the working file does not belong at this place of the series; it was left as it is");
     }
-    file.samples = contents.samples;
-    file.dropped = contents.droppedSamples;
-    file.tailCut = contents.goodEnd < contents.length;
-    const std::int64_t period = std::int64_t{settings.clockDivider} * LOGGER_FRAME_MICROS;
-    file.firstMicros = settings.stamp->startMicros;
-    file.lastMicros = file.firstMicros + static_cast<std::int64_t>(std::max<std::uint64_t>(file.samples, 1) - 1) * period;
-
-    std::error_code error;
-    if (std::filesystem::exists(file.dataFile, error)) {
-        DataFileHeader existing;
-        const FileError read = ReadDataFileHeader(file.dataFile, existing);
-        if (read != FileError::None || !existing.stamp || existing.stamp->identity != settings.stamp->identity ||
-            existing.stamp->index != index) {
-            return Fail(report, read != FileError::None ? read : FileError::Format, file.dataFile,
-                        "the file exists and is not this file of the recording; nothing was changed");
+    const RecordingStamp& stamp = *settings.stamp;
+    if (const std::uint32_t reference = ReferenceFile(disk, index); reference != 0) {
+        DataFileHeader other;
+        const std::string otherPath = SeriesFileName(prefix, reference);
+        if (ReadDataFileHeader(otherPath, other) == FileError::None && other.stamp && other.stamp->identity != stamp.identity) {
+            return Fail(report, FileError::Format, file.workingFile,
+                        "the working file belongs to another recording than " + otherPath + "; it was left as it is");
         }
-        // The recording completed this file and was ended before it removed the working file.
-        file.action = RecoveredFile::Action::Complete;
-        file.samples = existing.sampleCount;
-        file.lastMicros = file.firstMicros + static_cast<std::int64_t>(file.samples - 1) * period;
-        RemoveDurably(file.workingFile);
-        report.files.push_back(file);
-        return true;
+        // Samples are never in two files of a series: this one starts after the file before it ends.
+        const std::uint64_t otherEnd = other.stamp ? other.stamp->firstSample + other.sampleCount : 0;
+        if (reference == index - 1 && other.stamp && stamp.firstSample < otherEnd) {
+            return Fail(report, FileError::Format, file.workingFile,
+                        "the working file starts at sample " + Count(stamp.firstSample) + ", before the end of " +
+                            otherPath + " (sample " + Count(otherEnd) + "); it was left as it is");
+        }
     }
-    if (contents.samples == 0) {
+
+    // The data files to write: runs of segments whose samples join, the first as this index.
+    const std::int64_t period = std::int64_t{settings.clockDivider} * LOGGER_FRAME_MICROS;
+    struct Plan {
+        std::vector<JournalSegment> segments;
+        RecoveredPart part;
+    };
+    std::vector<Plan> plans;
+    for (const JournalSegment& segment : contents.segments) {
+        if (plans.empty() || plans.back().part.firstSample + plans.back().part.samples != segment.firstSample) {
+            plans.push_back({});
+            plans.back().part.firstSample = segment.firstSample;
+        }
+        plans.back().segments.push_back(segment);
+        plans.back().part.samples += segment.samples;
+    }
+    for (std::size_t i = 0; i < plans.size(); ++i) {
+        RecoveredPart& part = plans[i].part;
+        part.dataFile = SeriesFileName(prefix, index + static_cast<std::uint32_t>(i));
+        part.firstMicros = stamp.startMicros + static_cast<std::int64_t>(part.firstSample) * period;
+        part.lastMicros = part.firstMicros + static_cast<std::int64_t>(part.samples - 1) * period;
+    }
+    // Later files can take the next names only where the series has no file after this one.
+    const std::size_t placeable = disk.Highest() > index ? std::min<std::size_t>(plans.size(), 1) : plans.size();
+    file.tailCut = contents.goodEnd < contents.length;
+    file.dropped = contents.droppedSamples;
+    file.repeated = contents.repeatedSamples;
+
+    for (std::size_t i = 0; i < placeable; ++i) {
+        const Plan& plan = plans[i];
+        DataFileHeader header = settings;
+        header.sampleCount = static_cast<std::uint32_t>(plan.part.samples);
+        header.stamp->index = index + i;
+        header.stamp->firstSample = stamp.firstSample + plan.part.firstSample;
+        header.stamp->startMicros = plan.part.firstMicros;
+        std::error_code error;
+        if (std::filesystem::exists(plan.part.dataFile, error)) {
+            DataFileHeader existing;
+            const FileError read = ReadDataFileHeader(plan.part.dataFile, existing);
+            if (read != FileError::None || !existing.stamp || existing.stamp->identity != stamp.identity ||
+                existing.stamp->index != header.stamp->index) {
+                return Fail(report, read != FileError::None ? read : FileError::Format, plan.part.dataFile,
+                            "the file exists and is not this file of the recording; nothing was changed");
+            }
+            if (existing.stamp->firstSample != header.stamp->firstSample || existing.sampleCount < header.sampleCount) {
+                return Fail(report, FileError::Format, plan.part.dataFile,
+                            "the file holds " + Count(existing.sampleCount) + " samples of this recording from sample " +
+                                Count(existing.stamp->firstSample) + ", the working file " + Count(header.sampleCount) +
+                                " from sample " + Count(header.stamp->firstSample) +
+                                "; both were left as they are: move the data file aside and run recover again");
+            }
+            // The recording (or a recovery before) completed this file and was ended before it removed the working file.
+            if (i == 0 && plans.size() == 1 && contents.straySamples == 0) file.action = RecoveredFile::Action::Complete;
+            RecoveredPart done = plan.part;
+            done.samples = existing.sampleCount;
+            done.lastMicros = done.firstMicros + static_cast<std::int64_t>(done.samples - 1) * period;
+            if (file.action == RecoveredFile::Action::Complete) {
+                file.samples = done.samples;
+                file.firstMicros = done.firstMicros;
+                file.lastMicros = done.lastMicros;
+                file.tailCut = false;
+                RemoveDurably(file.workingFile);
+                report.files.push_back(file);
+                return true;
+            }
+            file.parts.push_back(done);
+            file.samples += done.samples;
+            continue;
+        }
+        if (const FileError written = ConvertJournalSegments(file.workingFile, plan.segments, header, plan.part.dataFile);
+            written != FileError::None) {
+            file.stopped = true;
+            report.files.push_back(file);
+            return Fail(report, written, plan.part.dataFile,
+                        written == FileError::Open && std::filesystem::exists(plan.part.dataFile, error)
+                            ? "another program took this name meanwhile; it was not replaced, and the working file " +
+                                  file.workingFile + " was left as it is"
+                            : "");
+        }
+        file.parts.push_back(plan.part);
+        file.samples += plan.part.samples;
+    }
+    // Gaps: before each part that does not start where the one before it ended.
+    std::uint64_t expected = 0;
+    std::string before = index > 1 && disk.Has(disk.data, index - 1) ? SeriesFileName(prefix, index - 1) : "";
+    for (const RecoveredPart& part : file.parts) {
+        if (part.firstSample > expected) {
+            const std::uint64_t lost = part.firstSample - expected;
+            file.gaps.push_back({before, part.dataFile, stamp.startMicros + static_cast<std::int64_t>(expected) * period,
+                                 static_cast<std::int64_t>(lost) * period, lost});
+        }
+        expected = part.firstSample + part.samples;
+        before = part.dataFile;
+    }
+    if (!file.parts.empty()) {
+        file.firstMicros = file.parts.front().firstMicros;
+        file.lastMicros = file.parts.back().lastMicros;
+    } else {
         file.action = RecoveredFile::Action::Empty;
-    } else if (const FileError written = ConvertJournal(file.workingFile, contents, file.dataFile);
-               written != FileError::None) {
-        return Fail(report, written, file.dataFile, "");
+        file.firstMicros = file.lastMicros = stamp.startMicros;
     }
-    RemoveDurably(file.workingFile);
+    for (std::size_t i = placeable; i < plans.size(); ++i) file.keptSamples += plans[i].part.samples;
+    file.keptSamples += contents.straySamples;
+    if (file.keptSamples > 0) {
+        if (!KeepAside(file.workingFile, file.keptAs)) {
+            file.keptAs.clear();
+            file.stopped = true;
+            report.files.push_back(file);
+            return Fail(report, FileError::Write, file.workingFile,
+                        std::string("it holds ") + Count(file.keptSamples) +
+                            " samples in no data file and could not be renamed: " + std::strerror(errno) +
+                            "; it was left as it is");
+        }
+    } else {
+        RemoveDurably(file.workingFile);
+    }
     report.files.push_back(file);
     return true;
 }
@@ -134,20 +277,31 @@ RecoveryReport RecoverSeries(const std::string& prefix) {
     const std::filesystem::path prefixPath(prefix);
     const std::string base = prefixPath.filename().string();
     const std::filesystem::path folder = prefixPath.parent_path().empty() ? "." : prefixPath.parent_path();
-    std::vector<std::uint32_t> working;
+    SeriesOnDisk disk;
     std::error_code error;
     for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        if (const std::uint32_t index = SeriesIndex(it->path().filename().string(), base, ".vrec"); index != 0) {
-            working.push_back(index);
-        }
+        const std::string name = it->path().filename().string();
+        if (const std::uint32_t index = SeriesIndex(name, base, ".vrec"); index != 0) disk.working.push_back(index);
+        if (const std::uint32_t index = SeriesIndex(name, base, ".dlf"); index != 0) disk.data.push_back(index);
     }
     if (error) {
         Fail(report, FileError::Open, folder.string(), error.message());
         return report;
     }
-    std::sort(working.begin(), working.end());
+    std::sort(disk.working.begin(), disk.working.end());
+    std::sort(disk.data.begin(), disk.data.end());
+    RemoveStaleTemporaries(folder, base);
+    const std::vector<std::uint32_t> working = disk.working;
     for (const std::uint32_t index : working) {
-        if (!RecoverOne(prefix, index, report)) break;
+        if (!RecoverOne(prefix, index, disk, report)) break;
+        // What it wrote is part of the series for the working files after it.
+        disk.working.erase(std::find(disk.working.begin(), disk.working.end(), index));
+        for (const RecoveredPart& part : report.files.back().parts) {
+            const std::uint32_t written = SeriesIndex(std::filesystem::path(part.dataFile).filename().string(), base, ".dlf");
+            if (written != 0 && !disk.Has(disk.data, written)) {
+                disk.data.insert(std::upper_bound(disk.data.begin(), disk.data.end(), written), written);
+            }
+        }
     }
     for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
         report.seriesFiles += SeriesIndex(it->path().filename().string(), base, ".dlf") != 0;
@@ -173,6 +327,8 @@ std::vector<LeftoverRun> FindLeftoverRuns(const std::string& folder) {
             continue;
         }
         run.samples = contents.samples;
+        run.damaged = contents.goodEnd < contents.length || contents.straySamples > 0 ||
+                      contents.segments.size() > 1 || (!contents.segments.empty() && contents.segments[0].firstSample > 0);
         run.startMicros = contents.header.settings.stamp->startMicros;
         run.clockDivider = contents.header.settings.clockDivider;
         runs.push_back(run);

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "acquisition/record.h"
+#include "device/trigger.h"
 #include "files/journal.h"
 
 namespace {
@@ -90,10 +91,14 @@ void RunJournal::Follow() {
             header.settings.triggerChannel = m_settings.triggerChannel;
             header.settings.triggerType = m_settings.triggerType;
             header.settings.threshold = m_settings.threshold;
-            // The first sample was taken as many sample periods ago as there are samples now.
-            header.settings.stamp = RecordingStamp{
-                UtcMicrosNow() - static_cast<std::int64_t>(stored) * m_settings.clockDivider * LOGGER_FRAME_MICROS,
-                NewRecordingIdentity(), 1, 0};
+            // Without a trigger the first sample is taken as the run starts. A
+            // trigger fires later: then the first sample was taken as many
+            // sample periods ago as there are samples now.
+            const std::int64_t firstMicros =
+                m_settings.triggerType == TRIGGER_NONE
+                    ? m_startedMicros
+                    : UtcMicrosNow() - static_cast<std::int64_t>(stored) * m_settings.clockDivider * LOGGER_FRAME_MICROS;
+            header.settings.stamp = RecordingStamp{firstMicros, NewRecordingIdentity(), 1, 0};
             if (CreateFree(writer, m_folder, m_startedMicros, header, path) != FileError::None) {
                 giveUp();
                 continue;

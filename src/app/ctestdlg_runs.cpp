@@ -4,6 +4,11 @@
 #include <QDir>
 #include <QStandardPaths>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <filesystem>
 
 #include "acquisition/record.h"
@@ -16,6 +21,27 @@ namespace {
 
 enum Choice { CHOICE_RECOVER, CHOICE_DISCARD, CHOICE_LATER };
 
+// Holds a run's working file while its question is open, so that another
+// window started at once does not offer it too (it skips a file in use).
+class RunHold {
+public:
+    explicit RunHold(const std::string& path) : m_fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+        if (m_fd >= 0 && ::flock(m_fd, LOCK_EX | LOCK_NB) != 0) Release();
+    }
+    ~RunHold() { Release(); }
+    RunHold(const RunHold&) = delete;
+    RunHold& operator=(const RunHold&) = delete;
+    bool Held() const { return m_fd >= 0; }
+    /// Lets go before the run is recovered or removed, which takes the file itself.
+    void Release() {
+        if (m_fd >= 0) ::close(m_fd);
+        m_fd = -1;
+    }
+
+private:
+    int m_fd;
+};
+
 QString Question(const LeftoverRun& run) {
     const QString started = QDateTime::fromMSecsSinceEpoch(run.startMicros / 1000).toString("yyyy-MM-dd HH:mm:ss");
     const double seconds = static_cast<double>(run.samples) * run.clockDivider / LOGGER_FRAME_RATE;
@@ -24,7 +50,7 @@ QString Question(const LeftoverRun& run) {
                "A run was not ended: the program stopped while it was recording.\n\n"
                "Started: %1 (local time)\n"
                "On disk: %2 samples per channel (%3 s)\n"
-               "In: %4\n\n"
+               "In: %4\n%7\n"
                "Recover makes it the data file %5 and shows it; Save and CSV-Save work on it as on any record.\n"
                "Later leaves it on disk: the next start asks again, and \"vosctl recover %6\" recovers it at any time.\n"
                "Discard deletes it.")
@@ -32,7 +58,10 @@ QString Question(const LeftoverRun& run) {
         .arg(run.samples)
         .arg(seconds, 0, 'f', 1)
         .arg(QDir::toNativeSeparators(QString::fromStdString(run.workingFile)), QDir::toNativeSeparators(data),
-             QString::fromStdString(run.prefix));
+             QString::fromStdString(run.prefix),
+             run.damaged ? QStringLiteral("Part of the file is damaged: Recover keeps every intact block and "
+                                          "reports what the damage cost.\n")
+                         : QString());
 }
 
 }  // namespace
@@ -48,8 +77,14 @@ void CtestDlg::OfferLeftoverRuns() {
         return;
     }
     for (const LeftoverRun& run : FindLeftoverRuns(folder.toStdString())) {
-        if (run.samples == 0) {
+        RunHold hold(run.workingFile);
+        if (!hold.Held()) {
+            // Another window asks about it, or it is gone.
+            continue;
+        }
+        if (run.samples == 0 && !run.damaged) {
             // Nothing of it reached the disk: there is nothing to ask about.
+            hold.Release();
             RecoverSeries(run.prefix);
             continue;
         }
@@ -61,6 +96,7 @@ void CtestDlg::OfferLeftoverRuns() {
                                         .arg(run.samples)
                                         .arg(QString::fromStdString(run.workingFile));
             if (m_prompts->AskChoice(this, confirm, m_appTitle, {QStringLiteral("Delete"), QStringLiteral("Keep")}) == 0) {
+                hold.Release();
                 std::error_code ignored;
                 std::filesystem::remove(run.workingFile, ignored);
             }
@@ -69,7 +105,11 @@ void CtestDlg::OfferLeftoverRuns() {
         if (choice != CHOICE_RECOVER) {
             continue;
         }
+        hold.Release();
         const RecoveryReport report = RecoverSeries(run.prefix);
+        const auto mine = std::find_if(report.files.begin(), report.files.end(), [&](const RecoveredFile& file) {
+            return file.workingFile == run.workingFile;
+        });
         if (report.error != FileError::None) {
             m_prompts->ShowMessage(
                 this,
@@ -79,6 +119,37 @@ void CtestDlg::OfferLeftoverRuns() {
                 m_appTitle, UiPrompts::Icon::Stop);
             continue;
         }
-        OpenFiles({QString::fromStdString(SeriesFileName(run.prefix, 1))});
+        const QString first = QString::fromStdString(SeriesFileName(run.prefix, 1));
+        if (mine == report.files.end()) {
+            // Another window or vosctl took the run between the question and the answer.
+            const bool recovered = std::filesystem::exists(first.toStdString());
+            m_prompts->ShowMessage(
+                this,
+                recovered ? QStringLiteral("The run was recovered meanwhile by another program: %1")
+                                .arg(QDir::toNativeSeparators(first))
+                          : QStringLiteral("The run was discarded meanwhile by another program: %1 is gone.")
+                                .arg(QDir::toNativeSeparators(QString::fromStdString(run.workingFile))),
+                m_appTitle, UiPrompts::Icon::None);
+            if (recovered) OpenFiles({first});
+            continue;
+        }
+        QStringList written;
+        for (const RecoveredPart& part : mine->parts) written << QString::fromStdString(part.dataFile);
+        if (!mine->gaps.empty() || !mine->keptAs.empty() || mine->tailCut) {
+            std::uint64_t lost = mine->dropped;
+            for (const RecoveredGap& gap : mine->gaps) lost += gap.samples;
+            QString text = QStringLiteral("The run was damaged on disk: %1 samples were recovered into %2 files; "
+                                          "%3 samples were lost in damaged blocks.")
+                               .arg(mine->samples)
+                               .arg(written.size())
+                               .arg(lost);
+            if (!mine->keptAs.empty()) {
+                text += QStringLiteral("\nThe working file was kept as %1: it holds %2 intact samples that are in no data file.")
+                            .arg(QDir::toNativeSeparators(QString::fromStdString(mine->keptAs)))
+                            .arg(mine->keptSamples);
+            }
+            m_prompts->ShowMessage(this, text, m_appTitle, UiPrompts::Icon::None);
+        }
+        if (!written.isEmpty()) OpenFiles(written);
     }
 }

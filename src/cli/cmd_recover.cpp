@@ -1,5 +1,6 @@
 // vosctl recover: the DLF files an interrupted recording would have written, from its working files.
 #include <cstdio>
+#include <string>
 #include <memory>
 
 #include "acquisition/recover.h"
@@ -8,22 +9,35 @@
 
 namespace {
 
+std::string Seconds(std::int64_t micros) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%.4f s", static_cast<double>(micros) / 1e6);
+    return text;
+}
+
 int RunRecover(const std::string& prefix) {
     const RecoveryReport report = RecoverSeries(prefix);
     std::uint64_t samples = 0;
+    std::uint64_t lost = 0;
     std::uint32_t written = 0;
+    std::size_t gaps = 0;
+    std::size_t kept = 0;
     std::int64_t first = 0;
     std::int64_t last = 0;
     for (const RecoveredFile& file : report.files) {
         switch (file.action) {
-        case RecoveredFile::Action::Written:
+        case RecoveredFile::Action::Written: {
+            std::string names;
+            for (const RecoveredPart& part : file.parts) names += (names.empty() ? "" : ", ") + part.dataFile;
             std::fprintf(stderr, "vosctl recover: %s: %llu samples (%s to %s) written to %s", file.workingFile.c_str(),
                          static_cast<unsigned long long>(file.samples), vosctl::UtcText(file.firstMicros).c_str(),
-                         vosctl::UtcText(file.lastMicros).c_str(), file.dataFile.c_str());
-            if (written++ == 0) first = file.firstMicros;
+                         vosctl::UtcText(file.lastMicros).c_str(), names.c_str());
+            if (written == 0) first = file.firstMicros;
+            written += static_cast<std::uint32_t>(file.parts.size());
             last = file.lastMicros;
             samples += file.samples;
             break;
+        }
         case RecoveredFile::Action::Complete:
             std::fprintf(stderr, "vosctl recover: %s: left over; %s was already complete (%llu samples)",
                          file.workingFile.c_str(), file.dataFile.c_str(), static_cast<unsigned long long>(file.samples));
@@ -32,11 +46,31 @@ int RunRecover(const std::string& prefix) {
             std::fprintf(stderr, "vosctl recover: %s: no sample had reached it", file.workingFile.c_str());
             break;
         }
+        if (file.repeated > 0) {
+            std::fprintf(stderr, "; %llu samples of repeated blocks were written once",
+                         static_cast<unsigned long long>(file.repeated));
+        }
         if (file.tailCut) {
             std::fprintf(stderr, "; a damaged tail was cut after the last good block: %llu samples dropped",
                          static_cast<unsigned long long>(file.dropped));
         }
-        std::fprintf(stderr, "; removed the working file\n");
+        if (!file.keptAs.empty()) {
+            ++kept;
+            std::fprintf(stderr, "; kept the working file as %s: it holds %llu intact samples that are in no data file\n",
+                         file.keptAs.c_str(), static_cast<unsigned long long>(file.keptSamples));
+        } else if (file.stopped) {
+            std::fprintf(stderr, "; the working file was left as it is\n");
+        } else {
+            std::fprintf(stderr, "; removed the working file\n");
+        }
+        for (const RecoveredGap& gap : file.gaps) {
+            ++gaps;
+            lost += gap.samples;
+            std::fprintf(stderr, "vosctl recover: gap %s%s: %llu samples lost in damaged blocks, from %s for %s\n",
+                         gap.before.empty() ? "at the start, before " : ("between " + gap.before + " and ").c_str(),
+                         gap.after.c_str(), static_cast<unsigned long long>(gap.samples),
+                         vosctl::UtcText(gap.fromMicros).c_str(), Seconds(gap.micros).c_str());
+        }
     }
     if (report.error != FileError::None) {
         return vosctl::Fail(vosctl::EXIT_FILE, FileErrorMessage(report.error),
@@ -51,9 +85,20 @@ int RunRecover(const std::string& prefix) {
         std::fprintf(stderr, "vosctl recover: nothing to recover: %s has %u files and no working file left\n",
                      prefix.c_str(), report.seriesFiles);
     } else {
-        std::fprintf(stderr, "vosctl recover: %u files written, %llu samples, %s to %s; %s has %u files\n", written,
+        std::fprintf(stderr, "vosctl recover: %u files written, %llu samples, %s to %s; %s has %u files", written,
                      static_cast<unsigned long long>(samples), vosctl::UtcText(first).c_str(), vosctl::UtcText(last).c_str(),
                      prefix.c_str(), report.seriesFiles);
+        if (gaps > 0) {
+            std::fprintf(stderr, "; %zu gaps, %llu samples lost in damaged blocks", gaps,
+                         static_cast<unsigned long long>(lost));
+        }
+        std::fprintf(stderr, "\n");
+    }
+    if (kept > 0) {
+        return vosctl::Fail(vosctl::EXIT_FILE, FileErrorMessage(FileError::Format),
+                            std::to_string(kept) +
+                                " working files were damaged where their intact blocks could not be put into data "
+                                "files; they were kept aside as named above");
     }
     return vosctl::EXIT_OK;
 }
@@ -67,9 +112,11 @@ void AddRecoverCommand(CLI::App& app, vosctl::Context& context) {
     command->add_option("PREFIX", *prefix, "The prefix the recording was given with -o")->required();
     command->footer(
         "Every sample that reached the disk is kept, in order; a damaged tail after the last good block is\n"
-        "cut and counted. A working file whose DLF file is already complete is removed; a DLF file of\n"
-        "another recording is never touched, nor a working file that a running program holds. Running it\n"
-        "again finds nothing to do.\n\n" +
+        "cut and counted. Intact blocks after a damaged one go to the next files of the series with their\n"
+        "true times, and the gap is reported; where the series already has later files, the working file\n"
+        "is kept as PREFIX-NNNNNN.vrec.damaged (status 4). A working file whose DLF file is already\n"
+        "complete is removed; a DLF file of another recording is never touched, nor a working file of\n"
+        "another recording or one that a running program holds. Running it again finds nothing to do.\n\n" +
         vosctl::ExitStatusHelp());
     command->callback([prefix, &context] { context.status = RunRecover(*prefix); });
 }

@@ -1,6 +1,7 @@
 #include "files/dlf.h"
 
 #include <bit>
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -156,7 +157,8 @@ FileError SaveDataFile(const std::string& path, const DataFileHeader& header,
     });
 }
 
-FileError SaveDataFileFrom(const std::string& path, const DataFileHeader& header, const ChannelBlockSource& source) {
+FileError SaveDataFileFrom(const std::string& path, const DataFileHeader& header, const ChannelBlockSource& source,
+                           Placement placement) {
     DataFileHeader stored = header;
     stored.formatVersion = DLF_FORMAT_VERSION;
     if (CheckHeader(stored, FileLengthFor(stored.sampleCount)) != FileError::None) {
@@ -166,7 +168,7 @@ FileError SaveDataFileFrom(const std::string& path, const DataFileHeader& header
     EncodeHeader(stored, bytes);
 
     ReplacementFile file;
-    if (!file.Open(path)) {
+    if (!file.Open(path, placement)) {
         return FileError::Open;
     }
     if (!file.WriteAll(bytes, sizeof bytes)) {
@@ -189,7 +191,10 @@ FileError SaveDataFileFrom(const std::string& path, const DataFileHeader& header
             return FileError::Read;
         }
     }
-    return file.Commit() ? FileError::None : FileError::Write;
+    if (file.Commit()) {
+        return FileError::None;
+    }
+    return placement == Placement::NewName && errno == EEXIST ? FileError::Open : FileError::Write;
 }
 
 FileError ReadDataFileHeader(const std::string& path, DataFileHeader& header) {

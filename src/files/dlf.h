@@ -102,8 +102,11 @@ using ChannelBlockSource = std::function<FileError(int channel, const ChannelBlo
 /// SaveDataFile with each channel block produced in turn by `source`, so that
 /// a file's samples need not be in memory at once. The source must give
 /// exactly header.sampleCount doubles per channel (otherwise Read); its own
-/// failure is returned as it is, and the old file stays.
-FileError SaveDataFileFrom(const std::string& path, const DataFileHeader& header, const ChannelBlockSource& source);
+/// failure is returned as it is, and the old file stays. With
+/// Placement::NewName a name already in use, at the start or when the file
+/// is put in place, is refused with Open and that file is left as it is.
+FileError SaveDataFileFrom(const std::string& path, const DataFileHeader& header, const ChannelBlockSource& source,
+                           Placement placement = Placement::Replace);
 
 /// Reads and checks a DLF file. Each destinations[c] must hold
 /// DLF_MAX_SAMPLE_COUNT doubles.

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -176,6 +177,21 @@ std::string ReplacementTemporaryName(const std::string& target, long pid, unsign
     return folder + "." + name + suffix;
 }
 
+bool RenameToNewName(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return true;
+    }
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
+        return false;
+    }
+    // A file system without RENAME_NOREPLACE: a hard link takes the new name only if it is free.
+    if (::link(from.c_str(), to.c_str()) != 0) {
+        return false;
+    }
+    ::unlink(from.c_str());
+    return true;
+}
+
 void SyncFolder(const std::string& folder) {
     const int fd = OpenRetrying(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
@@ -319,10 +335,11 @@ bool LockedFile::Close() {
 
 ReplacementFile::~ReplacementFile() { Discard(); }
 
-bool ReplacementFile::Open(const std::string& path) {
+bool ReplacementFile::Open(const std::string& path, Placement placement) {
     if (m_target.IsOpen() || m_new.IsOpen()) {
         return false;
     }
+    m_placement = placement;
     std::string target;
     if (!FinalTarget(path, target)) {
         return false;
@@ -334,7 +351,17 @@ bool ReplacementFile::Open(const std::string& path) {
     // Opening the old file for writing (without emptying it) checks that it
     // may be written and takes its lock before anything changes on disk.
     struct stat info {};
-    m_target = LockedFile(OpenAndLock(target.c_str(), O_WRONLY, info));
+    if (placement == Placement::NewName) {
+        if (::lstat(target.c_str(), &info) == 0) {
+            errno = EEXIST;
+            return false;
+        }
+        if (errno != ENOENT) {
+            return false;
+        }
+    } else {
+        m_target = LockedFile(OpenAndLock(target.c_str(), O_WRONLY, info));
+    }
     if (!m_target.IsOpen() && errno != ENOENT) {
         return false;
     }
@@ -364,7 +391,10 @@ bool ReplacementFile::Commit() {
     if (m_newPath.empty()) {
         return m_target.Close();
     }
-    const bool replaced = m_new.Sync() && m_new.Close() && ::rename(m_newPath.c_str(), m_targetPath.c_str()) == 0;
+    const bool replaced = m_new.Sync() && m_new.Close() &&
+                          (m_placement == Placement::NewName ? RenameToNewName(m_newPath, m_targetPath)
+                                                             : ::rename(m_newPath.c_str(), m_targetPath.c_str()) == 0);
+    const int error = errno;
     if (replaced) {
         m_newPath.clear();
         UnregisterPending(m_slot);
@@ -374,6 +404,7 @@ bool ReplacementFile::Commit() {
     }
     // The old file's lock is held until the new one has taken its name.
     m_target.Close();
+    errno = error;
     return replaced;
 }
 

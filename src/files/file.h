@@ -20,6 +20,12 @@ void IgnoreFileSignals();
 /// current folder) durable; a failure here loses nothing written.
 void SyncFolder(const std::string& folder);
 
+/// Renames `from` to `to` only while no file has the name `to`: false, with
+/// errno EEXIST, when one has (nothing is replaced), or with the errno of
+/// another failure. Where the file system lacks RENAME_NOREPLACE, a hard link
+/// takes the name and the old name is then removed.
+bool RenameToNewName(const std::string& from, const std::string& to);
+
 /// Removes the new file of every ReplacementFile not yet committed or
 /// discarded. Async-signal-safe: for a signal handler that is about to end
 /// the process, so that no hidden half-written file is left beside a target.
@@ -95,6 +101,12 @@ private:
     int m_fd = -1;
 };
 
+/// How a finished file takes its name.
+enum class Placement {
+    Replace,  ///< over an existing file of that name (the window's Save)
+    NewName,  ///< only where no file has the name; an existing one is never replaced
+};
+
 /// A file written whole or not at all. For a regular file (or a name not
 /// yet in use) the data goes into a new file in the same folder, which
 /// Commit() flushes to the disk and renames over the target; until then,
@@ -116,15 +128,18 @@ public:
     /// Opens `path` for replacement. False, with nothing on disk changed,
     /// when the target cannot be written (no such folder, a folder, no
     /// permission, a FIFO without reader), is locked by another descriptor,
-    /// or the new file cannot be created beside it.
-    bool Open(const std::string& path);
+    /// or the new file cannot be created beside it. With Placement::NewName
+    /// an existing name is refused (errno EEXIST), here and again at Commit,
+    /// which then puts the file in place only if the name is still free.
+    bool Open(const std::string& path, Placement placement = Placement::Replace);
 
     /// Writes all `size` bytes to the new file (or in place).
     bool WriteAll(const void* data, std::size_t size);
 
     /// Makes the written data the file's content: fsync, close, rename.
     /// False when any step fails; the old file then stays and the new one
-    /// is gone. Call once, after the last write.
+    /// is gone (errno EEXIST: a NewName target was taken meanwhile). Call
+    /// once, after the last write.
     bool Commit();
 
 private:
@@ -135,4 +150,5 @@ private:
     LockedFile m_new;     ///< the new file beside the target
     std::string m_targetPath;
     std::string m_newPath;  ///< empty when writing in place or once committed
+    Placement m_placement = Placement::Replace;
 };

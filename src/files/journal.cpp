@@ -184,9 +184,12 @@ FileError JournalWriter::Append(const double* const channels[DLF_CHANNELS], std:
             }
         }
     }
+    if (m_contents.segments.empty()) m_contents.segments.push_back({m_contents.goodEnd, m_contents.goodEnd, 0, 0});
     m_samples += count;
     m_contents.samples = m_samples;
     m_contents.goodEnd = m_contents.length += sizeof head + channelBytes * DLF_CHANNELS;
+    m_contents.segments.back().end = m_contents.goodEnd;
+    m_contents.segments.back().samples = m_samples;
     return FileError::None;
 }
 
@@ -222,65 +225,135 @@ FileError ScanJournal(const std::string& path, bool verify, JournalContents& con
     std::memcpy(dlf, bytes + OFFSET_DLF_HEADER, DLF_HEADER_SIZE);
     contents.header.settings = DecodeHeader(dlf);
     if (contents.header.split == 0 || contents.header.split > DLF_MAX_SAMPLE_COUNT) return FileError::Format;
+    const std::uint64_t split = contents.header.split;
 
-    std::uint64_t offset = JOURNAL_HEADER_SIZE;
     std::unique_ptr<std::uint8_t[]> payload;
     std::size_t payloadCapacity = 0;
-    for (;;) {
+    // A whole block with sound framing at `offset` whose checksum holds (when verified).
+    const auto goodBlock = [&](std::uint64_t offset, BlockHeader& block, bool& good) {
+        good = false;
         std::uint8_t head[JOURNAL_BLOCK_HEADER_SIZE];
-        if (contents.length - offset < sizeof head) break;
-        if (!reader.Read(offset, head, sizeof head)) return FileError::Read;
-        const BlockHeader block = DecodeBlockHeader(head);
+        if (!reader.Read(offset, head, sizeof head)) return false;
+        block = DecodeBlockHeader(head);
         const std::uint64_t payloadBytes = std::uint64_t{block.count} * JOURNAL_SAMPLE_BYTES;
-        if (block.count == 0 || block.payloadBytes != payloadBytes || block.before != contents.samples ||
-            contents.samples + block.count > contents.header.split ||
+        if (block.count == 0 || block.payloadBytes != payloadBytes || std::uint64_t{block.before} + block.count > split ||
             contents.length - offset - sizeof head < payloadBytes) {
-            break;
+            return true;
         }
         if (verify) {
             if (payloadCapacity < payloadBytes) {
                 payload = std::make_unique_for_overwrite<std::uint8_t[]>(payloadBytes);
                 payloadCapacity = payloadBytes;
             }
-            if (!reader.Read(offset + sizeof head, payload.get(), payloadBytes)) return FileError::Read;
-            if (Crc(Crc(0, head, 12), payload.get(), payloadBytes) != block.crc) break;
+            if (!reader.Read(offset + sizeof head, payload.get(), payloadBytes)) return false;
+            if (Crc(Crc(0, head, 12), payload.get(), payloadBytes) != block.crc) return true;
         }
-        contents.samples += block.count;
-        offset += sizeof head + payloadBytes;
-    }
+        good = true;
+        return true;
+    };
+
+    struct Placed {
+        std::uint32_t before, count, crc;
+    };
+    std::vector<Placed> placed;
+    std::uint64_t expected = 0;  // the sample position after the blocks placed
+    std::uint64_t offset = JOURNAL_HEADER_SIZE;
     contents.goodEnd = offset;
-    const std::uint64_t tail = contents.length - offset;
-    contents.droppedSamples = tail > JOURNAL_BLOCK_HEADER_SIZE ? (tail - JOURNAL_BLOCK_HEADER_SIZE) / JOURNAL_SAMPLE_BYTES : 0;
+    while (contents.length - offset >= JOURNAL_BLOCK_HEADER_SIZE) {
+        BlockHeader block;
+        bool good = false;
+        if (!goodBlock(offset, block, good)) return FileError::Read;
+        if (!good) {
+            // Without checksums a search would take stray bytes for blocks.
+            if (!verify) break;
+            ++offset;
+            continue;
+        }
+        const std::uint64_t size = JOURNAL_BLOCK_HEADER_SIZE + std::uint64_t{block.payloadBytes};
+        if (block.before >= expected && (verify || block.before == expected)) {
+            std::vector<JournalSegment>& segments = contents.segments;
+            if (!segments.empty() && segments.back().end == offset && block.before == expected) {
+                segments.back().end = offset + size;
+                segments.back().samples += block.count;
+            } else {
+                segments.push_back({offset, offset + size, block.before, block.count});
+            }
+            expected = std::uint64_t{block.before} + block.count;
+            contents.samples += block.count;
+            placed.push_back({block.before, block.count, block.crc});
+        } else if (!verify) {
+            break;
+        } else if (std::any_of(placed.begin(), placed.end(), [&](const Placed& p) {
+                       return p.before == block.before && p.count == block.count && p.crc == block.crc;
+                   })) {
+            contents.repeatedSamples += block.count;
+        } else {
+            contents.straySamples += block.count;
+        }
+        offset += size;
+        contents.goodEnd = offset;
+    }
+
+    // The torn tail: blocks whose framing still reads count whole; a block
+    // cut short counts the whole samples that reached the disk.
+    for (std::uint64_t at = contents.goodEnd; at < contents.length;) {
+        const std::uint64_t rest = contents.length - at;
+        if (rest <= JOURNAL_BLOCK_HEADER_SIZE) break;
+        std::uint8_t head[JOURNAL_BLOCK_HEADER_SIZE];
+        if (!reader.Read(at, head, sizeof head)) return FileError::Read;
+        const BlockHeader block = DecodeBlockHeader(head);
+        const std::uint64_t whole = (rest - JOURNAL_BLOCK_HEADER_SIZE) / JOURNAL_SAMPLE_BYTES;
+        if (block.count == 0 || block.payloadBytes != std::uint64_t{block.count} * JOURNAL_SAMPLE_BYTES ||
+            block.before != expected) {
+            contents.droppedSamples += whole;
+            break;
+        }
+        contents.droppedSamples += std::min<std::uint64_t>(whole, block.count);
+        expected += block.count;
+        at += JOURNAL_BLOCK_HEADER_SIZE + std::uint64_t{block.payloadBytes};
+    }
     return FileError::None;
+}
+
+FileError ConvertJournalSegments(const std::string& path, std::span<const JournalSegment> segments,
+                                 const DataFileHeader& header, const std::string& dlfPath) {
+    std::uint64_t samples = 0;
+    for (const JournalSegment& segment : segments) samples += segment.samples;
+    if (samples == 0 || samples != header.sampleCount) return FileError::Format;
+    Descriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+    if (file.fd < 0) return FileError::Open;
+    Reader reader(file.fd);
+    std::unique_ptr<std::uint8_t[]> part;
+    std::size_t partCapacity = 0;
+    const auto source = [&](int channel, const ChannelBlockWriter& write) {
+        // The blocks of each segment follow each other: their framing was checked by the scan.
+        for (const JournalSegment& segment : segments) {
+            for (std::uint64_t offset = segment.offset; offset < segment.end;) {
+                std::uint8_t head[JOURNAL_BLOCK_HEADER_SIZE];
+                if (!reader.Read(offset, head, sizeof head)) return FileError::Read;
+                const BlockHeader block = DecodeBlockHeader(head);
+                const std::size_t channelBytes = std::size_t{block.count} * sizeof(double);
+                if (partCapacity < channelBytes) {
+                    part = std::make_unique_for_overwrite<std::uint8_t[]>(channelBytes);
+                    partCapacity = channelBytes;
+                }
+                const std::uint64_t at =
+                    offset + sizeof head + std::uint64_t{channelBytes} * static_cast<unsigned>(channel);
+                if (!reader.Read(at, part.get(), channelBytes)) return FileError::Read;
+                if (!write(part.get(), channelBytes)) return FileError::Write;
+                offset += sizeof head + std::uint64_t{block.payloadBytes};
+            }
+        }
+        return FileError::None;
+    };
+    return SaveDataFileFrom(dlfPath, header, source, Placement::NewName);
 }
 
 FileError ConvertJournal(const std::string& path, const JournalContents& contents, const std::string& dlfPath) {
     if (contents.samples == 0 || contents.samples > DLF_MAX_SAMPLE_COUNT) return FileError::Format;
-    Descriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
-    if (file.fd < 0) return FileError::Open;
     DataFileHeader header = contents.header.settings;
     header.sampleCount = static_cast<std::uint32_t>(contents.samples);
-    Reader reader(file.fd);
-    std::unique_ptr<std::uint8_t[]> part;
-    std::size_t partCapacity = 0;
-    return SaveDataFileFrom(dlfPath, header, [&](int channel, const ChannelBlockWriter& write) {
-        // The good blocks are the first ones up to goodEnd: their framing was checked by the scan.
-        for (std::uint64_t offset = JOURNAL_HEADER_SIZE; offset < contents.goodEnd;) {
-            std::uint8_t head[JOURNAL_BLOCK_HEADER_SIZE];
-            if (!reader.Read(offset, head, sizeof head)) return FileError::Read;
-            const BlockHeader block = DecodeBlockHeader(head);
-            const std::size_t channelBytes = std::size_t{block.count} * sizeof(double);
-            if (partCapacity < channelBytes) {
-                part = std::make_unique_for_overwrite<std::uint8_t[]>(channelBytes);
-                partCapacity = channelBytes;
-            }
-            const std::uint64_t at = offset + sizeof head + std::uint64_t{channelBytes} * static_cast<unsigned>(channel);
-            if (!reader.Read(at, part.get(), channelBytes)) return FileError::Read;
-            if (!write(part.get(), channelBytes)) return FileError::Write;
-            offset += sizeof head + std::uint64_t{block.payloadBytes};
-        }
-        return FileError::None;
-    });
+    return ConvertJournalSegments(path, contents.segments, header, dlfPath);
 }
 
 bool JournalInUse(const std::string& path) {

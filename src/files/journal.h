@@ -16,12 +16,17 @@
 //           bytes 8..11  uint32 samples in the file before this block
 //           bytes 12..15 uint32 CRC-32 of bytes 0..11 and the payload
 //           payload      the block's CH0 values, then CH1, CH2, CH3 (doubles)
-// The blocks that count are those up to the first one that is short, fails
-// its checksum or does not follow the one before; the rest is a torn tail.
+// Every block that is whole and passes its checksum counts, also after a
+// damaged stretch: the scan searches on for the next block header whose
+// checksum holds and whose samples-before lies beyond the blocks found so
+// far, so that a bad sector costs only the samples it held. What follows
+// the last good block is a torn tail.
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "files/dlf.h"
 #include "files/file.h"
@@ -38,14 +43,30 @@ struct JournalHeader {
     std::uint32_t split = DLF_MAX_SAMPLE_COUNT;  ///< samples per file of the recording
 };
 
+/// Good blocks that lie one after the other, in the file and in the samples.
+struct JournalSegment {
+    std::uint64_t offset = 0;       ///< file offset of its first block
+    std::uint64_t end = 0;          ///< file offset just past its last block
+    std::uint32_t firstSample = 0;  ///< samples in the file before it
+    std::uint32_t samples = 0;      ///< samples per channel in it
+};
+
 /// What a working file holds, as far as its blocks check out.
 struct JournalContents {
     JournalHeader header;
-    std::uint64_t samples = 0;   ///< samples per channel in the good blocks
+    /// The good blocks in file order, their samples-before rising: where two
+    /// segments do not join, the samples between them were in damaged bytes.
+    std::vector<JournalSegment> segments;
+    std::uint64_t samples = 0;   ///< samples per channel in the segments
     std::uint64_t goodEnd = 0;   ///< file offset just past the last good block
     std::uint64_t length = 0;    ///< the file's length
     /// Whole samples in the tail after the last good block (cut by recovery).
     std::uint64_t droppedSamples = 0;
+    /// Samples of good blocks that repeat a block found before, byte for byte.
+    std::uint64_t repeatedSamples = 0;
+    /// Samples of good blocks that lie before a block found earlier in the
+    /// file and repeat none: intact, but in no segment.
+    std::uint64_t straySamples = 0;
 };
 
 /// Appends blocks to a new working file. Not thread-safe; one writer.
@@ -90,14 +111,22 @@ private:
 
 /// Reads the header and walks the blocks of the working file `path`: Open
 /// when it cannot be opened, Read on a read error, Format when its header
-/// is short, unknown or damaged. `verify` checks each block's checksum
-/// (otherwise only its framing).
+/// is short, unknown or damaged. `verify` checks each block's checksum and
+/// searches past damage; without it only the framing is checked and the
+/// walk stops at the first block that does not follow.
 FileError ScanJournal(const std::string& path, bool verify, JournalContents& contents);
 
-/// Writes the good blocks of a scanned working file as the DLF file
-/// `dlfPath`, with the header's settings and stamp, through the whole-file
-/// replacement of SaveDataFile, streaming: memory does not grow with the
-/// file. Needs contents.samples >= 1.
+/// Writes the blocks of `segments` of the scanned working file `path`, in
+/// order, as the DLF file `dlfPath` with `header` (its sampleCount the
+/// segments' samples), streaming: memory does not grow with the file. The
+/// file takes a name that no file has (Placement::NewName): an existing
+/// `dlfPath` is refused with Open and left as it is.
+FileError ConvertJournalSegments(const std::string& path, std::span<const JournalSegment> segments,
+                                 const DataFileHeader& header, const std::string& dlfPath);
+
+/// ConvertJournalSegments of all segments of a working file whose blocks
+/// follow each other from its first sample, with the header's settings and
+/// stamp. Needs contents.samples >= 1.
 FileError ConvertJournal(const std::string& path, const JournalContents& contents, const std::string& dlfPath);
 
 /// True while a JournalWriter of a running process holds `path` open.

@@ -34,6 +34,7 @@ public:
         std::deque<int> choices;             ///< answers of questions; empty = the last button
         std::vector<QString> questions;      ///< texts of the questions asked
         bool realOpenDialog = false;         ///< Open shows the real dialog instead of answering
+        std::function<void()> onQuestion;    ///< runs while a question would be open
     };
 
     explicit ScriptedPrompts(std::shared_ptr<Script> script) : m_script(std::move(script)) {}
@@ -58,6 +59,9 @@ public:
 
     int AskChoice(QWidget*, const QString& text, const QString&, const QStringList& buttons) override {
         m_script->questions.push_back(text);
+        if (m_script->onQuestion) {
+            m_script->onQuestion();
+        }
         if (m_script->choices.empty()) {
             return static_cast<int>(buttons.size()) - 1;
         }

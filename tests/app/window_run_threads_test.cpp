@@ -14,6 +14,7 @@
 #include "app/window_fixture.h"
 #include "cli/cli_process.h"
 #include "files/journal.h"
+#include "files/journal_fixture.h"
 #include "files/temp_dir.h"
 
 namespace {
@@ -176,6 +177,61 @@ TEST_F(WindowRun, KilledRunIsRecoveredByVosctlAndByTheNextStart) {
     dlg->OfferLeftoverRuns();
     EXPECT_EQ(script->questions.size(), 1u);
     if (lost != 0) GTEST_SKIP() << "the simulator lost " << lost << " frames; the samples' values were not compared";
+}
+
+// A damaged run is offered like any other and never deleted unasked; while
+// one window asks about a run a second one does not offer it, and a run that
+// another program took meanwhile is said to be so.
+TEST_F(WindowRun, DamagedAndContendedRunsAreNeverDeletedUnasked) {
+    const std::string runs = UseDataFolder(dir.Path("data"));
+    std::filesystem::create_directories(runs);
+    const std::string prefix = runs + "/run-20231114-221320";
+    const std::string working = prefix + "-000001.vrec";
+    // Blocks of 100, 200, 300 and 400 samples at file offsets 272, 3488, 9904 and 19520.
+    const std::vector<std::uint32_t> blocks = {100, 200, 300, 400};
+    MakeSimWindow();
+
+    // One block, torn: no good sample, yet asked about, and Later keeps it.
+    journaltest::WriteWorkingFile(working, {.blocks = {100}});
+    std::string torn = clitest::ReadText(working);
+    torn[272 + 16 + 32 * 50] ^= 0x01;
+    clitest::WriteText(working, torn);
+    script->choices = {2};
+    dlg->OfferLeftoverRuns();
+    ASSERT_EQ(script->questions.size(), 1u);
+    EXPECT_TRUE(script->questions[0].contains("Part of the file is damaged")) << script->questions[0].toStdString();
+    EXPECT_EQ(clitest::ReadText(working), torn);
+
+    // While the question is open, a second window finds nothing to offer and
+    // another program discards the run: Recover says so.
+    std::filesystem::remove(working);
+    journaltest::WriteWorkingFile(working, {.blocks = blocks});
+    script->onQuestion = [&] {
+        EXPECT_TRUE(FindLeftoverRuns(runs).empty());
+        std::filesystem::remove(working);
+    };
+    script->choices = {0};
+    dlg->OfferLeftoverRuns();
+    script->onQuestion = nullptr;
+    EXPECT_EQ(script->questions.size(), 2u);
+    EXPECT_EQ(script->messages,
+              std::vector<QString>{QString::fromStdString("The run was discarded meanwhile by another program: " +
+                                                          working + " is gone.")});
+
+    // Damaged in block 3: Recover keeps the blocks on both sides and says what the damage cost.
+    journaltest::WriteWorkingFile(working, {.blocks = blocks});
+    std::string damaged = clitest::ReadText(working);
+    damaged[9904 + 16 + 32 * 150] ^= 0x01;
+    clitest::WriteText(working, damaged);
+    script->choices = {0};
+    dlg->OfferLeftoverRuns();
+    EXPECT_EQ(script->questions.size(), 3u);
+    ASSERT_GE(script->messages.size(), 2u);
+    EXPECT_EQ(script->messages[1], "The run was damaged on disk: 700 samples were recovered into 2 files; 300 samples "
+                                   "were lost in damaged blocks.");
+    EXPECT_FALSE(std::filesystem::exists(working));
+    EXPECT_EQ(std::filesystem::file_size(prefix + "-000001.dlf"), 256u + 32u * 300u);
+    EXPECT_EQ(std::filesystem::file_size(prefix + "-000002.dlf"), 256u + 32u * 400u);
 }
 
 // However the run ends while the program lives, its working file goes; when

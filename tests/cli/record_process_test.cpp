@@ -14,6 +14,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <random>
 #include <sstream>
 #include <string>
@@ -23,6 +25,7 @@
 #include "acquisition/record.h"
 #include "files/dlf.h"
 #include "files/journal.h"
+#include "files/journal_fixture.h"
 #include "files/temp_dir.h"
 #include "acquisition/series_fixture.h"
 #include "cli_process.h"
@@ -578,6 +581,113 @@ TEST_F(RecordProcess, WorkingFileHoldsAllButTheLastSecond) {
     }
     EXPECT_GE(writes, 4u);
     EXPECT_GE(syncs, writes);
+}
+
+// Working files damaged in their first block, a middle block and at the tail,
+// and files that do not belong together, through vosctl recover: no intact
+// sample is deleted, the numbers said are exact, and what does not belong is
+// refused with status 4 and left as it is.
+TEST_F(RecordProcess, RecoverKeepsEveryIntactBlock) {
+    // Blocks of 100, 200, 300 and 400 samples at file offsets 272, 3488, 9904 and 19520.
+    const std::vector<std::uint32_t> blocks = {100, 200, 300, 400};
+    const std::size_t at[] = {272, 3488, 9904, 19520};
+    const std::string working = WorkingFileName(Prefix(), 1);
+    const std::string first = SeriesFileName(Prefix(), 1);
+    const std::string second = SeriesFileName(Prefix(), 2);
+    const auto damage = [&](int block) {
+        journaltest::WriteWorkingFile(working, {.blocks = blocks});
+        std::string bytes = clitest::ReadText(working);
+        bytes[at[block] + 16 + 32 * 60 + 1] ^= 0x08;
+        clitest::WriteText(working, bytes);
+    };
+    struct Case {
+        const char* name;
+        std::function<void()> make;
+        int status;
+        std::vector<std::string> said;
+        std::vector<std::string> files;  // afterwards, beside the run's output files
+    };
+    const Case cases[] = {
+        {"block 1", [&] { damage(0); }, 0,
+         {working + ": 900 samples (2023-11-14T22:13:20.010000Z to 2023-11-14T22:13:20.099900Z) written to " + first +
+              "; removed the working file\n",
+          "gap at the start, before " + first +
+              ": 100 samples lost in damaged blocks, from 2023-11-14T22:13:20.000000Z for 0.0100 s\n",
+          "1 files written, 900 samples, 2023-11-14T22:13:20.010000Z to 2023-11-14T22:13:20.099900Z; " + Prefix() +
+              " has 1 files; 1 gaps, 100 samples lost in damaged blocks\n"},
+         {"run-000001.dlf"}},
+        {"block 3", [&] { damage(2); }, 0,
+         {working + ": 700 samples (2023-11-14T22:13:20.000000Z to 2023-11-14T22:13:20.099900Z) written to " + first +
+              ", " + second + "; removed the working file\n",
+          "gap between " + first + " and " + second +
+              ": 300 samples lost in damaged blocks, from 2023-11-14T22:13:20.030000Z for 0.0300 s\n",
+          "2 files written, 700 samples"},
+         {"run-000001.dlf", "run-000002.dlf"}},
+        {"the last block", [&] { damage(3); }, 0,
+         {working + ": 600 samples (2023-11-14T22:13:20.000000Z to 2023-11-14T22:13:20.059900Z) written to " + first +
+              "; a damaged tail was cut after the last good block: 400 samples dropped; removed the working file\n",
+          "1 files written, 600 samples"},
+         {"run-000001.dlf"}},
+        {"block 3 with a later working file",
+         [&] {
+             damage(2);
+             journaltest::WriteWorkingFile(WorkingFileName(Prefix(), 2),
+                                           {.index = 2, .firstSample = 1000, .startMicros = journaltest::START_MICROS + 100000,
+                                            .blocks = {50}});
+         },
+         4,
+         {working + ": 300 samples (2023-11-14T22:13:20.000000Z to 2023-11-14T22:13:20.029900Z) written to " + first +
+              "; kept the working file as " + working + ".damaged: it holds 400 intact samples that are in no data file\n",
+          "2 files written, 350 samples", "1 working files were damaged"},
+         {"run-000001.dlf", "run-000001.vrec.damaged", "run-000002.dlf"}},
+        {"a data file of another recording at the same index",
+         [&] {
+             journaltest::WriteWorkingFile(working, {.blocks = blocks});
+             journaltest::WriteWorkingFile(m_dir.Path("other.vrec"), {.identity = 9, .blocks = {10}});
+             JournalContents contents;
+             ASSERT_EQ(ScanJournal(m_dir.Path("other.vrec"), true, contents), FileError::None);
+             ASSERT_EQ(ConvertJournal(m_dir.Path("other.vrec"), contents, first), FileError::None);
+             std::filesystem::remove(m_dir.Path("other.vrec"));
+         },
+         4, {first + ": the file exists and is not this file of the recording; nothing was changed"},
+         {"run-000001.dlf", "run-000001.vrec"}},
+        {"a working file of another recording",
+         [&] {
+             journaltest::WriteWorkingFile(working, {.blocks = blocks});
+             ASSERT_EQ(clitest::Run(m_dir, {"recover", Prefix()}).status, 0);
+             journaltest::WriteWorkingFile(WorkingFileName(Prefix(), 2),
+                                           {.index = 2, .firstSample = 1000, .identity = 9, .blocks = {50}});
+         },
+         4,
+         {WorkingFileName(Prefix(), 2) + ": the working file belongs to another recording than " + first +
+          "; it was left as it is"},
+         {"run-000001.dlf", "run-000002.vrec"}},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        test.make();
+        std::map<std::string, std::string> before;
+        for (const auto& entry : std::filesystem::directory_iterator(m_dir.Path(""))) {
+            if (entry.path().filename().string().rfind("run-", 0) == 0) {
+                before[entry.path().filename().string()] = clitest::ReadText(entry.path().string());
+            }
+        }
+        const clitest::Result recover = clitest::Run(m_dir, {"recover", Prefix()});
+        EXPECT_EQ(recover.status, test.status) << recover.err;
+        for (const std::string& said : test.said) EXPECT_NE(recover.err.find(said), std::string::npos) << said << "\n" << recover.err;
+        std::vector<std::string> files;
+        for (const auto& entry : std::filesystem::directory_iterator(m_dir.Path(""))) {
+            const std::string name = entry.path().filename().string();
+            if (name.rfind("run-", 0) == 0) files.push_back(name);
+        }
+        std::sort(files.begin(), files.end());
+        EXPECT_EQ(files, test.files);
+        if (test.status == 4 && test.files.back() != "run-000002.dlf") {
+            // Refused: every file is as it was.
+            for (const auto& [name, bytes] : before) EXPECT_EQ(clitest::ReadText(m_dir.Path(name)), bytes) << name;
+        }
+        for (const std::string& name : files) std::filesystem::remove(m_dir.Path(name));
+    }
 }
 
 }  // namespace
