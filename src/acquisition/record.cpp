@@ -180,15 +180,19 @@ double* Recorder::NewBuffer() {
 
 std::uint32_t Recorder::NextChunk(StreamChunk& chunk, std::uint32_t filled) {
     const std::lock_guard lock(m_mutex);
-    if (filled != 0) {
-        m_queue.push_back(Chunk{m_current.data, m_current.first, filled, m_current.lostBefore, m_current.gapBefore,
-                                m_current.gapUtc});
-        m_current.first += filled;
-        m_current.gapBefore = false;
-        m_current.data = nullptr;
-        m_wake.notify_one();
-    }
+    QueueCurrent(filled);
     return HandOut(chunk);
+}
+
+// Queues the first `filled` samples of m_current for the writer; called under m_mutex.
+void Recorder::QueueCurrent(std::uint32_t filled) {
+    if (filled == 0) return;
+    m_queue.push_back(Chunk{m_current.data, m_current.first, filled, m_current.lostBefore, m_current.gapBefore,
+                            m_current.gapUtc});
+    m_current.first += filled;
+    m_current.gapBefore = false;
+    m_current.data = nullptr;
+    m_wake.notify_one();
 }
 
 // Gives the reader a buffer for m_current; called under m_mutex.
@@ -207,14 +211,8 @@ std::uint32_t Recorder::Gap(const StreamGap& gap, StreamChunk& chunk, std::uint3
                                        .count();
     const std::int64_t utc = UtcMicrosNow() - (steadyNow - gap.resumedNanos) / 1000;
     const std::lock_guard lock(m_mutex);
-    if (filled != 0) {
-        m_queue.push_back(Chunk{m_current.data, m_current.first, filled, m_current.lostBefore, m_current.gapBefore,
-                                m_current.gapUtc});
-        m_current.first += filled;
-        m_current.data = nullptr;
-        filled = 0;
-        m_wake.notify_one();
-    }
+    QueueCurrent(filled);
+    filled = 0;
     m_current.lostBefore += gap.lostSamples;
     m_current.gapBefore = true;
     m_current.gapUtc = utc;
@@ -224,10 +222,7 @@ std::uint32_t Recorder::Gap(const StreamGap& gap, StreamChunk& chunk, std::uint3
 void Recorder::End(std::uint32_t filled) {
     {
         const std::lock_guard lock(m_mutex);
-        if (filled != 0 && m_current.data != nullptr) {
-            m_queue.push_back(Chunk{m_current.data, m_current.first, filled, m_current.lostBefore, m_current.gapBefore,
-                                    m_current.gapUtc});
-        }
+        if (m_current.data != nullptr) QueueCurrent(filled);
         m_current.data = nullptr;
         m_ended = true;
     }

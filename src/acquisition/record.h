@@ -182,6 +182,7 @@ private:
     void End(std::uint32_t filled) override;
     std::uint32_t Gap(const StreamGap& gap, StreamChunk& chunk, std::uint32_t& filled) override;
     std::uint32_t HandOut(StreamChunk& chunk);
+    void QueueCurrent(std::uint32_t filled);
     double* TakeBuffer();
     double* NewBuffer();
     void WriterLoop();

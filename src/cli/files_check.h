@@ -7,6 +7,7 @@
 #include <CLI/CLI.hpp>
 
 #include "files/dlf.h"
+#include "files/series.h"
 
 // Checks on the files a command reads and writes, made before anything is
 // written.
@@ -34,5 +35,12 @@ int LoadHeader(const std::string& path, DataFileHeader& header);
 /// the two files that do not belong together and what sets them apart;
 /// empty when they do form one.
 std::string MixedFilesText(std::span<const std::string> paths, std::span<const DataFileHeader> headers);
+
+/// Says on standard error, after "vosctl COMMAND: ", that the series has gaps
+/// where frames were lost while it was recorded, each with the file
+/// it follows, when it began, how long it was and about how many samples
+/// were lost, and that
+/// its samples are taken as consecutive; nothing without gaps.
+void WarnOfGaps(const char* command, std::span<const std::string> paths, std::span<const DataFileHeader> headers);
 
 }  // namespace vosctl

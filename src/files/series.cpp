@@ -44,3 +44,16 @@ SeriesCheck CheckSeries(std::span<const DataFileHeader> headers) {
     }
     return {};
 }
+
+std::vector<SeriesGap> SeriesGaps(std::span<const DataFileHeader> headers) {
+    constexpr std::int64_t MICROS_PER_DIVIDER = 100;
+    std::vector<SeriesGap> gaps;
+    for (std::size_t i = 1; i < headers.size(); ++i) {
+        const std::uint64_t lost = SeriesGapSamples(headers[i - 1], headers[i]);
+        if (lost == 0) continue;
+        const DataFileHeader& before = headers[i - 1];
+        const std::int64_t span = std::int64_t{before.sampleCount} * before.clockDivider * MICROS_PER_DIVIDER;
+        gaps.push_back({i - 1, i, before.stamp->startMicros + span, headers[i].stamp->startMicros, lost});
+    }
+    return gaps;
+}

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <span>
+#include <vector>
 
 #include "files/dlf.h"
 
@@ -46,3 +47,15 @@ SeriesCheck CheckSeries(std::span<const DataFileHeader> headers);
 /// positive and `after` starts later (startMicros) than `before`; 0 for
 /// files that follow each other directly and for any other pair.
 std::uint64_t SeriesGapSamples(const DataFileHeader& before, const DataFileHeader& after);
+
+/// A gap that a recording noted between two files of a series.
+struct SeriesGap {
+    std::size_t before = 0;        ///< position in the list of the file that ends at the gap
+    std::size_t after = 0;         ///< position of the file that starts after it
+    std::int64_t fromMicros = 0;   ///< UTC one sample period after the last sample of `before`
+    std::int64_t toMicros = 0;     ///< UTC of the first sample of `after`
+    std::uint64_t lostSamples = 0; ///< SeriesGapSamples
+};
+
+/// The gaps between neighbours of the list (SeriesGapSamples), in order.
+std::vector<SeriesGap> SeriesGaps(std::span<const DataFileHeader> headers);
