@@ -598,7 +598,9 @@ TEST_F(RecordProcess, StallIsReportedAndTheNextFileTellsItsTrueTime) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     EXPECT_NE(run.Stderr().find("frames lost"), std::string::npos);
-    EXPECT_EQ(::waitpid(run.pid, nullptr, WNOHANG), 0) << "the warning came only at the end";
+    siginfo_t ended{};
+    ::waitid(P_PID, static_cast<id_t>(run.pid), &ended, WEXITED | WNOHANG | WNOWAIT);
+    EXPECT_EQ(ended.si_pid, 0) << "the warning came only at the end";
     EXPECT_EQ(run.Wait(), 0);
     const std::string err = run.Stderr();
     // 30000 frames came in 3 s; the queue of 64 KiB held 8192 of them.
