@@ -188,7 +188,7 @@ nlohmann::ordered_json DescribeSeries(const std::vector<std::string>& paths, con
                         {"seconds", static_cast<double>(gap.toMicros - gap.fromMicros) / 1e6},
                         {"lost_samples", gap.lostSamples}});
     }
-    info["gaps"] = gaps;
+    if (!gaps.empty()) info["gaps"] = gaps;
     info["summary"] = DescribeSummary(summaries.statistics);
     return info;
 }
@@ -243,7 +243,7 @@ void PrintSeriesText(const nlohmann::ordered_json& info) {
         std::printf("  recording       %s\n", Text(recording["identity"]).c_str());
         PrintSpan(recording);
     }
-    for (const auto& gap : info["gaps"]) {
+    for (const auto& gap : info.contains("gaps") ? info["gaps"] : nlohmann::ordered_json::array()) {
         std::printf("  gap             after %s, from %s, %.6f s, about %s samples lost, before %s\n",
                     Text(gap["after"]).c_str(), Text(gap["from"]).c_str(), gap["seconds"].get<double>(),
                     Text(gap["lost_samples"]).c_str(), Text(gap["before"]).c_str());
