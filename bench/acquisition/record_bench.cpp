@@ -29,14 +29,20 @@ void InstallInstantBus() {
     vossim::Install(config);
 }
 
+// The logger of a fresh instant bus, open, and its calibration block.
+FT_HANDLE OpenInstantLogger(std::uint8_t (&calibration)[CALIBRATION_BLOCK_SIZE]) {
+    InstallInstantBus();
+    FT_HANDLE handle = nullptr;
+    DeviceOpen(vossim::Api(), nullptr, &handle);
+    DeviceReadCalibration(vossim::Api(), handle, calibration);
+    return handle;
+}
+
 // The transfer alone: DLF_MAX_SAMPLE_COUNT samples at 10 kHz into memory.
 double TransferSeconds(std::vector<double> (&channels)[4]) {
-    InstallInstantBus();
     const D2xxApi& api = vossim::Api();
-    FT_HANDLE handle = nullptr;
     std::uint8_t calibration[CALIBRATION_BLOCK_SIZE];
-    DeviceOpen(api, nullptr, &handle);
-    DeviceReadCalibration(api, handle, calibration);
+    FT_HANDLE handle = OpenInstantLogger(calibration);
     double* destinations[4];
     for (int c = 0; c < 4; ++c) destinations[c] = channels[c].data();
     std::atomic<std::uint32_t> stored{0};
@@ -103,12 +109,9 @@ private:
 // The stream into memory with and without the loss detector, alternating in
 // one run: what watching for lost frames costs the reading thread.
 double StreamSeconds(std::vector<double> (&channels)[4], bool watchLoss) {
-    InstallInstantBus();
     const D2xxApi& api = vossim::Api();
-    FT_HANDLE handle = nullptr;
     std::uint8_t calibration[CALIBRATION_BLOCK_SIZE];
-    DeviceOpen(api, nullptr, &handle);
-    DeviceReadCalibration(api, handle, calibration);
+    FT_HANDLE handle = OpenInstantLogger(calibration);
     Overwrite sink(channels);
     StreamMonitor monitor;
     monitor.watchLoss = watchLoss;

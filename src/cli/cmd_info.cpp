@@ -397,7 +397,9 @@ void AddInfoCommand(CLI::App& app, vosctl::Context& context) {
                     "named PREFIX-NNNNNN.dlf with one prefix that form one record in the order\n"
                     "given (vosctl info night-*.dlf), is also described as a whole after its files:\n"
                     "total samples per channel, clock, duration, the UTC times of its first and last\n"
-                    "sample, and each channel's maximum and minimum over all files. These come from\n"
+                    "sample, each gap where the recording lost frames (the files on either side,\n"
+                    "when, how long, about how many samples; \"gaps\" with --json, present only then),\n"
+                    "and each channel's maximum and minimum over all files. These come from\n"
                     "the series' min/max summaries, cached as the window caches them and otherwise\n"
                     "built once, on every core, with a progress line on a terminal.\n\n" +
                     vosctl::ExitStatusHelp());
