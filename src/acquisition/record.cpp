@@ -277,8 +277,6 @@ void Recorder::AppendToFiles(const Chunk& chunk, std::uint64_t upTo) {
     const std::int64_t period = static_cast<std::int64_t>(m_options.divider) * LOGGER_FRAME_MICROS;
     while (m_appended < upTo && !FilesFailed()) {
         if (!m_journal->IsOpen()) {
-            // After a failed conversion no new file begins; the files before stay as they are.
-            if (m_convertFailed.load(std::memory_order_acquire)) return;
             const std::uint32_t index = m_nextIndex;
             JournalHeader header;
             header.split = m_options.split;

@@ -668,6 +668,25 @@ TEST_F(RecordProcess, StallIsReportedAndTheNextFileTellsItsTrueTime) {
     }
 }
 
+// Frames lost while the trigger is awaited cost nothing recorded: no gap is
+// reported, and the first file starts at the trigger with continuous samples.
+TEST_F(RecordProcess, LossBeforeTheTriggerCostsNothingRecorded) {
+    // Channel 0 reaches 9.5 V at frame 9500 of every 10000; the host stalls 2 s after frame 1000.
+    const clitest::Result result = Run(LoggerConfig("realtime", "hold after=1000 ms=2000"),
+                                       {"record", "--trigger", "CH0:Level-H:9.5", "--samples", "3000", "-o", Prefix()});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err.find("frames lost"), std::string::npos) << result.err;
+    EXPECT_EQ(result.err.find("gap"), std::string::npos) << result.err;
+    const seriestest::Series series = seriestest::ReadSeries(Prefix());
+    ASSERT_EQ(series.headers.size(), 1u);
+    EXPECT_EQ(series.headers[0].stamp->firstSample, 0u);
+    ASSERT_EQ(series.samples[0].size(), 3000u);
+    const std::uint64_t first = FrameNear(series.samples[0][0], 29502);
+    for (std::size_t i = 0; i < 3000; ++i) {
+        ASSERT_NEAR(series.samples[0][i], seriestest::FrameVolts(first + i, 0), 1e-9) << "sample " << i;
+    }
+}
+
 // A crystal 200 ppm fast or slow is no loss.
 TEST_F(RecordProcess, CrystalOffBy200PpmIsNoLoss) {
     for (const char* ppm : {"200", "-200"}) {
