@@ -14,7 +14,7 @@ namespace vossim {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr auto FRAME_PERIOD = std::chrono::microseconds(100);
+constexpr std::int64_t FRAME_NANOS = 100000;
 constexpr std::size_t MAX_EVENTS = 4096;
 constexpr ULONG DEFAULT_TIMEOUT_MS = 500;
 // Frames generated at once when the instant pace refills the queue.
@@ -104,6 +104,7 @@ struct Device {
     std::uint64_t bytesSinceStart = 0;
     bool disconnected = false;
     bool unplugged = false;
+    bool held = false;  // the host stall of this stream is over
     ULONG readTimeoutMs = DEFAULT_TIMEOUT_MS;
     std::array<std::uint32_t, static_cast<std::size_t>(Call::Count)> calls{};
     DeviceStats stats;
@@ -118,6 +119,19 @@ struct Device {
     }
 
     std::uint64_t Limit() const { return std::min(frameLimit, sendEnd); }
+
+    // Frames the logger's crystal has sent in `elapsed` since the start.
+    std::uint64_t FramesIn(Clock::duration elapsed) const {
+        const std::int64_t nanos = std::chrono::nanoseconds(elapsed).count();
+        if (cfg.clockPpm == 0) return static_cast<std::uint64_t>(nanos / FRAME_NANOS);
+        return static_cast<std::uint64_t>(static_cast<double>(nanos) * (1.0 + cfg.clockPpm * 1e-6) / FRAME_NANOS);
+    }
+    // When frame `index` (0-based) has been sent.
+    Clock::time_point FrameEnd(std::uint64_t index) const {
+        const auto nanos = static_cast<std::int64_t>(index + 1) * FRAME_NANOS;
+        if (cfg.clockPpm == 0) return start + std::chrono::nanoseconds(nanos);
+        return start + std::chrono::nanoseconds(static_cast<std::int64_t>(static_cast<double>(nanos) / (1.0 + cfg.clockPpm * 1e-6)));
+    }
 
     void MakeFrame(std::uint64_t index, std::uint8_t* out) const {
         if (!cfg.script.empty()) {
@@ -187,9 +201,9 @@ struct Device {
         if (link.pace == Pace::Realtime) {
             const auto now = Clock::now();
             const bool packets = link.usb.packetBytes != 0;
-            const auto due = std::min(static_cast<std::uint64_t>((now - start) / FRAME_PERIOD), limit);
+            const auto due = std::min(FramesIn(now - start), limit);
             while (timeline < due) {
-                const auto at = start + FRAME_PERIOD * (timeline + 1);
+                const auto at = FrameEnd(timeline);
                 if (packets) FlushChip(at, link.usb);
                 if (SendFrame() && packets) IntoChip(at, link.usb);
             }
@@ -211,6 +225,7 @@ struct Device {
         start = now;
         if (chipBytes == 0) lastPacket = now;
         timeline = 0;
+        held = false;
         sendEnd = NEVER;
         bytesSinceStart = 0;
         stats.framesSent = 0;
@@ -539,12 +554,22 @@ FT_STATUS Read(FT_HANDLE handle, void* buffer, DWORD length, DWORD* received) {
 }
 
 FT_STATUS GetQueueStatus(FT_HANDLE handle, DWORD* rxBytes) {
-    std::lock_guard lock(g_mutex);
-    Bus& bus = TheBus();
+    std::unique_lock lock(g_mutex);
     FT_STATUS status;
-    Device* device = Called(bus, handle, status, "FT_GetQueueStatus");
+    Device* device = Called(TheBus(), handle, status, "FT_GetQueueStatus");
     if (device == nullptr) return status;
     if (rxBytes == nullptr) return FT_INVALID_PARAMETER;
+    if (device->started && !device->held && device->bytesSinceStart / FRAME_BYTES >= device->cfg.holdAfter) {
+        device->held = true;
+        // The stalled host holds no lock: the logger's frames go on arriving, or are lost at a full queue.
+        const auto holdMs = device->cfg.holdMs;
+        lock.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(holdMs));
+        lock.lock();
+        device = Attached(TheBus(), handle, status);
+        if (device == nullptr) return status;
+    }
+    Bus& bus = TheBus();
     device->stats.queuePolls++;
     status = device->Inject(Call::QueueStatus);
     if (status != FT_OK) return status;

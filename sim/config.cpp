@@ -213,7 +213,7 @@ std::string Apply(const Line& line, SimConfig& config, std::size_t& group) {
         return {};
     }
     if (keyword != "calibration" && keyword != "channel" && keyword != "fault" && keyword != "script" &&
-        keyword != "stop") {
+        keyword != "stop" && keyword != "clock" && keyword != "hold") {
         return keyword.empty() ? "missing keyword" : "unknown keyword '" + keyword + "'";
     }
     if (group >= config.devices.size()) return "'" + keyword + "' before any 'device' line";
@@ -294,6 +294,21 @@ std::string Apply(const Line& line, SimConfig& config, std::size_t& group) {
         const std::string* text = option("in_flight_ms");
         if (line.words.size() != 1 || text == nullptr || !Number(*text, device.inFlightMs) || device.inFlightMs > 60000) {
             return "expected 'stop in_flight_ms=0-60000'";
+        }
+    } else if (keyword == "clock") {
+        if (auto e = unknownOption({"ppm"}); !e.empty()) return e;
+        const std::string* text = option("ppm");
+        if (line.words.size() != 1 || text == nullptr || !Number(*text, device.clockPpm) || device.clockPpm < -100000 ||
+            device.clockPpm > 100000) {
+            return "expected 'clock ppm=-100000-100000'";
+        }
+    } else if (keyword == "hold") {
+        if (auto e = unknownOption({"after", "ms"}); !e.empty()) return e;
+        const std::string* after = option("after");
+        const std::string* ms = option("ms");
+        if (line.words.size() != 1 || after == nullptr || ms == nullptr || !Number(*after, device.holdAfter) ||
+            !Number(*ms, device.holdMs) || device.holdMs > 600000) {
+            return "expected 'hold after=FRAMES ms=0-600000'";
         }
     } else {  // script
         if (!line.order.empty() || line.words.size() < 3) return "expected 'script repeat|stall <16 hex digits>...'";

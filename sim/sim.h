@@ -76,6 +76,14 @@ struct SimDevice {
     std::uint64_t unplugAfter = NEVER;      ///< frames sent after a start, then the logger leaves the bus
     std::uint32_t inFlightMs = 3;           ///< frames keep arriving this long after the stop byte
     bool trickle = false;  ///< each queue poll reveals one more received byte
+    /// The logger's crystal: frames come this many parts per million faster
+    /// (positive) or slower (negative) than 10000 per second; realtime pace only.
+    std::int32_t clockPpm = 0;
+    /// The host stalls, as a stopped or suspended process would: the first
+    /// queue poll after `holdAfter` frames were read since a start command
+    /// returns only `holdMs` later, while the logger goes on sending.
+    std::uint64_t holdAfter = NEVER;
+    std::uint32_t holdMs = 0;
 
     CallFault& Fault(Call call) { return faults[static_cast<std::size_t>(call)]; }
     const CallFault& Fault(Call call) const { return faults[static_cast<std::size_t>(call)]; }

@@ -111,24 +111,35 @@ RecordOutcome Recorder::Run() {
         const std::size_t prepared = m_options.sampleLimit <= m_capacity ? 1 : PREPARED_BUFFERS;
         while (m_buffers.size() < prepared) m_free.push_back(NewBuffer());
     }
+    m_journal = std::make_unique<JournalWriter>();
+    std::thread converter([this] { ConverterLoop(); });
     std::thread writer([this] { WriterLoop(); });
-    const StreamMonitor monitor{&m_samples, &m_largestQueue};
+    const StreamMonitor monitor{&m_samples, &m_largestQueue, true};
     // Past its checks the stream ends through End, which lets the writer finish.
     result = StreamFrames(m_api, handle, m_options.divider, m_options.sampleLimit, calibration, trigger, m_stop,
                           *this, monitor);
     DeviceClose(m_api, handle);
     writer.join();
+    converter.join();
 
     outcome.samples = Samples();
     outcome.files = Files();
     outcome.samplesInFiles = m_samplesInFiles;
+    outcome.gaps = m_gaps;
+    if (m_journal->IsOpen()) m_kept.push_back(std::move(m_journal));
     std::error_code ignored;
-    // A working file removed with its folder holds nothing any more.
-    if (m_journal.IsOpen() && std::filesystem::exists(m_journal.Path(), ignored)) {
-        outcome.workingFile = m_journal.Path();
-        outcome.workingSamples = m_journal.Samples();
+    for (const auto& kept : m_kept) {
+        // A working file removed with its folder holds nothing any more.
+        if (!std::filesystem::exists(kept->Path(), ignored)) continue;
+        if (outcome.workingFile.empty()) outcome.workingFile = kept->Path();
+        outcome.lastWorkingFile = kept->Path();
+        outcome.workingSamples += kept->Samples();
+        kept->Close();
     }
-    m_journal.Close();
+    if (m_fileError == FileError::None && m_convertError != FileError::None) {
+        m_fileError = m_convertError;
+        m_failedPath = m_convertFailedPath;
+    }
     outcome.largestQueue = LargestQueue();
     outcome.buffers = m_buffers.size();
     outcome.csvStopped = m_csvStopped;
@@ -167,13 +178,24 @@ double* Recorder::NewBuffer() {
 
 std::uint32_t Recorder::NextChunk(StreamChunk& chunk, std::uint32_t filled) {
     const std::lock_guard lock(m_mutex);
-    if (filled != 0) {
-        m_queue.push_back(Chunk{m_current.data, m_current.first, filled});
-        m_current.first += filled;
-        m_current.data = nullptr;
-        m_wake.notify_one();
-    }
-    m_current.data = TakeBuffer();
+    QueueCurrent(filled);
+    return HandOut(chunk);
+}
+
+// Queues the first `filled` samples of m_current for the writer; called under m_mutex.
+void Recorder::QueueCurrent(std::uint32_t filled) {
+    if (filled == 0) return;
+    m_queue.push_back(Chunk{m_current.data, m_current.first, filled, m_current.lostBefore, m_current.gapBefore,
+                            m_current.gapUtc});
+    m_current.first += filled;
+    m_current.gapBefore = false;
+    m_current.data = nullptr;
+    m_wake.notify_one();
+}
+
+// Gives the reader a buffer for m_current; called under m_mutex.
+std::uint32_t Recorder::HandOut(StreamChunk& chunk) {
+    if (m_current.data == nullptr) m_current.data = TakeBuffer();
     if (m_current.data == nullptr) return RESULT_WRITER_BEHIND;
     for (int c = 0; c < DLF_CHANNELS; ++c) chunk.channels[c] = m_current.data + std::size_t{m_capacity} * c;
     chunk.capacity = m_capacity;
@@ -181,10 +203,24 @@ std::uint32_t Recorder::NextChunk(StreamChunk& chunk, std::uint32_t filled) {
     return RESULT_OK;
 }
 
+std::uint32_t Recorder::Gap(const StreamGap& gap, StreamChunk& chunk, std::uint32_t& filled) {
+    const std::int64_t steadyNow = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                       std::chrono::steady_clock::now().time_since_epoch())
+                                       .count();
+    const std::int64_t utc = UtcMicrosNow() - (steadyNow - gap.resumedNanos) / 1000;
+    const std::lock_guard lock(m_mutex);
+    QueueCurrent(filled);
+    filled = 0;
+    m_current.lostBefore += gap.lostSamples;
+    m_current.gapBefore = true;
+    m_current.gapUtc = utc;
+    return HandOut(chunk);
+}
+
 void Recorder::End(std::uint32_t filled) {
     {
         const std::lock_guard lock(m_mutex);
-        if (filled != 0 && m_current.data != nullptr) m_queue.push_back(Chunk{m_current.data, m_current.first, filled});
+        if (m_current.data != nullptr) QueueCurrent(filled);
         m_current.data = nullptr;
         m_ended = true;
     }
@@ -233,19 +269,15 @@ void Recorder::SyncWorkingFile() {
     m_lastFlush = std::chrono::steady_clock::now();
     if (!m_unsynced) return;
     m_unsynced = false;
-    if (const FileError error = m_journal.Sync(); error != FileError::None) WriteFailed(error, m_journal.Path());
+    if (const FileError error = m_journal->Sync(); error != FileError::None) WriteFailed(error, m_journal->Path());
 }
 
 void Recorder::AppendToFiles(const Chunk& chunk, std::uint64_t upTo) {
     if (m_options.prefix.empty()) return;
-    if (!m_startMicros) {
-        // The first sample was taken as many sample periods ago as there are samples now.
-        m_startMicros = UtcMicrosNow() - static_cast<std::int64_t>(Samples() * m_options.divider) * LOGGER_FRAME_MICROS;
-    }
+    const std::int64_t period = static_cast<std::int64_t>(m_options.divider) * LOGGER_FRAME_MICROS;
     while (m_appended < upTo && !FilesFailed()) {
-        const std::uint32_t inFile = static_cast<std::uint32_t>(m_appended % m_options.split);
-        if (!m_journal.IsOpen()) {
-            const auto index = static_cast<std::uint32_t>(m_appended / m_options.split + 1);
+        if (!m_journal->IsOpen()) {
+            const std::uint32_t index = m_nextIndex;
             JournalHeader header;
             header.split = m_options.split;
             header.settings.clockDivider = static_cast<std::int32_t>(m_options.divider);
@@ -253,61 +285,131 @@ void Recorder::AppendToFiles(const Chunk& chunk, std::uint64_t upTo) {
             header.settings.triggerType = m_options.trigger.type;
             header.settings.threshold = m_options.trigger.threshold;
             header.settings.stamp = RecordingStamp{
-                *m_startMicros + static_cast<std::int64_t>(m_appended * m_options.divider) * LOGGER_FRAME_MICROS, m_identity,
-                index, m_appended};
+                m_segmentUtc + static_cast<std::int64_t>(m_appended - m_segmentFirst) * period, m_identity, index,
+                m_appended + chunk.lostBefore};
             const std::string path = WorkingFileName(m_options.prefix, index);
-            if (const FileError error = m_journal.Create(path, header); error != FileError::None) {
-                m_journal.Close();
+            if (const FileError error = m_journal->Create(path, header); error != FileError::None) {
+                m_journal->Close();
                 // A name taken by another file is not this recording's to empty.
                 std::error_code ignored;
                 if (error == FileError::Write) std::filesystem::remove(path, ignored);
                 WriteFailed(error, path);
                 return;
             }
+            ++m_nextIndex;
+            // The converter makes the name durable: a sync of the folder here would hold up the samples.
+            m_journal->LeaveFolderSync();
+            {
+                const std::lock_guard lock(m_convertMutex);
+                m_finished.push_back(FinishedFile{nullptr, JournalContents{}, path});
+            }
+            m_convertWake.notify_one();
         }
+        const std::uint32_t inFile = m_journal->Samples();
         const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(upTo - m_appended, m_options.split - inFile));
         const double* channels[DLF_CHANNELS];
         for (int c = 0; c < DLF_CHANNELS; ++c) {
             channels[c] = chunk.data + std::size_t{m_capacity} * c + (m_appended - chunk.first);
         }
-        if (const FileError error = m_journal.Append(channels, count); error != FileError::None) {
-            WriteFailed(error, m_journal.Path());
+        if (const FileError error = m_journal->Append(channels, count); error != FileError::None) {
+            WriteFailed(error, m_journal->Path());
             return;
         }
         m_appended += count;
         m_unsynced = true;
-        if (m_journal.Samples() == m_options.split) CompleteFile();
+        if (m_journal->Samples() == m_options.split) CompleteFile();
     }
 }
 
 void Recorder::CompleteFile() {
-    const JournalContents contents = m_journal.Contents();
-    const std::string working = m_journal.Path();
-    const auto index = static_cast<std::uint32_t>(contents.header.settings.stamp->index);
-    const std::string path = SeriesFileName(m_options.prefix, index);
-    FileError error = ConvertJournal(working, contents, path);
-    std::error_code ignored;
-    // A folder removed while the file was written: the file could not be created.
-    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
-    if (error == FileError::Write && !folder.empty() && !std::filesystem::exists(folder, ignored)) {
-        error = FileError::Open;
-    }
-    if (error != FileError::None) {
-        // The DLF file is replaced whole or not at all; the working file keeps the samples.
-        SyncWorkingFile();
-        WriteFailed(error, path);
-        return;
-    }
-    m_journal.Close();
+    FinishedFile file{std::move(m_journal), {}, {}};
+    file.contents = file.journal->Contents();
+    m_journal = std::make_unique<JournalWriter>();
+    // The converter syncs the last blocks before it writes the DLF file.
     m_unsynced = false;
-    // Should the removal not reach the disk, recovery finds the DLF file complete.
-    std::filesystem::remove(working, ignored);
-    m_samplesInFiles += contents.samples;
-    m_files.fetch_add(1, std::memory_order_relaxed);
+    {
+        const std::lock_guard lock(m_convertMutex);
+        m_finished.push_back(std::move(file));
+    }
+    m_convertWake.notify_one();
+}
+
+void Recorder::BeginGap(const Chunk& chunk) {
+    m_gapDoneAt = chunk.first;
+    RecordGap gap;
+    const std::int64_t period = static_cast<std::int64_t>(m_options.divider) * LOGGER_FRAME_MICROS;
+    gap.samplesBefore = chunk.first;
+    gap.fromMicros = m_segmentUtc + static_cast<std::int64_t>(chunk.first - m_segmentFirst) * period;
+    gap.toMicros = chunk.gapUtc;
+    gap.lostSamples = chunk.lostBefore - m_lostSeen;
+    m_lostSeen = chunk.lostBefore;
+    if (m_journal->IsOpen()) {
+        gap.fileBefore = static_cast<std::uint32_t>(m_journal->Contents().header.settings.stamp->index);
+        if (!FilesFailed()) CompleteFile();
+    } else if (!m_options.prefix.empty()) {
+        gap.fileBefore = m_nextIndex - 1;
+    }
+    m_segmentUtc = chunk.gapUtc;
+    m_segmentFirst = chunk.first;
+    m_gaps.push_back(gap);
+    if (m_options.onGap) m_options.onGap(gap);
+}
+
+void Recorder::ConverterLoop() {
+    for (;;) {
+        FinishedFile file;
+        {
+            std::unique_lock lock(m_convertMutex);
+            m_convertWake.wait(lock, [this] { return !m_finished.empty() || m_writerDone; });
+            if (m_finished.empty()) return;
+            file = std::move(m_finished.front());
+            m_finished.pop_front();
+        }
+        if (!file.journal) {
+            SyncFolder(std::filesystem::path(file.folderOf).parent_path().string());
+            continue;
+        }
+        const std::string working = file.journal->Path();
+        if (m_convertFailed.load(std::memory_order_acquire)) {
+            // Files after a failed one stay as working files, in order, for recovery.
+            file.journal->Sync();
+            m_kept.push_back(std::move(file.journal));
+            continue;
+        }
+        const auto index = static_cast<std::uint32_t>(file.contents.header.settings.stamp->index);
+        const std::string path = SeriesFileName(m_options.prefix, index);
+        std::string failedPath = working;
+        FileError error = file.journal->Sync();
+        if (error == FileError::None) {
+            failedPath = path;
+            error = ConvertJournal(working, file.contents, path);
+        }
+        std::error_code ignored;
+        // A folder removed while the file was written: the file could not be created.
+        const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+        if (error == FileError::Write && !folder.empty() && !std::filesystem::exists(folder, ignored)) {
+            error = FileError::Open;
+        }
+        if (error != FileError::None) {
+            // The DLF file is replaced whole or not at all; the working file keeps the samples.
+            m_convertError = error;
+            m_convertFailedPath = failedPath;
+            m_kept.push_back(std::move(file.journal));
+            m_convertFailed.store(true, std::memory_order_release);
+            RequestStop();
+            continue;
+        }
+        file.journal->Close();
+        // Should the removal not reach the disk, recovery finds the DLF file complete.
+        std::filesystem::remove(working, ignored);
+        m_samplesInFiles += file.contents.samples;
+        m_files.fetch_add(1, std::memory_order_relaxed);
+    }
 }
 
 void Recorder::WriterLoop() {
     m_lastFlush = std::chrono::steady_clock::now();
+    const std::int64_t period = static_cast<std::int64_t>(m_options.divider) * LOGGER_FRAME_MICROS;
     for (;;) {
         Chunk front;
         Chunk current;
@@ -321,14 +423,21 @@ void Recorder::WriterLoop() {
             current = m_current;
             ended = m_ended;
         }
+        if (!m_startMicros && Samples() != 0) {
+            // The first sample was taken as many sample periods ago as there are samples now, lost ones included.
+            m_startMicros = UtcMicrosNow() - static_cast<std::int64_t>(Samples() + current.lostBefore) * period;
+            m_segmentUtc = *m_startMicros;
+        }
         const bool flushDue = std::chrono::steady_clock::now() - m_lastFlush >= RECORD_FLUSH_PERIOD;
         if (haveFront) {
+            if (front.gapBefore && m_gapDoneAt != front.first) BeginGap(front);
             StreamCsv(front, front.first + front.count);
             AppendToFiles(front, front.first + front.count);
             const std::lock_guard lock(m_mutex);
             m_queue.pop_front();
             m_free.push_back(front.data);
         } else if (current.data != nullptr) {
+            if (current.gapBefore && m_gapDoneAt != current.first) BeginGap(current);
             // Samples below the stored count are complete in the buffer still being filled.
             const std::uint64_t stored = std::min(Samples(), current.first + m_capacity);
             StreamCsv(current, stored);
@@ -336,10 +445,15 @@ void Recorder::WriterLoop() {
         }
         FlushCsv();
         if (ended && !haveFront) {
-            if (m_journal.IsOpen() && !FilesFailed()) CompleteFile();
-            if (m_journal.IsOpen()) SyncWorkingFile();
+            if (m_journal->IsOpen() && !FilesFailed()) CompleteFile();
+            if (m_journal->IsOpen()) SyncWorkingFile();
             break;
         }
-        if (flushDue && m_journal.IsOpen() && !FilesFailed()) SyncWorkingFile();
+        if (flushDue && m_journal->IsOpen() && !FilesFailed()) SyncWorkingFile();
     }
+    {
+        const std::lock_guard lock(m_convertMutex);
+        m_writerDone = true;
+    }
+    m_convertWake.notify_one();
 }

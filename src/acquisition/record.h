@@ -49,6 +49,18 @@ inline constexpr std::int64_t LOGGER_FRAME_MICROS = 1000000 / LOGGER_FRAME_RATE;
 /// Message of a recording that the writer could not keep up with (UTF-8).
 inline constexpr const char* WRITER_BEHIND_MESSAGE = "ファイル書き込みが間に合いません";
 
+/// Frames lost between the logger and the recorder (a stalled machine, an
+/// overflowing receive queue). The file being filled ends before the gap and
+/// the next file starts after it with the true UTC time of its first sample;
+/// its stamp's firstSample counts the lost samples, so the stamps show the gap.
+struct RecordGap {
+    std::uint32_t fileBefore = 0;     ///< index of the file that ends at the gap; 0 without files
+    std::uint64_t samplesBefore = 0;  ///< samples stored before the gap
+    std::int64_t fromMicros = 0;      ///< UTC one sample period after the last sample before the gap
+    std::int64_t toMicros = 0;        ///< UTC of the first sample after the gap
+    std::uint64_t lostSamples = 0;    ///< samples the elapsed time says are missing, at least 1
+};
+
 /// What one unattended recording does.
 struct RecordOptions {
     std::optional<std::int32_t> serial;  ///< none: the first logger of the family
@@ -72,6 +84,8 @@ struct RecordOptions {
     /// recording (File) with the path it sets and errno as its cause; the
     /// logger is closed.
     std::function<FileError(std::string& failedPath)> beforeStream;
+    /// Called on the writer thread for each gap, once the samples before it are written.
+    std::function<void(const RecordGap&)> onGap;
 };
 
 /// How a recording ended.
@@ -92,10 +106,13 @@ struct RecordOutcome {
     std::uint64_t samples = 0;  ///< samples stored over the whole recording
     std::uint32_t files = 0;    ///< DLF files written completely
     std::uint64_t samplesInFiles = 0;  ///< samples in those files
-    /// A working file left behind because its DLF file could not be
-    /// written, and the samples it holds; "" when none.
+    /// The working files left behind because a DLF file could not be
+    /// written, the first and the last of them (consecutive indices), and the
+    /// samples they hold together; "" when none.
     std::string workingFile;
+    std::string lastWorkingFile;
     std::uint64_t workingSamples = 0;
+    std::vector<RecordGap> gaps;  ///< in the order they happened
     std::uint32_t largestQueue = 0;  ///< deepest driver receive queue seen, bytes
     std::size_t buffers = 0;    ///< sample buffers allocated
     bool csvStopped = false;    ///< the CSV stream failed and stopped; the DLF files went on
@@ -118,9 +135,11 @@ std::array<std::uint8_t, 16> NewRecordingIdentity();
 /// samples split into consecutive DLF files and optionally streamed as CSV.
 /// The calling thread reads the driver; a writer thread of the recorder
 /// appends what was stored to the working file of the file being filled at
-/// least every RECORD_FLUSH_PERIOD, each time followed by fdatasync, and
-/// turns a complete working file into its DLF file. Reading never waits for
-/// the disk. Buffers of RECORD_CHUNK_SAMPLES within the memory budget bound
+/// least every RECORD_FLUSH_PERIOD, each time followed by fdatasync; a
+/// converter thread turns each complete working file, in order, into its DLF
+/// file. Reading never waits for the disk, and syncing never waits for a
+/// conversion. Frames lost on the way (StreamMonitor::watchLoss) end the
+/// file being filled; the next file starts after the gap (RecordGap). Buffers of RECORD_CHUNK_SAMPLES within the memory budget bound
 /// the memory whatever the split: when the reader needs one more and all are
 /// still queued for the writer, the recording ends with WriterBehind instead
 /// of dropping samples. A write failure ends the stream; every file finished
@@ -148,12 +167,25 @@ public:
 private:
     struct Chunk {
         double* data = nullptr;   // channel c at data + c * split
-        std::uint64_t first = 0;  // index of its first sample in the recording
+        std::uint64_t first = 0;  // index of its first sample among the samples stored
         std::uint32_t count = 0;
+        std::uint64_t lostBefore = 0;  // samples lost before its first sample, over the whole recording
+        bool gapBefore = false;        // frames were lost just before its first sample
+        std::int64_t gapUtc = 0;       // then the UTC of its first sample
+    };
+
+    // A file done with its working file, waiting for the converter.
+    struct FinishedFile {
+        std::unique_ptr<JournalWriter> journal;  // kept open, and so locked, until its DLF file is safe
+        JournalContents contents;
+        std::string folderOf;  // without a journal: a new working file whose folder needs a sync
     };
 
     std::uint32_t NextChunk(StreamChunk& chunk, std::uint32_t filled) override;
     void End(std::uint32_t filled) override;
+    std::uint32_t Gap(const StreamGap& gap, StreamChunk& chunk, std::uint32_t& filled) override;
+    std::uint32_t HandOut(StreamChunk& chunk);
+    void QueueCurrent(std::uint32_t filled);
     double* TakeBuffer();
     double* NewBuffer();
     void WriterLoop();
@@ -163,6 +195,8 @@ private:
     void AppendToFiles(const Chunk& chunk, std::uint64_t upTo);
     void SyncWorkingFile();
     void CompleteFile();
+    void BeginGap(const Chunk& chunk);
+    void ConverterLoop();
     bool FilesFailed() const { return m_fileError != FileError::None && !m_failedPath.empty(); }
 
     const D2xxApi& m_api;
@@ -192,8 +226,24 @@ private:
     FileError m_fileError = FileError::None;
     int m_fileCause = 0;
     std::string m_failedPath;
-    JournalWriter m_journal;
+    std::unique_ptr<JournalWriter> m_journal;
     std::uint64_t m_appended = 0;      // samples appended to working files
+    std::uint32_t m_nextIndex = 1;     // of the next file to create
+    std::int64_t m_segmentUtc = 0;     // UTC of the first sample since the latest gap
+    std::uint64_t m_segmentFirst = 0;  // index of that sample among the samples stored
+    std::uint64_t m_gapDoneAt = UINT64_MAX;  // first sample of the chunk whose gap was handled
+    std::uint64_t m_lostSeen = 0;            // lost samples of the gaps handled
+    std::vector<RecordGap> m_gaps;
+
+    // The converter's queue and results, under m_convertMutex.
+    std::mutex m_convertMutex;
+    std::condition_variable m_convertWake;
+    std::deque<FinishedFile> m_finished;
+    bool m_writerDone = false;
+    std::atomic<bool> m_convertFailed{false};
+    FileError m_convertError = FileError::None;
+    std::string m_convertFailedPath;
+    std::vector<std::unique_ptr<JournalWriter>> m_kept;  // working files whose DLF file was not written
     std::uint64_t m_samplesInFiles = 0;
     bool m_unsynced = false;
     std::chrono::steady_clock::time_point m_lastFlush;

@@ -40,6 +40,7 @@ int RunCsv(const CsvOptions& options) {
         return vosctl::Fail(vosctl::EXIT_FILE, FileErrorMessage(FileError::Format),
                             mix + "; they do not form one table, nothing was written");
     }
+    vosctl::WarnOfGaps("csv", options.files, headers);
     const auto output = vosctl::OpenOutput(options.output);
     if (!output) {
         return vosctl::FailFile(FileError::Open, options.output);

@@ -176,6 +176,19 @@ nlohmann::ordered_json DescribeSeries(const std::vector<std::string>& paths, con
         }
     }
     info["recording"] = recording;
+    // Where the recording lost frames: the files on either side and the time between them.
+    std::vector<DataFileHeader> headers;
+    for (std::size_t i = 0; i < reader.FileCount(); ++i) headers.push_back(reader.Header(i));
+    nlohmann::ordered_json gaps = nlohmann::ordered_json::array();
+    for (const SeriesGap& gap : SeriesGaps(headers)) {
+        gaps.push_back({{"after", paths[gap.before]},
+                        {"before", paths[gap.after]},
+                        {"from", UtcText(gap.fromMicros)},
+                        {"to", UtcText(gap.toMicros)},
+                        {"seconds", static_cast<double>(gap.toMicros - gap.fromMicros) / 1e6},
+                        {"lost_samples", gap.lostSamples}});
+    }
+    if (!gaps.empty()) info["gaps"] = gaps;
     info["summary"] = DescribeSummary(summaries.statistics);
     return info;
 }
@@ -229,6 +242,11 @@ void PrintSeriesText(const nlohmann::ordered_json& info) {
     if (const auto& recording = info["recording"]; !recording.is_null()) {
         std::printf("  recording       %s\n", Text(recording["identity"]).c_str());
         PrintSpan(recording);
+    }
+    for (const auto& gap : info.contains("gaps") ? info["gaps"] : nlohmann::ordered_json::array()) {
+        std::printf("  gap             after %s, from %s, %.6f s, about %s samples lost, before %s\n",
+                    Text(gap["after"]).c_str(), Text(gap["from"]).c_str(), gap["seconds"].get<double>(),
+                    Text(gap["lost_samples"]).c_str(), Text(gap["before"]).c_str());
     }
     PrintSummary(info["summary"]);
 }
@@ -373,7 +391,9 @@ void AddInfoCommand(CLI::App& app, vosctl::Context& context) {
                     "named PREFIX-NNNNNN.dlf with one prefix that form one record in the order\n"
                     "given (vosctl info night-*.dlf), is also described as a whole after its files:\n"
                     "total samples per channel, clock, duration, the UTC times of its first and last\n"
-                    "sample, and each channel's maximum and minimum over all files. These come from\n"
+                    "sample, each gap where the recording lost frames (the files on either side,\n"
+                    "when, how long, about how many samples; \"gaps\" with --json, present only then),\n"
+                    "and each channel's maximum and minimum over all files. These come from\n"
                     "the series' min/max summaries, cached as the window caches them and otherwise\n"
                     "built once, on every core, with a progress line on a terminal.\n\n" +
                     vosctl::ExitStatusHelp());

@@ -113,6 +113,7 @@ int RunPlotSeries(const PlotOptions& options) {
         return vosctl::Fail(vosctl::EXIT_FILE, FileErrorMessage(FileError::Format),
                             mix + "; they do not form one record, nothing was written");
     }
+    vosctl::WarnOfGaps("plot", options.files, headers);
     std::string why;
     const auto draw = reinterpret_cast<DrawSeriesPngFunction>(LoadDrawing(PLOT_MODULE_SERIES_SYMBOL, why));
     if (draw == nullptr) {

@@ -115,6 +115,20 @@ std::string FileRange(const std::string& prefix, std::uint32_t files) {
     return files == 1 ? first : first + " to " + SeriesFileName(prefix, files);
 }
 
+// "frames lost from 2026-12-08T04:30:00.250000Z for 3.000100 s, about 30001 samples; run-000002.dlf ends before the gap"
+std::string GapLine(const RecordGap& gap, const std::string& prefix) {
+    char seconds[48];
+    std::snprintf(seconds, sizeof seconds, "%.6f s", static_cast<double>(gap.toMicros - gap.fromMicros) / 1e6);
+    std::string text = "vosctl record: frames lost from " + vosctl::UtcText(gap.fromMicros) + " for " + seconds +
+                       ", about " + std::to_string(gap.lostSamples) + " samples, after sample " +
+                       std::to_string(gap.samplesBefore);
+    if (gap.fileBefore != 0) {
+        text += "; " + SeriesFileName(prefix, gap.fileBefore) + " ends before the gap, " +
+                SeriesFileName(prefix, gap.fileBefore + 1) + " starts after it";
+    }
+    return text;
+}
+
 // Says what was received and exactly what of it is on disk; nothing when the run never started.
 void PrintSummary(const RecordOutcome& outcome, const RecordOptions& options, std::int64_t elapsed,
                   const char* driverName) {
@@ -129,9 +143,12 @@ void PrintSummary(const RecordOutcome& outcome, const RecordOptions& options, st
         text += " in " + files + named;
     } else {
         text += " received, " + std::to_string(outcome.samplesInFiles) + " of them in " + files + named;
-        if (!outcome.workingFile.empty()) {
+        if (outcome.workingFile == outcome.lastWorkingFile && !outcome.workingFile.empty()) {
             text += ", " + std::to_string(outcome.workingSamples) + " in the working file " + outcome.workingFile +
                     " (`vosctl recover " + options.prefix + "` makes it a DLF file)";
+        } else if (!outcome.workingFile.empty()) {
+            text += ", " + std::to_string(outcome.workingSamples) + " in the working files " + outcome.workingFile +
+                    " to " + outcome.lastWorkingFile + " (`vosctl recover " + options.prefix + "` makes them DLF files)";
         }
         const std::uint64_t lost = outcome.samples - outcome.samplesInFiles - outcome.workingSamples;
         text += ", " + std::to_string(lost) + " lost";
@@ -140,6 +157,13 @@ void PrintSummary(const RecordOutcome& outcome, const RecordOptions& options, st
             std::to_string(outcome.largestQueue) + " bytes";
     if (const auto overruns = SimulatorOverruns(driverName)) {
         text += ", simulator overruns " + std::to_string(*overruns);
+    }
+    if (!outcome.gaps.empty()) {
+        std::uint64_t lost = 0;
+        for (const RecordGap& gap : outcome.gaps) lost += gap.lostSamples;
+        text += ", " + std::to_string(outcome.gaps.size()) + (outcome.gaps.size() == 1 ? " gap" : " gaps") +
+                " where frames were lost, about " + std::to_string(lost) + " samples:";
+        for (const RecordGap& gap : outcome.gaps) text += "\n" + GapLine(gap, options.prefix);
     }
     std::fprintf(stderr, "%s\n", text.c_str());
     std::fflush(stderr);
@@ -246,6 +270,12 @@ int RunRecord(const RecordCommandOptions& command, vosctl::Context& context) {
     vosctl::StopSignals::Install(stopRequest);
     options.stopFlag = &stopRequest;
 
+    const bool terminal = ::isatty(STDERR_FILENO) == 1;
+    options.onGap = [&options, terminal](const RecordGap& gap) {
+        // On a terminal the line replaces the progress line, which is drawn again below it.
+        std::fprintf(stderr, "%s%s\n", terminal ? "\r\033[K" : "", GapLine(gap, options.prefix).c_str());
+        std::fflush(stderr);
+    };
     const auto start = Clock::now();
     Recorder recorder(*api, options);
     vosctl::StopSignals::SetLastWords([&](int) {

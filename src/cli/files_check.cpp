@@ -5,9 +5,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 
 #include "settings/settings.h"
 #include "cli/cli.h"
+#include "cli/progress.h"
 #include "device/access.h"
 #include "files/series.h"
 #include "files/series_names.h"
@@ -63,6 +65,30 @@ int ExpandSeriesArguments(std::vector<std::string>& files) {
 int LoadHeader(const std::string& path, DataFileHeader& header) {
     const FileError error = ReadDataFileHeader(path, header);
     return error == FileError::None ? EXIT_OK : FailFile(error, path);
+}
+
+namespace {
+
+// "after run-000003.dlf, from 2026-12-08T04:30:00.250000Z, 2.100000 s, about 21000 samples"
+std::string GapText(std::span<const std::string> paths, const SeriesGap& gap) {
+    char seconds[48];
+    std::snprintf(seconds, sizeof seconds, "%.6f s", static_cast<double>(gap.toMicros - gap.fromMicros) / 1e6);
+    return "after " + paths[gap.before] + ", from " + UtcText(gap.fromMicros) + ", " + seconds + ", about " +
+           std::to_string(gap.lostSamples) + " samples";
+}
+
+}  // namespace
+
+void WarnOfGaps(const char* command, std::span<const std::string> paths, std::span<const DataFileHeader> headers) {
+    const std::vector<SeriesGap> gaps = SeriesGaps(headers);
+    if (gaps.empty()) return;
+    std::string text = std::string("vosctl ") + command + ": the series has " + std::to_string(gaps.size()) +
+                       (gaps.size() == 1 ? " gap" : " gaps") + " where frames were lost while it was recorded (";
+    for (std::size_t i = 0; i < gaps.size(); ++i) {
+        text += (i == 0 ? "" : "; ") + GapText(paths, gaps[i]);
+    }
+    text += "); its samples are taken as consecutive\n";
+    std::fputs(text.c_str(), stderr);
 }
 
 }  // namespace vosctl

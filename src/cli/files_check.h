@@ -8,6 +8,7 @@
 #include <CLI/CLI.hpp>
 
 #include "files/dlf.h"
+#include "files/series.h"
 #include "files/series_text.h"
 
 // Checks on the files a command reads and writes, made before anything is
@@ -41,5 +42,12 @@ int LoadHeader(const std::string& path, DataFileHeader& header);
 
 /// Why the files do not form one record, as the window says it too.
 using ::MixedFilesText;
+
+/// Says on standard error, after "vosctl COMMAND: ", that the series has gaps
+/// where frames were lost while it was recorded, each with the file
+/// it follows, when it began, how long it was and about how many samples
+/// were lost, and that
+/// its samples are taken as consecutive; nothing without gaps.
+void WarnOfGaps(const char* command, std::span<const std::string> paths, std::span<const DataFileHeader> headers);
 
 }  // namespace vosctl

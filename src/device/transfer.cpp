@@ -1,10 +1,13 @@
 #include "device/transfer.h"
 
+#include <algorithm>
 #include <bit>
+#include <optional>
 #include <chrono>
 #include <thread>
 
 #include "device/access.h"
+#include "device/loss.h"
 
 std::uint8_t ReverseBits(std::uint8_t value) {
     value = static_cast<std::uint8_t>((value & 0xF0u) >> 4 | (value & 0x0Fu) << 4);
@@ -100,21 +103,60 @@ namespace {
 
 constexpr int FRAME_WAIT_RETRIES = 10;
 constexpr auto FRAME_WAIT_SLEEP = std::chrono::milliseconds(16);
+// Frames between two looks at the clock: a few milliseconds at the logger's
+// pace, and after a stall few enough that hardly a frame after the loss has
+// arrived before it is found.
+constexpr std::uint32_t LOSS_CHECK_FRAMES = 64;
+constexpr std::int64_t FRAME_NANOS = 1000000000 / LOGGER_FRAME_RATE;
+
+std::int64_t SteadyNanos() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// The loss detector of a stream and the loss it found that the stream has not reached yet.
+struct LossWatch {
+    explicit LossWatch(std::int64_t startNanos) : detector(startNanos) {}
+    LossDetector detector;
+    std::uint64_t framesRead = 0;
+    std::uint32_t untilCheck = LOSS_CHECK_FRAMES;
+    bool pending = false;
+    std::uint64_t gapAfter = 0;  // frames read before the first frame after the loss
+    std::uint64_t gapFrames = 0;
+    std::int64_t foundNanos = 0;
+};
 
 // Waits until a whole frame is queued in the driver, then reads it.
-// `largestQueue` keeps the deepest queue seen.
+// `largestQueue` keeps the deepest queue seen; `watch`, when given, counts
+// the frame and now and then checks for frames lost.
 std::uint32_t NextFrame(const D2xxApi& api, FT_HANDLE handle, std::uint8_t frame[FRAME_BYTES],
-                        std::uint32_t& largestQueue) {
+                        std::uint32_t& largestQueue, LossWatch* watch) {
+    // The clock is read before the poll, so a delay between the two cannot look like a loss.
+    const bool check = watch != nullptr && --watch->untilCheck == 0;
+    const std::int64_t now = check ? SteadyNanos() : 0;
     for (int retries = FRAME_WAIT_RETRIES;; --retries) {
         DWORD waiting = 0;
         const FT_STATUS status = api.FT_GetQueueStatus(handle, &waiting);
         if (status != FT_OK) return status;
         if (waiting > largestQueue) largestQueue = waiting;
+        if (check && retries == FRAME_WAIT_RETRIES) {
+            watch->untilCheck = LOSS_CHECK_FRAMES;
+            const std::uint64_t arrived = watch->framesRead + waiting / FRAME_BYTES;
+            if (const std::uint64_t missing = watch->detector.Check(now, arrived); missing != 0) {
+                // A second loss before the first was reached joins it.
+                if (!watch->pending) watch->gapAfter = arrived;
+                watch->pending = true;
+                watch->gapFrames += missing;
+                watch->foundNanos = now;
+            }
+        }
         if (waiting >= FRAME_BYTES) break;
         if (retries == 0) return RESULT_COMMUNICATION;
         std::this_thread::sleep_for(FRAME_WAIT_SLEEP);
     }
-    return DeviceExchange(api, handle, nullptr, 0, frame, FRAME_BYTES);
+    const std::uint32_t result = DeviceExchange(api, handle, nullptr, 0, frame, FRAME_BYTES);
+    if (watch != nullptr) ++watch->framesRead;
+    return result;
 }
 
 bool StopRequested(const std::atomic<std::int32_t>* stopFlag) {
@@ -177,9 +219,10 @@ std::uint32_t StreamFrames(const D2xxApi& api, FT_HANDLE handle, std::uint32_t d
         sink.End(filled);
         return result;
     };
+    std::optional<LossWatch> watch;
     auto nextFrame = [&](std::uint8_t* frame) {
         const std::uint32_t before = largestQueue;
-        const std::uint32_t status = NextFrame(api, handle, frame, largestQueue);
+        const std::uint32_t status = NextFrame(api, handle, frame, largestQueue, watch ? &*watch : nullptr);
         // The depth only grows, a few thousand times at most over any run.
         if (largestQueue != before && monitor.largestQueue != nullptr) {
             monitor.largestQueue->store(largestQueue, std::memory_order_relaxed);
@@ -187,6 +230,7 @@ std::uint32_t StreamFrames(const D2xxApi& api, FT_HANDLE handle, std::uint32_t d
         return status;
     };
 
+    if (monitor.watchLoss) watch.emplace(SteadyNanos());
     std::uint32_t result = SendStart(api, handle);
     if (result != RESULT_OK) return end(result);
     if (sampleLimit != 0) {
@@ -217,12 +261,27 @@ std::uint32_t StreamFrames(const D2xxApi& api, FT_HANDLE handle, std::uint32_t d
         skip = divider;
         DecodeFrame(frame, conversion, current);
         if (!triggered) {
+            // Frames lost before the first stored sample cost nothing recorded.
+            if (watch && watch->framesRead > watch->gapAfter) {
+                watch->pending = false;
+                watch->gapFrames = 0;
+            }
             triggered = TriggerFires(trigger.type, previous[trigger.channel & 3], current[trigger.channel & 3],
                                      trigger.threshold);
             for (int c = 0; c < 4; ++c) previous[c] = current[c];
             if (waitLimit == 1 && !triggered) return end(RESULT_OK);
             if (waitLimit != 0) --waitLimit;
         } else {
+            if (watch && watch->pending && watch->framesRead > watch->gapAfter) {
+                StreamGap gap;
+                gap.lostFrames = watch->gapFrames;
+                gap.lostSamples = std::max<std::uint64_t>(1, (watch->gapFrames + divider / 2) / divider);
+                gap.resumedNanos = watch->foundNanos + static_cast<std::int64_t>(watch->framesRead - watch->gapAfter - 1) * FRAME_NANOS;
+                watch->pending = false;
+                watch->gapFrames = 0;
+                result = sink.Gap(gap, chunk, filled);
+                if (result != RESULT_OK) return end(result);
+            }
             for (int c = 0; c < 4; ++c) {
                 if (chunk.channels[c] != nullptr) chunk.channels[c][filled] = current[c];
             }

@@ -104,6 +104,15 @@ struct StreamChunk {
     std::atomic<std::uint32_t>* stored = nullptr;
 };
 
+/// Frames lost between two kept samples of a stream (StreamMonitor::watchLoss).
+struct StreamGap {
+    std::uint64_t lostFrames = 0;   ///< logger frames missing, as the elapsed time tells
+    /// Kept samples they would have given, rounded to whole sample periods; at least 1.
+    std::uint64_t lostSamples = 0;
+    /// Steady clock (nanoseconds since its epoch) when the logger sent the sample after the gap.
+    std::int64_t resumedNanos = 0;
+};
+
 /// Takes the kept samples of one stream chunk by chunk; called on the
 /// streaming thread.
 class StreamSink {
@@ -116,6 +125,14 @@ public:
     /// The stream has ended: `filled` samples of the current chunk hold values
     /// (0 when none, or when no chunk was handed out).
     virtual void End(std::uint32_t filled) = 0;
+    /// Frames were lost before the sample about to be stored, the first
+    /// `filled` samples of `chunk` hold values. The sink may hand them on and
+    /// set `chunk` and `filled` to fresh buffers. A non-zero result ends the
+    /// stream with that result. By default the samples go on in the same chunk.
+    virtual std::uint32_t Gap(const StreamGap& gap, StreamChunk& chunk, std::uint32_t& filled) {
+        (void)gap, (void)chunk, (void)filled;
+        return 0;
+    }
 };
 
 /// A sample limit that a stream never reaches: it runs until a stop or a failure.
@@ -127,6 +144,9 @@ struct StreamMonitor {
     std::atomic<std::uint64_t>* streamed = nullptr;
     /// Largest receive-queue depth in bytes that FT_GetQueueStatus reported.
     std::atomic<std::uint32_t>* largestQueue = nullptr;
+    /// Compare the frames that arrive with the elapsed time (LossDetector)
+    /// and tell the sink of each loss after the trigger (StreamSink::Gap).
+    bool watchLoss = false;
 };
 
 /// The transfer loop of AcquireFrames for any number of samples: the same

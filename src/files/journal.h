@@ -92,6 +92,10 @@ public:
     /// first time the file's name too (fsync of its folder).
     FileError Sync();
 
+    /// Leaves the sync of the file's folder to the caller (SyncFolder), e.g.
+    /// on another thread, so that the next Sync is one fdatasync only.
+    void LeaveFolderSync() { m_folderSynced = true; }
+
     /// Closes the file; the name stays.
     void Close();
 

@@ -2,6 +2,19 @@
 
 #include <cstdint>
 
+std::uint64_t SeriesGapSamples(const DataFileHeader& before, const DataFileHeader& after) {
+    if (!before.stamp || !after.stamp || before.stamp->identity != after.stamp->identity) return 0;
+    const RecordingStamp& first = *before.stamp;
+    const RecordingStamp& second = *after.stamp;
+    const bool nextIndex = first.index != UINT64_MAX && second.index == first.index + 1;
+    const std::uint64_t end = first.firstSample + before.sampleCount;
+    // A first sample that wraps around is no position at all.
+    if (!nextIndex || end < first.firstSample || second.firstSample <= end) return 0;
+    // Counted from the samples, the times drift with the logger's crystal; after a gap the
+    // next file's time is measured, so only its order is certain.
+    return second.startMicros > first.startMicros ? second.firstSample - end : 0;
+}
+
 SeriesCheck CheckSeries(std::span<const DataFileHeader> headers) {
     std::size_t lastStamped = headers.size();
     for (std::size_t i = 0; i < headers.size(); ++i) {
@@ -23,11 +36,24 @@ SeriesCheck CheckSeries(std::span<const DataFileHeader> headers) {
             const std::uint64_t count = headers[lastStamped].sampleCount;
             const bool nextIndex = before.index != UINT64_MAX && stamp.index == before.index + 1;
             const bool nextSample = stamp.firstSample >= before.firstSample && stamp.firstSample - before.firstSample == count;
-            if (!nextIndex || !nextSample) {
+            if ((!nextIndex || !nextSample) && SeriesGapSamples(headers[lastStamped], headers[i]) == 0) {
                 return {SeriesFault::Gap, lastStamped, i};
             }
         }
         lastStamped = i;
     }
     return {};
+}
+
+std::vector<SeriesGap> SeriesGaps(std::span<const DataFileHeader> headers) {
+    constexpr std::int64_t MICROS_PER_DIVIDER = 100;
+    std::vector<SeriesGap> gaps;
+    for (std::size_t i = 1; i < headers.size(); ++i) {
+        const std::uint64_t lost = SeriesGapSamples(headers[i - 1], headers[i]);
+        if (lost == 0) continue;
+        const DataFileHeader& before = headers[i - 1];
+        const std::int64_t span = std::int64_t{before.sampleCount} * before.clockDivider * MICROS_PER_DIVIDER;
+        gaps.push_back({i - 1, i, before.stamp->startMicros + span, headers[i].stamp->startMicros, lost});
+    }
+    return gaps;
 }

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <span>
+#include <vector>
 
 #include "files/dlf.h"
 
@@ -33,7 +34,28 @@ struct SeriesCheck {
 ///   it, anywhere earlier in the list;
 /// - a stamped file after a stamped file of the same recording must come
 ///   directly after it, with the next index and with firstSample equal to
-///   that file's firstSample + sampleCount.
+///   that file's firstSample + sampleCount, or, across a gap the recording
+///   noted (frames lost), beyond it and with a startMicros later than that
+///   file's (see SeriesGapSamples).
 /// Files without a stamp, such as the window's saves, join any file of the
 /// same clock. An empty list or a single file always passes.
 SeriesCheck CheckSeries(std::span<const DataFileHeader> headers);
+
+/// The samples a recording lost between the stamped files `before` and
+/// `after` of one recording with consecutive indices: after.firstSample
+/// minus the end of `before` (firstSample + sampleCount), when that is
+/// positive and `after` starts later (startMicros) than `before`; 0 for
+/// files that follow each other directly and for any other pair.
+std::uint64_t SeriesGapSamples(const DataFileHeader& before, const DataFileHeader& after);
+
+/// A gap that a recording noted between two files of a series.
+struct SeriesGap {
+    std::size_t before = 0;        ///< position in the list of the file that ends at the gap
+    std::size_t after = 0;         ///< position of the file that starts after it
+    std::int64_t fromMicros = 0;   ///< UTC one sample period after the last sample of `before`
+    std::int64_t toMicros = 0;     ///< UTC of the first sample of `after`
+    std::uint64_t lostSamples = 0; ///< SeriesGapSamples
+};
+
+/// The gaps between neighbours of the list (SeriesGapSamples), in order.
+std::vector<SeriesGap> SeriesGaps(std::span<const DataFileHeader> headers);

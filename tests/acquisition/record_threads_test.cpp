@@ -15,6 +15,7 @@
 
 #include "acquisition/record.h"
 #include "files/dlf.h"
+#include "files/journal.h"
 #include "files/temp_dir.h"
 #include "sim/sim.h"
 #include "acquisition/series_fixture.h"
@@ -201,6 +202,33 @@ TEST(Recorder, StopWritesThePartialFileWithItsTrueCount) {
     EXPECT_EQ(outcome.files, series.headers.size());
     EXPECT_EQ(outcome.samples, (series.headers.size() - 1) * 200 + series.headers.back().sampleCount);
     ExpectContinuous(series, 3, 1, outcome.samples);
+}
+
+// The DLF name of file 2 is taken by a folder, so its conversion fails while
+// the writer goes on in file 3: the run ends, file 1 stays, and files 2 and 3
+// stay working files in order, none converted past the failure.
+TEST(Recorder, FailedConversionKeepsTheWorkingFilesInOrder) {
+    InstallScripted(60000, false, vossim::Pace::Realtime);
+    TempDir dir;
+    RecordOptions options;
+    options.split = 2000;
+    options.prefix = dir.Path("run");
+    std::filesystem::create_directory(SeriesFileName(options.prefix, 2));
+    Recorder recorder(vossim::Api(), options);
+    const RecordOutcome outcome = recorder.Run();
+    EXPECT_EQ(outcome.end, RecordEnd::File);
+    EXPECT_NE(outcome.fileError, FileError::None);
+    EXPECT_EQ(outcome.failedPath, SeriesFileName(options.prefix, 2));
+    EXPECT_EQ(outcome.files, 1u);
+    EXPECT_EQ(outcome.samplesInFiles, 2000u);
+    EXPECT_EQ(outcome.workingFile, WorkingFileName(options.prefix, 2));
+    EXPECT_EQ(outcome.lastWorkingFile, WorkingFileName(options.prefix, 3));
+    // Every sample received is in a data file or a working file.
+    EXPECT_EQ(outcome.samplesInFiles + outcome.workingSamples, outcome.samples);
+    JournalContents contents;
+    ASSERT_EQ(ScanJournal(WorkingFileName(options.prefix, 2), true, contents), FileError::None);
+    EXPECT_EQ(contents.samples, 2000u);
+    EXPECT_FALSE(std::filesystem::exists(SeriesFileName(options.prefix, 3)));
 }
 
 TEST(Recorder, DeviceFailureKeepsEverythingReceived) {

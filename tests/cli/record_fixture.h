@@ -43,10 +43,10 @@ protected:
     // waiting; its standard output goes to `outFd`, or /dev/null when -1.
     // Two at once need their own `name` for the standard error file.
     Background Start(const std::string& config, std::vector<std::string> args, int outFd = -1,
-                     const std::string& name = "stderr") {
+                     const std::string& name = "stderr", std::vector<std::string> extraEnvironment = {}) {
         const std::string configPath = m_dir.Path("sim.conf");
         clitest::WriteText(configPath, config);
-        clitest::Environment environment;
+        clitest::Environment environment(std::move(extraEnvironment));
         environment.Set("VOS_SIM_CONFIG", configPath);
         args.insert(args.begin(), {"--driver", clitest::SIM_LIBRARY});
         Background process;

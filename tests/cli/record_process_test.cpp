@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -26,6 +27,7 @@
 #include "files/dlf.h"
 #include "files/journal.h"
 #include "files/journal_fixture.h"
+#include "files/series.h"
 #include "files/temp_dir.h"
 #include "acquisition/series_fixture.h"
 #include "cli_process.h"
@@ -688,6 +690,170 @@ TEST_F(RecordProcess, RecoverKeepsEveryIntactBlock) {
         }
         for (const std::string& name : files) std::filesystem::remove(m_dir.Path(name));
     }
+}
+
+
+// The logger's frame whose channel 0 reads `volts` (frame mod 10000 in mV) nearest to `near`.
+std::uint64_t FrameNear(double volts, std::uint64_t near) {
+    const auto residue = static_cast<std::int64_t>(std::llround(volts * 1000));
+    const auto base = static_cast<std::int64_t>(near) - static_cast<std::int64_t>(near % 10000);
+    std::int64_t best = base + residue;
+    for (const std::int64_t candidate : {base - 10000 + residue, base + 10000 + residue}) {
+        if (std::llabs(candidate - static_cast<std::int64_t>(near)) < std::llabs(best - static_cast<std::int64_t>(near))) {
+            best = candidate;
+        }
+    }
+    return static_cast<std::uint64_t>(best);
+}
+
+// The host stalls for 3 s at 10 kHz, as under kill -STOP: the receive queue
+// overflows. The loss is told at the time and at the end, the file in hand
+// ends, and the next file's stamp names its true time and position; info
+// lists the gap, csv and plot of the series say it has one.
+TEST_F(RecordProcess, StallIsReportedAndTheNextFileTellsItsTrueTime) {
+    const Background run = Start(LoggerConfig("realtime", "hold after=20000 ms=3000"),
+                                 {"record", "--samples", "60000", "--split", "30000", "-o", Prefix()});
+    // The warning comes while the recording still runs.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (run.Stderr().find("frames lost") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_NE(run.Stderr().find("frames lost"), std::string::npos);
+    siginfo_t ended{};
+    ::waitid(P_PID, static_cast<id_t>(run.pid), &ended, WEXITED | WNOHANG | WNOWAIT);
+    EXPECT_EQ(ended.si_pid, 0) << "the warning came only at the end";
+    EXPECT_EQ(run.Wait(), 0);
+    const std::string err = run.Stderr();
+    // 30000 frames came in 3 s; the queue of 64 KiB held 8192 of them.
+    const std::size_t summary = err.find("1 gap where frames were lost, about ");
+    ASSERT_NE(summary, std::string::npos) << err;
+    const std::uint64_t lost = std::stoull(err.substr(summary + 36));
+    // At least the 30000 frames of 3 s less what the queue held, at most the 3 s; as many as
+    // the simulator counted lost at its full queue, within the frames on their way.
+    EXPECT_GE(lost, 21808u - 250u) << err;
+    EXPECT_LE(lost, 30000u + 250u) << err;
+    const std::size_t overruns = err.find("simulator overruns ");
+    ASSERT_NE(overruns, std::string::npos) << err;
+    EXPECT_NEAR(static_cast<double>(lost), static_cast<double>(std::stoull(err.substr(overruns + 19))), 250.0) << err;
+    EXPECT_NE(err.find("run-000001.dlf ends before the gap, " + SeriesFileName(Prefix(), 2) + " starts after it"),
+              std::string::npos)
+        << err;
+
+    const seriestest::Series series = seriestest::ReadSeries(Prefix());
+    ASSERT_EQ(series.headers.size(), 3u);
+    const DataFileHeader& first = series.headers[0];
+    const DataFileHeader& second = series.headers[1];
+    EXPECT_EQ(first.stamp->firstSample, 0u);
+    EXPECT_EQ(second.stamp->index, 2u);
+    EXPECT_EQ(second.stamp->firstSample, first.sampleCount + lost);
+    EXPECT_EQ(series.headers[2].stamp->firstSample, second.stamp->firstSample + second.sampleCount);
+    EXPECT_EQ(first.sampleCount + second.sampleCount + series.headers[2].sampleCount, 60000u);
+    EXPECT_TRUE(CheckSeries(series.headers));
+    // Each file is continuous: file 1 from frame 3, files 2 and 3 from the frame after the gap.
+    const std::uint64_t resumed = FrameNear(series.samples[0][first.sampleCount], second.stamp->firstSample + 3);
+    for (std::size_t i = 0; i < series.samples[0].size(); ++i) {
+        const std::uint64_t frame = i < first.sampleCount ? 3 + i : resumed + (i - first.sampleCount);
+        ASSERT_NEAR(series.samples[0][i], seriestest::FrameVolts(frame, 0), 1e-9) << "sample " << i;
+    }
+    // The position counts the lost samples within the frames still on their way.
+    EXPECT_NEAR(static_cast<double>(second.stamp->firstSample + 3), static_cast<double>(resumed), 250.0);
+    // The logger sends frame n n * 100 us after frame 0: the stamp is true within 0.1 s.
+    const std::int64_t trueStart = first.stamp->startMicros + static_cast<std::int64_t>(resumed - 3) * 100;
+    EXPECT_NEAR(static_cast<double>(second.stamp->startMicros - trueStart), 0.0, 100000.0);
+
+    std::vector<std::string> files;
+    for (std::uint32_t i = 1; i <= 3; ++i) files.push_back(SeriesFileName(Prefix(), i));
+    std::vector<std::string> info = {"info"};
+    info.insert(info.end(), files.begin(), files.end());
+    const clitest::Result text = clitest::Run(m_dir, info);
+    EXPECT_EQ(text.status, 0) << text.err;
+    EXPECT_NE(text.out.find("  gap             after " + files[0] + ", from "), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("about " + std::to_string(lost) + " samples lost, before " + files[1]), std::string::npos)
+        << text.out;
+    info.push_back("--json");
+    const clitest::Result json = clitest::Run(m_dir, info);
+    EXPECT_EQ(json.status, 0) << json.err;
+    EXPECT_NE(json.out.find("\"gaps\":[{\"after\":\"" + files[0] + "\",\"before\":\"" + files[1] + "\",\"from\":\""),
+              std::string::npos)
+        << json.out;
+    EXPECT_NE(json.out.find("\"lost_samples\":" + std::to_string(lost) + "}]"), std::string::npos) << json.out;
+    for (const char* command : {"csv", "plot"}) {
+        std::vector<std::string> args = {command};
+        args.insert(args.end(), files.begin(), files.end());
+        args.insert(args.end(), {"-o", m_dir.Path(std::string("all.") + (command[0] == 'c' ? "csv" : "png"))});
+        const clitest::Result result = clitest::Run(m_dir, args);
+        EXPECT_EQ(result.status, 0) << command << ": " << result.err;
+        EXPECT_NE(result.err.find(std::string("vosctl ") + command + ": the series has 1 gap where frames were lost"),
+                  std::string::npos)
+            << result.err;
+    }
+}
+
+// Frames lost while the trigger is awaited cost nothing recorded: no gap is
+// reported, and the first file starts at the trigger with continuous samples.
+TEST_F(RecordProcess, LossBeforeTheTriggerCostsNothingRecorded) {
+    // Channel 0 reaches 9.5 V at frame 9500 of every 10000; the host stalls 2 s after frame 1000.
+    const clitest::Result result = Run(LoggerConfig("realtime", "hold after=1000 ms=2000"),
+                                       {"record", "--trigger", "CH0:Level-H:9.5", "--samples", "3000", "-o", Prefix()});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err.find("frames lost"), std::string::npos) << result.err;
+    EXPECT_EQ(result.err.find("gap"), std::string::npos) << result.err;
+    const seriestest::Series series = seriestest::ReadSeries(Prefix());
+    ASSERT_EQ(series.headers.size(), 1u);
+    EXPECT_EQ(series.headers[0].stamp->firstSample, 0u);
+    ASSERT_EQ(series.samples[0].size(), 3000u);
+    const std::uint64_t first = FrameNear(series.samples[0][0], 29502);
+    for (std::size_t i = 0; i < 3000; ++i) {
+        ASSERT_NEAR(series.samples[0][i], seriestest::FrameVolts(first + i, 0), 1e-9) << "sample " << i;
+    }
+}
+
+// A crystal 200 ppm fast or slow is no loss.
+TEST_F(RecordProcess, CrystalOffBy200PpmIsNoLoss) {
+    for (const char* ppm : {"200", "-200"}) {
+        SCOPED_TRACE(ppm);
+        const clitest::Result result =
+            Run(LoggerConfig("realtime", std::string("clock ppm=") + ppm), {"record", "--samples", "30000", "-o", Prefix()});
+        EXPECT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(result.err.find("lost"), std::string::npos) << result.err;
+        const seriestest::Series series = seriestest::ReadSeries(Prefix());
+        ASSERT_EQ(series.headers.size(), 1u);
+        ExpectContinuous(series, 3, 1);
+        seriestest::RemoveSeries(Prefix(), 1);
+    }
+}
+
+// On a disk whose every sync takes 2 s, a kill -9 while finished files wait
+// for their conversion loses at most one flush period and one slow sync:
+// the working file keeps being written while the converter waits on the disk.
+TEST_F(RecordProcess, SlowDiskKillLosesAtMostOneFlushAndOneSync) {
+    const Background run = Start(LoggerConfig("realtime", ""), {"record", "--split", "20000", "-o", Prefix()}, -1, "stderr",
+                                 {std::string("LD_PRELOAD=") + SYNC_SPY_PATH, "VOS_SYNC_SPY_DELAY_MS=2000",
+                                  "ASAN_OPTIONS=verify_asan_link_order=0"});
+    const std::string folder = std::filesystem::path(Prefix()).parent_path().string();
+    auto converting = [&] {
+        // A finished working file besides the one being filled, and a conversion's hidden temporary.
+        std::size_t working = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) working += entry.path().extension() == ".vrec";
+        return working >= 2 && !clitest::HiddenFiles(folder).empty() && std::filesystem::exists(SeriesFileName(Prefix(), 1));
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!converting() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_TRUE(converting());
+    const std::int64_t killed = UtcMicrosNow();
+    ::kill(run.pid, SIGKILL);
+    EXPECT_EQ(run.Wait(), 128 + SIGKILL);
+    const clitest::Result recover = clitest::Run(m_dir, {"recover", Prefix()});
+    EXPECT_EQ(recover.status, 0) << recover.err;
+    const seriestest::Series series = seriestest::ReadSeries(Prefix());
+    ASSERT_GE(series.headers.size(), 2u);
+    ExpectContinuous(series, 3, 1);
+    const DataFileHeader& last = series.headers.back();
+    const std::int64_t lastEnd = last.stamp->startMicros + static_cast<std::int64_t>(last.sampleCount) * 100;
+    // RECORD_FLUSH_PERIOD 0.5 s plus one sync of 2 s, and 0.2 s for the logger's link and the test's own timing.
+    EXPECT_LE(killed - lastEnd, 2700000) << "lost " << (killed - lastEnd) / 1e6 << " s";
 }
 
 }  // namespace

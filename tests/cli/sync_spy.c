@@ -1,6 +1,7 @@
 // Preloaded into vosctl: notes each block write to and each fdatasync of a
 // working file (*.vrec) with its monotonic time, one line each, in the file
-// that VOS_SYNC_SPY_LOG names.
+// that VOS_SYNC_SPY_LOG names. With VOS_SYNC_SPY_DELAY_MS every fsync and
+// fdatasync, of any file or folder, takes that much longer, as on a slow disk.
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -43,12 +44,32 @@ ssize_t writev(int fd, const struct iovec* parts, int count) {
     return result;
 }
 
+static void Delay(void) {
+    const char* text = getenv("VOS_SYNC_SPY_DELAY_MS");
+    if (text == NULL) return;
+    const long ms = atol(text);
+    struct timespec pause = {ms / 1000, (ms % 1000) * 1000000L};
+    while (nanosleep(&pause, &pause) != 0) {
+    }
+}
+
+int fsync(int fd) {
+    static int (*real)(int);
+    if (real == NULL) {
+        void* symbol = dlsym(RTLD_NEXT, "fsync");
+        memcpy(&real, &symbol, sizeof real);
+    }
+    Delay();
+    return real(fd);
+}
+
 int fdatasync(int fd) {
     static int (*real)(int);
     if (real == NULL) {
         void* symbol = dlsym(RTLD_NEXT, "fdatasync");
         memcpy(&real, &symbol, sizeof real);
     }
+    Delay();
     const int result = real(fd);
     Note('s', fd);
     return result;

@@ -3,7 +3,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <chrono>
 #include <functional>
+#include <thread>
 
 #include "device/access.h"
 #include "device/transfer.h"
@@ -90,6 +92,17 @@ TEST(ParseConfig, AcceptsEveryLineKind) {
              EXPECT_EQ(c.devices[1].unplugAfter, 700u);
              EXPECT_EQ(c.devices[1].inFlightMs, 0u);
          }},
+        {"device serial=1\nclock ppm=-200\nhold after=5000 ms=3000",
+         [](const SimConfig& c) {
+             EXPECT_EQ(c.devices[0].clockPpm, -200);
+             EXPECT_EQ(c.devices[0].holdAfter, 5000u);
+             EXPECT_EQ(c.devices[0].holdMs, 3000u);
+         }},
+        {"device serial=1",
+         [](const SimConfig& c) {
+             EXPECT_EQ(c.devices[0].clockPpm, 0);
+             EXPECT_EQ(c.devices[0].holdAfter, vossim::NEVER);
+         }},
         {"device serial=1\nscript stall 0100000000000000 ff00ff00ff00ff0A",
          [](const SimConfig& c) {
              const auto& d = c.devices[0];
@@ -139,6 +152,13 @@ TEST(ParseConfig, SkipsMalformedLinesAndKeepsTheRest) {
         "stop",
         "stop in_flight_ms=-3",
         "stop in_flight_ms=60001",
+        "clock",
+        "clock ppm=fast",
+        "clock ppm=100001",
+        "clock ppm=200 drift=1",
+        "hold after=10",
+        "hold ms=10",
+        "hold after=10 ms=600001",
         "script repeat 0011",
         "script forever 0000000000000000",
         "script stall 00000000000000zz",
@@ -264,6 +284,62 @@ TEST(Simulator, RealtimePaceDeliversFramesThroughReads) {
     EXPECT_EQ(api.FT_GetQueueStatus(handle, &waiting), 0u);
     EXPECT_EQ(waiting, 0u);
     EXPECT_EQ(DeviceClose(api, handle), 0u);
+}
+
+// Frames the logger has sent after `seconds` with its crystal `ppm` off, counted at the queue.
+TEST(Simulator, ClockRunsFastOrSlowAndTheHostStalls) {
+    struct Case {
+        const char* name;
+        std::int32_t ppm;
+        std::uint64_t holdAfter;
+        std::uint32_t holdMs;
+        std::uint64_t overrunsAtLeast;
+    };
+    // 64 KiB hold 8192 frames; a 1.5 s stall brings 15000 frames, at least 6000 of them lost.
+    const Case cases[] = {
+        {"5 % fast", 50000, vossim::NEVER, 0, 0},
+        {"5 % slow", -50000, vossim::NEVER, 0, 0},
+        {"stall of 1.5 s after 10 frames", 0, 10, 1500, 6000},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        vossim::SimDevice device = vossim::MakeLogger("1", RESOLUTION_16_BIT);
+        device.clockPpm = test.ppm;
+        device.holdAfter = test.holdAfter;
+        device.holdMs = test.holdMs;
+        device.inFlightMs = 0;
+        vossim::SimConfig config;
+        config.usb.packetBytes = 0;
+        config.devices = {device};
+        vossim::Install(config);
+        const D2xxApi& api = vossim::Api();
+        FT_HANDLE handle = nullptr;
+        ASSERT_EQ(DeviceOpen(api, nullptr, &handle), 0u);
+        const auto begin = std::chrono::steady_clock::now();
+        ASSERT_EQ(SendStart(api, handle), 0u);
+        std::uint8_t bytes[80];
+        ASSERT_EQ(DeviceExchange(api, handle, nullptr, 0, bytes, sizeof bytes), 0u);
+        DWORD waiting = 0;
+        ASSERT_EQ(api.FT_GetQueueStatus(handle, &waiting), 0u);
+        if (test.holdMs == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            ASSERT_EQ(api.FT_GetQueueStatus(handle, &waiting), 0u);
+        }
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        SendStop(api, handle);
+        const vossim::DeviceStats stats = vossim::Stats(0);
+        const double sent = static_cast<double>(stats.framesSent + stats.overruns);
+        if (test.holdMs != 0) {
+            EXPECT_GE(seconds, 1.5);
+            EXPECT_GE(stats.overruns, test.overrunsAtLeast);
+        } else {
+            // Within 1 % of the crystal's rate over the time measured around the polls.
+            const double rate = sent / seconds;
+            EXPECT_NEAR(rate / LOGGER_FRAME_RATE, 1.0 + test.ppm * 1e-6, 0.01) << rate;
+            EXPECT_EQ(stats.overruns, 0u);
+        }
+        EXPECT_EQ(DeviceClose(api, handle), 0u);
+    }
 }
 
 TEST(Simulator, HandlesOfAReplacedBusAreInvalid) {

@@ -17,10 +17,12 @@ DataFileHeader Plain(std::uint32_t count, std::int32_t divider = 1) {
     return header;
 }
 
+constexpr std::int64_t START = 1796704200250000;
+
 DataFileHeader Stamped(std::uint8_t recording, std::uint64_t index, std::uint64_t firstSample, std::uint32_t count,
-                       std::int32_t divider = 1) {
+                       std::int32_t divider = 1, std::int64_t startMicros = START) {
     DataFileHeader header = Plain(count, divider);
-    header.stamp = RecordingStamp{1796704200250000, {recording, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, recording},
+    header.stamp = RecordingStamp{startMicros, {recording, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, recording},
                                   index, firstSample};
     return header;
 }
@@ -60,6 +62,26 @@ TEST(Series, JoinsOneRecordInOrderAndNamesTheFirstPairThatDoesNotBelong) {
         {"plain file inside a recording",
          {Stamped(A, 1, 0, 10), Plain(10), Stamped(A, 2, 10, 10)},
          {SeriesFault::Gap, 1, 2}},
+        // A gap the recording noted: 15 samples lost, the next file starting 2.5 ms later.
+        {"recorded gap", {Stamped(A, 1, 0, 10), Stamped(A, 2, 25, 10, 1, START + 2500)}, {}},
+        {"recorded gap, then continuous",
+         {Stamped(A, 1, 0, 10), Stamped(A, 2, 25, 10, 1, START + 2500), Stamped(A, 3, 35, 10, 1, START + 3500)},
+         {}},
+        {"gap, the next file starting at the same time", {Stamped(A, 1, 0, 10), Stamped(A, 2, 25, 10)},
+         {SeriesFault::Gap, 0, 1}},
+        {"gap, the next file starting earlier", {Stamped(A, 1, 0, 10), Stamped(A, 2, 25, 10, 1, START - 1)},
+         {SeriesFault::Gap, 0, 1}},
+        {"gap and a missing index", {Stamped(A, 1, 0, 10), Stamped(A, 3, 25, 10, 1, START + 2500)},
+         {SeriesFault::Gap, 0, 1}},
+        {"gap and a repeated index", {Stamped(A, 1, 0, 10), Stamped(A, 1, 25, 10, 1, START + 2500)},
+         {SeriesFault::Gap, 0, 1}},
+        {"later start, samples overlapping", {Stamped(A, 1, 0, 10), Stamped(A, 2, 5, 10, 1, START + 2500)},
+         {SeriesFault::Gap, 0, 1}},
+        {"gap across two recordings", {Stamped(A, 1, 0, 10), Stamped(B, 2, 25, 10, 1, START + 2500)},
+         {SeriesFault::Recording, 0, 1}},
+        {"gap, the previous first sample at the end of the range",
+         {Stamped(A, 1, UINT64_MAX - 5, 10), Stamped(A, 2, 25, 10, 1, START + 2500)},
+         {SeriesFault::Gap, 0, 1}},
         {"index does not wrap", {Stamped(A, UINT64_MAX, 0, 1), Stamped(A, 0, 1, 1)}, {SeriesFault::Gap, 0, 1}},
         {"first sample does not wrap", {Stamped(A, 1, UINT64_MAX, 1), Stamped(A, 2, 0, 1)}, {SeriesFault::Gap, 0, 1}},
     };

@@ -1,0 +1,88 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "device/loss.h"
+
+namespace {
+
+constexpr std::int64_t MS = 1000000;
+constexpr std::int64_t SECOND = 1000 * MS;
+constexpr std::int64_t DAY = 86400 * SECOND;
+// The stream looks at the clock every 64 frames: 6.4 ms at 10000 frames/s.
+constexpr std::int64_t POLL = 6400000;
+
+struct Stall {
+    std::int64_t at;        // nanoseconds after the start
+    std::int64_t length;    // nanoseconds the host does not poll
+};
+
+struct Case {
+    const char* name;
+    double ppm;                  // the logger's crystal
+    std::int64_t duration;
+    std::vector<Stall> stalls;
+    std::uint64_t queueFrames;   // what the driver's receive queue holds
+    std::vector<std::uint64_t> expected;  // frames reported lost, one per loss, within +-SLACK
+    bool instant = false;        // frames arrive far ahead of the time
+};
+
+// A host reading a logger whose crystal is off by `ppm`: the frames sent by
+// time t are t * 10000 * (1 + ppm), of which up to 168 (16 ms and a packet)
+// sit in the USB chip; a stall longer than the queue loses the rest.
+std::vector<std::uint64_t> Losses(const Case& test) {
+    const std::int64_t begin = 5 * SECOND;  // any epoch of the steady clock
+    LossDetector detector(begin);
+    std::vector<std::uint64_t> reported;
+    std::uint64_t lost = 0;
+    std::size_t next = 0;
+    auto sent = [&](std::int64_t t) {
+        return static_cast<std::uint64_t>(static_cast<double>(t) * (1.0 + test.ppm * 1e-6) / 100000.0);
+    };
+    std::uint64_t step = 0;
+    for (std::int64_t t = 0; t < test.duration; ++step) {
+        if (next < test.stalls.size() && t >= test.stalls[next].at) {
+            // Frames sent while the host stood still fill the queue; the rest are lost.
+            const std::uint64_t during = sent(t + test.stalls[next].length) - sent(t);
+            if (during > test.queueFrames) lost += during - test.queueFrames;
+            t += test.stalls[next].length;
+            ++next;
+        } else {
+            t += POLL;
+        }
+        const std::uint64_t inChip = (step * 37) % 169;
+        std::uint64_t arrived = sent(t) - std::min(sent(t), inChip + lost);
+        if (test.instant) arrived = static_cast<std::uint64_t>(t / 1000);
+        if (const std::uint64_t missing = detector.Check(begin + t, arrived); missing != 0) reported.push_back(missing);
+    }
+    return reported;
+}
+
+TEST(LossDetector, TellsStallsThatLostFramesAndNotTheCrystal) {
+    const Case cases[] = {
+        {"200 ppm fast over a day", 200, DAY, {}, 8192, {}},
+        {"200 ppm slow over a day", -200, DAY, {}, 8192, {}},
+        {"exact crystal over an hour", 0, 3600 * SECOND, {}, 8192, {}},
+        {"frames far ahead of the time", 0, 60 * SECOND, {}, 8192, {}, true},
+        {"0.5 s stall that the queue holds", -200, 60 * SECOND, {{30 * SECOND, 500 * MS}}, 8192, {}},
+        // 30000 frames in 3 s, 8192 of them queued.
+        {"3 s stall after 20 h, 200 ppm slow", -200, 20 * 3600 * SECOND + 60 * SECOND, {{20 * 3600 * SECOND, 3 * SECOND}},
+         8192, {21808}},
+        {"3 s stall after 20 h, 200 ppm fast", 200, 20 * 3600 * SECOND + 60 * SECOND, {{20 * 3600 * SECOND, 3 * SECOND}},
+         8192, {21808}},
+        // A driver with a queue of 0.1 s: 0.3 s lose 2000 frames.
+        {"0.3 s stall, small queue", 200, 120 * SECOND, {{61 * SECOND, 300 * MS}}, 1000, {2000}},
+        {"two stalls", 0, 120 * SECOND, {{10 * SECOND, 2 * SECOND}, {70 * SECOND, SECOND}}, 8192, {11808, 1808}},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        const std::vector<std::uint64_t> reported = Losses(test);
+        ASSERT_EQ(reported.size(), test.expected.size());
+        for (std::size_t i = 0; i < reported.size(); ++i) {
+            EXPECT_NEAR(static_cast<double>(reported[i]), static_cast<double>(test.expected[i]), 170.0) << i;
+        }
+    }
+}
+
+}  // namespace
