@@ -273,6 +273,7 @@ void CtestDlg::UpdateCursor(const QPoint& pointer) {
             values[ch] = source.At(ch, point.sample);
         }
         next = Cursor{point.column, pointer.y(), ::CursorReadout(point.sample, count, m_clockDivider, values)};
+        MarkUnreadable(next->lines, point.sample);
         if (const auto utc = m_series ? m_series->source.Reader().SampleTimeMicros(point.sample) : std::nullopt) {
             next->lines.insert(next->lines.begin() + 2, WallClockText(*utc, m_clockDivider));
         }
