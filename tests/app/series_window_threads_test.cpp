@@ -18,6 +18,7 @@
 #include <fstream>
 #include <iterator>
 #include <thread>
+#include <unistd.h>
 
 #include "app/ctestapp.h"
 #include "series_files.h"
@@ -356,6 +357,44 @@ TEST_F(SeriesWindowTest, TheOpenDialogTakesSeveralFilesAndStillOneMissingName) {
         files.sort();
         EXPECT_EQ(files, c.expected);
     }
+}
+
+// A file of the shown series cut short on disk: the window says the read
+// error once, draws the unreadable stretch as a gap (never as a drop to
+// -1 V) and the cursor names the channels it cannot read.
+TEST_F(SeriesWindowTest, AFileCutShortWhileShownIsSaidAndDrawnAsAGap) {
+    const auto paths = WriteRecordingFiles(Prefix("night"), {1000, 1500, 700});
+    OpenFromCommandLine(paths);
+    ASSERT_TRUE(dlg->Series());
+    ASSERT_TRUE(script->messages.empty());
+    for (int ch = 0; ch < 4; ++ch) {
+        EXPECT_GT(TracePixels(ch, ch), 0) << ch;
+    }
+    ASSERT_EQ(::truncate(paths[1].c_str(), 256), 0);
+    // Into the middle of the second file, samples 1000 to 2499, by keys:
+    // no cursor is read, only the picture.
+    for (int press = 0; press < 6; ++press) {
+        QTest::keyClick(dlg.get(), Qt::Key_Plus);
+    }
+    const ViewRange view = dlg->VisibleRange();
+    ASSERT_GE(view.first, 1000u);
+    ASSERT_LE(view.first + view.count, 2500u);
+    ASSERT_TRUE(PumpUntil([&] { return !script->messages.empty(); }, 10000));
+    EXPECT_EQ(script->messages, std::vector<QString>{QString::fromUtf8("ファイル読み込みエラーです")});
+    for (int ch = 0; ch < 4; ++ch) {
+        EXPECT_EQ(TracePixels(ch, ch), 0) << ch;
+    }
+    const QStringList readout = ReadoutAt(400);
+    ASSERT_GE(readout.size(), 6);
+    for (int ch = 0; ch < 4; ++ch) {
+        EXPECT_TRUE(readout.contains(QStringLiteral("CH%1 unreadable").arg(ch))) << readout.join(QLatin1Char('|')).toStdString();
+    }
+    EXPECT_FALSE(readout.join(QLatin1Char(' ')).contains(QStringLiteral("nan"))) << readout.join(QLatin1Char('|')).toStdString();
+    // Said once: zooming on over the gap does not say it again.
+    Wheel(400, -120 * 2);
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(script->messages.size(), 1u);
 }
 
 }  // namespace
