@@ -18,9 +18,11 @@
 #include <fstream>
 #include <iterator>
 #include <thread>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include "app/ctestapp.h"
+#include "files/unsynced_write.h"
 #include "series_files.h"
 #include "window_fixture.h"
 
@@ -395,6 +397,48 @@ TEST_F(SeriesWindowTest, AFileCutShortWhileShownIsSaidAndDrawnAsAGap) {
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
     EXPECT_EQ(script->messages.size(), 1u);
+}
+
+// 1,200 files of ten samples under a limit of 256 open descriptors: the
+// window opens them as one record and draws any part of it.
+TEST_F(SeriesWindowTest, ASeriesOfMoreFilesThanDescriptorsOpensAndDraws) {
+    std::vector<std::string> paths;
+    for (int f = 0; f < 1200; ++f) {
+        std::vector<double> channels[4];
+        for (int ch = 0; ch < 4; ++ch) {
+            channels[ch].assign(10, 2.0 + 2 * ch);
+        }
+        if (f == 1117) {
+            channels[0][3] = 9.25;
+        }
+        DataFileHeader header;
+        header.clockDivider = 10;
+        header.sampleCount = 10;
+        char name[32];
+        std::snprintf(name, sizeof name, "many-%06d.dlf", f + 1);
+        paths.push_back(Prefix(name));
+        WriteUnsynced(paths.back(), header, channels);
+    }
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    struct rlimit lowered = saved;
+    lowered.rlim_cur = 256;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    OpenFromCommandLine(paths);
+    const bool shown = dlg->Series() != nullptr;
+    // Across the whole record, then zoomed in at its start: files read again.
+    const int whole = TracePixels(0);
+    for (int press = 0; press < 20; ++press) {
+        QTest::keyClick(dlg.get(), Qt::Key_Plus);
+    }
+    const int zoomed = TracePixels(0);
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_TRUE(script->messages.empty()) << script->messages.front().toStdString();
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(dlg->RecordCount(), 12000u);
+    EXPECT_EQ(Summary().front(), QStringLiteral("9.25000 V"));
+    EXPECT_GT(whole, 0);
+    EXPECT_GT(zoomed, 0);
 }
 
 }  // namespace

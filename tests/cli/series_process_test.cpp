@@ -4,6 +4,7 @@
 
 #include "cli_process.h"
 #include "files/dlf.h"
+#include "files/unsynced_write.h"
 
 namespace {
 
@@ -49,16 +50,7 @@ std::vector<std::string> WriteNight(const TempDir& dir, int files, std::uint32_t
         char name[32];
         std::snprintf(name, sizeof name, "night-%06d.dlf", f + 1);
         paths.push_back(dir.Path(name));
-        // Plain writes: a thousand files synced one by one would take the test's time.
-        std::uint8_t bytes[DLF_HEADER_SIZE];
-        EncodeHeader(header, bytes);
-        std::ofstream out(paths.back(), std::ios::binary);
-        out.write(reinterpret_cast<const char*>(bytes), sizeof bytes);
-        for (const std::vector<double>& channel : channels) {
-            out.write(reinterpret_cast<const char*>(channel.data()),
-                      static_cast<std::streamsize>(channel.size() * sizeof(double)));
-        }
-        EXPECT_TRUE(out.good()) << paths.back();
+        WriteUnsynced(paths.back(), header, channels);
     }
     return paths;
 }
