@@ -441,4 +441,21 @@ TEST_F(SeriesWindowTest, ASeriesOfMoreFilesThanDescriptorsOpensAndDraws) {
     EXPECT_GT(zoomed, 0);
 }
 
+// A cache folder that cannot be made: the series still opens, and the
+// window says once, not at every open, that its summaries are not kept.
+TEST_F(SeriesWindowTest, ACacheThatCannotBeWrittenIsSaidOnce) {
+    const auto paths = WriteRecordingFiles(Prefix("night"), {400, 400, 400});
+    const std::string blocker = Prefix("not-a-folder");
+    std::ofstream(blocker).put('x');
+    ::setenv("XDG_CACHE_HOME", blocker.c_str(), 1);
+    OpenFromCommandLine(paths);
+    EXPECT_TRUE(dlg->Series());
+    OpenFromCommandLine(paths);
+    EXPECT_TRUE(dlg->Series());
+    EXPECT_EQ(script->messages,
+              std::vector<QString>{QString::fromStdString("The summaries could not be cached (" + blocker +
+                                                          "/vosviewer/summaries: Not a directory); they are built "
+                                                          "again at each open.")});
+}
+
 }  // namespace
