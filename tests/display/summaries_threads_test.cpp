@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -15,6 +16,7 @@
 #include <iterator>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "display/plotview.h"
@@ -22,6 +24,7 @@
 #include "display/summary_cache.h"
 #include "files/dlf.h"
 #include "files/temp_dir.h"
+#include "files/unsynced_write.h"
 
 namespace {
 
@@ -519,6 +522,42 @@ TEST(SummaryCacheTest, ACacheThatCannotBeWrittenSaysWhy) {
     std::string problem;
     EXPECT_EQ(SummariesThroughCache(series.paths, &problem).statistics[1].maximum, 10.25);
     EXPECT_NE(problem.find(series.paths[0] + "/vosviewer/summaries: Not a directory"), std::string::npos) << problem;
+}
+
+// Four threads read a series of 40 files through a reader that holds two
+// of them open: files are closed and opened again under the readers' feet.
+TEST(SeriesReaderThreads, ReadsFromSeveralThreadsWhileFilesAreOpenedAgain) {
+    TempDir dir;
+    std::vector<std::string> paths;
+    for (int f = 0; f < 40; ++f) {
+        std::vector<double> channels[4];
+        for (int ch = 0; ch < 4; ++ch) {
+            channels[ch].assign(8, 10.0 * f + ch);
+        }
+        DataFileHeader header;
+        header.sampleCount = 8;
+        paths.push_back(dir.Path("part-" + std::to_string(100 + f) + ".dlf"));
+        WriteUnsynced(paths.back(), header, channels);
+    }
+    SeriesReader reader(2);
+    ASSERT_EQ(reader.Open(paths), FileError::None);
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int ch = 0; ch < 4; ++ch) {
+        threads.emplace_back([&, ch] {
+            std::vector<double> all(320);
+            for (int pass = 0; pass < 20; ++pass) {
+                if (!reader.Copy(ch, 0, 320, all.data()) || all[0] != ch || all[319] != 390.0 + ch) {
+                    ++wrong;
+                }
+            }
+        });
+    }
+    for (std::thread& t : threads) {
+        t.join();
+    }
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_LE(reader.OpenFiles(), 2u);
 }
 
 }  // namespace
