@@ -60,6 +60,26 @@ bool SameFile(const struct stat& info, const FileIdentity& identity) {
            Nanoseconds(info.st_mtim) == identity.mtimeNs && Nanoseconds(info.st_ctim) == identity.ctimeNs;
 }
 
+// A checksum of the header and eight blocks spread over the samples, the
+// last one ending them; 0 when they cannot be read.
+std::uint64_t SampleContent(int fd, const DataFileHeader& header) {
+    unsigned char block[4096];
+    if (!ReadAt(fd, block, DLF_HEADER_SIZE, 0)) {
+        return 0;
+    }
+    std::uint64_t hash = Fnv1a(FNV_OFFSET, block, DLF_HEADER_SIZE);
+    const std::uint64_t body = ChannelOffset(header, DLF_CHANNELS) - DLF_HEADER_SIZE;
+    for (std::uint64_t k = 0; k < 8; ++k) {
+        const std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof block, body));
+        const std::uint64_t offset = DLF_HEADER_SIZE + (body - size) * k / 7;
+        if (!ReadAt(fd, block, size, offset)) {
+            return 0;
+        }
+        hash = Fnv1a(hash, block, size);
+    }
+    return hash;
+}
+
 std::size_t DefaultMaxOpen() {
     constexpr std::size_t LEAST = 4, MOST = 256;
     struct rlimit limit {};
@@ -204,6 +224,9 @@ FileError SeriesReader::Open(const std::vector<std::string>& paths) {
                       Nanoseconds(info.st_ctim),
                       static_cast<std::uint64_t>(info.st_ino),
                       static_cast<std::uint64_t>(info.st_dev)};
+        // Taken now, while the file is open: a cache check of thousands of
+        // files then opens none of them again.
+        f.contentSample = SampleContent(fd, f.header);
         f.first = count;
         count += f.header.sampleCount;
         files.push_back(std::move(f));
@@ -254,26 +277,4 @@ bool SeriesReader::Copy(int channel, std::uint64_t first, std::uint64_t count, d
     return true;
 }
 
-std::uint64_t SeriesReader::ContentSample(std::size_t index) const {
-    const File& f = m_files[index];
-    const auto held = m_open->Get(index, f.identity);
-    if (held == nullptr) {
-        return 0;
-    }
-    unsigned char block[4096];
-    if (!ReadAt(held->fd, block, DLF_HEADER_SIZE, 0)) {
-        return 0;
-    }
-    std::uint64_t hash = Fnv1a(FNV_OFFSET, block, DLF_HEADER_SIZE);
-    // Eight blocks spread over the samples, the last one ending them.
-    const std::uint64_t body = ChannelOffset(f.header, DLF_CHANNELS) - DLF_HEADER_SIZE;
-    for (std::uint64_t k = 0; k < 8; ++k) {
-        const std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof block, body));
-        const std::uint64_t offset = DLF_HEADER_SIZE + (body - size) * k / 7;
-        if (!ReadAt(held->fd, block, size, offset)) {
-            return 0;
-        }
-        hash = Fnv1a(hash, block, size);
-    }
-    return hash;
-}
+std::uint64_t SeriesReader::ContentSample(std::size_t index) const { return m_files[index].contentSample; }

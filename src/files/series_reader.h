@@ -71,8 +71,8 @@ public:
     /// The series check of the last Open (None unless it found a fault).
     const SeriesCheck& LastSeriesCheck() const { return m_check; }
 
-    /// A checksum of the header and a few spread blocks of file `index`;
-    /// 0 when they cannot be read.
+    /// A checksum of the header and a few spread blocks of file `index`,
+    /// as Open read them; 0 when they could not be read.
     std::uint64_t ContentSample(std::size_t index) const;
 
     /// Files held open at this moment (at most the bound given, plus one
@@ -84,6 +84,7 @@ private:
         DataFileHeader header;
         FileIdentity identity;
         std::uint64_t first = 0;
+        std::uint64_t contentSample = 0;
     };
     class Descriptors;
     std::size_t FileOf(std::uint64_t sample) const;

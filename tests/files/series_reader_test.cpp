@@ -112,7 +112,6 @@ TEST(SeriesReader, AFileChangedWhileClosedIsAReadErrorNeverOtherData) {
         ASSERT_TRUE(reader.Copy(0, 2 * SAMPLES, 1, &v)) << test.name;
         test.change(paths[0]);
         EXPECT_FALSE(reader.Copy(0, 0, 1, &v)) << test.name << ": read " << v;
-        EXPECT_EQ(reader.ContentSample(0), 0u) << test.name;
         // The other files still read.
         ASSERT_TRUE(reader.Copy(1, SAMPLES + 3, 1, &v)) << test.name;
         EXPECT_EQ(v, 113.0) << test.name;
