@@ -1,8 +1,16 @@
 // A series of files as one record: redraw steps, the summary build against a
-// plain read, reopening with the cache, and resident memory. Run by hand:
-//   bench_series [largest series in samples per channel, default 100000000]
+// plain read, reopening with the cache, and resident memory, for series of
+// 1,000,000-sample files and for the same samples in 5,000 files. With
+// VOSCTL naming a built vosctl, also eight `vosctl info` of the cached
+// series at once against one alone. Run by hand:
+//   [VOSCTL=build/src/cli/vosctl] bench_series [largest series in samples per channel, default 100000000]
 // Files go to a temporary folder under $TMPDIR (default /tmp) and are removed.
 #include <QGuiApplication>
+#include <spawn.h>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -24,6 +32,10 @@
 namespace {
 
 constexpr std::uint32_t FILE_SAMPLES = 1000000;
+constexpr std::uint64_t MANY_FILES = 5000;
+constexpr int READERS = 8;
+
+extern "C" char** environ;
 
 double Now() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -52,14 +64,14 @@ double Wave(std::uint64_t s, int ch) {
     return 5.0 + 4.0 * std::sin(static_cast<double>(s) * 1e-5 * (ch + 1)) + (s % 13) * 0.01;
 }
 
-std::vector<std::string> WriteSeries(const std::filesystem::path& dir, std::uint64_t total) {
+std::vector<std::string> WriteSeries(const std::filesystem::path& dir, std::uint64_t total, std::uint32_t perFile) {
     std::vector<std::string> paths;
     std::vector<double> data[4];
     for (auto& d : data) {
-        d.resize(FILE_SAMPLES);
+        d.resize(perFile);
     }
-    for (std::uint64_t first = 0; first < total; first += FILE_SAMPLES) {
-        const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(FILE_SAMPLES, total - first));
+    for (std::uint64_t first = 0; first < total; first += perFile) {
+        const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(perFile, total - first));
         for (int ch = 0; ch < 4; ++ch) {
             for (std::uint32_t s = 0; s < n; ++s) {
                 data[ch][s] = Wave(first + s, ch);
@@ -79,15 +91,20 @@ std::vector<std::string> WriteSeries(const std::filesystem::path& dir, std::uint
     return paths;
 }
 
+// A plain read of every file, as `cat` does it (in this process: the names of
+// thousands of files do not fit one command line).
 double CatSeconds(const std::vector<std::string>& paths) {
-    std::string command = "cat";
-    for (const std::string& p : paths) {
-        command += " '" + p + "'";
-    }
-    command += " > /dev/null";
+    std::vector<char> buffer(1 << 17);
     const double t0 = Now();
-    if (std::system(command.c_str()) != 0) {
-        std::fprintf(stderr, "cat failed\n");
+    for (const std::string& p : paths) {
+        const int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            std::fprintf(stderr, "cannot read %s\n", p.c_str());
+            continue;
+        }
+        while (::read(fd, buffer.data(), buffer.size()) > 0) {
+        }
+        ::close(fd);
     }
     return Now() - t0;
 }
@@ -118,33 +135,77 @@ double BaselineRedrawAll(PlotView& view) {
     return Median(9, [&] { view.RedrawAll(0, true, pointers, FILE_SAMPLES, 1); });
 }
 
-}  // namespace
+struct Row {
+    double steps[5];
+    double worst;
+    double buildPerCat;
+    double reopen;
+    double rss;
+    std::size_t files;
+};
 
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+pid_t SpawnInfo(const char* vosctl, const std::vector<std::string>& paths) {
+    std::vector<std::string> args{vosctl, "info"};
+    args.insert(args.end(), paths.begin(), paths.end());
+    std::vector<char*> argv;
+    for (std::string& a : args) {
+        argv.push_back(a.data());
     }
-    QGuiApplication app(argc, argv);
-    const std::uint64_t largest = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 100000000;
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp != nullptr ? tmp : "/tmp") + "/vos_series_XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        std::perror("mkdtemp");
-        return 1;
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, vosctl, &actions, nullptr, argv.data(), environ) != 0) {
+        pid = -1;
     }
-    const std::filesystem::path dir = pattern;
-    const std::string cache = (dir / "cache").string();
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
 
-    PlotView view(DefaultPaneGeometry(), QColor(240, 240, 240));
-    const double baseline = BaselineRedrawAll(view);
-    std::printf("baseline: RedrawAll of a 1M record in memory %.2f ms (thread CPU)\n", baseline * 1e3);
-    std::printf("%10s %7s %9s %9s %9s %9s %9s %9s %8s %8s %8s %7s %7s\n", "samples", "files",
-                "zoom.full", "zoom.1k", "pan.1k", "zoom.1000", "pan.1000", "worst/RA", "cat s",
-                "build s", "build/cat", "reopen", "RSS MB");
-    for (std::uint64_t n = 1000000; n <= largest; n *= 10) {
-        const std::filesystem::path sub = dir / std::to_string(n);
+// Wall time of `count` `vosctl info` of the series started at once, all to their end.
+double InfoSeconds(const char* vosctl, const std::vector<std::string>& paths, int count) {
+    const double t0 = Now();
+    std::vector<pid_t> pids;
+    for (int i = 0; i < count; ++i) {
+        pids.push_back(SpawnInfo(vosctl, paths));
+    }
+    bool ok = true;
+    for (const pid_t pid : pids) {
+        int status = 0;
+        ok = ok && pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+    if (!ok) {
+        std::fprintf(stderr, "a vosctl info failed\n");
+    }
+    return Now() - t0;
+}
+
+// vosctl info of the series with its summaries cached (the first run builds
+// them): one alone, then READERS at once (median of 3 each).
+void ConcurrentInfo(const char* vosctl, const std::filesystem::path& sub, const std::vector<std::string>& paths) {
+    ::setenv("XDG_CACHE_HOME", (sub / "xdg").c_str(), 1);
+    InfoSeconds(vosctl, paths, 1);
+    double one[3], eight[3];
+    for (int i = 0; i < 3; ++i) {
+        one[i] = InfoSeconds(vosctl, paths, 1);
+        eight[i] = InfoSeconds(vosctl, paths, READERS);
+    }
+    std::sort(one, one + 3);
+    std::sort(eight, eight + 3);
+    std::printf("%10s %7s vosctl info of the cached series: one alone %.3f s, %d at once %.3f s (%.2fx)\n", "",
+                "", one[1], READERS, eight[1], eight[1] / one[1]);
+    ::unsetenv("XDG_CACHE_HOME");
+}
+
+// Writes a series of `n` samples in files of `perFile`, measures it, prints
+// its row and removes it again.
+Row Measure(PlotView& view, double baseline, const std::filesystem::path& sub, const std::string& cache,
+            std::uint64_t n, std::uint32_t perFile, const char* vosctl) {
+    Row row{};
+    {
         std::filesystem::create_directories(sub);
-        const std::vector<std::string> paths = WriteSeries(sub, n);
+        const std::vector<std::string> paths = WriteSeries(sub, n, perFile);
 
         const double cat = CatSeconds(paths);
         // First open: open, summarise on two threads, store, first picture.
@@ -152,7 +213,7 @@ int main(int argc, char** argv) {
         auto source = std::make_unique<SeriesSource>();
         if (source->Open(paths) != FileError::None) {
             std::fprintf(stderr, "cannot open the series\n");
-            return 1;
+            std::exit(1);
         }
         SummaryProgress progress;
         SummaryPyramid summaries;
@@ -202,12 +263,55 @@ int main(int argc, char** argv) {
                     z2 * 1e3, p2 * 1e3, worst / baseline, (cat + cat2) / 2, build,
                     build / ((cat + cat2) / 2), reopen / firstOpen, rss / 1024.0);
         std::fflush(stdout);
+        row = {{z0, z1, p1, z2, p2}, worst, build / ((cat + cat2) / 2), reopen / firstOpen, rss / 1024.0, paths.size()};
+        if (vosctl != nullptr) {
+            ConcurrentInfo(vosctl, sub, paths);
+        }
         source.reset();
         std::filesystem::remove_all(sub);
     }
+    return row;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QGuiApplication app(argc, argv);
+    const std::uint64_t largest = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 100000000;
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp != nullptr ? tmp : "/tmp") + "/vos_series_XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    const std::filesystem::path dir = pattern;
+    const std::string cache = (dir / "cache").string();
+
+    PlotView view(DefaultPaneGeometry(), QColor(240, 240, 240));
+    const double baseline = BaselineRedrawAll(view);
+    std::printf("baseline: RedrawAll of a 1M record in memory %.2f ms (thread CPU)\n", baseline * 1e3);
+    std::printf("%10s %7s %9s %9s %9s %9s %9s %9s %8s %8s %8s %7s %7s\n", "samples", "files",
+                "zoom.full", "zoom.1k", "pan.1k", "zoom.1000", "pan.1000", "worst/RA", "cat s",
+                "build s", "build/cat", "reopen", "RSS MB");
+    const char* vosctl = std::getenv("VOSCTL");
+    for (std::uint64_t n = 1000000; n <= largest; n *= 10) {
+        const Row few = Measure(view, baseline, dir / std::to_string(n), cache, n, FILE_SAMPLES, vosctl);
+        const Row many = Measure(view, baseline, dir / (std::to_string(n) + "-many"), cache, n,
+                                 static_cast<std::uint32_t>(n / MANY_FILES), nullptr);
+        std::printf("%10s %7s %8.2fx %8.2fx %8.2fx %8.2fx %8.2fx %9.2f %8s %8s %8.2fx %6.2fx %6.2fx  (%llu files against %zu)\n",
+                    "", "ratio", many.steps[0] / few.steps[0], many.steps[1] / few.steps[1],
+                    many.steps[2] / few.steps[2], many.steps[3] / few.steps[3], many.steps[4] / few.steps[4],
+                    many.worst / few.worst, "", "", many.buildPerCat / few.buildPerCat, many.reopen / few.reopen,
+                    many.rss / few.rss, static_cast<unsigned long long>(MANY_FILES), few.files);
+        std::fflush(stdout);
+    }
     std::printf("columns: redraw steps in ms of thread CPU (median of 9); worst/RA: the slowest step "
-                "against the baseline; cat s: mean of a plain read before and after the build; "
-                "reopen: first picture with the cache against the first open; RSS after the steps\n");
+                "against the baseline; cat s: mean of a plain read of the files before and after the build; "
+                "reopen: first picture with the cache against the first open; RSS after the steps; "
+                "ratio: the same samples in 5,000 files against the row above\n");
     std::filesystem::remove_all(dir);
     return 0;
 }

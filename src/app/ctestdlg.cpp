@@ -587,6 +587,7 @@ void CtestDlg::ShowMessage(const std::string& text) {
 void CtestDlg::RedrawAll(int mode) {
     if (m_series) {
         m_view->RedrawAll(mode, m_series->source, m_series->summaries, VisibleRange());
+        SaySeriesReadError();
     } else {
         m_view->RedrawAll(mode, m_dataValid, m_channelData, static_cast<std::uint32_t>(m_sampleCount),
                           m_clockDivider, VisibleRange());

@@ -61,6 +61,8 @@ struct ShownSeries {
     SummaryPyramid summaries;
     SummaryProgress progress;
     QStringList paths;
+    std::string cacheProblem;   ///< why the summaries could not be cached; "" when they were
+    bool readErrorSaid = false;  ///< a read error while shown is said once
 };
 
 /// The main window: the state record of the program and every user operation.
@@ -273,6 +275,12 @@ private:
     /// Save stays off, with a tooltip saying why, for a record one data file cannot hold.
     void OfferSave(bool enable);
     bool SaveSeries(const QString& path, DataFileHeader header, std::string& message);
+    /// Says, once per series shown and after the redraw in progress, that a
+    /// file of the shown series could not be read (it is drawn as a gap).
+    void SaySeriesReadError();
+    /// Replaces the value lines of cursor readout `lines` whose channel
+    /// cannot be read at `sample` of the shown series.
+    void MarkUnreadable(std::vector<std::string>& lines, std::uint32_t sample);
 
     /// Shows (or hides) Cancel beside a shortened progress bar while a
     /// series is exported.
@@ -298,6 +306,7 @@ private:
     QRect m_barGeometry;  ///< the progress bar's own place, while Cancel shortens it
     /// The stamp of the data file shown alone (none for a series or a run).
     std::optional<RecordingStamp> m_fileStamp;
+    bool m_cacheProblemSaid = false;
 
     struct Cursor {
         std::int32_t column = 0;

@@ -93,7 +93,8 @@ bool CtestDlg::OpenSeries(const QStringList& paths, std::string& message) {
     m_btnCancel->show();
     m_buildTimer->start();
     m_workers.Start([this, series] {
-        const SummaryResult result = SummariesOf(series->source, SummaryThreads(), series->progress, series->summaries);
+        const SummaryResult result =
+            SummariesOf(series->source, SummaryThreads(), series->progress, series->summaries, &series->cacheProblem);
         OnUiThread([&] { FinishSeries(series, result); });
     });
     return true;
@@ -125,6 +126,34 @@ void CtestDlg::FinishSeries(const std::shared_ptr<ShownSeries>& series, SummaryR
     }
     EnableControls(true);
     m_btnOpen->setFocus();
+    // Once per window: each open builds the summaries again until the cache can be written.
+    if (!series->cacheProblem.empty() && !m_cacheProblemSaid) {
+        m_cacheProblemSaid = true;
+        ShowMessage("The summaries could not be cached (" + series->cacheProblem +
+                    "); they are built again at each open.");
+    }
+}
+
+void CtestDlg::SaySeriesReadError() {
+    if (!m_series || !m_series->source.TakeReadFailure() || m_series->readErrorSaid) {
+        return;
+    }
+    m_series->readErrorSaid = true;
+    // After the redraw that met the error, not inside it.
+    QTimer::singleShot(0, this, [this] { ShowMessage(FileErrorMessage(FileError::Read)); });
+}
+
+void CtestDlg::MarkUnreadable(std::vector<std::string>& lines, std::uint32_t sample) {
+    if (!m_series) {
+        return;
+    }
+    for (int ch = 0; ch < 4; ++ch) {
+        const std::size_t line = 2 + static_cast<std::size_t>(ch);
+        if (line < lines.size() && !m_series->source.Sample(ch, sample)) {
+            lines[line] = "CH" + std::to_string(ch) + " unreadable";
+        }
+    }
+    SaySeriesReadError();
 }
 
 void CtestDlg::ShowLoadedRecord(const DataFileHeader& header, std::uint32_t count, const QString& name) {

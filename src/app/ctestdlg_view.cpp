@@ -273,6 +273,7 @@ void CtestDlg::UpdateCursor(const QPoint& pointer) {
             values[ch] = source.At(ch, point.sample);
         }
         next = Cursor{point.column, pointer.y(), ::CursorReadout(point.sample, count, m_clockDivider, values)};
+        MarkUnreadable(next->lines, point.sample);
         // A stamped file alone tells the time of its samples as a series does.
         const auto utc = m_series      ? m_series->source.Reader().SampleTimeMicros(point.sample)
                          : m_fileStamp ? std::optional(StampSampleMicros(*m_fileStamp, m_clockDivider, point.sample))

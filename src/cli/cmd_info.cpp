@@ -396,7 +396,7 @@ void AddInfoCommand(CLI::App& app, vosctl::Context& context) {
                     "and each channel's maximum and minimum over all files. These come from\n"
                     "the series' min/max summaries, cached as the window caches them and otherwise\n"
                     "built once, on every core, with a progress line on a terminal.\n\n" +
-                    vosctl::ExitStatusHelp());
+                    vosctl::SummaryCacheHelp() + vosctl::ExitStatusHelp());
     command->callback([options, &context] {
         context.status = vosctl::ExpandSeriesArguments(options->files);
         if (context.status == vosctl::EXIT_OK) context.status = RunInfo(*options);

@@ -165,7 +165,7 @@ void AddPlotCommand(CLI::App& app, vosctl::Context& context) {
                     "them (and built first, on every core, with a progress line on a terminal), so\n"
                     "no series is held in memory. The output must be none of the files, and is\n"
                     "never a name ending in .dlf.\n\n" +
-                    vosctl::ExitStatusHelp());
+                    vosctl::SummaryCacheHelp() + vosctl::ExitStatusHelp());
     command->callback([options, &context] {
         context.status = vosctl::ExpandSeriesArguments(options->files);
         if (context.status == vosctl::EXIT_OK) context.status = RunPlot(*options);

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdint>
 #include <thread>
 
@@ -24,12 +25,25 @@ int OpenSeriesSummaries(const std::vector<std::string>& paths, SeriesSource& ser
     SummaryProgress progress;
     CountProgress line(stderr, ::isatty(STDERR_FILENO) == 1, "summaries", progress.done, series.Count());
     const int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    const SummaryResult result = SummariesOf(series, threads, progress, summaries);
+    std::string cacheProblem;
+    const SummaryResult result = SummariesOf(series, threads, progress, summaries, &cacheProblem);
     line.Finish();
+    if (!cacheProblem.empty()) {
+        std::fprintf(stderr, "vosctl: the summaries could not be cached (%s); they are built again at each run\n",
+                     cacheProblem.c_str());
+    }
     if (result != SummaryResult::Done) {
         return Fail(EXIT_FILE, FileErrorMessage(FileError::Read), "a file of the series could not be read");
     }
     return EXIT_OK;
+}
+
+std::string SummaryCacheHelp() {
+    return "The summaries cache ($XDG_CACHE_HOME/vosviewer/summaries, else\n"
+           "~/.cache/vosviewer/summaries) keeps at most 1 GiB, removing the entries used\n"
+           "longest ago; VOS_SUMMARY_CACHE_MAX sets another limit in bytes, with an optional\n"
+           "K, M, G or T (0 keeps nothing). A cache that cannot be written is said on\n"
+           "standard error.\n\n";
 }
 
 }  // namespace vosctl

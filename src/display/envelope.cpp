@@ -34,14 +34,22 @@ SampleExtremes ExtremesOf(const double* samples, std::uint32_t begin, std::uint3
 }
 
 void MarkEmpty(ColumnTables& t, int ch, std::int32_t c, const Rect& plot) {
+    t.lastY[ch][c] = plot.bottom + 1000;
     t.minY[ch][c] = plot.bottom + 1000;
     t.maxY[ch][c] = plot.top - 1000;
 }
 
 // A column without samples takes the last row of its left neighbour; any
-// column's stroke is stretched to reach that row.
+// column's stroke is stretched to reach that row. Nothing joins an
+// unreadable column, and a column without samples after one stays unreadable.
 void JoinToPrevious(ColumnTables& t, int ch, std::int32_t c, const Rect& plot) {
     const std::int32_t p = t.lastY[ch][c - 1];
+    if (t.lastY[ch][c] == UNREADABLE_Y || p == UNREADABLE_Y) {
+        if (t.minY[ch][c] == plot.bottom + 1000) {
+            t.lastY[ch][c] = UNREADABLE_Y;
+        }
+        return;
+    }
     if (t.minY[ch][c] == plot.bottom + 1000) {
         t.lastY[ch][c] = p;
         t.minY[ch][c] = p;
@@ -147,11 +155,17 @@ void BuildEnvelopeOf(ColumnTables& tables, int channel, std::uint32_t first, std
             continue;
         }
         const SampleExtremes run = extremes(begin, end);
+        if (IsUnreadable(run)) {
+            tables.lastY[channel][c] = UNREADABLE_Y;
+            continue;
+        }
         const std::int32_t yHigh = VoltToY(run.high, plot);
         const std::int32_t yLow = VoltToY(run.low, plot);
         tables.minY[channel][c] = std::min(yHigh, yLow);
         tables.maxY[channel][c] = std::max(yHigh, yLow);
-        tables.lastY[channel][c] = VoltToY(value(end - 1), plot);
+        const double last = value(end - 1);
+        tables.lastY[channel][c] =
+            std::isnan(last) && IsUnreadable(extremes(end - 1, end)) ? UNREADABLE_Y : VoltToY(last, plot);
     }
     if (count == 0) {
         // Nothing to hold flat: without a sample in column 0 there is no row

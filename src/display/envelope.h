@@ -48,6 +48,16 @@ inline SampleExtremes MergeExtremes(SampleExtremes a, SampleExtremes b) {
     return {b.low < a.low ? b.low : a.low, b.high > a.high ? b.high : a.high};
 }
 
+/// The extremes of a run none of whose samples could be read (a file of a
+/// series changed or gone): merged with any other run it gives that run.
+inline constexpr SampleExtremes UNREADABLE_RUN{__builtin_huge_val(), -__builtin_huge_val()};
+
+/// True for UNREADABLE_RUN: nothing of the run is drawn.
+inline bool IsUnreadable(SampleExtremes e) { return e.low > e.high; }
+
+/// lastY of a column whose samples could not be read: no stroke joins it.
+inline constexpr std::int32_t UNREADABLE_Y = INT32_MIN;
+
 /// Extremes of the samples begin .. end-1 of a record (begin < end).
 using RunExtremes = std::function<SampleExtremes(std::uint32_t begin, std::uint32_t end)>;
 /// One sample of a record.
@@ -55,7 +65,11 @@ using SampleValue = std::function<double(std::uint32_t sample)>;
 
 /// The envelope BuildEnvelope makes, from any record that can give the
 /// extremes of a run and single samples: the same tables whenever these
-/// are exact.
+/// are exact. A column whose run is UNREADABLE_RUN stays empty with lastY
+/// UNREADABLE_Y, and so do the columns without samples after it; no stroke
+/// is joined to it, so an unreadable stretch is drawn as a gap. A column
+/// whose last sample is NaN asks `extremes` for that sample alone, to tell
+/// an unreadable one from a NaN in the record.
 void BuildEnvelopeOf(ColumnTables& tables, int channel, std::uint32_t first, std::uint32_t count,
                      const Rect& plot, const RunExtremes& extremes, const SampleValue& value);
 

@@ -41,7 +41,11 @@ std::int32_t SeriesSource::ClockDivider() const {
 }
 
 bool SeriesSource::Copy(int channel, std::uint32_t first, std::uint32_t count, double* out) const {
-    return m_reader.Copy(channel, first, count, out);
+    if (!m_reader.Copy(channel, first, count, out)) {
+        m_readFailed = true;
+        return false;
+    }
+    return true;
 }
 
 const double* SeriesSource::Block(int channel, std::uint32_t sample,
@@ -57,7 +61,7 @@ const double* SeriesSource::Block(int channel, std::uint32_t sample,
     if (cached.id != m_id || cached.channel != channel || cached.first != blockFirst) {
         const std::uint32_t n = std::min(BLOCK, Count() - blockFirst);
         cached.id = 0;
-        if (!m_reader.Copy(channel, blockFirst, n, cached.samples)) {
+        if (!Copy(channel, blockFirst, n, cached.samples)) {
             return nullptr;
         }
         cached.id = m_id;
@@ -67,10 +71,14 @@ const double* SeriesSource::Block(int channel, std::uint32_t sample,
     return cached.samples;
 }
 
-double SeriesSource::At(int channel, std::uint32_t sample) const {
+std::optional<double> SeriesSource::Sample(int channel, std::uint32_t sample) const {
     std::uint32_t first = 0;
     const double* block = Block(channel, sample, first);
-    return block != nullptr ? block[sample - first] : std::nan("");
+    return block != nullptr ? std::optional<double>(block[sample - first]) : std::nullopt;
+}
+
+double SeriesSource::At(int channel, std::uint32_t sample) const {
+    return Sample(channel, sample).value_or(std::nan(""));
 }
 
 SampleExtremes SeriesSource::Extremes(int channel, std::uint32_t begin, std::uint32_t end) const {
@@ -79,9 +87,7 @@ SampleExtremes SeriesSource::Extremes(int channel, std::uint32_t begin, std::uin
         std::uint32_t first = 0;
         const double* block = Block(channel, at, first);
         const std::uint32_t n = std::min(end, first + BLOCK) - at;
-        // An unreadable block counts as -1 V, where NaN is drawn.
-        const SampleExtremes part = block != nullptr ? ExtremesOfRun(block + (at - first), n)
-                                                     : SampleExtremes{-1.0, -1.0};
+        const SampleExtremes part = block != nullptr ? ExtremesOfRun(block + (at - first), n) : UNREADABLE_RUN;
         e = at == begin ? part : MergeExtremes(e, part);
         at += n;
     }

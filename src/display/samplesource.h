@@ -1,6 +1,8 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,7 +62,16 @@ public:
     std::int32_t ClockDivider() const override;
     bool Copy(int channel, std::uint32_t first, std::uint32_t count, double* out) const override;
     double At(int channel, std::uint32_t sample) const override;
+    /// UNREADABLE_RUN for the part that cannot be read: a changed file is
+    /// drawn as a gap, never as values.
     SampleExtremes Extremes(int channel, std::uint32_t begin, std::uint32_t end) const override;
+
+    /// One sample; nullopt when it cannot be read (At gives NaN then).
+    std::optional<double> Sample(int channel, std::uint32_t sample) const;
+
+    /// True once after any read failed since the last call: a file of the
+    /// series changed, shrank or went away while it was shown.
+    bool TakeReadFailure() const { return m_readFailed.exchange(false); }
 
     const SeriesReader& Reader() const { return m_reader; }
 
@@ -73,4 +84,5 @@ private:
 
     SeriesReader m_reader;
     std::uint64_t m_id = 0;  ///< tells this opening's cached blocks from any other's
+    mutable std::atomic<bool> m_readFailed{false};
 };

@@ -1,19 +1,31 @@
 #include "display/summary_cache.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <string_view>
+#include <vector>
 
 #include "files/file.h"
 
 namespace {
 
-constexpr char MAGIC[8] = {'V', 'O', 'S', 'S', 'U', 'M', '0', '2'};
+// The third layout: an entry ends in a checksum over everything before it.
+constexpr char MAGIC[8] = {'V', 'O', 'S', 'S', 'U', 'M', '0', '3'};
+constexpr std::uint64_t DEFAULT_LIMIT = std::uint64_t{1} << 30;
+constexpr const char* SUFFIX = ".sum";
 
-// The identity of the whole series as bytes: what a cached file must match.
+// What the entry's data depends on: the shape, and for each file its name,
+// size, modification time, inode, device and a sample of its content. The
+// change time is left out, so a chmod keeps the entry.
 std::string IdentityBytes(const SeriesSource& series, const SummaryShape& shape) {
     std::string out(MAGIC, sizeof MAGIC);
     const auto put = [&](const auto& value) {
@@ -30,7 +42,6 @@ std::string IdentityBytes(const SeriesSource& series, const SummaryShape& shape)
         out += id.path;
         put(id.size);
         put(id.mtimeNs);
-        put(id.ctimeNs);
         put(id.inode);
         put(id.device);
         put(r.ContentSample(i));
@@ -46,11 +57,127 @@ std::uint64_t Fnv1a(const std::string& bytes) {
     return hash;
 }
 
+// A checksum taken eight bytes at a time, so that a large entry costs little
+// beside reading it. Any change of stored bytes changes it.
+class Checksum {
+public:
+    void Add(const void* data, std::size_t size) {
+        const auto* p = static_cast<const unsigned char*>(data);
+        while (size > 0) {
+            if (m_pending == 0 && size >= sizeof(std::uint64_t)) {
+                std::uint64_t word;
+                std::memcpy(&word, p, sizeof word);
+                Mix(word);
+                p += sizeof word;
+                size -= sizeof word;
+                continue;
+            }
+            m_bytes[m_pending++] = *p++;
+            --size;
+            if (m_pending == sizeof m_bytes) {
+                std::uint64_t word;
+                std::memcpy(&word, m_bytes, sizeof word);
+                Mix(word);
+                m_pending = 0;
+            }
+        }
+    }
+    std::uint64_t Value() const {
+        std::uint64_t hash = m_hash;
+        for (std::size_t i = 0; i < m_pending; ++i) {
+            hash = (hash ^ m_bytes[i]) * PRIME;
+        }
+        return hash ^ m_length;
+    }
+
+private:
+    static constexpr std::uint64_t PRIME = 1099511628211ull;
+    void Mix(std::uint64_t word) {
+        m_hash = (m_hash ^ word) * PRIME;
+        m_hash ^= m_hash >> 29;
+        m_length += sizeof word;
+    }
+    std::uint64_t m_hash = 14695981039346656037ull;
+    std::uint64_t m_length = 0;
+    unsigned char m_bytes[8] = {};
+    std::size_t m_pending = 0;
+};
+
 std::string CachePath(const std::string& folder, const std::string& identity) {
     char name[32];
-    std::snprintf(name, sizeof name, "%016llx.sum",
-                  static_cast<unsigned long long>(Fnv1a(identity)));
+    std::snprintf(name, sizeof name, "%016llx%s", static_cast<unsigned long long>(Fnv1a(identity)), SUFFIX);
     return (std::filesystem::path(folder) / name).string();
+}
+
+// Reads a whole entry; "" when it cannot be read.
+std::string ReadEntry(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return {};
+    }
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Takes values from an entry's bytes in order; once one is missing every
+// later one fails too.
+class EntryReader {
+public:
+    explicit EntryReader(std::string_view bytes) : m_bytes(bytes) {}
+    bool Take(void* value, std::size_t size) {
+        if (m_bytes.size() - m_at < size) {
+            m_at = m_bytes.size();
+            return false;
+        }
+        std::memcpy(value, m_bytes.data() + m_at, size);
+        m_at += size;
+        return true;
+    }
+    template <class T>
+    bool Get(T& value) {
+        return Take(&value, sizeof value);
+    }
+    bool AtEnd() const { return m_at == m_bytes.size(); }
+
+private:
+    std::string_view m_bytes;
+    std::size_t m_at = 0;
+};
+
+// Removes the entries not used for longest (by modification time, which
+// LoadSummaries sets: a read alone may not change the access time) until those left take `limit` bytes at most, never `keep`. Entries of
+// other layouts are removed first.
+void Trim(const std::string& folder, std::uint64_t limit, const std::string& keep) {
+    struct Entry {
+        std::filesystem::path path;
+        std::uint64_t size;
+        std::int64_t used;
+    };
+    std::vector<Entry> entries;
+    std::uint64_t total = 0;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::filesystem::path& path = it->path();
+        struct stat info {};
+        if (path.extension() != SUFFIX || ::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+            continue;
+        }
+        char magic[sizeof MAGIC] = {};
+        std::ifstream(path, std::ios::binary).read(magic, sizeof magic);
+        const bool current = std::memcmp(magic, MAGIC, sizeof MAGIC) == 0;
+        const std::int64_t used =
+            current ? std::int64_t{info.st_mtim.tv_sec} * 1000000000 + info.st_mtim.tv_nsec : INT64_MIN;
+        entries.push_back({path, static_cast<std::uint64_t>(info.st_size), used});
+        total += static_cast<std::uint64_t>(info.st_size);
+    }
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.used < b.used; });
+    for (const Entry& entry : entries) {
+        if (total <= limit && entry.used != INT64_MIN) {
+            break;
+        }
+        if (entry.path != keep && std::filesystem::remove(entry.path, ec)) {
+            total -= entry.size;
+        }
+    }
 }
 
 }  // namespace
@@ -72,23 +199,51 @@ std::string SummaryCachePath(const std::string& folder, const SeriesSource& seri
     return CachePath(folder, IdentityBytes(series, SummaryShape{}));
 }
 
+std::uint64_t SummaryCacheLimit() {
+    const char* text = std::getenv("VOS_SUMMARY_CACHE_MAX");
+    if (text == nullptr || text[0] < '0' || text[0] > '9') {
+        return DEFAULT_LIMIT;
+    }
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long long number = std::strtoull(text, &end, 10);
+    int shift = 0;
+    switch (*end) {
+    case 'K': shift = 10; ++end; break;
+    case 'M': shift = 20; ++end; break;
+    case 'G': shift = 30; ++end; break;
+    case 'T': shift = 40; ++end; break;
+    default: break;
+    }
+    if (errno != 0 || *end != '\0' || number > (UINT64_MAX >> shift)) {
+        return DEFAULT_LIMIT;
+    }
+    return std::uint64_t{number} << shift;
+}
+
 bool LoadSummaries(const std::string& folder, const SeriesSource& series,
                    const SummaryShape& shape, SummaryPyramid& out) {
     if (folder.empty()) {
         return false;
     }
     const std::string identity = IdentityBytes(series, shape);
-    std::ifstream in(CachePath(folder, identity), std::ios::binary);
-    std::string stored(identity.size(), '\0');
-    if (!in.read(stored.data(), static_cast<std::streamsize>(stored.size())) || stored != identity) {
+    const std::string path = CachePath(folder, identity);
+    const std::string bytes = ReadEntry(path);
+    std::uint64_t stored = 0;
+    if (bytes.size() < identity.size() + sizeof stored || bytes.compare(0, identity.size(), identity) != 0) {
         return false;
     }
+    const std::size_t body = bytes.size() - sizeof stored;
+    Checksum checksum;
+    checksum.Add(bytes.data(), body);
+    std::memcpy(&stored, bytes.data() + body, sizeof stored);
+    if (stored != checksum.Value()) {
+        return false;
+    }
+    EntryReader in(std::string_view(bytes).substr(identity.size(), body - identity.size()));
     SummaryPyramid p;
-    const auto get = [&](auto& value) {
-        return static_cast<bool>(in.read(reinterpret_cast<char*>(&value), sizeof value));
-    };
     std::uint32_t levels = 0;
-    if (!get(p.count) || p.count != series.Count() || !get(levels) || levels != shape.levels) {
+    if (!in.Get(p.count) || p.count != series.Count() || !in.Get(levels) || levels != shape.levels) {
         return false;
     }
     p.shape = shape;
@@ -96,7 +251,7 @@ bool LoadSummaries(const std::string& folder, const SeriesSource& series,
         for (int ch = 0; ch < 4; ++ch) {
             ChannelStatistics& s = statistics[ch];
             std::uint8_t valid = 0;
-            if (!get(valid) || !get(s.maximum) || !get(s.minimum)) {
+            if (!in.Get(valid) || !in.Get(s.maximum) || !in.Get(s.minimum)) {
                 return false;
             }
             s.valid = valid != 0;
@@ -104,7 +259,7 @@ bool LoadSummaries(const std::string& folder, const SeriesSource& series,
         return true;
     };
     std::uint64_t parts = 0;
-    if (!getStatistics(p.statistics) || !get(parts) || parts > p.count) {
+    if (!getStatistics(p.statistics) || !in.Get(parts) || parts > p.count) {
         return false;
     }
     p.partStatistics.resize(parts);
@@ -120,30 +275,38 @@ bool LoadSummaries(const std::string& folder, const SeriesSource& series,
         for (int ch = 0; ch < 4; ++ch) {
             for (std::vector<double>* v : {&level.low[ch], &level.high[ch]}) {
                 v->resize(p.count / cell);
-                const auto bytes = static_cast<std::streamsize>(v->size() * sizeof(double));
-                if (!in.read(reinterpret_cast<char*>(v->data()), bytes)) {
+                if (!in.Take(v->data(), v->size() * sizeof(double))) {
                     return false;
                 }
             }
         }
         p.levels.push_back(std::move(level));
     }
-    if (in.peek() != std::char_traits<char>::eof()) {
+    if (!in.AtEnd()) {
         return false;
     }
+    // The modification time tells which entries were used last, when the cache is trimmed.
+    const timespec times[2] = {{0, UTIME_OMIT}, {0, UTIME_NOW}};
+    ::utimensat(AT_FDCWD, path.c_str(), times, 0);
     out = std::move(p);
     return true;
 }
 
 bool StoreSummaries(const std::string& folder, const SeriesSource& series,
-                    const SummaryPyramid& summaries) {
-    if (folder.empty()) {
+                    const SummaryPyramid& summaries, std::string* problem) {
+    const auto fail = [&](const std::string& what, int error) {
+        if (problem != nullptr) {
+            *problem = what + ": " + std::strerror(error);
+        }
         return false;
+    };
+    if (folder.empty()) {
+        return fail("no cache folder", ENOENT);
     }
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     if (ec) {
-        return false;
+        return fail(folder, ec.value());
     }
     std::string bytes = IdentityBytes(series, summaries.shape);
     const std::string path = CachePath(folder, bytes);
@@ -164,26 +327,51 @@ bool StoreSummaries(const std::string& folder, const SeriesSource& series,
     for (const auto& part : summaries.partStatistics) {
         putStatistics(part.data());
     }
+    std::uint64_t size = bytes.size() + sizeof(std::uint64_t);
+    for (const SummaryPyramid::Level& level : summaries.levels) {
+        for (int ch = 0; ch < 4; ++ch) {
+            size += (level.low[ch].size() + level.high[ch].size()) * sizeof(double);
+        }
+    }
+    const std::uint64_t limit = SummaryCacheLimit();
+    if (size > limit) {
+        // Kept out by the user's limit: no fault of the cache.
+        Trim(folder, limit, {});
+        return true;
+    }
+    Checksum checksum;
     ReplacementFile file;
-    if (!file.Open(path) || !file.WriteAll(bytes.data(), bytes.size())) {
-        return false;
+    const auto write = [&](const void* data, std::size_t n) {
+        checksum.Add(data, n);
+        return file.WriteAll(data, n);
+    };
+    if (!file.Open(path)) {
+        return fail(path, errno);
+    }
+    if (!write(bytes.data(), bytes.size())) {
+        return fail(path, errno);
     }
     for (const SummaryPyramid::Level& level : summaries.levels) {
         for (int ch = 0; ch < 4; ++ch) {
             for (const std::vector<double>* v : {&level.low[ch], &level.high[ch]}) {
-                if (!file.WriteAll(v->data(), v->size() * sizeof(double))) {
-                    return false;
+                if (!write(v->data(), v->size() * sizeof(double))) {
+                    return fail(path, errno);
                 }
             }
         }
     }
-    return file.Commit();
+    const std::uint64_t sum = checksum.Value();
+    if (!file.WriteAll(&sum, sizeof sum) || !file.Commit()) {
+        return fail(path, errno);
+    }
+    Trim(folder, limit, path);
+    return true;
 }
 
 SummaryResult SummariesOf(const SeriesSource& series, int threads, SummaryProgress& progress,
-                          SummaryPyramid& out) {
+                          SummaryPyramid& out, std::string* cacheProblem) {
     const std::string folder = SummaryCacheFolder();
-    // A file stored without the files as parts is built again.
+    // An entry stored without the files as parts is built again.
     if (!folder.empty() && LoadSummaries(folder, series, SummaryShape{}, out) &&
         out.partStatistics.size() == series.Reader().FileCount()) {
         progress.done.store(series.Count());
@@ -195,7 +383,7 @@ SummaryResult SummariesOf(const SeriesSource& series, int threads, SummaryProgre
     }
     const SummaryResult result = BuildSummaries(series, SummaryShape{}, threads, progress, out, fileStarts);
     if (result == SummaryResult::Done && !folder.empty()) {
-        StoreSummaries(folder, series, out);
+        StoreSummaries(folder, series, out, cacheProblem);
     }
     return result;
 }

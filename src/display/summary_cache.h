@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "display/samplesource.h"
@@ -10,26 +11,37 @@
 /// "" when neither can be named.
 std::string SummaryCacheFolder();
 
-/// The cached summaries of `series` in `folder`, if a file there was made
-/// from these very files: the same paths, sizes, modification and change
-/// times, inodes and a checksum of each file's header and a few blocks. A
-/// file that fails any check is not used (and is overwritten by the next
-/// StoreSummaries). False when there is none.
+/// The most bytes the cache folder's entries take together:
+/// VOS_SUMMARY_CACHE_MAX, a number of bytes with an optional K, M, G or T
+/// (powers of 1024; 0 keeps nothing), or 1 GiB when unset or not such a
+/// number.
+std::uint64_t SummaryCacheLimit();
+
+/// The cached summaries of `series` in `folder`, if an entry there was made
+/// from these very files: the same paths, sizes, modification times, inodes
+/// and a checksum of each file's header and a few blocks (a chmod keeps the
+/// entry), and its own checksum over all it holds agrees. An entry that
+/// fails any check is not used (and is replaced by the next StoreSummaries).
+/// A used entry counts as the most recently used. False when there is none.
 bool LoadSummaries(const std::string& folder, const SeriesSource& series,
                    const SummaryShape& shape, SummaryPyramid& out);
 
 /// Writes the summaries of `series` to `folder` (created if missing) as a
-/// whole file; false, with nothing else changed, when that cannot be done,
-/// for example on a read-only cache folder.
+/// whole entry, then removes the entries used longest ago until the folder
+/// holds SummaryCacheLimit() bytes at most. An entry larger than the limit
+/// is not stored. False, with `problem` (when given) naming the folder or
+/// file and the cause and nothing else changed, when the entry cannot be
+/// written, for example to a read-only cache folder.
 bool StoreSummaries(const std::string& folder, const SeriesSource& series,
-                    const SummaryPyramid& summaries);
+                    const SummaryPyramid& summaries, std::string* problem = nullptr);
 
 /// The file in `folder` that holds the summaries of `series`.
 std::string SummaryCachePath(const std::string& folder, const SeriesSource& series);
 
 /// The summaries of `series` in the default shape: from the cache folder
-/// when a file there was made from these very files, otherwise built on
-/// `threads` threads and stored there (a cache that cannot be written is no
-/// error), with each file's statistics as a part. `out` is complete only on Done.
+/// when an entry there was made from these very files, otherwise built on
+/// `threads` threads and stored there, with each file's statistics as a
+/// part. A cache that cannot be written is no error: `cacheProblem` (when
+/// given) then says why. `out` is complete only on Done.
 SummaryResult SummariesOf(const SeriesSource& series, int threads, SummaryProgress& progress,
-                          SummaryPyramid& out);
+                          SummaryPyramid& out, std::string* cacheProblem = nullptr);

@@ -18,11 +18,12 @@ constexpr int MAX_LINK_HOPS = 40;
 // Room left for the new file's prefix and suffix within a 255-byte name.
 constexpr std::size_t MAX_NAME_PART = 200;
 
-// EWOULDBLOCK means another descriptor holds the lock. A file system without
-// lock support (ENOLCK, EOPNOTSUPP) still lets the file be used.
-bool LockExclusive(int fd) {
+// EWOULDBLOCK means another descriptor holds a lock that excludes this one:
+// readers share a file, a writer has it alone. A file system without lock
+// support (ENOLCK, EOPNOTSUPP) still lets the file be used.
+bool Lock(int fd, bool shared) {
     for (;;) {
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        if (::flock(fd, (shared ? LOCK_SH : LOCK_EX) | LOCK_NB) == 0) {
             return true;
         }
         if (errno == EINTR) {
@@ -40,7 +41,8 @@ int OpenRetrying(const char* path, int flags, mode_t mode = 0) {
     return fd;
 }
 
-// Opens `path` with `flags`, fills `info` and takes the exclusive lock. The
+// Opens `path` with `flags`, fills `info` and takes the lock (shared for a
+// descriptor opened read-only, else exclusive). The
 // open never waits for the other end of a FIFO (O_NONBLOCK); the descriptor
 // returned blocks as usual. -1 on any failure, with errno from the open when
 // the open itself failed.
@@ -50,7 +52,7 @@ int OpenAndLock(const char* path, int flags, struct stat& info) {
         return -1;
     }
     LockedFile guard(fd);
-    if (::fstat(fd, &info) != 0 || !LockExclusive(fd)) {
+    if (::fstat(fd, &info) != 0 || !Lock(fd, (flags & O_ACCMODE) == O_RDONLY)) {
         return -1;
     }
     const int status = ::fcntl(fd, F_GETFL);

@@ -46,10 +46,10 @@ int ProbeWritable(const std::string& path);
 /// writes and signals; false on an error.
 bool WriteAllTo(int fd, const void* data, std::size_t size);
 
-/// One file opened for exclusive use by this program for the length of one
-/// save, open or export. The descriptor carries an exclusive advisory lock
-/// (flock), so two copies of the program never read or write the same file
-/// at once. The destructor closes a file that is still open, ignoring errors;
+/// One file opened by this program for the length of one save, open or
+/// export. The descriptor carries an advisory lock (flock): shared for Read,
+/// so any number of readers use a file at once, exclusive for Write and
+/// Update, so a writer never meets a reader or another writer. The destructor closes a file that is still open, ignoring errors;
 /// call Close() to learn whether the data reached the file.
 class LockedFile {
 public:

@@ -1,12 +1,17 @@
 #include "files/series_reader.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <filesystem>
+#include <list>
+#include <mutex>
+#include <unordered_map>
 
 namespace {
 
@@ -45,22 +50,139 @@ std::uint64_t ChannelOffset(const DataFileHeader& header, int channel) {
     return DLF_HEADER_SIZE + std::uint64_t{header.sampleCount} * sizeof(double) * channel;
 }
 
-}  // namespace
-
-SeriesReader::~SeriesReader() { CloseAll(); }
-
-void SeriesReader::CloseAll() {
-    for (File& f : m_files) {
-        if (f.fd >= 0) {
-            ::close(f.fd);
-        }
-    }
-    m_files.clear();
-    m_count = 0;
+// Same file as found by Open: a file replaced (inode), rewritten in place
+// (change time, even with size and modification time restored), or grown or
+// shrunk since is not read as the series' data.
+bool SameFile(const struct stat& info, const FileIdentity& identity) {
+    return static_cast<std::uint64_t>(info.st_dev) == identity.device &&
+           static_cast<std::uint64_t>(info.st_ino) == identity.inode &&
+           static_cast<std::uint64_t>(info.st_size) == identity.size &&
+           Nanoseconds(info.st_mtim) == identity.mtimeNs && Nanoseconds(info.st_ctim) == identity.ctimeNs;
 }
 
+// A checksum of the header and eight blocks spread over the samples, the
+// last one ending them; 0 when they cannot be read.
+std::uint64_t SampleContent(int fd, const DataFileHeader& header) {
+    unsigned char block[4096];
+    if (!ReadAt(fd, block, DLF_HEADER_SIZE, 0)) {
+        return 0;
+    }
+    std::uint64_t hash = Fnv1a(FNV_OFFSET, block, DLF_HEADER_SIZE);
+    const std::uint64_t body = ChannelOffset(header, DLF_CHANNELS) - DLF_HEADER_SIZE;
+    for (std::uint64_t k = 0; k < 8; ++k) {
+        const std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof block, body));
+        const std::uint64_t offset = DLF_HEADER_SIZE + (body - size) * k / 7;
+        if (!ReadAt(fd, block, size, offset)) {
+            return 0;
+        }
+        hash = Fnv1a(hash, block, size);
+    }
+    return hash;
+}
+
+std::size_t DefaultMaxOpen() {
+    constexpr std::size_t LEAST = 4, MOST = 256;
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+        return MOST;
+    }
+    return std::clamp<std::size_t>(static_cast<std::size_t>(limit.rlim_cur / 4), LEAST, MOST);
+}
+
+int OpenForReading(const std::string& path) {
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+}  // namespace
+
+// The descriptors held open, most recently used first. A descriptor taken
+// for a read stays open until that read is done, even when it was dropped
+// from the list meanwhile.
+class SeriesReader::Descriptors {
+public:
+    struct Held {
+        int fd;
+        std::atomic<std::size_t>& count;
+        Held(int descriptor, std::atomic<std::size_t>& open) : fd(descriptor), count(open) { ++count; }
+        ~Held() {
+            ::close(fd);
+            --count;
+        }
+        Held(const Held&) = delete;
+        Held& operator=(const Held&) = delete;
+    };
+
+    explicit Descriptors(std::size_t maxOpen) : m_max(std::max<std::size_t>(maxOpen, 1)) {}
+
+    // The descriptor of file `index`, opened again and checked against
+    // `identity` when it is not held; null when that fails.
+    std::shared_ptr<Held> Get(std::size_t index, const FileIdentity& identity) {
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            if (const auto found = m_where.find(index); found != m_where.end()) {
+                m_recent.splice(m_recent.begin(), m_recent, found->second);
+                return found->second->second;
+            }
+        }
+        const int fd = OpenForReading(identity.path);
+        if (fd < 0) {
+            return nullptr;
+        }
+        auto held = std::make_shared<Held>(fd, m_count);
+        struct stat info {};
+        if (::fstat(fd, &info) != 0 || !SameFile(info, identity)) {
+            return nullptr;
+        }
+        Add(index, held);
+        return held;
+    }
+
+    void Add(std::size_t index, const std::shared_ptr<Held>& held) {
+        std::lock_guard<std::mutex> lock(m_lock);
+        if (m_where.count(index) != 0) {
+            return;  // another thread opened it meanwhile; this one closes after its read
+        }
+        m_recent.emplace_front(index, held);
+        m_where[index] = m_recent.begin();
+        while (m_recent.size() > m_max) {
+            m_where.erase(m_recent.back().first);
+            m_recent.pop_back();
+        }
+    }
+
+    void Clear() {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_where.clear();
+        m_recent.clear();
+    }
+
+    std::size_t Count() const { return m_count.load(); }
+    std::atomic<std::size_t>& Counter() { return m_count; }
+
+private:
+    using Entry = std::pair<std::size_t, std::shared_ptr<Held>>;
+    std::mutex m_lock;
+    std::list<Entry> m_recent;
+    std::unordered_map<std::size_t, std::list<Entry>::iterator> m_where;
+    std::size_t m_max;
+    std::atomic<std::size_t> m_count{0};
+};
+
+SeriesReader::SeriesReader(std::size_t maxOpen)
+    : m_open(std::make_unique<Descriptors>(maxOpen != 0 ? maxOpen : DefaultMaxOpen())) {}
+
+SeriesReader::~SeriesReader() = default;
+
+std::size_t SeriesReader::OpenFiles() const { return m_open->Count(); }
+
 FileError SeriesReader::Open(const std::vector<std::string>& paths) {
-    CloseAll();
+    m_open->Clear();
+    m_files.clear();
+    m_count = 0;
     m_check = {};
     // Every header first: files that do not belong together are refused
     // before any of them is held open.
@@ -74,6 +196,7 @@ FileError SeriesReader::Open(const std::vector<std::string>& paths) {
         m_check = check;
         return FileError::Format;
     }
+    std::vector<File> files;
     std::uint64_t count = 0;
     for (std::size_t i = 0; i < paths.size(); ++i) {
         const std::string& path = paths[i];
@@ -81,14 +204,16 @@ FileError SeriesReader::Open(const std::vector<std::string>& paths) {
         f.header = headers[i];
         // The header is checked under the file's lock; the descriptor read
         // from afterwards holds none, so a recorder is never blocked.
-        f.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        const int fd = OpenForReading(path);
+        if (fd < 0) {
+            m_open->Clear();
+            return FileError::Read;
+        }
+        auto held = std::make_shared<Descriptors::Held>(fd, m_open->Counter());
         struct stat info {};
-        if (f.fd < 0 || ::fstat(f.fd, &info) != 0 ||
+        if (::fstat(fd, &info) != 0 ||
             static_cast<std::uint64_t>(info.st_size) < ChannelOffset(f.header, DLF_CHANNELS)) {
-            if (f.fd >= 0) {
-                ::close(f.fd);
-            }
-            CloseAll();
+            m_open->Clear();
             return FileError::Read;
         }
         std::error_code ec;
@@ -99,12 +224,22 @@ FileError SeriesReader::Open(const std::vector<std::string>& paths) {
                       Nanoseconds(info.st_ctim),
                       static_cast<std::uint64_t>(info.st_ino),
                       static_cast<std::uint64_t>(info.st_dev)};
+        // Taken now, while the file is open: a cache check of thousands of
+        // files then opens none of them again.
+        f.contentSample = SampleContent(fd, f.header);
         f.first = count;
         count += f.header.sampleCount;
-        m_files.push_back(std::move(f));
+        files.push_back(std::move(f));
+        m_open->Add(i, held);
     }
+    m_files = std::move(files);
     m_count = count;
     return FileError::None;
+}
+
+bool SeriesReader::ReadFile(std::size_t index, void* data, std::size_t size, std::uint64_t offset) const {
+    const auto held = m_open->Get(index, m_files[index].identity);
+    return held != nullptr && ReadAt(held->fd, data, size, offset);
 }
 
 std::size_t SeriesReader::FileOf(std::uint64_t sample) const {
@@ -127,11 +262,11 @@ bool SeriesReader::Copy(int channel, std::uint64_t first, std::uint64_t count, d
         return false;
     }
     while (count > 0) {
-        const File& f = m_files[FileOf(first)];
+        const std::size_t index = FileOf(first);
+        const File& f = m_files[index];
         const std::uint64_t local = first - f.first;
         const std::uint64_t n = std::min<std::uint64_t>(count, f.header.sampleCount - local);
-        if (!ReadAt(f.fd, out, n * sizeof(double),
-                    ChannelOffset(f.header, channel) + local * sizeof(double))) {
+        if (!ReadFile(index, out, n * sizeof(double), ChannelOffset(f.header, channel) + local * sizeof(double))) {
             return false;
         }
         out += n;
@@ -141,22 +276,4 @@ bool SeriesReader::Copy(int channel, std::uint64_t first, std::uint64_t count, d
     return true;
 }
 
-std::uint64_t SeriesReader::ContentSample(std::size_t index) const {
-    const File& f = m_files[index];
-    unsigned char block[4096];
-    if (!ReadAt(f.fd, block, DLF_HEADER_SIZE, 0)) {
-        return 0;
-    }
-    std::uint64_t hash = Fnv1a(FNV_OFFSET, block, DLF_HEADER_SIZE);
-    // Eight blocks spread over the samples, the last one ending them.
-    const std::uint64_t body = ChannelOffset(f.header, DLF_CHANNELS) - DLF_HEADER_SIZE;
-    for (std::uint64_t k = 0; k < 8; ++k) {
-        const std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof block, body));
-        const std::uint64_t offset = DLF_HEADER_SIZE + (body - size) * k / 7;
-        if (!ReadAt(f.fd, block, size, offset)) {
-            return 0;
-        }
-        hash = Fnv1a(hash, block, size);
-    }
-    return hash;
-}
+std::uint64_t SeriesReader::ContentSample(std::size_t index) const { return m_files[index].contentSample; }

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,15 +28,23 @@ struct FileIdentity {
 /// with plain reads at any position: no sample is held in memory, and the
 /// process's resident memory does not grow with the files read. Every file
 /// is checked as Open checks one, and the files together as CheckSeries
-/// does. Reads are safe from several threads.
+/// does. Only a bounded number of the files is held open at a time (the
+/// most recently read ones), so a series of any length fits the process's
+/// descriptor limit; a file is opened again when it is read again, and must
+/// then still be the very file Open found (the same device, inode, size,
+/// modification and change time), or the read fails: a file replaced or
+/// changed under the series never gives other data. Reads are safe from
+/// several threads.
 class SeriesReader {
 public:
-    SeriesReader() = default;
+    /// `maxOpen` files at most are held open at a time; 0 takes a quarter of
+    /// the process's descriptor limit, from 4 to 256.
+    explicit SeriesReader(std::size_t maxOpen = 0);
     ~SeriesReader();
     SeriesReader(const SeriesReader&) = delete;
     SeriesReader& operator=(const SeriesReader&) = delete;
 
-    /// Opens every file; on failure nothing stays open and the error of
+    /// Checks every file; on failure nothing stays open and the error of
     /// the first failing file is returned (Open, Read or Format), or Format
     /// when the files do not form one record (different clocks, two
     /// recordings, a gap), with that fault in LastSeriesCheck().
@@ -62,21 +71,27 @@ public:
     /// The series check of the last Open (None unless it found a fault).
     const SeriesCheck& LastSeriesCheck() const { return m_check; }
 
-    /// A checksum of the header and a few spread blocks of file `index`;
-    /// 0 when they cannot be read.
+    /// A checksum of the header and a few spread blocks of file `index`,
+    /// as Open read them; 0 when they could not be read.
     std::uint64_t ContentSample(std::size_t index) const;
+
+    /// Files held open at this moment (at most the bound given, plus one
+    /// per read in progress on another thread).
+    std::size_t OpenFiles() const;
 
 private:
     struct File {
         DataFileHeader header;
         FileIdentity identity;
         std::uint64_t first = 0;
-        int fd = -1;
+        std::uint64_t contentSample = 0;
     };
-    void CloseAll();
+    class Descriptors;
     std::size_t FileOf(std::uint64_t sample) const;
+    bool ReadFile(std::size_t index, void* data, std::size_t size, std::uint64_t offset) const;
 
     std::vector<File> m_files;
     std::uint64_t m_count = 0;
     SeriesCheck m_check;
+    std::unique_ptr<Descriptors> m_open;
 };

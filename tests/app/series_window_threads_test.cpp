@@ -23,6 +23,8 @@
 #include <iterator>
 #include <optional>
 #include <thread>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -31,6 +33,7 @@
 
 #include "app/ctestapp.h"
 #include "app/ending_signals.h"
+#include "files/unsynced_write.h"
 #include "series_files.h"
 #include "window_fixture.h"
 
@@ -650,6 +653,102 @@ TEST_F(SeriesWindowTest, ASignalDuringCsvSaveKeepsTheOldFile) {
         EXPECT_EQ(ContentOf(oldCsv), OLD_CSV);
         EXPECT_EQ(FilesIn(dir.path()), (QStringList{"night-000001.dlf", "night-000002.dlf", "old.csv"}));
     }
+
+// A file of the shown series cut short on disk: the window says the read
+// error once, draws the unreadable stretch as a gap (never as a drop to
+// -1 V) and the cursor names the channels it cannot read.
+TEST_F(SeriesWindowTest, AFileCutShortWhileShownIsSaidAndDrawnAsAGap) {
+    const auto paths = WriteRecordingFiles(Prefix("night"), {1000, 1500, 700});
+    OpenFromCommandLine(paths);
+    ASSERT_TRUE(dlg->Series());
+    ASSERT_TRUE(script->messages.empty());
+    for (int ch = 0; ch < 4; ++ch) {
+        EXPECT_GT(TracePixels(ch, ch), 0) << ch;
+    }
+    ASSERT_EQ(::truncate(paths[1].c_str(), 256), 0);
+    // Into the middle of the second file, samples 1000 to 2499, by keys:
+    // no cursor is read, only the picture.
+    for (int press = 0; press < 6; ++press) {
+        QTest::keyClick(dlg.get(), Qt::Key_Plus);
+    }
+    const ViewRange view = dlg->VisibleRange();
+    ASSERT_GE(view.first, 1000u);
+    ASSERT_LE(view.first + view.count, 2500u);
+    ASSERT_TRUE(PumpUntil([&] { return !script->messages.empty(); }, 10000));
+    EXPECT_EQ(script->messages, std::vector<QString>{QString::fromUtf8("ファイル読み込みエラーです")});
+    for (int ch = 0; ch < 4; ++ch) {
+        EXPECT_EQ(TracePixels(ch, ch), 0) << ch;
+    }
+    const QStringList readout = ReadoutAt(400);
+    ASSERT_GE(readout.size(), 6);
+    for (int ch = 0; ch < 4; ++ch) {
+        EXPECT_TRUE(readout.contains(QStringLiteral("CH%1 unreadable").arg(ch))) << readout.join(QLatin1Char('|')).toStdString();
+    }
+    EXPECT_FALSE(readout.join(QLatin1Char(' ')).contains(QStringLiteral("nan"))) << readout.join(QLatin1Char('|')).toStdString();
+    // Said once: zooming on over the gap does not say it again.
+    Wheel(400, -120 * 2);
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(script->messages.size(), 1u);
+}
+
+// 1,200 files of ten samples under a limit of 256 open descriptors: the
+// window opens them as one record and draws any part of it.
+TEST_F(SeriesWindowTest, ASeriesOfMoreFilesThanDescriptorsOpensAndDraws) {
+    std::vector<std::string> paths;
+    for (int f = 0; f < 1200; ++f) {
+        std::vector<double> channels[4];
+        for (int ch = 0; ch < 4; ++ch) {
+            channels[ch].assign(10, 2.0 + 2 * ch);
+        }
+        if (f == 1117) {
+            channels[0][3] = 9.25;
+        }
+        DataFileHeader header;
+        header.clockDivider = 10;
+        header.sampleCount = 10;
+        char name[32];
+        std::snprintf(name, sizeof name, "many-%06d.dlf", f + 1);
+        paths.push_back(Prefix(name));
+        WriteUnsynced(paths.back(), header, channels);
+    }
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    struct rlimit lowered = saved;
+    lowered.rlim_cur = 256;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    OpenFromCommandLine(paths);
+    const bool shown = dlg->Series() != nullptr;
+    // Across the whole record, then zoomed in at its start: files read again.
+    const int whole = TracePixels(0);
+    for (int press = 0; press < 20; ++press) {
+        QTest::keyClick(dlg.get(), Qt::Key_Plus);
+    }
+    const int zoomed = TracePixels(0);
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_TRUE(script->messages.empty()) << script->messages.front().toStdString();
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(dlg->RecordCount(), 12000u);
+    EXPECT_EQ(Summary().front(), QStringLiteral("9.25000 V"));
+    EXPECT_GT(whole, 0);
+    EXPECT_GT(zoomed, 0);
+}
+
+// A cache folder that cannot be made: the series still opens, and the
+// window says once, not at every open, that its summaries are not kept.
+TEST_F(SeriesWindowTest, ACacheThatCannotBeWrittenIsSaidOnce) {
+    const auto paths = WriteRecordingFiles(Prefix("night"), {400, 400, 400});
+    const std::string blocker = Prefix("not-a-folder");
+    std::ofstream(blocker).put('x');
+    ::setenv("XDG_CACHE_HOME", blocker.c_str(), 1);
+    OpenFromCommandLine(paths);
+    EXPECT_TRUE(dlg->Series());
+    OpenFromCommandLine(paths);
+    EXPECT_TRUE(dlg->Series());
+    EXPECT_EQ(script->messages,
+              std::vector<QString>{QString::fromStdString("The summaries could not be cached (" + blocker +
+                                                          "/vosviewer/summaries: Not a directory); they are built "
+                                                          "again at each open.")});
 }
 
 }  // namespace

@@ -395,14 +395,15 @@ struct NightSeries {
 };
 
 // The one summary file of the cache folder `cache`, with its inode and
-// modification time: a rebuild writes a new file in its place.
+// size: a rebuild writes a new file in its place (a use only marks the
+// entry's modification time).
 std::string CachedSummaries(const std::string& cache) {
     std::vector<std::string> found;
     for (const auto& entry : std::filesystem::directory_iterator(cache + "/vosviewer/summaries")) {
         struct stat info {};
         ::stat(entry.path().c_str(), &info);
-        found.push_back(entry.path().string() + " inode " + std::to_string(info.st_ino) + " mtime " +
-                        std::to_string(info.st_mtim.tv_sec) + "." + std::to_string(info.st_mtim.tv_nsec));
+        found.push_back(entry.path().string() + " inode " + std::to_string(info.st_ino) + " size " +
+                        std::to_string(info.st_size));
     }
     EXPECT_EQ(found.size(), 1u);
     return found.empty() ? "" : found[0];

@@ -190,6 +190,78 @@ TEST(BuildEnvelope, OutOfRangeAndNaNSamplesSitOnTheEdgeRows) {
     }
 }
 
+// A record in which the samples marked `unreadable` cannot be read, as a
+// series gives them when a file changed under it.
+void BuildWithUnreadable(ColumnTables& t, const std::vector<double>& v, const std::vector<bool>& unreadable,
+                         const Rect& plot) {
+    const auto extremes = [&](std::uint32_t begin, std::uint32_t end) {
+        SampleExtremes e = UNREADABLE_RUN;
+        for (std::uint32_t s = begin; s < end; ++s) {
+            if (!unreadable[s]) {
+                e = MergeExtremes(e, ExtremesOfRun(&v[s], 1));
+            }
+        }
+        return e;
+    };
+    BuildEnvelopeOf(t, 2, 0, static_cast<std::uint32_t>(v.size()), plot, extremes,
+                    [&](std::uint32_t s) { return unreadable[s] ? NaN : v[s]; });
+}
+
+TEST(BuildEnvelope, UnreadableSamplesLeaveAGapThatNoStrokeJoins) {
+    const Rect plot = PlotOf(8);
+    constexpr std::int32_t Y2 = 201, Y8 = 134, Y_NAN = 235, GAP = -1;
+    struct Case {
+        const char* name;
+        std::vector<double> values;
+        std::vector<bool> unreadable;
+        std::int32_t top[8];     // minY, or GAP for nothing drawn
+        std::int32_t bottom[8];  // maxY
+    };
+    const Case cases[] = {
+        // One sample a column; a NaN that was read keeps its row at -1 V.
+        {"one sample a column",
+         {2, 2, 2, 0, 0, 8, NaN, 8},
+         {false, false, false, true, true, false, false, false},
+         {Y2, Y2, Y2, GAP, GAP, Y8, Y8, Y8},
+         {Y2, Y2, Y2, GAP, GAP, Y8, Y_NAN, Y_NAN}},
+        // Samples on every second column: the column after the gap has none of its own.
+        {"fewer samples than columns",
+         {2, 0, 8, 8},
+         {false, true, false, false},
+         {Y2, Y2, GAP, GAP, Y8, Y8, Y8, Y8},
+         {Y2, Y2, GAP, GAP, Y8, Y8, Y8, Y8}},
+        // Two samples a column: column 2 ends in an unreadable sample, so
+        // column 3 has no row to reach back to.
+        {"a column ending unreadable",
+         {2, 2, 2, 2, 0, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8},
+         {false, false, false, false, true, false, false, false, false, false, false, false, false, false, false,
+          false},
+         {Y2, Y2, Y2, Y8, Y8, Y8, Y8, Y8},
+         {Y2, Y2, Y2, Y8, Y8, Y8, Y8, Y8}},
+    };
+    for (const Case& test : cases) {
+        auto t = FreshTables();
+        BuildWithUnreadable(*t, test.values, test.unreadable, plot);
+        for (int c = 0; c < 8; ++c) {
+            if (test.top[c] == GAP) {
+                EXPECT_GT(t->minY[2][c], t->maxY[2][c]) << test.name << " column " << c;
+            } else {
+                EXPECT_EQ(t->minY[2][c], test.top[c]) << test.name << " column " << c;
+                EXPECT_EQ(t->maxY[2][c], test.bottom[c]) << test.name << " column " << c;
+            }
+        }
+    }
+    // Tables that held a gap take a whole record again, empty columns too.
+    auto t = FreshTables();
+    BuildWithUnreadable(*t, cases[1].values, cases[1].unreadable, plot);
+    const double flat[4] = {2, 2, 2, 2};
+    BuildEnvelope(*t, 2, flat, 0, 4, plot);
+    for (int c = 0; c < 8; ++c) {
+        EXPECT_EQ(t->minY[2][c], Y2) << "rebuilt, column " << c;
+        EXPECT_EQ(t->maxY[2][c], Y2) << "rebuilt, column " << c;
+    }
+}
+
 TEST(BuildEnvelope, EmptyRecordLeavesEveryColumnWithNothingToDraw) {
     const Rect plot = PlotOf(729);
     auto t = FreshTables();

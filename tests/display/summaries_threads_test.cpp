@@ -7,11 +7,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
+#include <optional>
+#include <thread>
 #include <vector>
 
 #include "display/plotview.h"
@@ -19,6 +24,7 @@
 #include "display/summary_cache.h"
 #include "files/dlf.h"
 #include "files/temp_dir.h"
+#include "files/unsynced_write.h"
 
 namespace {
 
@@ -321,6 +327,237 @@ TEST(SummaryCacheTest, FolderFollowsXdgCacheHome) {
     } else {
         ::unsetenv("XDG_CACHE_HOME");
     }
+}
+
+// Sets an environment variable for the length of a test.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value) : m_name(name) {
+        if (const char* old = std::getenv(name); old != nullptr) {
+            m_old = old;
+        }
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv() {
+        if (m_old) {
+            ::setenv(m_name, m_old->c_str(), 1);
+        } else {
+            ::unsetenv(m_name);
+        }
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* m_name;
+    std::optional<std::string> m_old;
+};
+
+std::string ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::string BytesOf(double value) { return std::string(reinterpret_cast<const char*>(&value), sizeof value); }
+
+SummaryPyramid SummariesThroughCache(const std::vector<std::string>& paths, std::string* problem = nullptr) {
+    SeriesSource source;
+    EXPECT_EQ(source.Open(paths), FileError::None);
+    SummaryProgress progress;
+    SummaryPyramid p;
+    EXPECT_EQ(SummariesOf(source, 2, progress, p, problem), SummaryResult::Done);
+    return p;
+}
+
+std::string EntryOf(const std::vector<std::string>& paths) {
+    SeriesSource source;
+    EXPECT_EQ(source.Open(paths), FileError::None);
+    return SummaryCachePath(SummaryCacheFolder(), source);
+}
+
+TEST(SummaryCacheTest, AnEntryWhoseStoredBytesChangedIsRebuiltAndReplaced) {
+    struct Case {
+        const char* name;
+        bool last;      // the last place 10.25 V is stored (a cell of the finest level), else the first (the Summary)
+        double stored;  // what is put there
+    };
+    const Case cases[] = {{"stored maximum", false, 123.0}, {"finest cell", true, 9.0}};
+    for (const Case& test : cases) {
+        Series series;
+        TempDir cache;
+        const ScopedEnv home("XDG_CACHE_HOME", cache.Path("c"));
+        EXPECT_EQ(SummariesThroughCache(series.paths).statistics[1].maximum, 10.25) << test.name;
+        const std::string entry = EntryOf(series.paths);
+        const std::string good = ReadBytes(entry);
+        std::string bad = good;
+        const std::size_t at = test.last ? bad.rfind(BytesOf(10.25)) : bad.find(BytesOf(10.25));
+        ASSERT_NE(at, std::string::npos) << test.name;
+        bad.replace(at, 8, BytesOf(test.stored));
+        WriteBytes(entry, bad);
+
+        const SummaryPyramid p = SummariesThroughCache(series.paths);
+        EXPECT_EQ(p.statistics[1].maximum, 10.25) << test.name;
+        EXPECT_EQ(p.levels[0].high[1][1750 / 256], 10.25) << test.name;
+        EXPECT_TRUE(ReadBytes(entry) == good) << test.name << ": the entry was not replaced";
+    }
+}
+
+// A file's new modification time, in place.
+void Touch(const std::string& path) {
+    struct stat before {};
+    ASSERT_EQ(::stat(path.c_str(), &before), 0);
+    const timespec times[2] = {before.st_atim, {before.st_mtim.tv_sec + 1, before.st_mtim.tv_nsec}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+// 7 V at CH0's first sample of the file (inside the part its content
+// sample reads), its size and modification time as they were.
+void RewriteFirstSample(const std::string& path) {
+    struct stat before {};
+    ASSERT_EQ(::stat(path.c_str(), &before), 0);
+    const int fd = ::open(path.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    const double value = 7.0;
+    ASSERT_EQ(::pwrite(fd, &value, sizeof value, 256), static_cast<ssize_t>(sizeof value));
+    ::close(fd);
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+// Each part of what an entry is made from has its own row: the entry holds
+// a Summary of 123 V on CH1, which no file has, so whenever it is used
+// where it must not be, 123 V shows.
+TEST(SummaryCacheTest, EachPartOfAnEntrysIdentityDecidesWhetherItIsUsed) {
+    struct Case {
+        const char* name;
+        std::function<void(const std::string&)> change;  // on the second file
+        bool withParts;                                  // the entry holds each file's statistics
+        double expected;
+    };
+    const Case cases[] = {
+        {"nothing changed", [](const std::string&) {}, true, 123.0},
+        {"chmod only", [](const std::string& p) { ASSERT_EQ(::chmod(p.c_str(), 0600), 0); }, true, 123.0},
+        {"modification time alone", Touch, true, 10.25},
+        {"content, size and time kept", RewriteFirstSample, true, 10.25},
+        {"entry without the files' statistics", [](const std::string&) {}, false, 10.25},
+    };
+    for (const Case& test : cases) {
+        Series series;
+        TempDir cache;
+        const ScopedEnv home("XDG_CACHE_HOME", cache.Path("c"));
+        {
+            SeriesSource source;
+            ASSERT_EQ(source.Open(series.paths), FileError::None);
+            SummaryPyramid p = SummariesThroughCache(series.paths);
+            p.statistics[1].maximum = 123.0;
+            if (!test.withParts) {
+                p.partStatistics.clear();
+            }
+            ASSERT_TRUE(StoreSummaries(SummaryCacheFolder(), source, p)) << test.name;
+        }
+        test.change(series.paths[1]);
+        const SummaryPyramid p = SummariesThroughCache(series.paths);
+        EXPECT_EQ(p.statistics[1].maximum, test.expected) << test.name;
+        EXPECT_EQ(p.partStatistics.size(), 3u) << test.name;
+    }
+}
+
+// Sets when an entry was last used, `ago` seconds before now.
+void LastUsed(const std::string& entry, int ago) {
+    const timespec times[2] = {{0, UTIME_OMIT}, {::time(nullptr) - ago, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, entry.c_str(), times, 0), 0);
+}
+
+TEST(SummaryCacheTest, TheLimitRemovesTheEntriesUsedLongestAgo) {
+    TempDir cache;
+    const ScopedEnv home("XDG_CACHE_HOME", cache.Path("c"));
+    Series a, b, c;
+    SummariesThroughCache(a.paths);
+    const std::string entryA = EntryOf(a.paths);
+    const std::uintmax_t size = std::filesystem::file_size(entryA);
+    // Room for two entries of this size, not three.
+    const ScopedEnv limit("VOS_SUMMARY_CACHE_MAX", std::to_string(size * 5 / 2));
+    const std::string older = SummaryCacheFolder() + "/0123456789abcdef.sum";
+    WriteBytes(older, "VOSSUM02 an entry of the layout before");
+    SummariesThroughCache(b.paths);
+    const std::string entryB = EntryOf(b.paths);
+    EXPECT_FALSE(std::filesystem::exists(older)) << "an entry of another layout stays";
+    LastUsed(entryA, 200);
+    LastUsed(entryB, 100);
+    // Using A makes B the one used longest ago.
+    SummariesThroughCache(a.paths);
+    SummariesThroughCache(c.paths);
+    EXPECT_TRUE(std::filesystem::exists(entryA));
+    EXPECT_FALSE(std::filesystem::exists(entryB));
+    EXPECT_TRUE(std::filesystem::exists(EntryOf(c.paths)));
+
+    const ScopedEnv none("VOS_SUMMARY_CACHE_MAX", "0");
+    SummariesThroughCache(b.paths);
+    EXPECT_TRUE(std::filesystem::is_empty(SummaryCacheFolder()));
+}
+
+TEST(SummaryCacheTest, TheLimitIsBytesWithAnOptionalBinaryUnit) {
+    const std::pair<const char*, std::uint64_t> cases[] = {
+        {"1073741824", 1073741824u}, {"512M", 536870912u}, {"2G", 2147483648u}, {"64K", 65536u},
+        {"1T", 1099511627776u},      {"0", 0u},            {"", 1073741824u},   {"lots", 1073741824u},
+        {"12X", 1073741824u},        {"-5", 1073741824u},  {"99999999999999999999", 1073741824u},
+        {"17179869184G", 1073741824u},
+    };
+    for (const auto& [text, expected] : cases) {
+        const ScopedEnv limit("VOS_SUMMARY_CACHE_MAX", text);
+        EXPECT_EQ(SummaryCacheLimit(), expected) << text;
+    }
+    ::unsetenv("VOS_SUMMARY_CACHE_MAX");
+    EXPECT_EQ(SummaryCacheLimit(), 1073741824u);
+}
+
+TEST(SummaryCacheTest, ACacheThatCannotBeWrittenSaysWhy) {
+    Series series;
+    // Under a regular file no folder can be made, whatever the rights.
+    const ScopedEnv home("XDG_CACHE_HOME", series.paths[0]);
+    std::string problem;
+    EXPECT_EQ(SummariesThroughCache(series.paths, &problem).statistics[1].maximum, 10.25);
+    EXPECT_NE(problem.find(series.paths[0] + "/vosviewer/summaries: Not a directory"), std::string::npos) << problem;
+}
+
+// Four threads read a series of 40 files through a reader that holds two
+// of them open: files are closed and opened again under the readers' feet.
+TEST(SeriesReaderThreads, ReadsFromSeveralThreadsWhileFilesAreOpenedAgain) {
+    TempDir dir;
+    std::vector<std::string> paths;
+    for (int f = 0; f < 40; ++f) {
+        std::vector<double> channels[4];
+        for (int ch = 0; ch < 4; ++ch) {
+            channels[ch].assign(8, 10.0 * f + ch);
+        }
+        DataFileHeader header;
+        header.sampleCount = 8;
+        paths.push_back(dir.Path("part-" + std::to_string(100 + f) + ".dlf"));
+        WriteUnsynced(paths.back(), header, channels);
+    }
+    SeriesReader reader(2);
+    ASSERT_EQ(reader.Open(paths), FileError::None);
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int ch = 0; ch < 4; ++ch) {
+        threads.emplace_back([&, ch] {
+            std::vector<double> all(320);
+            for (int pass = 0; pass < 20; ++pass) {
+                if (!reader.Copy(ch, 0, 320, all.data()) || all[0] != ch || all[319] != 390.0 + ch) {
+                    ++wrong;
+                }
+            }
+        });
+    }
+    for (std::thread& t : threads) {
+        t.join();
+    }
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_LE(reader.OpenFiles(), 2u);
 }
 
 }  // namespace

@@ -88,4 +88,27 @@ TEST(LockedFileOpen, TheLockExcludesASecondOpenOfTheSameFile) {
     EXPECT_EQ(std::string(text, sizeof text), "12345");
 }
 
+TEST(LockedFileOpen, ReadersShareAFileThatNoWriterMayOpenMeanwhile) {
+    TempDir dir;
+    const std::string path = dir.Path("data");
+    {
+        LockedFile writer;
+        ASSERT_TRUE(writer.Open(path, LockedFile::Mode::Write));
+        ASSERT_TRUE(writer.WriteAll("12345", 5));
+    }
+    LockedFile readers[8];
+    for (LockedFile& reader : readers) {
+        EXPECT_TRUE(reader.Open(path, LockedFile::Mode::Read));
+    }
+    for (const LockedFile::Mode mode : {LockedFile::Mode::Write, LockedFile::Mode::Update}) {
+        LockedFile writer;
+        EXPECT_FALSE(writer.Open(path, mode));
+    }
+    ReplacementFile replacement;
+    EXPECT_FALSE(replacement.Open(path));
+    char text[5];
+    ASSERT_TRUE(readers[7].ReadAll(text, sizeof text));
+    EXPECT_EQ(std::string(text, sizeof text), "12345") << "a refused writer must not have emptied the file";
+}
+
 }  // namespace

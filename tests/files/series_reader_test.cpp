@@ -1,0 +1,121 @@
+#include "files/series_reader.h"
+
+#include "files/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr std::uint32_t SAMPLES = 8;
+
+// Plain files of SAMPLES samples each; sample j of file i on channel c holds
+// 100 * i + 10 * c + j volts.
+std::vector<std::string> WriteFiles(const TempDir& dir, int files) {
+    std::vector<std::string> paths;
+    for (int i = 0; i < files; ++i) {
+        double data[4][SAMPLES];
+        for (int ch = 0; ch < 4; ++ch) {
+            for (std::uint32_t j = 0; j < SAMPLES; ++j) {
+                data[ch][j] = 100.0 * i + 10.0 * ch + j;
+            }
+        }
+        DataFileHeader header;
+        header.sampleCount = SAMPLES;
+        const double* channels[4] = {data[0], data[1], data[2], data[3]};
+        char name[32];
+        std::snprintf(name, sizeof name, "part-%04d.dlf", i);
+        paths.push_back(dir.Path(name));
+        EXPECT_EQ(SaveDataFile(paths.back(), header, channels), FileError::None);
+    }
+    return paths;
+}
+
+TEST(SeriesReader, HoldsAtMostItsBoundOfFilesOpenAndReadsEveryFileAgain) {
+    TempDir dir;
+    const std::vector<std::string> paths = WriteFiles(dir, 40);
+    SeriesReader reader(4);
+    ASSERT_EQ(reader.Open(paths), FileError::None);
+    EXPECT_EQ(reader.Count(), 40u * SAMPLES);
+    EXPECT_LE(reader.OpenFiles(), 4u);
+    // Twice over, so that every file is read after it was closed.
+    for (int pass = 0; pass < 2; ++pass) {
+        std::vector<double> all(40 * SAMPLES);
+        ASSERT_TRUE(reader.Copy(2, 0, all.size(), all.data()));
+        EXPECT_EQ(all[0], 20.0);
+        EXPECT_EQ(all[SAMPLES + 1], 121.0);
+        EXPECT_EQ(all[39 * SAMPLES + 7], 3927.0);
+        EXPECT_LE(reader.OpenFiles(), 4u);
+    }
+    double across[4];
+    ASSERT_TRUE(reader.Copy(3, 17 * SAMPLES - 2, 4, across));
+    EXPECT_EQ(across[0], 1636.0);
+    EXPECT_EQ(across[1], 1637.0);
+    EXPECT_EQ(across[2], 1730.0);
+    EXPECT_EQ(across[3], 1731.0);
+    EXPECT_NE(reader.ContentSample(0), 0u);
+}
+
+// Rewrites `path` with the same length, its samples changed, and gives it
+// back its modification time: only the change time and the content differ.
+void RewriteInPlaceKeepingSizeAndTime(const std::string& path) {
+    struct stat before {};
+    ASSERT_EQ(::stat(path.c_str(), &before), 0);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    const double other = 9.0;
+    ASSERT_EQ(::pwrite(fd, &other, sizeof other, DLF_HEADER_SIZE), static_cast<ssize_t>(sizeof other));
+    ::close(fd);
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+// Puts a new file of the same length and modification time in its place.
+void ReplaceKeepingSizeAndTime(const std::string& path) {
+    struct stat before {};
+    ASSERT_EQ(::stat(path.c_str(), &before), 0);
+    const std::string copy = path + ".copy";
+    std::filesystem::copy_file(path, copy);
+    RewriteInPlaceKeepingSizeAndTime(copy);
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, copy.c_str(), times, 0), 0);
+    ASSERT_EQ(::rename(copy.c_str(), path.c_str()), 0);
+}
+
+TEST(SeriesReader, AFileChangedWhileClosedIsAReadErrorNeverOtherData) {
+    struct Case {
+        const char* name;
+        void (*change)(const std::string&);
+    };
+    const Case cases[] = {
+        {"rewritten in place, size and modification time restored", RewriteInPlaceKeepingSizeAndTime},
+        {"replaced by a file of the same size and time", ReplaceKeepingSizeAndTime},
+        {"truncated", [](const std::string& p) { ASSERT_EQ(::truncate(p.c_str(), DLF_HEADER_SIZE), 0); }},
+        {"grown", [](const std::string& p) { ASSERT_EQ(::truncate(p.c_str(), 4096), 0); }},
+        {"removed", [](const std::string& p) { ASSERT_EQ(::unlink(p.c_str()), 0); }},
+    };
+    for (const Case& test : cases) {
+        TempDir dir;
+        const std::vector<std::string> paths = WriteFiles(dir, 3);
+        SeriesReader reader(1);
+        ASSERT_EQ(reader.Open(paths), FileError::None) << test.name;
+        // File 0 is closed once file 2 is read; then it changes.
+        double v = 0;
+        ASSERT_TRUE(reader.Copy(0, 2 * SAMPLES, 1, &v)) << test.name;
+        test.change(paths[0]);
+        EXPECT_FALSE(reader.Copy(0, 0, 1, &v)) << test.name << ": read " << v;
+        // The other files still read.
+        ASSERT_TRUE(reader.Copy(1, SAMPLES + 3, 1, &v)) << test.name;
+        EXPECT_EQ(v, 113.0) << test.name;
+    }
+}
+
+}  // namespace
