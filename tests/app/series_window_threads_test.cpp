@@ -653,6 +653,7 @@ TEST_F(SeriesWindowTest, ASignalDuringCsvSaveKeepsTheOldFile) {
         EXPECT_EQ(ContentOf(oldCsv), OLD_CSV);
         EXPECT_EQ(FilesIn(dir.path()), (QStringList{"night-000001.dlf", "night-000002.dlf", "old.csv"}));
     }
+}
 
 // A file of the shown series cut short on disk: the window says the read
 // error once, draws the unreadable stretch as a gap (never as a drop to
