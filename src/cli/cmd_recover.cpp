@@ -17,24 +17,24 @@ int RunRecover(const std::string& prefix) {
     for (const RecoveredFile& file : report.files) {
         switch (file.action) {
         case RecoveredFile::Action::Written:
-            std::fprintf(stderr, "vosctl recover: %s: %llu samples (%s to %s) written to %s", file.workingFile.c_str(),
-                         static_cast<unsigned long long>(file.samples), vosctl::UtcText(file.firstMicros).c_str(),
+            std::fprintf(stderr, "vosctl recover: %s: %s (%s to %s) written to %s", file.workingFile.c_str(),
+                         vosctl::CountText(file.samples, "sample").c_str(), vosctl::UtcText(file.firstMicros).c_str(),
                          vosctl::UtcText(file.lastMicros).c_str(), file.dataFile.c_str());
             if (written++ == 0) first = file.firstMicros;
             last = file.lastMicros;
             samples += file.samples;
             break;
         case RecoveredFile::Action::Complete:
-            std::fprintf(stderr, "vosctl recover: %s: left over; %s was already complete (%llu samples)",
-                         file.workingFile.c_str(), file.dataFile.c_str(), static_cast<unsigned long long>(file.samples));
+            std::fprintf(stderr, "vosctl recover: %s: left over; %s was already complete (%s)",
+                         file.workingFile.c_str(), file.dataFile.c_str(), vosctl::CountText(file.samples, "sample").c_str());
             break;
         case RecoveredFile::Action::Empty:
             std::fprintf(stderr, "vosctl recover: %s: no sample had reached it", file.workingFile.c_str());
             break;
         }
         if (file.tailCut) {
-            std::fprintf(stderr, "; a damaged tail was cut after the last good block: %llu samples dropped",
-                         static_cast<unsigned long long>(file.dropped));
+            std::fprintf(stderr, "; a damaged tail was cut after the last good block: %s dropped",
+                         vosctl::CountText(file.dropped, "sample").c_str());
         }
         std::fprintf(stderr, "; removed the working file\n");
     }
@@ -48,12 +48,13 @@ int RunRecover(const std::string& prefix) {
                             "no file of the series " + prefix + "-NNNNNN found");
     }
     if (written == 0) {
-        std::fprintf(stderr, "vosctl recover: nothing to recover: %s has %u files and no working file left\n",
-                     prefix.c_str(), report.seriesFiles);
+        std::fprintf(stderr, "vosctl recover: nothing to recover: %s has %s and no working file left\n",
+                     prefix.c_str(), vosctl::CountText(report.seriesFiles, "file").c_str());
     } else {
-        std::fprintf(stderr, "vosctl recover: %u files written, %llu samples, %s to %s; %s has %u files\n", written,
-                     static_cast<unsigned long long>(samples), vosctl::UtcText(first).c_str(), vosctl::UtcText(last).c_str(),
-                     prefix.c_str(), report.seriesFiles);
+        std::fprintf(stderr, "vosctl recover: %s written, %s, %s to %s; %s has %s\n",
+                     vosctl::CountText(written, "file").c_str(), vosctl::CountText(samples, "sample").c_str(),
+                     vosctl::UtcText(first).c_str(), vosctl::UtcText(last).c_str(), prefix.c_str(),
+                     vosctl::CountText(report.seriesFiles, "file").c_str());
     }
     return vosctl::EXIT_OK;
 }
