@@ -256,6 +256,8 @@ TEST_F(RecordProcess, BadValuesAreRefusedBeforeTheLoggerIsOpened) {
         {{"--split", "0x10"}, whole},
         {{"--samples", "0x10"}, "is not a whole number from 1 to 18446744073709551614 in decimal digits only"},
         {{"--samples", "0"}, "in decimal digits only"},
+        {{"--samples", "18446744073709551615"}, "is not a whole number from 1 to 18446744073709551614 in decimal"},
+        {{"--channel", "CH1"}, "--channel requires --csv"},
         {{"--duration", "5x"}, duration},
         {{"--duration", "1h30"}, duration},
         {{"--duration", "30m1h"}, duration},
@@ -276,6 +278,11 @@ TEST_F(RecordProcess, BadValuesAreRefusedBeforeTheLoggerIsOpened) {
         EXPECT_EQ(run.err.rfind("vosctl: パラメータが無効です (", 0), 0u) << run.err;
         EXPECT_NE(run.err.find(test.named), std::string::npos) << run.err;
     }
+    // The largest count the message names is taken: only the missing driver stops it.
+    std::vector<std::string> largest = noDriver;
+    largest.insert(largest.end(), {"--samples", "18446744073709551614"});
+    const clitest::Result taken = clitest::Run(m_dir, largest, clitest::Environment());
+    EXPECT_EQ(taken.status, 3) << taken.err;
     const clitest::Result noOutput =
         clitest::Run(m_dir, {"--driver", "/nonexistent/libftd2xx.so", "record", "--samples", "10"}, clitest::Environment());
     EXPECT_EQ(noOutput.status, 2) << noOutput.err;
@@ -443,7 +450,8 @@ TEST_F(RecordProcess, KillNineThenRecoverKeepsAllButTheLastSecond) {
 
         const clitest::Result recover = clitest::Run(m_dir, {"recover", Prefix()});
         EXPECT_EQ(recover.status, 0) << recover.err;
-        EXPECT_NE(recover.err.find("1 files written"), std::string::npos) << recover.err;
+        EXPECT_NE(recover.err.find("vosctl recover: 1 file written, "), std::string::npos) << recover.err;
+        EXPECT_NE(recover.err.find("; " + Prefix() + " has 1 file\n"), std::string::npos) << recover.err;
         EXPECT_FALSE(std::filesystem::exists(WorkingFileName(Prefix(), 1)));
         const seriestest::Series series = seriestest::ReadSeries(Prefix());
         ASSERT_EQ(series.headers.size(), 1u);
