@@ -144,9 +144,6 @@ int ProbeReplaceable(const std::string& path, bool& beside) {
 
 namespace {
 
-// Standard output's buffer when it is not a terminal: larger than anything
-// written between two flushes, so that stdio never writes on its own.
-char g_outputBuffer[1 << 16];
 bool g_outputClosed = false;
 int g_outputCause = 0;  // errno of the first failed flush
 bool g_outputFailed = false;
@@ -164,9 +161,6 @@ void PrepareStandardOutput() {
             ::close(reserved);
         }
         g_outputClosed = g_outputClosed || fd == STDOUT_FILENO;
-    }
-    if (::isatty(STDOUT_FILENO) != 1) {
-        std::setvbuf(stdout, g_outputBuffer, _IOFBF, sizeof g_outputBuffer);
     }
 }
 
@@ -195,9 +189,6 @@ int FinishStandardOutput(int status) {
     }
     if (!g_outputFailed) {
         return status;
-    }
-    if (g_outputCause == EPIPE) {
-        return EXIT_PIPE;
     }
     Fail(EXIT_FILE, FileErrorMessage(FileError::Write),
          "standard output: " + FileErrorGloss(FileError::Write, {}, g_outputCause) +

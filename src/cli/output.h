@@ -89,8 +89,7 @@ int ProbeReplaceable(const std::string& path, bool& beside);
 /// each flush and at the end. Called once at start-up: a standard
 /// descriptor (0, 1, 2) that was closed gets /dev/null, so that no file the
 /// command opens takes its number (standard output's /dev/null is read-only,
-/// so writes to it fail); and standard output, when not a terminal, is
-/// written only at the flushes, where a failure's cause is known.
+/// so writes to it fail, as they would have).
 void PrepareStandardOutput();
 
 /// Whether standard output was closed when the command started.
@@ -101,10 +100,9 @@ bool StandardOutputWasClosed();
 /// pipe) ends the process at once, quietly, with EXIT_PIPE.
 bool FlushStandardOutput();
 
-/// At exit: flushes and closes standard output. When its data did not all
-/// reach it, prints why and returns EXIT_FILE (a status already set other
-/// than EXIT_OK stays), or EXIT_PIPE quietly when its reader had gone;
-/// otherwise `status`.
+/// At exit: flushes (as FlushStandardOutput) and closes standard output.
+/// When its data did not all reach it, prints why and returns EXIT_FILE (a
+/// status already set other than EXIT_OK stays); otherwise `status`.
 int FinishStandardOutput(int status);
 
 }  // namespace vosctl

@@ -153,7 +153,7 @@ TEST(VosctlCsv, WriteFailuresEndWithTheWindowsMessage) {
 
     const Result full = clitest::Run(dir, {"csv", record, "-o", "/dev/full"});
     EXPECT_EQ(full.status, 4);
-    EXPECT_EQ(full.err.rfind("vosctl: ファイル書き込みエラーです (/dev/full: ", 0), 0u) << full.err;
+    EXPECT_EQ(full.err, "vosctl: ファイル書き込みエラーです (/dev/full: cannot write the file: no space left on the device)\n");
 
     const Result noDirectory = clitest::Run(dir, {"csv", record, "-o", dir.Path("no/such.csv")});
     EXPECT_EQ(noDirectory.status, 4);
@@ -723,15 +723,19 @@ TEST(VosctlOutputs, AReaderThatLeavesEndsTheCommandQuietly) {
     const std::string big = dir.Path("big.dlf");
     std::vector<double> values(100000, 1.25);
     WriteRecord(big, {}, {values, values, values, values});
+    // Sixty loggers: list --details prints more than stdio's usual 4 KiB buffer at once.
+    std::string loggers = ONE_LOGGER;
+    for (int serial = 30002; serial <= 30060; ++serial) loggers += "device serial=" + std::to_string(serial) + "\n";
     const std::string config = dir.Path("sim.conf");
-    clitest::WriteText(config, ONE_LOGGER);
+    clitest::WriteText(config, loggers);
     std::filesystem::create_directory(dir.Path("tmp"));
     const std::vector<std::string> cases[] = {
         {"info", file},
+        {"info", file, dir.Path("missing.dlf")},  // ends at once: the missing file is never looked at
         {"csv", big},
         {"plot", file, "-o", "-"},
         {"--driver", clitest::SIM_LIBRARY, "acquire", "--count", "100000", "-o", "-"},
-        {"--driver", clitest::SIM_LIBRARY, "list"},
+        {"--driver", clitest::SIM_LIBRARY, "list", "--details"},
         {"--help"},
     };
     // Data files and hidden files, here and in the temporary folder.
