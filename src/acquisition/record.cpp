@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -136,6 +137,7 @@ RecordOutcome Recorder::Run() {
     outcome.largestQueue = LargestQueue();
     outcome.buffers = m_buffers.size();
     outcome.csvStopped = m_csvStopped;
+    outcome.csvCause = m_csvCause;
     if (m_fileError != FileError::None) {
         outcome.end = RecordEnd::File;
         outcome.fileError = m_fileError;
@@ -219,6 +221,7 @@ bool Recorder::FlushCsv() {
     const bool ok = WriteAllTo(m_options.csvFd, m_csvText.get(), m_csvUsed);
     m_csvUsed = 0;
     if (!ok) {
+        m_csvCause = errno;
         // A reader that went away costs the stream only; without DLF files nothing else is kept.
         if (m_options.prefix.empty()) {
             WriteFailed(FileError::Write, "");

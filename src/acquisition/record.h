@@ -97,6 +97,7 @@ struct RecordOutcome {
     std::uint32_t largestQueue = 0;  ///< deepest driver receive queue seen, bytes
     std::size_t buffers = 0;    ///< sample buffers allocated
     bool csvStopped = false;    ///< the CSV stream failed and stopped; the DLF files went on
+    int csvCause = 0;           ///< errno of the CSV stream's failed write; 0 when none failed
 };
 
 /// The file name of the `index`-th file (1-based) of a series: PREFIX-000001.dlf.
@@ -196,4 +197,5 @@ private:
     std::optional<std::int64_t> m_startMicros;  // UTC of the first sample
     std::array<std::uint8_t, 16> m_identity{};
     bool m_csvStopped = false;
+    int m_csvCause = 0;
 };

@@ -238,9 +238,8 @@ int RunRecord(const RecordCommandOptions& command, vosctl::Context& context) {
     case RecordEnd::Device: return vosctl::FailDevice(outcome.deviceResult);
     case RecordEnd::File:
         if (outcome.failedPath.empty()) {
-            return vosctl::Fail(vosctl::EXIT_FILE, outcome.message,
-                                (command.csv == "-" ? std::string("standard output") : command.csv) + ": " +
-                                    vosctl::FileErrorGloss(FileError::Write));
+            // The stream was the only output: its reader leaving ends the command as it ends csv.
+            return vosctl::FailFileCause(FileError::Write, command.csv, outcome.csvCause);
         }
         return vosctl::Fail(vosctl::EXIT_FILE, outcome.message,
                             outcome.failedPath + ": " + vosctl::FileErrorGloss(outcome.fileError, outcome.failedPath) +
@@ -293,7 +292,8 @@ void AddRecordCommand(CLI::App& app, vosctl::Context& context) {
         "A prefix that has files already (data files, or working files of an interrupted recording) and an\n"
         "existing --csv file are refused before the logger is opened, unless --overwrite is given: then the\n"
         "old series is removed, and the CSV file emptied, once the logger is open. If the CSV stream fails\n"
-        "(its reader went away), only the stream stops: the data files go on, and the status is 4.\n"
+        "(its reader went away), only the stream stops: the data files go on, and the status is 4;\n"
+        "without -o, a reader of --csv - that goes away ends the recording with status 141.\n"
         "On a terminal a progress line shows the elapsed time, the samples and files so far and the\n"
         "driver's largest receive queue; a summary goes to standard error at the end. View a series with\n"
         "`vosctl info PREFIX-*.dlf`, or export it as one table with `vosctl csv PREFIX-*.dlf -o all.csv`.\n\n" +

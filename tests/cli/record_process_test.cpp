@@ -396,6 +396,15 @@ TEST_F(RecordProcess, ACsvReaderThatGoesAwayCostsOnlyTheStream) {
     EXPECT_EQ(series.headers.size(), 3u);
     ExpectContinuous(series, 3, 1);
     EXPECT_EQ(series.samples[0].size(), 2500u);
+
+    // Without data files the stream is the whole output: its reader leaving ends
+    // the recording as it ends any command, with 141 and no error message.
+    ASSERT_EQ(::pipe2(pipeFds, O_CLOEXEC), 0);
+    ::close(pipeFds[0]);
+    const Background alone = Start(LoggerConfig("instant", ""), {"record", "--samples", "200000", "--csv", "-"}, pipeFds[1]);
+    ::close(pipeFds[1]);
+    EXPECT_EQ(clitest::WaitExitWithin(alone.pid, 20), 141);
+    EXPECT_EQ(alone.Stderr().find("vosctl: "), std::string::npos) << alone.Stderr();
 }
 
 // After Ctrl-C the writer may be held up: here by a reader of --csv - that
