@@ -7,7 +7,8 @@
 #include <cctype>
 #include <climits>
 #include <map>
-#include <vector>
+#include <set>
+#include <utility>
 
 #include "settings/settings.h"
 #include "cli/cli.h"
@@ -148,28 +149,20 @@ std::string SeriesPrefix(const std::string& path, unsigned long& number) {
 }
 
 std::string RepeatedOrOutOfOrderText(std::span<const std::string> paths) {
-    struct Seen {
-        dev_t device;
-        ino_t inode;
-        std::size_t position;
-    };
-    std::vector<Seen> files;
+    std::set<std::string> names;
+    std::map<std::pair<dev_t, ino_t>, std::size_t> files;
     std::map<std::string, std::size_t> lastOfPrefix;
     for (std::size_t i = 0; i < paths.size(); ++i) {
-        for (std::size_t j = 0; j < i; ++j) {
-            if (paths[j] == paths[i]) {
-                return paths[i] + " is named twice; each file of a record is given once";
-            }
+        if (!names.insert(paths[i]).second) {
+            return paths[i] + " is named twice; each file of a record is given once";
         }
         struct stat info {};
         if (::stat(paths[i].c_str(), &info) == 0) {
-            for (const Seen& seen : files) {
-                if (seen.device == info.st_dev && seen.inode == info.st_ino) {
-                    return paths[seen.position] + " and " + paths[i] +
-                           " are one file under two names; each file of a record is given once";
-                }
+            const auto [seen, added] = files.try_emplace({info.st_dev, info.st_ino}, i);
+            if (!added) {
+                return paths[seen->second] + " and " + paths[i] +
+                       " are one file under two names; each file of a record is given once";
             }
-            files.push_back({info.st_dev, info.st_ino, i});
         }
         unsigned long number = 0;
         const std::string prefix = SeriesPrefix(paths[i], number);
