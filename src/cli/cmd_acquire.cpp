@@ -128,7 +128,7 @@ int WriteOrKeep(const AcquireOptions& options, const AcquisitionSettings& record
     }
     const std::string kept = KeepInRecoveryFile(options.output, record, channels);
     if (kept.empty()) {
-            std::fprintf(stderr, "vosctl: the %s could not be kept in a recovery file either\n",
+        std::fprintf(stderr, "vosctl: the %s could not be kept in a recovery file either\n",
                      vosctl::CountText(record.sampleCount, "sample").c_str());
     } else {
         std::fprintf(stderr, "vosctl: the %s %s kept in %s\n", vosctl::CountText(record.sampleCount, "sample").c_str(),
