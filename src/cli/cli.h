@@ -1,5 +1,6 @@
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 #include <string>
 
@@ -24,6 +25,9 @@ inline constexpr int EXIT_FILE = 4;
 inline constexpr int EXIT_OVERRUN = 5;
 /// A signal ended the run: this plus the signal number (129 for SIGHUP, 130 for SIGINT, 143 for SIGTERM).
 inline constexpr int EXIT_SIGNAL_BASE = 128;
+/// The reader of standard output went away (a closed pipe, as `| head` closes
+/// it): the command ends quietly with the status SIGPIPE would give, 141.
+inline constexpr int EXIT_PIPE = EXIT_SIGNAL_BASE + SIGPIPE;
 
 /// The exit statuses as the help text lists them.
 std::string ExitStatusHelp();
@@ -57,11 +61,23 @@ int FailDevice(std::uint32_t code);
 /// call that failed, before errno can change.
 int FailFile(FileError error, const std::string& path);
 
+/// FailFile with the errno value `cause` (0 when unknown). A write to
+/// standard output ("-") whose reader has gone (EPIPE) prints nothing and
+/// returns EXIT_PIPE.
+int FailFileCause(FileError error, const std::string& path, int cause);
+
+/// "1 file", "2 files": `count` and the noun, plural but for 1.
+std::string CountText(std::uint64_t count, const std::string& noun);
+
 /// English gloss of a device link result code.
 std::string ResultGloss(std::uint32_t code);
 
 /// English gloss of a device link message text, as the acquisition reports it.
 std::string MessageGloss(const std::string& text);
+
+/// The cause of a failed open, create, write or rename of `path`, from its
+/// errno `cause`: "permission denied", "the folder F does not exist".
+std::string CauseGloss(int cause, const std::string& path);
 
 /// English gloss of a file error on `path`. For Open and Write it names the
 /// cause: from the errno value `cause` when known (not 0), else a missing

@@ -11,6 +11,7 @@
 #include "acquisition/run.h"
 #include "settings/settings.h"
 #include "cli/commands.h"
+#include "cli/files_check.h"
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/progress.h"
@@ -27,6 +28,7 @@ struct AcquireOptions {
     std::string trigger;
     std::string channel = CSV_CHANNEL_TEXTS[CSV_CHANNEL_ALL];
     std::string output;
+    bool channelGiven = false;
 };
 
 // What the run asks of whoever shows it, answered without a window: the
@@ -118,16 +120,19 @@ std::string KeepInRecoveryFile(const std::string& output, const AcquisitionSetti
 }
 
 // Writes the record; when the output fails, keeps it in a recovery file and says where.
+// Data for a pipe whose reader went away was meant for that reader alone: none is kept.
 int WriteOrKeep(const AcquireOptions& options, const AcquisitionSettings& record, const double* const channels[4]) {
     const int status = WriteRecord(options, record, channels);
-    if (status == vosctl::EXIT_OK) {
+    if (status == vosctl::EXIT_OK || status == vosctl::EXIT_PIPE) {
         return status;
     }
     const std::string kept = KeepInRecoveryFile(options.output, record, channels);
     if (kept.empty()) {
-        std::fprintf(stderr, "vosctl: the %u samples could not be kept in a recovery file either\n", record.sampleCount);
+        std::fprintf(stderr, "vosctl: the %s could not be kept in a recovery file either\n",
+                     vosctl::CountText(record.sampleCount, "sample").c_str());
     } else {
-        std::fprintf(stderr, "vosctl: the %u samples are kept in %s\n", record.sampleCount, kept.c_str());
+        std::fprintf(stderr, "vosctl: the %s %s kept in %s\n", vosctl::CountText(record.sampleCount, "sample").c_str(),
+                     record.sampleCount == 1 ? "is" : "are", kept.c_str());
     }
     return status;
 }
@@ -150,12 +155,26 @@ int RunAcquire(const AcquireOptions& options, vosctl::Context& context) {
         serial = number;
     }
 
+    vosctl::OutputKind kind{};
+    vosctl::ParseOutputKind(options.output, kind);
+    if (options.channelGiven && kind == vosctl::OutputKind::Dlf) {
+        return vosctl::Fail(vosctl::EXIT_USAGE, ResultMessage(RESULT_INVALID_PARAMETER),
+                            "--channel chooses the columns of CSV; a .dlf output always holds all four channels");
+    }
     // The output is tried before the logger starts, not found wanting after the run.
-    if (options.output != "-") {
-        if (const int error = ProbeWritable(options.output); error != 0) {
+    if (options.output == "-") {
+        if (const int status = vosctl::RefuseInputAsOutput("-", {}); status != vosctl::EXIT_OK) {
+            return status;
+        }
+    } else {
+        bool beside = false;
+        if (const int error = vosctl::ProbeReplaceable(options.output, beside); error != 0) {
+            const std::string cause =
+                beside ? "a new file to replace it cannot be created in its folder: " +
+                             vosctl::CauseGloss(error, options.output)
+                       : vosctl::FileErrorGloss(FileError::Open, options.output, error);
             return vosctl::Fail(vosctl::EXIT_FILE, FileErrorMessage(FileError::Open),
-                                options.output + ": " + vosctl::FileErrorGloss(FileError::Open, options.output, error) +
-                                    "; checked before the logger starts");
+                                options.output + ": " + cause + "; checked before the logger starts");
         }
     }
     const D2xxApi* api = context.LoadDriver();
@@ -211,16 +230,22 @@ void AddAcquireCommand(CLI::App& app, vosctl::Context& context) {
         ->type_name("N")
         ->check(vosctl::Check(&vosctl::ParseCount))
         ->capture_default_str();
-    vosctl::AddCsvChannelOption(*command, options->channel);
+    CLI::Option* channel = vosctl::AddCsvChannelOption(*command, options->channel);
     command->add_option("-o,--output", options->output, "FILE.dlf, FILE.csv, or - for CSV on standard output")
         ->type_name("FILE")
         ->required()
+        ->check(vosctl::NotAFolder("the output", "run.dlf"))
         ->check(vosctl::Check(&vosctl::ParseOutputKind));
     command->footer("A progress bar is shown on standard error when it is a terminal. SIGINT, SIGTERM or\n"
                     "SIGHUP stops the run and writes the samples stored so far; a second signal ends at once.\n"
                     "The output is tried before the logger starts. A logger that fails part-way leaves the\n"
                     "samples it sent, written as Stop writes them (status 3). Should the output fail after the\n"
-                    "run, the record is kept in NAME-recovered-PID.dlf beside it or in $TMPDIR (or /tmp).\n\n" +
+                    "run, the record is kept in NAME-recovered-PID.dlf beside it or in $TMPDIR (or /tmp);\n"
+                    "not for -, when the reader of standard output went away (status 141).\n"
+                    "--channel applies to CSV only.\n\n" +
                     vosctl::ExitStatusHelp());
-    command->callback([options, &context] { context.status = RunAcquire(*options, context); });
+    command->callback([options, channel, &context] {
+        options->channelGiven = channel->count() > 0;
+        context.status = RunAcquire(*options, context);
+    });
 }

@@ -22,6 +22,10 @@ int RunCsv(const CsvOptions& options) {
     if (const int status = vosctl::RefuseInputAsOutput(options.output, options.files); status != vosctl::EXIT_OK) {
         return status;
     }
+    if (const int status = vosctl::RefuseRepeatedOrOutOfOrder(options.files, "nothing was written");
+        status != vosctl::EXIT_OK) {
+        return status;
+    }
     vosctl::ChannelBank bank;
     // Standard output cannot be taken back, so there every file is read
     // whole before a row is written (a single file stays loaded). A file

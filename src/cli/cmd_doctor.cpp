@@ -2,6 +2,8 @@
 #include <cstdio>
 
 #include "cli/commands.h"
+#include "cli/files_check.h"
+#include "cli/output.h"
 #include "device/access.h"
 #include "device/driver.h"
 #include "doctor/doctor.h"
@@ -9,6 +11,9 @@
 namespace {
 
 int RunDoctor(const vosctl::Context& context, bool simulator) {
+    if (const int status = vosctl::RefuseInputAsOutput("-", {}); status != vosctl::EXIT_OK) {
+        return status;
+    }
     vosdoctor::DoctorInputs inputs;
     inputs.driver = context.DriverName();
     inputs.simulator = simulator;
@@ -16,7 +21,7 @@ int RunDoctor(const vosctl::Context& context, bool simulator) {
     for (const vosdoctor::Finding& finding : report) {
         std::printf("%s\n", vosdoctor::FormatFinding(finding).c_str());
     }
-    std::fflush(stdout);
+    vosctl::FlushStandardOutput();
     if (!vosdoctor::BlocksUse(report)) return vosctl::EXIT_OK;
     // The first check is the driver library; without it the window says it is not installed.
     const bool noDriver = report.front().verdict == vosdoctor::Verdict::Problem;

@@ -251,14 +251,6 @@ void PrintSeriesText(const nlohmann::ordered_json& info) {
     PrintSummary(info["summary"]);
 }
 
-// The series a file name belongs to: "run" for "run-000002.dlf", with its
-// number; empty for another name.
-std::string SeriesPrefix(const std::string& path, unsigned long& number) {
-    std::string prefix;
-    number = DataFileIndex(path, prefix);
-    return prefix;
-}
-
 // Flags files named as one series (PREFIX-NNNNNN.dlf) that do not form one
 // record, taken in the order of their numbers; unrelated files are not
 // compared. EXIT_FILE when a series was flagged.
@@ -270,7 +262,7 @@ int FlagMixedSeries(const std::vector<std::string>& paths, const std::vector<Dat
     std::map<std::string, std::vector<Member>> series;
     for (std::size_t i = 0; i < paths.size(); ++i) {
         unsigned long number = 0;
-        if (const std::string prefix = SeriesPrefix(paths[i], number); !prefix.empty()) {
+        if (const std::string prefix = vosctl::SeriesPrefix(paths[i], number); !prefix.empty()) {
             series[prefix].push_back({number, i});
         }
     }
@@ -300,7 +292,7 @@ void Emit(const InfoOptions& options, const std::string& path, const nlohmann::o
     } else {
         PrintText(path, info);
     }
-    std::fflush(stdout);
+    vosctl::FlushStandardOutput();
 }
 
 // Whether the files are a recording's series, to be described as a whole
@@ -320,7 +312,7 @@ bool IsOneSeries(const std::vector<std::string>& paths) {
         }
         stamped = stamped && headers[i].stamp.has_value();
         unsigned long number = 0;
-        prefixes.insert(SeriesPrefix(paths[i], number));
+        prefixes.insert(vosctl::SeriesPrefix(paths[i], number));
     }
     const bool named = prefixes.size() == 1 && !prefixes.begin()->empty();
     return (stamped || named) && CheckSeries(headers);
@@ -343,6 +335,13 @@ int RunSeriesInfo(const InfoOptions& options) {
 }
 
 int RunInfo(const InfoOptions& options) {
+    if (const int status = vosctl::RefuseInputAsOutput("-", options.files); status != vosctl::EXIT_OK) {
+        return status;
+    }
+    if (const int status = vosctl::RefuseRepeatedOrOutOfOrder(options.files, "nothing was described");
+        status != vosctl::EXIT_OK) {
+        return status;
+    }
     if (IsOneSeries(options.files)) {
         return RunSeriesInfo(options);
     }

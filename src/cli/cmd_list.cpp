@@ -5,6 +5,8 @@
 
 #include "acquisition/run.h"
 #include "cli/commands.h"
+#include "cli/files_check.h"
+#include "cli/output.h"
 #include "device/access.h"
 #include "device/transfer.h"
 #include "numtext/fixed.h"
@@ -35,7 +37,7 @@ int PrintDetails(const D2xxApi& api, std::int32_t serial) {
     }
     if (result != RESULT_OK) {
         std::printf("%s\n", serialText.c_str());
-        std::fflush(stdout);
+        vosctl::FlushStandardOutput();
         return vosctl::Fail(vosctl::EXIT_DEVICE, ResultMessage(result),
                             "logger " + serialText + ": " + vosctl::ResultGloss(result));
     }
@@ -47,6 +49,9 @@ int PrintDetails(const D2xxApi& api, std::int32_t serial) {
 }
 
 int RunList(vosctl::Context& context, bool details) {
+    if (const int status = vosctl::RefuseInputAsOutput("-", {}); status != vosctl::EXIT_OK) {
+        return status;
+    }
     const D2xxApi* api = context.LoadDriver();
     if (api == nullptr) {
         return vosctl::EXIT_DEVICE;
@@ -60,7 +65,7 @@ int RunList(vosctl::Context& context, bool details) {
             status = vosctl::EXIT_DEVICE;
         }
     }
-    std::fflush(stdout);
+    vosctl::FlushStandardOutput();
     if (!outcome.ok) {
         return vosctl::Fail(vosctl::EXIT_DEVICE, outcome.message, "the logger list could not be read");
     }

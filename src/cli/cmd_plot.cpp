@@ -69,7 +69,7 @@ int WritePicture(vosctl::Output& output, const PlotOptions& options, char* png, 
         return NotDrawn(options);
     }
     if (!output.WriteAll(owned.get(), size)) {
-        return vosctl::FailFile(FileError::Write, options.output);
+        return vosctl::FailOutput(output, options.output);
     }
     return vosctl::CloseOutput(output, options.output);
 }
@@ -135,6 +135,10 @@ int RunPlotSeries(const PlotOptions& options) {
 
 int RunPlot(const PlotOptions& options) {
     if (const int status = vosctl::RefuseInputAsOutput(options.output, options.files); status != vosctl::EXIT_OK) {
+        return status;
+    }
+    if (const int status = vosctl::RefuseRepeatedOrOutOfOrder(options.files, "nothing was written");
+        status != vosctl::EXIT_OK) {
         return status;
     }
     return options.files.size() == 1 ? RunPlotFile(options) : RunPlotSeries(options);

@@ -68,9 +68,9 @@ std::string ProgressText(const Recorder& recorder, bool triggerArmed, std::int64
         std::snprintf(text, sizeof text, "waiting for trigger  %s elapsed  largest queue %u bytes",
                       vosctl::ClockText(elapsed).c_str(), recorder.LargestQueue());
     } else {
-        std::snprintf(text, sizeof text, "%s elapsed  %llu samples  %u files  largest queue %u bytes",
-                      vosctl::ClockText(elapsed).c_str(), static_cast<unsigned long long>(samples), recorder.Files(),
-                      recorder.LargestQueue());
+        std::snprintf(text, sizeof text, "%s elapsed  %s  %s  largest queue %u bytes",
+                      vosctl::ClockText(elapsed).c_str(), vosctl::CountText(samples, "sample").c_str(),
+                      vosctl::CountText(recorder.Files(), "file").c_str(), recorder.LargestQueue());
     }
     return text;
 }
@@ -134,10 +134,10 @@ void PrintSummary(const RecordOutcome& outcome, const RecordOptions& options, st
                   const char* driverName) {
     if (outcome.buffers == 0) return;
     const auto recorded = static_cast<std::int64_t>(outcome.samples * options.divider / LOGGER_FRAME_RATE);
-    std::string text = "vosctl record: " + std::to_string(outcome.samples) + " samples (" +
+    std::string text = "vosctl record: " + vosctl::CountText(outcome.samples, "sample") + " (" +
                        vosctl::ClockText(recorded) + " at " +
                        CLOCK_TEXTS[ClockIndexForDivider(static_cast<std::int32_t>(options.divider))] + ")";
-    const std::string files = std::to_string(outcome.files) + " files";
+    const std::string files = vosctl::CountText(outcome.files, "file");
     const std::string named = outcome.files == 0 ? "" : " " + FileRange(options.prefix, outcome.files);
     if (options.prefix.empty() || outcome.samplesInFiles == outcome.samples) {
         text += " in " + files + named;
@@ -232,6 +232,9 @@ int RunRecord(const RecordCommandOptions& command, vosctl::Context& context) {
 
     // Where the files go is checked before the logger is opened; nothing the
     // user has is changed until it is open and has accepted the settings.
+    if (command.csv == "-") {
+        if (const int status = vosctl::RefuseInputAsOutput("-", {}); status != vosctl::EXIT_OK) return status;
+    }
     options.prefix = command.prefix;
     const std::uint64_t lastIndex =
         options.sampleLimit == STREAM_UNLIMITED ? UINT32_MAX : (options.sampleLimit + options.split - 1) / options.split;
@@ -304,9 +307,8 @@ int RunRecord(const RecordCommandOptions& command, vosctl::Context& context) {
     case RecordEnd::Device: return vosctl::FailDevice(outcome.deviceResult);
     case RecordEnd::File:
         if (outcome.failedPath.empty()) {
-            return vosctl::Fail(vosctl::EXIT_FILE, outcome.message,
-                                (command.csv == "-" ? std::string("standard output") : command.csv) + ": " +
-                                    vosctl::FileErrorGloss(FileError::Write, {}, outcome.fileCause));
+            // The stream was the only output: its reader leaving ends the command as it ends csv.
+            return vosctl::FailFileCause(FileError::Write, command.csv, outcome.csvCause);
         }
         return vosctl::Fail(vosctl::EXIT_FILE, outcome.message,
                             outcome.failedPath + ": " + vosctl::FileErrorGloss(outcome.fileError, outcome.failedPath,
@@ -341,12 +343,15 @@ void AddRecordCommand(CLI::App& app, vosctl::Context& context) {
     vosctl::AddWholeOption(*command, "--split", options->split, RECORD_MIN_SPLIT, DLF_MAX_SAMPLE_COUNT,
                            "Samples per file, 1000 to 1000000")
         ->capture_default_str();
-    command->add_option("--csv", options->csv, "Also stream the rows of CSV-Save to this file, or - for standard output")
-        ->type_name("FILE")
-        ->check(vosctl::NotDataFileName("CSV"));
-    vosctl::AddCsvChannelOption(*command, options->channel);
+    CLI::Option* csv =
+        command->add_option("--csv", options->csv, "Also stream the rows of CSV-Save to this file, or - for standard output")
+            ->type_name("FILE")
+            ->check(vosctl::NotDataFileName("CSV"));
+    // The data files always hold all four channels.
+    vosctl::AddCsvChannelOption(*command, options->channel)->needs(csv);
     command->add_option("-o,--output", options->prefix, "Prefix of the data files: PREFIX-000001.dlf, ...")
-        ->type_name("PREFIX");
+        ->type_name("PREFIX")
+        ->check(vosctl::NotAFolder("the prefix", "run"));
     command->add_flag("--overwrite", options->overwrite,
                       "Remove an earlier series of this prefix (its data and working files) and replace the --csv "
                       "file, once the logger is open");
@@ -359,7 +364,8 @@ void AddRecordCommand(CLI::App& app, vosctl::Context& context) {
         "old series is removed, and the CSV file emptied, once the logger is open. A prefix that a running\n"
         "recording holds is refused at once, with or without --overwrite. Every name of the series is tried\n"
         "before the logger is opened. If the CSV stream fails (its reader went away), only the stream\n"
-        "stops: the data files go on, and the status is 4.\n"
+        "stops: the data files go on, and the status is 4; without -o, a reader of --csv - that goes\n"
+        "away ends the recording with status 141.\n"
         "On a terminal a progress line shows the elapsed time, the samples and files so far and the\n"
         "driver's largest receive queue; a summary goes to standard error at the end. View a series with\n"
         "`vosctl info PREFIX`, or export it as one table with `vosctl csv PREFIX -o all.csv`.\n\n" +

@@ -29,8 +29,8 @@ int RunRecover(const std::string& prefix) {
         case RecoveredFile::Action::Written: {
             std::string names;
             for (const RecoveredPart& part : file.parts) names += (names.empty() ? "" : ", ") + part.dataFile;
-            std::fprintf(stderr, "vosctl recover: %s: %llu samples (%s to %s) written to %s", file.workingFile.c_str(),
-                         static_cast<unsigned long long>(file.samples), vosctl::UtcText(file.firstMicros).c_str(),
+            std::fprintf(stderr, "vosctl recover: %s: %s (%s to %s) written to %s", file.workingFile.c_str(),
+                         vosctl::CountText(file.samples, "sample").c_str(), vosctl::UtcText(file.firstMicros).c_str(),
                          vosctl::UtcText(file.lastMicros).c_str(), names.c_str());
             if (written == 0) first = file.firstMicros;
             written += static_cast<std::uint32_t>(file.parts.size());
@@ -39,25 +39,25 @@ int RunRecover(const std::string& prefix) {
             break;
         }
         case RecoveredFile::Action::Complete:
-            std::fprintf(stderr, "vosctl recover: %s: left over; %s was already complete (%llu samples)",
-                         file.workingFile.c_str(), file.dataFile.c_str(), static_cast<unsigned long long>(file.samples));
+            std::fprintf(stderr, "vosctl recover: %s: left over; %s was already complete (%s)",
+                         file.workingFile.c_str(), file.dataFile.c_str(), vosctl::CountText(file.samples, "sample").c_str());
             break;
         case RecoveredFile::Action::Empty:
             std::fprintf(stderr, "vosctl recover: %s: no sample had reached it", file.workingFile.c_str());
             break;
         }
         if (file.repeated > 0) {
-            std::fprintf(stderr, "; %llu samples of repeated blocks were written once",
-                         static_cast<unsigned long long>(file.repeated));
+            std::fprintf(stderr, "; %s of repeated blocks were written once",
+                         vosctl::CountText(file.repeated, "sample").c_str());
         }
         if (file.tailCut) {
-            std::fprintf(stderr, "; a damaged tail was cut after the last good block: %llu samples dropped",
-                         static_cast<unsigned long long>(file.dropped));
+            std::fprintf(stderr, "; a damaged tail was cut after the last good block: %s dropped",
+                         vosctl::CountText(file.dropped, "sample").c_str());
         }
         if (!file.keptAs.empty()) {
             ++kept;
-            std::fprintf(stderr, "; kept the working file as %s: it holds %llu intact samples that are in no data file\n",
-                         file.keptAs.c_str(), static_cast<unsigned long long>(file.keptSamples));
+            std::fprintf(stderr, "; kept the working file as %s: it holds %s that are in no data file\n",
+                         file.keptAs.c_str(), vosctl::CountText(file.keptSamples, "intact sample").c_str());
         } else if (file.stopped) {
             std::fprintf(stderr, "; the working file was left as it is\n");
         } else {
@@ -66,9 +66,9 @@ int RunRecover(const std::string& prefix) {
         for (const RecoveredGap& gap : file.gaps) {
             ++gaps;
             lost += gap.samples;
-            std::fprintf(stderr, "vosctl recover: gap %s%s: %llu samples lost in damaged blocks, from %s for %s\n",
+            std::fprintf(stderr, "vosctl recover: gap %s%s: %s lost in damaged blocks, from %s for %s\n",
                          gap.before.empty() ? "at the start, before " : ("between " + gap.before + " and ").c_str(),
-                         gap.after.c_str(), static_cast<unsigned long long>(gap.samples),
+                         gap.after.c_str(), vosctl::CountText(gap.samples, "sample").c_str(),
                          vosctl::UtcText(gap.fromMicros).c_str(), Seconds(gap.micros).c_str());
         }
     }
@@ -82,23 +82,24 @@ int RunRecover(const std::string& prefix) {
                             "no file of the series " + prefix + "-NNNNNN found");
     }
     if (written == 0) {
-        std::fprintf(stderr, "vosctl recover: nothing to recover: %s has %u files and no working file left\n",
-                     prefix.c_str(), report.seriesFiles);
+        std::fprintf(stderr, "vosctl recover: nothing to recover: %s has %s and no working file left\n",
+                     prefix.c_str(), vosctl::CountText(report.seriesFiles, "file").c_str());
     } else {
-        std::fprintf(stderr, "vosctl recover: %u files written, %llu samples, %s to %s; %s has %u files", written,
-                     static_cast<unsigned long long>(samples), vosctl::UtcText(first).c_str(), vosctl::UtcText(last).c_str(),
-                     prefix.c_str(), report.seriesFiles);
+        std::fprintf(stderr, "vosctl recover: %s written, %s, %s to %s; %s has %s",
+                     vosctl::CountText(written, "file").c_str(), vosctl::CountText(samples, "sample").c_str(),
+                     vosctl::UtcText(first).c_str(), vosctl::UtcText(last).c_str(), prefix.c_str(),
+                     vosctl::CountText(report.seriesFiles, "file").c_str());
         if (gaps > 0) {
-            std::fprintf(stderr, "; %zu gaps, %llu samples lost in damaged blocks", gaps,
-                         static_cast<unsigned long long>(lost));
+            std::fprintf(stderr, "; %s, %s lost in damaged blocks", vosctl::CountText(gaps, "gap").c_str(),
+                         vosctl::CountText(lost, "sample").c_str());
         }
         std::fprintf(stderr, "\n");
     }
     if (kept > 0) {
         return vosctl::Fail(vosctl::EXIT_FILE, FileErrorMessage(FileError::Format),
-                            std::to_string(kept) +
-                                " working files were damaged where their intact blocks could not be put into data "
-                                "files; they were kept aside as named above");
+                            (kept == 1 ? std::string("1 working file was") : std::to_string(kept) + " working files were") +
+                                " damaged where the intact blocks could not be put into data files; kept aside as "
+                                "named above");
     }
     return vosctl::EXIT_OK;
 }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "cli/output.h"
 #include "device/access.h"
 
 namespace vosctl {
@@ -22,6 +23,8 @@ std::string ExitStatusHelp() {
            "  5    record: the writer fell behind the logger\n"
            "  129  ended by SIGHUP (the terminal or SSH session hung up)\n"
            "  130  ended by SIGINT (Ctrl-C)\n"
+           "  141  standard output's reader went away (a closed pipe, as | head closes it):\n"
+           "       the command ends there without a message, as if ended by SIGPIPE\n"
            "  143  ended by SIGTERM";
 }
 
@@ -45,9 +48,17 @@ int Fail(int status, const std::string& text, const std::string& gloss) {
 
 int FailDevice(std::uint32_t code) { return Fail(EXIT_DEVICE, ResultMessage(code), ResultGloss(code)); }
 
-int FailFile(FileError error, const std::string& path) {
-    const int cause = errno;
+int FailFile(FileError error, const std::string& path) { return FailFileCause(error, path, errno); }
+
+int FailFileCause(FileError error, const std::string& path, int cause) {
+    if (error == FileError::Write && cause == EPIPE && path == "-") {
+        return EXIT_PIPE;
+    }
     return Fail(EXIT_FILE, FileErrorMessage(error), path + ": " + FileErrorGloss(error, path, cause));
+}
+
+std::string CountText(std::uint64_t count, const std::string& noun) {
+    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
 }
 
 std::string ResultGloss(std::uint32_t code) {
@@ -85,7 +96,8 @@ std::string FolderGone(const std::string& path) {
     return info.st_nlink == 0 ? name + " was removed" : std::string();
 }
 
-// The cause of a failed open, create, write or rename, from its errno.
+}  // namespace
+
 std::string CauseGloss(int cause, const std::string& path) {
     switch (cause) {
     case ENOENT: {
@@ -106,9 +118,12 @@ std::string CauseGloss(int cause, const std::string& path) {
     case EDQUOT: return "the disk quota is used up";
     case EFBIG: return "the file is larger than allowed";
     case EPIPE: return "the reader of the output has gone";
+    case EBADF: return StandardOutputWasClosed() ? "it is closed" : "it is not open for writing";
     default: return std::strerror(cause);
     }
 }
+
+namespace {
 
 // "<what>: <cause>", or `otherwise` when neither errno nor the path tells.
 std::string Explained(const std::string& what, const std::string& path, int cause, const std::string& otherwise) {

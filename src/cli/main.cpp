@@ -1,7 +1,10 @@
 // vosctl: the logger and its data files from the command line.
+#include <cstdio>
+#include <sstream>
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/output.h"
 #include "cli/signals.h"
 #include "device/access.h"
 #include "doctor/paths.h"
@@ -11,6 +14,7 @@
 int main(int argc, char** argv) {
     // A reader that went away or a full disk must give a write error, not end the program.
     IgnoreFileSignals();
+    vosctl::PrepareStandardOutput();
     // Ctrl-C, SIGTERM and a hang-up end any command at once until a run makes them its Stop.
     vosctl::StopSignals::InstallExit();
 
@@ -36,17 +40,27 @@ int main(int argc, char** argv) {
     AddRecoverCommand(app, context);
     AddDoctorCommand(app, context);
 
+    // Help and the version, taken from CLI11 as text and printed as every
+    // command prints, so that FinishStandardOutput learns how the writes went.
+    const auto print = [&app](const CLI::Error& e) {
+        std::ostringstream text;
+        const int code = app.exit(e, text);
+        std::fputs(text.str().c_str(), stdout);
+        return code;
+    };
+    int status = vosctl::EXIT_OK;
     try {
         app.parse(argc, argv);
+        status = context.status;
     } catch (const CLI::CallForHelp& e) {
-        return app.exit(e);
+        status = print(e);
     } catch (const CLI::CallForAllHelp& e) {
-        return app.exit(e);
+        status = print(e);
     } catch (const CLI::CallForVersion& e) {
-        return app.exit(e);
+        status = print(e);
     } catch (const CLI::ParseError& e) {
-        return vosctl::Fail(vosctl::EXIT_USAGE, ResultMessage(RESULT_INVALID_PARAMETER),
-                            std::string(e.what()) + "; see vosctl --help");
+        status = vosctl::Fail(vosctl::EXIT_USAGE, ResultMessage(RESULT_INVALID_PARAMETER),
+                              std::string(e.what()) + "; see vosctl --help");
     }
-    return context.status;
+    return vosctl::FinishStandardOutput(status);
 }

@@ -51,11 +51,12 @@ std::string ParseWhole(const std::string& text, std::uint64_t min, std::uint64_t
     value = 0;
     bool fits = !text.empty();
     for (const char ch : text) {
-        if (ch < '0' || ch > '9' || value > (UINT64_MAX - 9) / 10) {
+        const unsigned digit = static_cast<unsigned>(ch - '0');
+        if (ch < '0' || ch > '9' || value > (UINT64_MAX - digit) / 10) {
             fits = false;
             break;
         }
-        value = value * 10 + static_cast<unsigned>(ch - '0');
+        value = value * 10 + digit;
     }
     if (!fits || value < min || value > max) {
         return "\"" + text + "\" is not a whole number from " + std::to_string(min) + " to " + std::to_string(max) +

@@ -88,7 +88,7 @@ private:
 
 /// Starts `program` (vosctl by default) with `args` and the given descriptors
 /// as standard output and standard error (standard input is /dev/null);
-/// returns its pid.
+/// an `outFd` of -1 starts it with standard output closed. Returns its pid.
 inline pid_t Spawn(const std::vector<std::string>& args, const Environment& environment, int outFd, int errFd,
                    const std::string& program = VOSCTL) {
     std::vector<std::string> argStore{program};
@@ -108,7 +108,11 @@ inline pid_t Spawn(const std::vector<std::string>& args, const Environment& envi
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, outFd, STDOUT_FILENO);
+    if (outFd < 0) {
+        posix_spawn_file_actions_addclose(&actions, STDOUT_FILENO);
+    } else {
+        posix_spawn_file_actions_adddup2(&actions, outFd, STDOUT_FILENO);
+    }
     posix_spawn_file_actions_adddup2(&actions, errFd, STDERR_FILENO);
     pid_t pid = -1;
     const int error = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());

@@ -1,6 +1,10 @@
 // vosctl run as a process against the simulated driver library.
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+
 #include <algorithm>
 #include <csignal>
+#include <iostream>
 #include <regex>
 
 #include "cli_process.h"
@@ -82,6 +86,12 @@ TEST(VosctlOptions, BadValuesAreRefusedNamingTheAcceptedOnes) {
         {{"acquire", "--channel", "CH5", "-o", "x.csv"}, "CH0, CH1, CH2, CH3, ALL"},
         {{"acquire", "-o", "x.txt"}, ".dlf or .csv"},
         {{"acquire"}, "--output is required"},
+        {{"acquire", "--channel", "CH1", "-o", "x.dlf"},
+         "--channel chooses the columns of CSV; a .dlf output always holds all four channels"},
+        {{"acquire", "-o", "night/"}, "\"night/\" ends in a slash; the output names files, e.g. night/run.dlf"},
+        {{"acquire", "-o", "/"}, "\"/\" ends in a slash"},
+        {{"record", "--samples", "10", "-o", "night/"}, "\"night/\" ends in a slash; the prefix names files, e.g. night/run"},
+        {{"record", "--samples", "10", "-o", "."}, "\".\" is a folder; the prefix names files, e.g. ./run"},
         {{"csv", "--channel", "all", "x.dlf"}, "CH0, CH1, CH2, CH3, ALL"},
         {{"plot", "x.dlf", "-o", "x.png", "--overlay", "--panes"}, "excludes"},
         {{}, "subcommand is required"},
@@ -110,6 +120,7 @@ TEST(VosctlOptions, HelpAndVersionGoToStandardOutput) {
         EXPECT_EQ(help.status, 0) << command;
         EXPECT_NE(help.out.find(std::string("vosctl ") + command), std::string::npos) << help.out;
         EXPECT_NE(help.out.find("129  ended by SIGHUP"), std::string::npos) << help.out;
+        EXPECT_NE(help.out.find("141  standard output's reader went away"), std::string::npos) << help.out;
         EXPECT_EQ(help.err, "");
         // A type name is the whole form, with nothing appended that reads as one more field.
         for (const char* name : {"VOLTS:", "CLOCK:", "N:", "CH:CH", "TIME:"}) {
@@ -245,6 +256,28 @@ TEST(VosctlAcquire, InterruptKeepsTheSamplesStoredSoFar) {
     }
 }
 
+// Makes `folder` take no new file (`shut`) or take them again: its write
+// permission, and for root, whom permissions do not stop, its immutable
+// flag. False when a file can still be created in it.
+bool ShutFolder(const std::string& folder, bool shut) {
+    ::chmod(folder.c_str(), shut ? 0555 : 0755);
+    if (::geteuid() == 0) {
+        const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        int flags = 0;
+        if (fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
+            flags = shut ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+            ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
+        }
+        if (fd >= 0) ::close(fd);
+    }
+    const std::string trial = folder + "/trial";
+    const int fd = ::open(trial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) return true;
+    ::close(fd);
+    ::unlink(trial.c_str());
+    return false;
+}
+
 // The output is tried before the driver is loaded, and an output that fails
 // after the run leaves the record in a recovery file that is named.
 TEST(VosctlAcquire, OutputsAreTriedFirstAndSamplesAreKept) {
@@ -259,6 +292,22 @@ TEST(VosctlAcquire, OutputsAreTriedFirstAndSamplesAreKept) {
         EXPECT_EQ(refused.err, "vosctl: ファイルオープンエラーです (" + output + ": " + cause +
                                    "; checked before the logger starts)\n");
     }
+    // A file that may be written, in a folder that takes no new file: the
+    // new file that replaces it could not be made there after the run.
+    const std::string shut = dir.Path("shut");
+    std::filesystem::create_directory(shut);
+    clitest::WriteText(shut + "/run.dlf", "kept");
+    if (ShutFolder(shut, true)) {
+        const Result refused = clitest::Run(dir, {"--driver", NO_DRIVER, "acquire", "-o", shut + "/run.dlf"});
+        EXPECT_EQ(refused.status, 4);
+        EXPECT_EQ(refused.err, "vosctl: ファイルオープンエラーです (" + shut +
+                                   "/run.dlf: a new file to replace it cannot be created in its folder: permission "
+                                   "denied; checked before the logger starts)\n");
+    } else {
+        std::cout << "a folder here cannot be shut; that case is skipped\n";
+    }
+    ShutFolder(shut, false);
+    EXPECT_EQ(clitest::ReadText(shut + "/run.dlf"), "kept");
 
     std::vector<double> storage(4 * std::size_t{DLF_MAX_SAMPLE_COUNT});
     double* const channels[4] = {storage.data(), storage.data() + DLF_MAX_SAMPLE_COUNT,

@@ -304,7 +304,7 @@ TEST_F(RecordProcess, ASeriesPastIndex999999) {
                                           "2026-01-01T00:00:00.300900Z) written to " + prefix + "-1000001.dlf"),
               std::string::npos)
         << recovered.err;
-    EXPECT_NE(recovered.err.find("1 files written, 10 samples"), std::string::npos) << recovered.err;
+    EXPECT_NE(recovered.err.find("1 file written, 10 samples"), std::string::npos) << recovered.err;
     EXPECT_NE(recovered.err.find(prefix + " has 4 files"), std::string::npos) << recovered.err;
 
     const clitest::Result info = clitest::Run(m_dir, {"info", prefix});

@@ -203,6 +203,8 @@ TEST_F(RecordProcess, BadValuesAreRefusedBeforeTheLoggerIsOpened) {
         {{"--split", "0x10"}, whole},
         {{"--samples", "0x10"}, "is not a whole number from 1 to 18446744073709551614 in decimal digits only"},
         {{"--samples", "0"}, "in decimal digits only"},
+        {{"--samples", "18446744073709551615"}, "is not a whole number from 1 to 18446744073709551614 in decimal"},
+        {{"--channel", "CH1"}, "--channel requires --csv"},
         {{"--duration", "5x"}, duration},
         {{"--duration", "1h30"}, duration},
         {{"--duration", "30m1h"}, duration},
@@ -223,6 +225,11 @@ TEST_F(RecordProcess, BadValuesAreRefusedBeforeTheLoggerIsOpened) {
         EXPECT_EQ(run.err.rfind("vosctl: パラメータが無効です (", 0), 0u) << run.err;
         EXPECT_NE(run.err.find(test.named), std::string::npos) << run.err;
     }
+    // The largest count the message names is taken: only the missing driver stops it.
+    std::vector<std::string> largest = noDriver;
+    largest.insert(largest.end(), {"--samples", "18446744073709551614"});
+    const clitest::Result taken = clitest::Run(m_dir, largest, clitest::Environment());
+    EXPECT_EQ(taken.status, 3) << taken.err;
     const clitest::Result noOutput =
         clitest::Run(m_dir, {"--driver", "/nonexistent/libftd2xx.so", "record", "--samples", "10"}, clitest::Environment());
     EXPECT_EQ(noOutput.status, 2) << noOutput.err;
@@ -359,6 +366,15 @@ TEST_F(RecordProcess, ACsvReaderThatGoesAwayCostsOnlyTheStream) {
     EXPECT_EQ(series.headers.size(), 3u);
     ExpectContinuous(series, 3, 1);
     EXPECT_EQ(series.samples[0].size(), 2500u);
+
+    // Without data files the stream is the whole output: its reader leaving ends
+    // the recording as it ends any command, with 141 and no error message.
+    ASSERT_EQ(::pipe2(pipeFds, O_CLOEXEC), 0);
+    ::close(pipeFds[0]);
+    const Background alone = Start(LoggerConfig("instant", ""), {"record", "--samples", "200000", "--csv", "-"}, pipeFds[1]);
+    ::close(pipeFds[1]);
+    EXPECT_EQ(clitest::WaitExitWithin(alone.pid, 20), 141);
+    EXPECT_EQ(alone.Stderr().find("vosctl: "), std::string::npos) << alone.Stderr();
 }
 
 // After Ctrl-C the writer may be held up: here by a reader of --csv - that
@@ -459,7 +475,8 @@ TEST_F(RecordProcess, KillNineThenRecoverKeepsAllButTheLastSecond) {
 
         const clitest::Result recover = clitest::Run(m_dir, {"recover", Prefix()});
         EXPECT_EQ(recover.status, 0) << recover.err;
-        EXPECT_NE(recover.err.find("1 files written"), std::string::npos) << recover.err;
+        EXPECT_NE(recover.err.find("vosctl recover: 1 file written, "), std::string::npos) << recover.err;
+        EXPECT_NE(recover.err.find("; " + Prefix() + " has 1 file\n"), std::string::npos) << recover.err;
         EXPECT_FALSE(std::filesystem::exists(WorkingFileName(Prefix(), 1)));
         const seriestest::Series series = seriestest::ReadSeries(Prefix());
         ASSERT_EQ(series.headers.size(), 1u);
@@ -615,8 +632,8 @@ TEST_F(RecordProcess, RecoverKeepsEveryIntactBlock) {
               "; removed the working file\n",
           "gap at the start, before " + first +
               ": 100 samples lost in damaged blocks, from 2023-11-14T22:13:20.000000Z for 0.0100 s\n",
-          "1 files written, 900 samples, 2023-11-14T22:13:20.010000Z to 2023-11-14T22:13:20.099900Z; " + Prefix() +
-              " has 1 files; 1 gaps, 100 samples lost in damaged blocks\n"},
+          "1 file written, 900 samples, 2023-11-14T22:13:20.010000Z to 2023-11-14T22:13:20.099900Z; " + Prefix() +
+              " has 1 file; 1 gap, 100 samples lost in damaged blocks\n"},
          {"run-000001.dlf"}},
         {"block 3", [&] { damage(2); }, 0,
          {working + ": 700 samples (2023-11-14T22:13:20.000000Z to 2023-11-14T22:13:20.099900Z) written to " + first +
@@ -628,7 +645,7 @@ TEST_F(RecordProcess, RecoverKeepsEveryIntactBlock) {
         {"the last block", [&] { damage(3); }, 0,
          {working + ": 600 samples (2023-11-14T22:13:20.000000Z to 2023-11-14T22:13:20.059900Z) written to " + first +
               "; a damaged tail was cut after the last good block: 400 samples dropped; removed the working file\n",
-          "1 files written, 600 samples"},
+          "1 file written, 600 samples"},
          {"run-000001.dlf"}},
         {"block 3 with a later working file",
          [&] {
@@ -640,7 +657,7 @@ TEST_F(RecordProcess, RecoverKeepsEveryIntactBlock) {
          4,
          {working + ": 300 samples (2023-11-14T22:13:20.000000Z to 2023-11-14T22:13:20.029900Z) written to " + first +
               "; kept the working file as " + working + ".damaged: it holds 400 intact samples that are in no data file\n",
-          "2 files written, 350 samples", "1 working files were damaged"},
+          "2 files written, 350 samples", "1 working file was damaged"},
          {"run-000001.dlf", "run-000001.vrec.damaged", "run-000002.dlf"}},
         {"a data file of another recording at the same index",
          [&] {
