@@ -207,13 +207,15 @@ TEST_F(RecordProcess, OverwriteRemovesOnlyWhatNoRunningProgramHolds) {
 TEST_F(RecordProcess, OtherEndingSignalsLeaveNoHiddenFile) {
     for (const int signal : {SIGQUIT, SIGUSR1, SIGALRM}) {
         SCOPED_TRACE(signal);
-        const std::string hiddenHead = ".run-000001.dlf.";
+        Background run;
+        // The conversion's new file carries the recorder's own process number; the
+        // names tried before the logger opens carry the widest one.
         const auto converting = [&] {
+            const std::string hiddenHead = ".run-000001.dlf." + std::to_string(run.pid) + "-";
             const std::vector<std::string> hidden = clitest::HiddenFiles(m_dir.Path(""));
             return std::any_of(hidden.begin(), hidden.end(),
                                [&](const std::string& name) { return name.rfind(hiddenHead, 0) == 0; });
         };
-        Background run;
         // Should the conversion end between the last look and SIGSTOP, it runs again.
         for (int attempt = 0; attempt < 3 && run.pid < 0; ++attempt) {
             seriestest::RemoveSeries(Prefix(), 1);
