@@ -30,7 +30,9 @@ struct Case {
 
 // A host reading a logger whose crystal is off by `ppm`: the frames sent by
 // time t are t * 10000 * (1 + ppm), of which up to 168 (16 ms and a packet)
-// sit in the USB chip; a stall longer than the queue loses the rest.
+// sit in the USB chip; a stall longer than the queue loses the rest. A stall
+// that leaves the queue within a packet (8 frames) of its limit has it found
+// full, with at most a packet in the chip.
 std::vector<std::uint64_t> Losses(const Case& test) {
     const std::int64_t begin = 5 * SECOND;  // any epoch of the steady clock
     LossDetector detector(begin);
@@ -42,19 +44,23 @@ std::vector<std::uint64_t> Losses(const Case& test) {
     };
     std::uint64_t step = 0;
     for (std::int64_t t = 0; t < test.duration; ++step) {
+        bool full = false;
         if (next < test.stalls.size() && t >= test.stalls[next].at) {
             // Frames sent while the host stood still fill the queue; the rest are lost.
             const std::uint64_t during = sent(t + test.stalls[next].length) - sent(t);
             if (during > test.queueFrames) lost += during - test.queueFrames;
+            full = during + 8 >= test.queueFrames;
             t += test.stalls[next].length;
             ++next;
         } else {
             t += POLL;
         }
-        const std::uint64_t inChip = (step * 37) % 169;
+        const std::uint64_t inChip = full ? step % 9 : (step * 37) % 169;
         std::uint64_t arrived = sent(t) - std::min(sent(t), inChip + lost);
         if (test.instant) arrived = static_cast<std::uint64_t>(t / 1000);
-        if (const std::uint64_t missing = detector.Check(begin + t, arrived); missing != 0) reported.push_back(missing);
+        if (const std::uint64_t missing = detector.Check(begin + t, begin + t, arrived, full); missing != 0) {
+            reported.push_back(missing);
+        }
     }
     return reported;
 }
@@ -73,6 +79,18 @@ TEST(LossDetector, TellsStallsThatLostFramesAndNotTheCrystal) {
          8192, {21808}},
         // A driver with a queue of 0.1 s: 0.3 s lose 2000 frames.
         {"0.3 s stall, small queue", 200, 120 * SECOND, {{61 * SECOND, 300 * MS}}, 1000, {2000}},
+        // 0.8191 s send 8191 frames, 0.8185 s 8185: the queue of 8192 holds them.
+        {"0.8191 s stall fills the queue, nothing lost", 0, 60 * SECOND, {{30 * SECOND, 819100 * 1000}}, 8192, {}},
+        {"0.8185 s stall, queue within a packet of full", 0, 60 * SECOND, {{30 * SECOND, 818500 * 1000}}, 8192, {}},
+        // 8193 frames at most in 0.8194 s, 200 ppm slow: a frame lost at most, within the crystal's margin.
+        {"0.8194 s stall after 20 h, 200 ppm slow", -200, 20 * 3600 * SECOND + 60 * SECOND,
+         {{20 * 3600 * SECOND, 819400 * 1000}}, 8192, {}},
+        // Stalls just past the queue of 8192 frames lose fewer than the frames that may be on their way.
+        {"0.83 s stall, exact crystal", 0, 120 * SECOND, {{61 * SECOND, 830 * MS}}, 8192, {108}},
+        {"0.84 s stall after 20 h, 200 ppm fast", 200, 20 * 3600 * SECOND + 60 * SECOND,
+         {{20 * 3600 * SECOND, 840 * MS}}, 8192, {210}},
+        {"0.85 s stall after 20 h, 200 ppm slow", -200, 20 * 3600 * SECOND + 60 * SECOND,
+         {{20 * 3600 * SECOND, 850 * MS}}, 8192, {306}},
         {"two stalls", 0, 120 * SECOND, {{10 * SECOND, 2 * SECOND}, {70 * SECOND, SECOND}}, 8192, {11808, 1808}},
     };
     for (const Case& test : cases) {
