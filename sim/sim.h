@@ -96,8 +96,8 @@ struct SimConfig {
     std::vector<SimDevice> devices;
 };
 
-/// Receive queue size per device; frames arriving at a full queue are lost.
-inline constexpr std::size_t RECEIVE_QUEUE_BYTES = 64 * 1024;
+/// Receive queue size per device, the driver's; frames arriving at a full queue are lost.
+inline constexpr std::size_t RECEIVE_QUEUE_BYTES = D2XX_RECEIVE_QUEUE_BYTES;
 
 /// The 54-byte calibration block with the given fields.
 std::array<std::uint8_t, 54> MakeCalibration(std::uint8_t resolution, double v1, double v2,

@@ -32,6 +32,10 @@ inline constexpr DWORD FT_OPEN_BY_DESCRIPTION = 2;
 inline constexpr ULONG FT_PURGE_RX = 1;
 inline constexpr ULONG FT_PURGE_TX = 2;
 
+/// The driver's receive queue: the bytes it holds for the host, at most what
+/// FT_GetQueueStatus reports. What the chip sends while it is full is lost.
+inline constexpr DWORD D2XX_RECEIVE_QUEUE_BYTES = 64 * 1024;
+
 /// The driver entry points the device link calls. Filled from the loaded
 /// driver library (DriverLibrary) or by the in-process logger simulator.
 struct D2xxApi {

@@ -108,6 +108,8 @@ constexpr auto FRAME_WAIT_SLEEP = std::chrono::milliseconds(16);
 // arrived before it is found.
 constexpr std::uint32_t LOSS_CHECK_FRAMES = 64;
 constexpr std::int64_t FRAME_NANOS = 1000000000 / LOGGER_FRAME_RATE;
+// A full-speed USB packet: what the chip may hold back from a full queue.
+constexpr DWORD CHIP_PACKET_BYTES = 64;
 
 std::int64_t SteadyNanos() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -120,6 +122,7 @@ struct LossWatch {
     LossDetector detector;
     std::uint64_t framesRead = 0;
     std::uint32_t untilCheck = LOSS_CHECK_FRAMES;
+    bool queueFull = false;  // a poll since the last check found the queue at its limit
     bool pending = false;
     std::uint64_t gapAfter = 0;  // frames read before the first frame after the loss
     std::uint64_t gapFrames = 0;
@@ -139,10 +142,14 @@ std::uint32_t NextFrame(const D2xxApi& api, FT_HANDLE handle, std::uint8_t frame
         const FT_STATUS status = api.FT_GetQueueStatus(handle, &waiting);
         if (status != FT_OK) return status;
         if (waiting > largestQueue) largestQueue = waiting;
+        // Full but for what the chip still holds back: the driver drops what comes next.
+        if (watch != nullptr && waiting + CHIP_PACKET_BYTES > D2XX_RECEIVE_QUEUE_BYTES) watch->queueFull = true;
         if (check && retries == FRAME_WAIT_RETRIES) {
             watch->untilCheck = LOSS_CHECK_FRAMES;
             const std::uint64_t arrived = watch->framesRead + waiting / FRAME_BYTES;
-            if (const std::uint64_t missing = watch->detector.Check(now, arrived); missing != 0) {
+            const std::uint64_t missing = watch->detector.Check(now, SteadyNanos(), arrived, watch->queueFull);
+            watch->queueFull = false;
+            if (missing != 0) {
                 // A second loss before the first was reached joins it.
                 if (!watch->pending) watch->gapAfter = arrived;
                 watch->pending = true;

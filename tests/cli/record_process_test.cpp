@@ -813,6 +813,30 @@ TEST_F(RecordProcess, StallIsReportedAndTheNextFileTellsItsTrueTime) {
     }
 }
 
+// A stall just past what the queue of 64 KiB holds (8192 frames, 0.82 s)
+// loses fewer frames than may be on their way; the queue found at its limit
+// tells the loss all the same.
+TEST_F(RecordProcess, StallJustPastTheQueueIsReported) {
+    const clitest::Result result = Run(LoggerConfig("realtime", "hold after=5000 ms=830"),
+                                       {"record", "--samples", "20000", "--split", "10000", "-o", Prefix()});
+    EXPECT_EQ(result.status, 0) << result.err;
+    const std::size_t summary = result.err.find("1 gap where frames were lost, about ");
+    ASSERT_NE(summary, std::string::npos) << result.err;
+    const std::uint64_t lost = std::stoull(result.err.substr(summary + 36));
+    // 8300 frames in 0.83 s, 8192 of them queued: 108 lost, more if the hold ran late.
+    EXPECT_GE(lost, 108u - 16u) << result.err;
+    const std::size_t overruns = result.err.find("simulator overruns ");
+    ASSERT_NE(overruns, std::string::npos) << result.err;
+    EXPECT_NEAR(static_cast<double>(lost), static_cast<double>(std::stoull(result.err.substr(overruns + 19))), 64.0)
+        << result.err;
+    // The frames lost follow the 5000 read and the 8192 queued: file 2 ends before them.
+    EXPECT_NE(result.err.find("run-000002.dlf ends before the gap"), std::string::npos) << result.err;
+    const seriestest::Series series = seriestest::ReadSeries(Prefix());
+    ASSERT_EQ(series.headers.size(), 3u);
+    EXPECT_EQ(series.headers[2].stamp->firstSample,
+              series.headers[0].sampleCount + series.headers[1].sampleCount + lost);
+}
+
 // Frames lost while the trigger is awaited cost nothing recorded: no gap is
 // reported, and the first file starts at the trigger with continuous samples.
 TEST_F(RecordProcess, LossBeforeTheTriggerCostsNothingRecorded) {
