@@ -181,7 +181,7 @@ void PrintAbruptEnd(const Recorder& recorder, const std::string& prefix) {
             return files.size() == 1 ? files.front().path : files.front().path + " to " + files.back().path;
         };
         text += series.dataFiles.empty() ? ", no data file"
-                                         : ", " + std::to_string(series.dataFiles.size()) + " data files " +
+                                         : ", " + vosctl::CountText(series.dataFiles.size(), "data file") + " " +
                                                range(series.dataFiles);
         if (!series.workingFiles.empty()) {
             text += "; what reached the disk" + std::string(series.dataFiles.empty() ? "" : " after them") +

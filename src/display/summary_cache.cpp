@@ -124,6 +124,7 @@ class EntryReader {
 public:
     explicit EntryReader(std::string_view bytes) : m_bytes(bytes) {}
     bool Take(void* value, std::size_t size) {
+        if (size == 0) return true;  // an empty array's data() may be null
         if (m_bytes.size() - m_at < size) {
             m_at = m_bytes.size();
             return false;

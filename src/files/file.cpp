@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <ctime>
 #include <cstdio>
 #include <fcntl.h>
 #include <stdio.h>
@@ -119,6 +120,26 @@ struct PendingSlot {
     char path[PATH_MAX];
 };
 PendingSlot g_pending[SLOT_COUNT];
+// Set once the process is ending; files created after it would escape the
+// sweep, so no new one is begun, and the sweep waits (briefly) for those
+// being created to have their names entered and their files made.
+std::atomic<bool> g_ending{false};
+std::atomic<int> g_creating{0};
+
+// Counts one creation for the span of a scope; false (with errno EINTR)
+// once the process is ending.
+class Creating {
+public:
+    Creating() { g_creating.fetch_add(1); }
+    ~Creating() { g_creating.fetch_sub(1); }
+    Creating(const Creating&) = delete;
+    Creating& operator=(const Creating&) = delete;
+    bool Allowed() const {
+        if (!g_ending.load()) return true;
+        errno = EINTR;
+        return false;
+    }
+};
 
 // Enters `path` before the file is created; -1 when no slot is free or the
 // name is too long (the file is then only removed on the ordinary paths).
@@ -152,7 +173,8 @@ void UnregisterPending(int& slot) {
 // before it exists. -1 on failure.
 int CreateBeside(const std::string& target, std::string& created, int& slot) {
     static std::atomic<unsigned> serial{0};
-    for (int attempt = 0; attempt < 100; ++attempt) {
+    const Creating creating;
+    for (int attempt = 0; attempt < 100 && creating.Allowed(); ++attempt) {
         created = ReplacementTemporaryName(target, static_cast<long>(::getpid()), serial.fetch_add(1));
         slot = RegisterPending(created);
         const int fd = OpenRetrying(created.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -219,6 +241,13 @@ const char* FileErrorMessage(FileError error) {
 }
 
 void RemoveUncommittedFiles() {
+    g_ending.store(true);
+    // A creation on another thread ends within microseconds; one interrupted
+    // by this very handler never does, hence the bound of 200 ms.
+    for (int wait = 0; wait < 200 && g_creating.load() != 0; ++wait) {
+        const timespec millisecond{0, 1000000};
+        ::nanosleep(&millisecond, nullptr);
+    }
     for (PendingSlot& slot : g_pending) {
         int expected = Live;
         if (slot.state.compare_exchange_strong(expected, Gone, std::memory_order_acquire)) {
@@ -237,6 +266,10 @@ int ProbeWritable(const std::string& path) {
         return 0;  // a FIFO whose reader comes later
     }
     if (errno != ENOENT) {
+        return errno;
+    }
+    const Creating creating;
+    if (!creating.Allowed()) {
         return errno;
     }
     int slot = RegisterPending(path);

@@ -283,3 +283,20 @@ TEST(WriterStoppedPartWay, AFifoWhoseReaderLeavesGivesAWriteError) {
 }
 
 }  // namespace
+
+// Once a process ending by a signal has removed its uncommitted files, no
+// new one is begun: a file made after the sweep would be left behind. The
+// replacement and the probe are refused and nothing appears in the folder.
+TEST(ReplacementFile, NoNewFileIsBegunOnceTheProcessEnds) {
+    TempDir dir;
+    const std::string target = dir.Path("out.csv");
+    EXPECT_EQ(InChild([&] {
+                  RemoveUncommittedFiles();
+                  ReplacementFile file;
+                  const bool opened = file.Open(target);
+                  const int probed = ProbeWritable(dir.Path("probe.csv"));
+                  return (opened ? 1 : 0) + (probed == 0 ? 2 : 0);
+              }),
+              "exit 0");
+    EXPECT_TRUE(std::filesystem::is_empty(dir.Path("")));
+}

@@ -11,7 +11,7 @@ mkdir -p "$out/corpus" "$out/artifacts"
 clang++ -std=c++20 -O1 -g -fno-omit-frame-pointer \
   -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
   -Isrc \
-  tests/files/dlf_fuzz.cpp src/files/*.cpp src/numtext/*.cpp \
+  tests/files/dlf_fuzz.cpp src/files/*.cpp src/numtext/*.cpp src/settings/*.cpp \
   -lz -o "$out/dlf_fuzz"
 
 # Seed with a valid header so the search starts past the first checks.
