@@ -81,6 +81,8 @@ void BM_RecordToFiles(benchmark::State& state) {
             break;
         }
         recorded += outcome.samples;
+        // A data file only ever takes a free name: each recording starts on an empty folder.
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) std::filesystem::remove(entry.path());
     }
     std::filesystem::remove_all(folder);
     const double rate = static_cast<double>(recorded) / recordSeconds;
