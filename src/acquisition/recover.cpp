@@ -16,11 +16,6 @@
 
 namespace {
 
-// The index N of a name PREFIX-NNNNNN.EXT (six or more digits) in the prefix's folder; 0 for other names.
-std::uint32_t SeriesIndex(const std::string& name, const std::string& base, const std::string& extension) {
-    return SeriesIndexOf(name, base, extension);
-}
-
 bool Fail(RecoveryReport& report, FileError error, const std::string& path, const std::string& reason) {
     report.error = error;
     report.failedPath = path;
@@ -32,37 +27,6 @@ void RemoveDurably(const std::string& path) {
     std::error_code ignored;
     std::filesystem::remove(path, ignored);
     SyncFolder(std::filesystem::path(path).parent_path().string());
-}
-
-// True for ".NAME.PID-N.new" whose NAME is a data file of the series: the
-// temporary of a replacement of it by a process that is gone.
-bool StaleTemporary(const std::string& entry, const std::string& base) {
-    const std::string tail = ".new";
-    if (entry.size() <= 1 + tail.size() || entry[0] != '.' ||
-        entry.compare(entry.size() - tail.size(), tail.size(), tail) != 0) {
-        return false;
-    }
-    const std::string inner = entry.substr(1, entry.size() - 1 - tail.size());
-    const std::size_t dot = inner.rfind('.');
-    if (dot == std::string::npos || SeriesIndex(inner.substr(0, dot), base, ".dlf") == 0) return false;
-    const std::string middle = inner.substr(dot + 1);
-    const std::size_t dash = middle.find('-');
-    if (dash == 0 || dash == std::string::npos || dash > 10 || dash + 1 == middle.size() ||
-        middle.find_first_not_of("0123456789-") != std::string::npos || middle.find('-', dash + 1) != std::string::npos) {
-        return false;
-    }
-    const long pid = std::stol(middle.substr(0, dash));
-    return pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
-}
-
-void RemoveStaleTemporaries(const std::filesystem::path& folder, const std::string& base) {
-    std::error_code error;
-    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        if (StaleTemporary(it->path().filename().string(), base)) {
-            std::error_code ignored;
-            std::filesystem::remove(it->path(), ignored);
-        }
-    }
 }
 
 // The indices of the series' files on disk, each list ascending.
@@ -277,35 +241,31 @@ RecoveryReport RecoverSeries(const std::string& prefix) {
     const std::filesystem::path prefixPath(prefix);
     const std::string base = prefixPath.filename().string();
     const std::filesystem::path folder = prefixPath.parent_path().empty() ? "." : prefixPath.parent_path();
-    SeriesOnDisk disk;
-    std::error_code error;
-    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        const std::string name = it->path().filename().string();
-        if (const std::uint32_t index = SeriesIndex(name, base, ".vrec"); index != 0) disk.working.push_back(index);
-        if (const std::uint32_t index = SeriesIndex(name, base, ".dlf"); index != 0) disk.data.push_back(index);
-    }
-    if (error) {
-        Fail(report, FileError::Open, folder.string(), error.message());
+    const SeriesListing listing = ListSeries(prefix);
+    if (listing.error != 0) {
+        Fail(report, FileError::Open, folder.string(), std::generic_category().message(listing.error));
         return report;
     }
-    std::sort(disk.working.begin(), disk.working.end());
-    std::sort(disk.data.begin(), disk.data.end());
-    RemoveStaleTemporaries(folder, base);
+    SeriesOnDisk disk;
+    for (const SeriesMember& member : listing.workingFiles) disk.working.push_back(member.index);
+    for (const SeriesMember& member : listing.dataFiles) disk.data.push_back(member.index);
+    // Temporaries of a replacement ended by a kill: their process is gone.
+    for (const SeriesTemporary& temporary : listing.temporaries) {
+        if (ProcessGone(temporary.pid)) ::unlink(temporary.path.c_str());
+    }
     const std::vector<std::uint32_t> working = disk.working;
     for (const std::uint32_t index : working) {
         if (!RecoverOne(prefix, index, disk, report)) break;
         // What it wrote is part of the series for the working files after it.
         disk.working.erase(std::find(disk.working.begin(), disk.working.end(), index));
         for (const RecoveredPart& part : report.files.back().parts) {
-            const std::uint32_t written = SeriesIndex(std::filesystem::path(part.dataFile).filename().string(), base, ".dlf");
+            const std::uint32_t written = SeriesIndexOf(std::filesystem::path(part.dataFile).filename().string(), base, ".dlf");
             if (written != 0 && !disk.Has(disk.data, written)) {
                 disk.data.insert(std::upper_bound(disk.data.begin(), disk.data.end(), written), written);
             }
         }
     }
-    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        report.seriesFiles += SeriesIndex(it->path().filename().string(), base, ".dlf") != 0;
-    }
+    report.seriesFiles = static_cast<std::uint32_t>(ListSeries(prefix).dataFiles.size());
     return report;
 }
 

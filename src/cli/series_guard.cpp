@@ -48,8 +48,6 @@ int ProbeSeriesNames(const std::string& prefix, std::uint32_t index) {
     return EXIT_OK;
 }
 
-bool ProcessGone(long pid) { return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH; }
-
 }  // namespace
 
 int CheckRecordTargets(const RecordTargets& targets, PrefixLock& lock) {

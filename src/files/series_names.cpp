@@ -1,6 +1,7 @@
 #include "files/series_names.h"
 
 #include <dirent.h>
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -111,6 +112,8 @@ SeriesListing ListSeries(const std::string& prefix) {
     std::sort(listing.workingFiles.begin(), listing.workingFiles.end(), byIndex);
     return listing;
 }
+
+bool ProcessGone(long pid) { return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH; }
 
 bool SeriesOrderLess(const std::string& a, const std::string& b) {
     std::string prefixA;

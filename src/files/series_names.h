@@ -49,6 +49,9 @@ struct SeriesListing {
 };
 SeriesListing ListSeries(const std::string& prefix);
 
+/// True when no process `pid` runs any more (a leftover of it may go).
+bool ProcessGone(long pid);
+
 /// The order of files picked together: files of one series in the order of
 /// their numbers (PREFIX-999999.dlf before PREFIX-1000000.dlf), any other
 /// name by its bytes.
