@@ -86,6 +86,11 @@ private:
     std::vector<std::string> m_entries;
 };
 
+/// Summaries cached by a program started without a cache folder of its own:
+/// never the user's cache. Made as the test program starts, before any test
+/// changes TMPDIR.
+inline const TempDir SPAWN_CACHE_HOME;
+
 /// Starts `program` (vosctl by default) with `args` and the given descriptors
 /// as standard output and standard error (standard input is /dev/null);
 /// an `outFd` of -1 starts it with standard output closed. Returns its pid.
@@ -99,6 +104,9 @@ inline pid_t Spawn(const std::vector<std::string>& args, const Environment& envi
     }
     argv.push_back(nullptr);
     std::vector<std::string> envStore = environment.Entries();
+    if (!environment.Has("XDG_CACHE_HOME")) {
+        envStore.push_back("XDG_CACHE_HOME=" + SPAWN_CACHE_HOME.Path("xdg-cache"));
+    }
     std::vector<char*> envp;
     for (std::string& entry : envStore) {
         envp.push_back(entry.data());

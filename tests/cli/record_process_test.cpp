@@ -761,8 +761,7 @@ TEST_F(RecordProcess, StallIsReportedAndTheNextFileTellsItsTrueTime) {
     EXPECT_LE(lost, 30000u + 250u) << err;
     const std::size_t overruns = err.find("simulator overruns ");
     ASSERT_NE(overruns, std::string::npos) << err;
-    const std::uint64_t simulatorLost = std::stoull(err.substr(overruns + 19));
-    EXPECT_NEAR(static_cast<double>(lost), static_cast<double>(simulatorLost), 250.0) << err;
+    EXPECT_NEAR(static_cast<double>(lost), static_cast<double>(std::stoull(err.substr(overruns + 19))), 250.0) << err;
     EXPECT_NE(err.find("run-000001.dlf ends before the gap, " + SeriesFileName(Prefix(), 2) + " starts after it"),
               std::string::npos)
         << err;
@@ -779,12 +778,18 @@ TEST_F(RecordProcess, StallIsReportedAndTheNextFileTellsItsTrueTime) {
     EXPECT_TRUE(CheckSeries(series.headers));
     // Each file is continuous: file 1 from frame 3, files 2 and 3 from the frame after the gap.
     const std::uint64_t resumed = FrameNear(series.samples[0][first.sampleCount], second.stamp->firstSample + 3);
-    // A host too slowed (a sanitizer build on a busy machine) to drain the full queue at once loses
-    // a few frames more after the stall, fewer than a loss that can be told: compare those files
-    // only when the simulator lost no more than was reported.
-    const std::size_t compared = simulatorLost <= lost ? series.samples[0].size() : first.sampleCount;
-    for (std::size_t i = 0; i < compared; ++i) {
-        const std::uint64_t frame = i < first.sampleCount ? 3 + i : resumed + (i - first.sampleCount);
+    // A host too slowed (a sanitizer build, a busy machine) to drain the full queue at once loses
+    // a few frames more just after the stall, fewer than a loss that can be told (64 at a full
+    // queue): after the gap one such jump forward is allowed, and nothing else.
+    std::uint64_t skipped = 0;
+    for (std::size_t i = 0; i < series.samples[0].size(); ++i) {
+        std::uint64_t frame = i < first.sampleCount ? 3 + i : resumed + skipped + (i - first.sampleCount);
+        if (i > first.sampleCount && skipped == 0 && std::fabs(series.samples[0][i] - seriestest::FrameVolts(frame, 0)) > 1e-9) {
+            skipped = FrameNear(series.samples[0][i], frame) - frame;
+            EXPECT_GE(skipped, 1u) << "sample " << i;
+            EXPECT_LE(skipped, 64u) << "sample " << i;
+            frame += skipped;
+        }
         ASSERT_NEAR(series.samples[0][i], seriestest::FrameVolts(frame, 0), 1e-9) << "sample " << i;
     }
     // The position counts the lost samples within the frames still on their way.
