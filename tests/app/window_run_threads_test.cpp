@@ -36,9 +36,10 @@ protected:
         MakeWindow(config);
     }
 
-    // Runs of the window go to FOLDER/vosviewer/runs.
+    // Runs of the window go to FOLDER/vosviewer/runs; the summaries of a recovered run to FOLDER's cache.
     static std::string UseDataFolder(const std::string& folder) {
         qputenv("XDG_DATA_HOME", QByteArray::fromStdString(folder));
+        qputenv("XDG_CACHE_HOME", QByteArray::fromStdString(folder + "/cache"));
         return folder + "/vosviewer/runs";
     }
 
