@@ -148,13 +148,6 @@ int RunAcquire(const AcquireOptions& options, vosctl::Context& context) {
         settings.triggerType = trigger.type;
         settings.threshold = trigger.threshold;
     }
-    std::optional<std::int32_t> serial;
-    if (!options.serial.empty()) {
-        std::int32_t number = 0;
-        vosctl::ParseSerial(options.serial, number);
-        serial = number;
-    }
-
     vosctl::OutputKind kind{};
     vosctl::ParseOutputKind(options.output, kind);
     if (options.channelGiven && kind == vosctl::OutputKind::Dlf) {
@@ -177,10 +170,11 @@ int RunAcquire(const AcquireOptions& options, vosctl::Context& context) {
                                 options.output + ": " + cause + "; checked before the logger starts");
         }
     }
-    const D2xxApi* api = context.LoadDriver();
-    if (api == nullptr) {
-        return vosctl::EXIT_DEVICE;
+    std::optional<std::int32_t> serial;
+    if (const int status = context.ChooseLogger(options.serial, serial); status != vosctl::EXIT_OK) {
+        return status;
     }
+    const D2xxApi* api = context.LoadDriver();
 
     // The handler keeps the flag's address for the rest of the process.
     static std::atomic<std::int32_t> stopRequest{0};
