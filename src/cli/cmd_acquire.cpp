@@ -195,12 +195,19 @@ int RunAcquire(const AcquireOptions& options, vosctl::Context& context) {
     const int signal = vosctl::StopSignals::Received();
     if (!ok) {
         // A logger that failed part-way leaves what it sent, written as Stop would.
+        // The message says what is on disk: the samples and where, or that the output is untouched.
         const std::uint32_t stored = flags.acquiredCount.load();
+        const std::string where = options.output == "-" ? "were written to standard output" : "are in " + options.output;
+        std::string kept;
         if (host.committed && stored > 0) {
             host.record.sampleCount = stored;
-            WriteOrKeep(options, host.record, bank.Channels());
+            if (WriteOrKeep(options, host.record, bank.Channels()) == vosctl::EXIT_OK) {
+                kept = "; the " + vosctl::CountText(stored, "sample") + " received before it " + where;
+            }
+        } else if (host.committed) {
+            kept = "; no sample was received, nothing written";
         }
-        return vosctl::Fail(vosctl::EXIT_DEVICE, text, vosctl::MessageGloss(text));
+        return vosctl::Fail(vosctl::EXIT_DEVICE, text, vosctl::MessageGloss(text) + kept);
     }
     if (!host.dataValid) {
         vosctl::Fail(vosctl::EXIT_OK, ResultMessage(RESULT_OK), "stopped before the first sample; nothing written");

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "cli/commands.h"
 #include "cli/output.h"
@@ -59,8 +60,17 @@ int main(int argc, char** argv) {
     } catch (const CLI::CallForVersion& e) {
         status = print(e);
     } catch (const CLI::ParseError& e) {
-        status = vosctl::Fail(vosctl::EXIT_USAGE, ResultMessage(RESULT_INVALID_PARAMETER),
-                              std::string(e.what()) + "; see vosctl --help");
+        // A word where the command belongs is named, rather than reported as a missing command.
+        std::string what = e.what();
+        const std::vector<std::string> extras = app.remaining();
+        if (app.get_subcommands().empty() && !extras.empty() && extras.front().rfind('-', 0) != 0) {
+            std::string names;
+            for (const CLI::App* command : app.get_subcommands({})) {
+                names += (names.empty() ? "" : ", ") + command->get_name();
+            }
+            what = "unknown command \"" + extras.front() + "\"; the commands are " + names;
+        }
+        status = vosctl::Fail(vosctl::EXIT_USAGE, ResultMessage(RESULT_INVALID_PARAMETER), what + "; see vosctl --help");
     }
     return vosctl::FinishStandardOutput(status);
 }

@@ -95,6 +95,7 @@ TEST(VosctlOptions, BadValuesAreRefusedNamingTheAcceptedOnes) {
         {{"csv", "--channel", "all", "x.dlf"}, "CH0, CH1, CH2, CH3, ALL"},
         {{"plot", "x.dlf", "-o", "x.png", "--overlay", "--panes"}, "excludes"},
         {{}, "subcommand is required"},
+        {{"bogus", "x.dlf"}, "unknown command \"bogus\"; the commands are list, acquire, info, csv, plot, record, recover, doctor"},
     };
     TempDir dir;
     for (const Case& c : cases) {
@@ -149,11 +150,13 @@ TEST(VosctlAcquire, FailuresKeepWhatWasStored) {
         {"open refused", "device serial=30001\nfault open status=3\n", {},
          "vosctl: デバイスをオープンできません (the logger could not be opened)\n", 0},
         {"stream stalls", "pace instant\ndevice serial=30001\nfault stall_after=100\n", {},
-         "vosctl: 通信エラーが発生しました (communication with the logger failed)\n", 97},
+         "vosctl: 通信エラーが発生しました (communication with the logger failed; the 97 samples received before it are in ", 97},
+        {"stalls before the first sample", "pace instant\ndevice serial=30001\nfault stall_after=1\n", {},
+         "vosctl: 通信エラーが発生しました (communication with the logger failed; no sample was received, nothing written)\n", 0},
         {"disconnected", "pace instant\ndevice serial=30001\nfault disconnect_after=100\n", {},
-         "vosctl: その他のエラーが発生しました (another driver or logger error)\n", 97},
+         "vosctl: その他のエラーが発生しました (another driver or logger error; the 97 samples received before it are in ", 97},
         {"unplugged", "pace instant\ndevice serial=30001\nfault unplug_after=100\n", {},
-         "vosctl: その他のエラーが発生しました (another driver or logger error)\n", 97},
+         "vosctl: その他のエラーが発生しました (another driver or logger error; the 97 samples received before it are in ", 97},
     };
     TempDir dir;
     std::vector<double> storage(4 * std::size_t{DLF_MAX_SAMPLE_COUNT});
@@ -176,6 +179,9 @@ TEST(VosctlAcquire, FailuresKeepWhatWasStored) {
             EXPECT_EQ(result.err.rfind(c.err, 0), 0u) << result.err;
             EXPECT_EQ(result.out, "");
             const std::string written = clitest::ReadText(dir.Path(output));
+            if (c.stored > 0) {
+                EXPECT_EQ(result.err, c.err + dir.Path(output) + ")\n");
+            }
             if (c.stored == 0) {
                 EXPECT_EQ(written, "kept");
             } else if (output == "kept.csv") {

@@ -634,6 +634,21 @@ TEST(VosctlOutputs, NeverWriteOverAnInputOrADataFile) {
                   option + "standard output is the input " + run1 + "; nothing was written, choose another output)\n");
         EXPECT_EQ(clitest::ReadText(run1), original);
     }
+    // Standard output redirected with > onto the input: the shell emptied it before vosctl ran, and the message says so.
+    const std::string victim = dir.Path("victim.dlf");
+    std::filesystem::copy_file(run1, victim);
+    {
+        const int outFd = ::open(victim.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        const int errFd = ::open(dir.Path("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        const pid_t pid = clitest::Spawn({"csv", victim}, {}, outFd, errFd);
+        ::close(outFd);
+        ::close(errFd);
+        EXPECT_EQ(clitest::WaitExit(pid), 2);
+        EXPECT_EQ(clitest::ReadText(dir.Path("err")),
+                  option + "standard output is the input " + victim +
+                      ", which is empty: a > redirection empties its file before vosctl starts, so what it held was "
+                      "already gone; write with -o FILE instead; nothing was written, choose another output)\n");
+    }
     // Standard output appended to a data file that is no input, known by its
     // name (in any case, empty as `>` leaves it) or by its content.
     const std::string renamed = dir.Path("data.bin");
