@@ -409,3 +409,39 @@ TEST(VosctlAcquire, InterruptBeforeTheTriggerWritesNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// A copy of vosctl outside the build tree finds no drawing module beside it
+// (nor a package here): plot names every place it looked and the ways on,
+// and draws once the module is copied beside it.
+TEST(VosctlPlot, ACopyElsewhereSaysWhereItLookedForTheDrawingModule) {
+    TempDir dir;
+    std::vector<double> values[4];
+    for (auto& channel : values) channel.assign(100, 2.5);
+    WriteRecord(dir.Path("run.dlf"), {}, values);
+    std::filesystem::create_directory(dir.Path("bin"));
+    const std::string copy = dir.Path("bin/vosctl");
+    std::filesystem::copy_file(clitest::VOSCTL, copy);
+    std::filesystem::permissions(copy, std::filesystem::perms::owner_exec, std::filesystem::perm_options::add);
+    const std::string installed = VOS_PLOT_MODULE_FULL_LIBDIR "/vosctl_plot.so";
+    if (Exists(installed)) GTEST_SKIP() << "the package's drawing module is installed here: " << installed;
+
+    const std::vector<std::string> args{"plot", dir.Path("run.dlf"), "-o", dir.Path("run.png")};
+    const Result missing = clitest::Run(dir, args, {}, copy);
+    EXPECT_EQ(missing.status, 4);
+    EXPECT_EQ(missing.err, "vosctl: ファイルオープンエラーです (cannot load the drawing module: vosctl_plot.so is in none of " +
+                               dir.Path("bin/vosctl_plot.so") + ", " + dir.Path(VOS_PLOT_MODULE_LIBDIR) +
+                               "/vosctl_plot.so, " + installed +
+                               "; run the vosctl of the build tree (src/cli/vosctl) or of the package, or copy "
+                               "vosctl_plot.so beside this vosctl)\n");
+    EXPECT_FALSE(Exists(dir.Path("run.png")));
+
+    std::filesystem::copy_file(std::filesystem::path(clitest::VOSCTL).parent_path() / "vosctl_plot.so",
+                               dir.Path("bin/vosctl_plot.so"));
+    const Result drawn = clitest::Run(dir, args, {}, copy);
+    EXPECT_EQ(drawn.status, 0) << drawn.err;
+    EXPECT_TRUE(Exists(dir.Path("run.png")));
+}
+
+}  // namespace
