@@ -218,7 +218,7 @@ host() {
     check "the changelog's entry is $version of $(TZ=UTC date -R -d "@$SOURCE_DATE_EPOCH")" \
         test "$(zcat "$work/tree/usr/share/doc/vosviewer/changelog.gz" | sed -n '1p;$p')" = \
              "vosviewer ($version) stable; urgency=medium
- -- VOS Viewer developers <vosviewer@example.org>  $(TZ=UTC date -R -d "@$SOURCE_DATE_EPOCH")"
+ -- VOS Viewer developers <vosviewer-dev@lists.vosviewer.dev>  $(TZ=UTC date -R -d "@$SOURCE_DATE_EPOCH")"
 
     echo "== packaging: fields and copyright"
     local depends
