@@ -3,11 +3,9 @@
 # the default simulated bus, after a 20,000-sample run at 2 kHz.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-BUILD="${BUILD:-build}"
-if [ ! -f "$BUILD/CMakeCache.txt" ]; then
-  cmake -S . -B "$BUILD" -G Ninja >/dev/null
-fi
-cmake --build "$BUILD" --target vos_screenshot ftd2xx
+source scripts/build.sh
+BUILD=$VOS_BUILD
+vos_build -DVOS_BUILD_APP=ON -DVOS_BUILD_TESTS=ON -DVOS_BUILD_BENCH=ON -- vos_screenshot ftd2xx
 # The window loads the simulated libftd2xx.so as it loads FTDI's driver; the
 # default bus (no VOS_SIM_CONFIG) runs in real time, so the run takes 10 s.
 env -u VOS_SIM_CONFIG QT_QPA_PLATFORM=offscreen \
