@@ -4,7 +4,7 @@
 # whatever an earlier script set there, then builds only TARGETs.
 # With VOS_BUILD_CHECK_ONLY=1 it checks that the folder, so configured, knows
 # every TARGET, builds nothing and ends the script (tests/scripts/configure_test.sh).
-VOS_BUILD=${VOS_BUILD_DIR:-build}
+VOS_BUILD=$(realpath -m "${VOS_BUILD_DIR:-build}")
 
 vos_build() {
   local options=()

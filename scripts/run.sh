@@ -9,4 +9,4 @@ source scripts/build.sh
 # only the window and the simulator are built.
 vos_build -DVOS_BUILD_APP=ON -DVOS_BUILD_TESTS=ON -DVOS_BUILD_BENCH=ON -- vosviewer ftd2xx
 # The application loads libftd2xx.so through the library search path, as it loads FTDI's driver.
-LD_LIBRARY_PATH="$PWD/$VOS_BUILD/sim${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" exec "$VOS_BUILD/src/app/vosviewer" "$@"
+LD_LIBRARY_PATH="$VOS_BUILD/sim${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" exec "$VOS_BUILD/src/app/vosviewer" "$@"

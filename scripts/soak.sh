@@ -6,4 +6,4 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 source scripts/build.sh
 vos_build -DVOS_BUILD_APP=ON -DVOS_BUILD_TESTS=ON -DVOS_BUILD_BENCH=ON -- soak_acquisition ftd2xx
-LD_LIBRARY_PATH="$PWD/$VOS_BUILD/sim" QT_QPA_PLATFORM=offscreen "$VOS_BUILD/bench/acquisition/soak_acquisition" "$@"
+LD_LIBRARY_PATH="$VOS_BUILD/sim" QT_QPA_PLATFORM=offscreen "$VOS_BUILD/bench/acquisition/soak_acquisition" "$@"
