@@ -65,15 +65,15 @@ std::int32_t EnvelopeColumns(const Rect& plot) {
     return std::clamp(PlotColumns(plot), 1, MAX_COLUMNS - 1);
 }
 
-void ColumnStarts(std::int32_t columns, std::uint32_t count,
-                  std::uint32_t (&starts)[MAX_COLUMNS + 1]) {
+void ColumnStarts(std::int32_t columns, std::uint64_t count,
+                  std::uint64_t (&starts)[MAX_COLUMNS + 1]) {
     const std::int32_t w = std::clamp(columns, 1, MAX_COLUMNS - 1);
     starts[0] = 0;
     for (std::int32_t c = 1; c < w; ++c) {
         // Estimate the first sample with s * w / count + 0.5 >= c, then settle
         // it against SampleToColumn itself so the columns are bit-identical.
         const double estimate = std::ceil((c - 0.5) * static_cast<double>(count) / w);
-        std::uint32_t s = static_cast<std::uint32_t>(std::clamp(estimate, 0.0, double(count)));
+        std::uint64_t s = static_cast<std::uint64_t>(std::clamp(estimate, 0.0, double(count)));
         while (s < count && SampleToColumn(s, w, count) < c) {
             ++s;
         }
@@ -133,24 +133,26 @@ void BuildEnvelope(ColumnTables& tables, int channel, const double* samples, std
                          index->Covers(samples, first + count);
     BuildEnvelopeOf(
         tables, channel, first, count, plot,
-        [&](std::uint32_t begin, std::uint32_t end) {
-            return indexed ? index->Of(begin, end) : ExtremesOf(samples, begin, end);
+        [&](std::uint64_t begin, std::uint64_t end) {
+            const auto b = static_cast<std::uint32_t>(begin);
+            const auto e = static_cast<std::uint32_t>(end);
+            return indexed ? index->Of(b, e) : ExtremesOf(samples, b, e);
         },
-        [&](std::uint32_t sample) { return samples[sample]; });
+        [&](std::uint64_t sample) { return samples[sample]; });
 }
 
-void BuildEnvelopeOf(ColumnTables& tables, int channel, std::uint32_t first, std::uint32_t count,
+void BuildEnvelopeOf(ColumnTables& tables, int channel, std::uint64_t first, std::uint64_t count,
                      const Rect& plot, const RunExtremes& extremes, const SampleValue& value) {
     if (!ValidChannel(channel)) {
         return;
     }
     const std::int32_t w = EnvelopeColumns(plot);
-    std::uint32_t starts[MAX_COLUMNS + 1];
+    std::uint64_t starts[MAX_COLUMNS + 1];
     ColumnStarts(w, count, starts);
     for (std::int32_t c = 0; c < w; ++c) {
         MarkEmpty(tables, channel, c, plot);
-        const std::uint32_t begin = first + starts[c];
-        const std::uint32_t end = first + starts[c + 1];
+        const std::uint64_t begin = first + starts[c];
+        const std::uint64_t end = first + starts[c + 1];
         if (begin == end) {
             continue;
         }
@@ -181,7 +183,7 @@ void BuildEnvelopeOf(ColumnTables& tables, int channel, std::uint32_t first, std
 void BuildColumnMap(std::int32_t (&columnEnd)[MAX_COLUMNS], std::int32_t columns,
                     std::uint32_t count) {
     const std::int32_t w = std::clamp(columns, 1, MAX_COLUMNS - 1);
-    std::uint32_t starts[MAX_COLUMNS + 1];
+    std::uint64_t starts[MAX_COLUMNS + 1];
     ColumnStarts(w, count, starts);
     std::fill(std::begin(columnEnd), std::end(columnEnd), -1);
     for (std::int32_t c = 0; c < w; ++c) {
