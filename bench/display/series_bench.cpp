@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "display/long_record.h"
 #include "display/plotview.h"
 #include "display/summaries.h"
 #include "display/summary_cache.h"
@@ -173,22 +174,10 @@ Steps MeasureSteps(PlotView& view, const SampleSource& source, const SummaryPyra
 void MeasureWeek(PlotView& view, double baseline, const std::filesystem::path& sub) {
     constexpr std::uint64_t WEEK = 6048000000;
     std::filesystem::create_directories(sub);
-    std::vector<std::string> paths;
-    for (std::uint64_t first = 0; first < WEEK; first += FILE_SAMPLES) {
-        char name[32];
-        std::snprintf(name, sizeof name, "week-%06zu.dlf", paths.size() + 1);
-        paths.push_back((sub / name).string());
-        DataFileHeader header;
-        header.sampleCount = FILE_SAMPLES;
-        std::uint8_t bytes[DLF_HEADER_SIZE];
-        EncodeHeader(header, bytes);
-        const int fd = ::open(paths.back().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (fd < 0 || ::pwrite(fd, bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes) ||
-            ::ftruncate(fd, DLF_HEADER_SIZE + 32 * off_t{FILE_SAMPLES}) != 0) {
-            std::fprintf(stderr, "cannot write %s\n", paths.back().c_str());
-            std::exit(1);
-        }
-        ::close(fd);
+    const std::vector<std::string> paths = WriteSparseSeries(sub, "week", static_cast<int>(WEEK / FILE_SAMPLES), FILE_SAMPLES);
+    if (paths.empty()) {
+        std::fprintf(stderr, "cannot write the week under %s\n", sub.c_str());
+        std::exit(1);
     }
     const double open0 = Now();
     SeriesSource source;
@@ -197,19 +186,7 @@ void MeasureWeek(PlotView& view, double baseline, const std::filesystem::path& s
         std::exit(1);
     }
     const double open = Now() - open0;
-    SummaryPyramid summaries;
-    summaries.shape = SummaryShapeFor(WEEK);
-    summaries.count = WEEK;
-    std::uint64_t cell = summaries.shape.baseCell;
-    for (std::uint32_t l = 0; l < summaries.shape.levels; ++l, cell *= summaries.shape.factor) {
-        SummaryPyramid::Level level;
-        level.cell = static_cast<std::uint32_t>(cell);
-        for (int ch = 0; ch < 4; ++ch) {
-            level.low[ch].assign(WEEK / cell, 0.0);
-            level.high[ch].assign(WEEK / cell, 0.0);
-        }
-        summaries.levels.push_back(std::move(level));
-    }
+    const SummaryPyramid summaries = UniformSummaries(SummaryShapeFor(WEEK), WEEK, 0.0, paths.size());
     const Steps steps = MeasureSteps(view, source, summaries);
     const long rss = StatusKb("VmRSS:");
     std::printf("%10llu %7zu %8.2fm %8.2fm %8.2fm %8.2fm %8.2fm %9.2f   (a week at 10 kHz, sparse; open %.2f s, "

@@ -20,7 +20,7 @@
 #include "display/timeaxis.h"
 #include "display/viewrange.h"
 #include "files/dlf.h"
-#include "files/sparse_series.h"
+#include "display/long_record.h"
 #include "files/temp_dir.h"
 #include "settings/settings.h"
 
@@ -80,26 +80,16 @@ public:
 // samples, as a build over every sample would leave them (which would read
 // 24 billion samples).
 SummaryPyramid WeekSummaries(const WeekSource& week, const SummaryShape& shape) {
-    SummaryPyramid p;
-    p.shape = shape;
-    p.count = WEEK;
-    std::uint64_t cell = shape.baseCell;
-    for (std::uint32_t l = 0; l < shape.levels; ++l, cell *= shape.factor) {
-        SummaryPyramid::Level level;
-        level.cell = static_cast<std::uint32_t>(cell);
-        for (int ch = 0; ch < 4; ++ch) {
-            level.low[ch].assign(WEEK / cell, 5.0);
-            level.high[ch].assign(WEEK / cell, 5.0);
-            for (const Spike& s : SPIKES) {
-                const std::uint64_t k = s.sample / cell;
-                if (s.channel == ch && k < WEEK / cell) {
-                    const SampleExtremes e = week.Extremes(ch, k * cell, (k + 1) * cell);
-                    level.low[ch][k] = e.low;
-                    level.high[ch][k] = e.high;
-                }
+    SummaryPyramid p = UniformSummaries(shape, WEEK, 5.0, 1);
+    for (SummaryPyramid::Level& level : p.levels) {
+        for (const Spike& s : SPIKES) {
+            const std::uint64_t k = s.sample / level.cell;
+            if (k < level.low[s.channel].size()) {
+                const SampleExtremes e = week.Extremes(s.channel, k * level.cell, (k + 1) * level.cell);
+                level.low[s.channel][k] = e.low;
+                level.high[s.channel][k] = e.high;
             }
         }
-        p.levels.push_back(std::move(level));
     }
     return p;
 }
@@ -226,7 +216,8 @@ TEST(LongRecordTest, ASeriesOfSparseFilesReadsPastTwoToTheThirtySecond) {
     constexpr std::uint32_t FILE_SAMPLES = 1000000;
     constexpr int FILES = 4295;
     TempDir dir;
-    const std::vector<std::string> paths = WriteSparseSeries(dir, "week", FILES, FILE_SAMPLES);
+    const std::vector<std::string> paths = WriteSparseSeries(dir.Path(""), "week", FILES, FILE_SAMPLES);
+    ASSERT_EQ(paths.size(), 4295u);
     {
         // Sample 967,296 of CH1 and sample 999,999 of CH0 of the last file.
         const int fd = ::open(paths.back().c_str(), O_WRONLY | O_CLOEXEC);
