@@ -88,36 +88,52 @@ SummaryShape SummaryShapeFor(std::uint64_t count) {
 
 SampleExtremes SummaryPyramid::Extremes(const SampleSource& source, int channel,
                                         std::uint64_t begin, std::uint64_t end) const {
-    // Coarsest first: whole cells of a level, the ends left to the finer ones.
+    // Coarsest first: whole cells of a level, the ends left to the finer
+    // ones. Of gives `known` merged with the extremes of samples b .. e-1; an
+    // end that lies inside a cell whose extremes `known` already spans cannot
+    // change the result and is not read, so a redraw reads raw samples only
+    // where they may matter.
     struct Query {
         const SummaryPyramid& p;
         const SampleSource& source;
         int channel;
-        SampleExtremes Of(int level, std::uint64_t b, std::uint64_t e) const {
+        bool Spans(SampleExtremes known, const Level& l, std::uint64_t k) const {
+            return k < l.low[channel].size() && known.low <= l.low[channel][k] && l.high[channel][k] <= known.high;
+        }
+        SampleExtremes Of(int level, std::uint64_t b, std::uint64_t e, SampleExtremes known) const {
             if (level < 0) {
-                return source.Extremes(channel, b, e);
+                return MergeExtremes(known, source.Extremes(channel, b, e));
             }
             const Level& l = p.levels[static_cast<std::size_t>(level)];
             const std::uint64_t cells = l.low[channel].size();
             const std::uint64_t fc = b / l.cell + (b % l.cell != 0);
             const std::uint64_t ec = std::min(e / l.cell, cells);
-            if (fc >= ec) {
-                return Of(level - 1, b, e);
+            if (fc > ec) {
+                // Inside one cell.
+                return Spans(known, l, ec) ? known : Of(level - 1, b, e, known);
             }
-            SampleExtremes r{l.low[channel][fc], l.high[channel][fc]};
-            for (std::uint64_t k = fc + 1; k < ec; ++k) {
+            SampleExtremes r = known;
+            for (std::uint64_t k = fc; k < ec; ++k) {
                 r = MergeExtremes(r, {l.low[channel][k], l.high[channel][k]});
             }
-            if (b < fc * l.cell) {
-                r = MergeExtremes(r, Of(level - 1, b, fc * l.cell));
-            }
-            if (ec * l.cell < e) {
-                r = MergeExtremes(r, Of(level - 1, ec * l.cell, e));
+            // The shorter end first: what it finds may make the longer one needless.
+            const std::uint64_t left = fc * l.cell - b;
+            const std::uint64_t right = e - ec * l.cell;
+            for (const bool leftEnd : {left <= right, left > right}) {
+                if (leftEnd && left > 0 && !Spans(r, l, fc - 1)) {
+                    r = Of(level - 1, b, fc * l.cell, r);
+                } else if (!leftEnd && right > 0 && !Spans(r, l, ec)) {
+                    r = Of(level - 1, ec * l.cell, e, r);
+                }
             }
             return r;
         }
     };
-    return Query{*this, source, channel}.Of(static_cast<int>(levels.size()) - 1, begin, end);
+    // Seeded with the last sample, which a column's envelope reads anyway: on
+    // a flat stretch it already spans every cell around the ends. (An
+    // unreadable sample gives UNREADABLE_RUN, which knows nothing.)
+    return Query{*this, source, channel}.Of(static_cast<int>(levels.size()) - 1, begin, end,
+                                            source.Extremes(channel, end - 1, end));
 }
 
 SummaryResult BuildSummaries(const SampleSource& source, const SummaryShape& shape, int threads,

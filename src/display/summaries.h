@@ -56,7 +56,8 @@ struct SummaryPyramid {
 
     /// Exact extremes of samples begin .. end-1 of `source` (begin < end):
     /// the coarsest cells that fit, finer cells at the ends, and raw
-    /// samples only for what no cell covers whole.
+    /// samples only for what no cell covers whole and where the cell around
+    /// them could widen what the rest found.
     SampleExtremes Extremes(const SampleSource& source, int channel, std::uint64_t begin,
                             std::uint64_t end) const;
 };
