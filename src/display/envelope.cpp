@@ -141,6 +141,44 @@ void BuildEnvelope(ColumnTables& tables, int channel, const double* samples, std
         [&](std::uint64_t sample) { return samples[sample]; });
 }
 
+namespace {
+
+// Column c of one channel's envelope, samples begin .. end-1, before the
+// columns are joined.
+void EnvelopeColumn(ColumnTables& tables, int channel, std::int32_t c, std::uint64_t begin, std::uint64_t end,
+                    const Rect& plot, const RunExtremes& extremes, const SampleValue& value) {
+    MarkEmpty(tables, channel, c, plot);
+    if (begin == end) {
+        return;
+    }
+    const SampleExtremes run = extremes(begin, end);
+    if (IsUnreadable(run)) {
+        tables.lastY[channel][c] = UNREADABLE_Y;
+        return;
+    }
+    const std::int32_t yHigh = VoltToY(run.high, plot);
+    const std::int32_t yLow = VoltToY(run.low, plot);
+    tables.minY[channel][c] = std::min(yHigh, yLow);
+    tables.maxY[channel][c] = std::max(yHigh, yLow);
+    const double last = value(end - 1);
+    tables.lastY[channel][c] =
+        std::isnan(last) && IsUnreadable(extremes(end - 1, end)) ? UNREADABLE_Y : VoltToY(last, plot);
+}
+
+void JoinColumns(ColumnTables& tables, int channel, std::int32_t w, std::uint64_t count, const Rect& plot) {
+    if (count == 0) {
+        // Nothing to hold flat: without a sample in column 0 there is no row
+        // to join to, so every column stays empty.
+        std::fill_n(tables.lastY[channel], w, plot.bottom + 1000);
+        return;
+    }
+    for (std::int32_t c = 1; c < w; ++c) {
+        JoinToPrevious(tables, channel, c, plot);
+    }
+}
+
+}  // namespace
+
 void BuildEnvelopeOf(ColumnTables& tables, int channel, std::uint64_t first, std::uint64_t count,
                      const Rect& plot, const RunExtremes& extremes, const SampleValue& value) {
     if (!ValidChannel(channel)) {
@@ -150,33 +188,29 @@ void BuildEnvelopeOf(ColumnTables& tables, int channel, std::uint64_t first, std
     std::uint64_t starts[MAX_COLUMNS + 1];
     ColumnStarts(w, count, starts);
     for (std::int32_t c = 0; c < w; ++c) {
-        MarkEmpty(tables, channel, c, plot);
-        const std::uint64_t begin = first + starts[c];
-        const std::uint64_t end = first + starts[c + 1];
-        if (begin == end) {
-            continue;
-        }
-        const SampleExtremes run = extremes(begin, end);
-        if (IsUnreadable(run)) {
-            tables.lastY[channel][c] = UNREADABLE_Y;
-            continue;
-        }
-        const std::int32_t yHigh = VoltToY(run.high, plot);
-        const std::int32_t yLow = VoltToY(run.low, plot);
-        tables.minY[channel][c] = std::min(yHigh, yLow);
-        tables.maxY[channel][c] = std::max(yHigh, yLow);
-        const double last = value(end - 1);
-        tables.lastY[channel][c] =
-            std::isnan(last) && IsUnreadable(extremes(end - 1, end)) ? UNREADABLE_Y : VoltToY(last, plot);
+        EnvelopeColumn(tables, channel, c, first + starts[c], first + starts[c + 1], plot, extremes, value);
     }
-    if (count == 0) {
-        // Nothing to hold flat: without a sample in column 0 there is no row
-        // to join to, so every column stays empty.
-        std::fill_n(tables.lastY[channel], w, plot.bottom + 1000);
-        return;
+    JoinColumns(tables, channel, w, count, plot);
+}
+
+void BuildEnvelopesOf(ColumnTables& tables, std::uint64_t first, std::uint64_t count, const Rect (&plots)[4],
+                      const ChannelRunExtremes& extremes, const ChannelSampleValue& value) {
+    const std::int32_t w = EnvelopeColumns(plots[0]);
+    std::uint64_t starts[MAX_COLUMNS + 1];
+    ColumnStarts(w, count, starts);
+    RunExtremes runs[4];
+    SampleValue values[4];
+    for (int ch = 0; ch < 4; ++ch) {
+        runs[ch] = [&, ch](std::uint64_t b, std::uint64_t e) { return extremes(ch, b, e); };
+        values[ch] = [&, ch](std::uint64_t s) { return value(ch, s); };
     }
-    for (std::int32_t c = 1; c < w; ++c) {
-        JoinToPrevious(tables, channel, c, plot);
+    for (std::int32_t c = 0; c < w; ++c) {
+        for (int ch = 0; ch < 4; ++ch) {
+            EnvelopeColumn(tables, ch, c, first + starts[c], first + starts[c + 1], plots[ch], runs[ch], values[ch]);
+        }
+    }
+    for (int ch = 0; ch < 4; ++ch) {
+        JoinColumns(tables, ch, w, count, plots[ch]);
     }
 }
 

@@ -73,6 +73,17 @@ using SampleValue = std::function<double(std::uint64_t sample)>;
 void BuildEnvelopeOf(ColumnTables& tables, int channel, std::uint64_t first, std::uint64_t count,
                      const Rect& plot, const RunExtremes& extremes, const SampleValue& value);
 
+/// Extremes of samples begin .. end-1 of a channel, and one sample of it.
+using ChannelRunExtremes = std::function<SampleExtremes(int channel, std::uint64_t begin, std::uint64_t end)>;
+using ChannelSampleValue = std::function<double(int channel, std::uint64_t sample)>;
+
+/// BuildEnvelopeOf of the four channels, on `plots` (of one width), column
+/// by column with the four channels of each column in turn: the same
+/// tables, but a record read from files reads each column's place once for
+/// all channels rather than once per channel.
+void BuildEnvelopesOf(ColumnTables& tables, std::uint64_t first, std::uint64_t count, const Rect (&plots)[4],
+                      const ChannelRunExtremes& extremes, const ChannelSampleValue& value);
+
 /// Extremes of one channel's record per block of BLOCK samples, so that the
 /// extremes of any run read at most two partial blocks of samples. It refers
 /// to the samples it was built from and must be rebuilt when they change.

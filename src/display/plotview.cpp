@@ -270,10 +270,7 @@ void PlotView::RedrawAll(int mode, const SampleSource& source, const SummaryPyra
                          ViewRange range) {
     QPainter painter(&m_canvas);
     range = DrawFrame(painter, mode, source.Count(), source.ClockDivider(), range);
-    for (int ch = 0; ch < 4; ++ch) {
-        ::BuildEnvelope(m_tables, ch, source, summaries, range.first, range.count,
-                        m_layout.plotRect[ch]);
-    }
+    ::BuildEnvelopes(m_tables, source, summaries, range.first, range.count, m_layout.plotRect);
     DrawAllColumns(painter);
 }
 

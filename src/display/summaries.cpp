@@ -241,3 +241,13 @@ void BuildEnvelope(ColumnTables& tables, int channel, const SampleSource& source
         },
         [&](std::uint64_t sample) { return source.At(channel, sample); });
 }
+
+void BuildEnvelopes(ColumnTables& tables, const SampleSource& source, const SummaryPyramid& summaries,
+                    std::uint64_t first, std::uint64_t count, const Rect (&plots)[4]) {
+    BuildEnvelopesOf(
+        tables, first, count, plots,
+        [&](int channel, std::uint64_t begin, std::uint64_t end) {
+            return summaries.Extremes(source, channel, begin, end);
+        },
+        [&](int channel, std::uint64_t sample) { return source.At(channel, sample); });
+}

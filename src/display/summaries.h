@@ -78,6 +78,11 @@ SummaryResult BuildSummaries(const SampleSource& source, const SummaryShape& sha
                              SummaryProgress& progress, SummaryPyramid& out,
                              std::span<const std::uint64_t> partStarts = {});
 
+/// BuildEnvelope below for the four channels at once on `plots`
+/// (BuildEnvelopesOf): the same tables, each column's place read once.
+void BuildEnvelopes(ColumnTables& tables, const SampleSource& source, const SummaryPyramid& summaries,
+                    std::uint64_t first, std::uint64_t count, const Rect (&plots)[4]);
+
 /// The envelope of the visible `count` samples from `first` on, read
 /// through `summaries` (which must summarise `source`): the same tables
 /// BuildEnvelope makes from the raw samples.
