@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/files_check.h"
 #include "cli/output.h"
 #include "cli/signals.h"
 #include "device/access.h"
@@ -44,6 +45,10 @@ int main(int argc, char** argv) {
     // Help and the version, taken from CLI11 as text and printed as every
     // command prints, so that FinishStandardOutput learns how the writes went.
     const auto print = [&app](const CLI::Error& e) {
+        // Like every output, never onto a data file (`vosctl --help >> x.dlf`).
+        if (const int refused = vosctl::RefuseInputAsOutput("-", {}); refused != vosctl::EXIT_OK) {
+            return refused;
+        }
         std::ostringstream text;
         const int code = app.exit(e, text);
         std::fputs(text.str().c_str(), stdout);
