@@ -417,15 +417,9 @@ void PrintPartText(const nlohmann::ordered_json& info) {
 
 // --from/--to: the files as one record, and the statistics of the part.
 int RunPartInfo(const InfoOptions& options) {
-    std::vector<DataFileHeader> headers(options.files.size());
-    for (std::size_t i = 0; i < options.files.size(); ++i) {
-        if (const int status = vosctl::LoadHeader(options.files[i], headers[i]); status != vosctl::EXIT_OK) {
-            return status;
-        }
-    }
-    if (const std::string mix = vosctl::MixedFilesText(options.files, headers); !mix.empty()) {
-        return vosctl::Fail(vosctl::EXIT_FILE, FileErrorMessage(FileError::Format),
-                            mix + "; they do not form one record, nothing was described");
+    std::vector<DataFileHeader> headers;
+    if (const int status = vosctl::LoadRecordHeaders(options.files, headers, "described"); status != vosctl::EXIT_OK) {
+        return status;
     }
     const vosctl::RecordSpan span = vosctl::SpanOfFiles(headers);
     std::uint64_t first = 0;
