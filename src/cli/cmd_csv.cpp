@@ -1,4 +1,5 @@
 // vosctl csv: data files as CSV-Save writes them, one after the other.
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -8,6 +9,9 @@
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/sample_range.h"
+#include "cli/series_summaries.h"
+#include "display/statistics.h"
+#include "numtext/fixed.h"
 
 namespace {
 
@@ -17,7 +21,109 @@ struct CsvOptions {
     std::string output = "-";
     std::string from;
     std::string to;
+    std::string every;
+    std::string reduce = "mean";
+    bool header = false;
 };
+
+// The --reduce entries, in the order of their columns.
+constexpr const char* REDUCTIONS[] = {"min", "max", "mean"};
+
+// --reduce: entries of REDUCTIONS, comma separated, each once, to their
+// indexes in the order given.
+std::string ParseReduce(const std::string& text, std::vector<int>& reductions) {
+    reductions.clear();
+    std::size_t at = 0;
+    while (at <= text.size()) {
+        const std::size_t end = std::min(text.find(',', at), text.size());
+        const std::string name = text.substr(at, end - at);
+        const auto found = std::find_if(std::begin(REDUCTIONS), std::end(REDUCTIONS),
+                                        [&](const char* r) { return name == r; });
+        const int index = static_cast<int>(found - std::begin(REDUCTIONS));
+        if (found == std::end(REDUCTIONS) || std::count(reductions.begin(), reductions.end(), index) > 0) {
+            return "\"" + text + "\" is not a list of min, max and mean, comma separated, each at most once";
+        }
+        reductions.push_back(index);
+        at = end + 1;
+    }
+    return {};
+}
+
+// --every: one row per interval of the part, each selected channel's
+// reductions over the interval's samples (NaN left out), from the summaries'
+// statistics cells and raw samples only where an interval cuts a cell.
+int RunCsvEvery(const CsvOptions& options, int selection) {
+    std::vector<DataFileHeader> headers;
+    if (const int status = vosctl::LoadRecordHeaders(options.files, headers, "written"); status != vosctl::EXIT_OK) {
+        return status;
+    }
+    const vosctl::RecordSpan span = vosctl::SpanOfFiles(headers);
+    std::uint64_t first = 0;
+    std::uint64_t last = 0;
+    if (const int status = vosctl::ResolveRange(options.from, options.to, span, first, last);
+        status != vosctl::EXIT_OK) {
+        return status;
+    }
+    std::uint64_t micros = 0;
+    vosctl::ParseTimeSpan(options.every, micros);
+    const std::uint64_t period = static_cast<std::uint64_t>(std::max(span.clockDivider, 1)) * 100;
+    if (micros == 0 || micros % period != 0) {
+        return vosctl::Fail(vosctl::EXIT_USAGE, "--every " + options.every + " is not a whole number of samples",
+                            "the record takes a sample every " + std::to_string(period) + " us");
+    }
+    const std::uint64_t interval = micros / period;
+    std::vector<int> reductions;
+    ParseReduce(options.reduce, reductions);
+    vosctl::WarnOfGaps("csv", options.files, headers);
+    const auto output = vosctl::OpenOutput(options.output);
+    if (!output) {
+        return vosctl::FailFile(FileError::Open, options.output);
+    }
+    SeriesSource series;
+    SummaryPyramid summaries;
+    if (const int status = vosctl::OpenSeriesSummaries(options.files, series, summaries); status != vosctl::EXIT_OK) {
+        return status;
+    }
+    const int channels[4] = {0, 1, 2, 3};
+    const std::span<const int> selected =
+        selection == CSV_CHANNEL_ALL ? std::span<const int>(channels) : std::span<const int>(channels + selection, 1);
+    std::string text;
+    if (options.header) {
+        for (const int ch : selected) {
+            for (const int r : reductions) {
+                text += std::string(text.empty() ? "" : ",") + CSV_CHANNEL_TEXTS[ch] + " " + REDUCTIONS[r];
+            }
+        }
+        text += "\r\n";
+    }
+    char number[FIXED5_MAX_CHARS];
+    for (std::uint64_t begin = first; begin < last; begin += interval) {
+        const std::uint64_t end = std::min(last, begin + interval);
+        bool firstColumn = true;
+        for (const int ch : selected) {
+            const std::optional<RangeStatistics> s = StatisticsOf(series, &summaries, ch, begin, end, false);
+            if (!s) {
+                return vosctl::Fail(vosctl::EXIT_FILE, FileErrorMessage(FileError::Read),
+                                    "a file of the series could not be read");
+            }
+            for (const int r : reductions) {
+                if (!firstColumn) {
+                    text += ',';
+                }
+                firstColumn = false;
+                text.append(number, FormatFixed5(r == 0 ? s->minimum : r == 1 ? s->maximum : s->mean, number));
+            }
+        }
+        text += "\r\n";
+        if (text.size() >= 65536 || end == last) {
+            if (!output->WriteAll(text.data(), text.size())) {
+                return vosctl::FailOutput(*output, options.output);
+            }
+            text.clear();
+        }
+    }
+    return vosctl::CloseOutput(*output, options.output);
+}
 
 int RunCsv(const CsvOptions& options) {
     int selection = CSV_CHANNEL_ALL;
@@ -28,6 +134,9 @@ int RunCsv(const CsvOptions& options) {
     if (const int status = vosctl::RefuseRepeatedOrOutOfOrder(options.files, "nothing was written");
         status != vosctl::EXIT_OK) {
         return status;
+    }
+    if (!options.every.empty()) {
+        return RunCsvEvery(options, selection);
     }
     vosctl::ChannelBank bank;
     // Standard output cannot be taken back, so there every file is read
@@ -118,11 +227,29 @@ void AddCsvCommand(CLI::App& app, vosctl::Context& context) {
         ->check(vosctl::NotDataFileName("CSV"))
         ->capture_default_str();
     vosctl::AddRangeOptions(*command, options->from, options->to);
+    auto* every = command->add_option("--every", options->every,
+                                      "One row per interval of this length (90s, 1s, 0.5s), each selected channel's mean")
+                      ->type_name("TIME")
+                      ->check(vosctl::Check(&vosctl::ParseTimeSpan));
+    command->add_option("--reduce", options->reduce, "With --every: the columns per channel, any of min, max and mean")
+        ->type_name("LIST")
+        ->check(vosctl::Check(&ParseReduce))
+        ->needs(every)
+        ->capture_default_str();
+    command->add_flag("--header", options->header, "With --every: a first row naming the columns (\"CH0 mean\")")
+        ->needs(every);
     command->footer("The files must form one record: the same clock throughout, and files that a\n"
                     "recording stamped must be of one recording, in order, without a gap or\n"
                     "repeat. Files without a stamp, such as the window's saves, are joined as they\n"
                     "are. The output must be none of the files, and is never a name ending in .dlf.\n\n" +
-                    vosctl::RangeHelp() + vosctl::ExitStatusHelp());
+                    vosctl::RangeHelp() +
+                    "--every writes one row per interval of the part in place of the samples: per\n"
+                    "selected channel the --reduce columns over the interval's samples, NaN left out\n"
+                    "(nan where an interval holds only NaN); the last row may cover a shorter\n"
+                    "interval. The interval must be a whole number of samples. They come from the\n"
+                    "series' summaries (cached as the window caches them), which keep each channel's\n"
+                    "count, sum and spread per cell.\n\n" +
+                    vosctl::SummaryCacheHelp() + vosctl::ExitStatusHelp());
     command->callback([options, &context] {
         context.status = vosctl::ExpandSeriesArguments(options->files);
         if (context.status == vosctl::EXIT_OK) context.status = RunCsv(*options);

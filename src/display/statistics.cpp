@@ -24,7 +24,7 @@ struct Part {
 class RangeQuery {
 public:
     RangeQuery(const SampleSource& source, const SummaryPyramid* summaries, int channel)
-        : m_source(source), m_summaries(summaries), m_channel(channel), m_buffer(PIECE) {}
+        : m_source(source), m_summaries(summaries), m_channel(channel) {}
 
     // Splits begin .. end-1 into parts in order, the coarsest cells that
     // fit first and finer ones at the ends; false on a read error.
@@ -75,7 +75,16 @@ public:
     }
 
 private:
+    // A buffer of `n` samples at least (PIECE at most), kept for the next read.
+    double* Buffer(std::uint64_t n) {
+        if (m_buffer.size() < std::min(n, PIECE)) {
+            m_buffer.resize(std::min(n, PIECE));
+        }
+        return m_buffer.data();
+    }
+
     bool Raw(std::uint64_t begin, std::uint64_t end) {
+        Buffer(end - begin);
         for (std::uint64_t at = begin; at < end; at += PIECE) {
             const std::uint64_t n = std::min(PIECE, end - at);
             if (!m_source.Copy(m_channel, at, n, m_buffer.data())) {
@@ -87,6 +96,7 @@ private:
     }
 
     std::optional<std::uint64_t> FindRaw(std::uint64_t begin, std::uint64_t end, double value) {
+        Buffer(end - begin);
         for (std::uint64_t at = begin; at < end; at += PIECE) {
             const std::uint64_t n = std::min(PIECE, end - at);
             if (!m_source.Copy(m_channel, at, n, m_buffer.data())) {
@@ -200,7 +210,8 @@ void SummariseStatistics(SummaryPyramid& out, int channel, std::uint64_t first, 
 }
 
 std::optional<RangeStatistics> StatisticsOf(const SampleSource& source, const SummaryPyramid* summaries,
-                                            int channel, std::uint64_t first, std::uint64_t last) {
+                                            int channel, std::uint64_t first, std::uint64_t last,
+                                            bool positions) {
     RangeQuery query(source, summaries, channel);
     const int top = summaries == nullptr ? -1 : static_cast<int>(summaries->levels.size()) - 1;
     if (!query.Split(top, first, last)) {
@@ -229,8 +240,8 @@ std::optional<RangeStatistics> StatisticsOf(const SampleSource& source, const Su
         }
         return std::nullopt;
     };
-    const std::optional<std::uint64_t> minimumAt = firstHolding(all.minimum, true);
-    const std::optional<std::uint64_t> maximumAt = firstHolding(all.maximum, false);
+    const std::optional<std::uint64_t> minimumAt = positions ? firstHolding(all.minimum, true) : first;
+    const std::optional<std::uint64_t> maximumAt = positions ? firstHolding(all.maximum, false) : first;
     if (!minimumAt || !maximumAt) {
         return std::nullopt;
     }

@@ -41,6 +41,8 @@ void SummariseStatistics(SummaryPyramid& out, int channel, std::uint64_t first, 
 /// source.Count()): whole statistics cells of `summaries` (which must
 /// summarise `source`; null reads every sample) and raw samples only at the
 /// ends, so the cost does not grow with the range. nullopt when a sample
-/// needed cannot be read.
+/// needed cannot be read. Without `positions` the extremes' positions are
+/// not looked for (both are `first`), which saves a read of two cells.
 std::optional<RangeStatistics> StatisticsOf(const SampleSource& source, const SummaryPyramid* summaries,
-                                            int channel, std::uint64_t first, std::uint64_t last);
+                                            int channel, std::uint64_t first, std::uint64_t last,
+                                            bool positions = true);

@@ -219,6 +219,71 @@ TEST(VosctlPart, InfoOfAPartGivesEachChannelsStatistics) {
                             "std 0.288747186 V  p-p 0.999 V  NaN 1\n");
 }
 
+// One row per interval: each channel's mean, minimum and maximum over its
+// samples, NaN left out, as a direct computation gives them.
+TEST(VosctlPart, EveryIntervalGivesTheReductionsOfItsSamples) {
+    const Recording recording;
+    struct Case {
+        std::vector<std::string> args;
+        std::uint64_t first, last, interval;
+        std::vector<int> channels;
+        bool extremes, header;
+    };
+    const Case cases[] = {
+        {{"--every", "0.1s"}, 0, TOTAL, 1000, {0, 1, 2, 3}, false, false},
+        {{"--every", "0.0777s", "--reduce", "min,max,mean", "--header", "--from", "3000", "--to", "7.5s"},
+         3000, 75000, 777, {0, 1, 2, 3}, true, true},
+        {{"--every", "1m", "--channel", "CH3", "--from", "3400"}, 3400, TOTAL, 600000, {3}, false, false},
+        {{"--every", "0.0001s", "--channel", "CH3", "--from", "3499", "--to", "3502"}, 3499, 3502, 1, {3}, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[1]);
+        std::string expected;
+        if (c.header) {
+            expected = "CH0 min,CH0 max,CH0 mean,CH1 min,CH1 max,CH1 mean,CH2 min,CH2 max,CH2 mean,"
+                       "CH3 min,CH3 max,CH3 mean\r\n";
+        }
+        for (std::uint64_t begin = c.first; begin < c.last; begin += c.interval) {
+            const std::uint64_t end = std::min(c.last, begin + c.interval);
+            std::string row;
+            for (const int ch : c.channels) {
+                long double sum = 0;
+                std::uint64_t numbers = 0;
+                double low = INFINITY;
+                double high = -INFINITY;
+                for (std::uint64_t i = begin; i < end; ++i) {
+                    const double v = recording.all[ch][i];
+                    if (!std::isnan(v)) {
+                        sum += v;
+                        ++numbers;
+                        low = std::min(low, v);
+                        high = std::max(high, v);
+                    }
+                }
+                char text[200];
+                const double mean = numbers == 0 ? std::nan("") : static_cast<double>(sum / numbers);
+                if (c.extremes) {
+                    std::snprintf(text, sizeof text, "%.5f,%.5f,%.5f", numbers == 0 ? mean : low,
+                                  numbers == 0 ? mean : high, mean);
+                } else {
+                    std::snprintf(text, sizeof text, "%.5f", mean);
+                }
+                row += (row.empty() ? "" : ",") + std::string(text);
+            }
+            expected += row + "\r\n";
+        }
+        const Result r = clitest::Run(recording.dir, recording.Args({"csv"}, c.args));
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(r.out == expected) << r.out.substr(0, 300) << "\n--- expected ---\n" << expected.substr(0, 300);
+    }
+    EXPECT_EQ(clitest::Run(recording.dir, recording.Args({"csv"}, {"--every", "0.1s"})).out.substr(0, 16),
+              "1.49950,2.49950,");
+    const Result partial = clitest::Run(recording.dir, recording.Args({"csv"}, {"--every", "0.00015s"}));
+    EXPECT_EQ(partial.status, 2);
+    EXPECT_EQ(partial.err, "vosctl: --every 0.00015s is not a whole number of samples (the record takes a sample "
+                           "every 100 us)\n");
+}
+
 // The picture of a part is the window's picture of a file holding just
 // those samples.
 TEST(VosctlPart, PlotOfAPartIsThePictureOfThoseSamples) {
