@@ -53,17 +53,15 @@ std::string ParseReduce(const std::string& text, std::vector<int>& reductions) {
 // reductions over the interval's samples (NaN left out), from the summaries'
 // statistics cells and raw samples only where an interval cuts a cell.
 int RunCsvEvery(const CsvOptions& options, int selection) {
-    std::vector<DataFileHeader> headers;
-    if (const int status = vosctl::LoadRecordHeaders(options.files, headers, "written"); status != vosctl::EXIT_OK) {
-        return status;
-    }
-    const vosctl::RecordSpan span = vosctl::SpanOfFiles(headers);
-    std::uint64_t first = 0;
-    std::uint64_t last = 0;
-    if (const int status = vosctl::ResolveRange(options.from, options.to, span, first, last);
+    vosctl::RecordPart part;
+    if (const int status = vosctl::LoadRecordPart(options.files, options.from, options.to, "written", part);
         status != vosctl::EXIT_OK) {
         return status;
     }
+    const std::vector<DataFileHeader>& headers = part.headers;
+    const vosctl::RecordSpan& span = part.span;
+    const std::uint64_t first = part.first;
+    const std::uint64_t last = part.last;
     std::uint64_t micros = 0;
     vosctl::ParseTimeSpan(options.every, micros);
     const std::uint64_t period = static_cast<std::uint64_t>(std::max(span.clockDivider, 1)) * 100;

@@ -417,14 +417,8 @@ void PrintPartText(const nlohmann::ordered_json& info) {
 
 // --from/--to: the files as one record, and the statistics of the part.
 int RunPartInfo(const InfoOptions& options) {
-    std::vector<DataFileHeader> headers;
-    if (const int status = vosctl::LoadRecordHeaders(options.files, headers, "described"); status != vosctl::EXIT_OK) {
-        return status;
-    }
-    const vosctl::RecordSpan span = vosctl::SpanOfFiles(headers);
-    std::uint64_t first = 0;
-    std::uint64_t last = 0;
-    if (const int status = vosctl::ResolveRange(options.from, options.to, span, first, last);
+    vosctl::RecordPart part;
+    if (const int status = vosctl::LoadRecordPart(options.files, options.from, options.to, "described", part);
         status != vosctl::EXIT_OK) {
         return status;
     }
@@ -433,7 +427,7 @@ int RunPartInfo(const InfoOptions& options) {
     if (const int status = vosctl::OpenSeriesSummaries(options.files, series, summaries); status != vosctl::EXIT_OK) {
         return status;
     }
-    const nlohmann::ordered_json info = DescribePart(options, series, summaries, span, first, last);
+    const nlohmann::ordered_json info = DescribePart(options, series, summaries, part.span, part.first, part.last);
     if (info.is_null()) {
         return vosctl::Fail(vosctl::EXIT_FILE, FileErrorMessage(FileError::Read), "a file of the record could not be read");
     }

@@ -112,17 +112,13 @@ int RunPlotFile(const PlotOptions& options) {
 // part is drawn as a record of its own, through summaries of the part built
 // on every core (a part is not cached).
 int RunPlotSeries(const PlotOptions& options) {
-    std::vector<DataFileHeader> headers;
-    if (const int status = vosctl::LoadRecordHeaders(options.files, headers, "written"); status != vosctl::EXIT_OK) {
-        return status;
-    }
-    const bool part = !options.from.empty() || !options.to.empty();
-    std::uint64_t first = 0;
-    std::uint64_t last = 0;
-    if (const int status = vosctl::ResolveRange(options.from, options.to, vosctl::SpanOfFiles(headers), first, last);
+    vosctl::RecordPart range;
+    if (const int status = vosctl::LoadRecordPart(options.files, options.from, options.to, "written", range);
         status != vosctl::EXIT_OK) {
         return status;
     }
+    const std::vector<DataFileHeader>& headers = range.headers;
+    const bool part = !options.from.empty() || !options.to.empty();
     vosctl::WarnOfGaps("plot", options.files, headers);
     std::string why;
     const auto draw = reinterpret_cast<DrawSeriesPngFunction>(LoadDrawing(PLOT_MODULE_SERIES_SYMBOL, why));
@@ -148,7 +144,8 @@ int RunPlotSeries(const PlotOptions& options) {
         return vosctl::Fail(vosctl::EXIT_FILE, FileErrorMessage(FileError::Read),
                             "the files could not be read as one record");
     }
-    const PartSource source(series, static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(last - first));
+    const PartSource source(series, static_cast<std::uint32_t>(range.first),
+                            static_cast<std::uint32_t>(range.last - range.first));
     SummaryProgress progress;
     vosctl::CountProgress line(stderr, ::isatty(STDERR_FILENO) == 1, "summaries", progress.done, source.Count());
     const int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));

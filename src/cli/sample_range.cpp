@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "cli/cli.h"
+#include "cli/files_check.h"
 #include "cli/options.h"
 #include "cli/progress.h"
 
@@ -262,6 +263,15 @@ int ResolveRange(const std::string& from, const std::string& to, const RecordSpa
                     BoundsText(span));
     }
     return EXIT_OK;
+}
+
+int LoadRecordPart(const std::vector<std::string>& paths, const std::string& from, const std::string& to,
+                   const std::string& undone, RecordPart& part) {
+    if (const int status = LoadRecordHeaders(paths, part.headers, undone); status != EXIT_OK) {
+        return status;
+    }
+    part.span = SpanOfFiles(part.headers);
+    return ResolveRange(from, to, part.span, part.first, part.last);
 }
 
 void AddRangeOptions(CLI::App& command, std::string& from, std::string& to) {

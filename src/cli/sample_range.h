@@ -47,6 +47,18 @@ RecordSpan SpanOfFiles(const std::vector<DataFileHeader>& headers);
 int ResolveRange(const std::string& from, const std::string& to, const RecordSpan& span, std::uint64_t& first,
                  std::uint64_t& last);
 
+/// The part of one record that --from and --to name in files `paths`:
+/// LoadRecordHeaders (`undone` says what was not done on a mix) into
+/// `part.headers`, then ResolveRange over their span.
+struct RecordPart {
+    std::vector<DataFileHeader> headers;
+    RecordSpan span;
+    std::uint64_t first = 0;
+    std::uint64_t last = 0;
+};
+int LoadRecordPart(const std::vector<std::string>& paths, const std::string& from, const std::string& to,
+                   const std::string& undone, RecordPart& part);
+
 /// Adds --from and --to to `command`.
 void AddRangeOptions(CLI::App& command, std::string& from, std::string& to);
 
