@@ -278,6 +278,13 @@ TEST(VosctlPart, EveryIntervalGivesTheReductionsOfItsSamples) {
     }
     EXPECT_EQ(clitest::Run(recording.dir, recording.Args({"csv"}, {"--every", "0.1s"})).out.substr(0, 16),
               "1.49950,2.49950,");
+    for (const std::vector<std::string>& refused : std::vector<std::vector<std::string>>{
+             {"--every", "1s", "--reduce", "mean,mean"}, {"--every", "1s", "--reduce", "median"}, {"--reduce", "min"},
+             {"--header"}}) {
+        const Result r = clitest::Run(recording.dir, recording.Args({"csv"}, refused));
+        EXPECT_EQ(r.status, 2) << refused[0] << " " << refused[1];
+        EXPECT_EQ(r.out, "");
+    }
     const Result partial = clitest::Run(recording.dir, recording.Args({"csv"}, {"--every", "0.00015s"}));
     EXPECT_EQ(partial.status, 2);
     EXPECT_EQ(partial.err, "vosctl: --every 0.00015s is not a whole number of samples (the record takes a sample "

@@ -323,6 +323,9 @@ TEST(RangeStatisticsTest, AFileThatCannotBeReadGivesNoStatistics) {
     EXPECT_TRUE(StatisticsOf(source, &summaries, 0, 0, 4096).has_value());
     EXPECT_FALSE(StatisticsOf(source, &summaries, 0, 0, 10000).has_value());
     EXPECT_FALSE(StatisticsOf(source, nullptr, 0, 4000, 6000).has_value());
+    // Also when the extremes' positions are not asked for.
+    EXPECT_FALSE(StatisticsOf(source, &summaries, 0, 0, 10000, false).has_value());
+    EXPECT_FALSE(StatisticsOf(source, nullptr, 0, 4000, 6000, false).has_value());
 }
 
 }  // namespace
