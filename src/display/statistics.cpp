@@ -121,36 +121,61 @@ private:
 }  // namespace
 
 StatisticsCell StatisticsOfRun(const double* samples, std::uint64_t count) {
-    // Four accumulators keep the additions independent and each sum short.
+    // Four lanes keep the additions independent and each sum short; NaN is
+    // left out by selects rather than branches (a comparison with NaN is
+    // false, so it never becomes an extreme).
     double sum[4] = {};
-    std::uint64_t numbers = 0;
-    StatisticsCell c;
-    for (std::uint64_t i = 0; i < count; ++i) {
-        const double v = samples[i];
-        if (std::isnan(v)) {
-            continue;
-        }
-        sum[i & 3] += v;
-        ++numbers;
-        c.minimum = v < c.minimum ? v : c.minimum;
-        c.maximum = v > c.maximum ? v : c.maximum;
+    double low[4];
+    double high[4];
+    std::uint64_t nans[4] = {};
+    for (int j = 0; j < 4; ++j) {
+        low[j] = __builtin_huge_val();
+        high[j] = -__builtin_huge_val();
     }
-    c.numbers = numbers;
-    c.nans = count - numbers;
-    if (numbers == 0) {
+    std::uint64_t i = 0;
+    const auto add = [&](int j, double v) {
+        const bool number = v == v;
+        sum[j] += number ? v : 0.0;
+        nans[j] += number ? 0 : 1;
+        low[j] = v < low[j] ? v : low[j];
+        high[j] = v > high[j] ? v : high[j];
+    };
+    for (; i + 4 <= count; i += 4) {
+        add(0, samples[i]);
+        add(1, samples[i + 1]);
+        add(2, samples[i + 2]);
+        add(3, samples[i + 3]);
+    }
+    for (int j = 0; i < count; ++i, ++j) {
+        add(j, samples[i]);
+    }
+    StatisticsCell c;
+    c.nans = (nans[0] + nans[1]) + (nans[2] + nans[3]);
+    c.numbers = count - c.nans;
+    c.minimum = std::min(std::min(low[0], low[1]), std::min(low[2], low[3]));
+    c.maximum = std::max(std::max(high[0], high[1]), std::max(high[2], high[3]));
+    if (c.numbers == 0) {
         return c;
     }
     // The second pass about the run's own mean keeps the deviations exact
     // however far the mean lies from zero.
-    c.center = ((sum[0] + sum[1]) + (sum[2] + sum[3])) / static_cast<double>(numbers);
+    c.center = ((sum[0] + sum[1]) + (sum[2] + sum[3])) / static_cast<double>(c.numbers);
     double residual[4] = {};
     double deviations[4] = {};
-    for (std::uint64_t i = 0; i < count; ++i) {
-        const double d = samples[i] - c.center;
-        if (!std::isnan(d)) {
-            residual[i & 3] += d;
-            deviations[i & 3] += d * d;
-        }
+    const auto deviate = [&](int j, double v) {
+        const double d = v - c.center;
+        const double e = d == d ? d : 0.0;
+        residual[j] += e;
+        deviations[j] += e * e;
+    };
+    for (i = 0; i + 4 <= count; i += 4) {
+        deviate(0, samples[i]);
+        deviate(1, samples[i + 1]);
+        deviate(2, samples[i + 2]);
+        deviate(3, samples[i + 3]);
+    }
+    for (int j = 0; i < count; ++i, ++j) {
+        deviate(j, samples[i]);
     }
     c.residual = (residual[0] + residual[1]) + (residual[2] + residual[3]);
     c.deviations = (deviations[0] + deviations[1]) + (deviations[2] + deviations[3]);

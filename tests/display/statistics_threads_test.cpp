@@ -21,11 +21,10 @@ namespace {
 
 const double NaN = std::nan("");
 
-SummaryPyramid Summarise(const SampleSource& source, const SummaryShape& shape,
-                         const std::vector<std::uint32_t>& starts = {}) {
+SummaryPyramid Summarise(const SampleSource& source, const SummaryShape& shape, int threads = 1) {
     SummaryProgress progress;
     SummaryPyramid p;
-    EXPECT_EQ(BuildSummaries(source, shape, 1, progress, p, starts), SummaryResult::Done);
+    EXPECT_EQ(BuildSummaries(source, shape, threads, progress, p), SummaryResult::Done);
     return p;
 }
 
@@ -168,7 +167,8 @@ protected:
         }
         source = new SeriesSource;
         ASSERT_EQ(source->Open(paths), FileError::None);
-        summaries = new SummaryPyramid(Summarise(*source, SummaryShape{}));
+        // Two threads, each filling the cells of its own stretches.
+        summaries = new SummaryPyramid(Summarise(*source, SummaryShape{}, 2));
     }
     static void TearDownTestSuite() {
         delete summaries;
