@@ -49,8 +49,8 @@ struct SummaryPyramid {
         std::uint32_t cell = 0;
         std::vector<double> low[4];
         std::vector<double> high[4];
-        /// The cells' statistics: on every level but the finest (all cells of
-        /// the one level when there is one), empty elsewhere.
+        /// The cells' statistics, on every level but the finest (on the only
+        /// level when there is just one); empty on the finest.
         std::vector<StatisticsCell> stats[4];
     };
     SummaryShape shape;
