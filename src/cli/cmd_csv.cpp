@@ -11,6 +11,7 @@
 #include "cli/sample_range.h"
 #include "cli/series_summaries.h"
 #include "display/statistics.h"
+#include "files/series_reader.h"
 #include "numtext/fixed.h"
 
 namespace {
@@ -123,6 +124,56 @@ int RunCsvEvery(const CsvOptions& options, int selection) {
     return vosctl::CloseOutput(*output, options.output);
 }
 
+// A part: only its rows are read, from the files it reaches, `count` rows
+// from row `begin` of the first of them, at most a bank at a time; a part
+// that fits one bank is read whole before a row is written.
+int WritePart(const CsvOptions& options, int selection, std::uint64_t begin, std::uint64_t count,
+              vosctl::ChannelBank& bank, const std::vector<std::string>& reached) {
+    SeriesReader reader;
+    if (const FileError error = reader.Open(reached); error != FileError::None) {
+        // The file at fault, named as a whole load names it.
+        for (const std::string& path : reached) {
+            DataFileHeader header;
+            if (const int status = vosctl::LoadRecord(path, header, bank); status != vosctl::EXIT_OK) {
+                return status;
+            }
+        }
+        return vosctl::Fail(vosctl::EXIT_FILE, FileErrorMessage(error), "the files could not be read as one record");
+    }
+    const auto read = [&](std::uint64_t at, std::uint64_t n) {
+        for (int ch = 0; ch < 4; ++ch) {
+            if ((selection == ch || selection == CSV_CHANNEL_ALL) && !reader.Copy(ch, at, n, bank.Channels()[ch])) {
+                return vosctl::Fail(vosctl::EXIT_FILE, FileErrorMessage(FileError::Read),
+                                    "a file of the series could not be read");
+            }
+        }
+        return vosctl::EXIT_OK;
+    };
+    std::uint64_t n = std::min<std::uint64_t>(count, DLF_MAX_SAMPLE_COUNT);
+    if (const int status = read(begin, n); status != vosctl::EXIT_OK) {
+        return status;
+    }
+    const auto output = vosctl::OpenOutput(options.output);
+    if (!output) {
+        return vosctl::FailFile(FileError::Open, options.output);
+    }
+    for (std::uint64_t done = 0; done < count;) {
+        if (done > 0) {
+            n = std::min<std::uint64_t>(count - done, DLF_MAX_SAMPLE_COUNT);
+            if (const int status = read(begin + done, n); status != vosctl::EXIT_OK) {
+                return status;
+            }
+        }
+        const int status = vosctl::WriteCsvRecord(*output, options.output, selection,
+                                                  static_cast<std::uint32_t>(n), bank.Channels());
+        if (status != vosctl::EXIT_OK) {
+            return status;
+        }
+        done += n;
+    }
+    return vosctl::CloseOutput(*output, options.output);
+}
+
 int RunCsv(const CsvOptions& options) {
     int selection = CSV_CHANNEL_ALL;
     vosctl::ParseCsvChannel(options.channel, selection);
@@ -178,13 +229,13 @@ int RunCsv(const CsvOptions& options) {
         }
         fileFirst = fileEnd;
     }
-    if (checkFirst && part) {
-        for (const Rows& r : rows) {
-            if (const int status = vosctl::LoadRecord(options.files[r.file], headers[r.file], bank);
-                status != vosctl::EXIT_OK) {
-                return status;
-            }
-        }
+    if (part) {
+        return WritePart(options, selection, rows.empty() ? first : rows.front().begin, last - first, bank,
+                         [&] {
+                             std::vector<std::string> reached;
+                             for (const Rows& r : rows) reached.push_back(options.files[r.file]);
+                             return reached;
+                         }());
     }
     const auto output = vosctl::OpenOutput(options.output);
     if (!output) {
@@ -193,8 +244,8 @@ int RunCsv(const CsvOptions& options) {
     DataFileHeader header;
     for (const Rows& r : rows) {
         header = headers[r.file];
-        // Standard output's checks left the one file it reaches loaded.
-        if (!checkFirst || (part ? rows.size() : options.files.size()) > 1) {
+        // Standard output's checks left a single file loaded.
+        if (!checkFirst || options.files.size() > 1) {
             if (const int status = vosctl::LoadRecord(options.files[r.file], header, bank); status != vosctl::EXIT_OK) {
                 return status;
             }

@@ -109,6 +109,29 @@ TEST(VosctlPart, CsvOfAPartIsTheSameRowsOfTheWholeCsv) {
     EXPECT_EQ(text.substr(0, 27), "1.99900\r\n9.50000\r\n1.00100\r\n");
 }
 
+// A part longer than a file holds is read a file's worth at a time.
+TEST(VosctlPart, APartLongerThanAFileIsTheSameRowsToo) {
+    TempDir dir;
+    std::vector<std::string> files;
+    for (std::uint32_t f = 0; f < 2; ++f) {
+        std::vector<double> channels[4];
+        for (int ch = 0; ch < 4; ++ch) {
+            for (std::uint32_t i = 0; i < 600001 + f; ++i) {
+                channels[ch].push_back(Sawtooth(ch, i * 7 + f));
+            }
+        }
+        files.push_back(dir.Path("long-00000" + std::to_string(f + 1) + ".dlf"));
+        clitest::WriteRecord(files.back(), {}, channels);
+    }
+    const Result whole = clitest::Run(dir, {"csv", files[0], files[1], "--channel", "CH2"});
+    ASSERT_EQ(whole.status, 0) << whole.err;
+    const std::string out = dir.Path("long.csv");
+    const Result part =
+        clitest::Run(dir, {"csv", files[0], files[1], "--channel", "CH2", "--from", "1", "--to", "1200002", "-o", out});
+    EXPECT_EQ(part.status, 0) << part.err;
+    EXPECT_TRUE(clitest::ReadText(out) == Rows(whole.out, 1, 1200002));
+}
+
 TEST(VosctlPart, PartsOutsideTheRecordAreRefusedWithItsBounds) {
     const Recording recording;
     const std::string bounds =
