@@ -130,14 +130,8 @@ int RunCsvEvery(const CsvOptions& options, int selection) {
 int WritePart(const CsvOptions& options, int selection, std::uint64_t begin, std::uint64_t count,
               vosctl::ChannelBank& bank, const std::vector<std::string>& reached) {
     SeriesReader reader;
+    // The headers passed, so what is left is a file that changed meanwhile.
     if (const FileError error = reader.Open(reached); error != FileError::None) {
-        // The file at fault, named as a whole load names it.
-        for (const std::string& path : reached) {
-            DataFileHeader header;
-            if (const int status = vosctl::LoadRecord(path, header, bank); status != vosctl::EXIT_OK) {
-                return status;
-            }
-        }
         return vosctl::Fail(vosctl::EXIT_FILE, FileErrorMessage(error), "the files could not be read as one record");
     }
     const auto read = [&](std::uint64_t at, std::uint64_t n) {

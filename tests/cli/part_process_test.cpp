@@ -172,6 +172,12 @@ TEST(VosctlPart, PartsOutsideTheRecordAreRefusedWithItsBounds) {
     EXPECT_EQ(unstamped.err,
               "vosctl: --from 2026-12-08T04:30:01Z is a UTC time (the record has no recording stamp to place it; "
               "give a sample index or a time from its start)\n");
+    // A file cut short is named before any row.
+    std::filesystem::resize_file(recording.files[1], DLF_HEADER_SIZE + 100);
+    const Result cut = clitest::Run(recording.dir, recording.Args({"csv"}, {"--from", "49990", "--to", "50010"}));
+    EXPECT_EQ(cut.status, 4);
+    EXPECT_NE(cut.err.find(recording.files[1]), std::string::npos) << cut.err;
+    EXPECT_EQ(cut.out, "");
     for (const char* bad : {"1h30", "-5", "2026-02-30T00:00:00Z", "5s4m", "1.s", "0x10"}) {
         const Result r = clitest::Run(recording.dir, {"csv", recording.unstamped, "--from", bad});
         EXPECT_EQ(r.status, 2) << bad;
