@@ -10,6 +10,8 @@
 
 #include "display/envelope.h"
 #include "display/plotview.h"
+#include "display/statistics.h"
+#include "display/summaries.h"
 #include "display/viewrange.h"
 
 namespace {
@@ -102,6 +104,86 @@ void BM_RedrawAllFullRecord(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_RedrawAllFullRecord)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// 100M samples per channel made as they are read, so that no memory holds
+// them: a scrambled sawtooth about 1.5 V with a channel's own offset.
+class LongSource final : public SampleSource {
+public:
+    static constexpr std::uint32_t COUNT = 100000000;
+    std::uint64_t Count() const override { return COUNT; }
+    std::int32_t ClockDivider() const override { return 1; }
+    bool Copy(int channel, std::uint64_t first, std::uint64_t count, double* out) const override {
+        for (std::uint64_t i = 0; i < count; ++i) {
+            out[i] = At(channel, first + i);
+        }
+        return true;
+    }
+    double At(int channel, std::uint64_t sample) const override {
+        return 1.5 + channel + static_cast<double>((static_cast<std::uint32_t>(sample) * 2654435761u) % 1000) * 0.001;
+    }
+    SampleExtremes Extremes(int channel, std::uint64_t begin, std::uint64_t end) const override {
+        std::vector<double> v(end - begin);
+        Copy(channel, begin, end - begin, v.data());
+        return ExtremesOfRun(v.data(), end - begin);
+    }
+};
+
+// The statistics of every channel over a range of 100M samples (less a few
+// at each end, so that raw samples are read there), from the summaries,
+// against a full RedrawAll of a 1M-sample record; both in every iteration.
+void BM_StatisticsOf100MVsRedrawAll(benchmark::State& state) {
+    const FullRecord& record = Record();
+    static const LongSource source;
+    static const SummaryPyramid summaries = [] {
+        SummaryProgress progress;
+        SummaryPyramid p;
+        BuildSummaries(source, SummaryShape{}, 2, progress, p);
+        return p;
+    }();
+    PlotView view(DefaultPaneGeometry(), QColor(240, 240, 240));
+    double redraw = 0.0;
+    double statistics = 0.0;
+    for (auto _ : state) {
+        const double t0 = ThreadSeconds();
+        view.RedrawAll(0, true, record.pointers, FULL_RECORD, 1);
+        benchmark::ClobberMemory();
+        const double t1 = ThreadSeconds();
+        for (int ch = 0; ch < 4; ++ch) {
+            benchmark::DoNotOptimize(StatisticsOf(source, &summaries, ch, 12345, LongSource::COUNT - 6789));
+        }
+        const double t2 = ThreadSeconds();
+        redraw += t1 - t0;
+        statistics += t2 - t1;
+        state.SetIterationTime(t2 - t1);
+    }
+    const double n = static_cast<double>(state.iterations());
+    state.counters["redraw_all_ms"] = redraw / n * 1e3;
+    state.counters["statistics_ms"] = statistics / n * 1e3;
+    state.counters["ratio"] = statistics / redraw;
+}
+BENCHMARK(BM_StatisticsOf100MVsRedrawAll)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// Summaries with statistics cells of a 16M-sample record in memory, on one
+// thread: the time to open a series whose summaries are not cached, less the
+// reading of its files.
+void BM_BuildSummaries16M(benchmark::State& state) {
+    static const std::vector<double> samples = [] {
+        std::vector<double> v(16u << 20);
+        for (std::size_t s = 0; s < v.size(); ++s) {
+            v[s] = 5.0 + 4.5 * std::sin(s * 0.0007) + (s % 7) * 0.01;
+        }
+        return v;
+    }();
+    const double* channels[4] = {samples.data(), samples.data(), samples.data(), samples.data()};
+    const RecordSource source(channels, static_cast<std::uint32_t>(samples.size()), 1);
+    for (auto _ : state) {
+        SummaryProgress progress;
+        SummaryPyramid p;
+        BuildSummaries(source, SummaryShape{}, 1, progress, p);
+        benchmark::DoNotOptimize(p.levels.data());
+    }
+}
+BENCHMARK(BM_BuildSummaries16M)->Unit(benchmark::kMillisecond);
 
 // One wheel notch on the plot: the visible range shrinks to 4/5 around the
 // pointer and the canvas is drawn again for it, against the full RedrawAll of

@@ -1,5 +1,6 @@
 // vosctl info: the settings and summary of data files.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <map>
@@ -14,8 +15,10 @@
 #include "cli/files_check.h"
 #include "cli/output.h"
 #include "cli/progress.h"
+#include "cli/sample_range.h"
 #include "cli/series_summaries.h"
 #include "device/trigger.h"
+#include "display/statistics.h"
 #include "display/summaries.h"
 #include "files/series.h"
 #include "files/series_names.h"
@@ -26,6 +29,8 @@ namespace {
 struct InfoOptions {
     std::vector<std::string> files;
     bool json = false;
+    std::string from;
+    std::string to;
 };
 
 constexpr std::int64_t MICROS_PER_DIVIDER = 100;
@@ -333,6 +338,107 @@ int RunSeriesInfo(const InfoOptions& options) {
     return vosctl::EXIT_OK;
 }
 
+// A number as JSON carries it: null for NaN.
+nlohmann::ordered_json Number(double value) {
+    return std::isnan(value) ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(value);
+}
+
+// The statistics of samples [first, last) of one record, each channel's
+// from the summaries and the raw samples at the part's ends.
+nlohmann::ordered_json DescribePart(const InfoOptions& options, const SeriesSource& series,
+                                    const SummaryPyramid& summaries, const vosctl::RecordSpan& span,
+                                    std::uint64_t first, std::uint64_t last) {
+    nlohmann::ordered_json info;
+    if (options.files.size() == 1) {
+        PutFileName(info, options.files.front());
+    } else {
+        PutSeriesNames(info, options.files);
+    }
+    info["from"] = first;
+    info["to"] = last;
+    info["sample_count"] = last - first;
+    const std::int64_t period = std::int64_t{std::max(span.clockDivider, 1)} * MICROS_PER_DIVIDER;
+    info["from_seconds"] = static_cast<double>(first) * static_cast<double>(period) / 1e6;
+    info["to_seconds"] = static_cast<double>(last) * static_cast<double>(period) / 1e6;
+    info["start"] = span.utc ? UtcText(*span.utc(first)) : nlohmann::ordered_json(nullptr);
+    info["end"] = span.utc ? UtcText(*span.utc(last - 1)) : nlohmann::ordered_json(nullptr);
+    nlohmann::ordered_json channels = nlohmann::ordered_json::array();
+    for (int ch = 0; ch < 4; ++ch) {
+        const std::optional<RangeStatistics> s = StatisticsOf(series, &summaries, ch, first, last);
+        if (!s) {
+            return nullptr;
+        }
+        const bool none = s->nanCount == s->count;
+        channels.push_back({{"channel", TRIGGER_CHANNEL_TEXTS[ch]},
+                            {"count", s->count},
+                            {"nan_count", s->nanCount},
+                            {"minimum", Number(s->minimum)},
+                            {"minimum_at", none ? nlohmann::ordered_json() : nlohmann::ordered_json(s->minimumAt)},
+                            {"maximum", Number(s->maximum)},
+                            {"maximum_at", none ? nlohmann::ordered_json() : nlohmann::ordered_json(s->maximumAt)},
+                            {"mean", Number(s->mean)},
+                            {"rms", Number(s->rms)},
+                            {"standard_deviation", Number(s->deviation)},
+                            {"peak_to_peak", Number(s->peakToPeak)}});
+    }
+    info["statistics"] = channels;
+    return info;
+}
+
+std::string VoltText(const nlohmann::ordered_json& value) {
+    if (value.is_null()) {
+        return "-";
+    }
+    char text[40];
+    std::snprintf(text, sizeof text, "%.9g V", value.get<double>());
+    return text;
+}
+
+void PrintPartText(const nlohmann::ordered_json& info) {
+    std::printf("%s: samples %s to %s (%s samples)\n",
+                info.contains("file") ? Text(info["file"]).c_str()
+                                      : ("series " + Text(info["series"].front()) + " to " +
+                                         Text(info["series"].back())).c_str(),
+                Text(info["from"]).c_str(), Text(info["to"]).c_str(), Text(info["sample_count"]).c_str());
+    std::printf("  from            %.6f s%s\n", info["from_seconds"].get<double>(),
+                info["start"].is_null() ? "" : ("  " + Text(info["start"])).c_str());
+    std::printf("  to              %.6f s%s\n", info["to_seconds"].get<double>(),
+                info["end"].is_null() ? "" : ("  (last sample " + Text(info["end"]) + ")").c_str());
+    for (const auto& c : info["statistics"]) {
+        const auto at = [](const nlohmann::ordered_json& v) { return v.is_null() ? std::string("-") : Text(v); };
+        std::printf("  %s  min %s at %s  max %s at %s  mean %s  rms %s  std %s  p-p %s  NaN %s\n",
+                    Text(c["channel"]).c_str(), VoltText(c["minimum"]).c_str(), at(c["minimum_at"]).c_str(),
+                    VoltText(c["maximum"]).c_str(), at(c["maximum_at"]).c_str(), VoltText(c["mean"]).c_str(),
+                    VoltText(c["rms"]).c_str(), VoltText(c["standard_deviation"]).c_str(),
+                    VoltText(c["peak_to_peak"]).c_str(), Text(c["nan_count"]).c_str());
+    }
+}
+
+// --from/--to: the files as one record, and the statistics of the part.
+int RunPartInfo(const InfoOptions& options) {
+    vosctl::RecordPart part;
+    if (const int status = vosctl::LoadRecordPart(options.files, options.from, options.to, "described", part);
+        status != vosctl::EXIT_OK) {
+        return status;
+    }
+    SeriesSource series;
+    SummaryPyramid summaries;
+    if (const int status = vosctl::OpenSeriesSummaries(options.files, series, summaries); status != vosctl::EXIT_OK) {
+        return status;
+    }
+    const nlohmann::ordered_json info = DescribePart(options, series, summaries, part.span, part.first, part.last);
+    if (info.is_null()) {
+        return vosctl::Fail(vosctl::EXIT_FILE, FileErrorMessage(FileError::Read), "a file of the record could not be read");
+    }
+    if (options.json) {
+        std::printf("%s\n", info.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+    } else {
+        PrintPartText(info);
+    }
+    vosctl::FlushStandardOutput();
+    return vosctl::EXIT_OK;
+}
+
 int RunInfo(const InfoOptions& options) {
     if (const int status = vosctl::RefuseInputAsOutput("-", options.files); status != vosctl::EXIT_OK) {
         return status;
@@ -340,6 +446,9 @@ int RunInfo(const InfoOptions& options) {
     if (const int status = vosctl::RefuseRepeatedOrOutOfOrder(options.files, "nothing was described");
         status != vosctl::EXIT_OK) {
         return status;
+    }
+    if (!options.from.empty() || !options.to.empty()) {
+        return RunPartInfo(options);
     }
     if (IsOneSeries(options.files)) {
         return RunSeriesInfo(options);
@@ -379,6 +488,7 @@ void AddInfoCommand(CLI::App& app, vosctl::Context& context) {
                       "valid UTF-8 is given in \"file\" with U+FFFD for each invalid byte, and\n"
                       "exactly, as hexadecimal bytes, in \"file_bytes\" (in \"series_bytes\" for a\n"
                       "series, null for each valid name)");
+    vosctl::AddRangeOptions(*command, options->from, options->to);
     command->footer("A file that Open refuses gets Open's message on standard error; the others are\n"
                     "still described. A file that a recording wrote shows its recording's identity,\n"
                     "its index in the series and the UTC times of its first and last sample (ISO\n"
@@ -394,7 +504,13 @@ void AddInfoCommand(CLI::App& app, vosctl::Context& context) {
                     "and each channel's maximum and minimum over all files. These come from\n"
                     "the series' min/max summaries, cached as the window caches them and otherwise\n"
                     "built once, on every core, with a progress line on a terminal.\n\n" +
-                    vosctl::SummaryCacheHelp() + vosctl::ExitStatusHelp());
+                    vosctl::SummaryCacheHelp() +
+                    "With --from or --to, the files are taken as one record and only the part's\n"
+                    "statistics are shown, per channel: samples, NaN samples, minimum and maximum\n"
+                    "with the first sample holding each, mean, RMS, standard deviation and\n"
+                    "peak-to-peak, from the summaries' statistics cells and the raw samples at the\n"
+                    "part's ends (\"statistics\" with --json; null where a channel holds only NaN).\n\n" +
+                    vosctl::RangeHelp() + vosctl::ExitStatusHelp());
     command->callback([options, &context] {
         context.status = vosctl::ExpandSeriesArguments(options->files);
         if (context.status == vosctl::EXIT_OK) context.status = RunInfo(*options);

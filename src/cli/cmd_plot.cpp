@@ -2,18 +2,23 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/commands.h"
 #include "cli/files_check.h"
 #include "cli/output.h"
 #include "cli/plot_module.h"
+#include "cli/progress.h"
+#include "cli/sample_range.h"
 #include "cli/series_summaries.h"
+#include "display/part_source.h"
 
 namespace {
 
@@ -22,6 +27,8 @@ struct PlotOptions {
     std::string output;
     bool overlay = false;
     bool panes = false;
+    std::string from;
+    std::string to;
 };
 
 // The drawing module sits beside vosctl in the build tree, and in the
@@ -114,20 +121,19 @@ int RunPlotFile(const PlotOptions& options) {
     return WritePicture(*output, options, png, size);
 }
 
-// Several files: one record read on demand through its summaries, never
-// held in memory. The files are checked and the output opened before the
-// summaries are taken, which may read every file once.
+// Several files, or a part (--from/--to): one record read on demand through
+// its summaries, never held in memory. The files are checked and the output
+// opened before the summaries are taken, which may read every file once. A
+// part is drawn as a record of its own, through summaries of the part built
+// on every core (a part is not cached).
 int RunPlotSeries(const PlotOptions& options) {
-    std::vector<DataFileHeader> headers(options.files.size());
-    for (std::size_t i = 0; i < options.files.size(); ++i) {
-        if (const int status = vosctl::LoadHeader(options.files[i], headers[i]); status != vosctl::EXIT_OK) {
-            return status;
-        }
+    vosctl::RecordPart range;
+    if (const int status = vosctl::LoadRecordPart(options.files, options.from, options.to, "written", range);
+        status != vosctl::EXIT_OK) {
+        return status;
     }
-    if (const std::string mix = vosctl::MixedFilesText(options.files, headers); !mix.empty()) {
-        return vosctl::Fail(vosctl::EXIT_FILE, FileErrorMessage(FileError::Format),
-                            mix + "; they do not form one record, nothing was written");
-    }
+    const std::vector<DataFileHeader>& headers = range.headers;
+    const bool part = !options.from.empty() || !options.to.empty();
     vosctl::WarnOfGaps("plot", options.files, headers);
     std::string why;
     const auto draw = reinterpret_cast<DrawSeriesPngFunction>(LoadDrawing(PLOT_MODULE_SERIES_SYMBOL, why));
@@ -140,11 +146,31 @@ int RunPlotSeries(const PlotOptions& options) {
     }
     SeriesSource series;
     SummaryPyramid summaries;
-    if (const int status = vosctl::OpenSeriesSummaries(options.files, series, summaries); status != vosctl::EXIT_OK) {
-        return status;
+    if (!part) {
+        if (const int status = vosctl::OpenSeriesSummaries(options.files, series, summaries);
+            status != vosctl::EXIT_OK) {
+            return status;
+        }
+        std::size_t size = 0;
+        char* png = draw(DisplayMode(options, headers.front()), series, summaries, &size);
+        return WritePicture(*output, options, png, size);
+    }
+    if (series.Open(options.files) != FileError::None) {
+        return vosctl::Fail(vosctl::EXIT_FILE, FileErrorMessage(FileError::Read),
+                            "the files could not be read as one record");
+    }
+    const PartSource source(series, range.first,
+                            range.last - range.first);
+    SummaryProgress progress;
+    vosctl::CountProgress line(stderr, ::isatty(STDERR_FILENO) == 1, "summaries", progress.done, source.Count());
+    const int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    const SummaryResult result = BuildSummaries(source, SummaryShape{}, threads, progress, summaries);
+    line.Finish();
+    if (result != SummaryResult::Done) {
+        return vosctl::Fail(vosctl::EXIT_FILE, FileErrorMessage(FileError::Read), "a file of the series could not be read");
     }
     std::size_t size = 0;
-    char* png = draw(DisplayMode(options, headers.front()), series, summaries, &size);
+    char* png = draw(DisplayMode(options, headers.front()), source, summaries, &size);
     return WritePicture(*output, options, png, size);
 }
 
@@ -156,7 +182,8 @@ int RunPlot(const PlotOptions& options) {
         status != vosctl::EXIT_OK) {
         return status;
     }
-    return options.files.size() == 1 ? RunPlotFile(options) : RunPlotSeries(options);
+    const bool part = !options.from.empty() || !options.to.empty();
+    return options.files.size() == 1 && !part ? RunPlotFile(options) : RunPlotSeries(options);
 }
 
 }  // namespace
@@ -176,6 +203,7 @@ void AddPlotCommand(CLI::App& app, vosctl::Context& context) {
     auto* overlay =
         command->add_flag("--overlay", options->overlay, "One overlay pane (default: the first file's display mode)");
     command->add_flag("--panes", options->panes, "Four panes (default: the first file's display mode)")->excludes(overlay);
+    vosctl::AddRangeOptions(*command, options->from, options->to);
     command->footer("Several files, such as a night's recording (vosctl plot night-*.dlf -o night.png),\n"
                     "are drawn as one record, as the window opens them. They must form one record:\n"
                     "the same clock throughout, and files that a recording stamped all of one\n"
@@ -184,7 +212,7 @@ void AddPlotCommand(CLI::App& app, vosctl::Context& context) {
                     "them (and built first, on every core, with a progress line on a terminal), so\n"
                     "no series is held in memory. The output must be none of the files, and is\n"
                     "never a name ending in .dlf.\n\n" +
-                    vosctl::SummaryCacheHelp() + vosctl::ExitStatusHelp());
+                    vosctl::RangeHelp() + vosctl::SummaryCacheHelp() + vosctl::ExitStatusHelp());
     command->callback([options, &context] {
         context.status = vosctl::ExpandSeriesArguments(options->files);
         if (context.status == vosctl::EXIT_OK) context.status = RunPlot(*options);

@@ -176,6 +176,21 @@ int LoadHeader(const std::string& path, DataFileHeader& header) {
     return error == FileError::None ? EXIT_OK : FailFile(error, path);
 }
 
+int LoadRecordHeaders(const std::vector<std::string>& paths, std::vector<DataFileHeader>& headers,
+                      const std::string& undone) {
+    headers.resize(paths.size());
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        if (const int status = LoadHeader(paths[i], headers[i]); status != EXIT_OK) {
+            return status;
+        }
+    }
+    if (const std::string mix = MixedFilesText(paths, headers); !mix.empty()) {
+        return Fail(EXIT_FILE, FileErrorMessage(FileError::Format),
+                    mix + "; they do not form one record, nothing was " + undone);
+    }
+    return EXIT_OK;
+}
+
 namespace {
 
 // "after run-000003.dlf, from 2026-12-08T04:30:00.250000Z, 2.100000 s, about 21000 samples"

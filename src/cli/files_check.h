@@ -66,6 +66,12 @@ int LoadHeader(const std::string& path, DataFileHeader& header);
 /// Why the files do not form one record, as the window says it too.
 using ::MixedFilesText;
 
+/// LoadHeader of each file into `headers`, and MixedFilesText of them, said
+/// as "...; they do not form one record, nothing was " + `undone`. The
+/// status of the first failure, or EXIT_OK.
+int LoadRecordHeaders(const std::vector<std::string>& paths, std::vector<DataFileHeader>& headers,
+                      const std::string& undone);
+
 /// Says on standard error, after "vosctl COMMAND: ", that the series has gaps
 /// where frames were lost while it was recorded, each with the file
 /// it follows, when it began, how long it was and about how many samples

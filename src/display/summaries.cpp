@@ -5,6 +5,8 @@
 #include <mutex>
 #include <thread>
 
+#include "display/statistics.h"
+
 namespace {
 
 // Statistics of a run of samples, NaN skipped.
@@ -149,6 +151,9 @@ SummaryResult BuildSummaries(const SampleSource& source, const SummaryShape& sha
         for (int ch = 0; ch < 4; ++ch) {
             level.low[ch].resize(out.count / level.cell);
             level.high[ch].resize(out.count / level.cell);
+            if (l > 0 || shape.levels <= 1) {
+                level.stats[ch].resize(out.count / level.cell);
+            }
         }
         out.levels.push_back(std::move(level));
         cell *= std::max<std::uint32_t>(shape.factor, 2);
@@ -172,6 +177,7 @@ SummaryResult BuildSummaries(const SampleSource& source, const SummaryShape& sha
     const std::uint32_t piece = base * ((65535 + base) / base);
     const auto work = [&] {
         std::vector<double> buffer(piece);
+        std::vector<StatisticsCell> finest(stretch / base);
         std::vector<std::array<Partial, 4>> mine(starts.size());
         for (std::uint64_t s = next++; s < stretches; s = next++) {
             if (progress.cancel.load() || failed.load()) {
@@ -196,8 +202,12 @@ SummaryResult BuildSummaries(const SampleSource& source, const SummaryShape& sha
                         from = to;
                     }
                     SummariseFinest(out, ch, at, buffer.data(), m);
+                    for (std::uint32_t k = 0; (k + 1) * base <= m; ++k) {
+                        finest[(at - first) / base + k] = StatisticsOfRun(buffer.data() + k * base, base);
+                    }
                 }
                 SummariseCoarser(out, ch, first, n);
+                SummariseStatistics(out, ch, first, n, std::span(finest).first(n / base));
             }
             progress.done += n;
         }

@@ -37,6 +37,20 @@ struct ChannelStatistics {
     double minimum = 0.0;
 };
 
+/// Statistics of a run of samples with their true values (nothing clamped):
+/// the numbers in it, their extremes (+inf/-inf for none), the NaN samples,
+/// and about `center` (near their mean) the sums of their deviations and of
+/// the deviations' squares, which keep a small spread exact at any offset.
+struct StatisticsCell {
+    double center = 0.0;
+    double residual = 0.0;    ///< sum of (x - center)
+    double deviations = 0.0;  ///< sum of (x - center)^2
+    double minimum = __builtin_huge_val();
+    double maximum = -__builtin_huge_val();
+    std::uint64_t numbers = 0;
+    std::uint64_t nans = 0;
+};
+
 /// Min/max summaries of a record, per channel and level: cell k of a level
 /// of cell size n holds ExtremesOfRun of samples k*n .. k*n+n-1. Only whole
 /// cells are kept; the samples past the last one are read when needed.
@@ -45,6 +59,9 @@ struct SummaryPyramid {
         std::uint32_t cell = 0;
         std::vector<double> low[4];
         std::vector<double> high[4];
+        /// The cells' statistics, on every level but the finest (on the only
+        /// level when there is just one); empty on the finest.
+        std::vector<StatisticsCell> stats[4];
     };
     SummaryShape shape;
     std::uint64_t count = 0;  ///< samples per channel summarised

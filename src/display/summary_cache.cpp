@@ -18,8 +18,9 @@
 
 namespace {
 
-// The third layout: an entry ends in a checksum over everything before it.
-constexpr char MAGIC[8] = {'V', 'O', 'S', 'S', 'U', 'M', '0', '3'};
+// The fourth layout: statistics cells follow each level's min/max cells, and
+// an entry ends in a checksum over everything before it.
+constexpr char MAGIC[8] = {'V', 'O', 'S', 'S', 'U', 'M', '0', '4'};
 constexpr std::uint64_t DEFAULT_LIMIT = std::uint64_t{1} << 30;
 constexpr const char* SUFFIX = ".sum";
 
@@ -280,6 +281,10 @@ bool LoadSummaries(const std::string& folder, const SeriesSource& series,
                     return false;
                 }
             }
+            level.stats[ch].resize(l > 0 || levels == 1 ? p.count / cell : 0);
+            if (!in.Take(level.stats[ch].data(), level.stats[ch].size() * sizeof(StatisticsCell))) {
+                return false;
+            }
         }
         p.levels.push_back(std::move(level));
     }
@@ -332,6 +337,7 @@ bool StoreSummaries(const std::string& folder, const SeriesSource& series,
     for (const SummaryPyramid::Level& level : summaries.levels) {
         for (int ch = 0; ch < 4; ++ch) {
             size += (level.low[ch].size() + level.high[ch].size()) * sizeof(double);
+            size += level.stats[ch].size() * sizeof(StatisticsCell);
         }
     }
     const std::uint64_t limit = SummaryCacheLimit();
@@ -358,6 +364,9 @@ bool StoreSummaries(const std::string& folder, const SeriesSource& series,
                 if (!write(v->data(), v->size() * sizeof(double))) {
                     return fail(path, errno);
                 }
+            }
+            if (!write(level.stats[ch].data(), level.stats[ch].size() * sizeof(StatisticsCell))) {
+                return fail(path, errno);
             }
         }
     }

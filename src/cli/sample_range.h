@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "files/dlf.h"
+
+// --from and --to: a part of a record named by sample, time or UTC.
+namespace vosctl {
+
+/// A time span with units, largest first and each at most once, any of them
+/// with a decimal fraction: "90s", "1h30m", "0.25s", "1.5h", "2d". Whole
+/// microseconds in `micros`; "" or why the text is refused.
+std::string ParseTimeSpan(const std::string& text, std::uint64_t& micros);
+
+/// One end of a range as written: a sample index ("12345"), a time from the
+/// record's start (ParseTimeSpan), or a UTC time ("2026-12-08T02:00:00Z",
+/// seconds with up to six decimals).
+struct RangeBound {
+    enum class Kind { Sample, Time, Utc } kind = Kind::Sample;
+    std::uint64_t sample = 0;
+    std::uint64_t micros = 0;  ///< from the start, for Time
+    std::int64_t utc = 0;      ///< microseconds since 1970, for Utc
+};
+std::string ParseRangeBound(const std::string& text, RangeBound& bound);
+
+/// A record's length and clock, and the UTC of each sample when every file
+/// is stamped.
+struct RecordSpan {
+    std::uint64_t count = 0;
+    std::int32_t clockDivider = 1;
+    std::function<std::optional<std::int64_t>(std::uint64_t sample)> utc;  ///< empty without stamps
+};
+
+/// The span of files with `headers`, taken as one record in this order.
+RecordSpan SpanOfFiles(const std::vector<DataFileHeader>& headers);
+
+/// Samples [first, last) that --from and --to name ("" for the record's
+/// start and end): a time is rounded up to the next sample. EXIT_OK, or
+/// EXIT_USAGE with the refusal printed, naming the record's bounds, when
+/// the range is empty or reaches outside the record.
+int ResolveRange(const std::string& from, const std::string& to, const RecordSpan& span, std::uint64_t& first,
+                 std::uint64_t& last);
+
+/// The part of one record that --from and --to name in files `paths`:
+/// LoadRecordHeaders (`undone` says what was not done on a mix) into
+/// `part.headers`, then ResolveRange over their span.
+struct RecordPart {
+    std::vector<DataFileHeader> headers;
+    RecordSpan span;
+    std::uint64_t first = 0;
+    std::uint64_t last = 0;
+};
+int LoadRecordPart(const std::vector<std::string>& paths, const std::string& from, const std::string& to,
+                   const std::string& undone, RecordPart& part);
+
+/// Adds --from and --to to `command`.
+void AddRangeOptions(CLI::App& command, std::string& from, std::string& to);
+
+/// The help text's paragraph on --from and --to.
+std::string RangeHelp();
+
+}  // namespace vosctl

@@ -1,0 +1,344 @@
+// vosctl csv, info and plot of a part of a record (--from, --to), and csv
+// reduced to one row per interval (--every).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/cli_process.h"
+
+namespace {
+
+using clitest::Result;
+
+constexpr std::uint32_t SIZES[] = {50001, 60003, 39996};
+constexpr std::uint32_t TOTAL = 150000;
+
+// CHn as a sawtooth from n+1 V to n+1.999 V over every 1000 samples.
+double Sawtooth(int ch, std::uint32_t i) { return 1.0 + ch + (i % 1000) * 0.001; }
+
+// A recording of three files at 10 kHz, started 2026-12-08T04:30:00.250000Z,
+// of the sawtooth with 9.5 V on CH0 at sample 50000 (file 2's first) and a
+// NaN on CH3 at sample 3500; `unstamped` holds the same samples in one file
+// as the window saves them.
+struct Recording {
+    TempDir dir;
+    std::vector<std::string> files{dir.Path("part-000001.dlf"), dir.Path("part-000002.dlf"),
+                                   dir.Path("part-000003.dlf")};
+    std::string unstamped = dir.Path("saved.dlf");
+    std::vector<double> all[4];
+
+    Recording() {
+        for (int ch = 0; ch < 4; ++ch) {
+            for (std::uint32_t i = 0; i < TOTAL; ++i) {
+                all[ch].push_back(Sawtooth(ch, i));
+            }
+        }
+        all[0][50000] = 9.5;
+        all[3][3500] = std::nan("");
+        clitest::WriteRecord(unstamped, {}, all);
+        std::uint32_t first = 0;
+        for (std::size_t f = 0; f < 3; ++f) {
+            DataFileHeader header;
+            header.stamp = RecordingStamp{1796704200250000 + 100 * static_cast<std::int64_t>(first),
+                                          {0xC3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xC3}, f + 1, first};
+            std::vector<double> part[4];
+            for (int ch = 0; ch < 4; ++ch) {
+                part[ch].assign(all[ch].begin() + first, all[ch].begin() + first + SIZES[f]);
+            }
+            clitest::WriteRecord(files[f], header, part);
+            first += SIZES[f];
+        }
+    }
+
+    std::vector<std::string> Args(std::vector<std::string> head, const std::vector<std::string>& tail) const {
+        head.insert(head.end(), files.begin(), files.end());
+        head.insert(head.end(), tail.begin(), tail.end());
+        return head;
+    }
+};
+
+// Rows first .. last-1 of a CSV text.
+std::string Rows(const std::string& csv, std::uint64_t first, std::uint64_t last) {
+    std::size_t begin = 0;
+    for (std::uint64_t row = 0; row < first; ++row) {
+        begin = csv.find('\n', begin) + 1;
+    }
+    std::size_t end = begin;
+    for (std::uint64_t row = first; row < last; ++row) {
+        end = csv.find('\n', end) + 1;
+    }
+    return csv.substr(begin, end - begin);
+}
+
+TEST(VosctlPart, CsvOfAPartIsTheSameRowsOfTheWholeCsv) {
+    const Recording recording;
+    const Result whole = clitest::Run(recording.dir, recording.Args({"csv"}, {}));
+    ASSERT_EQ(whole.status, 0) << whole.err;
+    struct Case {
+        std::vector<std::string> range;
+        std::uint64_t first, last;
+    };
+    const Case cases[] = {
+        {{"--from", "49990", "--to", "50021"}, 49990, 50021},                  // across file 1 and 2
+        {{"--from", "4.999s", "--to", "5.0021s"}, 49990, 50021},               // times from the start
+        {{"--from", "2026-12-08T04:30:05.249Z", "--to", "2026-12-08T04:30:05.2521Z"}, 49990, 50021},  // UTC
+        {{"--from", "0.00005s", "--to", "15s"}, 1, TOTAL},  // rounded up; to the end
+        {{"--from", "0.0001h"}, 3600, TOTAL},
+        {{"--to", "3"}, 0, 3},
+        {{"--from", "110003", "--to", "110004"}, 110003, 110004},              // file 3's first row
+        {{"--from", "2026-12-08T04:30:00.25Z", "--to", "2026-12-08T04:30:15.25Z"}, 0, TOTAL},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.range[0] + " " + c.range[1]);
+        const Result part = clitest::Run(recording.dir, recording.Args({"csv"}, c.range));
+        EXPECT_EQ(part.status, 0) << part.err;
+        EXPECT_EQ(part.err, "");
+        EXPECT_TRUE(part.out == Rows(whole.out, c.first, c.last)) << part.out.substr(0, 200);
+    }
+    // Written to a file, one channel, each file read once while writing.
+    const std::string out = recording.dir.Path("part.csv");
+    const Result file = clitest::Run(recording.dir, recording.Args({"csv"}, {"--from", "49999", "--to", "110010",
+                                                                             "--channel", "CH0", "-o", out}));
+    EXPECT_EQ(file.status, 0) << file.err;
+    const std::string text = clitest::ReadText(out);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 110010 - 49999);
+    EXPECT_EQ(text.substr(0, 27), "1.99900\r\n9.50000\r\n1.00100\r\n");
+}
+
+// A part longer than a file holds is read a file's worth at a time.
+TEST(VosctlPart, APartLongerThanAFileIsTheSameRowsToo) {
+    TempDir dir;
+    std::vector<std::string> files;
+    for (std::uint32_t f = 0; f < 2; ++f) {
+        std::vector<double> channels[4];
+        for (int ch = 0; ch < 4; ++ch) {
+            for (std::uint32_t i = 0; i < 600001 + f; ++i) {
+                channels[ch].push_back(Sawtooth(ch, i * 7 + f));
+            }
+        }
+        files.push_back(dir.Path("long-00000" + std::to_string(f + 1) + ".dlf"));
+        clitest::WriteRecord(files.back(), {}, channels);
+    }
+    const Result whole = clitest::Run(dir, {"csv", files[0], files[1], "--channel", "CH2"});
+    ASSERT_EQ(whole.status, 0) << whole.err;
+    const std::string out = dir.Path("long.csv");
+    const Result part =
+        clitest::Run(dir, {"csv", files[0], files[1], "--channel", "CH2", "--from", "1", "--to", "1200002", "-o", out});
+    EXPECT_EQ(part.status, 0) << part.err;
+    EXPECT_TRUE(clitest::ReadText(out) == Rows(whole.out, 1, 1200002));
+}
+
+TEST(VosctlPart, PartsOutsideTheRecordAreRefusedWithItsBounds) {
+    const Recording recording;
+    const std::string bounds =
+        "(the record holds samples 0 to 149999, from 0s to 14.9999s after its start, UTC "
+        "2026-12-08T04:30:00.250000Z to 2026-12-08T04:30:15.249900Z)\n";
+    struct Case {
+        std::vector<std::string> range;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{"--from", "500", "--to", "500"}, "vosctl: --from 500 --to 500 selects no samples (from sample 500 to before sample 500) "},
+        {{"--from", "2s", "--to", "1s"}, "vosctl: --from 2s --to 1s selects no samples (from sample 20000 to before sample 10000) "},
+        {{"--from", "150000"}, "vosctl: --from 150000 --to the end selects no samples (from sample 150000 to before sample 150000) "},
+        {{"--to", "150001"}, "vosctl: --to 150001 lies outside the record "},
+        {{"--from", "15.00001s"}, "vosctl: --from 15.00001s lies outside the record "},
+        {{"--from", "2026-12-08T04:30:00.249999Z"}, "vosctl: --from 2026-12-08T04:30:00.249999Z lies outside the record "},
+        {{"--to", "2026-12-08T04:30:15.250001Z"}, "vosctl: --to 2026-12-08T04:30:15.250001Z lies outside the record "},
+    };
+    for (const char* command : {"csv", "info", "plot"}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(command) + " " + c.range[0] + " " + c.range[1]);
+            std::vector<std::string> tail = c.range;
+            const std::string out = recording.dir.Path("refused.out");
+            if (std::string(command) != "info") {
+                tail.insert(tail.end(), {"-o", out});
+            }
+            const Result r = clitest::Run(recording.dir, recording.Args({command}, tail));
+            EXPECT_EQ(r.status, 2);
+            EXPECT_EQ(r.err, c.message + bounds);
+            EXPECT_EQ(r.out, "");
+            EXPECT_FALSE(clitest::Exists(out));
+        }
+    }
+    // A UTC time needs a stamp to place it; malformed ends are usage errors.
+    const Result unstamped =
+        clitest::Run(recording.dir, {"csv", recording.unstamped, "--from", "2026-12-08T04:30:01Z"});
+    EXPECT_EQ(unstamped.status, 2);
+    EXPECT_EQ(unstamped.err,
+              "vosctl: --from 2026-12-08T04:30:01Z is a UTC time (the record has no recording stamp to place it; "
+              "give a sample index or a time from its start)\n");
+    // A file cut short is named before any row.
+    std::filesystem::resize_file(recording.files[1], DLF_HEADER_SIZE + 100);
+    const Result cut = clitest::Run(recording.dir, recording.Args({"csv"}, {"--from", "49990", "--to", "50010"}));
+    EXPECT_EQ(cut.status, 4);
+    EXPECT_NE(cut.err.find(recording.files[1]), std::string::npos) << cut.err;
+    EXPECT_EQ(cut.out, "");
+    for (const char* bad : {"1h30", "-5", "2026-02-30T00:00:00Z", "5s4m", "1.s", "0x10"}) {
+        const Result r = clitest::Run(recording.dir, {"csv", recording.unstamped, "--from", bad});
+        EXPECT_EQ(r.status, 2) << bad;
+        EXPECT_NE(r.err.find("is not a sample index (12345), a time from the record's start"), std::string::npos)
+            << r.err;
+    }
+}
+
+// Worked out from the samples in exact fractions.
+TEST(VosctlPart, InfoOfAPartGivesEachChannelsStatistics) {
+    const Recording recording;
+    const Result json = clitest::Run(recording.dir, recording.Args({"info", "--json"}, {"--from", "0.2s", "--to", "4000"}));
+    ASSERT_EQ(json.status, 0) << json.err;
+    const nlohmann::json info = nlohmann::json::parse(json.out);
+    EXPECT_EQ(info["from"], 2000);
+    EXPECT_EQ(info["to"], 4000);
+    EXPECT_EQ(info["sample_count"], 2000);
+    EXPECT_EQ(info["start"], "2026-12-08T04:30:00.450000Z");
+    EXPECT_EQ(info["end"], "2026-12-08T04:30:00.649900Z");
+    struct Expected {
+        std::uint64_t nans;
+        double minimum;
+        std::uint64_t minimumAt;
+        double maximum;
+        std::uint64_t maximumAt;
+        double mean, rms, deviation, peakToPeak;
+    };
+    const auto check = [](const nlohmann::json& s, const Expected& e) {
+        EXPECT_EQ(s["nan_count"], e.nans);
+        EXPECT_EQ(s["minimum"].get<double>(), e.minimum);
+        EXPECT_EQ(s["minimum_at"], e.minimumAt);
+        EXPECT_EQ(s["maximum"].get<double>(), e.maximum);
+        EXPECT_EQ(s["maximum_at"], e.maximumAt);
+        EXPECT_NEAR(s["mean"].get<double>(), e.mean, 1e-12 * e.mean);
+        EXPECT_NEAR(s["rms"].get<double>(), e.rms, 1e-12 * e.rms);
+        EXPECT_NEAR(s["standard_deviation"].get<double>(), e.deviation, 1e-12 * e.deviation);
+        EXPECT_EQ(s["peak_to_peak"].get<double>(), e.peakToPeak);
+    };
+    ASSERT_EQ(info["statistics"].size(), 4u);
+    check(info["statistics"][0], {0, 1.0, 2000, 1.999, 2999, 1.4995, 1.5270342170364095, 0.2886749902572095,
+                                  0.9990000000000001});
+    check(info["statistics"][2], {0, 3.0, 2000, 3.999, 2999, 3.4995, 3.511386264710848, 0.2886749902572095,
+                                  0.9990000000000001});
+    check(info["statistics"][3], {1, 4.0, 2000, 4.999, 2999, 4.499499749874937, 4.508755142660581,
+                                  0.2887471858626665, 0.9989999999999997});
+    // Most of the record, across both file boundaries: from the summaries.
+    const Result wide = clitest::Run(recording.dir, recording.Args({"info", "--json"}, {"--from", "1000", "--to", "149000"}));
+    ASSERT_EQ(wide.status, 0) << wide.err;
+    const nlohmann::json most = nlohmann::json::parse(wide.out);
+    check(most["statistics"][0], {0, 1.0, 1000, 9.5, 50000, 1.4995574324324323, 1.5272316590945005,
+                                  0.2894201917233685, 8.5});
+    check(most["statistics"][3], {1, 4.0, 1000, 4.999, 1999, 4.499499996621599, 4.508750828407175,
+                                  0.28867596551257135, 0.9989999999999997});
+    // The same part in text.
+    const Result text = clitest::Run(recording.dir, {"info", recording.unstamped, "--from", "2000", "--to", "4000"});
+    ASSERT_EQ(text.status, 0) << text.err;
+    EXPECT_EQ(text.out, recording.unstamped +
+                            ": samples 2000 to 4000 (2000 samples)\n"
+                            "  from            0.200000 s\n"
+                            "  to              0.400000 s\n"
+                            "  CH0  min 1 V at 2000  max 1.999 V at 2999  mean 1.4995 V  rms 1.52703422 V  "
+                            "std 0.28867499 V  p-p 0.999 V  NaN 0\n"
+                            "  CH1  min 2 V at 2000  max 2.999 V at 2999  mean 2.4995 V  rms 2.51611476 V  "
+                            "std 0.28867499 V  p-p 0.999 V  NaN 0\n"
+                            "  CH2  min 3 V at 2000  max 3.999 V at 2999  mean 3.4995 V  rms 3.51138626 V  "
+                            "std 0.28867499 V  p-p 0.999 V  NaN 0\n"
+                            "  CH3  min 4 V at 2000  max 4.999 V at 2999  mean 4.49949975 V  rms 4.50875514 V  "
+                            "std 0.288747186 V  p-p 0.999 V  NaN 1\n");
+}
+
+// One row per interval: each channel's mean, minimum and maximum over its
+// samples, NaN left out, as a direct computation gives them.
+TEST(VosctlPart, EveryIntervalGivesTheReductionsOfItsSamples) {
+    const Recording recording;
+    struct Case {
+        std::vector<std::string> args;
+        std::uint64_t first, last, interval;
+        std::vector<int> channels;
+        bool extremes, header;
+    };
+    const Case cases[] = {
+        {{"--every", "0.1s"}, 0, TOTAL, 1000, {0, 1, 2, 3}, false, false},
+        {{"--every", "0.0777s", "--reduce", "min,max,mean", "--header", "--from", "3000", "--to", "7.5s"},
+         3000, 75000, 777, {0, 1, 2, 3}, true, true},
+        {{"--every", "1m", "--channel", "CH3", "--from", "3400"}, 3400, TOTAL, 600000, {3}, false, false},
+        {{"--every", "0.0001s", "--channel", "CH3", "--from", "3499", "--to", "3502"}, 3499, 3502, 1, {3}, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[1]);
+        std::string expected;
+        if (c.header) {
+            expected = "CH0 min,CH0 max,CH0 mean,CH1 min,CH1 max,CH1 mean,CH2 min,CH2 max,CH2 mean,"
+                       "CH3 min,CH3 max,CH3 mean\r\n";
+        }
+        for (std::uint64_t begin = c.first; begin < c.last; begin += c.interval) {
+            const std::uint64_t end = std::min(c.last, begin + c.interval);
+            std::string row;
+            for (const int ch : c.channels) {
+                long double sum = 0;
+                std::uint64_t numbers = 0;
+                double low = INFINITY;
+                double high = -INFINITY;
+                for (std::uint64_t i = begin; i < end; ++i) {
+                    const double v = recording.all[ch][i];
+                    if (!std::isnan(v)) {
+                        sum += v;
+                        ++numbers;
+                        low = std::min(low, v);
+                        high = std::max(high, v);
+                    }
+                }
+                char text[200];
+                const double mean = numbers == 0 ? std::nan("") : static_cast<double>(sum / numbers);
+                if (c.extremes) {
+                    std::snprintf(text, sizeof text, "%.5f,%.5f,%.5f", numbers == 0 ? mean : low,
+                                  numbers == 0 ? mean : high, mean);
+                } else {
+                    std::snprintf(text, sizeof text, "%.5f", mean);
+                }
+                row += (row.empty() ? "" : ",") + std::string(text);
+            }
+            expected += row + "\r\n";
+        }
+        const Result r = clitest::Run(recording.dir, recording.Args({"csv"}, c.args));
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(r.out == expected) << r.out.substr(0, 300) << "\n--- expected ---\n" << expected.substr(0, 300);
+    }
+    EXPECT_EQ(clitest::Run(recording.dir, recording.Args({"csv"}, {"--every", "0.1s"})).out.substr(0, 16),
+              "1.49950,2.49950,");
+    for (const std::vector<std::string>& refused : std::vector<std::vector<std::string>>{
+             {"--every", "1s", "--reduce", "mean,mean"}, {"--every", "1s", "--reduce", "median"}, {"--reduce", "min"},
+             {"--header"}}) {
+        const Result r = clitest::Run(recording.dir, recording.Args({"csv"}, refused));
+        EXPECT_EQ(r.status, 2) << refused[0] << " " << refused[1];
+        EXPECT_EQ(r.out, "");
+    }
+    const Result partial = clitest::Run(recording.dir, recording.Args({"csv"}, {"--every", "0.00015s"}));
+    EXPECT_EQ(partial.status, 2);
+    EXPECT_EQ(partial.err, "vosctl: --every 0.00015s is not a whole number of samples (the record takes a sample "
+                           "every 100 us)\n");
+}
+
+// The picture of a part is the window's picture of a file holding just
+// those samples.
+TEST(VosctlPart, PlotOfAPartIsThePictureOfThoseSamples) {
+    const Recording recording;
+    std::vector<double> part[4];
+    for (int ch = 0; ch < 4; ++ch) {
+        part[ch].assign(recording.all[ch].begin() + 49990, recording.all[ch].begin() + 110010);
+    }
+    const std::string alone = recording.dir.Path("alone.dlf");
+    clitest::WriteRecord(alone, {}, part);
+    const Result expected = clitest::Run(recording.dir, {"plot", alone, "-o", recording.dir.Path("alone.png")});
+    ASSERT_EQ(expected.status, 0) << expected.err;
+    const Result r = clitest::Run(recording.dir, recording.Args({"plot"}, {"--from", "49990", "--to", "11.001s", "-o",
+                                                                           recording.dir.Path("part.png")}));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const std::string picture = clitest::ReadText(recording.dir.Path("alone.png"));
+    EXPECT_GT(picture.size(), 1000u);
+    EXPECT_TRUE(clitest::ReadText(recording.dir.Path("part.png")) == picture);
+}
+
+}  // namespace
