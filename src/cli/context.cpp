@@ -40,7 +40,19 @@ const D2xxApi* Context::LoadDriver() {
     return m_library.Api();
 }
 
+namespace {
+thread_local FailureSink* failureSink = nullptr;
+}  // namespace
+
+FailureSink::FailureSink() : m_outer(failureSink) { failureSink = this; }
+FailureSink::~FailureSink() { failureSink = m_outer; }
+
 int Fail(int status, const std::string& text, const std::string& gloss) {
+    if (failureSink != nullptr) {
+        failureSink->text = text;
+        failureSink->gloss = gloss;
+        return status;
+    }
     std::fprintf(stderr, "vosctl: %s (%s)\n", text.c_str(), gloss.c_str());
     std::fflush(stderr);
     return status;
