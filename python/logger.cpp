@@ -275,6 +275,7 @@ public:
                 ended = m_ended;
             }
             if (SignalArrived(pending)) {
+                Stop();
                 Finish();
                 throw std::move(*pending);
             }

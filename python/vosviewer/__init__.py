@@ -25,6 +25,8 @@ from vosviewer.errors import VosDeviceError, VosError, VosFileError, VosUsageErr
 from vosviewer import _vosviewer as _core
 from vosviewer._vosviewer import Record
 
+Record.__module__ = __name__
+
 __all__ = [
     "open", "save", "loggers", "acquire", "record", "record_blocks", "simulator_path",
     "Record", "Stamp", "Acquisition", "Block",
