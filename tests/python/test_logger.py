@@ -123,17 +123,37 @@ RECORD_UNTIL_STOPPED = """
     """
 
 
-def test_ctrl_c_ends_a_recording_with_its_files_complete(tmp_path):
-    process = subprocess.Popen([sys.executable, "-c", textwrap.dedent(RECORD_UNTIL_STOPPED)], cwd=tmp_path,
-                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    try:
-        wait_for(lambda: len(glob.glob(str(tmp_path / "run-*.dlf"))) >= 2)
-        process.send_signal(signal.SIGINT)
-        _, stderr = process.communicate(timeout=30)
-    finally:
-        process.kill()
-    # As vosctl ends on SIGINT: the interpreter ends as if by the signal, after its traceback.
-    assert process.returncode == -signal.SIGINT and stderr.rstrip().endswith("KeyboardInterrupt"), stderr
+ACQUIRE_FOR_A_MINUTE = """
+    import vosviewer
+    print("started", flush=True)
+    vosviewer.acquire(count=60, clock="1Hz", simulator=True)
+    """
+
+
+def test_ctrl_c_ends_a_run_as_sigint_ends_vosctl(tmp_path):
+    def files_written():
+        return len(glob.glob(str(tmp_path / "run-*.dlf"))) >= 2
+    # (snippet, what the run must reach before the signal, the call the traceback ends in)
+    cases = [
+        (RECORD_UNTIL_STOPPED, files_written, "run.next_block()"),
+        (ACQUIRE_FOR_A_MINUTE, lambda: True, "_core._acquire("),
+    ]
+    for code, reached, call in cases:
+        process = subprocess.Popen([sys.executable, "-c", textwrap.dedent(code)], cwd=tmp_path,
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        try:
+            assert process.stdout.readline() == "started\n"
+            wait_for(reached)
+            # The run is under way once its logger has sent a while.
+            time.sleep(0.5)
+            process.send_signal(signal.SIGINT)
+            _, stderr = process.communicate(timeout=30)
+        finally:
+            process.kill()
+        # As vosctl ends on SIGINT: the interpreter ends as if by the signal, after its traceback.
+        assert process.returncode == -signal.SIGINT and stderr.rstrip().endswith("KeyboardInterrupt"), stderr
+        assert call in stderr, stderr
+    # The recording's files are complete, none left half converted.
     assert not glob.glob(str(tmp_path / "run-*.vrec"))
     record = vosviewer.open(tmp_path / "run")
     assert record.count > 2000 and record.file_first_samples[:2] == [0, 1000]
