@@ -164,17 +164,15 @@ py::array Record::Times(std::uint64_t first, std::optional<std::uint64_t> count)
 }
 
 const SummaryPyramid& Record::Summaries() {
+    // The lock is taken without the GIL, so that a thread waiting for it
+    // never holds what the building thread needs to return.
+    py::gil_scoped_release unlocked;
     const std::lock_guard lock(m_summariesMutex);
     if (!m_summaries) {
         SummaryProgress progress;
         SummaryPyramid pyramid;
         const int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-        SummaryResult result;
-        {
-            py::gil_scoped_release unlocked;
-            result = SummariesOf(m_source, threads, progress, pyramid);
-        }
-        if (result != SummaryResult::Done) ThrowUnreadable();
+        if (SummariesOf(m_source, threads, progress, pyramid) != SummaryResult::Done) ThrowUnreadable();
         m_summaries = std::move(pyramid);
     }
     return *m_summaries;

@@ -4,6 +4,9 @@ import datetime
 import math
 import os
 import struct
+import subprocess
+import sys
+import textwrap
 
 import numpy
 import pytest
@@ -185,3 +188,38 @@ def test_files_that_are_not_one_record_are_refused_by_name(tmp_path, series):
             vosviewer.open(files)
         assert caught.value.message and caught.value.gloss, files
         assert str(caught.value) == f"{caught.value.message} ({caught.value.gloss})"
+
+
+THREADS_SHARE_ONE_RECORD = """
+    import threading, numpy, vosviewer
+    # Long enough that its summaries take a while to build, while the other threads ask for them.
+    samples = numpy.random.default_rng(5).uniform(0.0, 10.0, size=(4, 1000000))
+    vosviewer.save("long.dlf", samples)
+    record = vosviewer.open("long.dlf")
+    start = threading.Barrier(8)
+    results = {}
+
+    def work(k):
+        start.wait()
+        results[k] = (record.envelope(k % 4, 10), record.minmax(k % 4, 990, 20))
+
+    threads = [threading.Thread(target=work, args=(k,)) for k in range(8)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    for k in range(8):
+        (low, high), extremes = results[k]
+        edges = [100000 * c for c in range(11)]
+        assert low.tolist() == [samples[k % 4][a:b].min() for a, b in zip(edges, edges[1:])]
+        assert high.tolist() == [samples[k % 4][a:b].max() for a, b in zip(edges, edges[1:])]
+        assert extremes == (samples[k % 4][990:1010].min(), samples[k % 4][990:1010].max())
+    print("ok")
+    """
+
+
+def test_threads_share_one_record(tmp_path):
+    # In a process of its own: threads that wait for each other for good end with it.
+    result = subprocess.run([sys.executable, "-c", textwrap.dedent(THREADS_SHARE_ONE_RECORD)], cwd=tmp_path,
+                            capture_output=True, text=True, timeout=60)
+    assert (result.returncode, result.stdout) == (0, "ok\n"), result.stderr
