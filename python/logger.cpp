@@ -171,14 +171,26 @@ py::tuple Acquire(const std::string& driver, const std::string& clock, std::uint
     FT_HANDLE handle = nullptr;
     std::string text;
     bool ok = false;
-    RunInterruptible([&] { ok = RunAcquisitionSteps(&api, host, channels, flags, handle, text); },
-                     [&] { stopRequest.store(1); });
+    const auto result = [&] {
+        const std::uint32_t stored = host.dataValid ? host.record.sampleCount : 0;
+        py::array_t<double> kept({py::ssize_t{4}, static_cast<py::ssize_t>(stored)});
+        for (int c = 0; c < 4; ++c) std::copy(channels[c], channels[c] + stored, kept.mutable_data(c, 0));
+        return py::make_tuple(kept, host.record.clockDivider, host.record.triggerChannel, host.record.triggerType,
+                              host.record.threshold);
+    };
+    try {
+        RunInterruptible([&] { ok = RunAcquisitionSteps(&api, host, channels, flags, handle, text); },
+                         [&] { stopRequest.store(1); });
+    } catch (py::error_already_set& interrupt) {
+        // Ctrl-C stops the run as Stop does; the samples stored go with the
+        // exception, as vosctl writes them on SIGINT.
+        if (interrupt.matches(PyExc_KeyboardInterrupt)) {
+            interrupt.value().attr("acquisition") = ok && host.dataValid ? py::object(result()) : py::none();
+        }
+        throw;
+    }
     if (!ok) throw VosError(ErrorKind::Device, text, vosctl::MessageGloss(text));
-    const std::uint32_t stored = host.dataValid ? host.record.sampleCount : 0;
-    py::array_t<double> kept({py::ssize_t{4}, static_cast<py::ssize_t>(stored)});
-    for (int c = 0; c < 4; ++c) std::copy(channels[c], channels[c] + stored, kept.mutable_data(c, 0));
-    return py::make_tuple(kept, host.record.clockDivider, host.record.triggerChannel, host.record.triggerType,
-                          host.record.threshold);
+    return result();
 }
 
 // One recording to the series PREFIX, run on a thread of its own; the

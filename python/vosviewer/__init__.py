@@ -142,14 +142,19 @@ def acquire(count: int = 10000, clock: str = "10kHz", trigger: typing.Optional[s
     count: Sampling Count, 1 to 1000000. clock: a Sampling Clock entry,
     "10kHz" to "1Hz". trigger: "CH:TYPE:VOLTS" as vosctl takes it, e.g.
     "CH0:Level-H:2.5", or None. serial: the logger (None: the first).
-    Ctrl-C stops the run and raises KeyboardInterrupt once the logger is
-    closed. Raises VosUsageError for a setting vosctl refuses and
-    VosDeviceError for the driver or the logger. The GIL is released while
-    the logger runs.
+    Ctrl-C stops the run as Stop does and raises KeyboardInterrupt once the
+    logger is closed; its ``acquisition`` holds the samples stored until then
+    (None when there were none). Raises VosUsageError for a setting vosctl
+    refuses and VosDeviceError for the driver or the logger. The GIL is
+    released while the logger runs.
     """
-    channels, divider, trigger_channel, trigger_type, threshold = _core._acquire(
-        _driver(driver, simulator), clock, count, trigger, serial)
-    return Acquisition(channels, divider, trigger_channel, trigger_type, threshold)
+    try:
+        kept = _core._acquire(_driver(driver, simulator), clock, count, trigger, serial)
+    except KeyboardInterrupt as interrupt:
+        stored = getattr(interrupt, "acquisition", None)
+        interrupt.acquisition = Acquisition(*stored) if stored is not None else None
+        raise
+    return Acquisition(*kept)
 
 
 Block = collections.namedtuple("Block", ["first", "samples"])

@@ -2,6 +2,7 @@
 the same simulated logger."""
 import glob
 import os
+import re
 import signal
 import subprocess
 import sys
@@ -126,30 +127,40 @@ RECORD_UNTIL_STOPPED = """
 ACQUIRE_FOR_A_MINUTE = """
     import vosviewer
     print("started", flush=True)
-    vosviewer.acquire(count=60, clock="1Hz", simulator=True)
+    try:
+        vosviewer.acquire(count=600, clock="10Hz", simulator=True)
+    except KeyboardInterrupt as stopped:
+        run = stopped.acquisition
+        print(run.count, run.channels.shape, run.clock_divider, flush=True)
+        raise
     """
 
 
 def test_ctrl_c_ends_a_run_as_sigint_ends_vosctl(tmp_path):
     def files_written():
         return len(glob.glob(str(tmp_path / "run-*.dlf"))) >= 2
-    # (snippet, what the run must reach before the signal, the call the traceback ends in)
+    def kept_samples(output):
+        # The samples stored before the signal, four rows of them, at 10 Hz.
+        kept = re.fullmatch(r"(\d+) \(4, \1\) 1000\n", output)
+        return kept is not None and int(kept.group(1)) >= 1
+    # (snippet, what the run must reach before the signal, the call the traceback ends in, what it printed)
     cases = [
-        (RECORD_UNTIL_STOPPED, files_written, "run.next_block()"),
-        (ACQUIRE_FOR_A_MINUTE, lambda: True, "_core._acquire("),
+        (RECORD_UNTIL_STOPPED, files_written, "run.next_block()", lambda output: True),
+        (ACQUIRE_FOR_A_MINUTE, lambda: True, "_core._acquire(", kept_samples),
     ]
-    for code, reached, call in cases:
+    for code, reached, call, printed in cases:
         process = subprocess.Popen([sys.executable, "-c", textwrap.dedent(code)], cwd=tmp_path,
                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         try:
             assert process.stdout.readline() == "started\n"
             wait_for(reached)
-            # The run is under way once its logger has sent a while.
-            time.sleep(0.5)
+            # The run is under way, and has stored samples, once its logger has sent a while.
+            time.sleep(2)
             process.send_signal(signal.SIGINT)
-            _, stderr = process.communicate(timeout=30)
+            stdout, stderr = process.communicate(timeout=30)
         finally:
             process.kill()
+        assert printed(stdout.splitlines()[-1] + "\n" if stdout else ""), stdout
         # As vosctl ends on SIGINT: the interpreter ends as if by the signal, after its traceback.
         assert process.returncode == -signal.SIGINT and stderr.rstrip().endswith("KeyboardInterrupt"), stderr
         assert call in stderr, stderr
