@@ -351,7 +351,10 @@ views of the map instead of copies.)")
 
 channel: 0 to 3. first: the first sample. count: how many (None: to the end).
 Reads only these samples. For a single file the array is a read-only view of
-the mapped file; copy it (numpy.array(a)) to change it.
+the mapped file; copy it (numpy.array(a)) to change it. The window and vosctl
+replace a file by a new one, which leaves a view as it was; a program that
+cuts the file short in place while a view is used ends the interpreter
+(SIGBUS), as with numpy.memmap.
 Raises IndexError for a range outside the record, VosFileError when a file
 changed or went away since it was opened.)")
         .def("times", &Record::Times, py::arg("first") = 0, py::arg("count") = py::none(),
