@@ -103,6 +103,18 @@ std::optional<std::int32_t> SerialOf(const std::optional<std::int32_t>& serial) 
     return Parsed(&vosctl::ParseSerial, std::to_string(*serial), "serial");
 }
 
+// The logger a run uses when none is named, as vosctl chooses it: the one Search selects.
+std::int32_t DefaultSerial(const D2xxApi& api) {
+    std::int32_t serial = 0;
+    std::uint32_t result;
+    {
+        py::gil_scoped_release unlocked;
+        result = DefaultLoggerSerial(api, serial);
+    }
+    if (result != RESULT_OK) ThrowDevice(result);
+    return serial;
+}
+
 // What one acquisition asks of whoever shows it, answered without a window.
 class PythonHost : public AcquisitionHost {
 public:
@@ -155,9 +167,10 @@ py::tuple Acquire(const std::string& driver, const std::string& clock, std::uint
         settings.triggerType = choice.type;
         settings.threshold = choice.threshold;
     }
-    const std::optional<std::int32_t> chosen = SerialOf(serial);
+    std::optional<std::int32_t> chosen = SerialOf(serial);
     DriverLibrary library;
     const D2xxApi& api = LoadDriver(library, driver);
+    if (!chosen) chosen = DefaultSerial(api);
 
     py::array_t<double> samples({py::ssize_t{4}, static_cast<py::ssize_t>(settings.sampleCount)});
     double* channels[4];
@@ -248,6 +261,7 @@ public:
             };
         }
         const D2xxApi& api = LoadDriver(m_library, driver);
+        if (!m_options.serial) m_options.serial = DefaultSerial(api);
         m_recorder = std::make_unique<Recorder>(api, m_options);
         m_thread = std::thread([this] {
             m_outcome = m_recorder->Run();

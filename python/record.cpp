@@ -97,10 +97,8 @@ Record::Record(const std::vector<std::string>& arguments) {
                        mix + "; they do not form one record, nothing was read");
     }
     if (const FileError error = m_source.Open(m_paths); error != FileError::None) {
-        throw VosError(ErrorKind::File, FileErrorMessage(error),
-                       error == FileError::Format && m_source.Reader().LastSeriesCheck()
-                           ? "the files hold more than " + std::to_string(UINT32_MAX) + " samples per channel together"
-                           : "the files could not be read as one record");
+        // The headers passed, so what is left is a file that changed meanwhile.
+        throw VosError(ErrorKind::File, FileErrorMessage(error), "the files could not be read as one record");
     }
     if (m_paths.size() == 1) m_mapping = MapFile(Reader());
 }
@@ -193,8 +191,8 @@ py::tuple Record::Envelope(int channel, std::uint32_t columns, std::uint64_t fir
         py::gil_scoped_release unlocked;
         for (std::uint32_t c = 0; c < used; ++c) {
             // Column c takes samples n*c/used .. n*(c+1)/used-1: every column at least one.
-            const auto begin = static_cast<std::uint32_t>(first + n * c / used);
-            const auto end = static_cast<std::uint32_t>(first + n * (c + 1) / used);
+            const std::uint64_t begin = first + n * c / used;
+            const std::uint64_t end = first + n * (c + 1) / used;
             const SampleExtremes e = summaries.Extremes(m_source, channel, begin, end);
             readable = readable && !IsUnreadable(e);
             lows[c] = e.low;

@@ -141,7 +141,8 @@ def acquire(count: int = 10000, clock: str = "10kHz", trigger: typing.Optional[s
 
     count: Sampling Count, 1 to 1000000. clock: a Sampling Clock entry,
     "10kHz" to "1Hz". trigger: "CH:TYPE:VOLTS" as vosctl takes it, e.g.
-    "CH0:Level-H:2.5", or None. serial: the logger (None: the first).
+    "CH0:Level-H:2.5", or None. serial: the logger (None: the one Search
+    selects, the last one listed, as vosctl takes it).
     Ctrl-C stops the run as Stop does and raises KeyboardInterrupt once the
     logger is closed; its ``acquisition`` holds the samples stored until then
     (None when there were none). Raises VosUsageError for a setting vosctl

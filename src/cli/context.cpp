@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "cli/options.h"
 #include "cli/output.h"
 #include "device/access.h"
 
@@ -40,6 +41,20 @@ const D2xxApi* Context::LoadDriver() {
     return m_library.Api();
 }
 
+int Context::ChooseLogger(const std::string& serialText, std::optional<std::int32_t>& serial) {
+    const D2xxApi* api = LoadDriver();
+    if (api == nullptr) {
+        return EXIT_DEVICE;
+    }
+    std::int32_t number = 0;
+    if (!serialText.empty()) {
+        ParseSerial(serialText, number);
+    } else if (const std::uint32_t result = DefaultLoggerSerial(*api, number); result != RESULT_OK) {
+        return FailDevice(result);
+    }
+    serial = number;
+    return EXIT_OK;
+}
 namespace {
 thread_local FailureSink* failureSink = nullptr;
 }  // namespace

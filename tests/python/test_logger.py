@@ -15,8 +15,10 @@ import pytest
 import vosviewer
 from conftest import vosctl
 
-# A logger whose samples depend on nothing but their number.
-STEADY = "pace instant\ndevice serial=30001\nchannel 0 sawtooth freq=7 amp=4 offset=5\n" \
+# Loggers whose samples depend on nothing but their number; the second one, which Search
+# selects, is the one a run takes when none is named.
+STEADY = "pace instant\ndevice serial=30001\nchannel 0 dc offset=1\n" \
+         "device serial=30002\nchannel 0 sawtooth freq=7 amp=4 offset=5\n" \
          "channel 1 sine freq=3 amp=2 offset=3\nchannel 2 square freq=5 amp=1 offset=1\nchannel 3 dc offset=2.5\n"
 
 
