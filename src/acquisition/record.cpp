@@ -248,6 +248,15 @@ void Recorder::StreamCsv(const Chunk& chunk, std::uint64_t upTo) {
     }
 }
 
+void Recorder::SendBlock(const Chunk& chunk, std::uint64_t upTo) {
+    const std::uint64_t from = std::max(m_blockSent, chunk.first);
+    if (!m_options.onBlock || upTo <= from) return;
+    const double* channels[DLF_CHANNELS];
+    for (int c = 0; c < DLF_CHANNELS; ++c) channels[c] = chunk.data + std::size_t{m_capacity} * c + (from - chunk.first);
+    m_options.onBlock(from, static_cast<std::uint32_t>(upTo - from), channels);
+    m_blockSent = upTo;
+}
+
 bool Recorder::FlushCsv() {
     if (m_csvUsed == 0 || m_csvStopped || m_fileError != FileError::None) {
         return !m_csvStopped && m_fileError == FileError::None;
@@ -433,6 +442,7 @@ void Recorder::WriterLoop() {
         if (haveFront) {
             if (front.gapBefore && m_gapDoneAt != front.first) BeginGap(front);
             StreamCsv(front, front.first + front.count);
+            SendBlock(front, front.first + front.count);
             AppendToFiles(front, front.first + front.count);
             const std::lock_guard lock(m_mutex);
             m_queue.pop_front();
@@ -442,6 +452,7 @@ void Recorder::WriterLoop() {
             // Samples below the stored count are complete in the buffer still being filled.
             const std::uint64_t stored = std::min(Samples(), current.first + m_capacity);
             StreamCsv(current, stored);
+            SendBlock(current, stored);
             if (flushDue) AppendToFiles(current, stored);
         }
         FlushCsv();

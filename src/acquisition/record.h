@@ -86,6 +86,11 @@ struct RecordOptions {
     std::function<FileError(std::string& failedPath)> beforeStream;
     /// Called on the writer thread for each gap, once the samples before it are written.
     std::function<void(const RecordGap&)> onGap;
+    /// Called on the writer thread with the samples stored since its last
+    /// call, in order and each once, as they are handed to the files: sample
+    /// `first` (counted over the recording) on, `count` of each channel. For
+    /// watching a recording live; it must return quickly.
+    std::function<void(std::uint64_t first, std::uint32_t count, const double* const channels[4])> onBlock;
 };
 
 /// How a recording ended.
@@ -190,6 +195,7 @@ private:
     double* NewBuffer();
     void WriterLoop();
     void StreamCsv(const Chunk& chunk, std::uint64_t upTo);
+    void SendBlock(const Chunk& chunk, std::uint64_t upTo);
     bool FlushCsv();
     void WriteFailed(FileError error, const std::string& path);
     void AppendToFiles(const Chunk& chunk, std::uint64_t upTo);
@@ -223,6 +229,7 @@ private:
     std::unique_ptr<char[]> m_csvText;
     std::size_t m_csvUsed = 0;
     std::uint64_t m_csvRow = 0;  // next CSV row to format
+    std::uint64_t m_blockSent = 0;  // next sample for onBlock
     FileError m_fileError = FileError::None;
     int m_fileCause = 0;
     std::string m_failedPath;

@@ -56,7 +56,24 @@ private:
 };
 
 /// Prints "vosctl: <text> (<gloss>)" on standard error and returns `status`.
+/// While a FailureSink is installed on the calling thread it takes the
+/// failure instead, for callers that report it their own way.
 int Fail(int status, const std::string& text, const std::string& gloss);
+
+/// Takes the failures Fail reports on this thread while it lives: the last
+/// one's text and gloss.
+class FailureSink {
+public:
+    FailureSink();
+    ~FailureSink();
+    FailureSink(const FailureSink&) = delete;
+    FailureSink& operator=(const FailureSink&) = delete;
+    std::string text;
+    std::string gloss;
+
+private:
+    FailureSink* m_outer;
+};
 
 /// Fail with the device link's message for `code` and its English gloss.
 int FailDevice(std::uint32_t code);

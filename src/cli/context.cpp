@@ -55,8 +55,19 @@ int Context::ChooseLogger(const std::string& serialText, std::optional<std::int3
     serial = number;
     return EXIT_OK;
 }
+namespace {
+thread_local FailureSink* failureSink = nullptr;
+}  // namespace
+
+FailureSink::FailureSink() : m_outer(failureSink) { failureSink = this; }
+FailureSink::~FailureSink() { failureSink = m_outer; }
 
 int Fail(int status, const std::string& text, const std::string& gloss) {
+    if (failureSink != nullptr) {
+        failureSink->text = text;
+        failureSink->gloss = gloss;
+        return status;
+    }
     std::fprintf(stderr, "vosctl: %s (%s)\n", text.c_str(), gloss.c_str());
     std::fflush(stderr);
     return status;

@@ -21,18 +21,18 @@ check() {  # check "what" command...
 }
 
 # --- inside the throwaway root: install, run, purge ------------------------------
-in_root() {  # in_root VIEWER_DEB SIM_DEB VERSION
-    local viewer_deb=$1 sim_deb=$2 version=$3 work
+in_root() {  # in_root VIEWER_DEB SIM_DEB VERSION PYTHON_DEB
+    local viewer_deb=$1 sim_deb=$2 version=$3 python_deb=$4 work
     work=$(mktemp -d)
     # Which of the packages' paths exist before installing, to tell ours from the system's.
-    { dpkg-deb -c "$viewer_deb"; dpkg-deb -c "$sim_deb"; } >"$work/contents"
+    { dpkg-deb -c "$viewer_deb"; dpkg-deb -c "$sim_deb"; dpkg-deb -c "$python_deb"; } >"$work/contents"
     sed -E 's/^.* \.(\/[^ ]*)( -> .*)?$/\1/; s#/$##' "$work/contents" | grep -v '^$' | sort -u >"$work/paths"
     while read -r path; do [ -e "$path" ] || [ -L "$path" ] || echo "$path"; done <"$work/paths" >"$work/new-paths"
     installed_packages() { dpkg-query -W -f='${db:Status-Abbrev} ${Package}:${Architecture} ${Version}\n' | grep '^ii' | sort; }
     installed_packages >"$work/packages-before"
 
     echo "== packaging: install (throwaway root)"
-    if ! dpkg -i "$viewer_deb" "$sim_deb" >"$work/dpkg" 2>&1; then
+    if ! dpkg -i "$viewer_deb" "$sim_deb" "$python_deb" >"$work/dpkg" 2>&1; then
         cat "$work/dpkg"
         check "dpkg -i installs both packages (their dependencies are present)" false
     else
@@ -45,7 +45,7 @@ in_root() {  # in_root VIEWER_DEB SIM_DEB VERSION
     sim=/usr/lib/$multiarch/vosviewer/sim/libftd2xx.so
     check "the simulator lies outside the library path" test -f "$sim"
     check "the udev rules lie in /usr/lib/udev/rules.d" test -f /usr/lib/udev/rules.d/60-vosviewer.rules
-    dpkg -L vosviewer vosviewer-sim | sort -u >"$work/listed"
+    dpkg -L vosviewer vosviewer-sim python3-vosviewer | sort -u >"$work/listed"
 
     echo "== packaging: run the installed programs"
     cd "$work" || return 1
@@ -72,6 +72,8 @@ in_root() {  # in_root VIEWER_DEB SIM_DEB VERSION
         grep -qxF "WARN  udev rules 60-vosviewer.rules not installed; fix: sudo apt-get install --reinstall vosviewer, which puts back /usr/lib/udev/rules.d/60-vosviewer.rules and applies it" doctor.txt
     check "both manuals name version $version" \
         bash -c "zcat /usr/share/man/man1/vosctl.1.gz | grep -q '$version' && zcat /usr/share/man/man1/vosviewer.1.gz | grep -q '$version'"
+    check "python3 imports the installed vosviewer and lists the simulator's loggers through it" \
+        test "$(timeout 60 python3 -c 'import vosviewer; print(vosviewer.loggers(simulator=True))')" = "[16001, 12001]"
     local shown
     shown=$(VOS_VIEWER_QUIT_WHEN_SHOWN=1 QT_QPA_PLATFORM=offscreen timeout 60 /usr/bin/vosviewer --simulator 2>/dev/null)
     check "vosviewer --simulator shows its window on the simulated driver (got: $shown)" \
@@ -79,7 +81,7 @@ in_root() {  # in_root VIEWER_DEB SIM_DEB VERSION
     cd / || return 1
 
     echo "== packaging: purge"
-    dpkg --purge vosviewer-sim vosviewer >"$work/dpkg" 2>&1 || cat "$work/dpkg"
+    dpkg --purge python3-vosviewer vosviewer-sim vosviewer >"$work/dpkg" 2>&1 || cat "$work/dpkg"
     local left changed
     left=$(while read -r path; do
                if [ -e "$path" ] || [ -L "$path" ]; then
@@ -95,8 +97,8 @@ in_root() {  # in_root VIEWER_DEB SIM_DEB VERSION
 }
 
 # --- in a mount namespace of its own: make the throwaway root and enter it -------
-throwaway_root() {  # throwaway_root WORK SCRIPT VIEWER_DEB SIM_DEB VERSION
-    local work=$1 script=$2 viewer_deb=$3 sim_deb=$4 version=$5
+throwaway_root() {  # throwaway_root WORK SCRIPT VIEWER_DEB SIM_DEB VERSION PYTHON_DEB
+    local work=$1 script=$2 viewer_deb=$3 sim_deb=$4 version=$5 python_deb=$6
     local layer=$work/layer root=$work/root
     mkdir -p "$layer" "$root"
     if ! mount -t tmpfs tmpfs "$layer" || ! mkdir "$layer/upper" "$layer/work" ||
@@ -116,10 +118,10 @@ throwaway_root() {  # throwaway_root WORK SCRIPT VIEWER_DEB SIM_DEB VERSION
     mount -t tmpfs tmpfs "$root/run" || return 1
     mount -t tmpfs tmpfs "$root/tmp" || return 1
     mount -t tmpfs tmpfs "$root/sys" || return 1
-    cp "$script" "$viewer_deb" "$sim_deb" "$root/tmp/" || return 1
+    cp "$script" "$viewer_deb" "$sim_deb" "$python_deb" "$root/tmp/" || return 1
     chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
         bash "/tmp/$(basename "$script")" --in-root "/tmp/$(basename "$viewer_deb")" \
-        "/tmp/$(basename "$sim_deb")" "$version"
+        "/tmp/$(basename "$sim_deb")" "$version" "/tmp/$(basename "$python_deb")"
 }
 
 # A listing of what the install test must leave alone on the host.
@@ -184,18 +186,20 @@ host() {
     fi
     echo "     built twice in $((SECONDS - started)) s"
 
-    local version arch viewer_deb sim_deb
+    local version arch viewer_deb sim_deb python_deb
     version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$work/one/CMakeCache.txt")
     arch=$(dpkg --print-architecture)
     viewer_deb=$work/one/packages/vosviewer_${version}_${arch}.deb
     sim_deb=$work/one/packages/vosviewer-sim_${version}_${arch}.deb
+    python_deb=$work/one/packages/python3-vosviewer_${version}_${arch}.deb
+    check "python3-vosviewer_${version}_${arch}.deb exists" test -f "$python_deb"
     check "vosviewer_${version}_${arch}.deb and vosviewer-sim_${version}_${arch}.deb exist" \
         test -f "$viewer_deb" -a -f "$sim_deb"
     [ -f "$viewer_deb" ] && [ -f "$sim_deb" ] || { echo "packaging: $passed passed, $failed failed"; return 1; }
 
     echo "== packaging: reproducible"
     local deb differing=""
-    for deb in "$viewer_deb" "$sim_deb"; do
+    for deb in "$viewer_deb" "$sim_deb" "$python_deb"; do
         if ! cmp -s "$deb" "$work/two/packages/$(basename "$deb")"; then
             differing+=" $(basename "$deb")"
             dpkg-deb -R "$deb" "$work/unpacked-one" && dpkg-deb -R "$work/two/packages/$(basename "$deb")" "$work/unpacked-two"
@@ -206,13 +210,13 @@ host() {
     done
     check "two builds in two folders give byte-identical packages${differing:+ (differ:$differing)}" test -z "$differing"
     mkdir "$work/tree"
-    dpkg-deb -x "$viewer_deb" "$work/tree" && dpkg-deb -x "$sim_deb" "$work/tree"
+    dpkg-deb -x "$viewer_deb" "$work/tree" && dpkg-deb -x "$sim_deb" "$work/tree" && dpkg-deb -x "$python_deb" "$work/tree"
     local leaked
     leaked=$(grep -rlaF -e "$work/one" -e "$source_dir" "$work/tree" | sed "s|^$work/tree||")
     check "no file in the packages names the build or source folder${leaked:+: $leaked}" test -z "$leaked"
     local dated expected_date
     expected_date=$(TZ=UTC date -d "@$SOURCE_DATE_EPOCH" '+%Y-%m-%d %H:%M')
-    dated=$(TZ=UTC dpkg-deb -c "$viewer_deb"; TZ=UTC dpkg-deb -c "$sim_deb")
+    dated=$(TZ=UTC dpkg-deb -c "$viewer_deb"; TZ=UTC dpkg-deb -c "$sim_deb"; TZ=UTC dpkg-deb -c "$python_deb")
     check "every file in the packages is dated $expected_date (SOURCE_DATE_EPOCH)" \
         test -z "$(grep -vF " $expected_date " <<<"$dated")"
     check "the changelog's entry is $version of $(TZ=UTC date -R -d "@$SOURCE_DATE_EPOCH")" \
@@ -240,6 +244,10 @@ host() {
                  grep -qx 'License: BSD-3-clause' '$work/tree/usr/share/doc/vosviewer/copyright' &&
                  grep -qx 'License: Expat' '$work/tree/usr/share/doc/vosviewer/copyright'"
 
+    check "python3-vosviewer depends on python3 and python3-numpy" \
+        bash -c "grep -q 'python3 (>= 3' <<<'$(dpkg-deb -f "$python_deb" Depends)' &&
+                 grep -q 'python3-numpy' <<<'$(dpkg-deb -f "$python_deb" Depends)'"
+
     echo "== packaging: one prefix"
     (cmake -S . -B "$work/usr-local" -G Ninja -DCMAKE_INSTALL_PREFIX=/usr/local -DVOS_BUILD_APP=OFF \
            -DVOS_BUILD_TESTS=OFF -DVOS_BUILD_BENCH=OFF >/dev/null 2>&1 &&
@@ -249,7 +257,7 @@ host() {
                  ! ls '$work/usr-local/packages/'*.deb >/dev/null 2>&1"
 
     echo "== packaging: lintian"
-    for deb in "$viewer_deb" "$sim_deb"; do
+    for deb in "$viewer_deb" "$sim_deb" "$python_deb"; do
         lintian --tag-display-limit 0 "$deb" >"$work/lintian" 2>&1
         sed 's/^/    /' "$work/lintian"
         check "lintian reports no errors on $(basename "$deb")" bash -c "! grep -q '^E:' '$work/lintian'"
@@ -259,7 +267,7 @@ host() {
     started=$SECONDS
     local status=0
     $SUDO unshare --mount --propagation private bash "$source_dir/tests/packaging/run.sh" --throwaway-root \
-        "$work" "$source_dir/tests/packaging/run.sh" "$viewer_deb" "$sim_deb" "$version" >"$work/root.log" 2>&1 ||
+        "$work" "$source_dir/tests/packaging/run.sh" "$viewer_deb" "$sim_deb" "$version" "$python_deb" >"$work/root.log" 2>&1 ||
         status=$?
     cat "$work/root.log"
     if [ "$status" -eq 77 ]; then
