@@ -15,6 +15,7 @@
 #include "cli/cli.h"
 #include "cli/files_check.h"
 #include "device/access.h"
+#include "display/statistics.h"
 #include "display/summary_cache.h"
 #include "errors.h"
 #include "files/dlf.h"
@@ -226,6 +227,29 @@ py::tuple Record::MinMax(int channel, std::uint64_t first, std::optional<std::ui
     return py::make_tuple(low, high);
 }
 
+py::dict Record::Statistics(int channel, std::uint64_t first, std::optional<std::uint64_t> count) {
+    const std::uint64_t n = Range(channel, first, count);
+    const SummaryPyramid& summaries = Summaries();
+    std::optional<RangeStatistics> s;
+    {
+        py::gil_scoped_release unlocked;
+        s = StatisticsOf(m_source, &summaries, channel, first, first + n);
+    }
+    if (!s) ThrowUnreadable();
+    py::dict out;
+    out["count"] = s->count;
+    out["nan_count"] = s->nanCount;
+    out["minimum"] = s->minimum;
+    out["minimum_at"] = s->minimumAt;
+    out["maximum"] = s->maximum;
+    out["maximum_at"] = s->maximumAt;
+    out["mean"] = s->mean;
+    out["rms"] = s->rms;
+    out["standard_deviation"] = s->deviation;
+    out["peak_to_peak"] = s->peakToPeak;
+    return out;
+}
+
 }  // namespace vospy
 
 namespace vospy {
@@ -372,6 +396,13 @@ caches them), so a whole night takes milliseconds once they exist.)")
              R"(The smallest and largest sample of a range as a tuple (min, max); NaN samples are skipped.
 
 (nan, nan) when the range holds no number. Reads every sample of the range.)")
+        .def("statistics", &Record::Statistics, py::arg("channel"), py::arg("first") = 0, py::arg("count") = py::none(),
+             R"(The statistics of a range as `vosctl info --from/--to` gives them: a dict of count, nan_count,
+minimum and minimum_at, maximum and maximum_at (the first sample holding each, as an
+index into the record), mean, rms, standard_deviation (over the numbers) and
+peak_to_peak. NaN samples are counted and otherwise left out; with no number in
+the range the values are nan. Taken from the summaries' statistics cells and raw
+samples only at the range's ends, so a night costs what a second does.)")
         .def("__repr__", [](const Record& r) {
             return "<vosviewer.Record " + std::to_string(r.Files().size()) + " file(s), " + std::to_string(r.Count()) +
                    " samples per channel, clock divider " + std::to_string(r.Header().clockDivider) + ">";

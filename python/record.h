@@ -35,6 +35,7 @@ public:
     pybind11::tuple Envelope(int channel, std::uint32_t columns, std::uint64_t first,
                              std::optional<std::uint64_t> count);
     pybind11::tuple MinMax(int channel, std::uint64_t first, std::optional<std::uint64_t> count) const;
+    pybind11::dict Statistics(int channel, std::uint64_t first, std::optional<std::uint64_t> count);
 
 private:
     // The range first .. first+count-1, checked against the record.

@@ -148,6 +148,31 @@ def test_the_envelope_and_minmax_of_a_range(tmp_path, series):
     assert night.minmax(3, 990, 20) == (night.read(3, 990, 20).min(), night.read(3, 990, 20).max())
 
 
+def test_the_statistics_of_a_range(tmp_path, series):
+    samples = [[0.5, 3.0, -2.0, 1.0, math.nan, 4.0, 2.0, 2.5], [1.0] * 8, [math.nan] * 8, [0.0] * 8]
+    record = vosviewer.open(write_dlf(tmp_path / "s.dlf", samples))
+    s = record.statistics(0)
+    # Seven numbers summing to 11 with squares summing to 40.5; the NaN counted apart.
+    assert (s["count"], s["nan_count"], s["minimum"], s["minimum_at"], s["maximum"], s["maximum_at"],
+            s["peak_to_peak"]) == (8, 1, -2.0, 2, 4.0, 5, 6.0)
+    assert s["mean"] == pytest.approx(11 / 7, rel=1e-15)
+    assert s["rms"] == pytest.approx(math.sqrt(40.5 / 7), rel=1e-15)
+    assert s["standard_deviation"] == pytest.approx(math.sqrt(40.5 / 7 - (11 / 7) ** 2), rel=1e-14)
+    part = record.statistics(0, 3, 2)
+    assert (part["count"], part["minimum"], part["maximum"], part["minimum_at"]) == (2, 1.0, 1.0, 3)
+    empty = record.statistics(2)
+    assert (empty["count"], empty["nan_count"]) == (8, 8) and math.isnan(empty["mean"])
+    # Across a series' file boundary, against numpy over the same samples.
+    night = vosviewer.open(series)
+    values = night.read(1, 700, 1200)
+    s = night.statistics(1, 700, 1200)
+    assert (s["minimum"], s["maximum"]) == (values.min(), values.max())
+    assert s["mean"] == pytest.approx(values.mean(), rel=1e-12)
+    assert s["standard_deviation"] == pytest.approx(values.std(), rel=1e-12)
+    with pytest.raises(IndexError):
+        night.statistics(1, 2000, 600)
+
+
 def test_ranges_and_channels_outside_the_record_are_refused(tmp_path):
     record = vosviewer.open(write_dlf(tmp_path / "r.dlf", channels_of(10)))
     for call in (lambda: record.read(4), lambda: record.read(-1), lambda: record.read(0, 11),
