@@ -22,6 +22,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "display/plotview.h"
@@ -193,8 +194,8 @@ void ConcurrentInfo(const char* vosctl, const std::filesystem::path& sub, const 
     }
     std::sort(one, one + 3);
     std::sort(eight, eight + 3);
-    std::printf("%10s %7s vosctl info of the cached series: one alone %.3f s, %d at once %.3f s (%.2fx)\n", "",
-                "", one[1], READERS, eight[1], eight[1] / one[1]);
+    std::printf("%10s %7zu vosctl info of the cached series: one alone %.3f s, %d at once %.3f s (%.2fx, %u cores)\n",
+                "", paths.size(), one[1], READERS, eight[1], eight[1] / one[1], std::thread::hardware_concurrency());
     ::unsetenv("XDG_CACHE_HOME");
 }
 
@@ -300,7 +301,7 @@ int main(int argc, char** argv) {
     for (std::uint64_t n = 1000000; n <= largest; n *= 10) {
         const Row few = Measure(view, baseline, dir / std::to_string(n), cache, n, FILE_SAMPLES, vosctl);
         const Row many = Measure(view, baseline, dir / (std::to_string(n) + "-many"), cache, n,
-                                 static_cast<std::uint32_t>(n / MANY_FILES), nullptr);
+                                 static_cast<std::uint32_t>(n / MANY_FILES), vosctl);
         std::printf("%10s %7s %8.2fx %8.2fx %8.2fx %8.2fx %8.2fx %9.2f %8s %8s %8.2fx %6.2fx %6.2fx  (%llu files against %zu)\n",
                     "", "ratio", many.steps[0] / few.steps[0], many.steps[1] / few.steps[1],
                     many.steps[2] / few.steps[2], many.steps[3] / few.steps[3], many.steps[4] / few.steps[4],
