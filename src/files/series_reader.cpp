@@ -73,26 +73,28 @@ bool SameFile(const struct stat& info, const FileIdentity& identity) {
 }
 
 // A checksum of the header and eight blocks spread over the samples, the
-// last one ending them (all the samples, in one read, when they are no more
-// than the eight blocks); 0 when they cannot be read.
+// first one following the header (read with it), the last one ending the
+// samples; all the samples when they are no more than the eight blocks. 0
+// when they cannot be read.
 std::uint64_t SampleContent(int fd, const DataFileHeader& header) {
     constexpr std::size_t BLOCK = 4096, BLOCKS = 8;
-    thread_local std::vector<unsigned char> buffer(DLF_HEADER_SIZE + BLOCK * BLOCKS);
+    thread_local std::vector<unsigned char> storage(DLF_HEADER_SIZE + BLOCK * BLOCKS);
+    unsigned char* const buffer = storage.data();
     const std::uint64_t body = ChannelOffset(header, DLF_CHANNELS) - DLF_HEADER_SIZE;
     if (body <= BLOCK * BLOCKS) {
         const std::size_t size = DLF_HEADER_SIZE + static_cast<std::size_t>(body);
-        return ReadAt(fd, buffer.data(), size, 0) ? Hash(FNV_OFFSET, buffer.data(), size) : 0;
+        return ReadAt(fd, buffer, size, 0) ? Hash(FNV_OFFSET, buffer, size) : 0;
     }
-    if (!ReadAt(fd, buffer.data(), DLF_HEADER_SIZE, 0)) {
+    if (!ReadAt(fd, buffer, DLF_HEADER_SIZE + BLOCK, 0)) {
         return 0;
     }
-    std::uint64_t hash = Hash(FNV_OFFSET, buffer.data(), DLF_HEADER_SIZE);
-    for (std::uint64_t k = 0; k < BLOCKS; ++k) {
+    std::uint64_t hash = Hash(FNV_OFFSET, buffer, DLF_HEADER_SIZE + BLOCK);
+    for (std::uint64_t k = 1; k < BLOCKS; ++k) {
         const std::uint64_t offset = DLF_HEADER_SIZE + (body - BLOCK) * k / (BLOCKS - 1);
-        if (!ReadAt(fd, buffer.data(), BLOCK, offset)) {
+        if (!ReadAt(fd, buffer, BLOCK, offset)) {
             return 0;
         }
-        hash = Hash(hash, buffer.data(), BLOCK);
+        hash = Hash(hash, buffer, BLOCK);
     }
     return hash;
 }
