@@ -42,15 +42,27 @@ bool ReadAt(int fd, void* data, std::size_t size, std::uint64_t offset) {
 constexpr std::uint64_t FNV_OFFSET = 14695981039346656037ull;
 constexpr std::uint64_t FNV_PRIME = 1099511628211ull;
 
-// FNV-1a taken eight bytes at a time, with a shift so that every bit of a
-// word reaches the low ones: a few times faster than byte by byte, which
-// matters when a series of thousands of files is opened.
+// FNV-1a taken eight bytes at a time on four independent lanes, with a
+// shift so that every bit of a word reaches the low ones: many times faster
+// than byte by byte, which matters when thousands of files are opened.
 std::uint64_t Hash(std::uint64_t hash, const unsigned char* data, std::size_t size) {
-    for (; size >= sizeof(std::uint64_t); data += sizeof(std::uint64_t), size -= sizeof(std::uint64_t)) {
+    const auto mix = [](std::uint64_t h, const unsigned char* at) {
         std::uint64_t word;
-        std::memcpy(&word, data, sizeof word);
-        hash = (hash ^ word) * FNV_PRIME;
-        hash ^= hash >> 29;
+        std::memcpy(&word, at, sizeof word);
+        h = (h ^ word) * FNV_PRIME;
+        return h ^ (h >> 29);
+    };
+    std::uint64_t lanes[4] = {hash, hash ^ 1, hash ^ 2, hash ^ 3};
+    for (; size >= 4 * sizeof(std::uint64_t); data += 4 * sizeof(std::uint64_t), size -= 4 * sizeof(std::uint64_t)) {
+        for (int i = 0; i < 4; ++i) {
+            lanes[i] = mix(lanes[i], data + i * sizeof(std::uint64_t));
+        }
+    }
+    for (const std::uint64_t lane : lanes) {
+        hash = (hash ^ lane) * FNV_PRIME;
+    }
+    for (; size >= sizeof(std::uint64_t); data += sizeof(std::uint64_t), size -= sizeof(std::uint64_t)) {
+        hash = mix(hash, data);
     }
     for (; size > 0; ++data, --size) {
         hash = (hash ^ *data) * FNV_PRIME;
@@ -122,9 +134,14 @@ std::size_t DefaultMaxOpen() {
     return std::clamp<std::size_t>(static_cast<std::size_t>(limit.rlim_cur / 4), LEAST, MOST);
 }
 
+// A series of more files than this has its descriptors moved above select()'s.
+constexpr std::size_t MANY_FILES = FD_SETSIZE / 4;
+
 // A descriptor moved to FD_SETSIZE or above when the limit leaves room, so
 // that holding thousands of files never pushes another part of the process
-// (a driver, a library) past what select() can watch.
+// (a driver, a library) past what select() can watch. Only for a series of
+// many files: growing a threaded process's descriptor table past FD_SETSIZE
+// waits some milliseconds, as much as a whole `vosctl info` of a short series.
 int MoveAboveSelect(int fd) {
     struct rlimit limit {};
     if (fd < 0 || fd >= FD_SETSIZE || ::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur <= 2 * FD_SETSIZE) {
@@ -138,12 +155,12 @@ int MoveAboveSelect(int fd) {
     return moved;
 }
 
-int OpenForReading(const std::string& path) {
+int OpenForReading(const std::string& path, bool aboveSelect) {
     int fd;
     do {
         fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
-    return MoveAboveSelect(fd);
+    return aboveSelect ? MoveAboveSelect(fd) : fd;
 }
 
 }  // namespace
@@ -177,7 +194,7 @@ public:
                 return found->second->second;
             }
         }
-        const int fd = OpenForReading(identity.path);
+        const int fd = OpenForReading(identity.path, m_aboveSelect);
         if (fd < 0) {
             return nullptr;
         }
@@ -203,11 +220,14 @@ public:
         }
     }
 
-    void Clear() {
+    // Empties the list for a series of `files` files.
+    void Clear(std::size_t files = 0) {
         std::lock_guard<std::mutex> lock(m_lock);
         m_where.clear();
         m_recent.clear();
+        m_aboveSelect = files > MANY_FILES;
     }
+    bool AboveSelect() const { return m_aboveSelect; }
 
     std::size_t Count() const { return m_count.load(); }
     std::atomic<std::size_t>& Counter() { return m_count; }
@@ -218,6 +238,7 @@ private:
     std::list<Entry> m_recent;
     std::unordered_map<std::size_t, std::list<Entry>::iterator> m_where;
     std::size_t m_max;
+    std::atomic<bool> m_aboveSelect{false};
     std::atomic<std::size_t> m_count{0};
 };
 
@@ -229,7 +250,7 @@ SeriesReader::~SeriesReader() = default;
 std::size_t SeriesReader::OpenFiles() const { return m_open->Count(); }
 
 FileError SeriesReader::Open(const std::vector<std::string>& paths) {
-    m_open->Clear();
+    m_open->Clear(paths.size());
     m_files.clear();
     m_count = 0;
     m_check = {};
@@ -253,7 +274,7 @@ FileError SeriesReader::Open(const std::vector<std::string>& paths) {
         f.header = headers[i];
         // The header is checked under the file's lock; the descriptor read
         // from afterwards holds none, so a recorder is never blocked.
-        const int fd = OpenForReading(path);
+        const int fd = OpenForReading(path, m_open->AboveSelect());
         if (fd < 0) {
             m_open->Clear();
             return FileError::Read;

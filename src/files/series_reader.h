@@ -40,8 +40,9 @@ public:
     /// `maxOpen` files at most are held open at a time; 0 raises the
     /// process's soft limit on open files to its hard limit (as a program
     /// holding many files does; `ulimit -n` sets both) and takes a quarter
-    /// of it, from 4 to 16,384. Where the limit leaves room the descriptors
-    /// are numbered from FD_SETSIZE on, out of select()'s way.
+    /// of it, from 4 to 16,384. For a series of more than 256 files the
+    /// descriptors are numbered from FD_SETSIZE on where the limit leaves
+    /// room, out of select()'s way.
     explicit SeriesReader(std::size_t maxOpen = 0);
     ~SeriesReader();
     SeriesReader(const SeriesReader&) = delete;

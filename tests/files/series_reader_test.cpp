@@ -81,7 +81,7 @@ std::vector<int> DescriptorsIn(const std::string& folder) {
 }
 
 // Under a soft limit of 256 open files with a higher hard limit, a reader of
-// the default bound raises the soft limit and holds 100 files open at once
+// the default bound raises the soft limit and holds 300 files open at once
 // (a quarter of 256 would be 64),
 // all numbered where select() never looks.
 TEST(SeriesReader, TheDefaultBoundRaisesTheSoftLimitAndKeepsOutOfSelectsWay) {
@@ -91,7 +91,7 @@ TEST(SeriesReader, TheDefaultBoundRaisesTheSoftLimitAndKeepsOutOfSelectsWay) {
         GTEST_SKIP() << "the hard limit on open files (" << saved.rlim_max << ") is too low for this test";
     }
     TempDir dir;
-    const std::vector<std::string> paths = WriteFiles(dir, 100);
+    const std::vector<std::string> paths = WriteFiles(dir, 300);
     struct rlimit lowered = saved;
     lowered.rlim_cur = 256;
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
@@ -101,17 +101,28 @@ TEST(SeriesReader, TheDefaultBoundRaisesTheSoftLimitAndKeepsOutOfSelectsWay) {
         SeriesReader reader;
         ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &raised), 0);
         ASSERT_EQ(reader.Open(paths), FileError::None);
-        std::vector<double> all(100 * SAMPLES);
+        std::vector<double> all(300 * SAMPLES);
         EXPECT_TRUE(reader.Copy(1, 0, all.size(), all.data()));
-        EXPECT_EQ(all[99 * SAMPLES + 7], 9917.0);
-        EXPECT_EQ(reader.OpenFiles(), 100u);
+        EXPECT_EQ(all[299 * SAMPLES + 7], 29917.0);
+        EXPECT_EQ(reader.OpenFiles(), 300u);
         descriptors = DescriptorsIn(std::filesystem::canonical(dir.Path("")).string() + "/");
+    }
+    // A short series stays where it is: moving it would cost more than it reads.
+    std::vector<int> few;
+    {
+        SeriesReader reader;
+        ASSERT_EQ(reader.Open(std::vector<std::string>(paths.begin(), paths.begin() + 10)), FileError::None);
+        few = DescriptorsIn(std::filesystem::canonical(dir.Path("")).string() + "/");
     }
     ::setrlimit(RLIMIT_NOFILE, &saved);
     EXPECT_EQ(raised.rlim_cur, saved.rlim_max);
-    EXPECT_EQ(descriptors.size(), 100u);
+    EXPECT_EQ(descriptors.size(), 300u);
     for (const int fd : descriptors) {
         EXPECT_GE(fd, FD_SETSIZE);
+    }
+    EXPECT_EQ(few.size(), 10u);
+    for (const int fd : few) {
+        EXPECT_LT(fd, FD_SETSIZE);
     }
 }
 
