@@ -129,7 +129,6 @@ public:
     bool Get(T& value) {
         return Take(&value, sizeof value);
     }
-    bool AtEnd() const { return m_at == m_bytes.size(); }
 
 private:
     std::string_view m_bytes;
@@ -253,7 +252,8 @@ bool LoadSummaries(const std::string& folder, const SeriesSource& series, const 
     // statistics and the number of parts, then each part's statistics and
     // the head's checksum.
     std::string head;
-    constexpr std::size_t FIXED = sizeof(std::uint64_t) + sizeof(std::uint32_t) + STATISTICS_BYTES + sizeof(std::uint64_t);
+    constexpr std::size_t FIXED =
+        sizeof(std::uint64_t) + sizeof(std::uint32_t) + STATISTICS_BYTES + sizeof(std::uint64_t);
     if (!file || !ReadMore(file, head, identity.size() + FIXED) || head.compare(0, identity.size(), identity) != 0) {
         return false;
     }

@@ -135,7 +135,8 @@ namespace {
 // thousands of files named one by one would otherwise read it once per name.
 std::unordered_map<std::string, std::vector<SeriesMember>> DataFilesByPrefix(const std::string& folderPart) {
     std::unordered_map<std::string, std::vector<SeriesMember>> series;
-    const std::unique_ptr<DIR, int (*)(DIR*)> folder(::opendir(folderPart.empty() ? "." : folderPart.c_str()), ::closedir);
+    const std::unique_ptr<DIR, int (*)(DIR*)> folder(::opendir(folderPart.empty() ? "." : folderPart.c_str()),
+                                                     ::closedir);
     if (!folder) {
         return series;
     }
@@ -172,7 +173,8 @@ ExpandedArguments ExpandPrefixes(const std::vector<std::string>& arguments) {
             if (listed == folders.end()) {
                 listed = folders.emplace(folderPart, DataFilesByPrefix(folderPart)).first;
             }
-            if (const auto found = listed->second.find(argument.substr(folderPart.size())); found != listed->second.end()) {
+            const auto found = listed->second.find(argument.substr(folderPart.size()));
+            if (found != listed->second.end()) {
                 series = found->second;
             }
         }
