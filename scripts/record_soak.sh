@@ -9,12 +9,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 samples=${1:-3000000}
+source scripts/build.sh
 if [[ ${VOS_SOAK_NO_BUILD:-} != 1 ]]; then
   bash scripts/setup.sh
-  cmake -S . -B build -G Ninja >/dev/null
-  cmake --build build --target vosctl ftd2xx vos_sync_spy
+  # The sync spy is a test library: the tests must be configured in.
+  vos_build -DVOS_BUILD_APP=ON -DVOS_BUILD_TESTS=ON -DVOS_BUILD_BENCH=ON -- vosctl ftd2xx vos_sync_spy
 fi
-spy=$(find build -name 'libvos_sync_spy.so' | head -n 1)
+spy=$(find "$VOS_BUILD" -name 'libvos_sync_spy.so' | head -n 1)
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -23,7 +24,7 @@ unset VOS_SIM_CONFIG
 
 start=$(date +%s.%N)
 LD_PRELOAD=$spy VOS_SYNC_SPY_LOG="$work/syncs" \
-  build/src/cli/vosctl --driver build/sim/libftd2xx.so record --samples "$samples" --csv - -o "$work/soak" \
+  "$VOS_BUILD/src/cli/vosctl" --driver "$VOS_BUILD/sim/libftd2xx.so" record --samples "$samples" --csv - -o "$work/soak" \
   >/dev/null 2>"$work/stderr" &
 pid=$!
 

@@ -1,12 +1,15 @@
-// Makes the README's picture of the window: drives the real window through
+// Makes the README's pictures of the window: drives the real window through
 // its controls on the simulated logger, the way a user would, and saves what
-// the window shows. Run by scripts/screenshot.sh.
+// the window shows; then zooms in with the wheel at the plot's right edge,
+// points at a sample and saves the window again, cursor line and box included.
+// Run by scripts/screenshot.sh.
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <cstdio>
 #include <memory>
@@ -30,6 +33,20 @@ bool PumpUntil(F done, int ms) {
     return true;
 }
 
+// Wheel notches at (x, y) of the window, as the mouse sends them.
+void Wheel(QWidget& window, const QPoint& at, int notches) {
+    for (int i = 0; i < notches; ++i) {
+        QWheelEvent event(at, window.mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(&window, &event);
+    }
+}
+
+void Hover(QWidget& window, const QPoint& at) {
+    QMouseEvent event(QEvent::MouseMove, at, window.mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &event);
+}
+
 int Fail(const char* what) {
     std::fprintf(stderr, "screenshot: %s\n", what);
     return 1;
@@ -38,8 +55,8 @@ int Fail(const char* what) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s OUTPUT.png\n", argv[0]);
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: %s OUTPUT.png ZOOMED.png\n", argv[0]);
         return 2;
     }
     IgnoreFileSignals();
@@ -79,6 +96,19 @@ int main(int argc, char** argv) {
     QCoreApplication::processEvents();
     if (!dlg->grab().save(QString::fromLocal8Bit(argv[1]))) {
         return Fail("cannot write the picture");
+    }
+
+    // 21 notches of 4/5 at the last column leave the last 184 of the 20,000 samples.
+    const Rect& plot = dlg->View().Layout().plotRect[0];
+    const int row = (plot.top + plot.bottom) / 2;
+    Wheel(*dlg, QPoint(plot.right - 1, row), 21);
+    Hover(*dlg, QPoint(plot.left + (plot.right - plot.left) * 3 / 5, row));
+    if (dlg->CursorReadout().isEmpty()) {
+        return Fail("the cursor shows no box after the zoom");
+    }
+    QCoreApplication::processEvents();
+    if (!dlg->grab().save(QString::fromLocal8Bit(argv[2]))) {
+        return Fail("cannot write the zoomed picture");
     }
     return 0;
 }

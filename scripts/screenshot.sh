@@ -1,16 +1,15 @@
 #!/usr/bin/env bash
-# Makes docs/screenshot.png again: the window, driven through its controls on
-# the default simulated bus, after a 20,000-sample run at 2 kHz.
+# Makes docs/screenshot.png and docs/screenshot-zoom.png again: the window,
+# driven through its controls on the default simulated bus, after a
+# 20,000-sample run at 2 kHz, and the same run zoomed in with the cursor box.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-BUILD="${BUILD:-build}"
-if [ ! -f "$BUILD/CMakeCache.txt" ]; then
-  cmake -S . -B "$BUILD" -G Ninja >/dev/null
-fi
-cmake --build "$BUILD" --target vos_screenshot ftd2xx
+source scripts/build.sh
+BUILD=$VOS_BUILD
+vos_build -DVOS_BUILD_APP=ON -DVOS_BUILD_TESTS=ON -DVOS_BUILD_BENCH=ON -- vos_screenshot ftd2xx
 # The window loads the simulated libftd2xx.so as it loads FTDI's driver; the
 # default bus (no VOS_SIM_CONFIG) runs in real time, so the run takes 10 s.
 env -u VOS_SIM_CONFIG QT_QPA_PLATFORM=offscreen \
-  LD_LIBRARY_PATH="$PWD/$BUILD/sim${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" \
-  "$BUILD/scripts/vos_screenshot" docs/screenshot.png
-echo "wrote docs/screenshot.png"
+  LD_LIBRARY_PATH="$BUILD/sim${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" \
+  "$BUILD/scripts/vos_screenshot" docs/screenshot.png docs/screenshot-zoom.png
+echo "wrote docs/screenshot.png and docs/screenshot-zoom.png"

@@ -4,6 +4,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-cmake -S . -B build -G Ninja >/dev/null
-cmake --build build --target soak_acquisition ftd2xx
-LD_LIBRARY_PATH="$PWD/build/sim" QT_QPA_PLATFORM=offscreen build/bench/acquisition/soak_acquisition "$@"
+source scripts/build.sh
+vos_build -DVOS_BUILD_APP=ON -DVOS_BUILD_TESTS=ON -DVOS_BUILD_BENCH=ON -- soak_acquisition ftd2xx
+LD_LIBRARY_PATH="$VOS_BUILD/sim" QT_QPA_PLATFORM=offscreen "$VOS_BUILD/bench/acquisition/soak_acquisition" "$@"

@@ -3,23 +3,24 @@
 # file against, in the same run and on the same values:
 #   - csv_snprintf: a plain snprintf("%.5f") loop writing the same bytes,
 #   - numpy.savetxt and pandas.DataFrame.to_csv with the same format.
-# Each figure is the best of RUNS runs; the ratios are the others' time
-# divided by vosctl's. numpy and pandas are timed inside Python, without the
-# interpreter's start or the loading of the record, which favours them.
-# Usage: bash bench/cli/csv_compare.sh [BUILD_DIR]   (default: build)
+# Each figure is the best of RUNS runs (default 9); the ratios are the
+# others' time divided by vosctl's. numpy and pandas are timed inside Python,
+# without the interpreter's start or the loading of the record, which favours
+# them; without them, Debian's python3-numpy and python3-pandas are installed
+# with apt-get (it says so first).
+# Usage: bash bench/cli/csv_compare.sh   (VOS_BUILD_DIR: the build folder, default build)
 set -euo pipefail
-
-BUILD=${1:-build}
-RUNS=${RUNS:-5}
-VOSCTL=$BUILD/src/cli/vosctl
-BASELINE=$BUILD/bench/cli/csv_snprintf
-for program in "$VOSCTL" "$BASELINE"; do
-  [[ -x $program ]] || { echo "missing $program: cmake --build $BUILD --target vosctl csv_snprintf" >&2; exit 1; }
-done
+cd "$(dirname "$0")/../.."
+source scripts/build.sh
+RUNS=${RUNS:-9}
+vos_build -DVOS_BUILD_APP=ON -DVOS_BUILD_TESTS=ON -DVOS_BUILD_BENCH=ON -- vosctl csv_snprintf
+VOSCTL=$VOS_BUILD/src/cli/vosctl
+BASELINE=$VOS_BUILD/bench/cli/csv_snprintf
 
 # Debian's interpreter, which sees the packages apt installs.
 PYTHON=/usr/bin/python3
 if ! "$PYTHON" -c 'import numpy, pandas' 2>/dev/null; then
+  echo "installing python3-numpy and python3-pandas with apt-get, to time numpy and pandas" >&2
   SUDO=""; [[ $(id -u) -eq 0 ]] || SUDO=sudo
   $SUDO apt-get install -y --no-install-recommends python3-numpy python3-pandas >/dev/null
 fi
@@ -76,10 +77,11 @@ PY
 )
 
 same() { cmp -s "$WORK/vosctl.csv" "$WORK/$1" && echo "same bytes" || echo "DIFFERENT bytes"; }
-"$PYTHON" - "$vosctl_s" "$plain_s" "$numpy_s" "$pandas_s" "$(same plain.csv)" "$(same numpy.csv)" "$(same pandas.csv)" <<'PY'
+"$PYTHON" - "$vosctl_s" "$plain_s" "$numpy_s" "$pandas_s" "$(same plain.csv)" "$(same numpy.csv)" "$(same pandas.csv)" \
+  "$RUNS" <<'PY'
 import sys
 v, plain, numpy_s, pandas_s = map(float, sys.argv[1:5])
-print("vosctl csv, 1,000,000 samples x 4 channels to a file (best of several runs):")
+print(f"vosctl csv, 1,000,000 samples x 4 channels to a file (best of {sys.argv[8]} runs):")
 print(f"  vosctl csv              {v * 1e3:8.1f} ms")
 print(f"  snprintf loop           {plain * 1e3:8.1f} ms  {plain / v:5.1f}x vosctl  ({sys.argv[5]})")
 print(f"  numpy.savetxt           {numpy_s * 1e3:8.1f} ms  {numpy_s / v:5.1f}x vosctl  ({sys.argv[6]})")

@@ -2,7 +2,8 @@
 // plain read, reopening with the cache, and resident memory, for series of
 // 1,000,000-sample files and for the same samples in 5,000 files. With
 // VOSCTL naming a built vosctl, also eight `vosctl info` of the cached
-// series at once against one alone. Run by hand:
+// series at once against one alone; then a week at 10 kHz in sparse files
+// (unless VOS_BENCH_NO_WEEK is set). Run by hand:
 //   [VOSCTL=build/src/cli/vosctl] bench_series [largest series in samples per channel, default 100000000]
 // Files go to a temporary folder under $TMPDIR (default /tmp) and are removed.
 #include <QGuiApplication>
@@ -26,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "display/long_record.h"
 #include "display/plotview.h"
 #include "display/summaries.h"
 #include "display/summary_cache.h"
@@ -135,6 +137,67 @@ double BaselineRedrawAll(PlotView& view) {
         pointers[ch] = data[ch].data();
     }
     return Median(9, [&] { view.RedrawAll(0, true, pointers, FILE_SAMPLES, 1); });
+}
+
+struct Steps {
+    double t[5];
+    double worst;
+};
+
+// The redraw steps: a wheel notch in from the full view, from a
+// thousandth of the record and from 1000 samples, and a drag of 40 columns
+// at the last two.
+Steps MeasureSteps(PlotView& view, const SampleSource& source, const SummaryPyramid& summaries) {
+    const std::uint64_t count = source.Count();
+    const std::int32_t columns = view.Columns();
+    const auto step = [&](ViewRange from, bool pan) {
+        std::uint64_t k = 0;
+        return Median(9, [&] {
+            // Each step a different place, as a user moving along.
+            const ViewRange at = ClampRange({from.first + k++ * 7919u, from.count}, count);
+            const ViewRange to = pan ? PanByColumns(at, count, columns, -40)
+                                     : ZoomAtColumn(at, count, columns, 300, WheelZoomFactor(120));
+            view.RedrawAll(0, source, summaries, to);
+        });
+    };
+    const ViewRange thousandth{count / 3, count / 1000};
+    const ViewRange narrow{count / 2 + 12345, 1000};
+    Steps s{{step(FullView(count), false), step(thousandth, false), step(thousandth, true), step(narrow, false),
+             step(narrow, true)},
+            0.0};
+    s.worst = *std::max_element(s.t, s.t + 5);
+    return s;
+}
+
+// A week at 10 kHz, 6,048,000,000 samples per channel, in 6,048 sparse files
+// of 1,000,000 samples: headers and holes, which read as 0 V. Its summaries
+// are made, not built: every cell of a record of zeros holds 0 V (a build
+// would read 194 GB). The steps read the files as any series' do.
+void MeasureWeek(PlotView& view, double baseline, const std::filesystem::path& sub) {
+    constexpr std::uint64_t WEEK = 6048000000;
+    std::filesystem::create_directories(sub);
+    const std::vector<std::string> paths = WriteSparseSeries(sub, "week", static_cast<int>(WEEK / FILE_SAMPLES), FILE_SAMPLES);
+    if (paths.empty()) {
+        std::fprintf(stderr, "cannot write the week under %s\n", sub.c_str());
+        std::exit(1);
+    }
+    const double open0 = Now();
+    SeriesSource source;
+    if (source.Open(paths) != FileError::None || source.Count() != WEEK) {
+        std::fprintf(stderr, "cannot open the week\n");
+        std::exit(1);
+    }
+    const double open = Now() - open0;
+    const SummaryPyramid summaries = UniformSummaries(SummaryShapeFor(WEEK), WEEK, 0.0, paths.size());
+    const Steps steps = MeasureSteps(view, source, summaries);
+    const long rss = StatusKb("VmRSS:");
+    std::printf("%10llu %7zu %8.2fm %8.2fm %8.2fm %8.2fm %8.2fm %9.2f   (a week at 10 kHz, sparse; open %.2f s, "
+                "finest cell %u, RSS %.1f MB)\n",
+                static_cast<unsigned long long>(WEEK), paths.size(), steps.t[0] * 1e3, steps.t[1] * 1e3,
+                steps.t[2] * 1e3, steps.t[3] * 1e3, steps.t[4] * 1e3, steps.worst / baseline, open,
+                summaries.shape.baseCell, rss / 1024.0);
+    std::fflush(stdout);
+    std::filesystem::remove_all(sub);
 }
 
 struct Row {
@@ -257,26 +320,9 @@ Row Measure(PlotView& view, double baseline, const std::filesystem::path& sub, c
         view.RedrawAll(0, *source, summaries, FullView(source->Count()));
         const double reopen = Now() - reopen0;
 
-        const std::uint32_t count = source->Count();
-        const std::int32_t columns = view.Columns();
-        const auto step = [&](ViewRange from, bool pan) {
-            int k = 0;
-            return Median(9, [&] {
-                // Each step a different place, as a user moving along.
-                const ViewRange at = ClampRange({from.first + static_cast<std::uint32_t>(k++) * 7919u, from.count}, count);
-                const ViewRange to = pan ? PanByColumns(at, count, columns, -40)
-                                         : ZoomAtColumn(at, count, columns, 300, WheelZoomFactor(120));
-                view.RedrawAll(0, *source, summaries, to);
-            });
-        };
-        const ViewRange thousandth{count / 3, count / 1000};
-        const ViewRange narrow{count / 2 + 12345, 1000};
-        const double z0 = step(FullView(count), false);
-        const double z1 = step(thousandth, false);
-        const double p1 = step(thousandth, true);
-        const double z2 = step(narrow, false);
-        const double p2 = step(narrow, true);
-        const double worst = std::max({z0, z1, p1, z2, p2});
+        const Steps steps = MeasureSteps(view, *source, summaries);
+        const double z0 = steps.t[0], z1 = steps.t[1], p1 = steps.t[2], z2 = steps.t[3], p2 = steps.t[4];
+        const double worst = steps.worst;
         const long rss = StatusKb("VmRSS:");
         std::printf("%10llu %7zu %8.2fm %8.2fm %8.2fm %8.2fm %8.2fm %9.2f %8.2f %8.2f %8.2f %6.3f %7.1f\n",
                     static_cast<unsigned long long>(n), paths.size(), z0 * 1e3, z1 * 1e3, p1 * 1e3,
@@ -327,6 +373,9 @@ int main(int argc, char** argv) {
                     many.worst / few.worst, "", "", many.buildPerCat / few.buildPerCat, many.reopen / few.reopen,
                     many.rss / few.rss, static_cast<unsigned long long>(MANY_FILES), few.files);
         std::fflush(stdout);
+    }
+    if (std::getenv("VOS_BENCH_NO_WEEK") == nullptr) {
+        MeasureWeek(view, baseline, dir / "week");
     }
     std::printf("columns: redraw steps in ms of thread CPU (median of 9); worst/RA: the slowest step "
                 "against the baseline; cat s: mean of a plain read of the files before and after the build; "

@@ -63,7 +63,7 @@ struct RecordGap {
 
 /// What one unattended recording does.
 struct RecordOptions {
-    std::optional<std::int32_t> serial;  ///< none: the first logger of the family
+    std::optional<std::int32_t> serial;  ///< none: the first logger of the family by description; vosctl names one (DefaultLoggerSerial)
     std::uint32_t divider = 1;           ///< one frame in `divider` is kept
     TriggerSetup trigger{};              ///< tested before the first stored sample; wait limit 0
     std::uint64_t sampleLimit = STREAM_UNLIMITED;

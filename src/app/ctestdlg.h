@@ -116,7 +116,7 @@ public:
     /// whose working file is left in RunsFolder() (ctestdlg_runs.cpp).
     void OfferLeftoverRuns();
     void RunCsvExport();
-    bool WriteCsvFile(int selection, std::uint32_t count, std::string& message);
+    bool WriteCsvFile(int selection, std::uint64_t count, std::string& message);
 
     // --- display --------------------------------------------------------------
     void RedrawAll(int mode);
@@ -127,7 +127,7 @@ public:
 
     /// Samples per channel of the record shown: the whole series' when one is
     /// shown, else m_sampleCount.
-    std::uint32_t RecordCount() const;
+    std::uint64_t RecordCount() const;
     /// The series shown (null for a record in memory) and the one whose
     /// summaries are being built (null unless a build runs).
     const std::shared_ptr<ShownSeries>& Series() const { return m_series; }
@@ -271,7 +271,7 @@ private:
     void FinishSeries(const std::shared_ptr<ShownSeries>& series, SummaryResult result);
     /// Restores the settings of `header` and shows the record of `count`
     /// samples named `name`, as the Open steps do.
-    void ShowLoadedRecord(const DataFileHeader& header, std::uint32_t count, const QString& name);
+    void ShowLoadedRecord(const DataFileHeader& header, std::uint64_t count, const QString& name);
     /// Save stays off, with a tooltip saying why, for a record one data file cannot hold.
     void OfferSave(bool enable);
     bool SaveSeries(const QString& path, DataFileHeader header, std::string& message);
@@ -280,7 +280,7 @@ private:
     void SaySeriesReadError();
     /// Replaces the value lines of cursor readout `lines` whose channel
     /// cannot be read at `sample` of the shown series.
-    void MarkUnreadable(std::vector<std::string>& lines, std::uint32_t sample);
+    void MarkUnreadable(std::vector<std::string>& lines, std::uint64_t sample);
 
     /// Shows (or hides) Cancel beside a shortened progress bar while a
     /// series is exported.

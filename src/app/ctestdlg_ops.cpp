@@ -210,7 +210,7 @@ void CtestDlg::CsvExportThread() { RunCsvExport(); }
 
 void CtestDlg::RunCsvExport() {
     std::string message;
-    std::uint32_t count = 0;
+    std::uint64_t count = 0;
     int selection = 0;
     OnUiThread([&] {
         count = RecordCount();
@@ -225,7 +225,7 @@ void CtestDlg::RunCsvExport() {
     });
 }
 
-bool CtestDlg::WriteCsvFile(int selection, std::uint32_t count, std::string& message) {
+bool CtestDlg::WriteCsvFile(int selection, std::uint64_t count, std::string& message) {
     QString path;
     OnUiThread([&] { path = m_prompts->AskSaveFileName(this, CSV_FILTER, CSV_SUFFIX); });
     if (path.isEmpty()) {
@@ -237,7 +237,7 @@ bool CtestDlg::WriteCsvFile(int selection, std::uint32_t count, std::string& mes
     FileError error = FileError::None;
     bool cancelled = false;
     if (!series) {
-        error = ::WriteCsvFile(path.toStdString(), selection, count, m_channelData, &progress);
+        error = ::WriteCsvFile(path.toStdString(), selection, static_cast<std::uint32_t>(count), m_channelData, &progress);
     } else {
         // A series may take minutes: it has a Cancel, which ends the export as
         // a failure does, the old file kept and the new one removed, but silently.
@@ -245,7 +245,7 @@ bool CtestDlg::WriteCsvFile(int selection, std::uint32_t count, std::string& mes
         OnUiThread([this] { ShowExportCancel(true); });
         error = ::WriteCsvFile(
             path.toStdString(), selection, count,
-            [&](int channel, std::uint32_t first, std::uint32_t rows, double* out) {
+            [&](int channel, std::uint64_t first, std::uint32_t rows, double* out) {
                 return !m_exportCancel.load() && series->source.Copy(channel, first, rows, out);
             },
             &progress);

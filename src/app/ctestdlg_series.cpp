@@ -41,8 +41,8 @@ int SummaryThreads() { return static_cast<int>(std::clamp(std::thread::hardware_
 
 }  // namespace
 
-std::uint32_t CtestDlg::RecordCount() const {
-    return m_series ? m_series->source.Count() : static_cast<std::uint32_t>(m_sampleCount);
+std::uint64_t CtestDlg::RecordCount() const {
+    return m_series ? m_series->source.Count() : static_cast<std::uint64_t>(m_sampleCount);
 }
 
 void CtestDlg::CreateSeriesControls() {
@@ -143,7 +143,7 @@ void CtestDlg::SaySeriesReadError() {
     QTimer::singleShot(0, this, [this] { ShowMessage(FileErrorMessage(FileError::Read)); });
 }
 
-void CtestDlg::MarkUnreadable(std::vector<std::string>& lines, std::uint32_t sample) {
+void CtestDlg::MarkUnreadable(std::vector<std::string>& lines, std::uint64_t sample) {
     if (!m_series) {
         return;
     }
@@ -156,11 +156,11 @@ void CtestDlg::MarkUnreadable(std::vector<std::string>& lines, std::uint32_t sam
     SaySeriesReadError();
 }
 
-void CtestDlg::ShowLoadedRecord(const DataFileHeader& header, std::uint32_t count, const QString& name) {
+void CtestDlg::ShowLoadedRecord(const DataFileHeader& header, std::uint64_t count, const QString& name) {
     m_fileName = name;
     m_clockDivider = header.clockDivider;
     // The Sampling Count box is the next acquisition's setting: a longer series shows the most one can take.
-    m_sampleCount = static_cast<std::int32_t>(std::min<std::uint32_t>(count, MAX_SAMPLE_COUNT));
+    m_sampleCount = static_cast<std::int32_t>(std::min<std::uint64_t>(count, MAX_SAMPLE_COUNT));
     m_triggerChannel = static_cast<std::uint8_t>(header.triggerChannel & 0xFF);
     m_triggerType = static_cast<std::uint8_t>(header.triggerType & 0xFF);
     m_threshold = header.threshold;
@@ -184,7 +184,7 @@ void CtestDlg::OfferSave(bool enable) {
 }
 
 bool CtestDlg::SaveSeries(const QString& path, DataFileHeader header, std::string& message) {
-    const std::uint32_t count = m_series->source.Count();
+    const std::uint64_t count = m_series->source.Count();
     if (count > CHANNEL_CAPACITY) {
         message = FileErrorMessage(FileError::Write);
         return false;
@@ -197,7 +197,7 @@ bool CtestDlg::SaveSeries(const QString& path, DataFileHeader header, std::strin
             return false;
         }
     }
-    header.sampleCount = count;
+    header.sampleCount = static_cast<std::uint32_t>(count);
     header.stamp.reset();
     const FileError error = ::SaveDataFile(path.toStdString(), header, m_spareData);
     if (error != FileError::None) {

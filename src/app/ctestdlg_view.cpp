@@ -266,7 +266,7 @@ void CtestDlg::UpdateCursor(const QPoint& pointer) {
     if (column >= 0) {
         const auto count = RecordCount();
         const CursorPoint point = CursorAtColumn(VisibleRange(), m_view->Columns(), column);
-        const RecordSource record(m_channelData, count, m_clockDivider);
+        const RecordSource record(m_channelData, static_cast<std::uint32_t>(m_sampleCount), m_clockDivider);
         const SampleSource& source = m_series ? static_cast<const SampleSource&>(m_series->source) : record;
         double values[4];
         for (int ch = 0; ch < 4; ++ch) {

@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "device/d2xx.h"
@@ -43,6 +44,10 @@ struct Context {
     /// Loads the driver on first use. Null, with the failure printed, when
     /// the library or one of its functions cannot be had.
     const D2xxApi* LoadDriver();
+    /// The logger a command runs on: the serial number `serialText` names, or
+    /// else the one Search selects (DefaultLoggerSerial). Loads the driver;
+    /// EXIT_OK, or the failure printed and EXIT_DEVICE.
+    int ChooseLogger(const std::string& serialText, std::optional<std::int32_t>& serial);
     /// The library LoadDriver loads: driverPath, or libftd2xx.so.
     const char* DriverName() const { return driverPath.empty() ? D2XX_LIBRARY_NAME : driverPath.c_str(); }
 

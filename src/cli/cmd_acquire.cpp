@@ -148,13 +148,6 @@ int RunAcquire(const AcquireOptions& options, vosctl::Context& context) {
         settings.triggerType = trigger.type;
         settings.threshold = trigger.threshold;
     }
-    std::optional<std::int32_t> serial;
-    if (!options.serial.empty()) {
-        std::int32_t number = 0;
-        vosctl::ParseSerial(options.serial, number);
-        serial = number;
-    }
-
     vosctl::OutputKind kind{};
     vosctl::ParseOutputKind(options.output, kind);
     if (options.channelGiven && kind == vosctl::OutputKind::Dlf) {
@@ -177,10 +170,11 @@ int RunAcquire(const AcquireOptions& options, vosctl::Context& context) {
                                 options.output + ": " + cause + "; checked before the logger starts");
         }
     }
-    const D2xxApi* api = context.LoadDriver();
-    if (api == nullptr) {
-        return vosctl::EXIT_DEVICE;
+    std::optional<std::int32_t> serial;
+    if (const int status = context.ChooseLogger(options.serial, serial); status != vosctl::EXIT_OK) {
+        return status;
     }
+    const D2xxApi* api = context.LoadDriver();
 
     // The handler keeps the flag's address for the rest of the process.
     static std::atomic<std::int32_t> stopRequest{0};
@@ -201,12 +195,19 @@ int RunAcquire(const AcquireOptions& options, vosctl::Context& context) {
     const int signal = vosctl::StopSignals::Received();
     if (!ok) {
         // A logger that failed part-way leaves what it sent, written as Stop would.
+        // The message says what is on disk: the samples and where, or that the output is untouched.
         const std::uint32_t stored = flags.acquiredCount.load();
+        const std::string where = options.output == "-" ? "were written to standard output" : "are in " + options.output;
+        std::string kept;
         if (host.committed && stored > 0) {
             host.record.sampleCount = stored;
-            WriteOrKeep(options, host.record, bank.Channels());
+            if (WriteOrKeep(options, host.record, bank.Channels()) == vosctl::EXIT_OK) {
+                kept = "; the " + vosctl::CountText(stored, "sample") + " received before it " + where;
+            }
+        } else if (host.committed) {
+            kept = "; no sample was received, nothing written";
         }
-        return vosctl::Fail(vosctl::EXIT_DEVICE, text, vosctl::MessageGloss(text));
+        return vosctl::Fail(vosctl::EXIT_DEVICE, text, vosctl::MessageGloss(text) + kept);
     }
     if (!host.dataValid) {
         vosctl::Fail(vosctl::EXIT_OK, ResultMessage(RESULT_OK), "stopped before the first sample; nothing written");

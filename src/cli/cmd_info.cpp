@@ -114,9 +114,8 @@ std::string TriggerTypeName(std::int32_t type) {
 nlohmann::ordered_json DescribeSummary(const ChannelStatistics* statistics) {
     nlohmann::ordered_json summary = nlohmann::ordered_json::array();
     for (int ch = 0; ch < 4; ++ch) {
-        summary.push_back({{"channel", TRIGGER_CHANNEL_TEXTS[ch]},
-                           {"maximum", SummaryText(statistics[ch].maximum)},
-                           {"minimum", SummaryText(statistics[ch].minimum)}});
+        const SummaryTexts texts = SummaryTextsOf(statistics[ch].maximum, statistics[ch].minimum);
+        summary.push_back({{"channel", TRIGGER_CHANNEL_TEXTS[ch]}, {"maximum", texts.maximum}, {"minimum", texts.minimum}});
     }
     return summary;
 }

@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,14 +25,24 @@ struct PlotOptions {
 };
 
 // The drawing module sits beside vosctl in the build tree, and in the
-// program's library folder once installed. Its entry `symbol`, or null.
+// program's library folder once installed; a copy of vosctl elsewhere finds
+// the installed package's. Its entry `symbol`, or null with `why` naming the
+// cause: a module that would not load, or every place looked in.
 void* LoadDrawing(const char* symbol, std::string& why) {
     char self[PATH_MAX] = {};
     const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
     std::string folder = length > 0 ? std::string(self, static_cast<std::size_t>(length)) : std::string();
     folder = folder.substr(0, folder.rfind('/') + 1);
+    std::string looked;
+    const std::string installed = std::filesystem::path(folder + "../" VOS_PLOT_MODULE_LIBDIR "/" + PLOT_MODULE_FILE)
+                                      .lexically_normal()
+                                      .string();
     for (const std::string& path :
-         {folder + PLOT_MODULE_FILE, folder + "../" VOS_PLOT_MODULE_LIBDIR "/" + PLOT_MODULE_FILE}) {
+         {folder + PLOT_MODULE_FILE, installed, std::string(VOS_PLOT_MODULE_FULL_LIBDIR "/") + PLOT_MODULE_FILE}) {
+        if (::access(path.c_str(), F_OK) != 0) {
+            looked += (looked.empty() ? "" : ", ") + path;
+            continue;
+        }
         // The module stays loaded until the process ends.
         if (void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {
             if (void* entry = ::dlsym(module, symbol)) {
@@ -40,7 +51,11 @@ void* LoadDrawing(const char* symbol, std::string& why) {
         }
         const char* error = ::dlerror();
         why = error != nullptr ? error : path;
+        return nullptr;
     }
+    why = std::string(PLOT_MODULE_FILE) + " is in none of " + looked +
+          "; run the vosctl of the build tree (src/cli/vosctl) or of the package, or copy " + PLOT_MODULE_FILE +
+          " beside this vosctl";
     return nullptr;
 }
 

@@ -209,11 +209,6 @@ int RunRecord(const RecordCommandOptions& command, vosctl::Context& context) {
         vosctl::ParseTrigger(command.trigger, trigger);
         options.trigger = TriggerSetup{trigger.channel, trigger.type, trigger.threshold, 0};
     }
-    if (!command.serial.empty()) {
-        std::int32_t serial = 0;
-        vosctl::ParseSerial(command.serial, serial);
-        options.serial = serial;
-    }
     if (!command.duration.empty()) {
         std::uint64_t seconds = 0;
         vosctl::ParseDuration(command.duration, seconds);
@@ -263,11 +258,11 @@ int RunRecord(const RecordCommandOptions& command, vosctl::Context& context) {
         begun = true;
         return FileError::None;
     };
-    const D2xxApi* api = context.LoadDriver();
-    if (api == nullptr) {
+    if (const int status = context.ChooseLogger(command.serial, options.serial); status != vosctl::EXIT_OK) {
         if (csv) csv->RemoveIfCreated();
-        return vosctl::EXIT_DEVICE;
+        return status;
     }
+    const D2xxApi* api = context.LoadDriver();
     // The handler keeps the flag's address for the rest of the process.
     static std::atomic<std::int32_t> stopRequest{0};
     vosctl::StopSignals::Install(stopRequest);

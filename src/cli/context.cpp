@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "cli/options.h"
 #include "cli/output.h"
 #include "device/access.h"
 
@@ -38,6 +39,21 @@ const D2xxApi* Context::LoadDriver() {
         return nullptr;
     }
     return m_library.Api();
+}
+
+int Context::ChooseLogger(const std::string& serialText, std::optional<std::int32_t>& serial) {
+    const D2xxApi* api = LoadDriver();
+    if (api == nullptr) {
+        return EXIT_DEVICE;
+    }
+    std::int32_t number = 0;
+    if (!serialText.empty()) {
+        ParseSerial(serialText, number);
+    } else if (const std::uint32_t result = DefaultLoggerSerial(*api, number); result != RESULT_OK) {
+        return FailDevice(result);
+    }
+    serial = number;
+    return EXIT_OK;
 }
 
 int Fail(int status, const std::string& text, const std::string& gloss) {

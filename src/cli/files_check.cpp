@@ -93,8 +93,13 @@ int RefuseInputAsOutput(const std::string& output, std::span<const std::string> 
     for (const std::string& input : inputs) {
         struct stat info {};
         if (::stat(input.c_str(), &info) == 0 && info.st_dev == target.st_dev && info.st_ino == target.st_ino) {
+            // The shell's > empties its file before any program runs: no program can refuse it in time.
+            const bool emptied = output == "-" && S_ISREG(info.st_mode) && info.st_size == 0;
             return Fail(EXIT_USAGE, ResultMessage(RESULT_INVALID_PARAMETER),
                         (output == "-" ? std::string("standard output") : output) + " is the input " + input +
+                            (emptied ? ", which is empty: a > redirection empties its file before vosctl starts, so "
+                                       "what it held was already gone; write with -o FILE instead"
+                                     : "") +
                             "; nothing was written, choose another output");
         }
     }

@@ -2,8 +2,10 @@
 #include <cstdio>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "cli/commands.h"
+#include "cli/files_check.h"
 #include "cli/output.h"
 #include "cli/signals.h"
 #include "device/access.h"
@@ -43,6 +45,10 @@ int main(int argc, char** argv) {
     // Help and the version, taken from CLI11 as text and printed as every
     // command prints, so that FinishStandardOutput learns how the writes went.
     const auto print = [&app](const CLI::Error& e) {
+        // Like every output, never onto a data file (`vosctl --help >> x.dlf`).
+        if (const int refused = vosctl::RefuseInputAsOutput("-", {}); refused != vosctl::EXIT_OK) {
+            return refused;
+        }
         std::ostringstream text;
         const int code = app.exit(e, text);
         std::fputs(text.str().c_str(), stdout);
@@ -59,8 +65,17 @@ int main(int argc, char** argv) {
     } catch (const CLI::CallForVersion& e) {
         status = print(e);
     } catch (const CLI::ParseError& e) {
-        status = vosctl::Fail(vosctl::EXIT_USAGE, ResultMessage(RESULT_INVALID_PARAMETER),
-                              std::string(e.what()) + "; see vosctl --help");
+        // A word where the command belongs is named, rather than reported as a missing command.
+        std::string what = e.what();
+        const std::vector<std::string> extras = app.remaining();
+        if (app.get_subcommands().empty() && !extras.empty() && extras.front().rfind('-', 0) != 0) {
+            std::string names;
+            for (const CLI::App* command : app.get_subcommands({})) {
+                names += (names.empty() ? "" : ", ") + command->get_name();
+            }
+            what = "unknown command \"" + extras.front() + "\"; the commands are " + names;
+        }
+        status = vosctl::Fail(vosctl::EXIT_USAGE, ResultMessage(RESULT_INVALID_PARAMETER), what + "; see vosctl --help");
     }
     return vosctl::FinishStandardOutput(status);
 }

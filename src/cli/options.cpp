@@ -177,7 +177,7 @@ std::string ParseOutputKind(const std::string& path, OutputKind& kind) {
 }
 
 void AddStreamOptions(CLI::App& command, std::string& serial, std::string& clock, std::string& trigger) {
-    command.add_option("--serial", serial, "Logger to use (default: the first logger of the family)")
+    command.add_option("--serial", serial, "Logger to use (default: the last one found, as the window's Search selects it)")
         ->type_name("N")
         ->check(Check(&ParseSerial));
     command.add_option("--clock", clock, "Sampling Clock: " + JoinNames(CLOCK_TEXTS, CLOCK_ENTRY_COUNT))

@@ -56,7 +56,7 @@ std::string UtcText(std::int64_t micros) {
     return text;
 }
 
-std::string ProgressLine(std::uint32_t stored, std::uint32_t total, bool waiting, std::int64_t elapsedSeconds,
+std::string ProgressLine(std::uint64_t stored, std::uint64_t total, bool waiting, std::int64_t elapsedSeconds,
                          std::int64_t leftSeconds, int width) {
     const std::string elapsed = "  " + ClockText(elapsedSeconds) + " elapsed";
     if (waiting) {
@@ -70,7 +70,7 @@ std::string ProgressLine(std::uint32_t stored, std::uint32_t total, bool waiting
     if (barWidth < 5) {
         return tail.substr(2, static_cast<std::size_t>(std::max(width, 0)));
     }
-    const int filled = total == 0 ? 0 : static_cast<int>(std::uint64_t{stored} * barWidth / total);
+    const int filled = total == 0 ? 0 : static_cast<int>(stored * static_cast<std::uint64_t>(barWidth) / total);
     return "[" + std::string(static_cast<std::size_t>(filled), '#') +
            std::string(static_cast<std::size_t>(barWidth - filled), '-') + "]" + tail;
 }
@@ -115,7 +115,7 @@ void ProgressBar::Follow(const AcquisitionFlags& flags, std::uint32_t total, std
 }
 
 CountProgress::CountProgress(std::FILE* stream, bool terminal, std::string label,
-                             const std::atomic<std::uint64_t>& done, std::uint32_t total)
+                             const std::atomic<std::uint64_t>& done, std::uint64_t total)
     : m_stream(stream), m_label(std::move(label)), m_done(done), m_total(total) {
     if (terminal) {
         m_thread = std::thread([this] { Follow(); });
@@ -139,7 +139,7 @@ void CountProgress::Follow() {
     std::unique_lock<std::mutex> lock(m_lock);
     for (;;) {
         const bool finished = m_finished;
-        const auto done = static_cast<std::uint32_t>(std::min<std::uint64_t>(m_done.load(), m_total));
+        const std::uint64_t done = std::min<std::uint64_t>(m_done.load(), m_total);
         const auto elapsedMs =
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
         // The pace so far tells the time left.

@@ -17,7 +17,7 @@ namespace vosctl {
 /// "[#####-----]  500/1000 samples  0:05 elapsed  0:05 left", or
 /// "waiting for trigger  0:05 elapsed" while the trigger is armed and
 /// nothing is stored. `leftSeconds` < 0 leaves the time left out.
-std::string ProgressLine(std::uint32_t stored, std::uint32_t total, bool waiting, std::int64_t elapsedSeconds,
+std::string ProgressLine(std::uint64_t stored, std::uint64_t total, bool waiting, std::int64_t elapsedSeconds,
                          std::int64_t leftSeconds, int width);
 
 /// "m:ss", or "h:mm:ss" from one hour on.
@@ -58,7 +58,7 @@ private:
 class CountProgress {
 public:
     CountProgress(std::FILE* stream, bool terminal, std::string label, const std::atomic<std::uint64_t>& done,
-                  std::uint32_t total);
+                  std::uint64_t total);
     ~CountProgress() { Finish(); }
     CountProgress(const CountProgress&) = delete;
     CountProgress& operator=(const CountProgress&) = delete;
@@ -71,7 +71,7 @@ private:
     std::FILE* m_stream;
     std::string m_label;
     const std::atomic<std::uint64_t>& m_done;
-    std::uint32_t m_total;
+    std::uint64_t m_total;
     std::mutex m_lock;
     std::condition_variable m_wake;
     bool m_finished = false;

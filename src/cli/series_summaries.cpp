@@ -16,12 +16,8 @@ namespace vosctl {
 int OpenSeriesSummaries(const std::vector<std::string>& paths, SeriesSource& series, SummaryPyramid& summaries,
                         SummaryNeed need) {
     if (const FileError error = series.Open(paths); error != FileError::None) {
-        // The headers passed, so what is left is a record too long to count
-        // or a file that changed meanwhile.
-        return Fail(EXIT_FILE, FileErrorMessage(error),
-                    error == FileError::Format && series.Reader().LastSeriesCheck()
-                        ? "the files hold more than " + std::to_string(UINT32_MAX) + " samples per channel together"
-                        : "the files could not be read as one record");
+        // The headers passed, so what is left is a file that changed meanwhile.
+        return Fail(EXIT_FILE, FileErrorMessage(error), "the files could not be read as one record");
     }
     SummaryProgress progress;
     CountProgress line(stderr, ::isatty(STDERR_FILENO) == 1, "summaries", progress.done, series.Count());

@@ -147,12 +147,14 @@ SearchOutcome SearchLoggers(const D2xxApi& api) {
     std::vector<std::string> texts;
     const std::uint32_t result = ListSerialTexts(api, texts);
     if (result != RESULT_OK) {
+        outcome.result = result;
         outcome.message = ResultMessage(result);
         return outcome;
     }
     for (const std::string& text : texts) {
         const std::int32_t serial = SerialTextToLong(text.c_str());
         if (serial == 0 || serial == INT32_MAX || serial == INT32_MIN) {
+            outcome.result = FT_DEVICE_NOT_FOUND;
             outcome.message = ResultMessage(FT_DEVICE_NOT_FOUND);
             return outcome;
         }
@@ -161,4 +163,16 @@ SearchOutcome SearchLoggers(const D2xxApi& api) {
     outcome.ok = true;
     outcome.selectLast = !outcome.serials.empty();
     return outcome;
+}
+
+std::uint32_t DefaultLoggerSerial(const D2xxApi& api, std::int32_t& serial) {
+    const SearchOutcome outcome = SearchLoggers(api);
+    if (!outcome.ok) {
+        return outcome.result;
+    }
+    if (!outcome.selectLast) {
+        return FT_DEVICE_NOT_FOUND;
+    }
+    serial = outcome.serials.back();
+    return RESULT_OK;
 }

@@ -74,6 +74,7 @@ std::int32_t SerialTextToLong(const char* text);
 struct SearchOutcome {
     bool ok = false;                   ///< false: show `message`
     std::string message;               ///< failure text, empty on success
+    std::uint32_t result = RESULT_OK;  ///< the result code `message` shows
     std::vector<std::int32_t> serials; ///< accepted serial numbers in list order
     bool selectLast = false;           ///< select the last list item
 };
@@ -83,3 +84,8 @@ struct SearchOutcome {
 /// "device not found" text at the first serial text that does not read as a
 /// usable number (0, 2147483647 or -2147483648), keeping those accepted before it.
 SearchOutcome SearchLoggers(const D2xxApi& api);
+
+/// The logger used when none is named: the one Search selects, the last one
+/// found. Returns 0 with its serial number, the status of a failed list, or
+/// FT_DEVICE_NOT_FOUND when Search selects none.
+std::uint32_t DefaultLoggerSerial(const D2xxApi& api, std::int32_t& serial);

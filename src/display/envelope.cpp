@@ -65,15 +65,15 @@ std::int32_t EnvelopeColumns(const Rect& plot) {
     return std::clamp(PlotColumns(plot), 1, MAX_COLUMNS - 1);
 }
 
-void ColumnStarts(std::int32_t columns, std::uint32_t count,
-                  std::uint32_t (&starts)[MAX_COLUMNS + 1]) {
+void ColumnStarts(std::int32_t columns, std::uint64_t count,
+                  std::uint64_t (&starts)[MAX_COLUMNS + 1]) {
     const std::int32_t w = std::clamp(columns, 1, MAX_COLUMNS - 1);
     starts[0] = 0;
     for (std::int32_t c = 1; c < w; ++c) {
         // Estimate the first sample with s * w / count + 0.5 >= c, then settle
         // it against SampleToColumn itself so the columns are bit-identical.
         const double estimate = std::ceil((c - 0.5) * static_cast<double>(count) / w);
-        std::uint32_t s = static_cast<std::uint32_t>(std::clamp(estimate, 0.0, double(count)));
+        std::uint64_t s = static_cast<std::uint64_t>(std::clamp(estimate, 0.0, double(count)));
         while (s < count && SampleToColumn(s, w, count) < c) {
             ++s;
         }
@@ -133,40 +133,39 @@ void BuildEnvelope(ColumnTables& tables, int channel, const double* samples, std
                          index->Covers(samples, first + count);
     BuildEnvelopeOf(
         tables, channel, first, count, plot,
-        [&](std::uint32_t begin, std::uint32_t end) {
-            return indexed ? index->Of(begin, end) : ExtremesOf(samples, begin, end);
+        [&](std::uint64_t begin, std::uint64_t end) {
+            const auto b = static_cast<std::uint32_t>(begin);
+            const auto e = static_cast<std::uint32_t>(end);
+            return indexed ? index->Of(b, e) : ExtremesOf(samples, b, e);
         },
-        [&](std::uint32_t sample) { return samples[sample]; });
+        [&](std::uint64_t sample) { return samples[sample]; });
 }
 
-void BuildEnvelopeOf(ColumnTables& tables, int channel, std::uint32_t first, std::uint32_t count,
-                     const Rect& plot, const RunExtremes& extremes, const SampleValue& value) {
-    if (!ValidChannel(channel)) {
+namespace {
+
+// Column c of one channel's envelope, samples begin .. end-1, before the
+// columns are joined.
+void EnvelopeColumn(ColumnTables& tables, int channel, std::int32_t c, std::uint64_t begin, std::uint64_t end,
+                    const Rect& plot, const RunExtremes& extremes, const SampleValue& value) {
+    MarkEmpty(tables, channel, c, plot);
+    if (begin == end) {
         return;
     }
-    const std::int32_t w = EnvelopeColumns(plot);
-    std::uint32_t starts[MAX_COLUMNS + 1];
-    ColumnStarts(w, count, starts);
-    for (std::int32_t c = 0; c < w; ++c) {
-        MarkEmpty(tables, channel, c, plot);
-        const std::uint32_t begin = first + starts[c];
-        const std::uint32_t end = first + starts[c + 1];
-        if (begin == end) {
-            continue;
-        }
-        const SampleExtremes run = extremes(begin, end);
-        if (IsUnreadable(run)) {
-            tables.lastY[channel][c] = UNREADABLE_Y;
-            continue;
-        }
-        const std::int32_t yHigh = VoltToY(run.high, plot);
-        const std::int32_t yLow = VoltToY(run.low, plot);
-        tables.minY[channel][c] = std::min(yHigh, yLow);
-        tables.maxY[channel][c] = std::max(yHigh, yLow);
-        const double last = value(end - 1);
-        tables.lastY[channel][c] =
-            std::isnan(last) && IsUnreadable(extremes(end - 1, end)) ? UNREADABLE_Y : VoltToY(last, plot);
+    const SampleExtremes run = extremes(begin, end);
+    if (IsUnreadable(run)) {
+        tables.lastY[channel][c] = UNREADABLE_Y;
+        return;
     }
+    const std::int32_t yHigh = VoltToY(run.high, plot);
+    const std::int32_t yLow = VoltToY(run.low, plot);
+    tables.minY[channel][c] = std::min(yHigh, yLow);
+    tables.maxY[channel][c] = std::max(yHigh, yLow);
+    const double last = value(end - 1);
+    tables.lastY[channel][c] =
+        std::isnan(last) && IsUnreadable(extremes(end - 1, end)) ? UNREADABLE_Y : VoltToY(last, plot);
+}
+
+void JoinColumns(ColumnTables& tables, int channel, std::int32_t w, std::uint64_t count, const Rect& plot) {
     if (count == 0) {
         // Nothing to hold flat: without a sample in column 0 there is no row
         // to join to, so every column stays empty.
@@ -178,10 +177,47 @@ void BuildEnvelopeOf(ColumnTables& tables, int channel, std::uint32_t first, std
     }
 }
 
+}  // namespace
+
+void BuildEnvelopeOf(ColumnTables& tables, int channel, std::uint64_t first, std::uint64_t count,
+                     const Rect& plot, const RunExtremes& extremes, const SampleValue& value) {
+    if (!ValidChannel(channel)) {
+        return;
+    }
+    const std::int32_t w = EnvelopeColumns(plot);
+    std::uint64_t starts[MAX_COLUMNS + 1];
+    ColumnStarts(w, count, starts);
+    for (std::int32_t c = 0; c < w; ++c) {
+        EnvelopeColumn(tables, channel, c, first + starts[c], first + starts[c + 1], plot, extremes, value);
+    }
+    JoinColumns(tables, channel, w, count, plot);
+}
+
+void BuildEnvelopesOf(ColumnTables& tables, std::uint64_t first, std::uint64_t count, const Rect (&plots)[4],
+                      const ChannelRunExtremes& extremes, const ChannelSampleValue& value) {
+    const std::int32_t w = EnvelopeColumns(plots[0]);
+    std::uint64_t starts[MAX_COLUMNS + 1];
+    ColumnStarts(w, count, starts);
+    RunExtremes runs[4];
+    SampleValue values[4];
+    for (int ch = 0; ch < 4; ++ch) {
+        runs[ch] = [&, ch](std::uint64_t b, std::uint64_t e) { return extremes(ch, b, e); };
+        values[ch] = [&, ch](std::uint64_t s) { return value(ch, s); };
+    }
+    for (std::int32_t c = 0; c < w; ++c) {
+        for (int ch = 0; ch < 4; ++ch) {
+            EnvelopeColumn(tables, ch, c, first + starts[c], first + starts[c + 1], plots[ch], runs[ch], values[ch]);
+        }
+    }
+    for (int ch = 0; ch < 4; ++ch) {
+        JoinColumns(tables, ch, w, count, plots[ch]);
+    }
+}
+
 void BuildColumnMap(std::int32_t (&columnEnd)[MAX_COLUMNS], std::int32_t columns,
                     std::uint32_t count) {
     const std::int32_t w = std::clamp(columns, 1, MAX_COLUMNS - 1);
-    std::uint32_t starts[MAX_COLUMNS + 1];
+    std::uint64_t starts[MAX_COLUMNS + 1];
     ColumnStarts(w, count, starts);
     std::fill(std::begin(columnEnd), std::end(columnEnd), -1);
     for (std::int32_t c = 0; c < w; ++c) {

@@ -29,8 +29,8 @@ std::int32_t EnvelopeColumns(const Rect& plot);
 /// in column c, except that the last column also takes the half column past
 /// it (the samples SampleToColumn maps to index `columns`); starts[columns]
 /// = count.
-void ColumnStarts(std::int32_t columns, std::uint32_t count,
-                  std::uint32_t (&starts)[MAX_COLUMNS + 1]);
+void ColumnStarts(std::int32_t columns, std::uint64_t count,
+                  std::uint64_t (&starts)[MAX_COLUMNS + 1]);
 
 /// Smallest and largest value of a run of samples, with NaN and values
 /// below -1 V taken as -1 V: their rows bound the rows of all the run's
@@ -59,9 +59,9 @@ inline bool IsUnreadable(SampleExtremes e) { return e.low > e.high; }
 inline constexpr std::int32_t UNREADABLE_Y = INT32_MIN;
 
 /// Extremes of the samples begin .. end-1 of a record (begin < end).
-using RunExtremes = std::function<SampleExtremes(std::uint32_t begin, std::uint32_t end)>;
+using RunExtremes = std::function<SampleExtremes(std::uint64_t begin, std::uint64_t end)>;
 /// One sample of a record.
-using SampleValue = std::function<double(std::uint32_t sample)>;
+using SampleValue = std::function<double(std::uint64_t sample)>;
 
 /// The envelope BuildEnvelope makes, from any record that can give the
 /// extremes of a run and single samples: the same tables whenever these
@@ -70,8 +70,19 @@ using SampleValue = std::function<double(std::uint32_t sample)>;
 /// is joined to it, so an unreadable stretch is drawn as a gap. A column
 /// whose last sample is NaN asks `extremes` for that sample alone, to tell
 /// an unreadable one from a NaN in the record.
-void BuildEnvelopeOf(ColumnTables& tables, int channel, std::uint32_t first, std::uint32_t count,
+void BuildEnvelopeOf(ColumnTables& tables, int channel, std::uint64_t first, std::uint64_t count,
                      const Rect& plot, const RunExtremes& extremes, const SampleValue& value);
+
+/// Extremes of samples begin .. end-1 of a channel, and one sample of it.
+using ChannelRunExtremes = std::function<SampleExtremes(int channel, std::uint64_t begin, std::uint64_t end)>;
+using ChannelSampleValue = std::function<double(int channel, std::uint64_t sample)>;
+
+/// BuildEnvelopeOf of the four channels, on `plots` (of one width), column
+/// by column with the four channels of each column in turn: the same
+/// tables, but a record read from files reads each column's place once for
+/// all channels rather than once per channel.
+void BuildEnvelopesOf(ColumnTables& tables, std::uint64_t first, std::uint64_t count, const Rect (&plots)[4],
+                      const ChannelRunExtremes& extremes, const ChannelSampleValue& value);
 
 /// Extremes of one channel's record per block of BLOCK samples, so that the
 /// extremes of any run read at most two partial blocks of samples. It refers

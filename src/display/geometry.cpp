@@ -157,7 +157,7 @@ std::int32_t PlotColumns(const Rect& plot) {
         columns, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
 }
 
-std::int32_t SampleToColumn(std::uint32_t sample, std::int32_t columns, std::uint32_t count) {
+std::int32_t SampleToColumn(std::uint64_t sample, std::int32_t columns, std::uint64_t count) {
     if (count == 0) {
         return 0;
     }
@@ -165,19 +165,19 @@ std::int32_t SampleToColumn(std::uint32_t sample, std::int32_t columns, std::uin
     return TruncToInt32(static_cast<double>(sample) * perSample + 0.5);
 }
 
-std::int32_t DrawnColumn(std::uint32_t sample, std::int32_t columns, std::uint32_t count) {
+std::int32_t DrawnColumn(std::uint64_t sample, std::int32_t columns, std::uint64_t count) {
     return std::min(SampleToColumn(sample, columns, count), std::max(columns - 1, 0));
 }
 
-std::int32_t SampleToX(std::uint32_t sample, const Rect& plot0, std::uint32_t first,
-                       std::uint32_t count) {
+std::int32_t SampleToX(std::uint64_t sample, const Rect& plot0, std::uint64_t first,
+                       std::uint64_t count) {
     return plot0.left + DrawnColumn(sample - first, PlotColumns(plot0), count);
 }
 
-std::int64_t SampleTimeNs(std::int32_t clockDivider, std::uint32_t sample) {
+std::int64_t SampleTimeNs(std::int32_t clockDivider, std::uint64_t sample) {
     const std::int64_t period = static_cast<std::int64_t>(clockDivider) * 100000;
     std::int64_t ns = 0;
-    if (__builtin_mul_overflow(period, static_cast<std::int64_t>(sample), &ns)) {
+    if (__builtin_mul_overflow(period, sample, &ns)) {
         return period < 0 ? std::numeric_limits<std::int64_t>::min()
                           : std::numeric_limits<std::int64_t>::max();
     }
@@ -215,14 +215,14 @@ int TimeLabelDecimals(std::int64_t stepNs, std::int64_t totalNs) {
     return stepNs == 0 ? 0 : decimals;
 }
 
-std::uint32_t TimeTickStep(std::uint32_t sampleCount) {
-    std::uint32_t digit = sampleCount >= 10 ? sampleCount / 10 : 1;
-    std::uint32_t power = 1;
+std::uint64_t TimeTickStep(std::uint64_t sampleCount) {
+    std::uint64_t digit = sampleCount >= 10 ? sampleCount / 10 : 1;
+    std::uint64_t power = 1;
     while (digit >= 10) {
         digit /= 10;
         power *= 10;
     }
-    std::uint32_t rounded = 10;
+    std::uint64_t rounded = 10;
     if (digit == 1) {
         rounded = 1;
     } else if (digit <= 3) {

@@ -95,21 +95,21 @@ std::int32_t PlotColumns(const Rect& plot);
 /// Nearest of `columns` columns for a sample of a record of `count` samples;
 /// may return `columns` (the spare slot) for the last half column's samples.
 /// A record of 0 samples maps everything to column 0.
-std::int32_t SampleToColumn(std::uint32_t sample, std::int32_t columns, std::uint32_t count);
+std::int32_t SampleToColumn(std::uint64_t sample, std::int32_t columns, std::uint64_t count);
 
 /// The column a sample is drawn in: SampleToColumn with the spare slot
 /// folded into the last column.
-std::int32_t DrawnColumn(std::uint32_t sample, std::int32_t columns, std::uint32_t count);
+std::int32_t DrawnColumn(std::uint64_t sample, std::int32_t columns, std::uint64_t count);
 
 /// x pixel of a time tick at `sample` of a view showing `count` samples from
 /// `first` on (the full view: 0 and the record's count), measured on channel
 /// 0's plot rectangle; the half column past the last folds into the last.
-std::int32_t SampleToX(std::uint32_t sample, const Rect& plot0, std::uint32_t first,
-                       std::uint32_t count);
+std::int32_t SampleToX(std::uint64_t sample, const Rect& plot0, std::uint64_t first,
+                       std::uint64_t count);
 
 /// Elapsed time of a sample in nanoseconds; the sampling period is
 /// clockDivider * 100 us. Saturates instead of overflowing.
-std::int64_t SampleTimeNs(std::int32_t clockDivider, std::uint32_t sample);
+std::int64_t SampleTimeNs(std::int32_t clockDivider, std::uint64_t sample);
 
 /// Time label "<number> <unit>" of a tick at `ns`, in the unit (nS, uS, mS, S)
 /// chosen by the duration `totalNs` of the whole record.
@@ -125,4 +125,4 @@ int TimeLabelDecimals(std::int64_t stepNs, std::int64_t totalNs);
 
 /// Samples between time ticks: 1, 2 or 5 times a power of ten, giving 8 to 20
 /// ticks from 10 samples on.
-std::uint32_t TimeTickStep(std::uint32_t sampleCount);
+std::uint64_t TimeTickStep(std::uint64_t sampleCount);

@@ -119,7 +119,7 @@ void PlotView::DrawTimeAxis(QPainter& painter, std::uint32_t sampleCount,
     DrawTimeAxis(painter, FullView(sampleCount), sampleCount, clockDivider);
 }
 
-void PlotView::DrawTimeAxis(QPainter& painter, ViewRange range, std::uint32_t sampleCount,
+void PlotView::DrawTimeAxis(QPainter& painter, ViewRange range, std::uint64_t sampleCount,
                             std::int32_t clockDivider) const {
     for (const AxisTick& tick : TimeAxisTicks(range, sampleCount, clockDivider)) {
         DrawTimeTick(painter, tick);
@@ -127,7 +127,7 @@ void PlotView::DrawTimeAxis(QPainter& painter, ViewRange range, std::uint32_t sa
     }
 }
 
-std::vector<AxisTick> PlotView::TimeAxisTicks(ViewRange range, std::uint32_t sampleCount,
+std::vector<AxisTick> PlotView::TimeAxisTicks(ViewRange range, std::uint64_t sampleCount,
                                               std::int32_t clockDivider) const {
     const QFontMetrics metrics(m_fontA);
     return ::TimeAxisTicks(range, sampleCount, clockDivider, m_layout.plotRect[0], [&](const std::string& text) {
@@ -179,8 +179,9 @@ void PlotView::BuildEnvelope(int channel, const double* samples, std::uint32_t s
         m_index[channel].Build(samples, sampleCount);
     }
     range = ClampRange(range, sampleCount);
-    ::BuildEnvelope(m_tables, channel, samples, range.first, range.count,
-                    m_layout.plotRect[channel], &m_index[channel]);
+    // An in-memory record holds at most a 32-bit count of samples.
+    ::BuildEnvelope(m_tables, channel, samples, static_cast<std::uint32_t>(range.first),
+                    static_cast<std::uint32_t>(range.count), m_layout.plotRect[channel], &m_index[channel]);
 }
 
 void PlotView::DrawAllColumns(QPainter& painter) const {
@@ -251,7 +252,7 @@ void PlotView::RedrawAll(int mode, bool dataValid, const double* const channels[
     DrawAllColumns(painter);
 }
 
-ViewRange PlotView::DrawFrame(QPainter& painter, int mode, std::uint32_t sampleCount,
+ViewRange PlotView::DrawFrame(QPainter& painter, int mode, std::uint64_t sampleCount,
                               std::int32_t clockDivider, ViewRange range) {
     range = ClampRange(range, sampleCount);
     LayoutPanes(mode);
@@ -269,10 +270,7 @@ void PlotView::RedrawAll(int mode, const SampleSource& source, const SummaryPyra
                          ViewRange range) {
     QPainter painter(&m_canvas);
     range = DrawFrame(painter, mode, source.Count(), source.ClockDivider(), range);
-    for (int ch = 0; ch < 4; ++ch) {
-        ::BuildEnvelope(m_tables, ch, source, summaries, range.first, range.count,
-                        m_layout.plotRect[ch]);
-    }
+    ::BuildEnvelopes(m_tables, source, summaries, range.first, range.count, m_layout.plotRect);
     DrawAllColumns(painter);
 }
 

@@ -63,11 +63,11 @@ public:
     /// samples: the ticks of TimeAxisTicks in the label font, each with its
     /// grid line, its time label above the top pane and its sample index
     /// under each plot. The full view draws the form above.
-    void DrawTimeAxis(QPainter& painter, ViewRange range, std::uint32_t sampleCount,
+    void DrawTimeAxis(QPainter& painter, ViewRange range, std::uint64_t sampleCount,
                       std::int32_t clockDivider) const;
 
     /// The ticks DrawTimeAxis draws for `range`, left to right.
-    std::vector<AxisTick> TimeAxisTicks(ViewRange range, std::uint32_t sampleCount,
+    std::vector<AxisTick> TimeAxisTicks(ViewRange range, std::uint64_t sampleCount,
                                         std::int32_t clockDivider) const;
 
     /// Time label above the top pane and sample-index labels under each plot.
@@ -165,7 +165,7 @@ public:
 private:
     /// Layout, background, time axis and lamp of a redraw; the range held
     /// inside the record.
-    ViewRange DrawFrame(QPainter& painter, int mode, std::uint32_t sampleCount,
+    ViewRange DrawFrame(QPainter& painter, int mode, std::uint64_t sampleCount,
                         std::int32_t clockDivider, ViewRange range);
     void DrawLabelA(QPainter& painter, int x, int y, TextAnchor anchor,
                     const std::string& text) const;

@@ -30,7 +30,7 @@ void Merge(std::array<Partial, 4>& into, const std::array<Partial, 4>& from) {
 // The Summary of samples begin .. end-1 from their partial statistics: none
 // for no samples, and a single sample is its own maximum and minimum.
 void Finish(ChannelStatistics* out, const std::array<Partial, 4>& p, const SampleSource& source,
-            std::uint32_t begin, std::uint32_t end) {
+            std::uint64_t begin, std::uint64_t end) {
     for (int ch = 0; ch < 4; ++ch) {
         ChannelStatistics& s = out[ch];
         s.valid = begin < end;
@@ -45,10 +45,10 @@ void Finish(ChannelStatistics* out, const std::array<Partial, 4>& p, const Sampl
 
 // Fills the finest cells that lie in samples first .. first+n-1 (first a
 // multiple of the cell) from those samples at `v`.
-void SummariseFinest(SummaryPyramid& out, int channel, std::uint32_t first, const double* v,
+void SummariseFinest(SummaryPyramid& out, int channel, std::uint64_t first, const double* v,
                      std::uint32_t n) {
     SummaryPyramid::Level& base = out.levels[0];
-    const std::uint32_t cellBase = first / base.cell;
+    const std::uint64_t cellBase = first / base.cell;
     for (std::uint32_t k = 0; (k + 1) * base.cell <= n; ++k) {
         const SampleExtremes e = ExtremesOfRun(v + k * base.cell, base.cell);
         base.low[channel][cellBase + k] = e.low;
@@ -58,14 +58,13 @@ void SummariseFinest(SummaryPyramid& out, int channel, std::uint32_t first, cons
 
 // Fills the coarser cells that lie in samples chunk .. chunk+n-1 (chunk a
 // multiple of the coarsest cell) from the finer ones.
-void SummariseCoarser(SummaryPyramid& out, int channel, std::uint32_t chunk, std::uint32_t n) {
+void SummariseCoarser(SummaryPyramid& out, int channel, std::uint64_t chunk, std::uint64_t n) {
     for (std::size_t l = 1; l < out.levels.size(); ++l) {
         const SummaryPyramid::Level& finer = out.levels[l - 1];
         SummaryPyramid::Level& level = out.levels[l];
         const std::uint32_t per = level.cell / finer.cell;
-        const std::uint32_t first = chunk / level.cell;
-        for (std::uint32_t k = first; (k + 1) * std::uint64_t{level.cell} <= chunk + std::uint64_t{n};
-             ++k) {
+        const std::uint64_t first = chunk / level.cell;
+        for (std::uint64_t k = first; (k + 1) * level.cell <= chunk + n; ++k) {
             SampleExtremes e{finer.low[channel][k * per], finer.high[channel][k * per]};
             for (std::uint32_t j = 1; j < per; ++j) {
                 e = MergeExtremes(e, {finer.low[channel][k * per + j], finer.high[channel][k * per + j]});
@@ -78,43 +77,68 @@ void SummariseCoarser(SummaryPyramid& out, int channel, std::uint32_t chunk, std
 
 }  // namespace
 
+SummaryShape SummaryShapeFor(std::uint64_t count) {
+    SummaryShape shape;
+    // The coarsest cell stays far inside 32 bits.
+    while (count / shape.baseCell > MAX_FINEST_CELLS && shape.baseCell < (std::uint32_t{1} << 19)) {
+        shape.baseCell *= 2;
+    }
+    return shape;
+}
+
 SampleExtremes SummaryPyramid::Extremes(const SampleSource& source, int channel,
-                                        std::uint32_t begin, std::uint32_t end) const {
-    // Coarsest first: whole cells of a level, the ends left to the finer ones.
+                                        std::uint64_t begin, std::uint64_t end) const {
+    // Coarsest first: whole cells of a level, the ends left to the finer
+    // ones. Of gives `known` merged with the extremes of samples b .. e-1; an
+    // end that lies inside a cell whose extremes `known` already spans cannot
+    // change the result and is not read, so a redraw reads raw samples only
+    // where they may matter.
     struct Query {
         const SummaryPyramid& p;
         const SampleSource& source;
         int channel;
-        SampleExtremes Of(int level, std::uint32_t b, std::uint32_t e) const {
+        bool Spans(SampleExtremes known, const Level& l, std::uint64_t k) const {
+            return k < l.low[channel].size() && known.low <= l.low[channel][k] && l.high[channel][k] <= known.high;
+        }
+        SampleExtremes Of(int level, std::uint64_t b, std::uint64_t e, SampleExtremes known) const {
             if (level < 0) {
-                return source.Extremes(channel, b, e);
+                return MergeExtremes(known, source.Extremes(channel, b, e));
             }
             const Level& l = p.levels[static_cast<std::size_t>(level)];
-            const auto cells = static_cast<std::uint32_t>(l.low[channel].size());
-            const std::uint32_t fc = b / l.cell + (b % l.cell != 0);
-            const std::uint32_t ec = std::min(e / l.cell, cells);
-            if (fc >= ec) {
-                return Of(level - 1, b, e);
+            const std::uint64_t cells = l.low[channel].size();
+            const std::uint64_t fc = b / l.cell + (b % l.cell != 0);
+            const std::uint64_t ec = std::min(e / l.cell, cells);
+            if (fc > ec) {
+                // Inside one cell.
+                return Spans(known, l, ec) ? known : Of(level - 1, b, e, known);
             }
-            SampleExtremes r{l.low[channel][fc], l.high[channel][fc]};
-            for (std::uint32_t k = fc + 1; k < ec; ++k) {
+            SampleExtremes r = known;
+            for (std::uint64_t k = fc; k < ec; ++k) {
                 r = MergeExtremes(r, {l.low[channel][k], l.high[channel][k]});
             }
-            if (b < fc * l.cell) {
-                r = MergeExtremes(r, Of(level - 1, b, fc * l.cell));
-            }
-            if (ec * l.cell < e) {
-                r = MergeExtremes(r, Of(level - 1, ec * l.cell, e));
+            // The shorter end first: what it finds may make the longer one needless.
+            const std::uint64_t left = fc * l.cell - b;
+            const std::uint64_t right = e - ec * l.cell;
+            for (const bool leftEnd : {left <= right, left > right}) {
+                if (leftEnd && left > 0 && !Spans(r, l, fc - 1)) {
+                    r = Of(level - 1, b, fc * l.cell, r);
+                } else if (!leftEnd && right > 0 && !Spans(r, l, ec)) {
+                    r = Of(level - 1, ec * l.cell, e, r);
+                }
             }
             return r;
         }
     };
-    return Query{*this, source, channel}.Of(static_cast<int>(levels.size()) - 1, begin, end);
+    // Seeded with the last sample, which a column's envelope reads anyway: on
+    // a flat stretch it already spans every cell around the ends. (An
+    // unreadable sample gives UNREADABLE_RUN, which knows nothing.)
+    return Query{*this, source, channel}.Of(static_cast<int>(levels.size()) - 1, begin, end,
+                                            source.Extremes(channel, end - 1, end));
 }
 
 SummaryResult BuildSummaries(const SampleSource& source, const SummaryShape& shape, int threads,
                              SummaryProgress& progress, SummaryPyramid& out,
-                             std::span<const std::uint32_t> partStarts) {
+                             std::span<const std::uint64_t> partStarts) {
     out = SummaryPyramid{};
     out.shape = shape;
     out.count = source.Count();
@@ -132,12 +156,12 @@ SummaryResult BuildSummaries(const SampleSource& source, const SummaryShape& sha
     // Stretches of whole coarsest cells (and at least a few thousand
     // samples), each summarised by one thread on its own.
     const std::uint64_t top = out.levels.back().cell;
-    const auto stretch = static_cast<std::uint32_t>(top * ((65535 + top) / top));
-    const std::uint32_t stretches = out.count / stretch + (out.count % stretch != 0);
-    std::atomic<std::uint32_t> next{0};
+    const std::uint64_t stretch = top * ((65535 + top) / top);
+    const std::uint64_t stretches = out.count / stretch + (out.count % stretch != 0);
+    std::atomic<std::uint64_t> next{0};
     std::atomic<bool> failed{false};
     std::mutex statsLock;
-    std::vector<std::uint32_t> starts(partStarts.begin(), partStarts.end());
+    std::vector<std::uint64_t> starts(partStarts.begin(), partStarts.end());
     if (starts.empty()) {
         starts.push_back(0);
     }
@@ -149,26 +173,26 @@ SummaryResult BuildSummaries(const SampleSource& source, const SummaryShape& sha
     const auto work = [&] {
         std::vector<double> buffer(piece);
         std::vector<std::array<Partial, 4>> mine(starts.size());
-        for (std::uint32_t s = next++; s < stretches; s = next++) {
+        for (std::uint64_t s = next++; s < stretches; s = next++) {
             if (progress.cancel.load() || failed.load()) {
                 return;
             }
-            const std::uint32_t first = s * stretch;
-            const std::uint32_t n = std::min(stretch, out.count - first);
+            const std::uint64_t first = s * stretch;
+            const std::uint64_t n = std::min(stretch, out.count - first);
             for (int ch = 0; ch < 4; ++ch) {
-                for (std::uint32_t at = first; at < first + n; at += piece) {
-                    const std::uint32_t m = std::min(piece, first + n - at);
+                for (std::uint64_t at = first; at < first + n; at += piece) {
+                    const auto m = static_cast<std::uint32_t>(std::min<std::uint64_t>(piece, first + n - at));
                     if (!source.Copy(ch, at, m, buffer.data())) {
                         failed = true;
                         return;
                     }
                     // Each part's share of the piece goes to that part.
-                    for (std::uint32_t from = at; from < at + m;) {
+                    for (std::uint64_t from = at; from < at + m;) {
                         const auto part = static_cast<std::size_t>(
                             std::upper_bound(starts.begin(), starts.end(), from) - starts.begin() - 1);
-                        const std::uint32_t to =
+                        const std::uint64_t to =
                             part + 1 < starts.size() ? std::min(at + m, starts[part + 1]) : at + m;
-                        AddRun(mine[part][ch], buffer.data() + (from - at), to - from);
+                        AddRun(mine[part][ch], buffer.data() + (from - at), static_cast<std::uint32_t>(to - from));
                         from = to;
                     }
                     SummariseFinest(out, ch, at, buffer.data(), m);
@@ -200,7 +224,7 @@ SummaryResult BuildSummaries(const SampleSource& source, const SummaryShape& sha
     out.partStatistics.resize(starts.size());
     for (std::size_t part = 0; part < starts.size(); ++part) {
         Merge(whole, total[part]);
-        const std::uint32_t end = part + 1 < starts.size() ? starts[part + 1] : out.count;
+        const std::uint64_t end = part + 1 < starts.size() ? starts[part + 1] : out.count;
         Finish(out.partStatistics[part].data(), total[part], source, starts[part], end);
     }
     Finish(out.statistics, whole, source, 0, out.count);
@@ -208,12 +232,22 @@ SummaryResult BuildSummaries(const SampleSource& source, const SummaryShape& sha
 }
 
 void BuildEnvelope(ColumnTables& tables, int channel, const SampleSource& source,
-                   const SummaryPyramid& summaries, std::uint32_t first, std::uint32_t count,
+                   const SummaryPyramid& summaries, std::uint64_t first, std::uint64_t count,
                    const Rect& plot) {
     BuildEnvelopeOf(
         tables, channel, first, count, plot,
-        [&](std::uint32_t begin, std::uint32_t end) {
+        [&](std::uint64_t begin, std::uint64_t end) {
             return summaries.Extremes(source, channel, begin, end);
         },
-        [&](std::uint32_t sample) { return source.At(channel, sample); });
+        [&](std::uint64_t sample) { return source.At(channel, sample); });
+}
+
+void BuildEnvelopes(ColumnTables& tables, const SampleSource& source, const SummaryPyramid& summaries,
+                    std::uint64_t first, std::uint64_t count, const Rect (&plots)[4]) {
+    BuildEnvelopesOf(
+        tables, first, count, plots,
+        [&](int channel, std::uint64_t begin, std::uint64_t end) {
+            return summaries.Extremes(source, channel, begin, end);
+        },
+        [&](int channel, std::uint64_t sample) { return source.At(channel, sample); });
 }

@@ -18,6 +18,16 @@ struct SummaryShape {
     friend bool operator==(const SummaryShape&, const SummaryShape&) = default;
 };
 
+/// Finest cells a summary keeps per channel before SummaryShapeFor makes
+/// them coarser: 2^21 cells, 128 MiB for four channels' lows and highs.
+inline constexpr std::uint64_t MAX_FINEST_CELLS = std::uint64_t{1} << 21;
+
+/// The shape for a record of `count` samples per channel: the default one,
+/// with the finest cell doubled as often as it takes to keep the finest
+/// level within MAX_FINEST_CELLS, so that a week at 10 kHz needs about
+/// 100 MB rather than 1.5 GB. Records up to 2^29 samples keep the default.
+SummaryShape SummaryShapeFor(std::uint64_t count);
+
 /// Largest and smallest value of a channel, NaN skipped, as the Summary
 /// shows them; `valid` is false for a record of no samples. A single NaN
 /// sample is its own maximum and minimum.
@@ -37,7 +47,7 @@ struct SummaryPyramid {
         std::vector<double> high[4];
     };
     SummaryShape shape;
-    std::uint32_t count = 0;  ///< samples per channel summarised
+    std::uint64_t count = 0;  ///< samples per channel summarised
     std::vector<Level> levels;  ///< finest first
     ChannelStatistics statistics[4];
     /// The same for each part the build was given (the files of a series),
@@ -46,9 +56,10 @@ struct SummaryPyramid {
 
     /// Exact extremes of samples begin .. end-1 of `source` (begin < end):
     /// the coarsest cells that fit, finer cells at the ends, and raw
-    /// samples only for what no cell covers whole.
-    SampleExtremes Extremes(const SampleSource& source, int channel, std::uint32_t begin,
-                            std::uint32_t end) const;
+    /// samples only for what no cell covers whole and where the cell around
+    /// them could widen what the rest found.
+    SampleExtremes Extremes(const SampleSource& source, int channel, std::uint64_t begin,
+                            std::uint64_t end) const;
 };
 
 /// Shared between a summary build and whoever watches it.
@@ -65,11 +76,16 @@ enum class SummaryResult { Done, Cancelled, ReadError };
 /// divides the record into parts whose statistics are kept as well.
 SummaryResult BuildSummaries(const SampleSource& source, const SummaryShape& shape, int threads,
                              SummaryProgress& progress, SummaryPyramid& out,
-                             std::span<const std::uint32_t> partStarts = {});
+                             std::span<const std::uint64_t> partStarts = {});
+
+/// BuildEnvelope below for the four channels at once on `plots`
+/// (BuildEnvelopesOf): the same tables, each column's place read once.
+void BuildEnvelopes(ColumnTables& tables, const SampleSource& source, const SummaryPyramid& summaries,
+                    std::uint64_t first, std::uint64_t count, const Rect (&plots)[4]);
 
 /// The envelope of the visible `count` samples from `first` on, read
 /// through `summaries` (which must summarise `source`): the same tables
 /// BuildEnvelope makes from the raw samples.
 void BuildEnvelope(ColumnTables& tables, int channel, const SampleSource& source,
-                   const SummaryPyramid& summaries, std::uint32_t first, std::uint32_t count,
+                   const SummaryPyramid& summaries, std::uint64_t first, std::uint64_t count,
                    const Rect& plot);

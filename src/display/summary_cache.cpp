@@ -396,16 +396,17 @@ SummaryResult SummariesOf(const SeriesSource& series, int threads, SummaryProgre
                           SummaryPyramid& out, std::string* cacheProblem, SummaryNeed need) {
     const std::string folder = SummaryCacheFolder();
     // An entry stored without the files as parts is built again.
-    if (!folder.empty() && LoadSummaries(folder, series, SummaryShape{}, out, need) &&
+    const SummaryShape shape = SummaryShapeFor(series.Count());
+    if (!folder.empty() && LoadSummaries(folder, series, shape, out, need) &&
         out.partStatistics.size() == series.Reader().FileCount()) {
         progress.done.store(series.Count());
         return SummaryResult::Done;
     }
-    std::vector<std::uint32_t> fileStarts;
+    std::vector<std::uint64_t> fileStarts;
     for (std::size_t i = 0; i < series.Reader().FileCount(); ++i) {
-        fileStarts.push_back(static_cast<std::uint32_t>(series.Reader().FirstSample(i)));
+        fileStarts.push_back(series.Reader().FirstSample(i));
     }
-    const SummaryResult result = BuildSummaries(series, SummaryShape{}, threads, progress, out, fileStarts);
+    const SummaryResult result = BuildSummaries(series, shape, threads, progress, out, fileStarts);
     if (result == SummaryResult::Done && !folder.empty()) {
         StoreSummaries(folder, series, out, cacheProblem);
     }

@@ -44,7 +44,7 @@ bool StoreSummaries(const std::string& folder, const SeriesSource& series,
 /// The file in `folder` that holds the summaries of `series`.
 std::string SummaryCachePath(const std::string& folder, const SeriesSource& series);
 
-/// The summaries of `series` in the default shape: from the cache folder
+/// The summaries of `series` in the shape SummaryShapeFor its count: from the cache folder
 /// when an entry there was made from these very files, otherwise built on
 /// `threads` threads and stored there, with each file's statistics as a
 /// part. A cache that cannot be written is no error: `cacheProblem` (when

@@ -31,16 +31,16 @@ struct Axis {
 // The ticks on the multiples of `step` in `range`, their time labels with
 // `decimals` (the shortest text when negative); `fits` tells whether each
 // row of labels leaves `gap` pixels between neighbours.
-Axis Place(ViewRange range, std::uint32_t sampleCount, std::int32_t clockDivider, const Rect& plot0,
+Axis Place(ViewRange range, std::uint64_t sampleCount, std::int32_t clockDivider, const Rect& plot0,
            const LabelWidth& width, std::uint64_t step, int decimals, bool zoomed, int gap) {
     const std::int64_t totalNs = SampleTimeNs(clockDivider, sampleCount);
-    const std::uint64_t end = std::uint64_t{range.first} + range.count;
+    const std::uint64_t end = range.first + range.count;
     Axis axis;
     int lastTimeEnd = std::numeric_limits<int>::min();
     int lastIndexEnd = std::numeric_limits<int>::min();
     for (std::uint64_t b = (range.first + step - 1) / step * step; b < end; b += step) {
         AxisTick tick;
-        tick.sample = static_cast<std::uint32_t>(b);
+        tick.sample = b;
         tick.x = SampleToX(tick.sample, plot0, range.first, range.count);
         const std::int64_t ns = SampleTimeNs(clockDivider, tick.sample);
         tick.time = decimals < 0 ? FormatTimeLabel(ns, totalNs) : FormatTimeLabel(ns, totalNs, decimals);
@@ -61,7 +61,7 @@ Axis Place(ViewRange range, std::uint32_t sampleCount, std::int32_t clockDivider
 
 }  // namespace
 
-std::vector<AxisTick> TimeAxisTicks(ViewRange range, std::uint32_t sampleCount, std::int32_t clockDivider,
+std::vector<AxisTick> TimeAxisTicks(ViewRange range, std::uint64_t sampleCount, std::int32_t clockDivider,
                                     const Rect& plot0, const LabelWidth& width) {
     if (sampleCount == 0) {
         return {};
@@ -80,10 +80,10 @@ std::vector<AxisTick> TimeAxisTicks(ViewRange range, std::uint32_t sampleCount, 
     const std::int64_t totalNs = SampleTimeNs(clockDivider, sampleCount);
     for (;;) {
         const int decimals =
-            zoomed ? TimeLabelDecimals(SampleTimeNs(clockDivider, static_cast<std::uint32_t>(step)), totalNs) : -1;
+            zoomed ? TimeLabelDecimals(SampleTimeNs(clockDivider, step), totalNs) : -1;
         Axis axis = Place(range, sampleCount, clockDivider, plot0, width, step, decimals, zoomed, TICK_LABEL_GAP);
         // One step across the whole range leaves a single tick: it always fits.
-        if (axis.fits || step >= range.count || step > UINT32_MAX / 10) {
+        if (axis.fits || step >= range.count || step > UINT64_MAX / 10) {
             return std::move(axis.ticks);
         }
         step = NextStep(step);

@@ -18,7 +18,7 @@ inline constexpr int TICK_LABEL_GAP = 8;
 /// One tick of the time axis: its sample, the x pixel of its column and
 /// grid line, and its two labels with the left pixel of each label's cell.
 struct AxisTick {
-    std::uint32_t sample = 0;
+    std::uint64_t sample = 0;
     std::int32_t x = 0;
     std::string time;   ///< above the top pane
     std::string index;  ///< under each plot
@@ -41,5 +41,5 @@ struct AxisTick {
 ///   first such step that leaves TICK_LABEL_GAP pixels; every time label
 ///   shows the decimals of the step's time, so that all show as many.
 /// A record of 0 samples has no tick.
-std::vector<AxisTick> TimeAxisTicks(ViewRange range, std::uint32_t sampleCount, std::int32_t clockDivider,
+std::vector<AxisTick> TimeAxisTicks(ViewRange range, std::uint64_t sampleCount, std::int32_t clockDivider,
                                     const Rect& plot0, const LabelWidth& width);

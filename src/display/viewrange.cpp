@@ -12,12 +12,12 @@
 namespace {
 
 // Nearest integer of a finite double held inside 0 .. limit.
-std::uint32_t RoundInto(double value, std::uint32_t limit) {
+std::uint64_t RoundInto(double value, std::uint64_t limit) {
     if (!(value > 0.0)) {
         return 0;
     }
     const double rounded = std::floor(value + 0.5);
-    return rounded >= static_cast<double>(limit) ? limit : static_cast<std::uint32_t>(rounded);
+    return rounded >= static_cast<double>(limit) ? limit : static_cast<std::uint64_t>(rounded);
 }
 
 // "1,000,000".
@@ -31,23 +31,23 @@ std::string Grouped(std::uint64_t value) {
 
 }  // namespace
 
-ViewRange FullView(std::uint32_t sampleCount) { return {0, sampleCount}; }
+ViewRange FullView(std::uint64_t sampleCount) { return {0, sampleCount}; }
 
-ViewRange ClampRange(ViewRange range, std::uint32_t sampleCount) {
-    const std::uint32_t fewest = std::min(MIN_VISIBLE_SAMPLES, sampleCount);
-    const std::uint32_t count = std::clamp(range.count, fewest, sampleCount);
+ViewRange ClampRange(ViewRange range, std::uint64_t sampleCount) {
+    const std::uint64_t fewest = std::min(MIN_VISIBLE_SAMPLES, sampleCount);
+    const std::uint64_t count = std::clamp(range.count, fewest, sampleCount);
     return {std::min(range.first, sampleCount - count), count};
 }
 
 double WheelZoomFactor(int angleDelta) { return std::pow(0.8, angleDelta / 120.0); }
 
-ViewRange ZoomAround(ViewRange range, std::uint32_t sampleCount, double at, double factor) {
+ViewRange ZoomAround(ViewRange range, std::uint64_t sampleCount, double at, double factor) {
     range = ClampRange(range, sampleCount);
     if (!(factor > 0.0) || factor == 1.0) {
         return range;
     }
     at = std::clamp(at, 0.0, 1.0);
-    std::uint32_t count = RoundInto(range.count * factor, sampleCount);
+    std::uint64_t count = RoundInto(range.count * factor, sampleCount);
     // A fine-grained wheel must still move a range of only a few samples.
     if (factor < 1.0 && count >= range.count && range.count > 0) {
         count = range.count - 1;
@@ -59,7 +59,7 @@ ViewRange ZoomAround(ViewRange range, std::uint32_t sampleCount, double at, doub
     return ClampRange({RoundInto(first, sampleCount), sized.count}, sampleCount);
 }
 
-ViewRange ZoomAtColumn(ViewRange range, std::uint32_t sampleCount, std::int32_t columns,
+ViewRange ZoomAtColumn(ViewRange range, std::uint64_t sampleCount, std::int32_t columns,
                        std::int32_t column, double factor) {
     if (columns < 1) {
         return ClampRange(range, sampleCount);
@@ -68,7 +68,7 @@ ViewRange ZoomAtColumn(ViewRange range, std::uint32_t sampleCount, std::int32_t 
     return ZoomAround(range, sampleCount, at, factor);
 }
 
-ViewRange PanByColumns(ViewRange range, std::uint32_t sampleCount, std::int32_t columns,
+ViewRange PanByColumns(ViewRange range, std::uint64_t sampleCount, std::int32_t columns,
                        std::int32_t dx) {
     range = ClampRange(range, sampleCount);
     if (columns < 1) {
@@ -78,16 +78,18 @@ ViewRange PanByColumns(ViewRange range, std::uint32_t sampleCount, std::int32_t 
     return ClampRange({RoundInto(first, sampleCount), range.count}, sampleCount);
 }
 
-ViewRange PanBySteps(ViewRange range, std::uint32_t sampleCount, std::int32_t steps) {
+ViewRange PanBySteps(ViewRange range, std::uint64_t sampleCount, std::int32_t steps) {
     range = ClampRange(range, sampleCount);
-    const std::int64_t step = std::max<std::int64_t>(range.count / 10, 1);
-    const std::int64_t first = std::clamp<std::int64_t>(range.first + steps * step, 0, sampleCount);
-    return ClampRange({static_cast<std::uint32_t>(first), range.count}, sampleCount);
+    // Counts stay far below 2^63, so the signed sums cannot overflow.
+    const auto step = static_cast<std::int64_t>(std::max<std::uint64_t>(range.count / 10, 1));
+    const std::int64_t first = std::clamp<std::int64_t>(static_cast<std::int64_t>(range.first) + steps * step, 0,
+                                                        static_cast<std::int64_t>(sampleCount));
+    return ClampRange({static_cast<std::uint64_t>(first), range.count}, sampleCount);
 }
 
-std::string VisibleSpanText(ViewRange range, std::uint32_t sampleCount) {
+std::string VisibleSpanText(ViewRange range, std::uint64_t sampleCount) {
     range = ClampRange(range, sampleCount);
-    const std::uint64_t last = range.count == 0 ? range.first : std::uint64_t{range.first} + range.count - 1;
+    const std::uint64_t last = range.count == 0 ? range.first : range.first + range.count - 1;
     return "samples " + Grouped(range.first) + "\u2013" + Grouped(last) + " of " + Grouped(sampleCount);
 }
 
@@ -99,19 +101,19 @@ CursorPoint CursorAtColumn(ViewRange range, std::int32_t columns, std::int32_t c
     column = std::clamp(column, 0, w - 1);
     // The samples drawn in each column, exactly as the envelope draws them;
     // column 0 always holds the first.
-    std::uint32_t starts[MAX_COLUMNS + 1];
+    std::uint64_t starts[MAX_COLUMNS + 1];
     ColumnStarts(w, range.count, starts);
-    const std::uint32_t begin = starts[column];
-    const std::uint32_t end = starts[column + 1];
+    const std::uint64_t begin = starts[column];
+    const std::uint64_t end = starts[column + 1];
     // A column without a sample of its own shows the step held from its left.
-    const std::uint32_t low = begin < end ? begin : begin - 1;
-    const std::uint32_t high = begin < end ? end - 1 : begin - 1;
+    const std::uint64_t low = begin < end ? begin : begin - 1;
+    const std::uint64_t high = begin < end ? end - 1 : begin - 1;
     const double along = w > 1 ? column * (static_cast<double>(range.count - 1) / (w - 1)) : 0.0;
-    const std::uint32_t sample = std::clamp(RoundInto(along, range.count - 1), low, high);
+    const std::uint64_t sample = std::clamp(RoundInto(along, range.count - 1), low, high);
     return {range.first + sample, column};
 }
 
-std::vector<std::string> CursorReadout(std::uint32_t sample, std::uint32_t sampleCount,
+std::vector<std::string> CursorReadout(std::uint64_t sample, std::uint64_t sampleCount,
                                        std::int32_t clockDivider, const double (&values)[4]) {
     std::vector<std::string> lines;
     lines.reserve(6);

@@ -9,23 +9,23 @@
 /// The samples a plot shows: `count` samples from `first` on. The full view
 /// of a record of n samples is {0, n}.
 struct ViewRange {
-    std::uint32_t first = 0;
-    std::uint32_t count = 0;
+    std::uint64_t first = 0;
+    std::uint64_t count = 0;
     friend bool operator==(const ViewRange&, const ViewRange&) = default;
 };
 
 /// Zooming in stops at this many samples across the plot (or at the whole
 /// record when it is shorter).
-inline constexpr std::uint32_t MIN_VISIBLE_SAMPLES = 10;
+inline constexpr std::uint64_t MIN_VISIBLE_SAMPLES = 10;
 
 /// {0, sampleCount}.
-ViewRange FullView(std::uint32_t sampleCount);
+ViewRange FullView(std::uint64_t sampleCount);
 
 /// `range` held inside a record of `sampleCount` samples: the count between
 /// MIN_VISIBLE_SAMPLES (or the whole record, if shorter) and the whole
 /// record, the first sample so that the range ends at the record's end at
 /// the latest.
-ViewRange ClampRange(ViewRange range, std::uint32_t sampleCount);
+ViewRange ClampRange(ViewRange range, std::uint64_t sampleCount);
 
 /// Count factor of a wheel turn of `angleDelta` eighths of a degree: each
 /// notch (120) forward shows 4/5 of the samples, each notch back 5/4.
@@ -34,32 +34,32 @@ double WheelZoomFactor(int angleDelta);
 /// The range scaled by `factor` around the point `at` of the way across it
 /// (0: its first sample, 1: its end): that point stays where it is, as far
 /// as the limits of ClampRange allow.
-ViewRange ZoomAround(ViewRange range, std::uint32_t sampleCount, double at, double factor);
+ViewRange ZoomAround(ViewRange range, std::uint64_t sampleCount, double at, double factor);
 
 /// ZoomAround the pointer on plot column `column` of `columns`: the first
 /// column holds the range's start, the last its end, so that zooming with
 /// the pointer on the last column keeps the record's end in view.
-ViewRange ZoomAtColumn(ViewRange range, std::uint32_t sampleCount, std::int32_t columns,
+ViewRange ZoomAtColumn(ViewRange range, std::uint64_t sampleCount, std::int32_t columns,
                        std::int32_t column, double factor);
 
 /// The range moved with the pointer by `dx` pixel columns (positive: the
 /// picture moves right, so earlier samples come into view), held inside the
 /// record; the count does not change.
-ViewRange PanByColumns(ViewRange range, std::uint32_t sampleCount, std::int32_t columns,
+ViewRange PanByColumns(ViewRange range, std::uint64_t sampleCount, std::int32_t columns,
                        std::int32_t dx);
 
 /// The range moved by `steps` tenths of its count (at least one sample
 /// each; positive: later samples), held inside the record.
-ViewRange PanBySteps(ViewRange range, std::uint32_t sampleCount, std::int32_t steps);
+ViewRange PanBySteps(ViewRange range, std::uint64_t sampleCount, std::int32_t steps);
 
 /// "samples <first>–<last> of <count>", indexes from 0, with thousands
 /// separators: "samples 998,615–998,624 of 1,000,000".
-std::string VisibleSpanText(ViewRange range, std::uint32_t sampleCount);
+std::string VisibleSpanText(ViewRange range, std::uint64_t sampleCount);
 
 /// The sample a cursor at plot column `column` reads, and the column its
 /// line is drawn in.
 struct CursorPoint {
-    std::uint32_t sample = 0;   ///< index in the record
+    std::uint64_t sample = 0;   ///< index in the record
     std::int32_t column = 0;    ///< plot column of the line, 0 .. columns - 1
 };
 
@@ -74,7 +74,7 @@ CursorPoint CursorAtColumn(ViewRange range, std::int32_t columns, std::int32_t c
 /// Readout lines of a cursor on `sample`: "Sample <index>", "Time <time from
 /// the record's start, in the unit of the time axis>", then "CH<n> <value> V"
 /// for the four channels' `values`, as FormatFixed5OrExponent writes them.
-std::vector<std::string> CursorReadout(std::uint32_t sample, std::uint32_t sampleCount,
+std::vector<std::string> CursorReadout(std::uint64_t sample, std::uint64_t sampleCount,
                                        std::int32_t clockDivider, const double (&values)[4]);
 
 /// The cursor's wall-clock line of a sample taken at `utcMicros` (UTC,

@@ -26,10 +26,13 @@ const std::string INSTALL_D2XX =
     "sudo ln -sf /usr/local/lib/libftd2xx.so.* /usr/local/lib/libftd2xx.so && sudo ldconfig";
 const std::string INSTALLED_RULES = std::string(VOS_UDEV_RULES_DIR) + "/" + RULES_FILE_NAME;
 
-// Puts the rules in place: from the source tree for a build, else the package's file again.
-std::string InstallRules(bool fromBuildTree) {
-    if (fromBuildTree) {
-        return std::string("sudo install -m 644 packaging/udev/") + RULES_FILE_NAME +
+// Puts the rules in place: from the source tree for a build, named absolutely so
+// that the fix works from any folder, else the package's file again.
+std::string InstallRules(const std::string& sourceRules) {
+    if (!sourceRules.empty()) {
+        const bool plain = sourceRules.find_first_not_of(
+                               "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789/._+-") == std::string::npos;
+        return "sudo install -m 644 " + (plain ? sourceRules : "'" + sourceRules + "'") +
                " /etc/udev/rules.d/ && sudo udevadm control --reload-rules && " + RETRIGGER;
     }
     return "sudo apt-get install --reinstall vosviewer, which puts back " + INSTALLED_RULES +
@@ -233,7 +236,7 @@ std::vector<Finding> RunDoctor(const DoctorInputs& inputs) {
         report.push_back({Verdict::Skipped, "USB devices, device nodes and udev: the simulated driver needs none", {}});
     } else {
         const std::string rules = FoundRules(inputs.rulesDirs);
-        const std::string installRules = rules.empty() ? InstallRules(inputs.fromBuildTree) : std::string();
+        const std::string installRules = rules.empty() ? InstallRules(inputs.sourceRules) : std::string();
         if (Finding unavailable = UsbUnavailable(inputs); unavailable.verdict != Verdict::Ok) {
             usbCause = unavailable.text;
             report.push_back(std::move(unavailable));

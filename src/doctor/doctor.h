@@ -41,7 +41,8 @@ struct DoctorInputs {
                                           "/usr/lib/udev/rules.d", "/lib/udev/rules.d"};
     std::string usbBus = "/sys/bus/usb";           ///< absent when the kernel's USB is not visible (a container)
     std::string udevControl = "/run/udev/control";  ///< absent when udevd is not running
-    bool fromBuildTree = RunsFromBuildTree();       ///< the fixes name the source tree's rules, else the package's
+    /// The rules file the fixes install (absolute, from a build tree's source), or empty for the package's.
+    std::string sourceRules = SourceRulesFile();
 };
 
 /// Runs every check in order: the D2XX library, a font for the window's Japanese

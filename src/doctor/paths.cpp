@@ -1,6 +1,7 @@
 #include "doctor/paths.h"
 
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 
 namespace vosdoctor {
@@ -37,6 +38,20 @@ std::string SimulatorLibraryPath() {
     const fs::path root = BuildRoot();
     if (!root.empty()) return (root / "sim" / SIM_FILE).string();
     return (ProgramFolder().parent_path() / VOS_SIM_LIBDIR / SIM_FILE).lexically_normal().string();
+}
+
+std::string SourceRulesFile() {
+    const fs::path root = BuildRoot();
+    if (root.empty()) return {};
+    std::ifstream cache(root / "CMakeCache.txt");
+    const std::string key = "CMAKE_HOME_DIRECTORY:INTERNAL=";
+    for (std::string line; std::getline(cache, line);) {
+        if (line.rfind(key, 0) != 0) continue;
+        const fs::path rules = fs::path(line.substr(key.size())) / "packaging" / "udev" / "60-vosviewer.rules";
+        std::error_code error;
+        return rules.is_absolute() && fs::is_regular_file(rules, error) ? rules.lexically_normal().string() : "";
+    }
+    return {};
 }
 
 }  // namespace vosdoctor

@@ -14,4 +14,9 @@ bool RunsFromBuildTree();
 /// /proc/self/exe, so no build or install path is written into the programs.
 std::string SimulatorLibraryPath();
 
+/// The udev rules file of the source tree the running program was built from
+/// (CMAKE_HOME_DIRECTORY in its build tree's CMakeCache.txt), as an absolute
+/// path; empty for an installed program or when that file is not there.
+std::string SourceRulesFile();
+
 }  // namespace vosdoctor

@@ -14,10 +14,10 @@ char* AppendLineEnd(char* p) {
 
 }  // namespace
 
-CsvProgressRange CsvProgressFor(std::uint32_t count) {
+CsvProgressRange CsvProgressFor(std::uint64_t count) {
     CsvProgressRange range{};
     range.blocks = count / CSV_BLOCK_ROWS;
-    range.rest = count % CSV_BLOCK_ROWS;
+    range.rest = static_cast<std::uint32_t>(count % CSV_BLOCK_ROWS);
     range.maximum = static_cast<int>(range.blocks) + (range.rest != 0 ? 1 : 0);
     return range;
 }
@@ -45,14 +45,14 @@ std::size_t FormatCsvBlock(int selection, const double* const channels[4], std::
 
 FileError WriteCsvFile(const std::string& path, int selection, std::uint32_t count,
                        const double* const channels[4], CsvProgress* progress) {
-    const CsvRowSource rows = [channels](int channel, std::uint32_t first, std::uint32_t n, double* out) {
+    const CsvRowSource rows = [channels](int channel, std::uint64_t first, std::uint32_t n, double* out) {
         std::memcpy(out, channels[channel] + first, std::size_t{n} * sizeof(double));
         return true;
     };
     return WriteCsvFile(path, selection, count, rows, progress);
 }
 
-FileError WriteCsvFile(const std::string& path, int selection, std::uint32_t count, const CsvRowSource& rows,
+FileError WriteCsvFile(const std::string& path, int selection, std::uint64_t count, const CsvRowSource& rows,
                        CsvProgress* progress) {
     ReplacementFile file;
     if (!file.Open(path)) {
@@ -70,8 +70,8 @@ FileError WriteCsvFile(const std::string& path, int selection, std::uint32_t cou
     }
     const auto text = std::make_unique_for_overwrite<char[]>(CSV_BLOCK_MAX_CHARS);
     // Chunks start on block boundaries: full blocks come whole from one chunk.
-    for (std::uint32_t first = 0; first < count; first += CSV_FETCH_ROWS) {
-        const std::uint32_t n = std::min(CSV_FETCH_ROWS, count - first);
+    for (std::uint64_t first = 0; first < count; first += CSV_FETCH_ROWS) {
+        const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(CSV_FETCH_ROWS, count - first));
         for (int c = 0; c < 4; ++c) {
             if ((!one || c == selection) && !rows(c, first, n, buffer.get() + c * std::size_t{CSV_FETCH_ROWS})) {
                 return FileError::Read;

@@ -19,13 +19,14 @@ inline constexpr std::size_t CSV_BLOCK_MAX_CHARS = CSV_BLOCK_ROWS * CSV_ROW_MAX_
 
 /// How an export of `count` rows is split and what the progress bar shows.
 struct CsvProgressRange {
-    std::uint32_t blocks;  ///< full blocks of CSV_BLOCK_ROWS rows
+    std::uint64_t blocks;  ///< full blocks of CSV_BLOCK_ROWS rows
     std::uint32_t rest;    ///< rows after the last full block, each written alone
     int maximum;           ///< progress range 0..maximum, also the final position
 };
 
-/// blocks = count / 64, rest = count % 64, maximum = blocks + (rest != 0).
-CsvProgressRange CsvProgressFor(std::uint32_t count);
+/// blocks = count / 64, rest = count % 64, maximum = blocks + (rest != 0)
+/// (a series of any length the window can show fits an int).
+CsvProgressRange CsvProgressFor(std::uint64_t count);
 
 /// Receives the progress of an export; called on the exporting thread.
 class CsvProgress {
@@ -50,7 +51,7 @@ std::size_t FormatCsvBlock(int selection, const double* const channels[4],
 
 /// Copies rows first..first+rows-1 of `channel` into `out`; false when
 /// they cannot be read. Called for the selected channels only.
-using CsvRowSource = std::function<bool(int channel, std::uint32_t first, std::uint32_t rows, double* out)>;
+using CsvRowSource = std::function<bool(int channel, std::uint64_t first, std::uint32_t rows, double* out)>;
 
 /// Rows the writer asks its row source for at a time: whole blocks.
 inline constexpr std::uint32_t CSV_FETCH_ROWS = 256 * CSV_BLOCK_ROWS;
@@ -70,5 +71,5 @@ FileError WriteCsvFile(const std::string& path, int selection, std::uint32_t cou
 /// WriteCsvFile of the rows `rows` yields, CSV_FETCH_ROWS at a time, with the
 /// same blocks, writes and progress; Read (progress stays where it was, an
 /// existing file keeps its old content) when the source fails.
-FileError WriteCsvFile(const std::string& path, int selection, std::uint32_t count, const CsvRowSource& rows,
+FileError WriteCsvFile(const std::string& path, int selection, std::uint64_t count, const CsvRowSource& rows,
                        CsvProgress* progress);

@@ -28,7 +28,7 @@ struct CaptionParts {
     std::string baseCaption;
     std::string fileName;         ///< empty unless the record came from a file
     std::string clockText;        ///< current text of the Sampling Clock list
-    std::uint32_t sampleCount = 0;
+    std::uint64_t sampleCount = 0;
     std::uint8_t triggerType = 0xFF;
     std::string triggerChannelText;
     std::string triggerTypeText;

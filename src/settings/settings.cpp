@@ -24,12 +24,12 @@ std::string ClockName(std::int32_t divider) {
     return CLOCK_DIVIDERS[index] == divider ? CLOCK_TEXTS[index] : "divider " + std::to_string(divider);
 }
 
-std::string TotalTimeText(std::int32_t divider, std::uint32_t count) {
+std::string TotalTimeText(std::int32_t divider, std::uint64_t count) {
     // The period is computed in 64 bits rather than wrapped to 32: a wrapped
     // period would show a negative time, and dividers up to 10000 never wrap.
     const std::int64_t periodNs = static_cast<std::int64_t>(divider) * BASE_CLOCK_NS;
     std::int64_t totalNs = 0;
-    if (__builtin_mul_overflow(periodNs, static_cast<std::int64_t>(count), &totalNs)) {
+    if (__builtin_mul_overflow(periodNs, count, &totalNs)) {
         return {};
     }
     static const char* const UNIT_TEXTS[] = {"nS", "uS", "mS", "S"};

@@ -43,8 +43,8 @@ std::string ClockName(std::int32_t divider);
 
 /// Duration of `count` samples at `divider`, e.g. (5, 3) -> "1.5 mS", exact,
 /// with unit "nS", "uS", "mS" or "S". Empty when the duration does not fit in
-/// 64 bits (never for a divider up to 10000).
-std::string TotalTimeText(std::int32_t divider, std::uint32_t count);
+/// 64 bits (never for a divider up to 10000 and a count below 2^32).
+std::string TotalTimeText(std::int32_t divider, std::uint64_t count);
 
 /// Total Time for the Sampling Count text as typed: empty while the text is not
 /// a count from 1 to MAX_SAMPLE_COUNT, else TotalTimeText.

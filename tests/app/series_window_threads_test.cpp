@@ -96,7 +96,7 @@ protected:
 
     /// What the window shows of its record.
     struct Shown {
-        std::uint32_t count;
+        std::uint64_t count;
         QString caption;
         QStringList summary;
         QImage picture;

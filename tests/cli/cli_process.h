@@ -170,8 +170,9 @@ struct Result {
 };
 
 /// Runs vosctl to its end with standard output and error caught in files of
-/// `dir`, and summaries cached in its folder "xdg-cache" unless `environment` names one.
-inline Result Run(const TempDir& dir, const std::vector<std::string>& args, Environment environment = {}) {
+/// `dir` (`program`: another copy of vosctl), and summaries cached in its folder "xdg-cache" unless `environment` names one.
+inline Result Run(const TempDir& dir, const std::vector<std::string>& args, Environment environment = {},
+                  const std::string& program = VOSCTL) {
     const std::string outPath = dir.Path(".stdout");
     const std::string errPath = dir.Path(".stderr");
     const int outFd = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
@@ -180,7 +181,7 @@ inline Result Run(const TempDir& dir, const std::vector<std::string>& args, Envi
         environment.Set("XDG_CACHE_HOME", dir.Path("xdg-cache"));
     }
     Result result;
-    const pid_t pid = Spawn(args, environment, outFd, errFd);
+    const pid_t pid = Spawn(args, environment, outFd, errFd, program);
     ::close(outFd);
     ::close(errFd);
     if (pid > 0) {

@@ -95,6 +95,7 @@ TEST(VosctlOptions, BadValuesAreRefusedNamingTheAcceptedOnes) {
         {{"csv", "--channel", "all", "x.dlf"}, "CH0, CH1, CH2, CH3, ALL"},
         {{"plot", "x.dlf", "-o", "x.png", "--overlay", "--panes"}, "excludes"},
         {{}, "subcommand is required"},
+        {{"bogus", "x.dlf"}, "unknown command \"bogus\"; the commands are list, acquire, info, csv, plot, record, recover, doctor"},
     };
     TempDir dir;
     for (const Case& c : cases) {
@@ -149,11 +150,13 @@ TEST(VosctlAcquire, FailuresKeepWhatWasStored) {
         {"open refused", "device serial=30001\nfault open status=3\n", {},
          "vosctl: デバイスをオープンできません (the logger could not be opened)\n", 0},
         {"stream stalls", "pace instant\ndevice serial=30001\nfault stall_after=100\n", {},
-         "vosctl: 通信エラーが発生しました (communication with the logger failed)\n", 97},
+         "vosctl: 通信エラーが発生しました (communication with the logger failed; the 97 samples received before it are in ", 97},
+        {"stalls before the first sample", "pace instant\ndevice serial=30001\nfault stall_after=1\n", {},
+         "vosctl: 通信エラーが発生しました (communication with the logger failed; no sample was received, nothing written)\n", 0},
         {"disconnected", "pace instant\ndevice serial=30001\nfault disconnect_after=100\n", {},
-         "vosctl: その他のエラーが発生しました (another driver or logger error)\n", 97},
+         "vosctl: その他のエラーが発生しました (another driver or logger error; the 97 samples received before it are in ", 97},
         {"unplugged", "pace instant\ndevice serial=30001\nfault unplug_after=100\n", {},
-         "vosctl: その他のエラーが発生しました (another driver or logger error)\n", 97},
+         "vosctl: その他のエラーが発生しました (another driver or logger error; the 97 samples received before it are in ", 97},
     };
     TempDir dir;
     std::vector<double> storage(4 * std::size_t{DLF_MAX_SAMPLE_COUNT});
@@ -176,6 +179,9 @@ TEST(VosctlAcquire, FailuresKeepWhatWasStored) {
             EXPECT_EQ(result.err.rfind(c.err, 0), 0u) << result.err;
             EXPECT_EQ(result.out, "");
             const std::string written = clitest::ReadText(dir.Path(output));
+            if (c.stored > 0) {
+                EXPECT_EQ(result.err, c.err + dir.Path(output) + ")\n");
+            }
             if (c.stored == 0) {
                 EXPECT_EQ(written, "kept");
             } else if (output == "kept.csv") {
@@ -400,6 +406,42 @@ TEST(VosctlAcquire, InterruptBeforeTheTriggerWritesNothing) {
               std::string::npos)
         << run.Shown();
     EXPECT_FALSE(Exists(path));
+}
+
+}  // namespace
+
+namespace {
+
+// A copy of vosctl outside the build tree finds no drawing module beside it
+// (nor a package here): plot names every place it looked and the ways on,
+// and draws once the module is copied beside it.
+TEST(VosctlPlot, ACopyElsewhereSaysWhereItLookedForTheDrawingModule) {
+    TempDir dir;
+    std::vector<double> values[4];
+    for (auto& channel : values) channel.assign(100, 2.5);
+    WriteRecord(dir.Path("run.dlf"), {}, values);
+    std::filesystem::create_directory(dir.Path("bin"));
+    const std::string copy = dir.Path("bin/vosctl");
+    std::filesystem::copy_file(clitest::VOSCTL, copy);
+    std::filesystem::permissions(copy, std::filesystem::perms::owner_exec, std::filesystem::perm_options::add);
+    const std::string installed = VOS_PLOT_MODULE_FULL_LIBDIR "/vosctl_plot.so";
+    if (Exists(installed)) GTEST_SKIP() << "the package's drawing module is installed here: " << installed;
+
+    const std::vector<std::string> args{"plot", dir.Path("run.dlf"), "-o", dir.Path("run.png")};
+    const Result missing = clitest::Run(dir, args, {}, copy);
+    EXPECT_EQ(missing.status, 4);
+    EXPECT_EQ(missing.err, "vosctl: ファイルオープンエラーです (cannot load the drawing module: vosctl_plot.so is in none of " +
+                               dir.Path("bin/vosctl_plot.so") + ", " + dir.Path(VOS_PLOT_MODULE_LIBDIR) +
+                               "/vosctl_plot.so, " + installed +
+                               "; run the vosctl of the build tree (src/cli/vosctl) or of the package, or copy "
+                               "vosctl_plot.so beside this vosctl)\n");
+    EXPECT_FALSE(Exists(dir.Path("run.png")));
+
+    std::filesystem::copy_file(std::filesystem::path(clitest::VOSCTL).parent_path() / "vosctl_plot.so",
+                               dir.Path("bin/vosctl_plot.so"));
+    const Result drawn = clitest::Run(dir, args, {}, copy);
+    EXPECT_EQ(drawn.status, 0) << drawn.err;
+    EXPECT_TRUE(Exists(dir.Path("run.png")));
 }
 
 }  // namespace

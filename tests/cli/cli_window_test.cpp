@@ -148,6 +148,64 @@ TEST_F(CliWindowTest, PlotDrawsTheWindowsCanvas) {
     }
 }
 
+// Two loggers with different signals: the window's Search selects the last one
+// found, and vosctl, given no --serial, records that same logger.
+constexpr const char* TWO_LOGGERS =
+    "pace instant\n"
+    "device serial=30001\n"
+    "channel 0 dc offset=2\n"
+    "channel 1 sine freq=1 amp=4 offset=5\n"
+    "device serial=30002\n"
+    "channel 0 dc offset=7\n"
+    "channel 1 triangle freq=0.5 amp=3 offset=4\n";
+
+class TwoLoggersTest : public WindowTest {
+protected:
+    void SetUp() override {
+        vossim::SimConfig config;
+        std::string errors;
+        ASSERT_TRUE(vossim::ParseConfig(TWO_LOGGERS, config, &errors)) << errors;
+        MakeWindow(config);
+    }
+    TempDir dir;
+};
+
+TEST_F(TwoLoggersTest, VosctlRecordsTheLoggerTheWindowSelects) {
+    dlg->OnSearch();
+    ASSERT_TRUE(WaitIdle());
+    ASSERT_EQ(dlg->m_comboSerial->count(), 2);
+    EXPECT_EQ(dlg->m_comboSerial->currentText(), "30002");
+    dlg->m_comboClock->setCurrentIndex(2);  // 2kHz
+    dlg->m_editCount->setText("2000");
+    dlg->OnStart();
+    ASSERT_TRUE(WaitIdle());
+    ASSERT_TRUE(dlg->m_dataValid);
+    const std::string path = dir.Path("window.dlf");
+    script->fileNames.push_back(QString::fromStdString(path));
+    dlg->OnSave();
+    ASSERT_TRUE(WaitIdle());
+    const std::string window = clitest::ReadText(path);
+    ASSERT_EQ(window.size(), 256u + 32u * 2000u);
+
+    const auto run = [this](const std::vector<std::string>& args) {
+        return clitest::RunSim(dir, clitest::Via::DriverOption, TWO_LOGGERS, args);
+    };
+    const clitest::Result acquired = run({"acquire", "--clock", "2kHz", "--count", "2000", "-o", dir.Path("cli.dlf")});
+    ASSERT_EQ(acquired.status, 0) << acquired.err;
+    EXPECT_TRUE(clitest::ReadText(dir.Path("cli.dlf")) == window);
+    // record stamps its files' headers; the samples after them are the window's.
+    const clitest::Result recorded = run({"record", "--clock", "2kHz", "--samples", "2000", "-o", dir.Path("rec")});
+    ASSERT_EQ(recorded.status, 0) << recorded.err;
+    const std::string file = clitest::ReadText(dir.Path("rec-000001.dlf"));
+    ASSERT_EQ(file.size(), window.size());
+    EXPECT_TRUE(file.substr(256) == window.substr(256));
+    // Named, the first logger is recorded: its channel 0 differs.
+    const clitest::Result first =
+        run({"acquire", "--serial", "30001", "--clock", "2kHz", "--count", "2000", "-o", dir.Path("first.dlf")});
+    ASSERT_EQ(first.status, 0) << first.err;
+    EXPECT_FALSE(clitest::ReadText(dir.Path("first.dlf")) == window);
+}
+
 }  // namespace
 
 namespace {

@@ -49,6 +49,19 @@ TEST(VosctlInfo, DescribesTheFileAsOpenAndTheSummaryShowIt) {
                             "  CH2             max 0.20000 V  min 0.10000 V\n"
                             "  CH3             max 7.00000 V  min 5.00000 V\n");
 
+    // A channel of NaN only has no number, and a wide value takes the
+    // exponent, as the window's Summary shows them.
+    const double nan = std::nan("");
+    const std::string odd = dir.Path("odd.dlf");
+    WriteRecord(odd, DataFileHeader{}, {{nan, nan, nan}, {-1e300, 0.5, 1.0}, {nan, 2.0, nan}, {1.0, 1.0, 1.0}});
+    const Result summary = clitest::Run(dir, {"info", odd});
+    EXPECT_EQ(summary.status, 0) << summary.err;
+    EXPECT_NE(summary.out.find("  CH0             max nan V  min nan V\n"
+                               "  CH1             max 1.00000 V  min -1.00000e+300 V\n"
+                               "  CH2             max 2.00000 V  min 2.00000 V\n"),
+              std::string::npos)
+        << summary.out;
+
     const std::string copy = dir.Path("copy.dlf");
     std::filesystem::copy_file(path, copy);
     const Result json = clitest::Run(dir, {"info", "--json", path, copy});
@@ -634,6 +647,21 @@ TEST(VosctlOutputs, NeverWriteOverAnInputOrADataFile) {
                   option + "standard output is the input " + run1 + "; nothing was written, choose another output)\n");
         EXPECT_EQ(clitest::ReadText(run1), original);
     }
+    // Standard output redirected with > onto the input: the shell emptied it before vosctl ran, and the message says so.
+    const std::string victim = dir.Path("victim.dlf");
+    std::filesystem::copy_file(run1, victim);
+    {
+        const int outFd = ::open(victim.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        const int errFd = ::open(dir.Path("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        const pid_t pid = clitest::Spawn({"csv", victim}, {}, outFd, errFd);
+        ::close(outFd);
+        ::close(errFd);
+        EXPECT_EQ(clitest::WaitExit(pid), 2);
+        EXPECT_EQ(clitest::ReadText(dir.Path("err")),
+                  option + "standard output is the input " + victim +
+                      ", which is empty: a > redirection empties its file before vosctl starts, so what it held was "
+                      "already gone; write with -o FILE instead; nothing was written, choose another output)\n");
+    }
     // Standard output appended to a data file that is no input, known by its
     // name (in any case, empty as `>` leaves it) or by its content.
     const std::string renamed = dir.Path("data.bin");
@@ -648,11 +676,14 @@ TEST(VosctlOutputs, NeverWriteOverAnInputOrADataFile) {
         {"--driver", NO_DRIVER, "record", "--samples", "10", "--csv", "-"},
         {"--driver", NO_DRIVER, "list"},
         {"--driver", NO_DRIVER, "doctor"},
+        {"--help"},
+        {"--version"},
+        {"info", "--help"},
     };
     for (const std::string& target : {run2, renamed, fresh}) {
         const std::string before = clitest::ReadText(target);
         for (const std::vector<std::string>& args : commands) {
-            SCOPED_TRACE(target + " " + args[0] + " " + args[1]);
+            SCOPED_TRACE(target + " " + args[0] + " " + args.back());
             const int outFd = ::open(target.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
             const int errFd = ::open(dir.Path("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
             const pid_t pid = clitest::Spawn(args, {}, outFd, errFd);

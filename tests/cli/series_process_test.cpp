@@ -3,6 +3,8 @@
 #include <sys/resource.h>
 
 #include "cli_process.h"
+#include "display/long_record.h"
+#include "display/summary_cache.h"
 #include "files/dlf.h"
 #include "files/unsynced_write.h"
 
@@ -147,6 +149,40 @@ TEST(VosctlSeriesFiles, ACacheThatCannotBeWrittenIsSaidOnce) {
     EXPECT_NE(info.out.find("series of 3 files"), std::string::npos) << info.out;
     EXPECT_EQ(info.err, "vosctl: the summaries could not be cached (" + blocker +
                             "/vosviewer/summaries: Not a directory); they are built again at each run\n");
+}
+
+// `info` of a series of 4,295 files of 1,000,000 samples, 4,295,000,000 per
+// channel, past the largest 32-bit count: the files are sparse (headers and
+// holes, which read as 0 V), and their summaries come from the cache, made
+// here as a build would make them (a build would read 137 GB of holes).
+TEST(VosctlSeriesFiles, InfoOfASeriesBeyondTwoToTheThirtySecondSamplesGivesItsTotals) {
+    TempDir dir;
+    const std::vector<std::string> paths = WriteSparseSeries(dir.Path(""), "week", 4295, 1000000);
+    ASSERT_EQ(paths.size(), 4295u);
+    const std::string home = dir.Path("cache");
+    {
+        SeriesSource series;
+        ASSERT_EQ(series.Open(paths), FileError::None);
+        const SummaryPyramid zeros = UniformSummaries(SummaryShapeFor(series.Count()), series.Count(), 0.0, paths.size());
+        std::string problem;
+        ASSERT_TRUE(StoreSummaries(home + "/vosviewer/summaries", series, zeros, &problem)) << problem;
+    }
+    const clitest::Environment cached({"XDG_CACHE_HOME=" + home});
+    const std::string outPath = dir.Path("info.json");
+    const int outFd = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const int errFd = ::open(dir.Path("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const pid_t pid = clitest::Spawn({"info", "--json", dir.Path("week")}, cached, outFd, errFd);
+    ::close(outFd);
+    ::close(errFd);
+    ASSERT_EQ(clitest::WaitExitWithin(pid, 120), 0) << clitest::ReadText(dir.Path("err"));
+    const std::string out = clitest::ReadText(outPath);
+    const std::string last = out.substr(out.rfind('\n', out.size() - 2) + 1);
+    EXPECT_NE(last.find(R"("clock":"10kHz","clock_divider":1,"sample_count":4295000000,"duration":"429500 S")"),
+              std::string::npos)
+        << last.substr(last.size() - std::min<std::size_t>(last.size(), 600));
+    EXPECT_NE(last.find(R"("summary":[{"channel":"CH0","maximum":"0.00000 V","minimum":"0.00000 V"})"),
+              std::string::npos);
+    EXPECT_NE(out.find(R"("file":")" + paths.back() + R"(","format_version":1)"), std::string::npos);
 }
 
 }  // namespace

@@ -77,7 +77,7 @@ TEST(ColumnStarts, SplitSamplesAsSampleToColumnDoesWithTheSpareHalfInTheLast) {
     }
     for (std::int32_t w : {1, 2, 3, 7, 100, 727, 728, 729, 998, 999}) {
         for (std::uint32_t n : counts) {
-            std::uint32_t starts[MAX_COLUMNS + 1];
+            std::uint64_t starts[MAX_COLUMNS + 1];
             ColumnStarts(w, n, starts);
             ASSERT_EQ(starts[0], 0u);
             ASSERT_EQ(starts[w], n);

@@ -165,7 +165,7 @@ TEST(SummariesTest, StatisticsCoverTheWholeSeries) {
     // sample is that sample.
     SummaryProgress progress;
     SummaryPyramid parts;
-    const std::uint32_t starts[] = {0, 1, 1000, 2500};
+    const std::uint64_t starts[] = {0, 1, 1000, 2500};
     ASSERT_EQ(BuildSummaries(source, SummaryShape{4, 4, 3}, 2, progress, parts, starts), SummaryResult::Done);
     ASSERT_EQ(parts.partStatistics.size(), 4u);
     EXPECT_EQ(parts.partStatistics[0][1].maximum, series.all[1][0]);

@@ -22,9 +22,11 @@ using vosdoctor::Verdict;
 
 const std::string RETRIGGER =
     "sudo udevadm trigger --action=add --subsystem-match=usb --property-match='PRODUCT=403/*'";
+// The rules of this source tree, named absolutely, so that the fix works from any folder.
+const std::string SOURCE_RULES = VOS_SOURCE_DIR "/packaging/udev/60-vosviewer.rules";
 const std::string INSTALL_RULES =
-    "sudo install -m 644 packaging/udev/60-vosviewer.rules /etc/udev/rules.d/ && sudo udevadm control "
-    "--reload-rules && " + RETRIGGER;
+    "sudo install -m 644 " + SOURCE_RULES + " /etc/udev/rules.d/ && sudo udevadm control --reload-rules && " +
+    RETRIGGER;
 
 struct FakeDevice {
     const char* name;
@@ -131,7 +133,6 @@ vosdoctor::DoctorInputs Inputs(const FakeUsb& usb, const vosdoctor::Identity& wh
     inputs.who = who;
     inputs.rulesDirs = {usb.RulesDir()};
     inputs.udevControl = usb.UdevControl();
-    inputs.fromBuildTree = true;
     return inputs;
 }
 
@@ -147,6 +148,7 @@ const FakeDevice LOGGER{"1-1", "0403", "VOS-XX", "16001", 5, 0660, true, nullptr
 const FakeDevice FOREIGN{"1-3", "0403", "FT232R USB UART", "A50285BI", 7, 0660, false, "ftdi_sio"};
 
 TEST_F(DoctorOnFakeUsb, ReportsEachBlockingStepWithItsFix) {
+    ASSERT_TRUE(std::filesystem::is_regular_file(SOURCE_RULES)) << SOURCE_RULES;
     FakeDevice bound = LOGGER;
     bound.interfaceDriver = "ftdi_sio";
     FakeDevice closed = LOGGER;
@@ -181,7 +183,7 @@ TEST_F(DoctorOnFakeUsb, ReportsEachBlockingStepWithItsFix) {
          {{Verdict::Warning, "udev rules 60-vosviewer.rules not installed",
            "sudo apt-get install --reinstall vosviewer, which puts back /usr/lib/udev/rules.d/60-vosviewer.rules "
            "and applies it"}},
-         [](vosdoctor::DoctorInputs& inputs, gid_t) { inputs.fromBuildTree = false; }},
+         [](vosdoctor::DoctorInputs& inputs, gid_t) { inputs.sourceRules.clear(); }},
         {"no USB bus (a container)", {}, true,
          {{Verdict::Problem, "USB is not visible here: /sys/bus/usb is absent",
            "run vosctl doctor on the machine itself, or give the container the host's /sys, /dev/bus/usb and "

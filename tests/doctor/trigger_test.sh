@@ -29,5 +29,5 @@ while IFS=: read -r file _ command; do
         failures=$((failures + 1))
     fi
 done < <(cd "$source_dir" && grep -Hn 'udevadm trigger' packaging/debian/postinst README.md)
-[ "$checked" -ge 3 ] || { echo "FAIL only $checked udevadm trigger commands found"; failures=$((failures + 1)); }
+[ "$checked" -ge 2 ] || { echo "FAIL only $checked udevadm trigger commands found (the postinst's and README's)"; failures=$((failures + 1)); }
 [ "$failures" -eq 0 ]

@@ -218,7 +218,7 @@ host() {
     check "the changelog's entry is $version of $(TZ=UTC date -R -d "@$SOURCE_DATE_EPOCH")" \
         test "$(zcat "$work/tree/usr/share/doc/vosviewer/changelog.gz" | sed -n '1p;$p')" = \
              "vosviewer ($version) stable; urgency=medium
- -- VOS Viewer developers <vosviewer@example.org>  $(TZ=UTC date -R -d "@$SOURCE_DATE_EPOCH")"
+ -- VOS Viewer developers <vosviewer-dev@lists.vosviewer.dev>  $(TZ=UTC date -R -d "@$SOURCE_DATE_EPOCH")"
 
     echo "== packaging: fields and copyright"
     local depends
@@ -229,6 +229,10 @@ host() {
         test "$(dpkg-deb -f "$viewer_deb" Recommends)" = "fonts-ipafont-gothic | fonts-noto-cjk"
     check "vosviewer-sim depends on vosviewer (= $version)" \
         grep -qF "vosviewer (= $version)" <<<"$(dpkg-deb -f "$sim_deb" Depends)"
+    local maintainer="VOS Viewer developers <vosviewer-dev@lists.vosviewer.dev>"
+    check "both packages and the copyright name the maintainer $maintainer" \
+        test "$(dpkg-deb -f "$viewer_deb" Maintainer)|$(dpkg-deb -f "$sim_deb" Maintainer)|$(sed -n 's/^Upstream-Contact: //p' "$work/tree/usr/share/doc/vosviewer/copyright")" = \
+             "$maintainer|$maintainer|$maintainer"
     check "both packages are in non-free/science" \
         test "$(dpkg-deb -f "$viewer_deb" Section) $(dpkg-deb -f "$sim_deb" Section)" = "non-free/science non-free/science"
     check "the copyright names CLI11 (BSD-3-clause) and nlohmann-json (Expat) in vosctl" \
