@@ -327,7 +327,8 @@ bool IsOneSeries(const std::vector<std::string>& paths) {
 int RunSeriesInfo(const InfoOptions& options) {
     SeriesSource series;
     SummaryPyramid summaries;
-    if (const int status = vosctl::OpenSeriesSummaries(options.files, series, summaries); status != vosctl::EXIT_OK) {
+    if (const int status = vosctl::OpenSeriesSummaries(options.files, series, summaries, SummaryNeed::Statistics);
+        status != vosctl::EXIT_OK) {
         return status;
     }
     for (std::size_t i = 0; i < options.files.size(); ++i) {

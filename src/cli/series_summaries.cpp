@@ -13,7 +13,8 @@
 
 namespace vosctl {
 
-int OpenSeriesSummaries(const std::vector<std::string>& paths, SeriesSource& series, SummaryPyramid& summaries) {
+int OpenSeriesSummaries(const std::vector<std::string>& paths, SeriesSource& series, SummaryPyramid& summaries,
+                        SummaryNeed need) {
     if (const FileError error = series.Open(paths); error != FileError::None) {
         // The headers passed, so what is left is a file that changed meanwhile.
         return Fail(EXIT_FILE, FileErrorMessage(error), "the files could not be read as one record");
@@ -22,7 +23,7 @@ int OpenSeriesSummaries(const std::vector<std::string>& paths, SeriesSource& ser
     CountProgress line(stderr, ::isatty(STDERR_FILENO) == 1, "summaries", progress.done, series.Count());
     const int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     std::string cacheProblem;
-    const SummaryResult result = SummariesOf(series, threads, progress, summaries, &cacheProblem);
+    const SummaryResult result = SummariesOf(series, threads, progress, summaries, &cacheProblem, need);
     line.Finish();
     if (!cacheProblem.empty()) {
         std::fprintf(stderr, "vosctl: the summaries could not be cached (%s); they are built again at each run\n",

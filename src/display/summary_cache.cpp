@@ -10,7 +10,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string_view>
 #include <vector>
 
@@ -18,9 +17,10 @@
 
 namespace {
 
-// The fourth layout: statistics cells follow each level's min/max cells, and
-// an entry ends in a checksum over everything before it.
-constexpr char MAGIC[8] = {'V', 'O', 'S', 'S', 'U', 'M', '0', '4'};
+// The sixth layout: a head (identity, count, statistics) and the levels
+// with their statistics cells, each with its own checksum, so a reader of
+// the statistics alone checks and reads only the head.
+constexpr char MAGIC[8] = {'V', 'O', 'S', 'S', 'U', 'M', '0', '6'};
 constexpr std::uint64_t DEFAULT_LIMIT = std::uint64_t{1} << 30;
 constexpr const char* SUFFIX = ".sum";
 
@@ -110,15 +110,6 @@ std::string CachePath(const std::string& folder, const std::string& identity) {
     return (std::filesystem::path(folder) / name).string();
 }
 
-// Reads a whole entry; "" when it cannot be read.
-std::string ReadEntry(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return {};
-    }
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // Takes values from an entry's bytes in order; once one is missing every
 // later one fails too.
 class EntryReader {
@@ -138,7 +129,6 @@ public:
     bool Get(T& value) {
         return Take(&value, sizeof value);
     }
-    bool AtEnd() const { return m_at == m_bytes.size(); }
 
 private:
     std::string_view m_bytes;
@@ -223,73 +213,105 @@ std::uint64_t SummaryCacheLimit() {
     return std::uint64_t{number} << shift;
 }
 
-bool LoadSummaries(const std::string& folder, const SeriesSource& series,
-                   const SummaryShape& shape, SummaryPyramid& out) {
+namespace {
+
+// Bytes of one channel's statistics in an entry: valid, maximum, minimum.
+constexpr std::size_t STATISTICS_BYTES = 4 * (1 + 2 * sizeof(double));
+
+bool GetStatistics(EntryReader& in, ChannelStatistics* statistics) {
+    for (int ch = 0; ch < 4; ++ch) {
+        ChannelStatistics& s = statistics[ch];
+        std::uint8_t valid = 0;
+        if (!in.Get(valid) || !in.Get(s.maximum) || !in.Get(s.minimum)) {
+            return false;
+        }
+        s.valid = valid != 0;
+    }
+    return true;
+}
+
+// Appends the next `size` bytes of `in` to `bytes`; false when the entry ends first.
+bool ReadMore(std::ifstream& in, std::string& bytes, std::size_t size) {
+    const std::size_t at = bytes.size();
+    bytes.resize(at + size);
+    in.read(bytes.data() + at, static_cast<std::streamsize>(size));
+    return static_cast<std::size_t>(in.gcount()) == size;
+}
+
+}  // namespace
+
+bool LoadSummaries(const std::string& folder, const SeriesSource& series, const SummaryShape& shape,
+                   SummaryPyramid& out, SummaryNeed need) {
     if (folder.empty()) {
         return false;
     }
     const std::string identity = IdentityBytes(series, shape);
     const std::string path = CachePath(folder, identity);
-    const std::string bytes = ReadEntry(path);
-    std::uint64_t stored = 0;
-    if (bytes.size() < identity.size() + sizeof stored || bytes.compare(0, identity.size(), identity) != 0) {
+    std::ifstream file(path, std::ios::binary);
+    // The head: the identity, the count, the number of levels, the
+    // statistics and the number of parts, then each part's statistics and
+    // the head's checksum.
+    std::string head;
+    constexpr std::size_t FIXED =
+        sizeof(std::uint64_t) + sizeof(std::uint32_t) + STATISTICS_BYTES + sizeof(std::uint64_t);
+    if (!file || !ReadMore(file, head, identity.size() + FIXED) || head.compare(0, identity.size(), identity) != 0) {
         return false;
     }
-    const std::size_t body = bytes.size() - sizeof stored;
-    Checksum checksum;
-    checksum.Add(bytes.data(), body);
-    std::memcpy(&stored, bytes.data() + body, sizeof stored);
-    if (stored != checksum.Value()) {
-        return false;
-    }
-    EntryReader in(std::string_view(bytes).substr(identity.size(), body - identity.size()));
     SummaryPyramid p;
-    std::uint32_t levels = 0;
-    if (!in.Get(p.count) || p.count != series.Count() || !in.Get(levels) || levels != shape.levels) {
-        return false;
-    }
     p.shape = shape;
-    const auto getStatistics = [&](ChannelStatistics* statistics) {
-        for (int ch = 0; ch < 4; ++ch) {
-            ChannelStatistics& s = statistics[ch];
-            std::uint8_t valid = 0;
-            if (!in.Get(valid) || !in.Get(s.maximum) || !in.Get(s.minimum)) {
-                return false;
-            }
-            s.valid = valid != 0;
-        }
-        return true;
-    };
-    std::uint64_t parts = 0;
-    if (!getStatistics(p.statistics) || !in.Get(parts) || parts > p.count) {
+    std::uint64_t count = 0, parts = 0, stored = 0;
+    std::uint32_t levels = 0;
+    EntryReader fixed(std::string_view(head).substr(identity.size()));
+    if (!fixed.Get(count) || count != series.Count() || !fixed.Get(levels) || levels != shape.levels ||
+        !GetStatistics(fixed, p.statistics) || !fixed.Get(parts) ||
+        parts > std::max<std::uint64_t>(series.Reader().FileCount(), 1) ||
+        !ReadMore(file, head, parts * STATISTICS_BYTES + sizeof stored)) {
         return false;
     }
-    p.partStatistics.resize(parts);
-    for (auto& part : p.partStatistics) {
-        if (!getStatistics(part.data())) {
-            return false;
-        }
+    Checksum headSum;
+    headSum.Add(head.data(), head.size() - sizeof stored);
+    std::memcpy(&stored, head.data() + head.size() - sizeof stored, sizeof stored);
+    if (stored != headSum.Value()) {
+        return false;
     }
-    std::uint64_t cell = shape.baseCell;
-    for (std::uint32_t l = 0; l < levels; ++l, cell *= shape.factor) {
-        SummaryPyramid::Level level;
-        level.cell = static_cast<std::uint32_t>(cell);
-        for (int ch = 0; ch < 4; ++ch) {
-            for (std::vector<double>* v : {&level.low[ch], &level.high[ch]}) {
-                v->resize(p.count / cell);
-                if (!in.Take(v->data(), v->size() * sizeof(double))) {
+    p.count = static_cast<decltype(p.count)>(count);
+    p.partStatistics.resize(parts);
+    EntryReader partsIn(std::string_view(head).substr(identity.size() + FIXED, parts * STATISTICS_BYTES));
+    for (auto& part : p.partStatistics) {
+        GetStatistics(partsIn, part.data());
+    }
+    if (need == SummaryNeed::Everything) {
+        // The levels, read straight into place, and their own checksum.
+        Checksum levelSum;
+        std::uint64_t cell = shape.baseCell;
+        for (std::uint32_t l = 0; l < levels; ++l, cell *= shape.factor) {
+            SummaryPyramid::Level level;
+            level.cell = static_cast<std::uint32_t>(cell);
+            for (int ch = 0; ch < 4; ++ch) {
+                for (std::vector<double>* v : {&level.low[ch], &level.high[ch]}) {
+                    v->resize(count / cell);
+                    const auto size = static_cast<std::streamsize>(v->size() * sizeof(double));
+                    if (size > 0 && (!file.read(reinterpret_cast<char*>(v->data()), size) || file.gcount() != size)) {
+                        return false;
+                    }
+                    levelSum.Add(v->data(), static_cast<std::size_t>(size));
+                }
+                std::vector<StatisticsCell>& cells = level.stats[ch];
+                cells.resize(l > 0 || levels == 1 ? count / cell : 0);
+                const auto cellBytes = static_cast<std::streamsize>(cells.size() * sizeof(StatisticsCell));
+                if (cellBytes > 0 &&
+                    (!file.read(reinterpret_cast<char*>(cells.data()), cellBytes) || file.gcount() != cellBytes)) {
                     return false;
                 }
+                levelSum.Add(cells.data(), static_cast<std::size_t>(cellBytes));
             }
-            level.stats[ch].resize(l > 0 || levels == 1 ? p.count / cell : 0);
-            if (!in.Take(level.stats[ch].data(), level.stats[ch].size() * sizeof(StatisticsCell))) {
-                return false;
-            }
+            p.levels.push_back(std::move(level));
         }
-        p.levels.push_back(std::move(level));
-    }
-    if (!in.AtEnd()) {
-        return false;
+        char extra = 0;
+        if (!file.read(reinterpret_cast<char*>(&stored), sizeof stored) || stored != levelSum.Value() ||
+            file.read(&extra, 1)) {
+            return false;
+        }
     }
     // The modification time tells which entries were used last, when the cache is trimmed.
     const timespec times[2] = {{0, UTIME_OMIT}, {0, UTIME_NOW}};
@@ -319,7 +341,7 @@ bool StoreSummaries(const std::string& folder, const SeriesSource& series,
     const auto put = [&](const auto& value) {
         bytes.append(reinterpret_cast<const char*>(&value), sizeof value);
     };
-    put(summaries.count);
+    put(static_cast<std::uint64_t>(summaries.count));
     put(static_cast<std::uint32_t>(summaries.levels.size()));
     const auto putStatistics = [&](const ChannelStatistics* statistics) {
         for (int ch = 0; ch < 4; ++ch) {
@@ -333,6 +355,10 @@ bool StoreSummaries(const std::string& folder, const SeriesSource& series,
     for (const auto& part : summaries.partStatistics) {
         putStatistics(part.data());
     }
+    Checksum checksum;
+    checksum.Add(bytes.data(), bytes.size());
+    put(checksum.Value());
+    checksum = Checksum{};
     std::uint64_t size = bytes.size() + sizeof(std::uint64_t);
     for (const SummaryPyramid::Level& level : summaries.levels) {
         for (int ch = 0; ch < 4; ++ch) {
@@ -346,8 +372,8 @@ bool StoreSummaries(const std::string& folder, const SeriesSource& series,
         Trim(folder, limit, {});
         return true;
     }
-    Checksum checksum;
     ReplacementFile file;
+    // The head is written with its checksum; the levels' one follows them.
     const auto write = [&](const void* data, std::size_t n) {
         checksum.Add(data, n);
         return file.WriteAll(data, n);
@@ -355,7 +381,7 @@ bool StoreSummaries(const std::string& folder, const SeriesSource& series,
     if (!file.Open(path)) {
         return fail(path, errno);
     }
-    if (!write(bytes.data(), bytes.size())) {
+    if (!file.WriteAll(bytes.data(), bytes.size())) {
         return fail(path, errno);
     }
     for (const SummaryPyramid::Level& level : summaries.levels) {
@@ -379,11 +405,11 @@ bool StoreSummaries(const std::string& folder, const SeriesSource& series,
 }
 
 SummaryResult SummariesOf(const SeriesSource& series, int threads, SummaryProgress& progress,
-                          SummaryPyramid& out, std::string* cacheProblem) {
+                          SummaryPyramid& out, std::string* cacheProblem, SummaryNeed need) {
     const std::string folder = SummaryCacheFolder();
     // An entry stored without the files as parts is built again.
     const SummaryShape shape = SummaryShapeFor(series.Count());
-    if (!folder.empty() && LoadSummaries(folder, series, shape, out) &&
+    if (!folder.empty() && LoadSummaries(folder, series, shape, out, need) &&
         out.partStatistics.size() == series.Reader().FileCount()) {
         progress.done.store(series.Count());
         return SummaryResult::Done;

@@ -17,14 +17,20 @@ std::string SummaryCacheFolder();
 /// number.
 std::uint64_t SummaryCacheLimit();
 
+/// What a reader needs of the summaries: all levels, or only the
+/// statistics of the whole and of each part, which an entry keeps apart
+/// with a checksum of their own (`out.levels` is then empty).
+enum class SummaryNeed { Everything, Statistics };
+
 /// The cached summaries of `series` in `folder`, if an entry there was made
 /// from these very files: the same paths, sizes, modification times, inodes
 /// and a checksum of each file's header and a few blocks (a chmod keeps the
-/// entry), and its own checksum over all it holds agrees. An entry that
-/// fails any check is not used (and is replaced by the next StoreSummaries).
-/// A used entry counts as the most recently used. False when there is none.
+/// entry), and the checksums of the parts read agree. An entry that fails
+/// any check is not used (and is replaced by the next StoreSummaries). A
+/// used entry counts as the most recently used. False when there is none.
 bool LoadSummaries(const std::string& folder, const SeriesSource& series,
-                   const SummaryShape& shape, SummaryPyramid& out);
+                   const SummaryShape& shape, SummaryPyramid& out,
+                   SummaryNeed need = SummaryNeed::Everything);
 
 /// Writes the summaries of `series` to `folder` (created if missing) as a
 /// whole entry, then removes the entries used longest ago until the folder
@@ -42,6 +48,8 @@ std::string SummaryCachePath(const std::string& folder, const SeriesSource& seri
 /// when an entry there was made from these very files, otherwise built on
 /// `threads` threads and stored there, with each file's statistics as a
 /// part. A cache that cannot be written is no error: `cacheProblem` (when
-/// given) then says why. `out` is complete only on Done.
+/// given) then says why. `out` is complete only on Done; with `need`
+/// Statistics a cached entry gives only the statistics.
 SummaryResult SummariesOf(const SeriesSource& series, int threads, SummaryProgress& progress,
-                          SummaryPyramid& out, std::string* cacheProblem = nullptr);
+                          SummaryPyramid& out, std::string* cacheProblem = nullptr,
+                          SummaryNeed need = SummaryNeed::Everything);

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <memory>
+#include <string_view>
+#include <unordered_map>
 
 namespace {
 
@@ -126,13 +128,56 @@ bool SeriesOrderLess(const std::string& a, const std::string& b) {
     return keyA != keyB ? keyA < keyB : indexA < indexB;
 }
 
+namespace {
+
+// The data files of every prefix in `folderPart` ("" for the current
+// folder), each in index order, from one reading of the folder: a series of
+// thousands of files named one by one would otherwise read it once per name.
+std::unordered_map<std::string, std::vector<SeriesMember>> DataFilesByPrefix(const std::string& folderPart) {
+    std::unordered_map<std::string, std::vector<SeriesMember>> series;
+    const std::unique_ptr<DIR, int (*)(DIR*)> folder(::opendir(folderPart.empty() ? "." : folderPart.c_str()),
+                                                     ::closedir);
+    if (!folder) {
+        return series;
+    }
+    while (const dirent* entry = ::readdir(folder.get())) {
+        const std::string_view name = entry->d_name;
+        // Digits hold no dash, so the base ends at the last one.
+        const std::size_t dash = name.rfind('-');
+        if (dash == std::string_view::npos) continue;
+        const std::string_view base = name.substr(0, dash);
+        if (const std::uint32_t index = SeriesIndexOf(name, base, SERIES_DATA_EXTENSION); index != 0) {
+            series[std::string(base)].push_back({index, folderPart + std::string(name)});
+        }
+    }
+    for (auto& [base, members] : series) {
+        std::sort(members.begin(), members.end(),
+                  [](const SeriesMember& a, const SeriesMember& b) { return a.index < b.index; });
+    }
+    return series;
+}
+
+}  // namespace
+
 ExpandedArguments ExpandPrefixes(const std::vector<std::string>& arguments) {
     ExpandedArguments expanded;
+    std::unordered_map<std::string, std::unordered_map<std::string, std::vector<SeriesMember>>> folders;
     for (const std::string& argument : arguments) {
         struct stat info {};
         const bool file = ::stat(argument.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
         std::vector<SeriesMember> series;
-        if (!argument.empty() && argument.back() != '/') series = ListSeries(argument).dataFiles;
+        if (!argument.empty() && argument.back() != '/') {
+            const std::size_t slash = argument.rfind('/');
+            const std::string folderPart = slash == std::string::npos ? std::string() : argument.substr(0, slash + 1);
+            auto listed = folders.find(folderPart);
+            if (listed == folders.end()) {
+                listed = folders.emplace(folderPart, DataFilesByPrefix(folderPart)).first;
+            }
+            const auto found = listed->second.find(argument.substr(folderPart.size()));
+            if (found != listed->second.end()) {
+                series = found->second;
+            }
+        }
         if (file && !series.empty() && expanded.ambiguous.empty()) {
             expanded.ambiguous = argument;
             expanded.ambiguousSeries = series;

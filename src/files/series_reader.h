@@ -37,8 +37,12 @@ struct FileIdentity {
 /// several threads.
 class SeriesReader {
 public:
-    /// `maxOpen` files at most are held open at a time; 0 takes a quarter of
-    /// the process's descriptor limit, from 4 to 256.
+    /// `maxOpen` files at most are held open at a time; 0 raises the
+    /// process's soft limit on open files to its hard limit (as a program
+    /// holding many files does; `ulimit -n` sets both) and takes a quarter
+    /// of it, from 4 to 16,384. For a series of more than 256 files the
+    /// descriptors are numbered from FD_SETSIZE on where the limit leaves
+    /// room, out of select()'s way.
     explicit SeriesReader(std::size_t maxOpen = 0);
     ~SeriesReader();
     SeriesReader(const SeriesReader&) = delete;

@@ -715,8 +715,11 @@ TEST_F(SeriesWindowTest, ASeriesOfMoreFilesThanDescriptorsOpensAndDraws) {
     }
     struct rlimit saved {};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    // Soft and hard, as `ulimit -n` sets them: the series reader raises the
+    // soft limit to the hard one.
     struct rlimit lowered = saved;
     lowered.rlim_cur = 256;
+    lowered.rlim_max = 256;
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
     OpenFromCommandLine(paths);
     const bool shown = dlg->Series() != nullptr;

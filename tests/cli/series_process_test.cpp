@@ -13,14 +13,16 @@ namespace {
 using clitest::Result;
 using clitest::WriteRecord;
 
-// The process's soft limit on open descriptors lowered to `limit` while it
-// lives; the processes started meanwhile inherit it.
+// The process's limits on open descriptors lowered to `limit` while it
+// lives, as `ulimit -n` does (soft and hard: vosctl raises its soft limit to
+// the hard one); the processes started meanwhile inherit them.
 class DescriptorLimit {
 public:
     explicit DescriptorLimit(rlim_t limit) {
         EXPECT_EQ(::getrlimit(RLIMIT_NOFILE, &m_saved), 0);
         struct rlimit lowered = m_saved;
         lowered.rlim_cur = limit;
+        lowered.rlim_max = limit;
         EXPECT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
     }
     ~DescriptorLimit() { ::setrlimit(RLIMIT_NOFILE, &m_saved); }

@@ -364,12 +364,13 @@ void WriteBytes(const std::string& path, const std::string& bytes) {
 
 std::string BytesOf(double value) { return std::string(reinterpret_cast<const char*>(&value), sizeof value); }
 
-SummaryPyramid SummariesThroughCache(const std::vector<std::string>& paths, std::string* problem = nullptr) {
+SummaryPyramid SummariesThroughCache(const std::vector<std::string>& paths, std::string* problem = nullptr,
+                                     SummaryNeed need = SummaryNeed::Everything) {
     SeriesSource source;
     EXPECT_EQ(source.Open(paths), FileError::None);
     SummaryProgress progress;
     SummaryPyramid p;
-    EXPECT_EQ(SummariesOf(source, 2, progress, p, problem), SummaryResult::Done);
+    EXPECT_EQ(SummariesOf(source, 2, progress, p, problem, need), SummaryResult::Done);
     return p;
 }
 
@@ -379,13 +380,37 @@ std::string EntryOf(const std::vector<std::string>& paths) {
     return SummaryCachePath(SummaryCacheFolder(), source);
 }
 
+// Puts `value`'s bytes at `at` of an entry.
+template <class T>
+void Put(std::string& entry, std::size_t at, T value) {
+    entry.replace(at, sizeof value, reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+// The first 10.25 V of an entry is the Summary's CH1 maximum, the last a cell
+// of the finest level. The Summary is four channels of (valid: 1 byte,
+// maximum, minimum: 8 bytes each), followed by the number of files' Summaries.
+void StoredMaximum(std::string& e) { Put(e, e.find(BytesOf(10.25)), 123.0); }
+void FinestCell(std::string& e) { Put(e, e.rfind(BytesOf(10.25)), 9.0); }
+void NumberOfFiles(std::string& e) { Put(e, e.find(BytesOf(10.25)) - 18 + 68, std::uint64_t{1} << 40); }
+
+// The head (statistics) and the levels each have a checksum: a reader of
+// everything checks both, a reader of the statistics (`info`) the head
+// alone, and whatever it reads is never a changed value.
 TEST(SummaryCacheTest, AnEntryWhoseStoredBytesChangedIsRebuiltAndReplaced) {
     struct Case {
         const char* name;
-        bool last;      // the last place 10.25 V is stored (a cell of the finest level), else the first (the Summary)
-        double stored;  // what is put there
+        void (*damage)(std::string&);
+        SummaryNeed need;
+        bool replaced;  // the entry is rebuilt and written again
     };
-    const Case cases[] = {{"stored maximum", false, 123.0}, {"finest cell", true, 9.0}};
+    const Case cases[] = {
+        {"stored maximum", StoredMaximum, SummaryNeed::Everything, true},
+        {"finest cell", FinestCell, SummaryNeed::Everything, true},
+        {"number of files", NumberOfFiles, SummaryNeed::Everything, true},
+        {"stored maximum, statistics read", StoredMaximum, SummaryNeed::Statistics, true},
+        {"number of files, statistics read", NumberOfFiles, SummaryNeed::Statistics, true},
+        {"finest cell, statistics read", FinestCell, SummaryNeed::Statistics, false},
+    };
     for (const Case& test : cases) {
         Series series;
         TempDir cache;
@@ -394,15 +419,19 @@ TEST(SummaryCacheTest, AnEntryWhoseStoredBytesChangedIsRebuiltAndReplaced) {
         const std::string entry = EntryOf(series.paths);
         const std::string good = ReadBytes(entry);
         std::string bad = good;
-        const std::size_t at = test.last ? bad.rfind(BytesOf(10.25)) : bad.find(BytesOf(10.25));
-        ASSERT_NE(at, std::string::npos) << test.name;
-        bad.replace(at, 8, BytesOf(test.stored));
+        test.damage(bad);
+        ASSERT_EQ(bad.size(), good.size()) << test.name;
+        ASSERT_NE(bad, good) << test.name;
         WriteBytes(entry, bad);
 
-        const SummaryPyramid p = SummariesThroughCache(series.paths);
+        const SummaryPyramid p = SummariesThroughCache(series.paths, nullptr, test.need);
         EXPECT_EQ(p.statistics[1].maximum, 10.25) << test.name;
-        EXPECT_EQ(p.levels[0].high[1][1750 / 256], 10.25) << test.name;
-        EXPECT_TRUE(ReadBytes(entry) == good) << test.name << ": the entry was not replaced";
+        EXPECT_EQ(p.partStatistics.size(), 3u) << test.name;
+        if (!p.levels.empty()) {
+            EXPECT_EQ(p.levels[0].high[1][1750 / 256], 10.25) << test.name;
+        }
+        EXPECT_EQ(p.levels.empty(), !test.replaced) << test.name << ": levels read from the cache";
+        EXPECT_TRUE(ReadBytes(entry) == (test.replaced ? good : bad)) << test.name;
     }
 }
 

@@ -5,9 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/select.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -62,6 +65,65 @@ TEST(SeriesReader, HoldsAtMostItsBoundOfFilesOpenAndReadsEveryFileAgain) {
     EXPECT_EQ(across[2], 1730.0);
     EXPECT_EQ(across[3], 1731.0);
     EXPECT_NE(reader.ContentSample(0), 0u);
+}
+
+// The descriptors of this process open on files in `folder`.
+std::vector<int> DescriptorsIn(const std::string& folder) {
+    std::vector<int> found;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        char target[PATH_MAX] = {};
+        const ssize_t n = ::readlink(entry.path().c_str(), target, sizeof target - 1);
+        if (n > 0 && std::string(target, static_cast<std::size_t>(n)).rfind(folder, 0) == 0) {
+            found.push_back(std::stoi(entry.path().filename().string()));
+        }
+    }
+    return found;
+}
+
+// Under a soft limit of 256 open files with a higher hard limit, a reader of
+// the default bound raises the soft limit and holds 300 files open at once
+// (a quarter of 256 would be 64),
+// all numbered where select() never looks.
+TEST(SeriesReader, TheDefaultBoundRaisesTheSoftLimitAndKeepsOutOfSelectsWay) {
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    if (saved.rlim_max != RLIM_INFINITY && saved.rlim_max < 4 * 2 * FD_SETSIZE) {
+        GTEST_SKIP() << "the hard limit on open files (" << saved.rlim_max << ") is too low for this test";
+    }
+    TempDir dir;
+    const std::vector<std::string> paths = WriteFiles(dir, 300);
+    struct rlimit lowered = saved;
+    lowered.rlim_cur = 256;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    struct rlimit raised {};
+    std::vector<int> descriptors;
+    {
+        SeriesReader reader;
+        ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &raised), 0);
+        ASSERT_EQ(reader.Open(paths), FileError::None);
+        std::vector<double> all(300 * SAMPLES);
+        EXPECT_TRUE(reader.Copy(1, 0, all.size(), all.data()));
+        EXPECT_EQ(all[299 * SAMPLES + 7], 29917.0);
+        EXPECT_EQ(reader.OpenFiles(), 300u);
+        descriptors = DescriptorsIn(std::filesystem::canonical(dir.Path("")).string() + "/");
+    }
+    // A short series stays where it is: moving it would cost more than it reads.
+    std::vector<int> few;
+    {
+        SeriesReader reader;
+        ASSERT_EQ(reader.Open(std::vector<std::string>(paths.begin(), paths.begin() + 10)), FileError::None);
+        few = DescriptorsIn(std::filesystem::canonical(dir.Path("")).string() + "/");
+    }
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_EQ(raised.rlim_cur, saved.rlim_max);
+    EXPECT_EQ(descriptors.size(), 300u);
+    for (const int fd : descriptors) {
+        EXPECT_GE(fd, FD_SETSIZE);
+    }
+    EXPECT_EQ(few.size(), 10u);
+    for (const int fd : few) {
+        EXPECT_LT(fd, FD_SETSIZE);
+    }
 }
 
 // Rewrites `path` with the same length, its samples changed, and gives it
