@@ -356,12 +356,13 @@ FileError SeriesReader::Open(const std::vector<std::string>& paths) {
         int fd = -1;
         const FileError e = OpenFile(paths[i], f, fd, buffer.data());
         if (e != FileError::None) {
+            // errno names the cause for the caller's message.
+            const int saved = errno;
             if (fd >= 0) {
-                const int saved = errno;
                 ::close(fd);
-                errno = saved;
             }
             m_open->Clear();
+            errno = saved;
             return e;
         }
         f.identity.path = AbsolutePath(paths[i], cwd);
