@@ -3,7 +3,8 @@
 // 1,000,000-sample files and for the same samples in 5,000 files. With
 // VOSCTL naming a built vosctl, also eight `vosctl info` of the cached
 // series at once against one alone; then a week at 10 kHz in sparse files
-// (unless VOS_BENCH_NO_WEEK is set). Run by hand:
+// (unless VOS_BENCH_NO_WEEK is set); VOS_BENCH_LARGEST_ONLY measures only
+// the largest series. Run by hand:
 //   [VOSCTL=build/src/cli/vosctl] bench_series [largest series in samples per channel, default 100000000]
 // Files go to a temporary folder under $TMPDIR (default /tmp) and are removed.
 #include <QGuiApplication>
@@ -314,11 +315,15 @@ Row Measure(PlotView& view, double baseline, const std::filesystem::path& sub, c
         const double reopen0 = Now();
         source = std::make_unique<SeriesSource>();
         source->Open(paths);
+        const double opened = Now();
         if (!LoadSummaries(cache, *source, SummaryShape{}, summaries)) {
             std::fprintf(stderr, "the cache was not used\n");
         }
+        const double loaded = Now();
         view.RedrawAll(0, *source, summaries, FullView(source->Count()));
         const double reopen = Now() - reopen0;
+        std::fprintf(stderr, "%zu files reopened: open %.1f ms, cache %.1f ms, picture %.1f ms\n", paths.size(),
+                     (opened - reopen0) * 1e3, (loaded - opened) * 1e3, (reopen0 + reopen - loaded) * 1e3);
 
         const Steps steps = MeasureSteps(view, *source, summaries);
         const double z0 = steps.t[0], z1 = steps.t[1], p1 = steps.t[2], z2 = steps.t[3], p2 = steps.t[4];
@@ -363,7 +368,12 @@ int main(int argc, char** argv) {
                 "zoom.full", "zoom.1k", "pan.1k", "zoom.1000", "pan.1000", "worst/RA", "cat s",
                 "build s", "build/cat", "reopen", "RSS MB");
     const char* vosctl = std::getenv("VOSCTL");
+    // VOS_BENCH_LARGEST_ONLY leaves out the shorter series.
+    const bool largestOnly = std::getenv("VOS_BENCH_LARGEST_ONLY") != nullptr;
     for (std::uint64_t n = 1000000; n <= largest; n *= 10) {
+        if (largestOnly && n * 10 <= largest) {
+            continue;
+        }
         const Row few = Measure(view, baseline, dir / std::to_string(n), cache, n, FILE_SAMPLES, vosctl);
         const Row many = Measure(view, baseline, dir / (std::to_string(n) + "-many"), cache, n,
                                  static_cast<std::uint32_t>(n / MANY_FILES), vosctl);

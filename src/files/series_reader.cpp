@@ -1,6 +1,7 @@
 #include "files/series_reader.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/select.h>
 #include <sys/stat.h>
@@ -84,29 +85,33 @@ bool SameFile(const struct stat& info, const FileIdentity& identity) {
            Nanoseconds(info.st_mtim) == identity.mtimeNs && Nanoseconds(info.st_ctim) == identity.ctimeNs;
 }
 
+constexpr std::size_t SAMPLE_BLOCK = 4096, SAMPLE_BLOCKS = 8;
+
 // A checksum of the header and eight blocks spread over the samples, the
-// first one following the header (read with it), the last one ending the
-// samples; all the samples when they are no more than the eight blocks. 0
-// when they cannot be read.
-std::uint64_t SampleContent(int fd, const DataFileHeader& header) {
-    constexpr std::size_t BLOCK = 4096, BLOCKS = 8;
-    thread_local std::vector<unsigned char> storage(DLF_HEADER_SIZE + BLOCK * BLOCKS);
-    unsigned char* const buffer = storage.data();
+// first one following the header, the last one ending the samples; all the
+// samples when they are no more than the eight blocks. `buffer` holds the
+// first `have` bytes of the file and room for DLF_HEADER_SIZE + all eight
+// blocks. 0 when they cannot be read.
+std::uint64_t SampleContent(int fd, const DataFileHeader& header, unsigned char* buffer, std::size_t have) {
     const std::uint64_t body = ChannelOffset(header, DLF_CHANNELS) - DLF_HEADER_SIZE;
-    if (body <= BLOCK * BLOCKS) {
+    if (body <= SAMPLE_BLOCK * SAMPLE_BLOCKS) {
         const std::size_t size = DLF_HEADER_SIZE + static_cast<std::size_t>(body);
-        return ReadAt(fd, buffer, size, 0) ? Hash(FNV_OFFSET, buffer, size) : 0;
-    }
-    if (!ReadAt(fd, buffer, DLF_HEADER_SIZE + BLOCK, 0)) {
-        return 0;
-    }
-    std::uint64_t hash = Hash(FNV_OFFSET, buffer, DLF_HEADER_SIZE + BLOCK);
-    for (std::uint64_t k = 1; k < BLOCKS; ++k) {
-        const std::uint64_t offset = DLF_HEADER_SIZE + (body - BLOCK) * k / (BLOCKS - 1);
-        if (!ReadAt(fd, buffer, BLOCK, offset)) {
+        if (have < size && !ReadAt(fd, buffer + have, size - have, have)) {
             return 0;
         }
-        hash = Hash(hash, buffer, BLOCK);
+        return Hash(FNV_OFFSET, buffer, size);
+    }
+    if (have < DLF_HEADER_SIZE + SAMPLE_BLOCK &&
+        !ReadAt(fd, buffer + have, DLF_HEADER_SIZE + SAMPLE_BLOCK - have, have)) {
+        return 0;
+    }
+    std::uint64_t hash = Hash(FNV_OFFSET, buffer, DLF_HEADER_SIZE + SAMPLE_BLOCK);
+    for (std::uint64_t k = 1; k < SAMPLE_BLOCKS; ++k) {
+        const std::uint64_t offset = DLF_HEADER_SIZE + (body - SAMPLE_BLOCK) * k / (SAMPLE_BLOCKS - 1);
+        if (!ReadAt(fd, buffer, SAMPLE_BLOCK, offset)) {
+            return 0;
+        }
+        hash = Hash(hash, buffer, SAMPLE_BLOCK);
     }
     return hash;
 }
@@ -137,14 +142,19 @@ std::size_t DefaultMaxOpen() {
 // A series of more files than this has its descriptors moved above select()'s.
 constexpr std::size_t MANY_FILES = FD_SETSIZE / 4;
 
-// A descriptor moved to FD_SETSIZE or above when the limit leaves room, so
-// that holding thousands of files never pushes another part of the process
-// (a driver, a library) past what select() can watch. Only for a series of
-// many files: growing a threaded process's descriptor table past FD_SETSIZE
-// waits some milliseconds, as much as a whole `vosctl info` of a short series.
-int MoveAboveSelect(int fd) {
+// Whether the limit on open files leaves room above FD_SETSIZE for a series' descriptors.
+bool RoomAboveSelect() {
     struct rlimit limit {};
-    if (fd < 0 || fd >= FD_SETSIZE || ::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur <= 2 * FD_SETSIZE) {
+    return ::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur > 2 * FD_SETSIZE;
+}
+
+// A descriptor moved to FD_SETSIZE or above, so that holding thousands of
+// files never pushes another part of the process (a driver, a library) past
+// what select() can watch. Only for a series of many files: growing a
+// threaded process's descriptor table past FD_SETSIZE waits some
+// milliseconds, as much as a whole `vosctl info` of a short series.
+int MoveAboveSelect(int fd) {
+    if (fd < 0 || fd >= FD_SETSIZE) {
         return fd;
     }
     const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, FD_SETSIZE);
@@ -155,12 +165,43 @@ int MoveAboveSelect(int fd) {
     return moved;
 }
 
-int OpenForReading(const std::string& path, bool aboveSelect) {
+int OpenForReading(const char* path, bool aboveSelect, int flags = 0) {
     int fd;
     do {
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        fd = ::open(path, O_RDONLY | O_CLOEXEC | flags);
     } while (fd < 0 && errno == EINTR);
     return aboveSelect ? MoveAboveSelect(fd) : fd;
+}
+
+// `path` made absolute against `cwd` (taken once for the whole series) and
+// without "." or ".." parts; an absolute name that has none is taken as it is.
+std::string AbsolutePath(const std::string& path, std::string& cwd) {
+    const bool plain = !path.empty() && path[0] == '/' && path.find("//") == std::string::npos &&
+                       path.find("/./") == std::string::npos && path.find("/../") == std::string::npos &&
+                       !path.ends_with("/.") && !path.ends_with("/..");
+    if (plain) {
+        return path;
+    }
+    std::filesystem::path absolute(path);
+    if (!absolute.is_absolute()) {
+        if (cwd.empty()) {
+            std::error_code ec;
+            cwd = std::filesystem::current_path(ec).string();
+            if (ec) {
+                return path;
+            }
+        }
+        absolute = std::filesystem::path(cwd) / absolute;
+    }
+    return absolute.lexically_normal().string();
+}
+
+int LockShared(int fd, int operation) {
+    int result;
+    do {
+        result = ::flock(fd, operation);
+    } while (result != 0 && errno == EINTR);
+    return result;
 }
 
 }  // namespace
@@ -194,7 +235,7 @@ public:
                 return found->second->second;
             }
         }
-        const int fd = OpenForReading(identity.path, m_aboveSelect);
+        const int fd = OpenForReading(identity.path.c_str(), m_aboveSelect, O_NONBLOCK);
         if (fd < 0) {
             return nullptr;
         }
@@ -225,7 +266,8 @@ public:
         std::lock_guard<std::mutex> lock(m_lock);
         m_where.clear();
         m_recent.clear();
-        m_aboveSelect = files > MANY_FILES;
+        m_where.reserve(std::min(files, m_max));
+        m_aboveSelect = files > MANY_FILES && RoomAboveSelect();
     }
     bool AboveSelect() const { return m_aboveSelect; }
 
@@ -249,58 +291,92 @@ SeriesReader::~SeriesReader() = default;
 
 std::size_t SeriesReader::OpenFiles() const { return m_open->Count(); }
 
+// Opens and checks one file of a series as Open checks a file, with one
+// open: its type and length, the header under a shared lock (a recorder
+// writing it holds an exclusive one) and the content sample, read with the
+// header's first block. The lock is given up afterwards and the descriptor
+// kept for reading, so a recorder is never blocked by a reader.
+FileError SeriesReader::OpenFile(const std::string& path, File& f, int& fd, unsigned char* buffer) const {
+    // O_NONBLOCK: the open never waits for the other end of a FIFO, which is then refused.
+    fd = OpenForReading(path.c_str(), false, O_NONBLOCK);
+    if (fd < 0) {
+        return FileError::Open;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        return FileError::Read;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        errno = S_ISDIR(info.st_mode) ? EISDIR : ENODEV;
+        return FileError::Open;
+    }
+    if (LockShared(fd, LOCK_SH | LOCK_NB) != 0) {
+        return FileError::Open;
+    }
+    const auto size = static_cast<std::uint64_t>(info.st_size);
+    if (size < DLF_HEADER_SIZE) {
+        return FileError::Format;
+    }
+    const std::size_t have = static_cast<std::size_t>(std::min<std::uint64_t>(size, DLF_HEADER_SIZE + SAMPLE_BLOCK));
+    if (!ReadAt(fd, buffer, have, 0)) {
+        return FileError::Read;
+    }
+    std::uint8_t bytes[DLF_HEADER_SIZE];
+    std::memcpy(bytes, buffer, sizeof bytes);
+    f.header = DecodeHeader(bytes);
+    if (const FileError e = CheckHeader(f.header, size); e != FileError::None) {
+        return e;
+    }
+    f.identity.size = size;
+    f.identity.mtimeNs = Nanoseconds(info.st_mtim);
+    f.identity.ctimeNs = Nanoseconds(info.st_ctim);
+    f.identity.inode = static_cast<std::uint64_t>(info.st_ino);
+    f.identity.device = static_cast<std::uint64_t>(info.st_dev);
+    // Taken now, while the file is open: a cache check of thousands of
+    // files then opens none of them again.
+    f.contentSample = SampleContent(fd, f.header, buffer, have);
+    if (LockShared(fd, LOCK_UN) != 0) {
+        return FileError::Read;
+    }
+    return FileError::None;
+}
+
 FileError SeriesReader::Open(const std::vector<std::string>& paths) {
     m_open->Clear(paths.size());
     m_files.clear();
     m_count = 0;
     m_check = {};
-    // Every header first: files that do not belong together are refused
-    // before any of them is held open.
+    std::vector<File> files(paths.size());
     std::vector<DataFileHeader> headers(paths.size());
-    for (std::size_t i = 0; i < paths.size(); ++i) {
-        if (const FileError e = ReadDataFileHeader(paths[i], headers[i]); e != FileError::None) {
-            return e;
-        }
-    }
-    if (const SeriesCheck check = CheckSeries(headers); !check) {
-        m_check = check;
-        return FileError::Format;
-    }
-    std::vector<File> files;
+    std::vector<unsigned char> buffer(DLF_HEADER_SIZE + SAMPLE_BLOCK * SAMPLE_BLOCKS);
+    std::string cwd;
     std::uint64_t count = 0;
     for (std::size_t i = 0; i < paths.size(); ++i) {
-        const std::string& path = paths[i];
-        File f;
-        f.header = headers[i];
-        // The header is checked under the file's lock; the descriptor read
-        // from afterwards holds none, so a recorder is never blocked.
-        const int fd = OpenForReading(path, m_open->AboveSelect());
-        if (fd < 0) {
+        File& f = files[i];
+        int fd = -1;
+        const FileError e = OpenFile(paths[i], f, fd, buffer.data());
+        if (e != FileError::None) {
+            // errno names the cause for the caller's message.
+            const int saved = errno;
+            if (fd >= 0) {
+                ::close(fd);
+            }
             m_open->Clear();
-            return FileError::Read;
+            errno = saved;
+            return e;
         }
-        auto held = std::make_shared<Descriptors::Held>(fd, m_open->Counter());
-        struct stat info {};
-        if (::fstat(fd, &info) != 0 ||
-            static_cast<std::uint64_t>(info.st_size) < ChannelOffset(f.header, DLF_CHANNELS)) {
-            m_open->Clear();
-            return FileError::Read;
-        }
-        std::error_code ec;
-        const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
-        f.identity = {ec ? path : absolute.lexically_normal().string(),
-                      static_cast<std::uint64_t>(info.st_size),
-                      Nanoseconds(info.st_mtim),
-                      Nanoseconds(info.st_ctim),
-                      static_cast<std::uint64_t>(info.st_ino),
-                      static_cast<std::uint64_t>(info.st_dev)};
-        // Taken now, while the file is open: a cache check of thousands of
-        // files then opens none of them again.
-        f.contentSample = SampleContent(fd, f.header);
+        f.identity.path = AbsolutePath(paths[i], cwd);
         f.first = count;
         count += f.header.sampleCount;
-        files.push_back(std::move(f));
-        m_open->Add(i, held);
+        headers[i] = f.header;
+        m_open->Add(i, std::make_shared<Descriptors::Held>(m_open->AboveSelect() ? MoveAboveSelect(fd) : fd,
+                                                           m_open->Counter()));
+    }
+    // Files that do not belong together are refused, and none stays open.
+    if (const SeriesCheck check = CheckSeries(headers); !check) {
+        m_open->Clear();
+        m_check = check;
+        return FileError::Format;
     }
     m_files = std::move(files);
     m_count = count;

@@ -91,6 +91,7 @@ private:
         std::uint64_t contentSample = 0;
     };
     class Descriptors;
+    FileError OpenFile(const std::string& path, File& f, int& fd, unsigned char* buffer) const;
     std::size_t FileOf(std::uint64_t sample) const;
     bool ReadFile(std::size_t index, void* data, std::size_t size, std::uint64_t offset) const;
 

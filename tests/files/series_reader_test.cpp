@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/file.h>
 #include <sys/select.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -65,6 +66,75 @@ TEST(SeriesReader, HoldsAtMostItsBoundOfFilesOpenAndReadsEveryFileAgain) {
     EXPECT_EQ(across[2], 1730.0);
     EXPECT_EQ(across[3], 1731.0);
     EXPECT_NE(reader.ContentSample(0), 0u);
+}
+
+// Each file is opened once and checked as Open checks one: the second of
+// three files made unfit in each way is refused with the file's own error,
+// and nothing stays open. A reader's shared lock lets the series open; a
+// recorder's exclusive lock refuses it. Once open, the series holds no lock,
+// so a recorder can take the file again.
+TEST(SeriesReader, ChecksEachFileUnderASharedLockAndKeepsNoLock) {
+    struct Case {
+        const char* name;
+        void (*change)(const std::string&, int& holder);
+        FileError expected;
+    };
+    const Case cases[] = {
+        {"unchanged", [](const std::string&, int&) {}, FileError::None},
+        {"held by another reader",
+         [](const std::string& p, int& holder) {
+             holder = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+             ASSERT_EQ(::flock(holder, LOCK_SH | LOCK_NB), 0);
+         },
+         FileError::None},
+        {"held by a recorder",
+         [](const std::string& p, int& holder) {
+             holder = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+             ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+         },
+         FileError::Open},
+        {"missing", [](const std::string& p, int&) { ASSERT_EQ(::unlink(p.c_str()), 0); }, FileError::Open},
+        {"a folder",
+         [](const std::string& p, int&) {
+             ASSERT_EQ(::unlink(p.c_str()), 0);
+             ASSERT_EQ(::mkdir(p.c_str(), 0700), 0);
+         },
+         FileError::Open},
+        {"a FIFO",
+         [](const std::string& p, int&) {
+             ASSERT_EQ(::unlink(p.c_str()), 0);
+             ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0);
+         },
+         FileError::Open},
+        {"shorter than a header", [](const std::string& p, int&) { ASSERT_EQ(::truncate(p.c_str(), 255), 0); },
+         FileError::Format},
+        {"shorter than its samples",
+         [](const std::string& p, int&) { ASSERT_EQ(::truncate(p.c_str(), 256 + 32 * 8 - 1), 0); }, FileError::Format},
+    };
+    for (const Case& test : cases) {
+        TempDir dir;
+        const std::vector<std::string> paths = WriteFiles(dir, 3);
+        int holder = -1;
+        test.change(paths[1], holder);
+        SeriesReader reader;
+        EXPECT_EQ(reader.Open(paths), test.expected) << test.name;
+        if (holder >= 0) {
+            ::close(holder);
+        }
+        if (test.expected != FileError::None) {
+            EXPECT_EQ(reader.OpenFiles(), 0u) << test.name;
+            continue;
+        }
+        EXPECT_EQ(reader.OpenFiles(), 3u) << test.name;
+        for (const std::string& path : paths) {
+            const int recorder = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+            EXPECT_EQ(::flock(recorder, LOCK_EX | LOCK_NB), 0) << test.name << ": " << path << " stayed locked";
+            ::close(recorder);
+        }
+        double v = 0;
+        ASSERT_TRUE(reader.Copy(1, SAMPLES + 2, 1, &v)) << test.name;
+        EXPECT_EQ(v, 112.0) << test.name;
+    }
 }
 
 // The descriptors of this process open on files in `folder`.
