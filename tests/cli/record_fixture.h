@@ -44,7 +44,9 @@ protected:
     // Two at once need their own `name` for the standard error file.
     Background Start(const std::string& config, std::vector<std::string> args, int outFd = -1,
                      const std::string& name = "stderr", std::vector<std::string> extraEnvironment = {}) {
-        const std::string configPath = m_dir.Path("sim.conf");
+        // A file of its own per process: rewriting one in place could cut it short under a
+        // process started just before, which is still reading it.
+        const std::string configPath = m_dir.Path("sim" + std::to_string(m_configs++) + ".conf");
         clitest::WriteText(configPath, config);
         clitest::Environment environment(std::move(extraEnvironment));
         environment.Set("VOS_SIM_CONFIG", configPath);
@@ -83,6 +85,7 @@ protected:
     }
 
     TempDir m_dir;
+    int m_configs = 0;
 };
 
 // The last "N samples" a progress line showed.

@@ -299,7 +299,7 @@ TEST_F(SeriesStatisticsTest, StatisticsCellsComeBackFromTheCacheAsStored) {
             const std::vector<StatisticsCell>& b = summaries->levels[l].stats[ch];
             ASSERT_EQ(a.size(), b.size()) << "level " << l;
             EXPECT_EQ(a.size(), l == 0 ? 0 : source->Count() / summaries->levels[l].cell);
-            EXPECT_EQ(std::memcmp(a.data(), b.data(), a.size() * sizeof(StatisticsCell)), 0) << "level " << l;
+            EXPECT_TRUE(a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(StatisticsCell)) == 0) << "level " << l;
         }
     }
 }
