@@ -146,6 +146,10 @@ public:
     void OnFullView();
     void OnSavePicture();
     void OnCopyPicture();
+    /// Centres the visible range on the largest (or smallest) value of
+    /// `channel` in it, the first where several are equal, and sets the
+    /// cursor there; nothing when the range holds no number.
+    void OnGoToExtreme(int channel, bool maximum);
 
     /// True while a worker thread (acquisition, live view, CSV export) runs.
     bool WorkersRunning() const { return m_workers.Active() > 0; }
@@ -246,6 +250,9 @@ private:
     /// Back to the whole record without redrawing; true if it was zoomed.
     bool DropZoom();
     void UpdateCursor(const QPoint& pointer);
+    /// Calls `use` with the record shown and its summaries (null for a
+    /// record in memory, which is read directly).
+    void WithSource(const std::function<void(const SampleSource&, const SummaryPyramid*)>& use) const;
     /// Reads the cursor again at the last pointer position, if one is shown.
     void RefreshCursor();
     void DropCursor();
@@ -313,6 +320,7 @@ private:
         int pointerY = 0;
         std::vector<std::string> lines;
     };
+    Cursor ReadCursor(const CursorPoint& point, int pointerY);
     std::optional<ViewRange> m_zoom;  ///< empty: the whole record
     std::optional<Cursor> m_cursor;
     QPoint m_pointer;  ///< where the last cursor was read
@@ -323,4 +331,5 @@ private:
     QAction* m_fullViewAction = nullptr;
     QAction* m_savePictureAction = nullptr;
     QAction* m_copyPictureAction = nullptr;
+    std::vector<QAction*> m_goToActions;  ///< maximum then minimum of each channel
 };

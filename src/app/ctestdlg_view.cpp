@@ -14,6 +14,7 @@
 #include <QWheelEvent>
 
 #include "app/ctestdlg.h"
+#include "display/statistics.h"
 #include "files/file.h"
 
 namespace {
@@ -31,6 +32,16 @@ void CtestDlg::CreateViewActions() {
     connect(m_fullViewAction, &QAction::triggered, this, &CtestDlg::OnFullView);
     connect(m_savePictureAction, &QAction::triggered, this, &CtestDlg::OnSavePicture);
     connect(m_copyPictureAction, &QAction::triggered, this, &CtestDlg::OnCopyPicture);
+    for (int ch = 0; ch < 4; ++ch) {
+        for (const bool maximum : {true, false}) {
+            auto* action = new QAction(QStringLiteral("Go to the %1 of CH%2 in the visible range")
+                                           .arg(maximum ? QStringLiteral("maximum") : QStringLiteral("minimum"))
+                                           .arg(ch),
+                                       this);
+            connect(action, &QAction::triggered, this, [this, ch, maximum] { OnGoToExtreme(ch, maximum); });
+            m_goToActions.push_back(action);
+        }
+    }
     // The cursor follows the pointer without a button held.
     setMouseTracking(true);
 }
@@ -44,6 +55,11 @@ QMenu* CtestDlg::ContextMenu() {
     m_contextMenu->addAction(m_fullViewAction);
     m_contextMenu->addAction(m_savePictureAction);
     m_contextMenu->addAction(m_copyPictureAction);
+    m_contextMenu->addSeparator();
+    for (QAction* action : m_goToActions) {
+        m_contextMenu->addAction(action);
+        action->setEnabled(ViewInteractive());
+    }
     const bool idle = Idle();
     m_fullViewAction->setEnabled(idle && m_zoom.has_value());
     m_savePictureAction->setEnabled(idle);
@@ -259,33 +275,79 @@ void CtestDlg::RefreshCursor() {
     }
 }
 
+void CtestDlg::WithSource(const std::function<void(const SampleSource&, const SummaryPyramid*)>& use) const {
+    if (m_series) {
+        use(m_series->source, &m_series->summaries);
+        return;
+    }
+    const RecordSource record(m_channelData, static_cast<std::uint32_t>(m_sampleCount), m_clockDivider);
+    use(record, nullptr);
+}
+
+CtestDlg::Cursor CtestDlg::ReadCursor(const CursorPoint& point, int pointerY) {
+    Cursor cursor;
+    WithSource([&](const SampleSource& source, const SummaryPyramid* summaries) {
+        double values[4];
+        for (int ch = 0; ch < 4; ++ch) {
+            values[ch] = source.At(ch, point.sample);
+        }
+        cursor = Cursor{point.column, pointerY, ::CursorReadout(point.sample, RecordCount(), m_clockDivider, values)};
+        MarkUnreadable(cursor.lines, point.sample);
+        // A column drawing many samples names one of them: its extremes
+        // show what else the column holds, so a spike there is not missed.
+        if (point.columnCount > 1) {
+            for (int ch = 0; ch < 4; ++ch) {
+                const auto stats = StatisticsOf(source, summaries, ch, point.columnFirst,
+                                                point.columnFirst + point.columnCount, false);
+                if (stats && stats->nanCount < stats->count) {
+                    std::string& line = cursor.lines[2 + static_cast<std::size_t>(ch)];
+                    line = WithColumnExtremes(line, stats->minimum, stats->maximum);
+                }
+            }
+        }
+    });
+    // A stamped file alone tells the time of its samples as a series does.
+    const auto utc = m_series      ? m_series->source.Reader().SampleTimeMicros(point.sample)
+                     : m_fileStamp ? std::optional(StampSampleMicros(*m_fileStamp, m_clockDivider, point.sample))
+                                   : std::nullopt;
+    if (utc) {
+        cursor.lines.insert(cursor.lines.begin() + 2, WallClockText(*utc, m_clockDivider));
+    }
+    return cursor;
+}
+
 void CtestDlg::UpdateCursor(const QPoint& pointer) {
     m_pointer = pointer;
     std::optional<Cursor> next;
     const std::int32_t column = ViewInteractive() ? m_view->ColumnAt(pointer.x(), pointer.y()) : -1;
     if (column >= 0) {
-        const auto count = RecordCount();
-        const CursorPoint point = CursorAtColumn(VisibleRange(), m_view->Columns(), column);
-        const RecordSource record(m_channelData, static_cast<std::uint32_t>(m_sampleCount), m_clockDivider);
-        const SampleSource& source = m_series ? static_cast<const SampleSource&>(m_series->source) : record;
-        double values[4];
-        for (int ch = 0; ch < 4; ++ch) {
-            values[ch] = source.At(ch, point.sample);
-        }
-        next = Cursor{point.column, pointer.y(), ::CursorReadout(point.sample, count, m_clockDivider, values)};
-        MarkUnreadable(next->lines, point.sample);
-        // A stamped file alone tells the time of its samples as a series does.
-        const auto utc = m_series      ? m_series->source.Reader().SampleTimeMicros(point.sample)
-                         : m_fileStamp ? std::optional(StampSampleMicros(*m_fileStamp, m_clockDivider, point.sample))
-                                       : std::nullopt;
-        if (utc) {
-            next->lines.insert(next->lines.begin() + 2, WallClockText(*utc, m_clockDivider));
-        }
+        next = ReadCursor(CursorAtColumn(VisibleRange(), m_view->Columns(), column), pointer.y());
     }
     if (next || m_cursor) {
         update(ToQRect(m_view->Geometry().paneOuterAll));
     }
     m_cursor = std::move(next);
+}
+
+void CtestDlg::OnGoToExtreme(int channel, bool maximum) {
+    if (!ViewInteractive()) {
+        return;
+    }
+    const ViewRange range = VisibleRange();
+    std::optional<RangeStatistics> stats;
+    WithSource([&](const SampleSource& source, const SummaryPyramid* summaries) {
+        stats = StatisticsOf(source, summaries, channel, range.first, range.first + range.count);
+    });
+    if (!stats || stats->nanCount == stats->count) {
+        return;
+    }
+    const std::uint64_t at = maximum ? stats->maximumAt : stats->minimumAt;
+    ApplyRange({at - std::min(at, range.count / 2), range.count});
+    const CursorPoint point = CursorAtSample(VisibleRange(), m_view->Columns(), at);
+    const Rect& plot = m_view->Layout().plotRect[channel];
+    m_pointer = QPoint(plot.left + point.column, (plot.top + plot.bottom) / 2);
+    m_cursor = ReadCursor(point, m_pointer.y());
+    update(ToQRect(m_view->Geometry().paneOuterAll));
 }
 
 void CtestDlg::PaintCursor(QPainter& painter) const {

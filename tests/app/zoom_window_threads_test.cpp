@@ -273,8 +273,12 @@ TEST_F(ZoomWindowTest, ReadoutShowsTheValuesAtThePointer) {
     Open(WriteRecord("ramp.dlf", 7280, [](int ch, std::uint32_t s) { return ch + s * 0.00025; }));
     const QImage canvas = dlg->View().Snapshot();
     Hover(PLOT_LEFT + 364, PANE0_ROW);
-    const QStringList expected = {"Sample 3644",   "Time 364.4 mS", "CH0 0.91100 V",
-                                  "CH1 1.91100 V", "CH2 2.91100 V", "CH3 3.91100 V"};
+    const QStringList expected = {"Sample 3644",
+                                  "Time 364.4 mS",
+                                  "CH0 0.91100 V (min 0.90875, max 0.91100)",
+                                  "CH1 1.91100 V (min 1.90875, max 1.91100)",
+                                  "CH2 2.91100 V (min 2.90875, max 2.91100)",
+                                  "CH3 3.91100 V (min 3.90875, max 3.91100)"};
     EXPECT_EQ(dlg->CursorReadout(), expected);
 
     // The line is drawn over the window in every pane, never into the canvas.
@@ -285,19 +289,80 @@ TEST_F(ZoomWindowTest, ReadoutShowsTheValuesAtThePointer) {
     }
     EXPECT_EQ(dlg->View().Snapshot(), canvas);
 
-    // Zooming at the pointer keeps the sample under it.
+    // Zooming at the pointer keeps the sample under it; its column now
+    // draws samples 3,637 .. 3,644.
     Wheel(PLOT_LEFT + 364, PANE0_ROW, 120);
     EXPECT_EQ(dlg->VisibleRange(), (ViewRange{729, 5824}));
-    EXPECT_EQ(dlg->CursorReadout(), expected);
+    const QStringList zoomed = {"Sample 3644",
+                                "Time 364.4 mS",
+                                "CH0 0.91100 V (min 0.90925, max 0.91100)",
+                                "CH1 1.91100 V (min 1.90925, max 1.91100)",
+                                "CH2 2.91100 V (min 2.90925, max 2.91100)",
+                                "CH3 3.91100 V (min 3.90925, max 3.91100)"};
+    EXPECT_EQ(dlg->CursorReadout(), zoomed);
 
     Hover(PLOT_LEFT + 100, 20);  // above the panes
     EXPECT_TRUE(dlg->CursorReadout().isEmpty());
 }
 
+// 72,800 samples: 100 to a column at full view, 80 after one `+`. Channel 0
+// holds 4.23 V but for one sample of 9.9 V; the other channels are flat.
+TEST_F(ZoomWindowTest, ACompressedColumnShowsItsExtremesAndTheMenuGoesToThem) {
+    MakeWindow(InstantConfig());
+    Open(WriteRecord("spike.dlf", 72800,
+                     [](int ch, std::uint32_t s) { return ch == 0 ? (s == 36401 ? 9.9 : 4.23) : ch * 1.5; }));
+    // Column 364 draws samples 36,350 .. 36,449 and names the last.
+    Hover(PLOT_LEFT + 364, PANE0_ROW);
+    QStringList lines = dlg->CursorReadout();
+    ASSERT_EQ(lines.size(), 6);
+    EXPECT_EQ(lines[0], "Sample 36449");
+    EXPECT_EQ(lines[2], "CH0 4.23000 V (min 4.23000, max 9.90000)");
+    EXPECT_EQ(lines[3], "CH1 1.50000 V (min 1.50000, max 1.50000)");
+
+    const auto item = [&](const char* text) {
+        for (QAction* action : dlg->ContextMenu()->actions()) {
+            if (action->text() == QString::fromUtf8(text)) {
+                return action;
+            }
+        }
+        ADD_FAILURE() << text;
+        return static_cast<QAction*>(nullptr);
+    };
+    QTest::keyClick(dlg.get(), Qt::Key_Plus);
+    ASSERT_EQ(dlg->VisibleRange(), (ViewRange{7280, 58240}));
+    const QImage canvas = dlg->View().Snapshot();
+    item("Go to the maximum of CH0 in the visible range")->trigger();
+    EXPECT_EQ(dlg->VisibleRange(), (ViewRange{7281, 58240}));
+    lines = dlg->CursorReadout();
+    ASSERT_EQ(lines.size(), 6);
+    EXPECT_EQ(lines[0], "Sample 36401");
+    EXPECT_EQ(lines[2], "CH0 9.90000 V (min 4.23000, max 9.90000)");
+    // The line is on the spike's column, the middle one, over the window only.
+    const QImage shown = dlg->grab().toImage();
+    const Rect& plot = dlg->View().Layout().plotRect[3];
+    EXPECT_EQ(shown.pixel(PLOT_LEFT + 364, plot.bottom - 2) & 0xFFFFFF, 0xFFFFFFu);
+    EXPECT_NE(dlg->View().Snapshot(), canvas) << "the range moved by a sample";
+
+    // The first of equal minimums is the visible range's first sample.
+    item("Go to the minimum of CH0 in the visible range")->trigger();
+    EXPECT_EQ(dlg->VisibleRange(), (ViewRange{0, 58240}));
+    ASSERT_FALSE(dlg->CursorReadout().isEmpty());
+    EXPECT_EQ(dlg->CursorReadout()[0], "Sample 7281");
+    EXPECT_EQ(dlg->CursorReadout()[2], "CH0 4.23000 V (min 4.23000, max 4.23000)");
+}
+
 TEST_F(ZoomWindowTest, ContextMenuKeepsTheSystemItemsThenAddsTheViewItems) {
     MakeWindow(InstantConfig());
     const QStringList expected = {"Minimize", "Close", "-", "バージョン情報(&A)...", "-",
-                                  "Full view", "Save picture", "Copy picture"};
+                                  "Full view", "Save picture", "Copy picture", "-",
+                                  "Go to the maximum of CH0 in the visible range",
+                                  "Go to the minimum of CH0 in the visible range",
+                                  "Go to the maximum of CH1 in the visible range",
+                                  "Go to the minimum of CH1 in the visible range",
+                                  "Go to the maximum of CH2 in the visible range",
+                                  "Go to the minimum of CH2 in the visible range",
+                                  "Go to the maximum of CH3 in the visible range",
+                                  "Go to the minimum of CH3 in the visible range"};
     for (int round = 0; round < 2; ++round) {  // composed afresh each time it opens
         QStringList texts;
         for (QAction* action : dlg->ContextMenu()->actions()) {
