@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "app/markers.h"
 #include "app/prompts.h"
 #include "app/workers.h"
 #include "device/d2xx.h"
@@ -150,6 +151,11 @@ public:
     /// `channel` in it, the first where several are equal, and sets the
     /// cursor there; nothing when the range holds no number.
     void OnGoToExtreme(int channel, bool maximum);
+    /// The lines of the measurements window: Markers::Readout of the record
+    /// shown; empty while the record cannot be read (a run, no record).
+    QStringList MeasurementReadout();
+    /// Opens the measurements window (markers, Δt and statistics).
+    void ShowMeasurements();
 
     /// True while a worker thread (acquisition, live view, CSV export) runs.
     bool WorkersRunning() const { return m_workers.Active() > 0; }
@@ -257,6 +263,12 @@ private:
     void RefreshCursor();
     void DropCursor();
     void PaintCursor(QPainter& painter) const;
+    /// Lines of the markers in view, drawn over the window like the cursor.
+    void PaintMarkers(QPainter& painter) const;
+    /// Puts marker `which` where the cursor was when the context menu opened.
+    void SetMarker(Markers::Which which);
+    void MarkersChanged();
+    void UpdateMeasurements();
     /// The pointer entering a control, and the zoom and pan keys; true when
     /// the event is used up.
     bool ViewEvent(QObject* watched, QEvent* event);
@@ -318,6 +330,7 @@ private:
     struct Cursor {
         std::int32_t column = 0;
         int pointerY = 0;
+        std::uint64_t sample = 0;
         std::vector<std::string> lines;
     };
     Cursor ReadCursor(const CursorPoint& point, int pointerY);
@@ -332,4 +345,9 @@ private:
     QAction* m_savePictureAction = nullptr;
     QAction* m_copyPictureAction = nullptr;
     std::vector<QAction*> m_goToActions;  ///< maximum then minimum of each channel
+    std::vector<QAction*> m_markerActions;  ///< set A, set B, remove, the measurements window
+    std::optional<std::uint64_t> m_menuSample;  ///< the cursor's sample when the menu opened
+    Markers m_markers;
+    QDialog* m_measurements = nullptr;
+    QLabel* m_measurementText = nullptr;
 };

@@ -8,9 +8,11 @@
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QVBoxLayout>
 #include <QWheelEvent>
 
 #include "app/ctestdlg.h"
@@ -42,6 +44,18 @@ void CtestDlg::CreateViewActions() {
             m_goToActions.push_back(action);
         }
     }
+    const auto markerAction = [this](const QString& text, const std::function<void()>& act) {
+        auto* action = new QAction(text, this);
+        connect(action, &QAction::triggered, this, act);
+        m_markerActions.push_back(action);
+    };
+    markerAction(QStringLiteral("Set marker A here"), [this] { SetMarker(Markers::A); });
+    markerAction(QStringLiteral("Set marker B here"), [this] { SetMarker(Markers::B); });
+    markerAction(QStringLiteral("Remove markers"), [this] {
+        m_markers.Clear();
+        MarkersChanged();
+    });
+    markerAction(QStringLiteral("Measurements"), [this] { ShowMeasurements(); });
     // The cursor follows the pointer without a button held.
     setMouseTracking(true);
 }
@@ -60,6 +74,16 @@ QMenu* CtestDlg::ContextMenu() {
         m_contextMenu->addAction(action);
         action->setEnabled(ViewInteractive());
     }
+    // The markers go where the cursor stood when the menu opened.
+    m_menuSample = m_cursor && ViewInteractive() ? std::optional(m_cursor->sample) : std::nullopt;
+    m_contextMenu->addSeparator();
+    for (QAction* action : m_markerActions) {
+        m_contextMenu->addAction(action);
+    }
+    m_markerActions[0]->setEnabled(m_menuSample.has_value());
+    m_markerActions[1]->setEnabled(m_menuSample.has_value());
+    m_markerActions[2]->setEnabled(ViewInteractive() && m_markers.Any());
+    m_markerActions[3]->setEnabled(ViewInteractive());
     const bool idle = Idle();
     m_fullViewAction->setEnabled(idle && m_zoom.has_value());
     m_savePictureAction->setEnabled(idle);
@@ -108,11 +132,15 @@ void CtestDlg::ApplyRange(ViewRange range) {
         m_zoom = range;
     }
     RedrawAll(m_displayMode);
+    UpdateMeasurements();
 }
 
 bool CtestDlg::DropZoom() {
     m_dragging = false;
     m_cursor.reset();
+    // A new record: the markers were on the old one's samples.
+    m_markers.Clear();
+    UpdateMeasurements();
     const bool zoomed = m_zoom.has_value();
     m_zoom.reset();
     return zoomed;
@@ -291,7 +319,7 @@ CtestDlg::Cursor CtestDlg::ReadCursor(const CursorPoint& point, int pointerY) {
         for (int ch = 0; ch < 4; ++ch) {
             values[ch] = source.At(ch, point.sample);
         }
-        cursor = Cursor{point.column, pointerY, ::CursorReadout(point.sample, RecordCount(), m_clockDivider, values)};
+        cursor = Cursor{point.column, pointerY, point.sample, ::CursorReadout(point.sample, RecordCount(), m_clockDivider, values)};
         MarkUnreadable(cursor.lines, point.sample);
         // A column drawing many samples names one of them: its extremes
         // show what else the column holds, so a spike there is not missed.
@@ -353,5 +381,66 @@ void CtestDlg::OnGoToExtreme(int channel, bool maximum) {
 void CtestDlg::PaintCursor(QPainter& painter) const {
     if (m_cursor && ViewInteractive()) {
         m_view->DrawCursor(painter, m_cursor->column, m_cursor->pointerY, m_cursor->lines);
+    }
+}
+
+void CtestDlg::SetMarker(Markers::Which which) {
+    if (m_menuSample && ViewInteractive()) {
+        m_markers.Set(which, *m_menuSample);
+        MarkersChanged();
+    }
+}
+
+void CtestDlg::MarkersChanged() {
+    update(ToQRect(m_view->Geometry().paneOuterAll));
+    UpdateMeasurements();
+}
+
+void CtestDlg::PaintMarkers(QPainter& painter) const {
+    if (!m_markers.Any() || !ViewInteractive()) {
+        return;
+    }
+    const ViewRange range = VisibleRange();
+    for (const Markers::Which which : {Markers::A, Markers::B}) {
+        const auto& at = m_markers.At(which);
+        if (at && *at >= range.first && *at - range.first < range.count) {
+            const CursorPoint point = CursorAtSample(range, m_view->Columns(), *at);
+            m_view->DrawCursor(painter, point.column, m_view->Layout().plotRect[0].top,
+                               {which == Markers::A ? "A" : "B"});
+        }
+    }
+}
+
+QStringList CtestDlg::MeasurementReadout() {
+    QStringList lines;
+    if (!ViewInteractive()) {
+        return lines;
+    }
+    WithSource([&](const SampleSource& source, const SummaryPyramid* summaries) {
+        for (const std::string& line : m_markers.Readout(source, summaries, VisibleRange())) {
+            lines << QString::fromStdString(line);
+        }
+    });
+    return lines;
+}
+
+void CtestDlg::ShowMeasurements() {
+    if (m_measurements == nullptr) {
+        // A window of its own, so the traces and the window's layout stay as they are.
+        m_measurements = new QDialog(this);
+        m_measurements->setWindowTitle(QStringLiteral("Measurements"));
+        m_measurementText = new QLabel(m_measurements);
+        m_measurementText->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        auto* layout = new QVBoxLayout(m_measurements);
+        layout->addWidget(m_measurementText);
+    }
+    UpdateMeasurements();
+    m_measurements->show();
+    m_measurements->raise();
+}
+
+void CtestDlg::UpdateMeasurements() {
+    if (m_measurementText != nullptr) {
+        m_measurementText->setText(MeasurementReadout().join(QLatin1Char('\n')));
     }
 }

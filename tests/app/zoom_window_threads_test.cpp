@@ -4,6 +4,7 @@
 #include <QClipboard>
 #include <QFile>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QTemporaryDir>
@@ -12,6 +13,7 @@
 #include <QFontMetrics>
 #include <QRegularExpression>
 
+#include <cmath>
 #include <functional>
 #include <vector>
 
@@ -351,6 +353,78 @@ TEST_F(ZoomWindowTest, ACompressedColumnShowsItsExtremesAndTheMenuGoesToThem) {
     EXPECT_EQ(dlg->CursorReadout()[2], "CH0 4.23000 V (min 4.23000, max 4.23000)");
 }
 
+// 728 samples, one to a column: channel 0 rises 0.01 V a sample, channel 2
+// is -0.5 V with one NaN at sample 200.
+TEST_F(ZoomWindowTest, MarkersMeasureBetweenThemOverTheWindowOnly) {
+    MakeWindow(InstantConfig());
+    const double flat[4] = {0.0, 1.5, -0.5, 2.0};
+    Open(WriteRecord("ramp.dlf", 728, [&](int ch, std::uint32_t s) {
+        return ch == 0 ? s * 0.01 : ch == 2 && s == 200 ? std::nan("") : flat[ch];
+    }));
+    const QImage canvas = dlg->View().Snapshot();
+    const QStringList visible = {
+        "Statistics of the visible range",
+        "CH0 mean 3.63500 V, RMS 4.19878 V, SD 2.10155 V, min 0.00000 V at 0, max 7.27000 V at 727, p-p 7.27000 V",
+        "CH1 mean 1.50000 V, RMS 1.50000 V, SD 0.00000 V, min 1.50000 V at 0, max 1.50000 V at 0, p-p 0.00000 V",
+        "CH2 mean -0.50000 V, RMS 0.50000 V, SD 0.00000 V, min -0.50000 V at 0, max -0.50000 V at 0, p-p 0.00000 V, "
+        "1 NaN",
+        "CH3 mean 2.00000 V, RMS 2.00000 V, SD 0.00000 V, min 2.00000 V at 0, max 2.00000 V at 0, p-p 0.00000 V"};
+    EXPECT_EQ(dlg->MeasurementReadout(), visible);
+
+    const auto item = [&](const char* text) {
+        for (QAction* action : dlg->ContextMenu()->actions()) {
+            if (action->text() == QString::fromUtf8(text)) {
+                return action;
+            }
+        }
+        ADD_FAILURE() << text;
+        return static_cast<QAction*>(nullptr);
+    };
+    Hover(PLOT_LEFT + 100, PANE0_ROW);
+    item("Set marker A here")->trigger();
+    Hover(PLOT_LEFT + 300, PANE0_ROW);
+    item("Set marker B here")->trigger();
+    const QStringList between = {
+        "Marker A: sample 100, 10 mS",
+        "  CH0 1.00000 V, CH1 1.50000 V, CH2 -0.50000 V, CH3 2.00000 V",
+        "Marker B: sample 300, 30 mS",
+        "  CH0 3.00000 V, CH1 1.50000 V, CH2 -0.50000 V, CH3 2.00000 V",
+        "Δt 20 mS, Δ 200 samples",
+        "  B − A: CH0 2.00000 V, CH1 0.00000 V, CH2 0.00000 V, CH3 0.00000 V",
+        "Statistics between A and B",
+        "CH0 mean 2.00000 V, RMS 2.08247 V, SD 0.58023 V, min 1.00000 V at 100, max 3.00000 V at 300, p-p 2.00000 V",
+        "CH1 mean 1.50000 V, RMS 1.50000 V, SD 0.00000 V, min 1.50000 V at 100, max 1.50000 V at 100, p-p 0.00000 V",
+        "CH2 mean -0.50000 V, RMS 0.50000 V, SD 0.00000 V, min -0.50000 V at 100, max -0.50000 V at 100, "
+        "p-p 0.00000 V, 1 NaN",
+        "CH3 mean 2.00000 V, RMS 2.00000 V, SD 0.00000 V, min 2.00000 V at 100, max 2.00000 V at 100, p-p 0.00000 V"};
+    EXPECT_EQ(dlg->MeasurementReadout(), between);
+    // The measurements window shows the same lines.
+    dlg->ShowMeasurements();
+    QStringList shown;
+    for (QLabel* label : dlg->findChildren<QLabel*>()) {
+        if (label->text().startsWith(QStringLiteral("Marker A"))) {
+            shown = label->text().split(QLatin1Char('\n'));
+        }
+    }
+    EXPECT_EQ(shown, between);
+
+    // Both lines are drawn over the window, never into the picture saved.
+    Hover(PLOT_LEFT + 100, 20);  // no cursor
+    const QImage window = dlg->grab().toImage();
+    const Rect& plot = dlg->View().Layout().plotRect[3];
+    for (const int column : {100, 300}) {
+        EXPECT_EQ(window.pixel(PLOT_LEFT + column, plot.bottom - 2) & 0xFFFFFF, 0xFFFFFFu) << column;
+    }
+    EXPECT_EQ(window.pixel(PLOT_LEFT + 200, plot.bottom - 2) & 0xFFFFFF,
+              canvas.pixel(PLOT_LEFT + 200, plot.bottom - 2) & 0xFFFFFF);
+    EXPECT_EQ(dlg->View().Snapshot(), canvas);
+
+    item("Remove markers")->trigger();
+    EXPECT_EQ(dlg->MeasurementReadout(), visible);
+    EXPECT_EQ(dlg->grab().toImage().pixel(PLOT_LEFT + 100, plot.bottom - 2) & 0xFFFFFF,
+              canvas.pixel(PLOT_LEFT + 100, plot.bottom - 2) & 0xFFFFFF);
+}
+
 TEST_F(ZoomWindowTest, ContextMenuKeepsTheSystemItemsThenAddsTheViewItems) {
     MakeWindow(InstantConfig());
     const QStringList expected = {"Minimize", "Close", "-", "バージョン情報(&A)...", "-",
@@ -362,7 +436,8 @@ TEST_F(ZoomWindowTest, ContextMenuKeepsTheSystemItemsThenAddsTheViewItems) {
                                   "Go to the maximum of CH2 in the visible range",
                                   "Go to the minimum of CH2 in the visible range",
                                   "Go to the maximum of CH3 in the visible range",
-                                  "Go to the minimum of CH3 in the visible range"};
+                                  "Go to the minimum of CH3 in the visible range", "-",
+                                  "Set marker A here", "Set marker B here", "Remove markers", "Measurements"};
     for (int round = 0; round < 2; ++round) {  // composed afresh each time it opens
         QStringList texts;
         for (QAction* action : dlg->ContextMenu()->actions()) {
