@@ -73,6 +73,17 @@ protected:
 
     void Hover(int x, int y) { Mouse(QEvent::MouseMove, x, y, Qt::NoButton, Qt::NoButton); }
 
+    // The context menu's item named `text`, as the menu opens now.
+    QAction* MenuItem(const char* text) {
+        for (QAction* action : dlg->ContextMenu()->actions()) {
+            if (action->text() == QString::fromUtf8(text)) {
+                return action;
+            }
+        }
+        ADD_FAILURE() << text;
+        return new QAction(dlg.get());
+    }
+
     void Drag(int fromX, int toX) {
         Mouse(QEvent::MouseButtonPress, fromX, PANE0_ROW, Qt::LeftButton, Qt::LeftButton);
         Mouse(QEvent::MouseMove, toX, PANE0_ROW, Qt::NoButton, Qt::LeftButton);
@@ -321,19 +332,10 @@ TEST_F(ZoomWindowTest, ACompressedColumnShowsItsExtremesAndTheMenuGoesToThem) {
     EXPECT_EQ(lines[2], "CH0 4.23000 V (min 4.23000, max 9.90000)");
     EXPECT_EQ(lines[3], "CH1 1.50000 V (min 1.50000, max 1.50000)");
 
-    const auto item = [&](const char* text) {
-        for (QAction* action : dlg->ContextMenu()->actions()) {
-            if (action->text() == QString::fromUtf8(text)) {
-                return action;
-            }
-        }
-        ADD_FAILURE() << text;
-        return static_cast<QAction*>(nullptr);
-    };
     QTest::keyClick(dlg.get(), Qt::Key_Plus);
     ASSERT_EQ(dlg->VisibleRange(), (ViewRange{7280, 58240}));
     const QImage canvas = dlg->View().Snapshot();
-    item("Go to the maximum of CH0 in the visible range")->trigger();
+    MenuItem("Go to the maximum of CH0 in the visible range")->trigger();
     EXPECT_EQ(dlg->VisibleRange(), (ViewRange{7281, 58240}));
     lines = dlg->CursorReadout();
     ASSERT_EQ(lines.size(), 6);
@@ -346,7 +348,7 @@ TEST_F(ZoomWindowTest, ACompressedColumnShowsItsExtremesAndTheMenuGoesToThem) {
     EXPECT_NE(dlg->View().Snapshot(), canvas) << "the range moved by a sample";
 
     // The first of equal minimums is the visible range's first sample.
-    item("Go to the minimum of CH0 in the visible range")->trigger();
+    MenuItem("Go to the minimum of CH0 in the visible range")->trigger();
     EXPECT_EQ(dlg->VisibleRange(), (ViewRange{0, 58240}));
     ASSERT_FALSE(dlg->CursorReadout().isEmpty());
     EXPECT_EQ(dlg->CursorReadout()[0], "Sample 7281");
@@ -371,19 +373,10 @@ TEST_F(ZoomWindowTest, MarkersMeasureBetweenThemOverTheWindowOnly) {
         "CH3 mean 2.00000 V, RMS 2.00000 V, SD 0.00000 V, min 2.00000 V at 0, max 2.00000 V at 0, p-p 0.00000 V"};
     EXPECT_EQ(dlg->MeasurementReadout(), visible);
 
-    const auto item = [&](const char* text) {
-        for (QAction* action : dlg->ContextMenu()->actions()) {
-            if (action->text() == QString::fromUtf8(text)) {
-                return action;
-            }
-        }
-        ADD_FAILURE() << text;
-        return static_cast<QAction*>(nullptr);
-    };
     Hover(PLOT_LEFT + 100, PANE0_ROW);
-    item("Set marker A here")->trigger();
+    MenuItem("Set marker A here")->trigger();
     Hover(PLOT_LEFT + 300, PANE0_ROW);
-    item("Set marker B here")->trigger();
+    MenuItem("Set marker B here")->trigger();
     const QStringList between = {
         "Marker A: sample 100, 10 mS",
         "  CH0 1.00000 V, CH1 1.50000 V, CH2 -0.50000 V, CH3 2.00000 V",
@@ -419,7 +412,7 @@ TEST_F(ZoomWindowTest, MarkersMeasureBetweenThemOverTheWindowOnly) {
               canvas.pixel(PLOT_LEFT + 200, plot.bottom - 2) & 0xFFFFFF);
     EXPECT_EQ(dlg->View().Snapshot(), canvas);
 
-    item("Remove markers")->trigger();
+    MenuItem("Remove markers")->trigger();
     EXPECT_EQ(dlg->MeasurementReadout(), visible);
     EXPECT_EQ(dlg->grab().toImage().pixel(PLOT_LEFT + 100, plot.bottom - 2) & 0xFFFFFF,
               canvas.pixel(PLOT_LEFT + 100, plot.bottom - 2) & 0xFFFFFF);
