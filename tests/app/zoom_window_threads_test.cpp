@@ -416,6 +416,15 @@ TEST_F(ZoomWindowTest, MarkersMeasureBetweenThemOverTheWindowOnly) {
     EXPECT_EQ(dlg->MeasurementReadout(), visible);
     EXPECT_EQ(dlg->grab().toImage().pixel(PLOT_LEFT + 100, plot.bottom - 2) & 0xFFFFFF,
               canvas.pixel(PLOT_LEFT + 100, plot.bottom - 2) & 0xFFFFFF);
+
+    // A marker belongs to the record it was set on: opening another drops it.
+    Hover(PLOT_LEFT + 100, PANE0_ROW);
+    MenuItem("Set marker A here")->trigger();
+    ASSERT_EQ(dlg->MeasurementReadout().size(), 7);
+    Open(WriteRecord("other.dlf", 728, [&](int ch, std::uint32_t s) {
+        return ch == 0 ? s * 0.01 : ch == 2 && s == 200 ? std::nan("") : flat[ch];
+    }));
+    EXPECT_EQ(dlg->MeasurementReadout(), visible);
 }
 
 TEST_F(ZoomWindowTest, ContextMenuKeepsTheSystemItemsThenAddsTheViewItems) {
