@@ -142,7 +142,9 @@ public:
     /// VisibleSpanText while zoomed, as drawn above the plots; empty at full view.
     QString VisibleSpan() const;
     /// The context menu: the system menu's items, a separator, then Full view,
-    /// "Save picture" and "Copy picture", enabled for the window's state.
+    /// "Save picture" and "Copy picture"; the go-to items of each channel's
+    /// maximum and minimum; setting marker A or B at the cursor, removing
+    /// them and the measurements window; enabled for the window's state.
     QMenu* ContextMenu();
     void OnFullView();
     void OnSavePicture();
