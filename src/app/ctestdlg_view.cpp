@@ -319,8 +319,8 @@ CtestDlg::Cursor CtestDlg::ReadCursor(const CursorPoint& point, int pointerY) {
         for (int ch = 0; ch < 4; ++ch) {
             values[ch] = source.At(ch, point.sample);
         }
-        cursor = Cursor{point.column, pointerY, point.sample, ::CursorReadout(point.sample, RecordCount(), m_clockDivider, values)};
-        MarkUnreadable(cursor.lines, point.sample);
+        cursor = Cursor{point.column, pointerY, point.sample,
+                        ::CursorReadout(point.sample, RecordCount(), m_clockDivider, values)};
         // A column drawing many samples names one of them: its extremes
         // show what else the column holds, so a spike there is not missed.
         if (point.columnCount > 1) {
@@ -333,6 +333,8 @@ CtestDlg::Cursor CtestDlg::ReadCursor(const CursorPoint& point, int pointerY) {
                 }
             }
         }
+        // After the extremes, so that an unreadable sample's line says only that.
+        MarkUnreadable(cursor.lines, point.sample);
     });
     // A stamped file alone tells the time of its samples as a series does.
     const auto utc = m_series      ? m_series->source.Reader().SampleTimeMicros(point.sample)
