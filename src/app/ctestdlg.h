@@ -258,6 +258,8 @@ private:
     /// Back to the whole record without redrawing; true if it was zoomed.
     bool DropZoom();
     void UpdateCursor(const QPoint& pointer);
+    /// UTC time of `sample` (microseconds since 1970) where the record shown is stamped.
+    std::optional<std::int64_t> SampleUtc(std::uint64_t sample) const;
     /// Calls `use` with the record shown and its summaries (null for a
     /// record in memory, which is read directly).
     void WithSource(const std::function<void(const SampleSource&, const SummaryPyramid*)>& use) const;

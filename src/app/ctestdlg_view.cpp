@@ -312,6 +312,13 @@ void CtestDlg::WithSource(const std::function<void(const SampleSource&, const Su
     use(record, nullptr);
 }
 
+std::optional<std::int64_t> CtestDlg::SampleUtc(std::uint64_t sample) const {
+    // A stamped file alone tells the time of its samples as a series does.
+    return m_series      ? m_series->source.Reader().SampleTimeMicros(sample)
+           : m_fileStamp ? std::optional(StampSampleMicros(*m_fileStamp, m_clockDivider, sample))
+                         : std::nullopt;
+}
+
 CtestDlg::Cursor CtestDlg::ReadCursor(const CursorPoint& point, int pointerY) {
     Cursor cursor;
     WithSource([&](const SampleSource& source, const SummaryPyramid* summaries) {
@@ -336,11 +343,7 @@ CtestDlg::Cursor CtestDlg::ReadCursor(const CursorPoint& point, int pointerY) {
         // After the extremes, so that an unreadable sample's line says only that.
         MarkUnreadable(cursor.lines, point.sample);
     });
-    // A stamped file alone tells the time of its samples as a series does.
-    const auto utc = m_series      ? m_series->source.Reader().SampleTimeMicros(point.sample)
-                     : m_fileStamp ? std::optional(StampSampleMicros(*m_fileStamp, m_clockDivider, point.sample))
-                                   : std::nullopt;
-    if (utc) {
+    if (const auto utc = SampleUtc(point.sample)) {
         cursor.lines.insert(cursor.lines.begin() + 2, WallClockText(*utc, m_clockDivider));
     }
     return cursor;
@@ -419,7 +422,8 @@ QStringList CtestDlg::MeasurementReadout() {
         return lines;
     }
     WithSource([&](const SampleSource& source, const SummaryPyramid* summaries) {
-        for (const std::string& line : m_markers.Readout(source, summaries, VisibleRange())) {
+        const auto utcOf = [this](std::uint64_t sample) { return SampleUtc(sample); };
+        for (const std::string& line : m_markers.Readout(source, summaries, VisibleRange(), utcOf)) {
             lines << QString::fromStdString(line);
         }
     });

@@ -5,6 +5,7 @@
 
 #include "display/geometry.h"
 #include "display/statistics.h"
+#include "display/viewrange.h"
 #include "numtext/fixed.h"
 
 namespace {
@@ -16,7 +17,7 @@ std::string Channel(int ch) { return "CH" + std::to_string(ch); }
 }  // namespace
 
 std::vector<std::string> Markers::Readout(const SampleSource& source, const SummaryPyramid* summaries,
-                                          ViewRange visible) const {
+                                          ViewRange visible, const SampleUtc& utcOf) const {
     const std::uint64_t count = source.Count();
     const std::int32_t divider = source.ClockDivider();
     const std::int64_t totalNs = SampleTimeNs(divider, count);
@@ -28,6 +29,9 @@ std::vector<std::string> Markers::Readout(const SampleSource& source, const Summ
         const std::uint64_t sample = *m_at[which];
         lines.push_back(std::string("Marker ") + (which == A ? "A" : "B") + ": sample " + std::to_string(sample) +
                         ", " + FormatTimeLabel(SampleTimeNs(divider, sample), totalNs));
+        if (const auto utc = utcOf ? utcOf(sample) : std::nullopt) {
+            lines.back() += ", " + WallClockText(*utc, divider);
+        }
         std::string values;
         for (int ch = 0; ch < 4; ++ch) {
             values += (ch > 0 ? ", " : "  ") + Channel(ch) + " " + Volts(source.At(ch, sample));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,14 +25,18 @@ public:
     const std::optional<std::uint64_t>& At(Which which) const { return m_at[which]; }
     bool Any() const { return m_at[A] || m_at[B]; }
 
+    /// UTC time of a sample in microseconds since 1970, where the record is stamped.
+    using SampleUtc = std::function<std::optional<std::int64_t>(std::uint64_t)>;
+
     /// The readout of a record of `source.Count()` samples summarised by
     /// `summaries` (null: read directly): each marker's "Marker A: sample
-    /// <index>, <time from start>" and its channels' values, with both set
+    /// <index>, <time from start>" (then its WallClockText where `utcOf`
+    /// tells it) and its channels' values, with both set
     /// "Δt <time>, Δ <samples> samples" and each channel's B − A, then
     /// "Statistics between A and B" (both samples included) or, without both
     /// markers, "Statistics of the visible range" `visible`, one line a channel.
     std::vector<std::string> Readout(const SampleSource& source, const SummaryPyramid* summaries,
-                                     ViewRange visible) const;
+                                     ViewRange visible, const SampleUtc& utcOf = nullptr) const;
 
 private:
     std::optional<std::uint64_t> m_at[2];
