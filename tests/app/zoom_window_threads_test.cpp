@@ -319,11 +319,14 @@ TEST_F(ZoomWindowTest, ReadoutShowsTheValuesAtThePointer) {
 }
 
 // 72,800 samples: 100 to a column at full view, 80 after one `+`. Channel 0
-// holds 4.23 V but for one sample of 9.9 V; the other channels are flat.
+// holds 4.23 V but for one sample of 9.9 V; channels 1 and 2 are flat, and
+// channel 3 holds no number, so its column has no extremes to show.
 TEST_F(ZoomWindowTest, ACompressedColumnShowsItsExtremesAndTheMenuGoesToThem) {
     MakeWindow(InstantConfig());
     Open(WriteRecord("spike.dlf", 72800,
-                     [](int ch, std::uint32_t s) { return ch == 0 ? (s == 36401 ? 9.9 : 4.23) : ch * 1.5; }));
+                     [](int ch, std::uint32_t s) {
+                         return ch == 0 ? (s == 36401 ? 9.9 : 4.23) : ch == 3 ? std::nan("") : ch * 1.5;
+                     }));
     // Column 364 draws samples 36,350 .. 36,449 and names the last.
     Hover(PLOT_LEFT + 364, PANE0_ROW);
     QStringList lines = dlg->CursorReadout();
@@ -331,6 +334,7 @@ TEST_F(ZoomWindowTest, ACompressedColumnShowsItsExtremesAndTheMenuGoesToThem) {
     EXPECT_EQ(lines[0], "Sample 36449");
     EXPECT_EQ(lines[2], "CH0 4.23000 V (min 4.23000, max 9.90000)");
     EXPECT_EQ(lines[3], "CH1 1.50000 V (min 1.50000, max 1.50000)");
+    EXPECT_EQ(lines[5], "CH3 nan V");
 
     QTest::keyClick(dlg.get(), Qt::Key_Plus);
     ASSERT_EQ(dlg->VisibleRange(), (ViewRange{7280, 58240}));
