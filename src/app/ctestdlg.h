@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "app/markers.h"
 #include "app/prompts.h"
 #include "app/workers.h"
 #include "device/d2xx.h"
@@ -141,11 +142,22 @@ public:
     /// VisibleSpanText while zoomed, as drawn above the plots; empty at full view.
     QString VisibleSpan() const;
     /// The context menu: the system menu's items, a separator, then Full view,
-    /// "Save picture" and "Copy picture", enabled for the window's state.
+    /// "Save picture" and "Copy picture"; the go-to items of each channel's
+    /// maximum and minimum; setting marker A or B at the cursor, removing
+    /// them and the measurements window; enabled for the window's state.
     QMenu* ContextMenu();
     void OnFullView();
     void OnSavePicture();
     void OnCopyPicture();
+    /// Centres the visible range on the largest (or smallest) value of
+    /// `channel` in it, the first where several are equal, and sets the
+    /// cursor there; nothing when the range holds no number.
+    void OnGoToExtreme(int channel, bool maximum);
+    /// The lines of the measurements window: Markers::Readout of the record
+    /// shown; empty while the record cannot be read (a run, no record).
+    QStringList MeasurementReadout();
+    /// Opens the measurements window (markers, Δt and statistics).
+    void ShowMeasurements();
 
     /// True while a worker thread (acquisition, live view, CSV export) runs.
     bool WorkersRunning() const { return m_workers.Active() > 0; }
@@ -246,10 +258,21 @@ private:
     /// Back to the whole record without redrawing; true if it was zoomed.
     bool DropZoom();
     void UpdateCursor(const QPoint& pointer);
+    /// UTC time of `sample` (microseconds since 1970) where the record shown is stamped.
+    std::optional<std::int64_t> SampleUtc(std::uint64_t sample) const;
+    /// Calls `use` with the record shown and its summaries (null for a
+    /// record in memory, which is read directly).
+    void WithSource(const std::function<void(const SampleSource&, const SummaryPyramid*)>& use) const;
     /// Reads the cursor again at the last pointer position, if one is shown.
     void RefreshCursor();
     void DropCursor();
     void PaintCursor(QPainter& painter) const;
+    /// Lines of the markers in view, drawn over the window like the cursor.
+    void PaintMarkers(QPainter& painter) const;
+    /// Puts marker `which` where the cursor was when the context menu opened.
+    void SetMarker(Markers::Which which);
+    void MarkersChanged();
+    void UpdateMeasurements();
     /// The pointer entering a control, and the zoom and pan keys; true when
     /// the event is used up.
     bool ViewEvent(QObject* watched, QEvent* event);
@@ -311,8 +334,10 @@ private:
     struct Cursor {
         std::int32_t column = 0;
         int pointerY = 0;
+        std::uint64_t sample = 0;
         std::vector<std::string> lines;
     };
+    Cursor ReadCursor(const CursorPoint& point, int pointerY);
     std::optional<ViewRange> m_zoom;  ///< empty: the whole record
     std::optional<Cursor> m_cursor;
     QPoint m_pointer;  ///< where the last cursor was read
@@ -323,4 +348,10 @@ private:
     QAction* m_fullViewAction = nullptr;
     QAction* m_savePictureAction = nullptr;
     QAction* m_copyPictureAction = nullptr;
+    std::vector<QAction*> m_goToActions;  ///< maximum then minimum of each channel
+    std::vector<QAction*> m_markerActions;  ///< set A, set B, remove, the measurements window
+    std::optional<std::uint64_t> m_menuSample;  ///< the cursor's sample when the menu opened
+    Markers m_markers;
+    QDialog* m_measurements = nullptr;
+    QLabel* m_measurementText = nullptr;
 };

@@ -8,12 +8,15 @@
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QVBoxLayout>
 #include <QWheelEvent>
 
 #include "app/ctestdlg.h"
+#include "display/statistics.h"
 #include "files/file.h"
 
 namespace {
@@ -31,6 +34,28 @@ void CtestDlg::CreateViewActions() {
     connect(m_fullViewAction, &QAction::triggered, this, &CtestDlg::OnFullView);
     connect(m_savePictureAction, &QAction::triggered, this, &CtestDlg::OnSavePicture);
     connect(m_copyPictureAction, &QAction::triggered, this, &CtestDlg::OnCopyPicture);
+    for (int ch = 0; ch < 4; ++ch) {
+        for (const bool maximum : {true, false}) {
+            auto* action = new QAction(QStringLiteral("Go to the %1 of CH%2 in the visible range")
+                                           .arg(maximum ? QStringLiteral("maximum") : QStringLiteral("minimum"))
+                                           .arg(ch),
+                                       this);
+            connect(action, &QAction::triggered, this, [this, ch, maximum] { OnGoToExtreme(ch, maximum); });
+            m_goToActions.push_back(action);
+        }
+    }
+    const auto markerAction = [this](const QString& text, const std::function<void()>& act) {
+        auto* action = new QAction(text, this);
+        connect(action, &QAction::triggered, this, act);
+        m_markerActions.push_back(action);
+    };
+    markerAction(QStringLiteral("Set marker A here"), [this] { SetMarker(Markers::A); });
+    markerAction(QStringLiteral("Set marker B here"), [this] { SetMarker(Markers::B); });
+    markerAction(QStringLiteral("Remove markers"), [this] {
+        m_markers.Clear();
+        MarkersChanged();
+    });
+    markerAction(QStringLiteral("Measurements"), [this] { ShowMeasurements(); });
     // The cursor follows the pointer without a button held.
     setMouseTracking(true);
 }
@@ -44,6 +69,21 @@ QMenu* CtestDlg::ContextMenu() {
     m_contextMenu->addAction(m_fullViewAction);
     m_contextMenu->addAction(m_savePictureAction);
     m_contextMenu->addAction(m_copyPictureAction);
+    m_contextMenu->addSeparator();
+    for (QAction* action : m_goToActions) {
+        m_contextMenu->addAction(action);
+        action->setEnabled(ViewInteractive());
+    }
+    // The markers go where the cursor stood when the menu opened.
+    m_menuSample = m_cursor && ViewInteractive() ? std::optional(m_cursor->sample) : std::nullopt;
+    m_contextMenu->addSeparator();
+    for (QAction* action : m_markerActions) {
+        m_contextMenu->addAction(action);
+    }
+    m_markerActions[0]->setEnabled(m_menuSample.has_value());
+    m_markerActions[1]->setEnabled(m_menuSample.has_value());
+    m_markerActions[2]->setEnabled(ViewInteractive() && m_markers.Any());
+    m_markerActions[3]->setEnabled(ViewInteractive());
     const bool idle = Idle();
     m_fullViewAction->setEnabled(idle && m_zoom.has_value());
     m_savePictureAction->setEnabled(idle);
@@ -92,11 +132,15 @@ void CtestDlg::ApplyRange(ViewRange range) {
         m_zoom = range;
     }
     RedrawAll(m_displayMode);
+    UpdateMeasurements();
 }
 
 bool CtestDlg::DropZoom() {
     m_dragging = false;
     m_cursor.reset();
+    // A new record: the markers were on the old one's samples.
+    m_markers.Clear();
+    UpdateMeasurements();
     const bool zoomed = m_zoom.has_value();
     m_zoom.reset();
     return zoomed;
@@ -259,28 +303,58 @@ void CtestDlg::RefreshCursor() {
     }
 }
 
+void CtestDlg::WithSource(const std::function<void(const SampleSource&, const SummaryPyramid*)>& use) const {
+    if (m_series) {
+        use(m_series->source, &m_series->summaries);
+        return;
+    }
+    const RecordSource record(m_channelData, static_cast<std::uint32_t>(m_sampleCount), m_clockDivider);
+    use(record, nullptr);
+}
+
+std::optional<std::int64_t> CtestDlg::SampleUtc(std::uint64_t sample) const {
+    // A stamped file alone tells the time of its samples as a series does.
+    return m_series      ? m_series->source.Reader().SampleTimeMicros(sample)
+           : m_fileStamp ? std::optional(StampSampleMicros(*m_fileStamp, m_clockDivider, sample))
+                         : std::nullopt;
+}
+
+CtestDlg::Cursor CtestDlg::ReadCursor(const CursorPoint& point, int pointerY) {
+    Cursor cursor;
+    WithSource([&](const SampleSource& source, const SummaryPyramid* summaries) {
+        double values[4];
+        for (int ch = 0; ch < 4; ++ch) {
+            values[ch] = source.At(ch, point.sample);
+        }
+        cursor = Cursor{point.column, pointerY, point.sample,
+                        ::CursorReadout(point.sample, RecordCount(), m_clockDivider, values)};
+        // A column drawing many samples names one of them: its extremes
+        // show what else the column holds, so a spike there is not missed.
+        if (point.columnCount > 1) {
+            for (int ch = 0; ch < 4; ++ch) {
+                const auto stats = StatisticsOf(source, summaries, ch, point.columnFirst,
+                                                point.columnFirst + point.columnCount, false);
+                if (stats && stats->nanCount < stats->count) {
+                    std::string& line = cursor.lines[2 + static_cast<std::size_t>(ch)];
+                    line = WithColumnExtremes(line, stats->minimum, stats->maximum);
+                }
+            }
+        }
+        // After the extremes, so that an unreadable sample's line says only that.
+        MarkUnreadable(cursor.lines, point.sample);
+    });
+    if (const auto utc = SampleUtc(point.sample)) {
+        cursor.lines.insert(cursor.lines.begin() + 2, WallClockText(*utc, m_clockDivider));
+    }
+    return cursor;
+}
+
 void CtestDlg::UpdateCursor(const QPoint& pointer) {
     m_pointer = pointer;
     std::optional<Cursor> next;
     const std::int32_t column = ViewInteractive() ? m_view->ColumnAt(pointer.x(), pointer.y()) : -1;
     if (column >= 0) {
-        const auto count = RecordCount();
-        const CursorPoint point = CursorAtColumn(VisibleRange(), m_view->Columns(), column);
-        const RecordSource record(m_channelData, static_cast<std::uint32_t>(m_sampleCount), m_clockDivider);
-        const SampleSource& source = m_series ? static_cast<const SampleSource&>(m_series->source) : record;
-        double values[4];
-        for (int ch = 0; ch < 4; ++ch) {
-            values[ch] = source.At(ch, point.sample);
-        }
-        next = Cursor{point.column, pointer.y(), ::CursorReadout(point.sample, count, m_clockDivider, values)};
-        MarkUnreadable(next->lines, point.sample);
-        // A stamped file alone tells the time of its samples as a series does.
-        const auto utc = m_series      ? m_series->source.Reader().SampleTimeMicros(point.sample)
-                         : m_fileStamp ? std::optional(StampSampleMicros(*m_fileStamp, m_clockDivider, point.sample))
-                                       : std::nullopt;
-        if (utc) {
-            next->lines.insert(next->lines.begin() + 2, WallClockText(*utc, m_clockDivider));
-        }
+        next = ReadCursor(CursorAtColumn(VisibleRange(), m_view->Columns(), column), pointer.y());
     }
     if (next || m_cursor) {
         update(ToQRect(m_view->Geometry().paneOuterAll));
@@ -288,8 +362,91 @@ void CtestDlg::UpdateCursor(const QPoint& pointer) {
     m_cursor = std::move(next);
 }
 
+void CtestDlg::OnGoToExtreme(int channel, bool maximum) {
+    if (!ViewInteractive()) {
+        return;
+    }
+    const ViewRange range = VisibleRange();
+    std::optional<RangeStatistics> stats;
+    WithSource([&](const SampleSource& source, const SummaryPyramid* summaries) {
+        stats = StatisticsOf(source, summaries, channel, range.first, range.first + range.count);
+    });
+    if (!stats || stats->nanCount == stats->count) {
+        return;
+    }
+    const std::uint64_t at = maximum ? stats->maximumAt : stats->minimumAt;
+    ApplyRange({at - std::min(at, range.count / 2), range.count});
+    const CursorPoint point = CursorAtSample(VisibleRange(), m_view->Columns(), at);
+    const Rect& plot = m_view->Layout().plotRect[channel];
+    m_pointer = QPoint(plot.left + point.column, (plot.top + plot.bottom) / 2);
+    m_cursor = ReadCursor(point, m_pointer.y());
+    update(ToQRect(m_view->Geometry().paneOuterAll));
+}
+
 void CtestDlg::PaintCursor(QPainter& painter) const {
     if (m_cursor && ViewInteractive()) {
         m_view->DrawCursor(painter, m_cursor->column, m_cursor->pointerY, m_cursor->lines);
+    }
+}
+
+void CtestDlg::SetMarker(Markers::Which which) {
+    if (m_menuSample && ViewInteractive()) {
+        m_markers.Set(which, *m_menuSample);
+        MarkersChanged();
+    }
+}
+
+void CtestDlg::MarkersChanged() {
+    update(ToQRect(m_view->Geometry().paneOuterAll));
+    UpdateMeasurements();
+}
+
+void CtestDlg::PaintMarkers(QPainter& painter) const {
+    if (!m_markers.Any() || !ViewInteractive()) {
+        return;
+    }
+    const ViewRange range = VisibleRange();
+    for (const Markers::Which which : {Markers::A, Markers::B}) {
+        const auto& at = m_markers.At(which);
+        if (at && *at >= range.first && *at - range.first < range.count) {
+            const CursorPoint point = CursorAtSample(range, m_view->Columns(), *at);
+            m_view->DrawCursor(painter, point.column, m_view->Layout().plotRect[0].top,
+                               {which == Markers::A ? "A" : "B"});
+        }
+    }
+}
+
+QStringList CtestDlg::MeasurementReadout() {
+    QStringList lines;
+    if (!ViewInteractive()) {
+        return lines;
+    }
+    WithSource([&](const SampleSource& source, const SummaryPyramid* summaries) {
+        const auto utcOf = [this](std::uint64_t sample) { return SampleUtc(sample); };
+        for (const std::string& line : m_markers.Readout(source, summaries, VisibleRange(), utcOf)) {
+            lines << QString::fromStdString(line);
+        }
+    });
+    return lines;
+}
+
+void CtestDlg::ShowMeasurements() {
+    if (m_measurements == nullptr) {
+        // A window of its own, so the traces and the window's layout stay as they are.
+        m_measurements = new QDialog(this);
+        m_measurements->setWindowTitle(QStringLiteral("Measurements"));
+        m_measurementText = new QLabel(m_measurements);
+        m_measurementText->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        auto* layout = new QVBoxLayout(m_measurements);
+        layout->addWidget(m_measurementText);
+    }
+    UpdateMeasurements();
+    m_measurements->show();
+    m_measurements->raise();
+}
+
+void CtestDlg::UpdateMeasurements() {
+    if (m_measurementText != nullptr) {
+        m_measurementText->setText(MeasurementReadout().join(QLatin1Char('\n')));
     }
 }

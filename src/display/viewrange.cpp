@@ -95,7 +95,7 @@ std::string VisibleSpanText(ViewRange range, std::uint64_t sampleCount) {
 
 CursorPoint CursorAtColumn(ViewRange range, std::int32_t columns, std::int32_t column) {
     if (columns < 1 || range.count == 0) {
-        return {range.first, 0};
+        return {range.first, 0, range.first, std::min<std::uint64_t>(range.count, 1)};
     }
     const std::int32_t w = std::clamp(columns, 1, MAX_COLUMNS - 1);
     column = std::clamp(column, 0, w - 1);
@@ -110,7 +110,25 @@ CursorPoint CursorAtColumn(ViewRange range, std::int32_t columns, std::int32_t c
     const std::uint64_t high = begin < end ? end - 1 : begin - 1;
     const double along = w > 1 ? column * (static_cast<double>(range.count - 1) / (w - 1)) : 0.0;
     const std::uint64_t sample = std::clamp(RoundInto(along, range.count - 1), low, high);
-    return {range.first + sample, column};
+    return {range.first + sample, column, range.first + begin, end - begin};
+}
+
+CursorPoint CursorAtSample(ViewRange range, std::int32_t columns, std::uint64_t sample) {
+    if (columns < 1 || range.count == 0) {
+        return {range.first, 0, range.first, std::min<std::uint64_t>(range.count, 1)};
+    }
+    const std::int32_t w = std::clamp(columns, 1, MAX_COLUMNS - 1);
+    const std::uint64_t at = std::clamp(sample, range.first, range.first + range.count - 1) - range.first;
+    std::uint64_t starts[MAX_COLUMNS + 1];
+    ColumnStarts(w, range.count, starts);
+    // The last column whose first sample is at or before `at`: the one drawing it.
+    const auto* next = std::upper_bound(starts, starts + w, at);
+    const auto column = static_cast<std::int32_t>(next - starts - 1);
+    return {range.first + at, column, range.first + starts[column], starts[column + 1] - starts[column]};
+}
+
+std::string WithColumnExtremes(const std::string& line, double minimum, double maximum) {
+    return line + " (min " + FormatFixed5OrExponent(minimum) + ", max " + FormatFixed5OrExponent(maximum) + ")";
 }
 
 std::vector<std::string> CursorReadout(std::uint64_t sample, std::uint64_t sampleCount,

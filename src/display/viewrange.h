@@ -61,6 +61,11 @@ std::string VisibleSpanText(ViewRange range, std::uint64_t sampleCount);
 struct CursorPoint {
     std::uint64_t sample = 0;   ///< index in the record
     std::int32_t column = 0;    ///< plot column of the line, 0 .. columns - 1
+    /// The samples drawn in that column: columnFirst .. columnFirst +
+    /// columnCount - 1 of the record (none for a column showing the step
+    /// held from its left).
+    std::uint64_t columnFirst = 0;
+    std::uint64_t columnCount = 0;
 };
 
 /// The sample drawn in plot `column` (clamped to the plot) of the visible
@@ -70,6 +75,15 @@ struct CursorPoint {
 /// the first column reads the first visible sample and the last column the
 /// last. `range.count` must be at least 1.
 CursorPoint CursorAtColumn(ViewRange range, std::int32_t columns, std::int32_t column);
+
+/// A cursor on `sample` (held inside the visible range), on the column that
+/// draws it.
+CursorPoint CursorAtSample(ViewRange range, std::int32_t columns, std::uint64_t sample);
+
+/// A readout value line ("CH0 4.23000 V") with the smallest and largest
+/// value of the samples its column draws: "CH0 4.23000 V (min 3.10000, max
+/// 9.90000)".
+std::string WithColumnExtremes(const std::string& line, double minimum, double maximum);
 
 /// Readout lines of a cursor on `sample`: "Sample <index>", "Time <time from
 /// the record's start, in the unit of the time axis>", then "CH<n> <value> V"

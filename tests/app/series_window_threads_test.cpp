@@ -3,11 +3,13 @@
 // together (or when a name is missing), Save offered only where one data
 // file can hold them, a Cancel of the summary build, the Summary and the
 // wall-clock time, and CSV-Save's Cancel and an ending signal.
+#include <QAction>
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileSystemModel>
+#include <QMenu>
 #include <QTimer>
 #include <QProgressBar>
 #include <QTemporaryDir>
@@ -478,6 +480,14 @@ TEST_F(SeriesWindowTest, AStampedFileAloneShowsTheWallClockTime) {
     ASSERT_EQ(readout.size(), 7);
     EXPECT_EQ(readout[0], QStringLiteral("Sample 0"));
     EXPECT_EQ(readout[2], QStringLiteral("UTC 2025-12-06 05:46:41.000"));
+    // A marker there tells the same time.
+    for (QAction* action : dlg->ContextMenu()->actions()) {
+        if (action->text() == QStringLiteral("Set marker A here")) {
+            action->trigger();
+        }
+    }
+    ASSERT_FALSE(dlg->MeasurementReadout().isEmpty());
+    EXPECT_EQ(dlg->MeasurementReadout()[0], QStringLiteral("Marker A: sample 0, 0 S, UTC 2025-12-06 05:46:41.000"));
     readout = ReadoutAt(last);
     ASSERT_EQ(readout.size(), 7);
     EXPECT_EQ(readout[0], QStringLiteral("Sample 1499"));

@@ -4,6 +4,7 @@
 #include <QClipboard>
 #include <QFile>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QTemporaryDir>
@@ -12,6 +13,7 @@
 #include <QFontMetrics>
 #include <QRegularExpression>
 
+#include <cmath>
 #include <functional>
 #include <vector>
 
@@ -70,6 +72,17 @@ protected:
     }
 
     void Hover(int x, int y) { Mouse(QEvent::MouseMove, x, y, Qt::NoButton, Qt::NoButton); }
+
+    // The context menu's item named `text`, as the menu opens now.
+    QAction* MenuItem(const char* text) {
+        for (QAction* action : dlg->ContextMenu()->actions()) {
+            if (action->text() == QString::fromUtf8(text)) {
+                return action;
+            }
+        }
+        ADD_FAILURE() << text;
+        return new QAction(dlg.get());
+    }
 
     void Drag(int fromX, int toX) {
         Mouse(QEvent::MouseButtonPress, fromX, PANE0_ROW, Qt::LeftButton, Qt::LeftButton);
@@ -273,8 +286,12 @@ TEST_F(ZoomWindowTest, ReadoutShowsTheValuesAtThePointer) {
     Open(WriteRecord("ramp.dlf", 7280, [](int ch, std::uint32_t s) { return ch + s * 0.00025; }));
     const QImage canvas = dlg->View().Snapshot();
     Hover(PLOT_LEFT + 364, PANE0_ROW);
-    const QStringList expected = {"Sample 3644",   "Time 364.4 mS", "CH0 0.91100 V",
-                                  "CH1 1.91100 V", "CH2 2.91100 V", "CH3 3.91100 V"};
+    const QStringList expected = {"Sample 3644",
+                                  "Time 364.4 mS",
+                                  "CH0 0.91100 V (min 0.90875, max 0.91100)",
+                                  "CH1 1.91100 V (min 1.90875, max 1.91100)",
+                                  "CH2 2.91100 V (min 2.90875, max 2.91100)",
+                                  "CH3 3.91100 V (min 3.90875, max 3.91100)"};
     EXPECT_EQ(dlg->CursorReadout(), expected);
 
     // The line is drawn over the window in every pane, never into the canvas.
@@ -285,19 +302,148 @@ TEST_F(ZoomWindowTest, ReadoutShowsTheValuesAtThePointer) {
     }
     EXPECT_EQ(dlg->View().Snapshot(), canvas);
 
-    // Zooming at the pointer keeps the sample under it.
+    // Zooming at the pointer keeps the sample under it; its column now
+    // draws samples 3,637 .. 3,644.
     Wheel(PLOT_LEFT + 364, PANE0_ROW, 120);
     EXPECT_EQ(dlg->VisibleRange(), (ViewRange{729, 5824}));
-    EXPECT_EQ(dlg->CursorReadout(), expected);
+    const QStringList zoomed = {"Sample 3644",
+                                "Time 364.4 mS",
+                                "CH0 0.91100 V (min 0.90925, max 0.91100)",
+                                "CH1 1.91100 V (min 1.90925, max 1.91100)",
+                                "CH2 2.91100 V (min 2.90925, max 2.91100)",
+                                "CH3 3.91100 V (min 3.90925, max 3.91100)"};
+    EXPECT_EQ(dlg->CursorReadout(), zoomed);
 
     Hover(PLOT_LEFT + 100, 20);  // above the panes
     EXPECT_TRUE(dlg->CursorReadout().isEmpty());
 }
 
+// 72,800 samples: 100 to a column at full view, 80 after one `+`. Channel 0
+// holds 4.23 V but for one sample of 9.9 V; channels 1 and 2 are flat, and
+// channel 3 holds no number, so its column has no extremes to show.
+TEST_F(ZoomWindowTest, ACompressedColumnShowsItsExtremesAndTheMenuGoesToThem) {
+    MakeWindow(InstantConfig());
+    Open(WriteRecord("spike.dlf", 72800,
+                     [](int ch, std::uint32_t s) {
+                         return ch == 0 ? (s == 36401 ? 9.9 : 4.23) : ch == 3 ? std::nan("") : ch * 1.5;
+                     }));
+    // Column 364 draws samples 36,350 .. 36,449 and names the last.
+    Hover(PLOT_LEFT + 364, PANE0_ROW);
+    QStringList lines = dlg->CursorReadout();
+    ASSERT_EQ(lines.size(), 6);
+    EXPECT_EQ(lines[0], "Sample 36449");
+    EXPECT_EQ(lines[2], "CH0 4.23000 V (min 4.23000, max 9.90000)");
+    EXPECT_EQ(lines[3], "CH1 1.50000 V (min 1.50000, max 1.50000)");
+    EXPECT_EQ(lines[5], "CH3 nan V");
+
+    QTest::keyClick(dlg.get(), Qt::Key_Plus);
+    ASSERT_EQ(dlg->VisibleRange(), (ViewRange{7280, 58240}));
+    const QImage canvas = dlg->View().Snapshot();
+    MenuItem("Go to the maximum of CH0 in the visible range")->trigger();
+    EXPECT_EQ(dlg->VisibleRange(), (ViewRange{7281, 58240}));
+    lines = dlg->CursorReadout();
+    ASSERT_EQ(lines.size(), 6);
+    EXPECT_EQ(lines[0], "Sample 36401");
+    EXPECT_EQ(lines[2], "CH0 9.90000 V (min 4.23000, max 9.90000)");
+    // The line is on the spike's column, the middle one, over the window only.
+    const QImage shown = dlg->grab().toImage();
+    const Rect& plot = dlg->View().Layout().plotRect[3];
+    EXPECT_EQ(shown.pixel(PLOT_LEFT + 364, plot.bottom - 2) & 0xFFFFFF, 0xFFFFFFu);
+    EXPECT_NE(dlg->View().Snapshot(), canvas) << "the range moved by a sample";
+
+    // The first of equal minimums is the visible range's first sample.
+    MenuItem("Go to the minimum of CH0 in the visible range")->trigger();
+    EXPECT_EQ(dlg->VisibleRange(), (ViewRange{0, 58240}));
+    ASSERT_FALSE(dlg->CursorReadout().isEmpty());
+    EXPECT_EQ(dlg->CursorReadout()[0], "Sample 7281");
+    EXPECT_EQ(dlg->CursorReadout()[2], "CH0 4.23000 V (min 4.23000, max 4.23000)");
+}
+
+// 728 samples, one to a column: channel 0 rises 0.01 V a sample, channel 2
+// is -0.5 V with one NaN at sample 200.
+TEST_F(ZoomWindowTest, MarkersMeasureBetweenThemOverTheWindowOnly) {
+    MakeWindow(InstantConfig());
+    const double flat[4] = {0.0, 1.5, -0.5, 2.0};
+    Open(WriteRecord("ramp.dlf", 728, [&](int ch, std::uint32_t s) {
+        return ch == 0 ? s * 0.01 : ch == 2 && s == 200 ? std::nan("") : flat[ch];
+    }));
+    const QImage canvas = dlg->View().Snapshot();
+    const QStringList visible = {
+        "Statistics of the visible range",
+        "CH0 mean 3.63500 V, RMS 4.19878 V, SD 2.10155 V, min 0.00000 V at 0, max 7.27000 V at 727, p-p 7.27000 V",
+        "CH1 mean 1.50000 V, RMS 1.50000 V, SD 0.00000 V, min 1.50000 V at 0, max 1.50000 V at 0, p-p 0.00000 V",
+        "CH2 mean -0.50000 V, RMS 0.50000 V, SD 0.00000 V, min -0.50000 V at 0, max -0.50000 V at 0, p-p 0.00000 V, "
+        "1 NaN",
+        "CH3 mean 2.00000 V, RMS 2.00000 V, SD 0.00000 V, min 2.00000 V at 0, max 2.00000 V at 0, p-p 0.00000 V"};
+    EXPECT_EQ(dlg->MeasurementReadout(), visible);
+
+    Hover(PLOT_LEFT + 100, PANE0_ROW);
+    MenuItem("Set marker A here")->trigger();
+    Hover(PLOT_LEFT + 300, PANE0_ROW);
+    MenuItem("Set marker B here")->trigger();
+    const QStringList between = {
+        "Marker A: sample 100, 10 mS",
+        "  CH0 1.00000 V, CH1 1.50000 V, CH2 -0.50000 V, CH3 2.00000 V",
+        "Marker B: sample 300, 30 mS",
+        "  CH0 3.00000 V, CH1 1.50000 V, CH2 -0.50000 V, CH3 2.00000 V",
+        "Δt 20 mS, Δ 200 samples",
+        "  B − A: CH0 2.00000 V, CH1 0.00000 V, CH2 0.00000 V, CH3 0.00000 V",
+        "Statistics between A and B",
+        "CH0 mean 2.00000 V, RMS 2.08247 V, SD 0.58023 V, min 1.00000 V at 100, max 3.00000 V at 300, p-p 2.00000 V",
+        "CH1 mean 1.50000 V, RMS 1.50000 V, SD 0.00000 V, min 1.50000 V at 100, max 1.50000 V at 100, p-p 0.00000 V",
+        "CH2 mean -0.50000 V, RMS 0.50000 V, SD 0.00000 V, min -0.50000 V at 100, max -0.50000 V at 100, "
+        "p-p 0.00000 V, 1 NaN",
+        "CH3 mean 2.00000 V, RMS 2.00000 V, SD 0.00000 V, min 2.00000 V at 100, max 2.00000 V at 100, p-p 0.00000 V"};
+    EXPECT_EQ(dlg->MeasurementReadout(), between);
+    // The measurements window shows the same lines.
+    dlg->ShowMeasurements();
+    QStringList shown;
+    for (QLabel* label : dlg->findChildren<QLabel*>()) {
+        if (label->text().startsWith(QStringLiteral("Marker A"))) {
+            shown = label->text().split(QLatin1Char('\n'));
+        }
+    }
+    EXPECT_EQ(shown, between);
+
+    // Both lines are drawn over the window, never into the picture saved.
+    Hover(PLOT_LEFT + 100, 20);  // no cursor
+    const QImage window = dlg->grab().toImage();
+    const Rect& plot = dlg->View().Layout().plotRect[3];
+    for (const int column : {100, 300}) {
+        EXPECT_EQ(window.pixel(PLOT_LEFT + column, plot.bottom - 2) & 0xFFFFFF, 0xFFFFFFu) << column;
+    }
+    EXPECT_EQ(window.pixel(PLOT_LEFT + 200, plot.bottom - 2) & 0xFFFFFF,
+              canvas.pixel(PLOT_LEFT + 200, plot.bottom - 2) & 0xFFFFFF);
+    EXPECT_EQ(dlg->View().Snapshot(), canvas);
+
+    MenuItem("Remove markers")->trigger();
+    EXPECT_EQ(dlg->MeasurementReadout(), visible);
+    EXPECT_EQ(dlg->grab().toImage().pixel(PLOT_LEFT + 100, plot.bottom - 2) & 0xFFFFFF,
+              canvas.pixel(PLOT_LEFT + 100, plot.bottom - 2) & 0xFFFFFF);
+
+    // A marker belongs to the record it was set on: opening another drops it.
+    Hover(PLOT_LEFT + 100, PANE0_ROW);
+    MenuItem("Set marker A here")->trigger();
+    ASSERT_EQ(dlg->MeasurementReadout().size(), 7);
+    Open(WriteRecord("other.dlf", 728, [&](int ch, std::uint32_t s) {
+        return ch == 0 ? s * 0.01 : ch == 2 && s == 200 ? std::nan("") : flat[ch];
+    }));
+    EXPECT_EQ(dlg->MeasurementReadout(), visible);
+}
+
 TEST_F(ZoomWindowTest, ContextMenuKeepsTheSystemItemsThenAddsTheViewItems) {
     MakeWindow(InstantConfig());
     const QStringList expected = {"Minimize", "Close", "-", "バージョン情報(&A)...", "-",
-                                  "Full view", "Save picture", "Copy picture"};
+                                  "Full view", "Save picture", "Copy picture", "-",
+                                  "Go to the maximum of CH0 in the visible range",
+                                  "Go to the minimum of CH0 in the visible range",
+                                  "Go to the maximum of CH1 in the visible range",
+                                  "Go to the minimum of CH1 in the visible range",
+                                  "Go to the maximum of CH2 in the visible range",
+                                  "Go to the minimum of CH2 in the visible range",
+                                  "Go to the maximum of CH3 in the visible range",
+                                  "Go to the minimum of CH3 in the visible range", "-",
+                                  "Set marker A here", "Set marker B here", "Remove markers", "Measurements"};
     for (int round = 0; round < 2; ++round) {  // composed afresh each time it opens
         QStringList texts;
         for (QAction* action : dlg->ContextMenu()->actions()) {

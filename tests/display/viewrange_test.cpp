@@ -97,30 +97,64 @@ TEST(CursorAtColumn, TheSampleDrawnUnderThePointerWithTheLineThere) {
         std::int32_t column;
         std::uint32_t sample;
         std::int32_t line;
+        std::uint64_t columnFirst;  // the samples the column draws
+        std::uint64_t columnCount;
     };
     const Case cases[] = {
-        // 10 samples a column: column c draws samples 10 c - 5 .. 10 c + 4.
-        {{0, 7280}, 364, 3644, 364},
-        {{0, 7280}, 0, 0, 0},
-        {{0, 7280}, 727, 7279, 727},
-        {{0, 10000}, 727, 9999, 727},
-        {{0, 49768}, 727, 49767, 727},
-        {{20000, 7280}, 364, 23644, 364},
-        // 10 samples on 728 columns: sample k is drawn from column k * 72.8 on.
-        {{500000, 10}, 46, 500000, 46},
-        {{500000, 10}, 100, 500001, 100},
-        {{500000, 10}, 700, 500009, 700},
-        {{500000, 10}, -5, 500000, 0},
-        {{500000, 10}, 5000, 500009, 727},
+        // 10 samples a column: column c draws samples 10 c - 5 .. 10 c + 4;
+        // the last also the half column past it.
+        {{0, 7280}, 364, 3644, 364, 3635, 10},
+        {{0, 7280}, 0, 0, 0, 0, 5},
+        {{0, 7280}, 727, 7279, 727, 7265, 15},
+        {{0, 10000}, 727, 9999, 727, 9980, 20},
+        {{0, 49768}, 727, 49767, 727, 49666, 102},
+        {{20000, 7280}, 364, 23644, 364, 23635, 10},
+        // 10 samples on 728 columns: sample k is drawn from column k * 72.8 on,
+        // in columns 0, 73, 146 ... 655, the others holding the step.
+        {{500000, 10}, 46, 500000, 46, 500001, 0},
+        {{500000, 10}, 100, 500001, 100, 500002, 0},
+        {{500000, 10}, 700, 500009, 700, 500010, 0},
+        {{500000, 10}, -5, 500000, 0, 500000, 1},
+        {{500000, 10}, 5000, 500009, 727, 500010, 0},
         // 2 samples: the second from column 364 on; 1 sample spans the plot.
-        {{0, 2}, 300, 0, 300},
-        {{0, 2}, 364, 1, 364},
-        {{0, 1}, 300, 0, 300},
+        {{0, 2}, 300, 0, 300, 1, 0},
+        {{0, 2}, 364, 1, 364, 1, 1},
+        {{0, 1}, 300, 0, 300, 1, 0},
     };
     for (const Case& c : cases) {
         const CursorPoint p = CursorAtColumn(c.range, W, c.column);
         EXPECT_EQ(p.sample, c.sample) << Show(c.range) << " column " << c.column;
         EXPECT_EQ(p.column, c.line) << Show(c.range) << " column " << c.column;
+        EXPECT_EQ(p.columnFirst, c.columnFirst) << Show(c.range) << " column " << c.column;
+        EXPECT_EQ(p.columnCount, c.columnCount) << Show(c.range) << " column " << c.column;
+    }
+}
+
+TEST(CursorAtSample, TheColumnDrawingTheSample) {
+    struct Case {
+        ViewRange range;
+        std::uint64_t sample;
+        std::uint64_t read;  // the sample held inside the range
+        std::int32_t column;
+        std::uint64_t columnFirst;
+        std::uint64_t columnCount;
+    };
+    const Case cases[] = {
+        {{0, 7280}, 3644, 3644, 364, 3635, 10},
+        {{0, 7280}, 3645, 3645, 365, 3645, 10},
+        {{20000, 7280}, 27279, 27279, 727, 27265, 15},
+        {{500000, 10}, 500001, 500001, 73, 500001, 1},
+        {{500000, 10}, 0, 500000, 0, 500000, 1},
+        {{500000, 10}, 600000, 500009, 655, 500009, 1},
+        {{0, 2}, 1, 1, 364, 1, 1},
+        {{0, 1}, 0, 0, 0, 0, 1},
+    };
+    for (const Case& c : cases) {
+        const CursorPoint p = CursorAtSample(c.range, W, c.sample);
+        EXPECT_EQ(p.sample, c.read) << Show(c.range) << " sample " << c.sample;
+        EXPECT_EQ(p.column, c.column) << Show(c.range) << " sample " << c.sample;
+        EXPECT_EQ(p.columnFirst, c.columnFirst) << Show(c.range) << " sample " << c.sample;
+        EXPECT_EQ(p.columnCount, c.columnCount) << Show(c.range) << " sample " << c.sample;
     }
 }
 

@@ -1,0 +1,83 @@
+#include "app/markers.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "display/geometry.h"
+#include "display/statistics.h"
+#include "display/viewrange.h"
+#include "numtext/fixed.h"
+
+namespace {
+
+std::string Volts(double value) { return FormatFixed5OrExponent(value) + " V"; }
+
+std::string Channel(int ch) { return "CH" + std::to_string(ch); }
+
+}  // namespace
+
+std::vector<std::string> Markers::Readout(const SampleSource& source, const SummaryPyramid* summaries,
+                                          ViewRange visible, const SampleUtc& utcOf) const {
+    const std::uint64_t count = source.Count();
+    const std::int32_t divider = source.ClockDivider();
+    const std::int64_t totalNs = SampleTimeNs(divider, count);
+    std::vector<std::string> lines;
+    for (const Which which : {A, B}) {
+        if (!m_at[which] || *m_at[which] >= count) {
+            continue;
+        }
+        const std::uint64_t sample = *m_at[which];
+        lines.push_back(std::string("Marker ") + (which == A ? "A" : "B") + ": sample " + std::to_string(sample) +
+                        ", " + FormatTimeLabel(SampleTimeNs(divider, sample), totalNs));
+        if (const auto utc = utcOf ? utcOf(sample) : std::nullopt) {
+            lines.back() += ", " + WallClockText(*utc, divider);
+        }
+        std::string values;
+        for (int ch = 0; ch < 4; ++ch) {
+            values += (ch > 0 ? ", " : "  ") + Channel(ch) + " " + Volts(source.At(ch, sample));
+        }
+        lines.push_back(values);
+    }
+    ViewRange range = visible;
+    const bool between = m_at[A] && m_at[B] && *m_at[A] < count && *m_at[B] < count;
+    if (between) {
+        const std::uint64_t a = *m_at[A];
+        const std::uint64_t b = *m_at[B];
+        const std::uint64_t span = a < b ? b - a : a - b;
+        const std::int64_t spanNs = SampleTimeNs(divider, span);
+        lines.push_back("\u0394t " + std::string(b < a ? "-" : "") + FormatTimeLabel(spanNs, totalNs) + ", \u0394 " +
+                        std::string(b < a ? "-" : "") + std::to_string(span) + " samples");
+        std::string deltas;
+        for (int ch = 0; ch < 4; ++ch) {
+            deltas += (ch > 0 ? ", " : "  B \u2212 A: ") + Channel(ch) + " " +
+                      Volts(source.At(ch, b) - source.At(ch, a));
+        }
+        lines.push_back(deltas);
+        range = {std::min(a, b), span + 1};
+        lines.push_back("Statistics between A and B");
+    } else {
+        lines.push_back("Statistics of the visible range");
+    }
+    for (int ch = 0; ch < 4; ++ch) {
+        const auto stats = StatisticsOf(source, summaries, ch, range.first, range.first + range.count);
+        if (!stats) {
+            lines.push_back(Channel(ch) + " unreadable");
+            continue;
+        }
+        std::string line = Channel(ch) + " mean " + Volts(stats->mean) + ", RMS " + Volts(stats->rms) + ", SD " +
+                           Volts(stats->deviation) + ", min " + Volts(stats->minimum);
+        if (!std::isnan(stats->minimum)) {
+            line += " at " + std::to_string(stats->minimumAt);
+        }
+        line += ", max " + Volts(stats->maximum);
+        if (!std::isnan(stats->maximum)) {
+            line += " at " + std::to_string(stats->maximumAt);
+        }
+        line += ", p-p " + Volts(stats->peakToPeak);
+        if (stats->nanCount > 0) {
+            line += ", " + std::to_string(stats->nanCount) + " NaN";
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
