@@ -15,12 +15,13 @@
 #include "cli/cli.h"
 #include "cli/files_check.h"
 #include "device/access.h"
-#include "display/statistics.h"
-#include "display/summary_cache.h"
+#include "display/envelope.h"
 #include "errors.h"
 #include "files/dlf.h"
 #include "files/series_names.h"
 #include "files/series_text.h"
+#include "record/statistics.h"
+#include "record/summary_cache.h"
 
 namespace py = pybind11;
 
@@ -194,8 +195,9 @@ py::tuple Record::Envelope(int channel, std::uint32_t columns, std::uint64_t fir
             // Column c takes samples n*c/used .. n*(c+1)/used-1: every column at least one.
             const std::uint64_t begin = first + n * c / used;
             const std::uint64_t end = first + n * (c + 1) / used;
-            const SampleExtremes e = summaries.Extremes(m_source, channel, begin, end);
-            readable = readable && !IsUnreadable(e);
+            const SampleExtremes found = summaries.Extremes(m_source, channel, begin, end);
+            readable = readable && !IsUnreadable(found);
+            const SampleExtremes e = AsDrawn(found);
             lows[c] = e.low;
             highs[c] = e.high;
         }

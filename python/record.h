@@ -11,8 +11,8 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
-#include "display/samplesource.h"
-#include "display/summaries.h"
+#include "record/samplesource.h"
+#include "record/summaries.h"
 
 namespace vospy {
 

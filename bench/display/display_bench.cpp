@@ -10,9 +10,9 @@
 
 #include "display/envelope.h"
 #include "display/plotview.h"
-#include "display/statistics.h"
-#include "display/summaries.h"
 #include "display/viewrange.h"
+#include "record/statistics.h"
+#include "record/summaries.h"
 
 namespace {
 

@@ -28,11 +28,11 @@
 #include <thread>
 #include <vector>
 
-#include "display/long_record.h"
 #include "display/plotview.h"
-#include "display/summaries.h"
-#include "display/summary_cache.h"
 #include "files/dlf.h"
+#include "record/long_record.h"
+#include "record/summaries.h"
+#include "record/summary_cache.h"
 
 namespace {
 

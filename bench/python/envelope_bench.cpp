@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "display/summaries.h"
-#include "display/summary_cache.h"
+#include "record/summaries.h"
+#include "record/summary_cache.h"
 
 int main(int argc, char** argv) {
     const std::vector<std::string> paths(argv + 1, argv + argc);

@@ -21,9 +21,9 @@
 #include "device/d2xx.h"
 #include "device/driver.h"
 #include "display/plotview.h"
-#include "display/samplesource.h"
-#include "display/summaries.h"
 #include "files/dlf.h"
+#include "record/samplesource.h"
+#include "record/summaries.h"
 
 class QAction;
 class QCheckBox;

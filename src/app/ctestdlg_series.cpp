@@ -14,7 +14,7 @@
 
 #include "app/ctestdlg.h"
 #include "app/dialog_template.h"
-#include "display/summary_cache.h"
+#include "record/summary_cache.h"
 #include "settings/settings.h"
 
 namespace {

@@ -16,8 +16,8 @@
 #include <QWheelEvent>
 
 #include "app/ctestdlg.h"
-#include "display/statistics.h"
 #include "files/file.h"
+#include "record/statistics.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <cmath>
 
 #include "display/geometry.h"
-#include "display/statistics.h"
 #include "display/viewrange.h"
 #include "numtext/fixed.h"
+#include "record/statistics.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "display/samplesource.h"
-#include "display/summaries.h"
 #include "display/viewrange.h"
+#include "record/samplesource.h"
+#include "record/summaries.h"
 
 /// Markers A and B on samples of the record shown, and the measurements
 /// between them.

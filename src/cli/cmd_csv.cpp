@@ -3,16 +3,16 @@
 #include <memory>
 #include <vector>
 
-#include "settings/settings.h"
 #include "cli/commands.h"
 #include "cli/files_check.h"
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/sample_range.h"
 #include "cli/series_summaries.h"
-#include "display/statistics.h"
 #include "files/series_reader.h"
 #include "numtext/fixed.h"
+#include "record/statistics.h"
+#include "settings/settings.h"
 
 namespace {
 

@@ -9,8 +9,6 @@
 #include <set>
 #include <vector>
 
-#include "settings/caption.h"
-#include "settings/settings.h"
 #include "cli/commands.h"
 #include "cli/files_check.h"
 #include "cli/output.h"
@@ -18,11 +16,13 @@
 #include "cli/sample_range.h"
 #include "cli/series_summaries.h"
 #include "device/trigger.h"
-#include "display/statistics.h"
-#include "display/summaries.h"
 #include "files/series.h"
 #include "files/series_names.h"
 #include "numtext/fixed.h"
+#include "record/statistics.h"
+#include "record/summaries.h"
+#include "settings/caption.h"
+#include "settings/settings.h"
 
 namespace {
 

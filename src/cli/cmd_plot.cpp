@@ -18,7 +18,7 @@
 #include "cli/progress.h"
 #include "cli/sample_range.h"
 #include "cli/series_summaries.h"
-#include "display/part_source.h"
+#include "record/part_source.h"
 
 namespace {
 

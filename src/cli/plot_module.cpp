@@ -11,7 +11,7 @@
 #include "cli/plot_module.h"
 #include "display/geometry.h"
 #include "display/plotview.h"
-#include "display/summaries.h"
+#include "record/summaries.h"
 
 namespace {
 

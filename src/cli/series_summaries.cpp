@@ -9,7 +9,7 @@
 
 #include "cli/cli.h"
 #include "cli/progress.h"
-#include "display/summary_cache.h"
+#include "record/summary_cache.h"
 
 namespace vosctl {
 

@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "display/samplesource.h"
-#include "display/summaries.h"
-#include "display/summary_cache.h"
+#include "record/samplesource.h"
+#include "record/summaries.h"
+#include "record/summary_cache.h"
 
 namespace vosctl {
 

@@ -8,31 +8,6 @@ namespace {
 
 bool ValidChannel(int channel) { return channel >= 0 && channel < 4; }
 
-double AtLeastMinusOne(double v) { return v > -1.0 ? v : -1.0; }
-
-SampleExtremes ExtremesOf(const double* samples, std::uint32_t begin, std::uint32_t end) {
-    // Two interleaved accumulator pairs keep the comparisons independent.
-    double low0 = AtLeastMinusOne(samples[begin]);
-    double high0 = low0;
-    double low1 = low0;
-    double high1 = low0;
-    std::uint32_t s = begin + 1;
-    for (; s + 1 < end; s += 2) {
-        const double a = AtLeastMinusOne(samples[s]);
-        const double b = AtLeastMinusOne(samples[s + 1]);
-        low0 = a < low0 ? a : low0;
-        high0 = a > high0 ? a : high0;
-        low1 = b < low1 ? b : low1;
-        high1 = b > high1 ? b : high1;
-    }
-    if (s < end) {
-        const double a = AtLeastMinusOne(samples[s]);
-        low0 = a < low0 ? a : low0;
-        high0 = a > high0 ? a : high0;
-    }
-    return {std::min(low0, low1), std::max(high0, high1)};
-}
-
 void MarkEmpty(ColumnTables& t, int ch, std::int32_t c, const Rect& plot) {
     t.lastY[ch][c] = plot.bottom + 1000;
     t.minY[ch][c] = plot.bottom + 1000;
@@ -93,7 +68,7 @@ void BlockExtremes::Build(const double* samples, std::uint32_t count) {
     m_low.resize(blocks);
     m_high.resize(blocks);
     for (std::uint32_t b = 0; b < blocks; ++b) {
-        const SampleExtremes e = ExtremesOf(samples, b * BLOCK, (b + 1) * BLOCK);
+        const SampleExtremes e = ExtremesOfRun(samples + b * BLOCK, BLOCK);
         m_low[b] = e.low;
         m_high[b] = e.high;
     }
@@ -103,18 +78,15 @@ SampleExtremes BlockExtremes::Of(std::uint32_t begin, std::uint32_t end) const {
     const std::uint32_t firstBlock = (begin + BLOCK - 1) / BLOCK;
     const std::uint32_t endBlock = end / BLOCK;
     if (endBlock <= firstBlock + 1) {
-        return ExtremesOf(m_samples, begin, end);
+        return ExtremesOfRun(m_samples + begin, end - begin);
     }
     SampleExtremes e{m_low[firstBlock], m_high[firstBlock]};
     for (std::uint32_t b = firstBlock + 1; b < endBlock; ++b) {
-        e.low = m_low[b] < e.low ? m_low[b] : e.low;
-        e.high = m_high[b] > e.high ? m_high[b] : e.high;
+        e = MergeExtremes(e, {m_low[b], m_high[b]});
     }
     const auto merge = [&](std::uint32_t from, std::uint32_t to) {
         if (from < to) {
-            const SampleExtremes part = ExtremesOf(m_samples, from, to);
-            e.low = std::min(e.low, part.low);
-            e.high = std::max(e.high, part.high);
+            e = MergeExtremes(e, ExtremesOfRun(m_samples + from, to - from));
         }
     };
     merge(begin, firstBlock * BLOCK);
@@ -122,8 +94,9 @@ SampleExtremes BlockExtremes::Of(std::uint32_t begin, std::uint32_t end) const {
     return e;
 }
 
-SampleExtremes ExtremesOfRun(const double* samples, std::uint32_t count) {
-    return ExtremesOf(samples, 0, count);
+SampleExtremes AsDrawn(SampleExtremes e) {
+    const auto drawn = [](double v) { return v >= -1.0 ? v : -1.0; };
+    return {drawn(e.low), drawn(e.high)};
 }
 
 void BuildEnvelope(ColumnTables& tables, int channel, const double* samples, std::uint32_t first,
@@ -136,7 +109,7 @@ void BuildEnvelope(ColumnTables& tables, int channel, const double* samples, std
         [&](std::uint64_t begin, std::uint64_t end) {
             const auto b = static_cast<std::uint32_t>(begin);
             const auto e = static_cast<std::uint32_t>(end);
-            return indexed ? index->Of(b, e) : ExtremesOf(samples, b, e);
+            return indexed ? index->Of(b, e) : ExtremesOfRun(samples + b, e - b);
         },
         [&](std::uint64_t sample) { return samples[sample]; });
 }
@@ -255,4 +228,25 @@ void UpdateLiveColumn(ColumnTables& tables, int channel, std::int32_t column,
     if (c >= 1) {
         JoinToPrevious(tables, channel, c, plot);
     }
+}
+
+void BuildEnvelope(ColumnTables& tables, int channel, const SampleSource& source,
+                   const SummaryPyramid& summaries, std::uint64_t first, std::uint64_t count,
+                   const Rect& plot) {
+    BuildEnvelopeOf(
+        tables, channel, first, count, plot,
+        [&](std::uint64_t begin, std::uint64_t end) {
+            return summaries.Extremes(source, channel, begin, end);
+        },
+        [&](std::uint64_t sample) { return source.At(channel, sample); });
+}
+
+void BuildEnvelopes(ColumnTables& tables, const SampleSource& source, const SummaryPyramid& summaries,
+                    std::uint64_t first, std::uint64_t count, const Rect (&plots)[4]) {
+    BuildEnvelopesOf(
+        tables, first, count, plots,
+        [&](int channel, std::uint64_t begin, std::uint64_t end) {
+            return summaries.Extremes(source, channel, begin, end);
+        },
+        [&](int channel, std::uint64_t sample) { return source.At(channel, sample); });
 }

@@ -5,6 +5,9 @@
 #include <vector>
 
 #include "display/geometry.h"
+#include "record/extremes.h"
+#include "record/samplesource.h"
+#include "record/summaries.h"
 
 /// Entries per channel of the column tables; a plot uses at most
 /// MAX_COLUMNS - 1 columns, as the window's layout allows.
@@ -32,28 +35,9 @@ std::int32_t EnvelopeColumns(const Rect& plot);
 void ColumnStarts(std::int32_t columns, std::uint64_t count,
                   std::uint64_t (&starts)[MAX_COLUMNS + 1]);
 
-/// Smallest and largest value of a run of samples, with NaN and values
-/// below -1 V taken as -1 V: their rows bound the rows of all the run's
-/// samples, since VoltToY is monotone and puts NaN on the -1 V row.
-struct SampleExtremes {
-    double low;
-    double high;
-};
-
-/// Extremes of `count` samples (at least 1) at `samples`.
-SampleExtremes ExtremesOfRun(const double* samples, std::uint32_t count);
-
-/// The extremes of two runs taken together.
-inline SampleExtremes MergeExtremes(SampleExtremes a, SampleExtremes b) {
-    return {b.low < a.low ? b.low : a.low, b.high > a.high ? b.high : a.high};
-}
-
-/// The extremes of a run none of whose samples could be read (a file of a
-/// series changed or gone): merged with any other run it gives that run.
-inline constexpr SampleExtremes UNREADABLE_RUN{__builtin_huge_val(), -__builtin_huge_val()};
-
-/// True for UNREADABLE_RUN: nothing of the run is drawn.
-inline bool IsUnreadable(SampleExtremes e) { return e.low > e.high; }
+/// The extremes as a plot draws them: NaN and values below -1 V on the
+/// -1 V row, like VoltToY.
+SampleExtremes AsDrawn(SampleExtremes e);
 
 /// lastY of a column whose samples could not be read: no stroke joins it.
 inline constexpr std::int32_t UNREADABLE_Y = INT32_MIN;
@@ -83,6 +67,18 @@ using ChannelSampleValue = std::function<double(int channel, std::uint64_t sampl
 /// all channels rather than once per channel.
 void BuildEnvelopesOf(ColumnTables& tables, std::uint64_t first, std::uint64_t count, const Rect (&plots)[4],
                       const ChannelRunExtremes& extremes, const ChannelSampleValue& value);
+
+/// BuildEnvelope below for the four channels at once on `plots`
+/// (BuildEnvelopesOf): the same tables, each column's place read once.
+void BuildEnvelopes(ColumnTables& tables, const SampleSource& source, const SummaryPyramid& summaries,
+                    std::uint64_t first, std::uint64_t count, const Rect (&plots)[4]);
+
+/// The envelope of the visible `count` samples from `first` on, read
+/// through `summaries` (which must summarise `source`): the same tables
+/// BuildEnvelope makes from the raw samples.
+void BuildEnvelope(ColumnTables& tables, int channel, const SampleSource& source,
+                   const SummaryPyramid& summaries, std::uint64_t first, std::uint64_t count,
+                   const Rect& plot);
 
 /// Extremes of one channel's record per block of BLOCK samples, so that the
 /// extremes of any run read at most two partial blocks of samples. It refers

@@ -12,9 +12,9 @@
 #include "display/envelope.h"
 #include "display/geometry.h"
 #include "display/primitives.h"
-#include "display/summaries.h"
 #include "display/timeaxis.h"
 #include "display/viewrange.h"
+#include "record/summaries.h"
 
 /// State shown by the lamp under the Stop button.
 enum LampState { LAMP_STAND_BY = 0, LAMP_ACQUISITION = 1, LAMP_WAITING = 2 };

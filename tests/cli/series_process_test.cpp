@@ -3,10 +3,10 @@
 #include <sys/resource.h>
 
 #include "cli_process.h"
-#include "display/long_record.h"
-#include "display/summary_cache.h"
 #include "files/dlf.h"
 #include "files/unsynced_write.h"
+#include "record/long_record.h"
+#include "record/summary_cache.h"
 
 namespace {
 

@@ -190,6 +190,25 @@ TEST(BuildEnvelope, OutOfRangeAndNaNSamplesSitOnTheEdgeRows) {
     }
 }
 
+// The record's true extremes as drawn: NaN, -inf and anything below -1 V on
+// the -1 V row, the rest as it is.
+TEST(AsDrawn, PutsNaNAndLowValuesOnTheMinusOneVoltRow) {
+    struct Row {
+        SampleExtremes in;
+        double low;
+        double high;
+    };
+    const Row rows[] = {
+        {{NaN, 4.0}, -1.0, 4.0},     {{NaN, -INF}, -1.0, -1.0}, {{-7.5, -3.0}, -1.0, -1.0},
+        {{-0.5, 12.0}, -0.5, 12.0},  {{-INF, INF}, -1.0, INF},  {{-1.0, -1.0}, -1.0, -1.0},
+    };
+    for (const Row& row : rows) {
+        const SampleExtremes e = AsDrawn(row.in);
+        EXPECT_EQ(e.low, row.low) << row.in.low;
+        EXPECT_EQ(e.high, row.high) << row.in.high;
+    }
+}
+
 // A record in which the samples marked `unreadable` cannot be read, as a
 // series gives them when a file changed under it.
 void BuildWithUnreadable(ColumnTables& t, const std::vector<double>& v, const std::vector<bool>& unreadable,

@@ -1,11 +1,11 @@
-#include "display/summaries.h"
+#include "record/summaries.h"
 
 #include <algorithm>
 #include <limits>
 #include <mutex>
 #include <thread>
 
-#include "display/statistics.h"
+#include "record/statistics.h"
 
 namespace {
 
@@ -100,7 +100,7 @@ SampleExtremes SummaryPyramid::Extremes(const SampleSource& source, int channel,
         const SampleSource& source;
         int channel;
         bool Spans(SampleExtremes known, const Level& l, std::uint64_t k) const {
-            return k < l.low[channel].size() && known.low <= l.low[channel][k] && l.high[channel][k] <= known.high;
+            return k < l.low[channel].size() && SpansExtremes(known, {l.low[channel][k], l.high[channel][k]});
         }
         SampleExtremes Of(int level, std::uint64_t b, std::uint64_t e, SampleExtremes known) const {
             if (level < 0) {
@@ -239,25 +239,4 @@ SummaryResult BuildSummaries(const SampleSource& source, const SummaryShape& sha
     }
     Finish(out.statistics, whole, source, 0, out.count);
     return SummaryResult::Done;
-}
-
-void BuildEnvelope(ColumnTables& tables, int channel, const SampleSource& source,
-                   const SummaryPyramid& summaries, std::uint64_t first, std::uint64_t count,
-                   const Rect& plot) {
-    BuildEnvelopeOf(
-        tables, channel, first, count, plot,
-        [&](std::uint64_t begin, std::uint64_t end) {
-            return summaries.Extremes(source, channel, begin, end);
-        },
-        [&](std::uint64_t sample) { return source.At(channel, sample); });
-}
-
-void BuildEnvelopes(ColumnTables& tables, const SampleSource& source, const SummaryPyramid& summaries,
-                    std::uint64_t first, std::uint64_t count, const Rect (&plots)[4]) {
-    BuildEnvelopesOf(
-        tables, first, count, plots,
-        [&](int channel, std::uint64_t begin, std::uint64_t end) {
-            return summaries.Extremes(source, channel, begin, end);
-        },
-        [&](int channel, std::uint64_t sample) { return source.At(channel, sample); });
 }

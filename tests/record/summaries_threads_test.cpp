@@ -1,8 +1,6 @@
-// Series of files read as one record, and the min/max summaries that draw it.
+// Series of files read as one record, their min/max summaries and the summary cache.
 #include <gtest/gtest.h>
 
-#include <QImage>
-#include <QPalette>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,65 +17,12 @@
 #include <thread>
 #include <vector>
 
-#include "display/plotview.h"
-#include "display/summaries.h"
-#include "display/summary_cache.h"
 #include "files/dlf.h"
 #include "files/temp_dir.h"
 #include "files/unsynced_write.h"
-
-namespace {
-
-constexpr std::uint32_t FILE_SAMPLES[3] = {1000, 1500, 700};
-
-// Three files of a smooth wave with one spike each: file 1 on CH0 at 9.5 V,
-// file 2 on CH1 at 10.25 V, file 3 on CH2 at -0.75 V; CH3 holds a NaN.
-struct Series {
-    TempDir dir;
-    std::vector<std::string> paths;
-    std::vector<double> all[4];  // the same samples in one place
-
-    // `edit` may change each file's header before it is written.
-    explicit Series(const std::function<void(int file, DataFileHeader&)>& edit = {}) {
-        std::uint32_t offset = 0;
-        for (int f = 0; f < 3; ++f) {
-            const std::uint32_t n = FILE_SAMPLES[f];
-            std::vector<double> data[4];
-            for (int ch = 0; ch < 4; ++ch) {
-                data[ch].resize(n);
-                for (std::uint32_t s = 0; s < n; ++s) {
-                    data[ch][s] = 5.0 + 3.0 * std::sin((offset + s) * 0.01 * (ch + 1));
-                }
-            }
-            data[f][n / 2] = f == 0 ? 9.5 : f == 1 ? 10.25 : -0.75;
-            if (f == 1) {
-                data[3][7] = std::nan("");
-            }
-            DataFileHeader header;
-            header.clockDivider = 10;
-            header.sampleCount = n;
-            if (edit) {
-                edit(f, header);
-            }
-            const double* pointers[4] = {data[0].data(), data[1].data(), data[2].data(),
-                                         data[3].data()};
-            paths.push_back(dir.Path("night-00000" + std::to_string(f + 1) + ".dlf"));
-            EXPECT_EQ(SaveDataFile(paths.back(), header, pointers), FileError::None);
-            for (int ch = 0; ch < 4; ++ch) {
-                all[ch].insert(all[ch].end(), data[ch].begin(), data[ch].end());
-            }
-            offset += n;
-        }
-    }
-};
-
-SummaryPyramid Summarise(const SampleSource& source, const SummaryShape& shape, int threads) {
-    SummaryProgress progress;
-    SummaryPyramid p;
-    EXPECT_EQ(BuildSummaries(source, shape, threads, progress, p), SummaryResult::Done);
-    EXPECT_EQ(progress.done.load(), source.Count());
-    return p;
-}
+#include "record/summaries.h"
+#include "record/summary_cache.h"
+#include "record/three_file_series.h"
 
 TEST(SeriesSourceTest, ReadsTheFilesAsOneRecordWithoutASeam) {
     Series series;
@@ -177,61 +122,6 @@ TEST(SummariesTest, StatisticsCoverTheWholeSeries) {
     EXPECT_EQ(parts.partStatistics[3][2].minimum, -0.75);
     EXPECT_GT(parts.partStatistics[2][2].minimum, 2.0 - 1e-9);
     EXPECT_GT(parts.partStatistics[2][3].minimum, 2.0 - 1e-9);
-}
-
-// The envelope through the summaries equals the one from the raw samples,
-// column for column, for views across file boundaries and the last column's
-// half, with cells that do and do not divide the files' lengths.
-TEST(SummariesTest, EnvelopeEqualsTheRawEnvelopeAtEveryZoom) {
-    Series series;
-    SeriesSource source;
-    ASSERT_EQ(source.Open(series.paths), FileError::None);
-    const Rect plot = DefaultPaneGeometry().paneInner[0];
-    const std::int32_t w = EnvelopeColumns(plot);
-    struct Row {
-        SummaryShape shape;
-        ViewRange view;
-    };
-    const Row rows[] = {
-        {{4, 4, 3}, {0, 3200}},     {{4, 4, 3}, {990, 20}},    {{4, 4, 3}, {400, 1300}},
-        {{3, 5, 3}, {0, 3200}},     {{3, 5, 3}, {2497, 11}},   {{3, 5, 3}, {1, 3199}},
-        {{256, 16, 4}, {0, 3200}},  {{4, 4, 3}, {3190, 10}},   {{4, 4, 3}, {2000, 1200}},
-        {{2, 2, 6}, {999, 1502}},   {{7, 3, 4}, {13, 2999}},   {{4, 4, 3}, {2499, 2}},
-    };
-    auto raw = std::make_unique<ColumnTables>();
-    auto summed = std::make_unique<ColumnTables>();
-    for (const Row& row : rows) {
-        const SummaryPyramid p = Summarise(source, row.shape, 2);
-        for (int ch = 0; ch < 4; ++ch) {
-            BuildEnvelope(*raw, ch, series.all[ch].data(), row.view.first, row.view.count, plot);
-            BuildEnvelope(*summed, ch, source, p, row.view.first, row.view.count, plot);
-            for (std::int32_t c = 0; c < w; ++c) {
-                ASSERT_EQ(raw->minY[ch][c], summed->minY[ch][c]) << row.view.first << " " << c;
-                ASSERT_EQ(raw->maxY[ch][c], summed->maxY[ch][c]) << row.view.first << " " << c;
-                ASSERT_EQ(raw->lastY[ch][c], summed->lastY[ch][c]) << row.view.first << " " << c;
-            }
-        }
-    }
-}
-
-TEST(SummariesTest, PictureEqualsTheRawPicturePixelForPixel) {
-    Series series;
-    SeriesSource source;
-    ASSERT_EQ(source.Open(series.paths), FileError::None);
-    const SummaryPyramid p = Summarise(source, SummaryShape{4, 4, 3}, 2);
-    const double* raw[4] = {series.all[0].data(), series.all[1].data(), series.all[2].data(),
-                            series.all[3].data()};
-    const QColor face = QPalette().color(QPalette::Button);
-    PlotView fromRaw(DefaultPaneGeometry(), face);
-    PlotView fromSummaries(DefaultPaneGeometry(), face);
-    const ViewRange views[] = {{0, 3200}, {900, 1200}, {995, 10}, {2400, 800}, {2499, 3}, {3150, 50}};
-    for (int mode = 0; mode < 2; ++mode) {
-        for (const ViewRange& view : views) {
-            fromRaw.RedrawAll(mode, true, raw, 3200, 10, view);
-            fromSummaries.RedrawAll(mode, source, p, view);
-            ASSERT_TRUE(fromRaw.Canvas() == fromSummaries.Canvas()) << mode << " " << view.first;
-        }
-    }
 }
 
 TEST(SummariesTest, CancelStopsTheBuild) {
@@ -588,5 +478,3 @@ TEST(SeriesReaderThreads, ReadsFromSeveralThreadsWhileFilesAreOpenedAgain) {
     EXPECT_EQ(wrong.load(), 0);
     EXPECT_LE(reader.OpenFiles(), 2u);
 }
-
-}  // namespace

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string>
 
-#include "display/samplesource.h"
-#include "display/summaries.h"
+#include "record/samplesource.h"
+#include "record/summaries.h"
 
 /// Folder of the cached summaries: $XDG_CACHE_HOME/vosviewer/summaries, or
 /// ~/.cache/vosviewer/summaries when XDG_CACHE_HOME is unset or relative;

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "display/summaries.h"
 #include "files/dlf.h"
+#include "record/summaries.h"
 
 // PREFIX-000001.dlf ... in `dir`: `files` files of `perFile` samples each
 // at 10 kHz that take almost no disk, a header and a hole, which reads as

@@ -1,4 +1,4 @@
-#include "display/summary_cache.h"
+#include "record/summary_cache.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -20,7 +20,7 @@ namespace {
 // The sixth layout: a head (identity, count, statistics) and the levels
 // with their statistics cells, each with its own checksum, so a reader of
 // the statistics alone checks and reads only the head.
-constexpr char MAGIC[8] = {'V', 'O', 'S', 'S', 'U', 'M', '0', '6'};
+constexpr char MAGIC[8] = {'V', 'O', 'S', 'S', 'U', 'M', '0', '7'};
 constexpr std::uint64_t DEFAULT_LIMIT = std::uint64_t{1} << 30;
 constexpr const char* SUFFIX = ".sum";
 

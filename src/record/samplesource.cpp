@@ -1,4 +1,4 @@
-#include "display/samplesource.h"
+#include "record/samplesource.h"
 
 #include <algorithm>
 #include <atomic>
@@ -23,7 +23,7 @@ bool RecordSource::Copy(int channel, std::uint64_t first, std::uint64_t count, d
 }
 
 SampleExtremes RecordSource::Extremes(int channel, std::uint64_t begin, std::uint64_t end) const {
-    return ExtremesOfRun(m_channels[channel] + begin, static_cast<std::uint32_t>(end - begin));
+    return ExtremesOfRun(m_channels[channel] + begin, end - begin);
 }
 
 FileError SeriesSource::Open(const std::vector<std::string>& paths) {

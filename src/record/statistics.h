@@ -5,8 +5,8 @@
 #include <span>
 #include <vector>
 
-#include "display/samplesource.h"
-#include "display/summaries.h"
+#include "record/samplesource.h"
+#include "record/summaries.h"
 
 /// Statistics of samples [first, last) of one channel, from their true
 /// values. NaN samples are counted and otherwise left out; with no number in

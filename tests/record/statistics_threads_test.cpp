@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "display/statistics.h"
-#include "display/summaries.h"
-#include "display/summary_cache.h"
 #include "files/dlf.h"
 #include "files/temp_dir.h"
+#include "record/statistics.h"
+#include "record/summaries.h"
+#include "record/summary_cache.h"
 
 namespace {
 
@@ -108,16 +108,20 @@ TEST(RangeStatisticsTest, HandMadeRecordsGiveTheirLiteralStatistics) {
     }
 }
 
-TEST(RangeStatisticsTest, CellsHoldTrueValuesWhileTheDrawnExtremesStayClamped) {
+TEST(RangeStatisticsTest, CellsHoldTrueValues) {
     const Handmade record;
-    // CH3 lies below -1 V and CH0's second cell of 8 holds a NaN: the drawn
-    // extremes take both as -1 V, the statistics cells keep them as they are.
+    // CH3 lies below -1 V and CH0's second cell of 8 holds a NaN: the min/max
+    // cells and the statistics cells keep them as they are (the plot's -1 V
+    // row is the display's), a NaN being the lowest of the min/max cells.
     const SummaryPyramid::Level& eight = record.summaries.levels[1];
-    EXPECT_EQ(eight.low[3][0], -1.0);
-    EXPECT_EQ(eight.high[3][0], -1.0);
+    EXPECT_EQ(eight.low[3][0], -6.0);
+    EXPECT_EQ(eight.high[3][0], -5.0);
+    EXPECT_TRUE(std::isnan(eight.low[0][1]));
+    EXPECT_EQ(eight.high[0][1], 16.0);
+    EXPECT_TRUE(std::isnan(eight.low[2][0]));
+    EXPECT_EQ(eight.high[2][0], -INFINITY);
     EXPECT_EQ(eight.stats[3][0].minimum, -6.0);
     EXPECT_EQ(eight.stats[3][0].maximum, -5.0);
-    EXPECT_EQ(eight.low[0][1], -1.0);
     EXPECT_EQ(eight.stats[0][1].minimum, -3.0);
     EXPECT_EQ(eight.stats[0][1].nans, 1u);
     EXPECT_EQ(eight.stats[0][1].numbers, 7u);

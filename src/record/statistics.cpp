@@ -1,4 +1,4 @@
-#include "display/statistics.h"
+#include "record/statistics.h"
 
 #include <algorithm>
 #include <cmath>

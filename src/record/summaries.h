@@ -6,8 +6,8 @@
 #include <span>
 #include <vector>
 
-#include "display/envelope.h"
-#include "display/samplesource.h"
+#include "record/extremes.h"
+#include "record/samplesource.h"
 
 /// Cell sizes of the summary levels: `levels` levels, the finest of
 /// `baseCell` samples, each next one `factor` times coarser.
@@ -94,15 +94,3 @@ enum class SummaryResult { Done, Cancelled, ReadError };
 SummaryResult BuildSummaries(const SampleSource& source, const SummaryShape& shape, int threads,
                              SummaryProgress& progress, SummaryPyramid& out,
                              std::span<const std::uint64_t> partStarts = {});
-
-/// BuildEnvelope below for the four channels at once on `plots`
-/// (BuildEnvelopesOf): the same tables, each column's place read once.
-void BuildEnvelopes(ColumnTables& tables, const SampleSource& source, const SummaryPyramid& summaries,
-                    std::uint64_t first, std::uint64_t count, const Rect (&plots)[4]);
-
-/// The envelope of the visible `count` samples from `first` on, read
-/// through `summaries` (which must summarise `source`): the same tables
-/// BuildEnvelope makes from the raw samples.
-void BuildEnvelope(ColumnTables& tables, int channel, const SampleSource& source,
-                   const SummaryPyramid& summaries, std::uint64_t first, std::uint64_t count,
-                   const Rect& plot);

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "display/samplesource.h"
+#include "record/samplesource.h"
 
 /// Samples first .. first+count-1 of another source as a record of its own,
 /// which must outlive it: a part drawn or summarised as a whole record is.

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "display/envelope.h"
 #include "files/series_reader.h"
+#include "record/extremes.h"
 
 /// A record's samples wherever they are: the in-memory record of the window
 /// or a series of files read on demand. Reads are safe from several threads.

@@ -1,0 +1,2 @@
+#include "record/extremes.h"
+#include "display/geometry.h"
