@@ -525,6 +525,7 @@ void CtestDlg::paintEvent(QPaintEvent* /*event*/) {
     }
     QPainter painter(this);
     m_view->PaintTo(painter);
+    PaintRecordMarks(painter);
     PaintMarkers(painter);
     PaintCursor(painter);
 }

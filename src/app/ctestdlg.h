@@ -269,6 +269,11 @@ private:
     void PaintCursor(QPainter& painter) const;
     /// Lines of the markers in view, drawn over the window like the cursor.
     void PaintMarkers(QPainter& painter) const;
+    /// The shown series' file boundaries and gaps in view, drawn over the
+    /// window under the traces.
+    void PaintRecordMarks(QPainter& painter) const;
+    /// Labels the time axis with `clock` and redraws.
+    void SetTimeAxisClock(TimeAxisClock clock);
     /// Puts marker `which` where the cursor was when the context menu opened.
     void SetMarker(Markers::Which which);
     void MarkersChanged();
@@ -350,6 +355,7 @@ private:
     QAction* m_copyPictureAction = nullptr;
     std::vector<QAction*> m_goToActions;  ///< maximum then minimum of each channel
     std::vector<QAction*> m_markerActions;  ///< set A, set B, remove, the measurements window
+    std::vector<QAction*> m_clockActions;   ///< the time axis from start, in UTC, in local time
     std::optional<std::uint64_t> m_menuSample;  ///< the cursor's sample when the menu opened
     Markers m_markers;
     QDialog* m_measurements = nullptr;

@@ -3,9 +3,11 @@
 // live in display/viewrange.h; this file only maps the mouse and keys onto them.
 #include <QAbstractSpinBox>
 #include <QAction>
+#include <QActionGroup>
 #include <QBuffer>
 #include <QClipboard>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -17,6 +19,7 @@
 
 #include "app/ctestdlg.h"
 #include "files/file.h"
+#include "files/series.h"
 #include "record/statistics.h"
 
 namespace {
@@ -56,6 +59,16 @@ void CtestDlg::CreateViewActions() {
         MarkersChanged();
     });
     markerAction(QStringLiteral("Measurements"), [this] { ShowMeasurements(); });
+    auto* clocks = new QActionGroup(this);
+    const std::pair<const char*, TimeAxisClock> clockTexts[] = {{"Time axis: from start", TimeAxisClock::FromStart},
+                                                                {"Time axis: UTC", TimeAxisClock::Utc},
+                                                                {"Time axis: local time", TimeAxisClock::Local}};
+    for (const auto& [text, clock] : clockTexts) {
+        auto* action = new QAction(QString::fromUtf8(text), clocks);
+        action->setCheckable(true);
+        connect(action, &QAction::triggered, this, [this, clock] { SetTimeAxisClock(clock); });
+        m_clockActions.push_back(action);
+    }
     // The cursor follows the pointer without a button held.
     setMouseTracking(true);
 }
@@ -84,6 +97,18 @@ QMenu* CtestDlg::ContextMenu() {
     m_markerActions[1]->setEnabled(m_menuSample.has_value());
     m_markerActions[2]->setEnabled(ViewInteractive() && m_markers.Any());
     m_markerActions[3]->setEnabled(ViewInteractive());
+    // A clock only where the record's stamps tell the time of its samples.
+    const bool stamped =
+        RecordCount() > 0 && (SampleUtc(0).has_value() || SampleUtc(RecordCount() - 1).has_value());
+    if (!stamped && m_view->Clock() != TimeAxisClock::FromStart) {
+        m_view->SetTimeAxisClock(TimeAxisClock::FromStart, {});
+    }
+    m_contextMenu->addSeparator();
+    for (std::size_t i = 0; i < m_clockActions.size(); ++i) {
+        m_contextMenu->addAction(m_clockActions[i]);
+        m_clockActions[i]->setChecked(static_cast<int>(m_view->Clock()) == static_cast<int>(i));
+        m_clockActions[i]->setEnabled(Idle() && (i == 0 || stamped));
+    }
     const bool idle = Idle();
     m_fullViewAction->setEnabled(idle && m_zoom.has_value());
     m_savePictureAction->setEnabled(idle);
@@ -343,10 +368,38 @@ CtestDlg::Cursor CtestDlg::ReadCursor(const CursorPoint& point, int pointerY) {
         // After the extremes, so that an unreadable sample's line says only that.
         MarkUnreadable(cursor.lines, point.sample);
     });
-    if (const auto utc = SampleUtc(point.sample)) {
+    const auto utc = SampleUtc(point.sample);
+    if (utc) {
         cursor.lines.insert(cursor.lines.begin() + 2, WallClockText(*utc, m_clockDivider));
     }
+    if (m_series) {
+        const SeriesReader& reader = m_series->source.Reader();
+        std::vector<std::uint64_t> firsts(reader.FileCount());
+        for (std::size_t f = 0; f < firsts.size(); ++f) {
+            firsts[f] = reader.FirstSample(f);
+        }
+        const FilePlace place = PlaceInFiles(firsts, point.sample);
+        const QString name = QFileInfo(QString::fromStdString(reader.Identity(place.file).path)).fileName();
+        cursor.lines.insert(cursor.lines.begin() + (utc ? 3 : 2), FilePlaceText(name.toStdString(), place.sample));
+    }
     return cursor;
+}
+
+void CtestDlg::SetTimeAxisClock(TimeAxisClock clock) {
+    m_view->SetTimeAxisClock(clock, [this](std::uint64_t sample) { return SampleUtc(sample); });
+    RedrawAll(m_displayMode);
+}
+
+void CtestDlg::PaintRecordMarks(QPainter& painter) const {
+    if (!m_series || !ViewInteractive()) {
+        return;
+    }
+    const SeriesReader& reader = m_series->source.Reader();
+    std::vector<RecordMark> marks;
+    for (std::size_t f = 1; f < reader.FileCount(); ++f) {
+        marks.push_back({reader.FirstSample(f), SeriesGapSamples(reader.Header(f - 1), reader.Header(f)) > 0});
+    }
+    m_view->DrawRecordMarks(painter, VisibleRange(), marks);
 }
 
 void CtestDlg::UpdateCursor(const QPoint& pointer) {

@@ -120,19 +120,46 @@ void PlotView::DrawTimeAxis(QPainter& painter, std::uint32_t sampleCount,
 }
 
 void PlotView::DrawTimeAxis(QPainter& painter, ViewRange range, std::uint64_t sampleCount,
-                            std::int32_t clockDivider) const {
-    for (const AxisTick& tick : TimeAxisTicks(range, sampleCount, clockDivider)) {
+                            std::int32_t clockDivider, bool clockTime) const {
+    for (const AxisTick& tick : TimeAxisTicks(range, sampleCount, clockDivider, clockTime)) {
         DrawTimeTick(painter, tick);
         DrawTimeGridLine(painter, tick.x);
     }
 }
 
 std::vector<AxisTick> PlotView::TimeAxisTicks(ViewRange range, std::uint64_t sampleCount,
-                                              std::int32_t clockDivider) const {
+                                              std::int32_t clockDivider, bool clockTime) const {
     const QFontMetrics metrics(m_fontA);
-    return ::TimeAxisTicks(range, sampleCount, clockDivider, m_layout.plotRect[0], [&](const std::string& text) {
-        return metrics.horizontalAdvance(QString::fromStdString(text));
-    });
+    return ::TimeAxisTicks(
+        range, sampleCount, clockDivider, m_layout.plotRect[0],
+        [&](const std::string& text) { return metrics.horizontalAdvance(QString::fromStdString(text)); },
+        clockTime ? m_clock : TimeAxisClock::FromStart, m_utcOf);
+}
+
+void PlotView::SetTimeAxisClock(TimeAxisClock clock, SampleClock utcOf) {
+    m_clock = clock;
+    m_utcOf = std::move(utcOf);
+}
+
+void PlotView::DrawRecordMarks(QPainter& painter, ViewRange range, std::span<const RecordMark> marks) const {
+    const std::vector<MarkColumn> columns = MarkColumns(range, Columns(), marks);
+    if (columns.empty()) {
+        return;
+    }
+    const QRgb back = qRgb(COLOR_PLOT_BACK.r, COLOR_PLOT_BACK.g, COLOR_PLOT_BACK.b);
+    std::lock_guard<std::mutex> lock(m_drawLock);
+    for (const MarkColumn& mark : columns) {
+        const Rgb color = mark.gap ? COLOR_GAP_MARK : COLOR_FILE_MARK;
+        painter.setPen(QColor(color.r, color.g, color.b));
+        for (const Rect& plot : m_layout.plotRect) {
+            const int x = plot.left + mark.column;
+            for (int y = plot.top + 1; y <= plot.bottom; y += 2) {
+                if ((m_canvas.pixel(x, y) & 0xFFFFFF) == (back & 0xFFFFFF)) {
+                    painter.drawPoint(x, y);
+                }
+            }
+        }
+    }
 }
 
 void PlotView::DrawTimeTick(QPainter& painter, const AxisTick& tick) const {
@@ -257,7 +284,7 @@ ViewRange PlotView::DrawFrame(QPainter& painter, int mode, std::uint64_t sampleC
     range = ClampRange(range, sampleCount);
     LayoutPanes(mode);
     DrawBackground(painter);
-    DrawTimeAxis(painter, range, sampleCount, clockDivider);
+    DrawTimeAxis(painter, range, sampleCount, clockDivider, true);
     if (range != FullView(sampleCount)) {
         DrawLabelA(painter, m_layout.plotRect[0].right + 1, m_geometry.timeLabelRect.top,
                    ANCHOR_RIGHT_BOTTOM, VisibleSpanText(range, sampleCount));

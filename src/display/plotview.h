@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <cstdint>
 #include <mutex>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,10 @@ inline constexpr Rgb LAMP_COLORS[3] = {{0, 191, 255}, {255, 69, 0}, {255, 255, 0
 
 /// Colour of the cursor line drawn over the plots.
 inline constexpr Rgb COLOR_CURSOR{255, 255, 255};
+/// Where two files of a series meet, and where the recorder lost samples
+/// between them: dim, dotted, under the traces.
+inline constexpr Rgb COLOR_FILE_MARK{96, 96, 144};
+inline constexpr Rgb COLOR_GAP_MARK{176, 72, 72};
 
 /// Face of both label fonts; installed Japanese Gothic faces stand in for it.
 inline constexpr const char* LABEL_FONT_FACE = "MSゴシック";
@@ -63,12 +68,13 @@ public:
     /// samples: the ticks of TimeAxisTicks in the label font, each with its
     /// grid line, its time label above the top pane and its sample index
     /// under each plot. The full view draws the form above.
+    /// With `clockTime` its time labels tell the clock SetTimeAxisClock set.
     void DrawTimeAxis(QPainter& painter, ViewRange range, std::uint64_t sampleCount,
-                      std::int32_t clockDivider) const;
+                      std::int32_t clockDivider, bool clockTime = false) const;
 
     /// The ticks DrawTimeAxis draws for `range`, left to right.
     std::vector<AxisTick> TimeAxisTicks(ViewRange range, std::uint64_t sampleCount,
-                                        std::int32_t clockDivider) const;
+                                        std::int32_t clockDivider, bool clockTime = false) const;
 
     /// Time label above the top pane and sample-index labels under each plot.
     void DrawTimeTick(QPainter& painter, const AxisTick& tick) const;
@@ -119,6 +125,19 @@ public:
     /// from the raw samples, at a cost that does not grow with the record.
     void RedrawAll(int mode, const SampleSource& source, const SummaryPyramid& summaries,
                    ViewRange range);
+
+    /// The time labels' clock of the next RedrawAll, with the UTC of the
+    /// shown record's samples; FromStart (the default) labels the time from
+    /// the first sample, as a run's own drawing always does. Called on the
+    /// window's thread while no worker draws; `utcOf` is called there too.
+    void SetTimeAxisClock(TimeAxisClock clock, SampleClock utcOf);
+    TimeAxisClock Clock() const { return m_clock; }
+
+    /// Draws the `marks` of the visible `range` (file boundaries and gaps of
+    /// a series) over a copy of the canvas (the window's painter, never the
+    /// canvas), as dotted lines on the plots' background pixels only: no
+    /// trace and no grid line is hidden, and the picture stays as it is.
+    void DrawRecordMarks(QPainter& painter, ViewRange range, std::span<const RecordMark> marks) const;
 
     /// Draws a cursor over a copy of the canvas (the window's painter, never
     /// the canvas): a vertical line at plot column `column` through every
@@ -181,4 +200,6 @@ private:
     QFont m_fontA;
     QFont m_fontB;
     QColor m_buttonFace;
+    TimeAxisClock m_clock = TimeAxisClock::FromStart;
+    SampleClock m_utcOf;
 };

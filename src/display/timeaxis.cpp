@@ -1,6 +1,8 @@
 #include "display/timeaxis.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <ctime>
 #include <limits>
 
 namespace {
@@ -28,11 +30,18 @@ struct Axis {
     bool fits = true;
 };
 
+// What the time labels show.
+struct Labels {
+    TimeAxisClock clock;
+    const SampleClock& utcOf;
+};
+
 // The ticks on the multiples of `step` in `range`, their time labels with
 // `decimals` (the shortest text when negative); `fits` tells whether each
 // row of labels leaves `gap` pixels between neighbours.
 Axis Place(ViewRange range, std::uint64_t sampleCount, std::int32_t clockDivider, const Rect& plot0,
-           const LabelWidth& width, std::uint64_t step, int decimals, bool zoomed, int gap) {
+           const LabelWidth& width, std::uint64_t step, int decimals, bool zoomed, int gap, const Labels& labels) {
+    const int clockDecimals = ClockLabelDecimals(SampleTimeNs(clockDivider, step));
     const std::int64_t totalNs = SampleTimeNs(clockDivider, sampleCount);
     const std::uint64_t end = range.first + range.count;
     Axis axis;
@@ -43,7 +52,11 @@ Axis Place(ViewRange range, std::uint64_t sampleCount, std::int32_t clockDivider
         tick.sample = b;
         tick.x = SampleToX(tick.sample, plot0, range.first, range.count);
         const std::int64_t ns = SampleTimeNs(clockDivider, tick.sample);
-        tick.time = decimals < 0 ? FormatTimeLabel(ns, totalNs) : FormatTimeLabel(ns, totalNs, decimals);
+        const std::optional<std::int64_t> utc =
+            labels.clock == TimeAxisClock::FromStart || !labels.utcOf ? std::nullopt : labels.utcOf(b);
+        tick.time = utc            ? ClockLabel(*utc, labels.clock, clockDecimals)
+                    : decimals < 0 ? FormatTimeLabel(ns, totalNs)
+                                   : FormatTimeLabel(ns, totalNs, decimals);
         tick.index = std::to_string(tick.sample);
         const int timeWidth = width(tick.time);
         const int indexWidth = width(tick.index);
@@ -61,8 +74,42 @@ Axis Place(ViewRange range, std::uint64_t sampleCount, std::int32_t clockDivider
 
 }  // namespace
 
+int ClockLabelDecimals(std::int64_t stepNs) {
+    int decimals = 0;
+    for (std::int64_t unit = 1000000000; decimals < 6 && unit > 1 && stepNs % unit != 0; unit /= 10) {
+        ++decimals;
+    }
+    return decimals;
+}
+
+std::string ClockLabel(std::int64_t utcMicros, TimeAxisClock clock, int decimals) {
+    std::int64_t seconds = utcMicros / 1000000;
+    std::int64_t micros = utcMicros % 1000000;
+    if (micros < 0) {
+        micros += 1000000;
+        --seconds;
+    }
+    const auto t = static_cast<std::time_t>(seconds);
+    std::tm parts{};
+    if (clock == TimeAxisClock::Local) {
+        localtime_r(&t, &parts);
+    } else {
+        gmtime_r(&t, &parts);
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d", parts.tm_hour, parts.tm_min, parts.tm_sec);
+    std::string label = text;
+    if (decimals > 0) {
+        std::snprintf(text, sizeof text, ".%06lld", static_cast<long long>(micros));
+        label.append(text, 1 + static_cast<std::size_t>(std::min(decimals, 6)));
+    }
+    return label;
+}
+
 std::vector<AxisTick> TimeAxisTicks(ViewRange range, std::uint64_t sampleCount, std::int32_t clockDivider,
-                                    const Rect& plot0, const LabelWidth& width) {
+                                    const Rect& plot0, const LabelWidth& width, TimeAxisClock clock,
+                                    const SampleClock& utcOf) {
+    const Labels labels{clock, utcOf};
     if (sampleCount == 0) {
         return {};
     }
@@ -71,7 +118,7 @@ std::vector<AxisTick> TimeAxisTicks(ViewRange range, std::uint64_t sampleCount, 
     std::uint64_t step = TimeTickStep(range.count);
     if (!zoomed) {
         // The full view's own step and texts wherever their labels stand apart.
-        Axis axis = Place(range, sampleCount, clockDivider, plot0, width, step, -1, false, 1);
+        Axis axis = Place(range, sampleCount, clockDivider, plot0, width, step, -1, false, 1, labels);
         if (axis.fits) {
             return std::move(axis.ticks);
         }
@@ -81,7 +128,8 @@ std::vector<AxisTick> TimeAxisTicks(ViewRange range, std::uint64_t sampleCount, 
     for (;;) {
         const int decimals =
             zoomed ? TimeLabelDecimals(SampleTimeNs(clockDivider, step), totalNs) : -1;
-        Axis axis = Place(range, sampleCount, clockDivider, plot0, width, step, decimals, zoomed, TICK_LABEL_GAP);
+        Axis axis =
+            Place(range, sampleCount, clockDivider, plot0, width, step, decimals, zoomed, TICK_LABEL_GAP, labels);
         // One step across the whole range leaves a single tick: it always fits.
         if (axis.fits || step >= range.count || step > UINT64_MAX / 10) {
             return std::move(axis.ticks);

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,23 @@ struct AxisTick {
     friend bool operator==(const AxisTick&, const AxisTick&) = default;
 };
 
+/// What the time labels above the top pane tell: the time from the
+/// record's first sample, or the clock time of each tick's sample.
+enum class TimeAxisClock { FromStart, Utc, Local };
+
+/// UTC of a sample in microseconds since 1970; nullopt for a sample of a
+/// file without a recording stamp.
+using SampleClock = std::function<std::optional<std::int64_t>(std::uint64_t sample)>;
+
+/// Digits of the second that tell apart clock times `stepNs` apart (at
+/// most 6): 0 for whole seconds, 1 for 0.5 s, 4 for 100 us.
+int ClockLabelDecimals(std::int64_t stepNs);
+
+/// "HH:MM:SS" of `utcMicros` in UTC or in the local time zone, with
+/// `decimals` digits of the second (truncated, as a clock shows the
+/// second a sample falls in).
+std::string ClockLabel(std::int64_t utcMicros, TimeAxisClock clock, int decimals);
+
 /// The ticks of the time axis of the visible `range` of a record of
 /// `sampleCount` samples taken every `clockDivider` x 100 us, on multiples
 /// of a step, left to right, measured on channel 0's plot `plot0` with
@@ -41,5 +59,9 @@ struct AxisTick {
 ///   first such step that leaves TICK_LABEL_GAP pixels; every time label
 ///   shows the decimals of the step's time, so that all show as many.
 /// A record of 0 samples has no tick.
+/// With a `clock` other than FromStart the time labels are ClockLabel texts
+/// of `utcOf` each tick's sample, with the decimals of the step, chosen the
+/// same way; a tick whose sample has no UTC keeps its time from the start.
 std::vector<AxisTick> TimeAxisTicks(ViewRange range, std::uint64_t sampleCount, std::int32_t clockDivider,
-                                    const Rect& plot0, const LabelWidth& width);
+                                    const Rect& plot0, const LabelWidth& width,
+                                    TimeAxisClock clock = TimeAxisClock::FromStart, const SampleClock& utcOf = {});

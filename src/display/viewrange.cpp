@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "display/envelope.h"
+#include "display/timeaxis.h"
 #include "numtext/fixed.h"
 
 namespace {
@@ -149,23 +150,31 @@ std::string WallClockText(std::int64_t utcMicros, std::int32_t clockDivider) {
     for (std::int32_t d = clockDivider; d >= 10 && decimals > 0; d /= 10) {
         --decimals;
     }
-    std::int64_t seconds = utcMicros / 1000000;
-    std::int64_t micros = utcMicros % 1000000;
-    if (micros < 0) {
-        micros += 1000000;
-        --seconds;
-    }
-    const std::time_t t = static_cast<std::time_t>(seconds);
+    const std::int64_t seconds = utcMicros / 1000000 - (utcMicros % 1000000 < 0 ? 1 : 0);
+    const auto t = static_cast<std::time_t>(seconds);
     std::tm utc{};
     gmtime_r(&t, &utc);
-    char text[64];
-    std::snprintf(text, sizeof text, "UTC %04d-%02d-%02d %02d:%02d:%02d", utc.tm_year + 1900, utc.tm_mon + 1,
-                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
-    std::string line = text;
-    if (decimals > 0) {
-        // Truncated, as a clock shows the second a sample falls in.
-        std::snprintf(text, sizeof text, ".%06lld", static_cast<long long>(micros));
-        line.append(text, 1 + static_cast<std::size_t>(decimals));
+    char date[32];
+    std::snprintf(date, sizeof date, "UTC %04d-%02d-%02d ", utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday);
+    return date + ClockLabel(utcMicros, TimeAxisClock::Utc, decimals);
+}
+
+std::vector<MarkColumn> MarkColumns(ViewRange range, std::int32_t columns, std::span<const RecordMark> marks) {
+    std::vector<MarkColumn> out;
+    for (const RecordMark& mark : marks) {
+        if (range.count > 0 && mark.sample >= range.first && mark.sample - range.first < range.count) {
+            out.push_back({CursorAtSample(range, columns, mark.sample).column, mark.gap});
+        }
     }
-    return line;
+    return out;
+}
+
+FilePlace PlaceInFiles(std::span<const std::uint64_t> fileFirsts, std::uint64_t sample) {
+    const auto next = std::upper_bound(fileFirsts.begin(), fileFirsts.end(), sample);
+    const auto file = static_cast<std::size_t>(std::max<std::ptrdiff_t>(next - fileFirsts.begin() - 1, 0));
+    return {file, sample - fileFirsts[file]};
+}
+
+std::string FilePlaceText(const std::string& name, std::uint64_t index) {
+    return "File " + name + ", sample " + std::to_string(index);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -96,3 +97,36 @@ std::vector<std::string> CursorReadout(std::uint64_t sample, std::uint64_t sampl
 /// decimals the sample period `clockDivider` x 100 us resolves (4 at 10 kHz,
 /// none at 1 Hz).
 std::string WallClockText(std::int64_t utcMicros, std::int32_t clockDivider);
+
+/// Where the files of a shown series meet: the first sample of a file, and
+/// whether the recorder lost samples just before it (a gap its stamps show).
+struct RecordMark {
+    std::uint64_t sample = 0;
+    bool gap = false;
+    friend bool operator==(const RecordMark&, const RecordMark&) = default;
+};
+
+/// A mark in the plot: the column that draws its sample.
+struct MarkColumn {
+    std::int32_t column = 0;
+    bool gap = false;
+    friend bool operator==(const MarkColumn&, const MarkColumn&) = default;
+};
+
+/// The columns of the `marks` inside the visible `range` on `columns`
+/// columns, left to right (a mark on the range's first sample included).
+std::vector<MarkColumn> MarkColumns(ViewRange range, std::int32_t columns, std::span<const RecordMark> marks);
+
+/// Where a sample of a series lies: its file (0-based) and its index there.
+struct FilePlace {
+    std::size_t file = 0;
+    std::uint64_t sample = 0;
+    friend bool operator==(const FilePlace&, const FilePlace&) = default;
+};
+
+/// The place of `sample` among files starting at `fileFirsts` (ascending,
+/// the first 0, at least one).
+FilePlace PlaceInFiles(std::span<const std::uint64_t> fileFirsts, std::uint64_t sample);
+
+/// The cursor's line naming where a sample lies: "File <name>, sample <index>".
+std::string FilePlaceText(const std::string& name, std::uint64_t index);

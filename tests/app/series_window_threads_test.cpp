@@ -252,12 +252,14 @@ TEST_F(SeriesWindowTest, ASeriesShowsAsOneRecordFromTheCommandLineAndTheDialog) 
         EXPECT_EQ(SpikeColumn(0, false), 114);
         EXPECT_EQ(SpikeColumn(1, false), 398);
         EXPECT_EQ(SpikeColumn(2, true), 648);
-        // The readout is the one file's, with the sample's wall-clock time:
-        // sample 1760 is 1.760 s after 05:46:40 UTC.
+        // The readout is the one file's, with the sample's wall-clock time
+        // (sample 1760 is 1.760 s after 05:46:40 UTC) and its place in its file.
         QStringList readout = ReadoutAt(400);
-        ASSERT_EQ(readout.size(), 7);
+        ASSERT_EQ(readout.size(), 8);
         EXPECT_EQ(readout[0], QStringLiteral("Sample 1760"));
         EXPECT_EQ(readout[2], QStringLiteral("UTC 2025-12-06 05:46:41.760"));
+        EXPECT_EQ(readout[3], QStringLiteral("File night-000002.dlf, sample 760"));
+        readout.removeAt(3);
         readout.removeAt(2);
         EXPECT_EQ(readout, wholeReadout);
         // Zooming across the boundary of files 2 and 3 draws what the one file draws.
@@ -492,11 +494,39 @@ TEST_F(SeriesWindowTest, AStampedFileAloneShowsTheWallClockTime) {
     ASSERT_EQ(readout.size(), 7);
     EXPECT_EQ(readout[0], QStringLiteral("Sample 1499"));
     EXPECT_EQ(readout[2], QStringLiteral("UTC 2025-12-06 05:46:42.499"));
-    // A run begun after it has no time of day.
+    // Its time axis can tell the time of day, and back.
+    const QImage fromStart = dlg->View().Snapshot();
+    const auto clockAction = [&](const QString& text) {
+        for (QAction* action : dlg->ContextMenu()->actions()) {
+            if (action->text() == text) {
+                return action;
+            }
+        }
+        return static_cast<QAction*>(nullptr);
+    };
+    const QString clocks[] = {QStringLiteral("Time axis: from start"), QStringLiteral("Time axis: UTC"),
+                              QStringLiteral("Time axis: local time")};
+    for (const QString& text : clocks) {
+        ASSERT_NE(clockAction(text), nullptr) << text.toStdString();
+        EXPECT_TRUE(clockAction(text)->isEnabled()) << text.toStdString();
+    }
+    EXPECT_TRUE(clockAction(clocks[0])->isChecked());
+    clockAction(clocks[1])->trigger();
+    EXPECT_TRUE(clockAction(clocks[1])->isChecked());
+    const std::vector<AxisTick> ticks = dlg->View().TimeAxisTicks({0, 1500}, 1500, 10, true);
+    ASSERT_FALSE(ticks.empty());
+    EXPECT_EQ(ticks[0].time.substr(0, 8), "05:46:41");
+    EXPECT_FALSE(dlg->View().Snapshot() == fromStart);
+    clockAction(clocks[0])->trigger();
+    EXPECT_TRUE(dlg->View().Snapshot() == fromStart);
+    clockAction(clocks[1])->trigger();
+    // A run begun after it has no time of day, and its axis counts from the start.
     dlg->m_editCount->setText(QStringLiteral("500"));
     dlg->OnStart();
     ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(ReadoutAt(0).size(), 6);
+    EXPECT_FALSE(clockAction(clocks[1])->isEnabled());
+    EXPECT_TRUE(clockAction(clocks[0])->isChecked());
 }
 
 

@@ -9,6 +9,7 @@
 #include <iterator>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -267,6 +268,85 @@ TEST_F(PlotViewTest, TimeTicksCarryGridLinesAndLabels) {
     }
     // The end of the record gets no tick.
     EXPECT_EQ(PixelAt(image, Plot(0).right, Plot(0).top + 1), (Rgb{0, 0, 0}));
+}
+
+// File boundaries and gaps are dotted over the window's copy of the canvas,
+// on the plots' background alone: traces and grid stay, the canvas too.
+TEST_F(PlotViewTest, RecordMarksDotOnlyThePlotsBackground) {
+    // 10,000 samples on 728 columns: sample 2,500 is drawn in column 182,
+    // 5,000 in column 364, on the dotted grid line of its tick, whose gaps
+    // the mark fills.
+    const Record record(10000, [](int, std::uint32_t) { return 5.0; });
+    view->RedrawAll(0, true, record.pointers, 10000, 1);
+    const QImage canvas = view->Snapshot();
+    QImage shown = canvas.copy();
+    {
+        QPainter painter(&shown);
+        const RecordMark marks[] = {{2500, false}, {5000, true}};
+        view->DrawRecordMarks(painter, {0, 10000}, marks);
+    }
+    EXPECT_TRUE(view->Snapshot() == canvas);
+    const Rgb back{0, 0, 0};
+    const Rgb file{96, 96, 144};
+    const Rgb gap{176, 72, 72};
+    for (int ch = 0; ch < 4; ++ch) {
+        const Rect& plot = Plot(ch);
+        const int trace = view->Layout().gridY[ch][5];
+        for (const auto& [column, color] : {std::pair{182, file}, std::pair{364, gap}}) {
+            const int x = plot.left + column;
+            EXPECT_EQ(PixelAt(shown, x, trace), ChannelColor(ch)) << ch << " " << column;
+            int dots = 0;
+            for (int y = plot.top; y <= plot.bottom; ++y) {
+                const Rgb before = PixelAt(canvas, x, y);
+                const Rgb after = PixelAt(shown, x, y);
+                const bool dotted = before == back && (y - plot.top) % 2 == 1;
+                ASSERT_EQ(after, dotted ? color : before) << ch << " " << column << " " << y;
+                dots += dotted;
+            }
+            EXPECT_GT(dots, (plot.bottom - plot.top) / 3) << ch << " " << column;
+        }
+        for (int y = plot.top; y <= plot.bottom; ++y) {
+            ASSERT_EQ(PixelAt(shown, plot.left + 100, y), PixelAt(canvas, plot.left + 100, y)) << y;
+        }
+    }
+    // A view without the marks' samples draws none.
+    QImage zoomed = canvas.copy();
+    {
+        QPainter painter(&zoomed);
+        const RecordMark marks[] = {{2500, false}};
+        view->DrawRecordMarks(painter, {3000, 1000}, marks);
+    }
+    EXPECT_TRUE(zoomed == canvas);
+}
+
+// The clock axis labels the ticks with the time of day of their samples;
+// the default picture keeps the time from the start.
+TEST_F(PlotViewTest, AClockAxisLabelsTheTicksWithTheirTimeOfDay) {
+    const Record record(10000, [](int, std::uint32_t) { return 5.0; });
+    view->RedrawAll(0, true, record.pointers, 10000, 1);
+    const QImage fromStart = view->Snapshot();
+    // 2026-12-08T02:00:00Z at sample 0, 10 kHz.
+    view->SetTimeAxisClock(TimeAxisClock::Utc, [](std::uint64_t s) {
+        return std::optional<std::int64_t>(1796695200000000 + static_cast<std::int64_t>(s) * 100);
+    });
+    EXPECT_EQ(view->TimeAxisTicks({0, 10000}, 10000, 1)[1].time, "0.1 S");
+    const std::vector<AxisTick> ticks = view->TimeAxisTicks({0, 10000}, 10000, 1, true);
+    ASSERT_EQ(ticks.size(), 10u);
+    EXPECT_EQ(ticks[0].time, "02:00:00.0");
+    EXPECT_EQ(ticks[9].time, "02:00:00.9");
+    view->RedrawAll(0, true, record.pointers, 10000, 1);
+    const QImage clock = view->Snapshot();
+    EXPECT_FALSE(clock == fromStart);
+    // Only the time labels above the top pane differ.
+    const int labelsBottom = view->Geometry().timeLabelRect.bottom;
+    for (int y = labelsBottom + 1; y < clock.height(); ++y) {
+        for (int x = 0; x < clock.width(); ++x) {
+            ASSERT_EQ(clock.pixel(x, y), fromStart.pixel(x, y)) << x << " " << y;
+        }
+    }
+    view->SetTimeAxisClock(TimeAxisClock::FromStart, {});
+    view->RedrawAll(0, true, record.pointers, 10000, 1);
+    EXPECT_TRUE(view->Snapshot() == fromStart);
 }
 
 TEST_F(PlotViewTest, EmptyRecordGetsNoTick) {

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -101,6 +104,107 @@ TEST(TimeAxisTicks, LabelsAreCentredOnTheirTicksAwayFromTheEdges) {
     ASSERT_EQ(last.size(), 11u);
     EXPECT_EQ(last.back(), (AxisTick{1000, 881, "100 mS", "1000", 846, 858}));
     EXPECT_TRUE(TimeAxisTicks({0, 0}, 0, 1, PLOT0, Width).empty());
+}
+
+// 2026-12-08T02:00:00Z in microseconds since 1970.
+constexpr std::int64_t NIGHT = 1796695200000000;
+
+// The local time zone set to JST (UTC+9, no daylight saving) while it lives.
+class JapanTime {
+public:
+    JapanTime() {
+        const char* tz = std::getenv("TZ");
+        m_old = tz == nullptr ? std::nullopt : std::optional<std::string>(tz);
+        setenv("TZ", "JST-9", 1);
+        tzset();
+    }
+    ~JapanTime() {
+        if (m_old) {
+            setenv("TZ", m_old->c_str(), 1);
+        } else {
+            unsetenv("TZ");
+        }
+        tzset();
+    }
+
+private:
+    std::optional<std::string> m_old;
+};
+
+TEST(ClockLabel, TellsTheClockTimeInUtcOrLocalTime) {
+    const JapanTime japan;
+    struct Row {
+        std::int64_t utc;
+        TimeAxisClock clock;
+        int decimals;
+        const char* text;
+    };
+    const Row rows[] = {
+        {NIGHT, TimeAxisClock::Utc, 0, "02:00:00"},
+        {NIGHT + 123456, TimeAxisClock::Utc, 4, "02:00:00.1234"},
+        {NIGHT + 999999, TimeAxisClock::Utc, 6, "02:00:00.999999"},
+        {NIGHT + 999999, TimeAxisClock::Utc, 1, "02:00:00.9"},
+        {NIGHT, TimeAxisClock::Local, 0, "11:00:00"},
+        {NIGHT + 50399500000, TimeAxisClock::Local, 1, "00:59:59.5"},
+        {NIGHT + 50399500000, TimeAxisClock::Utc, 2, "15:59:59.50"},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(ClockLabel(row.utc, row.clock, row.decimals), row.text) << row.utc;
+    }
+    const std::pair<std::int64_t, int> decimals[] = {
+        {2000000000, 0}, {1000000000, 0}, {500000000, 1}, {100000000, 1}, {20000000, 2},
+        {1000000, 3},    {100000, 4},     {1000, 6},      {1, 6},
+    };
+    for (const auto& [stepNs, expected] : decimals) {
+        EXPECT_EQ(ClockLabelDecimals(stepNs), expected) << stepNs;
+    }
+}
+
+TEST(TimeAxisTicks, AClockAxisLabelsEachTickWithItsSamplesClockTime) {
+    const JapanTime japan;
+    // 10 kHz from NIGHT; a series whose first 5,000 samples have no stamp.
+    const SampleClock stamped = [](std::uint64_t s) { return std::optional(NIGHT + static_cast<std::int64_t>(s) * 100); };
+    const SampleClock half = [](std::uint64_t s) {
+        return s < 5000 ? std::nullopt : std::optional(NIGHT + static_cast<std::int64_t>(s) * 100);
+    };
+    struct Case {
+        const char* name;
+        ViewRange range;
+        std::uint64_t count;
+        TimeAxisClock clock;
+        const SampleClock& utcOf;
+        std::vector<std::uint32_t> samples;
+        std::vector<std::string> times;
+    };
+    const Case cases[] = {
+        {"from start", {0, 10000}, 10000, TimeAxisClock::FromStart, stamped, Steps(0, 1000, 9000),
+         {"0 S", "0.1 S", "0.2 S"}},
+        {"UTC", {0, 10000}, 10000, TimeAxisClock::Utc, stamped, Steps(0, 1000, 9000),
+         {"02:00:00.0", "02:00:00.1", "02:00:00.2"}},
+        {"local", {0, 10000}, 10000, TimeAxisClock::Local, stamped, Steps(0, 1000, 9000),
+         {"11:00:00.0", "11:00:00.1", "11:00:00.2"}},
+        {"half stamped", {0, 10000}, 10000, TimeAxisClock::Utc, half, Steps(0, 1000, 9000),
+         {"0 S", "0.1 S", "0.2 S", "0.3 S", "0.4 S", "02:00:00.5", "02:00:00.6"}},
+        // 100 samples apart the labels of 66 pixels would stand 72.8 apart: 200.
+        {"UTC zoomed", {12345, 1000}, 1000000, TimeAxisClock::Utc, stamped, Steps(12400, 200, 13200),
+         {"02:00:01.24", "02:00:01.26", "02:00:01.28"}},
+        {"whole seconds", {0, 1000000}, 1000000, TimeAxisClock::Utc, stamped, Steps(0, 100000, 900000),
+         {"02:00:00", "02:00:10", "02:00:20"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<AxisTick> ticks = TimeAxisTicks(c.range, c.count, 1, PLOT0, Width, c.clock, c.utcOf);
+        std::vector<std::uint32_t> samples;
+        std::vector<std::string> times;
+        for (const AxisTick& tick : ticks) {
+            samples.push_back(static_cast<std::uint32_t>(tick.sample));
+            if (times.size() < c.times.size()) {
+                times.push_back(tick.time);
+            }
+        }
+        EXPECT_EQ(samples, c.samples);
+        EXPECT_EQ(times, c.times);
+    }
 }
 
 }  // namespace

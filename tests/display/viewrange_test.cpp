@@ -158,6 +158,39 @@ TEST(CursorAtSample, TheColumnDrawingTheSample) {
     }
 }
 
+// The file boundaries of a series in view, on the columns drawing their
+// first samples (as CursorAtSample above puts them).
+TEST(MarkColumns, TheColumnsOfTheMarksInView) {
+    struct Case {
+        ViewRange range;
+        std::vector<RecordMark> marks;
+        std::vector<MarkColumn> columns;
+    };
+    const Case cases[] = {
+        {{0, 7280}, {{0, false}, {3644, true}, {3645, false}, {7280, false}}, {{0, false}, {364, true}, {365, false}}},
+        {{20000, 7280}, {{19999, true}, {20000, false}, {27279, true}, {27280, false}}, {{0, false}, {727, true}}},
+        {{500000, 10}, {{500001, true}}, {{73, true}}},
+        {{0, 7280}, {}, {}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(MarkColumns(c.range, W, c.marks), c.columns) << Show(c.range);
+    }
+}
+
+// A sample of a series of files of 1000, 1500 and 700 samples in its file.
+TEST(PlaceInFiles, TheFileHoldingASampleAndItsIndexThere) {
+    const std::uint64_t firsts[] = {0, 1000, 2500};
+    const std::pair<std::uint64_t, FilePlace> cases[] = {
+        {0, {0, 0}}, {999, {0, 999}}, {1000, {1, 0}}, {2499, {1, 1499}}, {2500, {2, 0}}, {3199, {2, 699}},
+    };
+    for (const auto& [sample, place] : cases) {
+        EXPECT_EQ(PlaceInFiles(firsts, sample), place) << sample;
+    }
+    const std::uint64_t one[] = {0};
+    EXPECT_EQ(PlaceInFiles(one, 41), (FilePlace{0, 41}));
+    EXPECT_EQ(FilePlaceText("night-000002.dlf", 760), "File night-000002.dlf, sample 760");
+}
+
 TEST(PanBySteps, MovesATenthOfTheVisibleSamplesAndStopsAtTheEnds) {
     struct Case {
         ViewRange in;
