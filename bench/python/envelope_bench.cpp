@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "display/envelope.h"
 #include "record/summaries.h"
 #include "record/summary_cache.h"
 
