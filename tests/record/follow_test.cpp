@@ -154,6 +154,7 @@ TEST(FollowedRecording, GrowsBlockByBlockThroughATornTailAConversionAndTheNextFi
         EXPECT_EQ(record.Status().samples, step.samples);
         EXPECT_EQ(record.Count(), step.samples);
         EXPECT_EQ(record.Status().lastSampleMicros.value_or(0), step.lastMicros);
+        EXPECT_EQ(record.Status().error, FileError::None);
         ExpectValues(record, step.samples);
     }
 
@@ -215,6 +216,60 @@ TEST(FollowedRecording, EndsWhenThePrefixIsLetGoOrItsHolderDies) {
         // A working file left behind keeps its good blocks shown.
         ExpectValues(record, 5);
     }
+}
+
+// Blocks that are whole but not good are not taken, nor what follows them.
+TEST(FollowedRecording, TakesOnlyGoodBlocksThatFollow) {
+    struct Case {
+        const char* what;
+        std::size_t flip;  // the byte of the second block flipped, or none
+        bool repeat;       // the first block written again as the second
+    };
+    const Case cases[] = {
+        {"a payload byte damaged", 16 + 5, false},
+        {"its count damaged", 4, false},
+        {"the first block again", 0, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        const std::string prefix = dir.Path("rec");
+        const std::string bytes = WorkingBytes(dir, {.index = 1, .split = 10, .blocks = {3, 2}});
+        const std::size_t second = journaltest::BlockOffset({3, 2}, 1);
+        std::string written = bytes.substr(0, second);
+        std::string next = c.repeat ? bytes.substr(272, second - 272) : bytes.substr(second);
+        if (!c.repeat) next[c.flip] = static_cast<char>(next[c.flip] ^ 0x10);
+        Append(prefix + "-000001.vrec", written + next);
+        LockHolder recorder(prefix);
+        FollowedRecording record;
+        ASSERT_EQ(record.Open(prefix, {}), FileError::None);
+        EXPECT_FALSE(record.Poll());
+        ExpectValues(record, 3);
+    }
+}
+
+// A data file that holds fewer samples than its working file showed would move
+// the samples after them: the working file stays read.
+TEST(FollowedRecording, KeepsTheWorkingFileOverAShorterDataFile) {
+    TempDir dir;
+    const std::string prefix = dir.Path("rec");
+    const std::string working = prefix + "-000001.vrec";
+    Append(working, WorkingBytes(dir, {.index = 1, .split = 10, .blocks = {3, 2}}));
+    LockHolder recorder(prefix);
+    FollowedRecording record;
+    ASSERT_EQ(record.Open(prefix, {}), FileError::None);
+    ExpectValues(record, 5);
+    JournalContents contents;
+    ASSERT_EQ(ScanJournal(working, true, contents), FileError::None);
+    DataFileHeader header = contents.header.settings;
+    header.sampleCount = 3;
+    contents.segments[0].end = journaltest::BlockOffset({3, 2}, 1);
+    contents.segments[0].samples = 3;
+    ASSERT_EQ(ConvertJournalSegments(working, std::span(contents.segments).first(1), header, prefix + "-000001.dlf"),
+              FileError::None);
+    record.Poll();
+    EXPECT_EQ(record.FileOf(0), working);
+    ExpectValues(record, 5);
 }
 
 TEST(FollowedRecording, ARecorderInThisProcessKeepsItsLock) {
