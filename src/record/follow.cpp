@@ -67,10 +67,12 @@ struct FollowedRecording::Part {
     std::uint64_t scanned = 0;
     std::uint32_t expected = 0;
     std::vector<JournalBlock> blocks;
-    // A data file: what it was when first read, so that a file replaced under its name reads nothing.
+    // A data file: what it was when first read (a file rewritten or replaced changes its change
+    // time, or its inode), so that a file replaced under its name reads nothing.
     dev_t device = 0;
     ino_t inode = 0;
     std::uint64_t size = 0;
+    timespec changed{};
 };
 
 // The data files' descriptors: the most recently read ones stay open.
@@ -84,13 +86,18 @@ public:
         auto held = std::make_shared<Fd>(fd);
         struct stat info {};
         if (::fstat(fd, &info) != 0 || info.st_dev != part.device || info.st_ino != part.inode ||
-            static_cast<std::uint64_t>(info.st_size) != part.size) {
+            static_cast<std::uint64_t>(info.st_size) != part.size || info.st_ctim.tv_sec != part.changed.tv_sec ||
+            info.st_ctim.tv_nsec != part.changed.tv_nsec) {
             return nullptr;
         }
         Put(part, held);
         return held;
     }
     void Put(const Part& part, std::shared_ptr<Fd> fd) {
+        if (const auto found = m_open.find(&part); found != m_open.end()) {
+            found->second = std::move(fd);
+            return;
+        }
         if (m_open.size() >= MAX_OPEN_DATA_FILES) {
             m_open.erase(m_order.front());
             m_order.pop_front();
@@ -236,6 +243,7 @@ bool FollowedRecording::AddPart(std::uint32_t index) {
         part->device = info.st_dev;
         part->inode = info.st_ino;
         part->size = static_cast<std::uint64_t>(info.st_size);
+        part->changed = info.st_ctim;
     } else if (errno != ENOENT) {
         Fault(FileError::Open, dataPath);
         return false;
@@ -330,6 +338,7 @@ bool FollowedRecording::TakeDataFile(Part& part) {
         part.device = info.st_dev;
         part.inode = info.st_ino;
         part.size = static_cast<std::uint64_t>(info.st_size);
+        part.changed = info.st_ctim;
         part.blocks.clear();
         part.blocks.shrink_to_fit();
         part.workingFd.reset();

@@ -7,7 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <filesystem>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -270,6 +272,48 @@ TEST(FollowedRecording, KeepsTheWorkingFileOverAShorterDataFile) {
     record.Poll();
     EXPECT_EQ(record.FileOf(0), working);
     ExpectValues(record, 5);
+}
+
+std::size_t OpenDescriptors() {
+    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                                  std::filesystem::directory_iterator()));
+}
+
+// A long series holds a bounded number of its files open, and a file replaced
+// under its name while it was closed reads nothing.
+TEST(FollowedRecording, HoldsFewFilesOpenAndReadsNoReplacedFile) {
+    TempDir dir;
+    const std::string prefix = dir.Path("rec");
+    const auto save = [&](std::uint32_t index, double shift) {
+        std::vector<double> values[DLF_CHANNELS];
+        const double* channels[DLF_CHANNELS];
+        for (int c = 0; c < DLF_CHANNELS; ++c) {
+            values[c] = {Value(2 * (index - 1), c) + shift, Value(2 * (index - 1) + 1, c) + shift};
+            channels[c] = values[c].data();
+        }
+        DataFileHeader header;
+        header.sampleCount = 2;
+        header.stamp = RecordingStamp{START_MICROS + 200 * (index - 1), journaltest::Identity(1), index, 2 * (index - 1)};
+        const std::string path = prefix + "-" + std::string(6 - std::to_string(index).size(), '0') + std::to_string(index) + ".dlf";
+        ASSERT_EQ(SaveDataFile(path, header, channels), FileError::None);
+    };
+    for (std::uint32_t index = 1; index <= 40; ++index) save(index, 0.0);
+    const std::size_t before = OpenDescriptors();
+    FollowedRecording record;
+    ASSERT_EQ(record.Open(prefix, {}), FileError::None);
+    EXPECT_FALSE(record.Status().running);
+    EXPECT_EQ(record.Status().files, 40u);
+    ExpectValues(record, 80);
+    EXPECT_LE(OpenDescriptors(), before + 32);
+    // File 1 is let go for the later ones; replaced meanwhile, it is not read as the file it was.
+    std::vector<double> later(78);
+    ASSERT_TRUE(record.Copy(0, 2, 78, later.data()));
+    std::filesystem::remove(prefix + "-000001.dlf");
+    save(1, 0.5);
+    double sample = 0.0;
+    EXPECT_FALSE(record.Copy(0, 0, 1, &sample));
+    EXPECT_TRUE(record.TakeReadFailure());
+    EXPECT_TRUE(std::isnan(record.At(0, 1)));
 }
 
 TEST(FollowedRecording, ARecorderInThisProcessKeepsItsLock) {
