@@ -279,16 +279,16 @@ std::size_t OpenDescriptors() {
                                                   std::filesystem::directory_iterator()));
 }
 
-// A long series holds a bounded number of its files open, and a file replaced
-// under its name while it was closed reads nothing.
+// A long series holds a bounded number of its files open, and a file changed
+// while it was closed reads nothing.
 TEST(FollowedRecording, HoldsFewFilesOpenAndReadsNoReplacedFile) {
     TempDir dir;
     const std::string prefix = dir.Path("rec");
-    const auto save = [&](std::uint32_t index, double shift) {
+    const auto save = [&](std::uint32_t index) {
         std::vector<double> values[DLF_CHANNELS];
         const double* channels[DLF_CHANNELS];
         for (int c = 0; c < DLF_CHANNELS; ++c) {
-            values[c] = {Value(2 * (index - 1), c) + shift, Value(2 * (index - 1) + 1, c) + shift};
+            values[c] = {Value(2 * (index - 1), c), Value(2 * (index - 1) + 1, c)};
             channels[c] = values[c].data();
         }
         DataFileHeader header;
@@ -297,7 +297,7 @@ TEST(FollowedRecording, HoldsFewFilesOpenAndReadsNoReplacedFile) {
         const std::string path = prefix + "-" + std::string(6 - std::to_string(index).size(), '0') + std::to_string(index) + ".dlf";
         ASSERT_EQ(SaveDataFile(path, header, channels), FileError::None);
     };
-    for (std::uint32_t index = 1; index <= 40; ++index) save(index, 0.0);
+    for (std::uint32_t index = 1; index <= 40; ++index) save(index);
     const std::size_t before = OpenDescriptors();
     FollowedRecording record;
     ASSERT_EQ(record.Open(prefix, {}), FileError::None);
@@ -305,11 +305,15 @@ TEST(FollowedRecording, HoldsFewFilesOpenAndReadsNoReplacedFile) {
     EXPECT_EQ(record.Status().files, 40u);
     ExpectValues(record, 80);
     EXPECT_LE(OpenDescriptors(), before + 32);
-    // File 1 is let go for the later ones; replaced meanwhile, it is not read as the file it was.
+    // File 1 is let go for the later ones; rewritten in place meanwhile, same inode and
+    // size, it is not read as the file it was.
     std::vector<double> later(78);
     ASSERT_TRUE(record.Copy(0, 2, 78, later.data()));
-    std::filesystem::remove(prefix + "-000001.dlf");
-    save(1, 0.5);
+    const int fd = ::open((prefix + "-000001.dlf").c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    const double other = 0.5;
+    ASSERT_EQ(::pwrite(fd, &other, sizeof other, 256), static_cast<ssize_t>(sizeof other));
+    ::close(fd);
     double sample = 0.0;
     EXPECT_FALSE(record.Copy(0, 0, 1, &sample));
     EXPECT_TRUE(record.TakeReadFailure());
