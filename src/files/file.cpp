@@ -341,6 +341,19 @@ bool WriteAllTo(int fd, const void* data, std::size_t size) {
     return TransferAll(fd, static_cast<const unsigned char*>(data), size, ::write);
 }
 
+bool ReadAllAt(int fd, std::uint64_t offset, void* data, std::size_t size) {
+    auto* bytes = static_cast<unsigned char*>(data);
+    while (size > 0) {
+        const ssize_t got = ::pread(fd, bytes, size, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        bytes += got;
+        offset += static_cast<std::uint64_t>(got);
+        size -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
 bool LockedFile::WriteAll(const void* data, std::size_t size) { return WriteAllTo(m_fd, data, size); }
 
 bool LockedFile::ReadAll(void* data, std::size_t size) {

@@ -46,6 +46,11 @@ int ProbeWritable(const std::string& path);
 /// writes and signals; false on an error.
 bool WriteAllTo(int fd, const void* data, std::size_t size);
 
+/// Reads all `size` bytes at `offset` of the descriptor `fd` (pread),
+/// continuing after partial reads and signals; false on an error or when
+/// the file ends first.
+bool ReadAllAt(int fd, std::uint64_t offset, void* data, std::size_t size);
+
 /// One file opened by this program for the length of one save, open or
 /// export. The descriptor carries an advisory lock (flock): shared for Read,
 /// so any number of readers use a file at once, exclusive for Write and

@@ -56,6 +56,7 @@ std::string FolderOfPath(const std::string& path) {
     return folder.empty() ? "." : folder;
 }
 
+
 // Positioned reads of one open file; small reads are served from a window.
 class Reader {
 public:
@@ -82,18 +83,7 @@ public:
     }
 
 private:
-    bool ReadDirect(std::uint64_t offset, void* out, std::size_t size) {
-        auto* bytes = static_cast<std::uint8_t*>(out);
-        while (size > 0) {
-            const ssize_t got = ::pread(m_fd, bytes, size, static_cast<off_t>(offset));
-            if (got < 0 && errno == EINTR) continue;
-            if (got <= 0) return false;
-            bytes += got;
-            offset += static_cast<std::uint64_t>(got);
-            size -= static_cast<std::size_t>(got);
-        }
-        return true;
-    }
+    bool ReadDirect(std::uint64_t offset, void* out, std::size_t size) { return ReadAllAt(m_fd, offset, out, size); }
 
     int m_fd;
     std::unique_ptr<std::uint8_t[]> m_window;
@@ -110,6 +100,18 @@ struct BlockHeader {
 
 BlockHeader DecodeBlockHeader(const std::uint8_t* bytes) {
     return BlockHeader{Get32(bytes), Get32(bytes + 4), Get32(bytes + 8), Get32(bytes + 12)};
+}
+
+// The header of a working file from its first JOURNAL_HEADER_SIZE bytes; false when unknown or damaged.
+bool DecodeJournalHeader(const std::uint8_t* bytes, JournalHeader& header) {
+    if (std::memcmp(bytes, MAGIC, sizeof MAGIC) != 0 || Get32(bytes + OFFSET_HEADER_CRC) != HeaderCrc(bytes)) {
+        return false;
+    }
+    header.split = Get32(bytes + OFFSET_SPLIT);
+    std::uint8_t dlf[DLF_HEADER_SIZE];
+    std::memcpy(dlf, bytes + OFFSET_DLF_HEADER, DLF_HEADER_SIZE);
+    header.settings = DecodeHeader(dlf);
+    return header.split != 0 && header.split <= DLF_MAX_SAMPLE_COUNT;
 }
 
 // A descriptor closed on every return.
@@ -217,14 +219,7 @@ FileError ScanJournal(const std::string& path, bool verify, JournalContents& con
     std::uint8_t bytes[JOURNAL_HEADER_SIZE];
     if (contents.length < JOURNAL_HEADER_SIZE) return FileError::Format;
     if (!reader.Read(0, bytes, sizeof bytes)) return FileError::Read;
-    if (std::memcmp(bytes, MAGIC, sizeof MAGIC) != 0 || Get32(bytes + OFFSET_HEADER_CRC) != HeaderCrc(bytes)) {
-        return FileError::Format;
-    }
-    contents.header.split = Get32(bytes + OFFSET_SPLIT);
-    std::uint8_t dlf[DLF_HEADER_SIZE];
-    std::memcpy(dlf, bytes + OFFSET_DLF_HEADER, DLF_HEADER_SIZE);
-    contents.header.settings = DecodeHeader(dlf);
-    if (contents.header.split == 0 || contents.header.split > DLF_MAX_SAMPLE_COUNT) return FileError::Format;
+    if (!DecodeJournalHeader(bytes, contents.header)) return FileError::Format;
     const std::uint64_t split = contents.header.split;
 
     std::unique_ptr<std::uint8_t[]> payload;
@@ -362,4 +357,34 @@ bool JournalInUse(const std::string& path) {
     const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
     ::close(fd);
     return held;
+}
+
+FileError ReadJournalHeader(int fd, std::uint64_t length, JournalHeader& header) {
+    std::uint8_t bytes[JOURNAL_HEADER_SIZE];
+    if (length < JOURNAL_HEADER_SIZE) return FileError::Format;
+    if (!ReadAllAt(fd, 0, bytes, sizeof bytes)) return FileError::Read;
+    return DecodeJournalHeader(bytes, header) ? FileError::None : FileError::Format;
+}
+
+FileError FollowJournal(int fd, std::uint64_t length, std::uint32_t split, std::uint64_t& offset,
+                        std::uint32_t& expected, std::vector<JournalBlock>& blocks) {
+    std::vector<std::uint8_t> payload;
+    while (length - offset >= JOURNAL_BLOCK_HEADER_SIZE) {
+        std::uint8_t head[JOURNAL_BLOCK_HEADER_SIZE];
+        if (!ReadAllAt(fd, offset, head, sizeof head)) return FileError::Read;
+        const BlockHeader block = DecodeBlockHeader(head);
+        const std::uint64_t payloadBytes = std::uint64_t{block.count} * JOURNAL_SAMPLE_BYTES;
+        if (block.count == 0 || block.payloadBytes != payloadBytes || block.before != expected ||
+            std::uint64_t{block.before} + block.count > split ||
+            length - offset - sizeof head < payloadBytes) {
+            break;
+        }
+        payload.resize(payloadBytes);
+        if (!ReadAllAt(fd, offset + sizeof head, payload.data(), payloadBytes)) return FileError::Read;
+        if (Crc(Crc(0, head, 12), payload.data(), payloadBytes) != block.crc) break;
+        blocks.push_back({offset, block.before, block.count});
+        offset += sizeof head + payloadBytes;
+        expected += block.count;
+    }
+    return FileError::None;
 }

@@ -135,3 +135,24 @@ FileError ConvertJournal(const std::string& path, const JournalContents& content
 
 /// True while a JournalWriter of a running process holds `path` open.
 bool JournalInUse(const std::string& path);
+
+/// Reads and checks the header of the working file open as `fd`, `length`
+/// bytes long: Read on a read error, Format as ScanJournal.
+FileError ReadJournalHeader(int fd, std::uint64_t length, JournalHeader& header);
+
+/// A good block of a working file.
+struct JournalBlock {
+    std::uint64_t offset = 0;        ///< file offset of its block header
+    std::uint32_t firstSample = 0;   ///< samples in the file before it
+    std::uint32_t samples = 0;       ///< samples per channel in it
+};
+
+/// Reads on in a working file that grows, open as `fd`, whose header states
+/// `split`: from `offset` (just past the header or a good block) it takes
+/// each block that lies whole within the first `length` bytes, passes its
+/// checksum and follows the one before (its samples-before is `expected`),
+/// appends it to `blocks` and moves `offset` and `expected` past it. It stops
+/// at the first block that does not: one still being written is not there
+/// yet. Only the new bytes are read. Read on a read error.
+FileError FollowJournal(int fd, std::uint64_t length, std::uint32_t split, std::uint64_t& offset,
+                        std::uint32_t& expected, std::vector<JournalBlock>& blocks);

@@ -23,22 +23,7 @@ std::int64_t Nanoseconds(const timespec& t) {
     return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
 
-bool ReadAt(int fd, void* data, std::size_t size, std::uint64_t offset) {
-    auto* p = static_cast<unsigned char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::pread(fd, p, size, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        p += n;
-        size -= static_cast<std::size_t>(n);
-        offset += static_cast<std::uint64_t>(n);
-    }
-    return true;
-}
+bool ReadAt(int fd, void* data, std::size_t size, std::uint64_t offset) { return ReadAllAt(fd, offset, data, size); }
 
 constexpr std::uint64_t FNV_OFFSET = 14695981039346656037ull;
 constexpr std::uint64_t FNV_PRIME = 1099511628211ull;

@@ -77,6 +77,45 @@ void SummariseCoarser(SummaryPyramid& out, int channel, std::uint64_t chunk, std
     }
 }
 
+// Gives `out` the levels of its shape (when it has none yet), each with the
+// whole cells of `count` samples.
+void SizeLevels(SummaryPyramid& out, std::uint64_t count) {
+    if (out.levels.empty()) {
+        std::uint64_t cell = std::max<std::uint32_t>(out.shape.baseCell, 1);
+        for (std::uint32_t l = 0; l < std::max<std::uint32_t>(out.shape.levels, 1); ++l) {
+            SummaryPyramid::Level level;
+            level.cell = static_cast<std::uint32_t>(std::min<std::uint64_t>(cell, UINT32_MAX));
+            out.levels.push_back(std::move(level));
+            cell *= std::max<std::uint32_t>(out.shape.factor, 2);
+        }
+    }
+    for (std::size_t l = 0; l < out.levels.size(); ++l) {
+        SummaryPyramid::Level& level = out.levels[l];
+        for (int ch = 0; ch < 4; ++ch) {
+            level.low[ch].resize(count / level.cell);
+            level.high[ch].resize(count / level.cell);
+            if (l > 0 || out.levels.size() == 1) {
+                level.stats[ch].resize(count / level.cell);
+            }
+        }
+    }
+}
+
+// The partial statistics behind `s`, the Summary of `count` samples from
+// `begin` on: a single sample is read again, since its Summary may be NaN.
+Partial Resume(const ChannelStatistics& s, const SampleSource& source, int channel, std::uint64_t begin,
+               std::uint64_t count) {
+    Partial p;
+    if (count >= 2) {
+        p.high = s.maximum;
+        p.low = s.minimum;
+    } else if (count == 1) {
+        const double v = source.At(channel, begin);
+        AddRun(p, &v, 1);
+    }
+    return p;
+}
+
 }  // namespace
 
 SummaryShape SummaryShapeFor(std::uint64_t count) {
@@ -144,20 +183,7 @@ SummaryResult BuildSummaries(const SampleSource& source, const SummaryShape& sha
     out = SummaryPyramid{};
     out.shape = shape;
     out.count = source.Count();
-    std::uint64_t cell = std::max<std::uint32_t>(shape.baseCell, 1);
-    for (std::uint32_t l = 0; l < std::max<std::uint32_t>(shape.levels, 1); ++l) {
-        SummaryPyramid::Level level;
-        level.cell = static_cast<std::uint32_t>(std::min<std::uint64_t>(cell, UINT32_MAX));
-        for (int ch = 0; ch < 4; ++ch) {
-            level.low[ch].resize(out.count / level.cell);
-            level.high[ch].resize(out.count / level.cell);
-            if (l > 0 || shape.levels <= 1) {
-                level.stats[ch].resize(out.count / level.cell);
-            }
-        }
-        out.levels.push_back(std::move(level));
-        cell *= std::max<std::uint32_t>(shape.factor, 2);
-    }
+    SizeLevels(out, out.count);
     // Stretches of whole coarsest cells (and at least a few thousand
     // samples), each summarised by one thread on its own.
     const std::uint64_t top = out.levels.back().cell;
@@ -239,4 +265,71 @@ SummaryResult BuildSummaries(const SampleSource& source, const SummaryShape& sha
     }
     Finish(out.statistics, whole, source, 0, out.count);
     return SummaryResult::Done;
+}
+
+bool SummaryPyramid::Extend(const SampleSource& source, std::uint64_t upTo,
+                            std::span<const std::uint64_t> partStarts) {
+    const std::uint64_t old = levels.empty() ? 0 : count;
+    if (upTo < old || (upTo == old && !levels.empty())) {
+        return true;
+    }
+    std::vector<std::uint64_t> starts(partStarts.begin(), partStarts.end());
+    if (starts.empty()) {
+        starts.push_back(0);
+    }
+    // Each part's end before and after, and what its Summary stands for.
+    const auto endOf = [&](std::size_t part, std::uint64_t total) {
+        return std::min(part + 1 < starts.size() ? starts[part + 1] : total, total);
+    };
+    std::vector<std::array<Partial, 4>> parts(starts.size());
+    std::array<Partial, 4> whole;
+    for (int ch = 0; ch < 4; ++ch) {
+        whole[ch] = Resume(statistics[ch], source, ch, 0, old);
+        for (std::size_t part = 0; part < starts.size() && part < partStatistics.size(); ++part) {
+            const std::uint64_t end = endOf(part, old);
+            parts[part][ch] = Resume(partStatistics[part][ch], source, ch, starts[part],
+                                     end > starts[part] ? end - starts[part] : 0);
+        }
+    }
+    SizeLevels(*this, upTo);
+    // From the start of the statistics cell the old samples end in: only that
+    // cell's samples are read again.
+    const std::uint32_t base = levels[0].cell;
+    const std::uint64_t statsCell = levels[levels.size() > 1 ? 1 : 0].cell;
+    const std::uint64_t from = old / statsCell * statsCell;
+    const std::uint64_t n = upTo - from;
+    const std::uint32_t piece = base * ((65535 + base) / base);
+    std::vector<double> buffer(piece);
+    std::vector<StatisticsCell> finest(n / base);
+    for (int ch = 0; ch < 4; ++ch) {
+        for (std::uint64_t at = from; at < upTo; at += piece) {
+            const auto m = static_cast<std::uint32_t>(std::min<std::uint64_t>(piece, upTo - at));
+            if (!source.Copy(ch, at, m, buffer.data())) {
+                // The cells written so far hold their true values; the rest is dropped.
+                SizeLevels(*this, old);
+                return false;
+            }
+            for (std::uint64_t v = std::max(at, old); v < at + m;) {
+                const auto part = static_cast<std::size_t>(
+                    std::upper_bound(starts.begin(), starts.end(), v) - starts.begin() - 1);
+                const std::uint64_t to = std::min(at + m, part + 1 < starts.size() ? starts[part + 1] : at + m);
+                AddRun(parts[part][ch], buffer.data() + (v - at), static_cast<std::uint32_t>(to - v));
+                AddRun(whole[ch], buffer.data() + (v - at), static_cast<std::uint32_t>(to - v));
+                v = to;
+            }
+            SummariseFinest(*this, ch, at, buffer.data(), m);
+            for (std::uint32_t k = 0; (k + 1) * base <= m; ++k) {
+                finest[(at - from) / base + k] = StatisticsOfRun(buffer.data() + k * base, base);
+            }
+        }
+        SummariseCoarser(*this, ch, from, n);
+        SummariseStatistics(*this, ch, from, n, finest);
+    }
+    count = upTo;
+    partStatistics.resize(starts.size());
+    for (std::size_t part = 0; part < starts.size(); ++part) {
+        Finish(partStatistics[part].data(), parts[part], source, starts[part], endOf(part, upTo));
+    }
+    Finish(statistics, whole, source, 0, upTo);
+    return true;
 }

@@ -77,6 +77,17 @@ struct SummaryPyramid {
     /// them could widen what the rest found.
     SampleExtremes Extremes(const SampleSource& source, int channel, std::uint64_t begin,
                             std::uint64_t end) const;
+
+    /// Extends the summaries of the first `count` samples of `source` (a
+    /// record that grew; none for a pyramid with no levels yet, summarised
+    /// with `shape`) to its first `upTo` samples, as BuildSummaries of those
+    /// samples would make them, cell for cell: only the cells past the last
+    /// whole statistics cell are computed, from their samples, so the cost
+    /// follows the new samples, not the record. `partStarts` as for
+    /// BuildSummaries, the same parts as before and any new ones. False on a
+    /// read error, which leaves the summaries of the first `count` samples.
+    /// Not to be read meanwhile.
+    bool Extend(const SampleSource& source, std::uint64_t upTo, std::span<const std::uint64_t> partStarts = {});
 };
 
 /// Shared between a summary build and whoever watches it.
