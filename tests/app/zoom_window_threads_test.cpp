@@ -302,16 +302,18 @@ TEST_F(ZoomWindowTest, ReadoutShowsTheValuesAtThePointer) {
     }
     EXPECT_EQ(dlg->View().Snapshot(), canvas);
 
-    // Zooming at the pointer keeps the sample under it; its column now
-    // draws samples 3,637 .. 3,644.
+    // Zooming at the pointer keeps the middle of its column's samples,
+    // 3,639, in that column: of 5,824 samples column 364 draws 2,908 ..
+    // 2,915 (middle 2,911), so the range starts at 728 and the column draws
+    // 3,636 .. 3,643, naming the last.
     Wheel(PLOT_LEFT + 364, PANE0_ROW, 120);
-    EXPECT_EQ(dlg->VisibleRange(), (ViewRange{729, 5824}));
-    const QStringList zoomed = {"Sample 3644",
-                                "Time 364.4 mS",
-                                "CH0 0.91100 V (min 0.90925, max 0.91100)",
-                                "CH1 1.91100 V (min 1.90925, max 1.91100)",
-                                "CH2 2.91100 V (min 2.90925, max 2.91100)",
-                                "CH3 3.91100 V (min 3.90925, max 3.91100)"};
+    EXPECT_EQ(dlg->VisibleRange(), (ViewRange{728, 5824}));
+    const QStringList zoomed = {"Sample 3643",
+                                "Time 364.3 mS",
+                                "CH0 0.91075 V (min 0.90900, max 0.91075)",
+                                "CH1 1.91075 V (min 1.90900, max 1.91075)",
+                                "CH2 2.91075 V (min 2.90900, max 2.91075)",
+                                "CH3 3.91075 V (min 3.90900, max 3.91075)"};
     EXPECT_EQ(dlg->CursorReadout(), zoomed);
 
     Hover(PLOT_LEFT + 100, 20);  // above the panes
