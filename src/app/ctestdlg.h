@@ -21,6 +21,7 @@
 #include "device/d2xx.h"
 #include "device/driver.h"
 #include "display/plotview.h"
+#include "display/viewnavigator.h"
 #include "display/samplesource.h"
 #include "display/summaries.h"
 #include "files/dlf.h"
@@ -255,6 +256,11 @@ private:
     bool Idle() const;
     bool ViewInteractive() const;
     void ApplyRange(ViewRange range);
+    /// Redraws the plots and the measurements for a new visible range.
+    void ViewChanged();
+    /// The pointer's shape over plot `column` (-1: off the plots): a
+    /// double arrow where a press would drag a marker line.
+    void ShowMarkerPointer(std::int32_t column);
     /// Back to the whole record without redrawing; true if it was zoomed.
     bool DropZoom();
     void UpdateCursor(const QPoint& pointer);
@@ -270,14 +276,15 @@ private:
     /// Lines of the markers in view, drawn over the window like the cursor.
     void PaintMarkers(QPainter& painter) const;
     /// Puts marker `which` where the cursor was when the context menu opened.
-    void SetMarker(Markers::Which which);
+    void SetMarker(MarkerPair::Which which);
     void MarkersChanged();
     void UpdateMeasurements();
     /// The pointer entering a control, and the zoom and pan keys; true when
     /// the event is used up.
     bool ViewEvent(QObject* watched, QEvent* event);
     /// `+`/`-` zoom around the centre, Left/Right pan, Home back to the whole
-    /// record; true when `key` did one of them.
+    /// record, `a`/`b` set a marker, `x`/Delete remove both; true when `key`
+    /// did one of them.
     bool ViewKey(int key);
 
     // A series of files as one record (ctestdlg_series.cpp).
@@ -338,12 +345,10 @@ private:
         std::vector<std::string> lines;
     };
     Cursor ReadCursor(const CursorPoint& point, int pointerY);
-    std::optional<ViewRange> m_zoom;  ///< empty: the whole record
     std::optional<Cursor> m_cursor;
     QPoint m_pointer;  ///< where the last cursor was read
-    bool m_dragging = false;
-    int m_dragStartX = 0;
-    ViewRange m_dragRange;
+    ViewNavigator m_navigator;
+    bool m_markerPointer = false;  ///< the pointer shows that a marker line can be dragged
     QMenu* m_contextMenu = nullptr;
     QAction* m_fullViewAction = nullptr;
     QAction* m_savePictureAction = nullptr;
@@ -351,7 +356,6 @@ private:
     std::vector<QAction*> m_goToActions;  ///< maximum then minimum of each channel
     std::vector<QAction*> m_markerActions;  ///< set A, set B, remove, the measurements window
     std::optional<std::uint64_t> m_menuSample;  ///< the cursor's sample when the menu opened
-    Markers m_markers;
     QDialog* m_measurements = nullptr;
     QLabel* m_measurementText = nullptr;
 };

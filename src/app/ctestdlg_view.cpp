@@ -1,6 +1,7 @@
 // Looking closer at a record in the window: wheel and key zoom, drag and key
-// pan, the cursor readout, and saving or copying the picture. The range rules
-// live in display/viewrange.h; this file only maps the mouse and keys onto them.
+// pan, markers, the cursor readout, and saving or copying the picture. The
+// view's rules live in display/viewnavigator.h; this file only maps the
+// mouse and keys onto them.
 #include <QAbstractSpinBox>
 #include <QAction>
 #include <QBuffer>
@@ -49,10 +50,10 @@ void CtestDlg::CreateViewActions() {
         connect(action, &QAction::triggered, this, act);
         m_markerActions.push_back(action);
     };
-    markerAction(QStringLiteral("Set marker A here"), [this] { SetMarker(Markers::A); });
-    markerAction(QStringLiteral("Set marker B here"), [this] { SetMarker(Markers::B); });
+    markerAction(QStringLiteral("Set marker A here"), [this] { SetMarker(MarkerPair::A); });
+    markerAction(QStringLiteral("Set marker B here"), [this] { SetMarker(MarkerPair::B); });
     markerAction(QStringLiteral("Remove markers"), [this] {
-        m_markers.Clear();
+        m_navigator.ClearMarkers();
         MarkersChanged();
     });
     markerAction(QStringLiteral("Measurements"), [this] { ShowMeasurements(); });
@@ -82,19 +83,16 @@ QMenu* CtestDlg::ContextMenu() {
     }
     m_markerActions[0]->setEnabled(m_menuSample.has_value());
     m_markerActions[1]->setEnabled(m_menuSample.has_value());
-    m_markerActions[2]->setEnabled(ViewInteractive() && m_markers.Any());
+    m_markerActions[2]->setEnabled(ViewInteractive() && m_navigator.Markers().Any());
     m_markerActions[3]->setEnabled(ViewInteractive());
     const bool idle = Idle();
-    m_fullViewAction->setEnabled(idle && m_zoom.has_value());
+    m_fullViewAction->setEnabled(idle && m_navigator.Zoomed());
     m_savePictureAction->setEnabled(idle);
     m_copyPictureAction->setEnabled(idle);
     return m_contextMenu;
 }
 
-ViewRange CtestDlg::VisibleRange() const {
-    const auto count = RecordCount();
-    return m_zoom ? ClampRange(*m_zoom, count) : FullView(count);
-}
+ViewRange CtestDlg::VisibleRange() const { return m_navigator.Visible(RecordCount()); }
 
 QStringList CtestDlg::CursorReadout() const {
     QStringList lines;
@@ -107,7 +105,7 @@ QStringList CtestDlg::CursorReadout() const {
 }
 
 QString CtestDlg::VisibleSpan() const {
-    if (!m_zoom) {
+    if (!m_navigator.Zoomed()) {
         return {};
     }
     return QString::fromStdString(VisibleSpanText(VisibleRange(), RecordCount()));
@@ -121,28 +119,23 @@ bool CtestDlg::ViewInteractive() const {
 }
 
 void CtestDlg::ApplyRange(ViewRange range) {
-    const auto count = RecordCount();
-    range = ClampRange(range, count);
-    if (range == VisibleRange()) {
-        return;
+    if (m_navigator.Show(range, RecordCount())) {
+        ViewChanged();
     }
-    if (range == FullView(count)) {
-        m_zoom.reset();
-    } else {
-        m_zoom = range;
-    }
+}
+
+void CtestDlg::ViewChanged() {
     RedrawAll(m_displayMode);
     UpdateMeasurements();
 }
 
 bool CtestDlg::DropZoom() {
-    m_dragging = false;
     m_cursor.reset();
+    const bool zoomed = m_navigator.Zoomed();
     // A new record: the markers were on the old one's samples.
-    m_markers.Clear();
+    m_navigator.Reset();
+    ShowMarkerPointer(-1);
     UpdateMeasurements();
-    const bool zoomed = m_zoom.has_value();
-    m_zoom.reset();
     return zoomed;
 }
 
@@ -188,18 +181,20 @@ void CtestDlg::wheelEvent(QWheelEvent* event) {
         event->ignore();
         return;
     }
-    ApplyRange(ZoomAtColumn(VisibleRange(), RecordCount(), m_view->Columns(), column,
-                            WheelZoomFactor(delta)));
+    if (m_navigator.Wheel(RecordCount(), m_view->Columns(), column, delta)) {
+        ViewChanged();
+    }
     UpdateCursor(at);
+    ShowMarkerPointer(column);
     event->accept();
 }
 
 void CtestDlg::mousePressEvent(QMouseEvent* event) {
     const QPoint at = event->position().toPoint();
-    if (event->button() == Qt::LeftButton && ViewInteractive() && m_view->ColumnAt(at.x(), at.y()) >= 0) {
-        m_dragging = true;
-        m_dragStartX = at.x();
-        m_dragRange = VisibleRange();
+    const std::int32_t column = ViewInteractive() ? m_view->ColumnAt(at.x(), at.y()) : -1;
+    if (event->button() == Qt::LeftButton && column >= 0) {
+        // Near a marker's line the press takes the marker, never the view.
+        m_navigator.Hold(RecordCount(), m_view->Columns(), column);
         event->accept();
         return;
     }
@@ -208,19 +203,44 @@ void CtestDlg::mousePressEvent(QMouseEvent* event) {
 
 void CtestDlg::mouseMoveEvent(QMouseEvent* event) {
     const QPoint at = event->position().toPoint();
-    if (m_dragging && (event->buttons() & Qt::LeftButton) && ViewInteractive()) {
-        ApplyRange(PanByColumns(m_dragRange, RecordCount(), m_view->Columns(),
-                                at.x() - m_dragStartX));
+    const ViewNavigator::Grab held = m_navigator.Held();
+    if (held != ViewNavigator::Grab::None && (event->buttons() & Qt::LeftButton) && ViewInteractive()) {
+        // Columns counted from the plots' left edge, also beyond them.
+        const std::int32_t column = at.x() - m_view->Layout().plotRect[0].left;
+        if (m_navigator.Drag(RecordCount(), m_view->Columns(), column)) {
+            if (held == ViewNavigator::Grab::View) {
+                ViewChanged();
+            } else {
+                MarkersChanged();
+            }
+        }
     }
     UpdateCursor(at);
+    if (m_navigator.Held() == ViewNavigator::Grab::None) {
+        ShowMarkerPointer(ViewInteractive() ? m_view->ColumnAt(at.x(), at.y()) : -1);
+    }
     QDialog::mouseMoveEvent(event);
 }
 
 void CtestDlg::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) {
-        m_dragging = false;
+        m_navigator.Release();
     }
     QDialog::mouseReleaseEvent(event);
+}
+
+void CtestDlg::ShowMarkerPointer(std::int32_t column) {
+    const bool near =
+        column >= 0 && ViewInteractive() && m_navigator.MarkerNear(RecordCount(), m_view->Columns(), column);
+    if (near == m_markerPointer) {
+        return;
+    }
+    m_markerPointer = near;
+    if (near) {
+        setCursor(Qt::SizeHorCursor);
+    } else {
+        unsetCursor();
+    }
 }
 
 void CtestDlg::mouseDoubleClickEvent(QMouseEvent* event) {
@@ -236,6 +256,7 @@ void CtestDlg::mouseDoubleClickEvent(QMouseEvent* event) {
 
 void CtestDlg::leaveEvent(QEvent* event) {
     DropCursor();
+    ShowMarkerPointer(-1);
     QDialog::leaveEvent(event);
 }
 
@@ -260,32 +281,43 @@ bool CtestDlg::ViewKey(int key) {
     if (!ViewInteractive()) {
         return false;
     }
-    const auto count = RecordCount();
-    const ViewRange range = VisibleRange();
+    using Key = ViewNavigator::Key;
+    std::optional<Key> action;
     switch (key) {
     case Qt::Key_Plus:
     case Qt::Key_Equal:
-        ApplyRange(ZoomAround(range, count, 0.5, WheelZoomFactor(120)));
+        action = Key::ZoomIn;
         break;
     case Qt::Key_Minus:
+        action = Key::ZoomOut;
+        break;
     case Qt::Key_Left:
     case Qt::Key_Right:
+        action = key == Qt::Key_Left ? Key::PanLeft : Key::PanRight;
+        break;
     case Qt::Key_Home:
-        // At full view these keys keep their usual meaning for the control.
-        if (!m_zoom) {
-            return false;
-        }
-        if (key == Qt::Key_Minus) {
-            ApplyRange(ZoomAround(range, count, 0.5, WheelZoomFactor(-120)));
-        } else if (key == Qt::Key_Home) {
-            ApplyRange(FullView(count));
-        } else {
-            ApplyRange(PanBySteps(range, count, key == Qt::Key_Left ? -1 : 1));
-        }
+        action = Key::WholeRecord;
+        break;
+    case Qt::Key_A:
+    case Qt::Key_B:
+        action = key == Qt::Key_A ? Key::MarkerA : Key::MarkerB;
+        break;
+    case Qt::Key_X:
+    case Qt::Key_Delete:
+        action = Key::RemoveMarkers;
         break;
     default:
         return false;
     }
+    const ViewRange before = VisibleRange();
+    const auto cursor = m_cursor ? std::optional(m_cursor->sample) : std::nullopt;
+    if (!m_navigator.Press(*action, RecordCount(), cursor)) {
+        return false;
+    }
+    if (!(VisibleRange() == before)) {
+        RedrawAll(m_displayMode);
+    }
+    MarkersChanged();
     RefreshCursor();
     return true;
 }
@@ -389,9 +421,9 @@ void CtestDlg::PaintCursor(QPainter& painter) const {
     }
 }
 
-void CtestDlg::SetMarker(Markers::Which which) {
+void CtestDlg::SetMarker(MarkerPair::Which which) {
     if (m_menuSample && ViewInteractive()) {
-        m_markers.Set(which, *m_menuSample);
+        m_navigator.SetMarker(which, *m_menuSample);
         MarkersChanged();
     }
 }
@@ -402,16 +434,17 @@ void CtestDlg::MarkersChanged() {
 }
 
 void CtestDlg::PaintMarkers(QPainter& painter) const {
-    if (!m_markers.Any() || !ViewInteractive()) {
+    const MarkerPair& markers = m_navigator.Markers();
+    if (!markers.Any() || !ViewInteractive()) {
         return;
     }
     const ViewRange range = VisibleRange();
-    for (const Markers::Which which : {Markers::A, Markers::B}) {
-        const auto& at = m_markers.At(which);
+    for (const MarkerPair::Which which : {MarkerPair::A, MarkerPair::B}) {
+        const auto& at = markers.At(which);
         if (at && *at >= range.first && *at - range.first < range.count) {
             const CursorPoint point = CursorAtSample(range, m_view->Columns(), *at);
             m_view->DrawCursor(painter, point.column, m_view->Layout().plotRect[0].top,
-                               {which == Markers::A ? "A" : "B"});
+                               {which == MarkerPair::A ? "A" : "B"});
         }
     }
 }
@@ -423,7 +456,8 @@ QStringList CtestDlg::MeasurementReadout() {
     }
     WithSource([&](const SampleSource& source, const SummaryPyramid* summaries) {
         const auto utcOf = [this](std::uint64_t sample) { return SampleUtc(sample); };
-        for (const std::string& line : m_markers.Readout(source, summaries, VisibleRange(), utcOf)) {
+        for (const std::string& line :
+             MarkerReadout(m_navigator.Markers(), source, summaries, VisibleRange(), utcOf)) {
             lines << QString::fromStdString(line);
         }
     });

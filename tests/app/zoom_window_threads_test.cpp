@@ -433,6 +433,60 @@ TEST_F(ZoomWindowTest, MarkersMeasureBetweenThemOverTheWindowOnly) {
     EXPECT_EQ(dlg->MeasurementReadout(), visible);
 }
 
+// 728 samples: sample s drawn in column s at the whole record; CH0 reads
+// s x 0.01 V.
+TEST_F(ZoomWindowTest, MarkersFollowTheirKeysAndAreDraggedByTheirLines) {
+    MakeWindow(InstantConfig());
+    Open(WriteRecord("ramp.dlf", 728, [](int ch, std::uint32_t s) { return ch == 0 ? s * 0.01 : 1.5; }));
+    const auto markerLines = [&] { return dlg->MeasurementReadout().mid(0, 6); };
+    Hover(PLOT_LEFT + 100, PANE0_ROW);
+    QTest::keyClick(dlg.get(), Qt::Key_A);  // at the cursor's sample
+    Hover(PLOT_LEFT + 100, 20);              // no cursor: the middle of the visible range
+    QTest::keyClick(dlg.get(), Qt::Key_B);
+    EXPECT_EQ(markerLines(), (QStringList{"Marker A: sample 100, 10 mS",
+                                          "  CH0 1.00000 V, CH1 1.50000 V, CH2 1.50000 V, CH3 1.50000 V",
+                                          "Marker B: sample 364, 36.4 mS",
+                                          "  CH0 3.64000 V, CH1 1.50000 V, CH2 1.50000 V, CH3 1.50000 V",
+                                          "Δt 26.4 mS, Δ 264 samples",
+                                          "  B − A: CH0 2.64000 V, CH1 0.00000 V, CH2 0.00000 V, CH3 0.00000 V"}));
+
+    // The pointer shows where a line can be taken.
+    Hover(PLOT_LEFT + 102, PANE0_ROW);
+    EXPECT_EQ(dlg->cursor().shape(), Qt::SizeHorCursor);
+    Hover(PLOT_LEFT + 150, PANE0_ROW);
+    EXPECT_EQ(dlg->cursor().shape(), Qt::ArrowCursor);
+
+    Mouse(QEvent::MouseButtonPress, PLOT_LEFT + 102, PANE0_ROW, Qt::LeftButton, Qt::LeftButton);
+    Mouse(QEvent::MouseMove, PLOT_LEFT + 200, PANE0_ROW, Qt::NoButton, Qt::LeftButton);
+    Mouse(QEvent::MouseButtonRelease, PLOT_LEFT + 200, PANE0_ROW, Qt::LeftButton, Qt::NoButton);
+    EXPECT_EQ(markerLines(), (QStringList{"Marker A: sample 200, 20 mS",
+                                          "  CH0 2.00000 V, CH1 1.50000 V, CH2 1.50000 V, CH3 1.50000 V",
+                                          "Marker B: sample 364, 36.4 mS",
+                                          "  CH0 3.64000 V, CH1 1.50000 V, CH2 1.50000 V, CH3 1.50000 V",
+                                          "Δt 16.4 mS, Δ 164 samples",
+                                          "  B − A: CH0 1.64000 V, CH1 0.00000 V, CH2 0.00000 V, CH3 0.00000 V"}));
+
+    // Zoomed to {73, 582}, A's line stands in column 159; dragging it to
+    // column 400 (sample 393) leaves the view where it is; a drag elsewhere pans.
+    QTest::keyClick(dlg.get(), Qt::Key_Plus);
+    ASSERT_EQ(dlg->VisibleRange(), (ViewRange{73, 582}));
+    Drag(PLOT_LEFT + 159, PLOT_LEFT + 400);
+    EXPECT_EQ(dlg->VisibleRange(), (ViewRange{73, 582}));
+    EXPECT_EQ(dlg->MeasurementReadout().value(0), "Marker A: sample 393, 39.3 mS");
+    Drag(PLOT_LEFT + 600, PLOT_LEFT + 500);
+    EXPECT_EQ(dlg->VisibleRange(), (ViewRange{146, 582}));
+    EXPECT_EQ(dlg->MeasurementReadout().value(0), "Marker A: sample 393, 39.3 mS");
+
+    // `x` and Delete remove both markers.
+    QTest::keyClick(dlg.get(), Qt::Key_X);
+    EXPECT_EQ(dlg->MeasurementReadout().value(0), "Statistics of the visible range");
+    Hover(PLOT_LEFT + 400, PANE0_ROW);  // column 400 of {146, 582}
+    QTest::keyClick(dlg.get(), Qt::Key_A);
+    ASSERT_EQ(dlg->MeasurementReadout().value(0), "Marker A: sample 466, 46.6 mS");
+    QTest::keyClick(dlg.get(), Qt::Key_Delete);
+    EXPECT_EQ(dlg->MeasurementReadout().value(0), "Statistics of the visible range");
+}
+
 TEST_F(ZoomWindowTest, ContextMenuKeepsTheSystemItemsThenAddsTheViewItems) {
     MakeWindow(InstantConfig());
     const QStringList expected = {"Minimize", "Close", "-", "バージョン情報(&A)...", "-",
