@@ -17,6 +17,7 @@
 
 #include "app/markers.h"
 #include "app/prompts.h"
+#include "app/shown_record.h"
 #include "app/workers.h"
 #include "device/d2xx.h"
 #include "device/driver.h"
@@ -55,17 +56,6 @@ QString RunsFolder();
 
 /// Samples per channel the window can hold.
 inline constexpr std::uint32_t CHANNEL_CAPACITY = 1000000;
-
-/// A series of data files shown as one record, read from the files on demand
-/// through its summaries.
-struct ShownSeries {
-    SeriesSource source;
-    SummaryPyramid summaries;
-    SummaryProgress progress;
-    QStringList paths;
-    std::string cacheProblem;   ///< why the summaries could not be cached; "" when they were
-    bool readErrorSaid = false;  ///< a read error while shown is said once
-};
 
 /// The main window: the state record of the program and every user operation.
 class CtestDlg : public QDialog {
@@ -132,7 +122,7 @@ public:
     std::uint64_t RecordCount() const;
     /// The series shown (null for a record in memory) and the one whose
     /// summaries are being built (null unless a build runs).
-    const std::shared_ptr<ShownSeries>& Series() const { return m_series; }
+    const std::shared_ptr<ShownSeries>& Series() const { return m_shown.Series(); }
     const std::shared_ptr<ShownSeries>& PendingSeries() const { return m_pending; }
 
     // --- zoom, pan, cursor and the picture (ctestdlg_view.cpp) -----------------
@@ -264,11 +254,6 @@ private:
     /// Back to the whole record without redrawing; true if it was zoomed.
     bool DropZoom();
     void UpdateCursor(const QPoint& pointer);
-    /// UTC time of `sample` (microseconds since 1970) where the record shown is stamped.
-    std::optional<std::int64_t> SampleUtc(std::uint64_t sample) const;
-    /// Calls `use` with the record shown and its summaries (null for a
-    /// record in memory, which is read directly).
-    void WithSource(const std::function<void(const SampleSource&, const SummaryPyramid*)>& use) const;
     /// Reads the cursor again at the last pointer position, if one is shown.
     void RefreshCursor();
     void DropCursor();
@@ -330,12 +315,10 @@ private:
     bool m_closeEnabled = true;
     QPoint m_heldPosition;
     WorkerThreads m_workers;
-    std::shared_ptr<ShownSeries> m_series;   ///< UI thread only
+    ShownRecord m_shown{m_channelData, m_sampleCount, m_clockDivider};  ///< UI thread only
     std::shared_ptr<ShownSeries> m_pending;  ///< UI thread only
     QTimer* m_buildTimer = nullptr;
     QRect m_barGeometry;  ///< the progress bar's own place, while Cancel shortens it
-    /// The stamp of the data file shown alone (none for a series or a run).
-    std::optional<RecordingStamp> m_fileStamp;
     bool m_cacheProblemSaid = false;
 
     struct Cursor {

@@ -335,25 +335,9 @@ void CtestDlg::RefreshCursor() {
     }
 }
 
-void CtestDlg::WithSource(const std::function<void(const SampleSource&, const SummaryPyramid*)>& use) const {
-    if (m_series) {
-        use(m_series->source, &m_series->summaries);
-        return;
-    }
-    const RecordSource record(m_channelData, static_cast<std::uint32_t>(m_sampleCount), m_clockDivider);
-    use(record, nullptr);
-}
-
-std::optional<std::int64_t> CtestDlg::SampleUtc(std::uint64_t sample) const {
-    // A stamped file alone tells the time of its samples as a series does.
-    return m_series      ? m_series->source.Reader().SampleTimeMicros(sample)
-           : m_fileStamp ? std::optional(StampSampleMicros(*m_fileStamp, m_clockDivider, sample))
-                         : std::nullopt;
-}
-
 CtestDlg::Cursor CtestDlg::ReadCursor(const CursorPoint& point, int pointerY) {
     Cursor cursor;
-    WithSource([&](const SampleSource& source, const SummaryPyramid* summaries) {
+    m_shown.Read([&](const SampleSource& source, const SummaryPyramid* summaries) {
         double values[4];
         for (int ch = 0; ch < 4; ++ch) {
             values[ch] = source.At(ch, point.sample);
@@ -375,7 +359,7 @@ CtestDlg::Cursor CtestDlg::ReadCursor(const CursorPoint& point, int pointerY) {
         // After the extremes, so that an unreadable sample's line says only that.
         MarkUnreadable(cursor.lines, point.sample);
     });
-    if (const auto utc = SampleUtc(point.sample)) {
+    if (const auto utc = m_shown.SampleUtc(point.sample)) {
         cursor.lines.insert(cursor.lines.begin() + 2, WallClockText(*utc, m_clockDivider));
     }
     return cursor;
@@ -400,7 +384,7 @@ void CtestDlg::OnGoToExtreme(int channel, bool maximum) {
     }
     const ViewRange range = VisibleRange();
     std::optional<RangeStatistics> stats;
-    WithSource([&](const SampleSource& source, const SummaryPyramid* summaries) {
+    m_shown.Read([&](const SampleSource& source, const SummaryPyramid* summaries) {
         stats = StatisticsOf(source, summaries, channel, range.first, range.first + range.count);
     });
     if (!stats || stats->nanCount == stats->count) {
@@ -454,8 +438,8 @@ QStringList CtestDlg::MeasurementReadout() {
     if (!ViewInteractive()) {
         return lines;
     }
-    WithSource([&](const SampleSource& source, const SummaryPyramid* summaries) {
-        const auto utcOf = [this](std::uint64_t sample) { return SampleUtc(sample); };
+    m_shown.Read([&](const SampleSource& source, const SummaryPyramid* summaries) {
+        const auto utcOf = [this](std::uint64_t sample) { return m_shown.SampleUtc(sample); };
         for (const std::string& line :
              MarkerReadout(m_navigator.Markers(), source, summaries, VisibleRange(), utcOf)) {
             lines << QString::fromStdString(line);
