@@ -587,13 +587,8 @@ void CtestDlg::ShowMessage(const std::string& text) {
 // --- display ----------------------------------------------------------------------
 
 void CtestDlg::RedrawAll(int mode) {
-    if (m_series) {
-        m_view->RedrawAll(mode, m_series->source, m_series->summaries, VisibleRange());
-        SaySeriesReadError();
-    } else {
-        m_view->RedrawAll(mode, m_dataValid, m_channelData, static_cast<std::uint32_t>(m_sampleCount),
-                          m_clockDivider, VisibleRange());
-    }
+    m_shown.Draw(*m_view, mode, m_dataValid, VisibleRange());
+    SaySeriesReadError();
     update();
 }
 
@@ -608,22 +603,12 @@ void CtestDlg::OnDisplayChange() {
 }
 
 void CtestDlg::UpdateSummary() {
-    std::shared_ptr<const ShownSeries> series;
-    OnUiThread([&] { series = m_series; });
     for (int ch = 0; ch < 4; ++ch) {
         double maximum = 0.0;
         double minimum = 0.0;
-        // A series' extremes were found while its summaries were built.
-        const ChannelStatistics* whole = series ? &series->summaries.statistics[ch] : nullptr;
-        const bool found = whole != nullptr ? whole->valid
-                                            : ComputeStatistics(m_channelData[ch],
-                                                                static_cast<std::uint32_t>(m_sampleCount), maximum,
-                                                                minimum);
+        bool found = false;
+        OnUiThread([&] { found = m_shown.WholeExtremes(ch, maximum, minimum); });
         if (found) {
-            if (whole != nullptr) {
-                maximum = whole->maximum;
-                minimum = whole->minimum;
-            }
             const SummaryTexts texts = SummaryTextsOf(maximum, minimum);
             const QString high = QString::fromStdString(texts.maximum);
             const QString low = QString::fromStdString(texts.minimum);
@@ -662,8 +647,7 @@ void CtestDlg::ResetCaption() {
     OnUiThread([this] {
         setWindowTitle(m_baseCaption);
         m_fileName.clear();
-        m_fileStamp.reset();
-        // A new record begins: the series shown goes with its caption.
-        m_series.reset();
+        // A new record begins in the bank: the series shown goes with its caption.
+        m_shown.ShowBank(std::nullopt);
     });
 }

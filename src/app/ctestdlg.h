@@ -17,10 +17,12 @@
 
 #include "app/markers.h"
 #include "app/prompts.h"
+#include "app/shown_record.h"
 #include "app/workers.h"
 #include "device/d2xx.h"
 #include "device/driver.h"
 #include "display/plotview.h"
+#include "display/viewnavigator.h"
 #include "files/dlf.h"
 #include "record/samplesource.h"
 #include "record/summaries.h"
@@ -54,17 +56,6 @@ QString RunsFolder();
 
 /// Samples per channel the window can hold.
 inline constexpr std::uint32_t CHANNEL_CAPACITY = 1000000;
-
-/// A series of data files shown as one record, read from the files on demand
-/// through its summaries.
-struct ShownSeries {
-    SeriesSource source;
-    SummaryPyramid summaries;
-    SummaryProgress progress;
-    QStringList paths;
-    std::string cacheProblem;   ///< why the summaries could not be cached; "" when they were
-    bool readErrorSaid = false;  ///< a read error while shown is said once
-};
 
 /// The main window: the state record of the program and every user operation.
 class CtestDlg : public QDialog {
@@ -131,7 +122,7 @@ public:
     std::uint64_t RecordCount() const;
     /// The series shown (null for a record in memory) and the one whose
     /// summaries are being built (null unless a build runs).
-    const std::shared_ptr<ShownSeries>& Series() const { return m_series; }
+    const std::shared_ptr<ShownSeries>& Series() const { return m_shown.Series(); }
     const std::shared_ptr<ShownSeries>& PendingSeries() const { return m_pending; }
 
     // --- zoom, pan, cursor and the picture (ctestdlg_view.cpp) -----------------
@@ -255,14 +246,14 @@ private:
     bool Idle() const;
     bool ViewInteractive() const;
     void ApplyRange(ViewRange range);
+    /// Redraws the plots and the measurements for a new visible range.
+    void ViewChanged();
+    /// The pointer's shape over plot `column` (-1: off the plots): a
+    /// double arrow where a press would drag a marker line.
+    void ShowMarkerPointer(std::int32_t column);
     /// Back to the whole record without redrawing; true if it was zoomed.
     bool DropZoom();
     void UpdateCursor(const QPoint& pointer);
-    /// UTC time of `sample` (microseconds since 1970) where the record shown is stamped.
-    std::optional<std::int64_t> SampleUtc(std::uint64_t sample) const;
-    /// Calls `use` with the record shown and its summaries (null for a
-    /// record in memory, which is read directly).
-    void WithSource(const std::function<void(const SampleSource&, const SummaryPyramid*)>& use) const;
     /// Reads the cursor again at the last pointer position, if one is shown.
     void RefreshCursor();
     void DropCursor();
@@ -275,14 +266,15 @@ private:
     /// Labels the time axis with `clock` and redraws.
     void SetTimeAxisClock(TimeAxisClock clock);
     /// Puts marker `which` where the cursor was when the context menu opened.
-    void SetMarker(Markers::Which which);
+    void SetMarker(MarkerPair::Which which);
     void MarkersChanged();
     void UpdateMeasurements();
     /// The pointer entering a control, and the zoom and pan keys; true when
     /// the event is used up.
     bool ViewEvent(QObject* watched, QEvent* event);
     /// `+`/`-` zoom around the centre, Left/Right pan, Home back to the whole
-    /// record; true when `key` did one of them.
+    /// record, `a`/`b` set a marker, `x`/Delete remove both; true when `key`
+    /// did one of them.
     bool ViewKey(int key);
 
     // A series of files as one record (ctestdlg_series.cpp).
@@ -328,12 +320,10 @@ private:
     bool m_closeEnabled = true;
     QPoint m_heldPosition;
     WorkerThreads m_workers;
-    std::shared_ptr<ShownSeries> m_series;   ///< UI thread only
+    ShownRecord m_shown{m_channelData, m_sampleCount, m_clockDivider};  ///< UI thread only
     std::shared_ptr<ShownSeries> m_pending;  ///< UI thread only
     QTimer* m_buildTimer = nullptr;
     QRect m_barGeometry;  ///< the progress bar's own place, while Cancel shortens it
-    /// The stamp of the data file shown alone (none for a series or a run).
-    std::optional<RecordingStamp> m_fileStamp;
     bool m_cacheProblemSaid = false;
 
     struct Cursor {
@@ -343,12 +333,10 @@ private:
         std::vector<std::string> lines;
     };
     Cursor ReadCursor(const CursorPoint& point, int pointerY);
-    std::optional<ViewRange> m_zoom;  ///< empty: the whole record
     std::optional<Cursor> m_cursor;
     QPoint m_pointer;  ///< where the last cursor was read
-    bool m_dragging = false;
-    int m_dragStartX = 0;
-    ViewRange m_dragRange;
+    ViewNavigator m_navigator;
+    bool m_markerPointer = false;  ///< the pointer shows that a marker line can be dragged
     QMenu* m_contextMenu = nullptr;
     QAction* m_fullViewAction = nullptr;
     QAction* m_savePictureAction = nullptr;
@@ -357,7 +345,6 @@ private:
     std::vector<QAction*> m_markerActions;  ///< set A, set B, remove, the measurements window
     std::vector<QAction*> m_clockActions;   ///< the time axis from start, in UTC, in local time
     std::optional<std::uint64_t> m_menuSample;  ///< the cursor's sample when the menu opened
-    Markers m_markers;
     QDialog* m_measurements = nullptr;
     QLabel* m_measurementText = nullptr;
 };

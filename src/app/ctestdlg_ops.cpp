@@ -127,7 +127,7 @@ bool CtestDlg::SaveDataFile(std::string& message) {
     header.triggerType = m_triggerType;
     header.threshold = m_threshold;
     header.displayMode = m_displayMode ? 1 : 0;
-    if (m_series) {
+    if (Series()) {
         return SaveSeries(path, header, message);
     }
     const FileError error = ::SaveDataFile(path.toStdString(), header, m_channelData);
@@ -193,8 +193,7 @@ bool CtestDlg::LoadOneFile(const QString& path, std::string& message) {
         return false;
     }
     std::swap(m_channelData, m_spareData);
-    m_series.reset();
-    m_fileStamp = header.stamp;
+    m_shown.ShowBank(header.stamp);
     ShowLoadedRecord(header, header.sampleCount, path);
     return true;
 }
@@ -232,7 +231,7 @@ bool CtestDlg::WriteCsvFile(int selection, std::uint64_t count, std::string& mes
         return true;
     }
     std::shared_ptr<const ShownSeries> series;
-    OnUiThread([&] { series = m_series; });
+    OnUiThread([&] { series = Series(); });
     ProgressBarSink progress(*this, [this](const std::function<void()>& call) { OnUiThread(call); });
     FileError error = FileError::None;
     bool cancelled = false;

@@ -42,7 +42,7 @@ int SummaryThreads() { return static_cast<int>(std::clamp(std::thread::hardware_
 }  // namespace
 
 std::uint64_t CtestDlg::RecordCount() const {
-    return m_series ? m_series->source.Count() : static_cast<std::uint64_t>(m_sampleCount);
+    return m_shown.Count();
 }
 
 void CtestDlg::CreateSeriesControls() {
@@ -118,7 +118,7 @@ void CtestDlg::FinishSeries(const std::shared_ptr<ShownSeries>& series, SummaryR
         result = SummaryResult::Cancelled;
     }
     if (result == SummaryResult::Done) {
-        m_series = series;
+        m_shown.ShowSeries(series);
         DataFileHeader header = series->source.Reader().Header(0);
         ShowLoadedRecord(header, series->source.Count(), SeriesName(series->paths));
     } else if (result == SummaryResult::ReadError) {
@@ -135,21 +135,21 @@ void CtestDlg::FinishSeries(const std::shared_ptr<ShownSeries>& series, SummaryR
 }
 
 void CtestDlg::SaySeriesReadError() {
-    if (!m_series || !m_series->source.TakeReadFailure() || m_series->readErrorSaid) {
+    if (!Series() || !Series()->source.TakeReadFailure() || Series()->readErrorSaid) {
         return;
     }
-    m_series->readErrorSaid = true;
+    Series()->readErrorSaid = true;
     // After the redraw that met the error, not inside it.
     QTimer::singleShot(0, this, [this] { ShowMessage(FileErrorMessage(FileError::Read)); });
 }
 
 void CtestDlg::MarkUnreadable(std::vector<std::string>& lines, std::uint64_t sample) {
-    if (!m_series) {
+    if (!Series()) {
         return;
     }
     for (int ch = 0; ch < 4; ++ch) {
         const std::size_t line = 2 + static_cast<std::size_t>(ch);
-        if (line < lines.size() && !m_series->source.Sample(ch, sample)) {
+        if (line < lines.size() && !Series()->source.Sample(ch, sample)) {
             lines[line] = "CH" + std::to_string(ch) + " unreadable";
         }
     }
@@ -174,17 +174,17 @@ void CtestDlg::ShowLoadedRecord(const DataFileHeader& header, std::uint64_t coun
 }
 
 void CtestDlg::OfferSave(bool enable) {
-    const bool tooLong = m_series && m_series->source.Count() > CHANNEL_CAPACITY;
+    const bool tooLong = Series() && Series()->source.Count() > CHANNEL_CAPACITY;
     m_btnSave->setEnabled(enable && !tooLong);
     m_btnSave->setToolTip(
         tooLong ? QStringLiteral("A data file holds at most %1 samples; this record has %2. CSV-Save exports it whole.")
                       .arg(QLocale(QLocale::English).toString(static_cast<qulonglong>(CHANNEL_CAPACITY)),
-                           QLocale(QLocale::English).toString(static_cast<qulonglong>(m_series->source.Count())))
+                           QLocale(QLocale::English).toString(static_cast<qulonglong>(Series()->source.Count())))
                 : QString());
 }
 
 bool CtestDlg::SaveSeries(const QString& path, DataFileHeader header, std::string& message) {
-    const std::uint64_t count = m_series->source.Count();
+    const std::uint64_t count = Series()->source.Count();
     if (count > CHANNEL_CAPACITY) {
         message = FileErrorMessage(FileError::Write);
         return false;
@@ -192,7 +192,7 @@ bool CtestDlg::SaveSeries(const QString& path, DataFileHeader header, std::strin
     // The spare bank holds nothing shown while a series is: the series is
     // gathered there and written as one data file with a zero spare area.
     for (int ch = 0; ch < 4; ++ch) {
-        if (!m_series->source.Copy(ch, 0, count, m_spareData[ch])) {
+        if (!Series()->source.Copy(ch, 0, count, m_spareData[ch])) {
             message = FileErrorMessage(FileError::Read);
             return false;
         }

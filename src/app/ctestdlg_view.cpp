@@ -1,6 +1,7 @@
 // Looking closer at a record in the window: wheel and key zoom, drag and key
-// pan, the cursor readout, and saving or copying the picture. The range rules
-// live in display/viewrange.h; this file only maps the mouse and keys onto them.
+// pan, markers, the cursor readout, and saving or copying the picture. The
+// view's rules live in display/viewnavigator.h; this file only maps the
+// mouse and keys onto them.
 #include <QAbstractSpinBox>
 #include <QAction>
 #include <QActionGroup>
@@ -52,10 +53,10 @@ void CtestDlg::CreateViewActions() {
         connect(action, &QAction::triggered, this, act);
         m_markerActions.push_back(action);
     };
-    markerAction(QStringLiteral("Set marker A here"), [this] { SetMarker(Markers::A); });
-    markerAction(QStringLiteral("Set marker B here"), [this] { SetMarker(Markers::B); });
+    markerAction(QStringLiteral("Set marker A here"), [this] { SetMarker(MarkerPair::A); });
+    markerAction(QStringLiteral("Set marker B here"), [this] { SetMarker(MarkerPair::B); });
     markerAction(QStringLiteral("Remove markers"), [this] {
-        m_markers.Clear();
+        m_navigator.ClearMarkers();
         MarkersChanged();
     });
     markerAction(QStringLiteral("Measurements"), [this] { ShowMeasurements(); });
@@ -95,11 +96,11 @@ QMenu* CtestDlg::ContextMenu() {
     }
     m_markerActions[0]->setEnabled(m_menuSample.has_value());
     m_markerActions[1]->setEnabled(m_menuSample.has_value());
-    m_markerActions[2]->setEnabled(ViewInteractive() && m_markers.Any());
+    m_markerActions[2]->setEnabled(ViewInteractive() && m_navigator.Markers().Any());
     m_markerActions[3]->setEnabled(ViewInteractive());
     // A clock only where the record's stamps tell the time of its samples.
     const bool stamped =
-        RecordCount() > 0 && (SampleUtc(0).has_value() || SampleUtc(RecordCount() - 1).has_value());
+        RecordCount() > 0 && (m_shown.SampleUtc(0).has_value() || m_shown.SampleUtc(RecordCount() - 1).has_value());
     if (!stamped && m_view->Clock() != TimeAxisClock::FromStart) {
         m_view->SetTimeAxisClock(TimeAxisClock::FromStart, {});
     }
@@ -110,16 +111,13 @@ QMenu* CtestDlg::ContextMenu() {
         m_clockActions[i]->setEnabled(Idle() && (i == 0 || stamped));
     }
     const bool idle = Idle();
-    m_fullViewAction->setEnabled(idle && m_zoom.has_value());
+    m_fullViewAction->setEnabled(idle && m_navigator.Zoomed());
     m_savePictureAction->setEnabled(idle);
     m_copyPictureAction->setEnabled(idle);
     return m_contextMenu;
 }
 
-ViewRange CtestDlg::VisibleRange() const {
-    const auto count = RecordCount();
-    return m_zoom ? ClampRange(*m_zoom, count) : FullView(count);
-}
+ViewRange CtestDlg::VisibleRange() const { return m_navigator.Visible(RecordCount()); }
 
 QStringList CtestDlg::CursorReadout() const {
     QStringList lines;
@@ -132,7 +130,7 @@ QStringList CtestDlg::CursorReadout() const {
 }
 
 QString CtestDlg::VisibleSpan() const {
-    if (!m_zoom) {
+    if (!m_navigator.Zoomed()) {
         return {};
     }
     return QString::fromStdString(VisibleSpanText(VisibleRange(), RecordCount()));
@@ -146,28 +144,23 @@ bool CtestDlg::ViewInteractive() const {
 }
 
 void CtestDlg::ApplyRange(ViewRange range) {
-    const auto count = RecordCount();
-    range = ClampRange(range, count);
-    if (range == VisibleRange()) {
-        return;
+    if (m_navigator.Show(range, RecordCount())) {
+        ViewChanged();
     }
-    if (range == FullView(count)) {
-        m_zoom.reset();
-    } else {
-        m_zoom = range;
-    }
+}
+
+void CtestDlg::ViewChanged() {
     RedrawAll(m_displayMode);
     UpdateMeasurements();
 }
 
 bool CtestDlg::DropZoom() {
-    m_dragging = false;
     m_cursor.reset();
+    const bool zoomed = m_navigator.Zoomed();
     // A new record: the markers were on the old one's samples.
-    m_markers.Clear();
+    m_navigator.Reset();
+    ShowMarkerPointer(-1);
     UpdateMeasurements();
-    const bool zoomed = m_zoom.has_value();
-    m_zoom.reset();
     return zoomed;
 }
 
@@ -213,18 +206,20 @@ void CtestDlg::wheelEvent(QWheelEvent* event) {
         event->ignore();
         return;
     }
-    ApplyRange(ZoomAtColumn(VisibleRange(), RecordCount(), m_view->Columns(), column,
-                            WheelZoomFactor(delta)));
+    if (m_navigator.Wheel(RecordCount(), m_view->Columns(), column, delta)) {
+        ViewChanged();
+    }
     UpdateCursor(at);
+    ShowMarkerPointer(column);
     event->accept();
 }
 
 void CtestDlg::mousePressEvent(QMouseEvent* event) {
     const QPoint at = event->position().toPoint();
-    if (event->button() == Qt::LeftButton && ViewInteractive() && m_view->ColumnAt(at.x(), at.y()) >= 0) {
-        m_dragging = true;
-        m_dragStartX = at.x();
-        m_dragRange = VisibleRange();
+    const std::int32_t column = ViewInteractive() ? m_view->ColumnAt(at.x(), at.y()) : -1;
+    if (event->button() == Qt::LeftButton && column >= 0) {
+        // Near a marker's line the press takes the marker, never the view.
+        m_navigator.Hold(RecordCount(), m_view->Columns(), column);
         event->accept();
         return;
     }
@@ -233,19 +228,44 @@ void CtestDlg::mousePressEvent(QMouseEvent* event) {
 
 void CtestDlg::mouseMoveEvent(QMouseEvent* event) {
     const QPoint at = event->position().toPoint();
-    if (m_dragging && (event->buttons() & Qt::LeftButton) && ViewInteractive()) {
-        ApplyRange(PanByColumns(m_dragRange, RecordCount(), m_view->Columns(),
-                                at.x() - m_dragStartX));
+    const ViewNavigator::Grab held = m_navigator.Held();
+    if (held != ViewNavigator::Grab::None && (event->buttons() & Qt::LeftButton) && ViewInteractive()) {
+        // Columns counted from the plots' left edge, also beyond them.
+        const std::int32_t column = at.x() - m_view->Layout().plotRect[0].left;
+        if (m_navigator.Drag(RecordCount(), m_view->Columns(), column)) {
+            if (held == ViewNavigator::Grab::View) {
+                ViewChanged();
+            } else {
+                MarkersChanged();
+            }
+        }
     }
     UpdateCursor(at);
+    if (m_navigator.Held() == ViewNavigator::Grab::None) {
+        ShowMarkerPointer(ViewInteractive() ? m_view->ColumnAt(at.x(), at.y()) : -1);
+    }
     QDialog::mouseMoveEvent(event);
 }
 
 void CtestDlg::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) {
-        m_dragging = false;
+        m_navigator.Release();
     }
     QDialog::mouseReleaseEvent(event);
+}
+
+void CtestDlg::ShowMarkerPointer(std::int32_t column) {
+    const bool near =
+        column >= 0 && ViewInteractive() && m_navigator.MarkerNear(RecordCount(), m_view->Columns(), column);
+    if (near == m_markerPointer) {
+        return;
+    }
+    m_markerPointer = near;
+    if (near) {
+        setCursor(Qt::SizeHorCursor);
+    } else {
+        unsetCursor();
+    }
 }
 
 void CtestDlg::mouseDoubleClickEvent(QMouseEvent* event) {
@@ -261,6 +281,7 @@ void CtestDlg::mouseDoubleClickEvent(QMouseEvent* event) {
 
 void CtestDlg::leaveEvent(QEvent* event) {
     DropCursor();
+    ShowMarkerPointer(-1);
     QDialog::leaveEvent(event);
 }
 
@@ -285,32 +306,43 @@ bool CtestDlg::ViewKey(int key) {
     if (!ViewInteractive()) {
         return false;
     }
-    const auto count = RecordCount();
-    const ViewRange range = VisibleRange();
+    using Key = ViewNavigator::Key;
+    std::optional<Key> action;
     switch (key) {
     case Qt::Key_Plus:
     case Qt::Key_Equal:
-        ApplyRange(ZoomAround(range, count, 0.5, WheelZoomFactor(120)));
+        action = Key::ZoomIn;
         break;
     case Qt::Key_Minus:
+        action = Key::ZoomOut;
+        break;
     case Qt::Key_Left:
     case Qt::Key_Right:
+        action = key == Qt::Key_Left ? Key::PanLeft : Key::PanRight;
+        break;
     case Qt::Key_Home:
-        // At full view these keys keep their usual meaning for the control.
-        if (!m_zoom) {
-            return false;
-        }
-        if (key == Qt::Key_Minus) {
-            ApplyRange(ZoomAround(range, count, 0.5, WheelZoomFactor(-120)));
-        } else if (key == Qt::Key_Home) {
-            ApplyRange(FullView(count));
-        } else {
-            ApplyRange(PanBySteps(range, count, key == Qt::Key_Left ? -1 : 1));
-        }
+        action = Key::WholeRecord;
+        break;
+    case Qt::Key_A:
+    case Qt::Key_B:
+        action = key == Qt::Key_A ? Key::MarkerA : Key::MarkerB;
+        break;
+    case Qt::Key_X:
+    case Qt::Key_Delete:
+        action = Key::RemoveMarkers;
         break;
     default:
         return false;
     }
+    const ViewRange before = VisibleRange();
+    const auto cursor = m_cursor ? std::optional(m_cursor->sample) : std::nullopt;
+    if (!m_navigator.Press(*action, RecordCount(), cursor)) {
+        return false;
+    }
+    if (!(VisibleRange() == before)) {
+        RedrawAll(m_displayMode);
+    }
+    MarkersChanged();
     RefreshCursor();
     return true;
 }
@@ -328,25 +360,9 @@ void CtestDlg::RefreshCursor() {
     }
 }
 
-void CtestDlg::WithSource(const std::function<void(const SampleSource&, const SummaryPyramid*)>& use) const {
-    if (m_series) {
-        use(m_series->source, &m_series->summaries);
-        return;
-    }
-    const RecordSource record(m_channelData, static_cast<std::uint32_t>(m_sampleCount), m_clockDivider);
-    use(record, nullptr);
-}
-
-std::optional<std::int64_t> CtestDlg::SampleUtc(std::uint64_t sample) const {
-    // A stamped file alone tells the time of its samples as a series does.
-    return m_series      ? m_series->source.Reader().SampleTimeMicros(sample)
-           : m_fileStamp ? std::optional(StampSampleMicros(*m_fileStamp, m_clockDivider, sample))
-                         : std::nullopt;
-}
-
 CtestDlg::Cursor CtestDlg::ReadCursor(const CursorPoint& point, int pointerY) {
     Cursor cursor;
-    WithSource([&](const SampleSource& source, const SummaryPyramid* summaries) {
+    m_shown.Read([&](const SampleSource& source, const SummaryPyramid* summaries) {
         double values[4];
         for (int ch = 0; ch < 4; ++ch) {
             values[ch] = source.At(ch, point.sample);
@@ -368,12 +384,12 @@ CtestDlg::Cursor CtestDlg::ReadCursor(const CursorPoint& point, int pointerY) {
         // After the extremes, so that an unreadable sample's line says only that.
         MarkUnreadable(cursor.lines, point.sample);
     });
-    const auto utc = SampleUtc(point.sample);
+    const auto utc = m_shown.SampleUtc(point.sample);
     if (utc) {
         cursor.lines.insert(cursor.lines.begin() + 2, WallClockText(*utc, m_clockDivider));
     }
-    if (m_series) {
-        const SeriesReader& reader = m_series->source.Reader();
+    if (const auto& series = Series()) {
+        const SeriesReader& reader = series->source.Reader();
         std::vector<std::uint64_t> firsts(reader.FileCount());
         for (std::size_t f = 0; f < firsts.size(); ++f) {
             firsts[f] = reader.FirstSample(f);
@@ -386,15 +402,15 @@ CtestDlg::Cursor CtestDlg::ReadCursor(const CursorPoint& point, int pointerY) {
 }
 
 void CtestDlg::SetTimeAxisClock(TimeAxisClock clock) {
-    m_view->SetTimeAxisClock(clock, [this](std::uint64_t sample) { return SampleUtc(sample); });
+    m_view->SetTimeAxisClock(clock, [this](std::uint64_t sample) { return m_shown.SampleUtc(sample); });
     RedrawAll(m_displayMode);
 }
 
 void CtestDlg::PaintRecordMarks(QPainter& painter) const {
-    if (!m_series || !ViewInteractive()) {
+    if (!Series() || !ViewInteractive()) {
         return;
     }
-    const SeriesReader& reader = m_series->source.Reader();
+    const SeriesReader& reader = Series()->source.Reader();
     std::vector<RecordMark> marks;
     for (std::size_t f = 1; f < reader.FileCount(); ++f) {
         marks.push_back({reader.FirstSample(f), SeriesGapSamples(reader.Header(f - 1), reader.Header(f)) > 0});
@@ -421,7 +437,7 @@ void CtestDlg::OnGoToExtreme(int channel, bool maximum) {
     }
     const ViewRange range = VisibleRange();
     std::optional<RangeStatistics> stats;
-    WithSource([&](const SampleSource& source, const SummaryPyramid* summaries) {
+    m_shown.Read([&](const SampleSource& source, const SummaryPyramid* summaries) {
         stats = StatisticsOf(source, summaries, channel, range.first, range.first + range.count);
     });
     if (!stats || stats->nanCount == stats->count) {
@@ -442,9 +458,9 @@ void CtestDlg::PaintCursor(QPainter& painter) const {
     }
 }
 
-void CtestDlg::SetMarker(Markers::Which which) {
+void CtestDlg::SetMarker(MarkerPair::Which which) {
     if (m_menuSample && ViewInteractive()) {
-        m_markers.Set(which, *m_menuSample);
+        m_navigator.SetMarker(which, *m_menuSample);
         MarkersChanged();
     }
 }
@@ -455,16 +471,17 @@ void CtestDlg::MarkersChanged() {
 }
 
 void CtestDlg::PaintMarkers(QPainter& painter) const {
-    if (!m_markers.Any() || !ViewInteractive()) {
+    const MarkerPair& markers = m_navigator.Markers();
+    if (!markers.Any() || !ViewInteractive()) {
         return;
     }
     const ViewRange range = VisibleRange();
-    for (const Markers::Which which : {Markers::A, Markers::B}) {
-        const auto& at = m_markers.At(which);
+    for (const MarkerPair::Which which : {MarkerPair::A, MarkerPair::B}) {
+        const auto& at = markers.At(which);
         if (at && *at >= range.first && *at - range.first < range.count) {
             const CursorPoint point = CursorAtSample(range, m_view->Columns(), *at);
             m_view->DrawCursor(painter, point.column, m_view->Layout().plotRect[0].top,
-                               {which == Markers::A ? "A" : "B"});
+                               {which == MarkerPair::A ? "A" : "B"});
         }
     }
 }
@@ -474,9 +491,10 @@ QStringList CtestDlg::MeasurementReadout() {
     if (!ViewInteractive()) {
         return lines;
     }
-    WithSource([&](const SampleSource& source, const SummaryPyramid* summaries) {
-        const auto utcOf = [this](std::uint64_t sample) { return SampleUtc(sample); };
-        for (const std::string& line : m_markers.Readout(source, summaries, VisibleRange(), utcOf)) {
+    m_shown.Read([&](const SampleSource& source, const SummaryPyramid* summaries) {
+        const auto utcOf = [this](std::uint64_t sample) { return m_shown.SampleUtc(sample); };
+        for (const std::string& line :
+             MarkerReadout(m_navigator.Markers(), source, summaries, VisibleRange(), utcOf)) {
             lines << QString::fromStdString(line);
         }
     });

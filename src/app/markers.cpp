@@ -16,17 +16,21 @@ std::string Channel(int ch) { return "CH" + std::to_string(ch); }
 
 }  // namespace
 
-std::vector<std::string> Markers::Readout(const SampleSource& source, const SummaryPyramid* summaries,
-                                          ViewRange visible, const SampleUtc& utcOf) const {
+std::vector<std::string> MarkerReadout(const MarkerPair& markers, const SampleSource& source,
+                                       const SummaryPyramid* summaries, ViewRange visible,
+                                       const MarkerSampleUtc& utcOf) {
+    using Which = MarkerPair::Which;
+    constexpr Which A = MarkerPair::A;
+    constexpr Which B = MarkerPair::B;
     const std::uint64_t count = source.Count();
     const std::int32_t divider = source.ClockDivider();
     const std::int64_t totalNs = SampleTimeNs(divider, count);
     std::vector<std::string> lines;
     for (const Which which : {A, B}) {
-        if (!m_at[which] || *m_at[which] >= count) {
+        if (!markers.At(which) || *markers.At(which) >= count) {
             continue;
         }
-        const std::uint64_t sample = *m_at[which];
+        const std::uint64_t sample = *markers.At(which);
         lines.push_back(std::string("Marker ") + (which == A ? "A" : "B") + ": sample " + std::to_string(sample) +
                         ", " + FormatTimeLabel(SampleTimeNs(divider, sample), totalNs));
         if (const auto utc = utcOf ? utcOf(sample) : std::nullopt) {
@@ -39,10 +43,10 @@ std::vector<std::string> Markers::Readout(const SampleSource& source, const Summ
         lines.push_back(values);
     }
     ViewRange range = visible;
-    const bool between = m_at[A] && m_at[B] && *m_at[A] < count && *m_at[B] < count;
+    const bool between = markers.At(A) && markers.At(B) && *markers.At(A) < count && *markers.At(B) < count;
     if (between) {
-        const std::uint64_t a = *m_at[A];
-        const std::uint64_t b = *m_at[B];
+        const std::uint64_t a = *markers.At(A);
+        const std::uint64_t b = *markers.At(B);
         const std::uint64_t span = a < b ? b - a : a - b;
         const std::int64_t spanNs = SampleTimeNs(divider, span);
         lines.push_back("\u0394t " + std::string(b < a ? "-" : "") + FormatTimeLabel(spanNs, totalNs) + ", \u0394 " +

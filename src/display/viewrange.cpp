@@ -42,31 +42,73 @@ ViewRange ClampRange(ViewRange range, std::uint64_t sampleCount) {
 
 double WheelZoomFactor(int angleDelta) { return std::pow(0.8, angleDelta / 120.0); }
 
+namespace {
+
+// The zoomed count of ZoomAround: a fine-grained wheel still moves a range
+// of only a few samples.
+std::uint64_t ZoomedCount(ViewRange range, std::uint64_t sampleCount, double factor) {
+    std::uint64_t count = RoundInto(range.count * factor, sampleCount);
+    if (factor < 1.0 && count >= range.count && range.count > 0) {
+        count = range.count - 1;
+    } else if (factor > 1.0 && count <= range.count) {
+        count = range.count + 1;
+    }
+    return ClampRange({0, count}, sampleCount).count;
+}
+
+// The samples (from the range's start) drawn in `column` of a range of
+// `count` samples, as the envelope draws them: low .. high; a column without
+// a sample of its own shows the step held from its left.
+struct ColumnSpan {
+    std::uint64_t low;
+    std::uint64_t high;
+};
+
+ColumnSpan SpanOfColumn(std::int32_t columns, std::uint64_t count, std::int32_t column) {
+    std::uint64_t starts[MAX_COLUMNS + 1];
+    ColumnStarts(columns, count, starts);
+    const std::uint64_t begin = starts[column];
+    const std::uint64_t end = starts[column + 1];
+    return begin < end ? ColumnSpan{begin, end - 1} : ColumnSpan{begin - 1, begin - 1};
+}
+
+}  // namespace
+
 ViewRange ZoomAround(ViewRange range, std::uint64_t sampleCount, double at, double factor) {
     range = ClampRange(range, sampleCount);
     if (!(factor > 0.0) || factor == 1.0) {
         return range;
     }
     at = std::clamp(at, 0.0, 1.0);
-    std::uint64_t count = RoundInto(range.count * factor, sampleCount);
-    // A fine-grained wheel must still move a range of only a few samples.
-    if (factor < 1.0 && count >= range.count && range.count > 0) {
-        count = range.count - 1;
-    } else if (factor > 1.0 && count <= range.count) {
-        count = range.count + 1;
-    }
-    const ViewRange sized = ClampRange({0, count}, sampleCount);
-    const double first = range.first + at * (static_cast<double>(range.count) - sized.count);
-    return ClampRange({RoundInto(first, sampleCount), sized.count}, sampleCount);
+    const std::uint64_t count = ZoomedCount(range, sampleCount, factor);
+    const double first = range.first + at * (static_cast<double>(range.count) - count);
+    return ClampRange({RoundInto(first, sampleCount), count}, sampleCount);
 }
 
 ViewRange ZoomAtColumn(ViewRange range, std::uint64_t sampleCount, std::int32_t columns,
                        std::int32_t column, double factor) {
-    if (columns < 1) {
-        return ClampRange(range, sampleCount);
+    range = ClampRange(range, sampleCount);
+    if (columns < 1 || range.count == 0 || !(factor > 0.0) || factor == 1.0) {
+        return range;
     }
-    const double at = columns > 1 ? std::clamp(column, 0, columns - 1) / double(columns - 1) : 0.5;
-    return ZoomAround(range, sampleCount, at, factor);
+    const std::int32_t w = std::clamp(columns, 1, MAX_COLUMNS - 1);
+    column = std::clamp(column, 0, w - 1);
+    const std::uint64_t count = ZoomedCount(range, sampleCount, factor);
+    const ColumnSpan before = SpanOfColumn(w, range.count, column);
+    // A column drawing the record's first or last sample keeps drawing it,
+    // so the edge columns still reach the record's ends.
+    if (range.first + before.low == 0) {
+        return ClampRange({0, count}, sampleCount);
+    }
+    if (range.first + before.high == sampleCount - 1) {
+        return ClampRange({sampleCount - count, count}, sampleCount);
+    }
+    // The middle sample of the column's span goes to the middle of the span
+    // the same column draws afterwards.
+    const ColumnSpan after = SpanOfColumn(w, count, column);
+    const std::uint64_t anchor = range.first + before.low + (before.high - before.low) / 2;
+    const std::uint64_t offset = after.low + (after.high - after.low) / 2;
+    return ClampRange({anchor > offset ? anchor - offset : 0, count}, sampleCount);
 }
 
 ViewRange PanByColumns(ViewRange range, std::uint64_t sampleCount, std::int32_t columns,

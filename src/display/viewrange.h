@@ -37,9 +37,12 @@ double WheelZoomFactor(int angleDelta);
 /// as the limits of ClampRange allow.
 ViewRange ZoomAround(ViewRange range, std::uint64_t sampleCount, double at, double factor);
 
-/// ZoomAround the pointer on plot column `column` of `columns`: the first
-/// column holds the range's start, the last its end, so that zooming with
-/// the pointer on the last column keeps the record's end in view.
+/// The range scaled by `factor` with the pointer on plot column `column` of
+/// `columns`: the middle sample of the samples drawn in that column stays
+/// drawn in it (to within a column), as far as the limits of ClampRange
+/// allow; a column drawing the record's first or last sample keeps drawing
+/// it, so that zooming on the first or last column keeps the record's start
+/// or end in view.
 ViewRange ZoomAtColumn(ViewRange range, std::uint64_t sampleCount, std::int32_t columns,
                        std::int32_t column, double factor);
 

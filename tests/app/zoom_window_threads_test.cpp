@@ -302,16 +302,18 @@ TEST_F(ZoomWindowTest, ReadoutShowsTheValuesAtThePointer) {
     }
     EXPECT_EQ(dlg->View().Snapshot(), canvas);
 
-    // Zooming at the pointer keeps the sample under it; its column now
-    // draws samples 3,637 .. 3,644.
+    // Zooming at the pointer keeps the middle of its column's samples,
+    // 3,639, in that column: of 5,824 samples column 364 draws 2,908 ..
+    // 2,915 (middle 2,911), so the range starts at 728 and the column draws
+    // 3,636 .. 3,643, naming the last.
     Wheel(PLOT_LEFT + 364, PANE0_ROW, 120);
-    EXPECT_EQ(dlg->VisibleRange(), (ViewRange{729, 5824}));
-    const QStringList zoomed = {"Sample 3644",
-                                "Time 364.4 mS",
-                                "CH0 0.91100 V (min 0.90925, max 0.91100)",
-                                "CH1 1.91100 V (min 1.90925, max 1.91100)",
-                                "CH2 2.91100 V (min 2.90925, max 2.91100)",
-                                "CH3 3.91100 V (min 3.90925, max 3.91100)"};
+    EXPECT_EQ(dlg->VisibleRange(), (ViewRange{728, 5824}));
+    const QStringList zoomed = {"Sample 3643",
+                                "Time 364.3 mS",
+                                "CH0 0.91075 V (min 0.90900, max 0.91075)",
+                                "CH1 1.91075 V (min 1.90900, max 1.91075)",
+                                "CH2 2.91075 V (min 2.90900, max 2.91075)",
+                                "CH3 3.91075 V (min 3.90900, max 3.91075)"};
     EXPECT_EQ(dlg->CursorReadout(), zoomed);
 
     Hover(PLOT_LEFT + 100, 20);  // above the panes
@@ -429,6 +431,60 @@ TEST_F(ZoomWindowTest, MarkersMeasureBetweenThemOverTheWindowOnly) {
         return ch == 0 ? s * 0.01 : ch == 2 && s == 200 ? std::nan("") : flat[ch];
     }));
     EXPECT_EQ(dlg->MeasurementReadout(), visible);
+}
+
+// 728 samples: sample s drawn in column s at the whole record; CH0 reads
+// s x 0.01 V.
+TEST_F(ZoomWindowTest, MarkersFollowTheirKeysAndAreDraggedByTheirLines) {
+    MakeWindow(InstantConfig());
+    Open(WriteRecord("ramp.dlf", 728, [](int ch, std::uint32_t s) { return ch == 0 ? s * 0.01 : 1.5; }));
+    const auto markerLines = [&] { return dlg->MeasurementReadout().mid(0, 6); };
+    Hover(PLOT_LEFT + 100, PANE0_ROW);
+    QTest::keyClick(dlg.get(), Qt::Key_A);  // at the cursor's sample
+    Hover(PLOT_LEFT + 100, 20);              // no cursor: the middle of the visible range
+    QTest::keyClick(dlg.get(), Qt::Key_B);
+    EXPECT_EQ(markerLines(), (QStringList{"Marker A: sample 100, 10 mS",
+                                          "  CH0 1.00000 V, CH1 1.50000 V, CH2 1.50000 V, CH3 1.50000 V",
+                                          "Marker B: sample 364, 36.4 mS",
+                                          "  CH0 3.64000 V, CH1 1.50000 V, CH2 1.50000 V, CH3 1.50000 V",
+                                          "Δt 26.4 mS, Δ 264 samples",
+                                          "  B − A: CH0 2.64000 V, CH1 0.00000 V, CH2 0.00000 V, CH3 0.00000 V"}));
+
+    // The pointer shows where a line can be taken.
+    Hover(PLOT_LEFT + 102, PANE0_ROW);
+    EXPECT_EQ(dlg->cursor().shape(), Qt::SizeHorCursor);
+    Hover(PLOT_LEFT + 150, PANE0_ROW);
+    EXPECT_EQ(dlg->cursor().shape(), Qt::ArrowCursor);
+
+    Mouse(QEvent::MouseButtonPress, PLOT_LEFT + 102, PANE0_ROW, Qt::LeftButton, Qt::LeftButton);
+    Mouse(QEvent::MouseMove, PLOT_LEFT + 200, PANE0_ROW, Qt::NoButton, Qt::LeftButton);
+    Mouse(QEvent::MouseButtonRelease, PLOT_LEFT + 200, PANE0_ROW, Qt::LeftButton, Qt::NoButton);
+    EXPECT_EQ(markerLines(), (QStringList{"Marker A: sample 200, 20 mS",
+                                          "  CH0 2.00000 V, CH1 1.50000 V, CH2 1.50000 V, CH3 1.50000 V",
+                                          "Marker B: sample 364, 36.4 mS",
+                                          "  CH0 3.64000 V, CH1 1.50000 V, CH2 1.50000 V, CH3 1.50000 V",
+                                          "Δt 16.4 mS, Δ 164 samples",
+                                          "  B − A: CH0 1.64000 V, CH1 0.00000 V, CH2 0.00000 V, CH3 0.00000 V"}));
+
+    // Zoomed to {73, 582}, A's line stands in column 159; dragging it to
+    // column 400 (sample 393) leaves the view where it is; a drag elsewhere pans.
+    QTest::keyClick(dlg.get(), Qt::Key_Plus);
+    ASSERT_EQ(dlg->VisibleRange(), (ViewRange{73, 582}));
+    Drag(PLOT_LEFT + 159, PLOT_LEFT + 400);
+    EXPECT_EQ(dlg->VisibleRange(), (ViewRange{73, 582}));
+    EXPECT_EQ(dlg->MeasurementReadout().value(0), "Marker A: sample 393, 39.3 mS");
+    Drag(PLOT_LEFT + 600, PLOT_LEFT + 500);
+    EXPECT_EQ(dlg->VisibleRange(), (ViewRange{146, 582}));
+    EXPECT_EQ(dlg->MeasurementReadout().value(0), "Marker A: sample 393, 39.3 mS");
+
+    // `x` and Delete remove both markers.
+    QTest::keyClick(dlg.get(), Qt::Key_X);
+    EXPECT_EQ(dlg->MeasurementReadout().value(0), "Statistics of the visible range");
+    Hover(PLOT_LEFT + 400, PANE0_ROW);  // column 400 of {146, 582}
+    QTest::keyClick(dlg.get(), Qt::Key_A);
+    ASSERT_EQ(dlg->MeasurementReadout().value(0), "Marker A: sample 466, 46.6 mS");
+    QTest::keyClick(dlg.get(), Qt::Key_Delete);
+    EXPECT_EQ(dlg->MeasurementReadout().value(0), "Statistics of the visible range");
 }
 
 TEST_F(ZoomWindowTest, ContextMenuKeepsTheSystemItemsThenAddsTheViewItems) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -50,9 +51,10 @@ TEST(ZoomAtColumn, KeepsTheSampleUnderThePointerWithinTheLimits) {
         ViewRange out;
     };
     const Case cases[] = {
-        // The first column holds the range's start, the last its end, and
-        // column 364 of 728 the point 364 / 727 of the way across.
-        {"in at the middle", {0, 100000}, 100000, 364, 0.8, {10014, 80000}},
+        // Column 364 of 728 draws samples 49,932 .. 50,068 before and
+        // 39,946 .. 40,054 after: its middle sample 50,000 stays in it. The
+        // first column keeps the record's start, the last its end.
+        {"in at the middle", {0, 100000}, 100000, 364, 0.8, {10000, 80000}},
         {"in at the left edge", {0, 100000}, 100000, 0, 0.8, {0, 80000}},
         {"in at the right edge", {0, 100000}, 100000, 727, 0.8, {20000, 80000}},
         {"in near the end", {99000, 1000}, 100000, 727, 0.5, {99500, 500}},
@@ -68,6 +70,56 @@ TEST(ZoomAtColumn, KeepsTheSampleUnderThePointerWithinTheLimits) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(ZoomAtColumn(c.in, c.total, W, c.column, c.factor), c.out) << c.what;
+    }
+}
+
+// Notch after notch with the pointer on one column: the middle sample of the
+// samples that column drew at the start (a pulse or spike put there) stays
+// drawn in that column to within one, at the left, the middle and the right
+// of the plot; columns drawing the record's first or last sample keep it.
+TEST(ZoomAtColumn, TheDrawnSampleStaysUnderThePointerNotchAfterNotch) {
+    struct Case {
+        const char* what;
+        ViewRange start;
+        std::uint64_t total;
+        std::uint64_t pulseFirst;
+        std::uint64_t pulseCount;
+        std::int32_t column;      // the pointer's: the column drawing the pulse's middle
+        int notches;
+        std::uint64_t lastCount;  // 4/5 per notch, rounded
+        std::uint64_t lastFirst;  // checked where the record's ends are kept
+    };
+    const Case cases[] = {
+        // Column 721 of the full view draws 989,698 .. 991,071: middle 990,384.
+        {"a 20-sample pulse near the right edge", {0, 1000000}, 1000000, 990374, 20, 721, 30, 1238, 0},
+        // Column 364 draws 499,314 .. 500,686: middle 500,000.
+        {"a one-sample spike in the middle", {0, 1000000}, 1000000, 500000, 1, 364, 20, 11529, 0},
+        // Column 3 of {200,000, 400,000} draws 201,374 .. 201,923: middle 201,648.
+        {"a spike at the left of a zoomed view", {200000, 400000}, 1000000, 201648, 1, 3, 25, 1512, 0},
+        // Column 724 draws 597,528 .. 598,076: middle 597,802.
+        {"a spike at the right of a zoomed view", {200000, 400000}, 1000000, 597802, 1, 724, 25, 1512, 0},
+        {"the record's first sample on the first column", {0, 1000000}, 1000000, 0, 1, 0, 20, 11529, 0},
+        {"the record's last sample on the last column", {0, 1000000}, 1000000, 999999, 1, 727, 20, 11529,
+         1000000 - 11529},
+    };
+    for (const Case& c : cases) {
+        // A failure ends its own case only.
+        [&c] {
+            const std::uint64_t middle = c.pulseFirst + c.pulseCount / 2;
+            ViewRange range = c.start;
+            ASSERT_EQ(CursorAtSample(range, W, middle).column, c.column) << c.what;
+            for (int notch = 1; notch <= c.notches; ++notch) {
+                range = ZoomAtColumn(range, c.total, W, c.column, WheelZoomFactor(120));
+                ASSERT_GE(middle, range.first) << c.what << " notch " << notch;
+                ASSERT_LT(middle, range.first + range.count) << c.what << " notch " << notch;
+                const std::int32_t drawn = CursorAtSample(range, W, middle).column;
+                ASSERT_LE(std::abs(drawn - c.column), 1) << c.what << " notch " << notch << " column " << drawn;
+            }
+            EXPECT_EQ(range.count, c.lastCount) << c.what;
+            if (c.lastFirst != 0 || c.pulseFirst == 0) {
+                EXPECT_EQ(range.first, c.lastFirst) << c.what;
+            }
+        }();
     }
 }
 

@@ -1,0 +1,82 @@
+#include "app/shown_record.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "record/summary_cache.h"
+#include "series_files.h"
+
+namespace {
+
+// The bank as the dialog holds it: three samples per channel at 1 kHz.
+TEST(ShownRecordTest, OneModelForTheBankAndForASeries) {
+    double samples[4][3] = {{1.0, -2.0, 3.0}, {0.5, 0.5, 0.5}, {7.0, 7.0, 7.0}, {5.0, 6.0, 4.0}};
+    double* bank[4] = {samples[0], samples[1], samples[2], samples[3]};
+    std::int32_t count = 3;
+    std::int32_t divider = 10;
+    ShownRecord shown(bank, count, divider);
+    QSignalSpy shownSpy(&shown, &ShownRecord::shown);
+    QSignalSpy appendedSpy(&shown, &ShownRecord::appended);
+
+    EXPECT_EQ(shown.Count(), 3u);
+    double maximum = 0.0;
+    double minimum = 0.0;
+    ASSERT_TRUE(shown.WholeExtremes(0, maximum, minimum));
+    EXPECT_EQ(maximum, 3.0);
+    EXPECT_EQ(minimum, -2.0);
+    shown.Read([](const SampleSource& source, const SummaryPyramid* summaries) {
+        EXPECT_EQ(source.Count(), 3u);
+        EXPECT_EQ(source.At(3, 1), 6.0);
+        EXPECT_EQ(summaries, nullptr);
+    });
+    EXPECT_EQ(shown.SampleUtc(2), std::nullopt);
+
+    // One data file read into the bank tells its samples' time by its stamp:
+    // 2 samples of 1 ms after 1765000000 s.
+    RecordingStamp stamp;
+    stamp.startMicros = 1765000000000000;
+    shown.ShowBank(stamp);
+    EXPECT_EQ(shownSpy.count(), 1);
+    EXPECT_EQ(shown.SampleUtc(2), std::optional<std::int64_t>(1765000000002000));
+    // A run fills the bank: the count is the dialog's.
+    count = 2;
+    EXPECT_EQ(shown.Count(), 2u);
+
+    // Two files of 1,000 samples; file 2's CH1 spike of 10.25 V at 1,500.
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    auto series = std::make_shared<ShownSeries>();
+    ASSERT_EQ(series->source.Open(WriteRecordingFiles(dir.filePath("rec").toStdString(), {1000, 1000})),
+              FileError::None);
+    ASSERT_EQ(SummariesOf(series->source, 2, series->progress, series->summaries, &series->cacheProblem),
+              SummaryResult::Done);
+    shown.ShowSeries(series);
+    EXPECT_EQ(shownSpy.count(), 2);
+    EXPECT_EQ(shown.Series(), series);
+    EXPECT_EQ(shown.Count(), 2000u);
+    ASSERT_TRUE(shown.WholeExtremes(1, maximum, minimum));
+    EXPECT_EQ(maximum, 10.25);
+    EXPECT_EQ(minimum, 4.0);
+    shown.Read([&](const SampleSource& source, const SummaryPyramid* summaries) {
+        EXPECT_EQ(source.At(1, 1500), 10.25);
+        EXPECT_EQ(summaries, &series->summaries);
+    });
+    EXPECT_EQ(shown.SampleUtc(1500), std::optional<std::int64_t>(1765000001500000));
+
+    shown.Append(2500);
+    ASSERT_EQ(appendedSpy.count(), 1);
+    EXPECT_EQ(appendedSpy.at(0).at(0).value<std::uint64_t>(), 2500u);
+
+    // A new run: the bank again, without the file's stamp.
+    shown.ShowBank(std::nullopt);
+    EXPECT_EQ(shownSpy.count(), 3);
+    EXPECT_EQ(shown.Series(), nullptr);
+    EXPECT_EQ(shown.Count(), 2u);
+    EXPECT_EQ(shown.SampleUtc(1), std::nullopt);
+}
+
+}  // namespace
