@@ -84,6 +84,7 @@ QMenu* CtestDlg::ContextMenu() {
     m_markerActions[1]->setEnabled(m_menuSample.has_value());
     m_markerActions[2]->setEnabled(ViewInteractive() && m_markers.Any());
     m_markerActions[3]->setEnabled(ViewInteractive());
+    AddExportActions(m_contextMenu);
     const bool idle = Idle();
     m_fullViewAction->setEnabled(idle && m_zoom.has_value());
     m_savePictureAction->setEnabled(idle);
