@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QProcess>
 
 #include <cstring>
 #include <string>
@@ -108,6 +109,16 @@ TEST_F(ExportWindowTest, ACutOfAStampedSeriesKeepsWhenAndWhereItWasTaken) {
     EXPECT_EQ(header.stamp->index, 1u);
     EXPECT_EQ(header.stamp->firstSample, 250u);
     EXPECT_EQ(IdentityText(header.stamp->identity), "5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a");
+
+    // vosctl info says when and where in the recording it was taken.
+    QProcess info;
+    info.start(QStringLiteral(VOSCTL_PATH), {QStringLiteral("info"), QString::fromStdString(Prefix("cut.dlf"))});
+    ASSERT_TRUE(info.waitForFinished(30000));
+    const QString printed = QString::fromUtf8(info.readAllStandardOutput());
+    EXPECT_EQ(info.exitCode(), 0);
+    EXPECT_TRUE(printed.contains("recording       5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a, file 1, from sample 250\n"))
+        << printed.toStdString();
+    EXPECT_TRUE(printed.contains("start           2025-12-06T05:46:40.250000Z\n")) << printed.toStdString();
 
     // Opened again, the cut tells the time of day of its samples.
     Open({Prefix("cut.dlf")});
