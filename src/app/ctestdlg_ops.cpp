@@ -164,7 +164,7 @@ void CtestDlg::AddExportActions(QMenu* menu) {
                                                                    : QStringLiteral("of the visible range");
     m_csvPartAction->setText(QStringLiteral("CSV-Save %1\u2026").arg(what));
     m_savePartAction->setText(QStringLiteral("Save %1\u2026").arg(what));
-    const QString refusal = ExportJob::DataFileRefusal(part.count);
+    const QString refusal = ExportJob(*this, ExportJob::Format::DataFile, part).DataFileRefusal();
     m_csvPartAction->setEnabled(ViewInteractive());
     m_savePartAction->setEnabled(ViewInteractive() && refusal.isEmpty());
     m_savePartAction->setToolTip(refusal);

@@ -93,12 +93,23 @@ void ExportJob::Start() {
     m_window.RunBusy([this](std::string& message) { return SaveDataFile(message); }, m_window.m_btnSave);
 }
 
-QString ExportJob::DataFileRefusal(std::uint64_t count) {
-    if (count <= DLF_MAX_SAMPLE_COUNT) {
-        return QString();
+QString ExportJob::DataFileRefusal() const {
+    if (m_count > DLF_MAX_SAMPLE_COUNT) {
+        return QStringLiteral("A data file holds at most %1 samples; this part has %2. CSV-Save exports it.")
+            .arg(Thousands(DLF_MAX_SAMPLE_COUNT), Thousands(m_count));
     }
-    return QStringLiteral("A data file holds at most %1 samples; this part has %2. CSV-Save exports it.")
-        .arg(Thousands(DLF_MAX_SAMPLE_COUNT), Thousands(count));
+    if (m_part && m_series && m_count > 1) {
+        // The stamps count the samples the recording lost before each file.
+        const SeriesReader& reader = m_series->source.Reader();
+        const auto first = reader.StampFrom(m_first);
+        const auto last = reader.StampFrom(m_first + m_count - 1);
+        if (first && last && last->firstSample - first->firstSample > m_count - 1) {
+            return QStringLiteral("The recording lost %1 samples inside this part, which one data file cannot "
+                                  "tell. CSV-Save exports it.")
+                .arg(Thousands(last->firstSample - first->firstSample - (m_count - 1)));
+        }
+    }
+    return QString();
 }
 
 std::string ExportJob::Refusal(const QString& path) const {
@@ -128,6 +139,10 @@ std::string ExportJob::Refusal(const QString& path) const {
 
 bool ExportJob::SaveDataFile(std::string& message) {
     CtestDlg& w = m_window;
+    if (const QString refusal = DataFileRefusal(); !refusal.isEmpty()) {
+        message = refusal.toStdString();
+        return false;
+    }
     const QString path = w.m_prompts->AskSaveFileName(&w, DLF_FILTER, DLF_SUFFIX);
     if (path.isEmpty()) {
         return true;
@@ -145,10 +160,6 @@ bool ExportJob::SaveDataFile(std::string& message) {
     header.displayMode = w.m_displayMode ? 1 : 0;
     const std::uint64_t first = m_first;
     const std::uint64_t count = m_count;
-    if (count > DLF_MAX_SAMPLE_COUNT || count == 0) {
-        message = FileErrorMessage(FileError::Write);
-        return false;
-    }
     const double* channels[DLF_CHANNELS] = {};
     if (m_series) {
         // The spare bank holds nothing shown while a series is: the samples

@@ -42,8 +42,10 @@ public:
     /// dialog or a refused name ends it at once the same way.
     void StartCsv();
 
-    /// Why a part of `count` samples cannot be saved as one data file; empty when it can.
-    static QString DataFileRefusal(std::uint64_t count);
+    /// Why the samples cannot be saved as one data file: more than it holds,
+    /// or, in a part, a gap the recording lost inside them, which one file
+    /// cannot tell; empty when they can. Save says it before asking for a name.
+    QString DataFileRefusal() const;
 
 private:
     /// Why `path` must not be written: it is a file of the shown series

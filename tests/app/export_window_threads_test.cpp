@@ -208,6 +208,34 @@ TEST_F(ExportWindowTest, SaveIsOfferedForAPartOneDataFileHolds) {
     EXPECT_EQ(save->statusTip(), "");
 }
 
+TEST_F(ExportWindowTest, SaveIsNotOfferedForAPartAcrossSamplesTheRecordingLost) {
+    // File 2 follows 50 lost samples: it starts 50 ms later, at sample 350 of the recording.
+    Open(WriteRecordingFiles(Prefix("night"), {300, 428}, [](int file, DataFileHeader& header) {
+        if (file == 1) {
+            header.stamp->firstSample = 350;
+            header.stamp->startMicros = 1765000000350000;
+        }
+    }));
+    ASSERT_EQ(dlg->RecordCount(), 728u);
+    SetMarker("A", 250);
+    SetMarker("B", 350);
+    QAction* save = MenuItem(QStringLiteral("Save between markers\u2026"));
+    ASSERT_NE(save, nullptr);
+    EXPECT_FALSE(save->isEnabled());
+    EXPECT_EQ(save->statusTip(),
+              "The recording lost 50 samples inside this part, which one data file cannot tell. CSV-Save exports it.");
+    EXPECT_TRUE(MenuItem(QStringLiteral("CSV-Save between markers\u2026"))->isEnabled());
+
+    // Either side of the gap is one data file.
+    for (const auto& [a, b] : {std::pair{10, 299}, std::pair{300, 727}}) {
+        SetMarker("A", a);
+        SetMarker("B", b);
+        save = MenuItem(QStringLiteral("Save between markers\u2026"));
+        ASSERT_NE(save, nullptr);
+        EXPECT_TRUE(save->isEnabled()) << a;
+    }
+}
+
 TEST_F(ExportWindowTest, AnInputFileOfTheRecordShownIsNeverWrittenOver) {
     const auto paths = WriteRecordingFiles(Prefix("night"), {300, 428});
     const QByteArray first = ContentOf(paths[0]);
