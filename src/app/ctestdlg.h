@@ -352,7 +352,7 @@ private:
     std::vector<QAction*> m_markerActions;  ///< set A, set B, remove, the measurements window
     std::optional<std::uint64_t> m_menuSample;  ///< the cursor's sample when the menu opened
     Markers m_markers;
-    /// CSV-Save and Save of ExportPart(), added to `menu` with their texts and states.
+    /// Adds CSV-Save and Save of ExportPart() to `menu`, with their texts and states.
     void AddExportActions(QMenu* menu);
     QAction* m_csvPartAction = nullptr;
     QAction* m_savePartAction = nullptr;

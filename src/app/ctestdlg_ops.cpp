@@ -1,24 +1,19 @@
-// The window's operations behind Search, Save, Open and CSV-Save.
+// The window's operations behind Search, Save, Open and CSV-Save; the
+// exports themselves are ExportJob's.
 #include <QAction>
 #include <QComboBox>
-#include <QMenu>
 #include <QFileInfo>
-#include <QCheckBox>
-#include <QLineEdit>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cstring>
-#include <memory>
-#include <thread>
+#include <optional>
 
 #include "app/ctestdlg.h"
 #include "app/export_job.h"
 #include "device/access.h"
-#include "files/csv.h"
 #include "files/dlf.h"
 #include "files/file.h"
 #include "files/series_names.h"
