@@ -1,6 +1,7 @@
 #include "app/export_job.h"
 
 #include <QComboBox>
+#include <QFile>
 #include <QLocale>
 #include <QProgressBar>
 #include <QPushButton>
@@ -114,7 +115,7 @@ QString ExportJob::DataFileRefusal() const {
 
 std::string ExportJob::Refusal(const QString& path) const {
     struct stat target {};
-    if (::stat(path.toLocal8Bit().constData(), &target) != 0) {
+    if (::stat(QFile::encodeName(path).constData(), &target) != 0) {
         return {};  // a new name
     }
     // Compared by device and inode, so that another spelling or a link of
@@ -128,8 +129,8 @@ std::string ExportJob::Refusal(const QString& path) const {
     } else if (m_part && !m_window.m_fileName.isEmpty()) {
         // A whole record in memory may be saved over its own file; a part would cut it.
         struct stat shown {};
-        input = ::stat(m_window.m_fileName.toLocal8Bit().constData(), &shown) == 0 && shown.st_dev == target.st_dev &&
-                shown.st_ino == target.st_ino;
+        input = ::stat(QFile::encodeName(m_window.m_fileName).constData(), &shown) == 0 &&
+                shown.st_dev == target.st_dev && shown.st_ino == target.st_ino;
     }
     if (!input) {
         return {};
