@@ -4,12 +4,12 @@
 #include <QFile>
 #include <QMenu>
 #include <QMouseEvent>
-#include <QProcess>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "cli/cli_process.h"
 #include "files/dlf.h"
 #include "series_files.h"
 #include "folder_window_fixture.h"
@@ -111,14 +111,13 @@ TEST_F(ExportWindowTest, ACutOfAStampedSeriesKeepsWhenAndWhereItWasTaken) {
     EXPECT_EQ(IdentityText(header.stamp->identity), "5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a");
 
     // vosctl info says when and where in the recording it was taken.
-    QProcess info;
-    info.start(QStringLiteral(VOSCTL_PATH), {QStringLiteral("info"), QString::fromStdString(Prefix("cut.dlf"))});
-    ASSERT_TRUE(info.waitForFinished(30000));
-    const QString printed = QString::fromUtf8(info.readAllStandardOutput());
-    EXPECT_EQ(info.exitCode(), 0);
-    EXPECT_TRUE(printed.contains("recording       5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a, file 1, from sample 250\n"))
-        << printed.toStdString();
-    EXPECT_TRUE(printed.contains("start           2025-12-06T05:46:40.250000Z\n")) << printed.toStdString();
+    const TempDir cli;
+    const clitest::Result info = clitest::Run(cli, {"info", Prefix("cut.dlf")});
+    EXPECT_EQ(info.status, 0) << info.err;
+    EXPECT_NE(info.out.find("recording       5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a, file 1, from sample 250\n"),
+              std::string::npos)
+        << info.out;
+    EXPECT_NE(info.out.find("start           2025-12-06T05:46:40.250000Z\n"), std::string::npos) << info.out;
 
     // Opened again, the cut tells the time of day of its samples.
     Open({Prefix("cut.dlf")});
