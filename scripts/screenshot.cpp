@@ -1,17 +1,24 @@
 // Makes the README's pictures of the window: drives the real window through
 // its controls on the simulated logger, the way a user would, and saves what
 // the window shows; then zooms in with the wheel at the plot's right edge,
-// points at a sample and saves the window again, cursor line and box included.
-// Run by scripts/screenshot.sh.
+// points at a sample and saves the window again, cursor line and box included;
+// then sets markers A and B from the context menu, opens the measurements
+// window and saves the two windows side by side. Run by scripts/screenshot.sh.
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
 #include <QPushButton>
 #include <QTest>
 #include <QWheelEvent>
 
+#include <algorithm>
 #include <cstdio>
+#include <utility>
 #include <memory>
 
 #include "app/ctestdlg.h"
@@ -47,6 +54,28 @@ void Hover(QWidget& window, const QPoint& at) {
     QApplication::sendEvent(&window, &event);
 }
 
+// Chooses the context menu's item `text`, as the menu opens now.
+bool ChooseFromMenu(CtestDlg& dlg, const QString& text) {
+    for (QAction* action : dlg.ContextMenu()->actions()) {
+        if (action->text() == text && action->isEnabled()) {
+            action->trigger();
+            return true;
+        }
+    }
+    return false;
+}
+
+// `left` and `right` side by side on the window manager's grey, tops aligned.
+QImage SideBySide(const QImage& left, const QImage& right) {
+    constexpr int GAP = 12;
+    QImage both(left.width() + GAP + right.width(), std::max(left.height(), right.height()), QImage::Format_RGB32);
+    both.fill(QColor(0x80, 0x80, 0x80));
+    QPainter painter(&both);
+    painter.drawImage(0, 0, left);
+    painter.drawImage(left.width() + GAP, 0, right);
+    return both;
+}
+
 int Fail(const char* what) {
     std::fprintf(stderr, "screenshot: %s\n", what);
     return 1;
@@ -55,8 +84,8 @@ int Fail(const char* what) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s OUTPUT.png ZOOMED.png\n", argv[0]);
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: %s OUTPUT.png ZOOMED.png MARKERS.png\n", argv[0]);
         return 2;
     }
     IgnoreFileSignals();
@@ -109,6 +138,29 @@ int main(int argc, char** argv) {
     QCoreApplication::processEvents();
     if (!dlg->grab().save(QString::fromLocal8Bit(argv[2]))) {
         return Fail("cannot write the zoomed picture");
+    }
+
+    // Markers at a quarter and three quarters of the zoomed plot, then the measurements beside the window.
+    for (const auto& [share, item] : {std::pair{1, "Set marker A here"}, std::pair{3, "Set marker B here"}}) {
+        Hover(*dlg, QPoint(plot.left + (plot.right - plot.left) * share / 4, row));
+        if (!ChooseFromMenu(*dlg, QString::fromLatin1(item))) {
+            return Fail("the context menu offers no marker at the cursor");
+        }
+    }
+    Hover(*dlg, QPoint(plot.left, 4));  // the pointer off the plots: no cursor box over the markers
+    dlg->ShowMeasurements();
+    QDialog* measurements = nullptr;
+    for (QDialog* dialog : dlg->findChildren<QDialog*>()) {
+        if (dialog->windowTitle() == QStringLiteral("Measurements") && dialog->isVisible()) {
+            measurements = dialog;
+        }
+    }
+    if (measurements == nullptr || !QTest::qWaitForWindowExposed(measurements)) {
+        return Fail("the measurements window did not show");
+    }
+    QCoreApplication::processEvents();
+    if (!SideBySide(dlg->grab().toImage(), measurements->grab().toImage()).save(QString::fromLocal8Bit(argv[3]))) {
+        return Fail("cannot write the markers' picture");
     }
     return 0;
 }

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Makes docs/screenshot.png and docs/screenshot-zoom.png again: the window,
-# driven through its controls on the default simulated bus, after a
-# 20,000-sample run at 2 kHz, and the same run zoomed in with the cursor box.
+# Makes docs/screenshot.png, docs/screenshot-zoom.png and
+# docs/screenshot-markers.png again: the window, driven through its controls
+# on the default simulated bus, after a 20,000-sample run at 2 kHz, the same
+# run zoomed in with the cursor box, and with markers A and B and the
+# measurements window beside it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/build.sh
@@ -11,5 +13,5 @@ vos_build -DVOS_BUILD_APP=ON -DVOS_BUILD_TESTS=ON -DVOS_BUILD_BENCH=ON -- vos_sc
 # default bus (no VOS_SIM_CONFIG) runs in real time, so the run takes 10 s.
 env -u VOS_SIM_CONFIG QT_QPA_PLATFORM=offscreen \
   LD_LIBRARY_PATH="$BUILD/sim${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" \
-  "$BUILD/scripts/vos_screenshot" docs/screenshot.png docs/screenshot-zoom.png
-echo "wrote docs/screenshot.png and docs/screenshot-zoom.png"
+  "$BUILD/scripts/vos_screenshot" docs/screenshot.png docs/screenshot-zoom.png docs/screenshot-markers.png
+echo "wrote docs/screenshot.png, docs/screenshot-zoom.png and docs/screenshot-markers.png"

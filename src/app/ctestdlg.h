@@ -107,8 +107,9 @@ public:
     /// Asks about each run that a previous program did not live to end and
     /// whose working file is left in RunsFolder() (ctestdlg_runs.cpp).
     void OfferLeftoverRuns();
-    void RunCsvExport();
-    bool WriteCsvFile(int selection, std::uint64_t count, std::string& message);
+    /// The part CSV-Save and Save of a part write: the samples between the
+    /// markers, both included, when both are set, else the visible range.
+    ViewRange ExportPart() const;
 
     // --- display --------------------------------------------------------------
     void RedrawAll(int mode);
@@ -228,6 +229,7 @@ protected:
 
 private:
     friend class AcquisitionWindowHost;
+    friend class ExportJob;
 
     void CreateControls();
     void OnInitDialog();
@@ -294,7 +296,6 @@ private:
     void ShowLoadedRecord(const DataFileHeader& header, std::uint64_t count, const QString& name);
     /// Save stays off, with a tooltip saying why, for a record one data file cannot hold.
     void OfferSave(bool enable);
-    bool SaveSeries(const QString& path, DataFileHeader header, std::string& message);
     /// Says, once per series shown and after the redraw in progress, that a
     /// file of the shown series could not be read (it is drawn as a gap).
     void SaySeriesReadError();
@@ -307,7 +308,6 @@ private:
     void ShowExportCancel(bool show);
 
     void AcquisitionThread();
-    void CsvExportThread();
     void LiveViewThread();
 
     DeviceBackend m_backend;
@@ -345,6 +345,10 @@ private:
     std::vector<QAction*> m_markerActions;  ///< set A, set B, remove, the measurements window
     std::vector<QAction*> m_clockActions;   ///< the time axis from start, in UTC, in local time
     std::optional<std::uint64_t> m_menuSample;  ///< the cursor's sample when the menu opened
+    /// Adds CSV-Save and Save of ExportPart() to `menu`, with their texts and states.
+    void AddExportActions(QMenu* menu);
+    QAction* m_csvPartAction = nullptr;
+    QAction* m_savePartAction = nullptr;
     QDialog* m_measurements = nullptr;
     QLabel* m_measurementText = nullptr;
 };

@@ -1,21 +1,19 @@
-// The window's operations behind Search, Save, Open and CSV-Save.
+// The window's operations behind Search, Save, Open and CSV-Save; the
+// exports themselves are ExportJob's.
+#include <QAction>
 #include <QComboBox>
 #include <QFileInfo>
-#include <QCheckBox>
-#include <QLineEdit>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cstring>
-#include <memory>
-#include <thread>
+#include <optional>
 
 #include "app/ctestdlg.h"
+#include "app/export_job.h"
 #include "device/access.h"
-#include "files/csv.h"
 #include "files/dlf.h"
 #include "files/file.h"
 #include "files/series_names.h"
@@ -25,55 +23,6 @@ namespace {
 
 const QString DLF_FILTER = QStringLiteral("DLFファイル (*.dlf)");
 const QString DLF_SUFFIX = QStringLiteral("dlf");
-const QString CSV_FILTER = QStringLiteral("CSVファイル (*.csv)");
-const QString CSV_SUFFIX = QStringLiteral("csv");
-
-// Forwards the export's progress to the window's progress bar. A block's
-// position is handed over without waiting for the window: waiting on every
-// 64 rows took two thirds of a long export's time. The window shows the
-// latest position; at most one update is on its way at a time.
-class ProgressBarSink : public CsvProgress {
-public:
-    ProgressBarSink(CtestDlg& dlg, std::function<void(const std::function<void()>&)> onUi)
-        : m_dlg(dlg), m_onUi(std::move(onUi)) {}
-
-    void Begin(int maximum) override {
-        m_onUi([&] {
-            m_dlg.m_progress->setRange(0, maximum);
-            m_dlg.m_progress->setValue(0);
-            m_dlg.m_progress->show();
-        });
-    }
-    void Position(int position) override {
-        m_latest->position.store(position);
-        if (!m_latest->queued.exchange(true)) {
-            // Queued before any later call to the window, so a failure's
-            // message comes after the bar shows the last position reached.
-            QMetaObject::invokeMethod(
-                m_dlg.m_progress,
-                [bar = m_dlg.m_progress, latest = m_latest] {
-                    latest->queued.store(false);
-                    bar->setValue(latest->position.load());
-                },
-                Qt::QueuedConnection);
-        }
-    }
-    void Finish() override {
-        // The full bar stays visible for a moment before it goes.
-        m_onUi([&] { m_dlg.m_progress->setValue(m_latest->position.load()); });
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        m_onUi([&] { m_dlg.m_progress->hide(); });
-    }
-
-private:
-    struct Latest {
-        std::atomic<int> position{0};
-        std::atomic<bool> queued{false};
-    };
-    CtestDlg& m_dlg;
-    std::function<void(const std::function<void()>&)> m_onUi;
-    std::shared_ptr<Latest> m_latest = std::make_shared<Latest>();
-};
 
 }  // namespace
 
@@ -116,26 +65,7 @@ void CtestDlg::OnOpen() {
 }
 
 bool CtestDlg::SaveDataFile(std::string& message) {
-    const QString path = m_prompts->AskSaveFileName(this, DLF_FILTER, DLF_SUFFIX);
-    if (path.isEmpty()) {
-        return true;
-    }
-    DataFileHeader header;
-    header.clockDivider = m_clockDivider;
-    header.sampleCount = static_cast<std::uint32_t>(m_sampleCount);
-    header.triggerChannel = m_triggerChannel;
-    header.triggerType = m_triggerType;
-    header.threshold = m_threshold;
-    header.displayMode = m_displayMode ? 1 : 0;
-    if (Series()) {
-        return SaveSeries(path, header, message);
-    }
-    const FileError error = ::SaveDataFile(path.toStdString(), header, m_channelData);
-    if (error != FileError::None) {
-        message = FileErrorMessage(error);
-        return false;
-    }
-    return true;
+    return ExportJob(*this, ExportJob::Format::DataFile).SaveDataFile(message);
 }
 
 bool CtestDlg::LoadDataFile(std::string& message) {
@@ -200,67 +130,33 @@ bool CtestDlg::LoadOneFile(const QString& path, std::string& message) {
 
 // --- CSV export -------------------------------------------------------------------
 
-void CtestDlg::OnCsvSave() {
-    EnableControls(false);
-    m_workers.Start([this] { CsvExportThread(); });
-}
+void CtestDlg::OnCsvSave() { ExportJob(*this, ExportJob::Format::Csv).Start(); }
 
-void CtestDlg::CsvExportThread() { RunCsvExport(); }
+ViewRange CtestDlg::ExportPart() const { return m_navigator.Markers().Between(RecordCount()).value_or(VisibleRange()); }
 
-void CtestDlg::RunCsvExport() {
-    std::string message;
-    std::uint64_t count = 0;
-    int selection = 0;
-    OnUiThread([&] {
-        count = RecordCount();
-        selection = m_comboCsvCh->currentIndex();
-    });
-    if (!WriteCsvFile(selection, count, message)) {
-        ShowMessage(message);
+void CtestDlg::AddExportActions(QMenu* menu) {
+    if (m_csvPartAction == nullptr) {
+        m_csvPartAction = new QAction(this);
+        m_savePartAction = new QAction(this);
+        connect(m_csvPartAction, &QAction::triggered, this,
+                [this] { ExportJob(*this, ExportJob::Format::Csv, ExportPart()).Start(); });
+        connect(m_savePartAction, &QAction::triggered, this,
+                [this] { ExportJob(*this, ExportJob::Format::DataFile, ExportPart()).Start(); });
     }
-    OnUiThread([this] {
-        EnableControls(true);
-        m_btnSave->setFocus();
-    });
-}
-
-bool CtestDlg::WriteCsvFile(int selection, std::uint64_t count, std::string& message) {
-    QString path;
-    OnUiThread([&] { path = m_prompts->AskSaveFileName(this, CSV_FILTER, CSV_SUFFIX); });
-    if (path.isEmpty()) {
-        return true;
-    }
-    std::shared_ptr<const ShownSeries> series;
-    OnUiThread([&] { series = Series(); });
-    ProgressBarSink progress(*this, [this](const std::function<void()>& call) { OnUiThread(call); });
-    FileError error = FileError::None;
-    bool cancelled = false;
-    if (!series) {
-        error = ::WriteCsvFile(path.toStdString(), selection, static_cast<std::uint32_t>(count), m_channelData, &progress);
-    } else {
-        // A series may take minutes: it has a Cancel, which ends the export as
-        // a failure does, the old file kept and the new one removed, but silently.
-        m_exportCancel = false;
-        OnUiThread([this] { ShowExportCancel(true); });
-        error = ::WriteCsvFile(
-            path.toStdString(), selection, count,
-            [&](int channel, std::uint64_t first, std::uint32_t rows, double* out) {
-                return !m_exportCancel.load() && series->source.Copy(channel, first, rows, out);
-            },
-            &progress);
-        cancelled = error != FileError::None && m_exportCancel.load();
-        OnUiThread([&] {
-            ShowExportCancel(false);
-            if (cancelled) {
-                m_progress->hide();
-            }
-        });
-    }
-    if (error != FileError::None && !cancelled) {
-        message = FileErrorMessage(error);
-        return false;
-    }
-    return true;
+    const ViewRange part = ExportPart();
+    const QString what = m_navigator.Markers().Between(RecordCount()) ? QStringLiteral("between markers")
+                                                                   : QStringLiteral("of the visible range");
+    m_csvPartAction->setText(QStringLiteral("CSV-Save %1\u2026").arg(what));
+    m_savePartAction->setText(QStringLiteral("Save %1\u2026").arg(what));
+    const QString refusal = ExportJob(*this, ExportJob::Format::DataFile, part).DataFileRefusal();
+    m_csvPartAction->setEnabled(ViewInteractive());
+    m_savePartAction->setEnabled(ViewInteractive() && refusal.isEmpty());
+    m_savePartAction->setToolTip(refusal);
+    m_savePartAction->setStatusTip(refusal);
+    menu->setToolTipsVisible(true);
+    menu->addSeparator();
+    menu->addAction(m_csvPartAction);
+    menu->addAction(m_savePartAction);
 }
 
 void CtestDlg::OnCancelExport() {

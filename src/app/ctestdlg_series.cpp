@@ -182,27 +182,3 @@ void CtestDlg::OfferSave(bool enable) {
                            QLocale(QLocale::English).toString(static_cast<qulonglong>(Series()->source.Count())))
                 : QString());
 }
-
-bool CtestDlg::SaveSeries(const QString& path, DataFileHeader header, std::string& message) {
-    const std::uint64_t count = Series()->source.Count();
-    if (count > CHANNEL_CAPACITY) {
-        message = FileErrorMessage(FileError::Write);
-        return false;
-    }
-    // The spare bank holds nothing shown while a series is: the series is
-    // gathered there and written as one data file with a zero spare area.
-    for (int ch = 0; ch < 4; ++ch) {
-        if (!Series()->source.Copy(ch, 0, count, m_spareData[ch])) {
-            message = FileErrorMessage(FileError::Read);
-            return false;
-        }
-    }
-    header.sampleCount = static_cast<std::uint32_t>(count);
-    header.stamp.reset();
-    const FileError error = ::SaveDataFile(path.toStdString(), header, m_spareData);
-    if (error != FileError::None) {
-        message = FileErrorMessage(error);
-        return false;
-    }
-    return true;
-}

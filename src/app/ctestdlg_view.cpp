@@ -110,6 +110,7 @@ QMenu* CtestDlg::ContextMenu() {
         m_clockActions[i]->setChecked(static_cast<int>(m_view->Clock()) == static_cast<int>(i));
         m_clockActions[i]->setEnabled(Idle() && (i == 0 || stamped));
     }
+    AddExportActions(m_contextMenu);
     const bool idle = Idle();
     m_fullViewAction->setEnabled(idle && m_navigator.Zoomed());
     m_savePictureAction->setEnabled(idle);

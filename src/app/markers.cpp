@@ -43,8 +43,7 @@ std::vector<std::string> MarkerReadout(const MarkerPair& markers, const SampleSo
         lines.push_back(values);
     }
     ViewRange range = visible;
-    const bool between = markers.At(A) && markers.At(B) && *markers.At(A) < count && *markers.At(B) < count;
-    if (between) {
+    if (const auto between = markers.Between(count)) {
         const std::uint64_t a = *markers.At(A);
         const std::uint64_t b = *markers.At(B);
         const std::uint64_t span = a < b ? b - a : a - b;
@@ -57,7 +56,7 @@ std::vector<std::string> MarkerReadout(const MarkerPair& markers, const SampleSo
                       Volts(source.At(ch, b) - source.At(ch, a));
         }
         lines.push_back(deltas);
-        range = {std::min(a, b), span + 1};
+        range = *between;
         lines.push_back("Statistics between A and B");
     } else {
         lines.push_back("Statistics of the visible range");

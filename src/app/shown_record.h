@@ -47,6 +47,8 @@ public:
 
     /// The bank is shown, stamped as the data file read into it (none for a run).
     void ShowBank(std::optional<RecordingStamp> stamp);
+    /// The stamp of the data file in the bank; none for a run or a series.
+    const std::optional<RecordingStamp>& BankStamp() const { return m_stamp; }
     /// `series`, whose summaries are built, is shown.
     void ShowSeries(std::shared_ptr<ShownSeries> series);
     /// Samples were appended to the record shown, which now has `count`:

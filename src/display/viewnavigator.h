@@ -17,6 +17,16 @@ public:
     }
     const std::optional<std::uint64_t>& At(Which which) const { return m_at[which]; }
     bool Any() const { return m_at[A] || m_at[B]; }
+    /// The samples from A to B, both included, when both are set within a
+    /// record of `count` samples.
+    std::optional<ViewRange> Between(std::uint64_t count) const {
+        if (!m_at[A] || !m_at[B] || *m_at[A] >= count || *m_at[B] >= count) {
+            return std::nullopt;
+        }
+        const std::uint64_t a = *m_at[A];
+        const std::uint64_t b = *m_at[B];
+        return ViewRange{a < b ? a : b, (a < b ? b - a : a - b) + 1};
+    }
 
 private:
     std::optional<std::uint64_t> m_at[2];

@@ -93,6 +93,13 @@ std::int64_t StampSampleMicros(const RecordingStamp& stamp, std::int32_t clockDi
     return stamp.startMicros + static_cast<std::int64_t>(sample) * std::int64_t{clockDivider} * 100;
 }
 
+RecordingStamp StampFromSample(const RecordingStamp& stamp, std::int32_t clockDivider, std::uint64_t sample) {
+    RecordingStamp moved = stamp;
+    moved.startMicros = StampSampleMicros(stamp, clockDivider, sample);
+    moved.firstSample = stamp.firstSample + sample;
+    return moved;
+}
+
 void EncodeHeader(const DataFileHeader& header, std::uint8_t (&out)[DLF_HEADER_SIZE]) {
     std::memset(out, 0, DLF_HEADER_SIZE);
     Put32(out + OFFSET_FORMAT_VERSION, static_cast<std::uint32_t>(header.formatVersion));

@@ -41,6 +41,12 @@ std::string IdentityText(const std::array<std::uint8_t, 16>& identity);
 /// `clockDivider` x 100 us, in microseconds since 1970.
 std::int64_t StampSampleMicros(const RecordingStamp& stamp, std::int32_t clockDivider, std::uint64_t sample);
 
+/// The stamp of a file cut from a file stamped `stamp` from its sample
+/// `sample` on: the same recording and index, its start the UTC of that
+/// sample and its first sample moved on by `sample`, so the cut still says
+/// when and where in the recording it was taken.
+RecordingStamp StampFromSample(const RecordingStamp& stamp, std::int32_t clockDivider, std::uint64_t sample);
+
 /// The settings stored in a DLF header. On disk every field is little-endian
 /// at a fixed offset: formatVersion 0, clockDivider 4, sampleCount 8,
 /// triggerChannel 12, triggerType 16, threshold 20 (a double directly after

@@ -380,12 +380,17 @@ std::size_t SeriesReader::FileOf(std::uint64_t sample) const {
 }
 
 std::optional<std::int64_t> SeriesReader::SampleTimeMicros(std::uint64_t sample) const {
+    const std::optional<RecordingStamp> stamp = StampFrom(sample);
+    return stamp ? std::optional(stamp->startMicros) : std::nullopt;
+}
+
+std::optional<RecordingStamp> SeriesReader::StampFrom(std::uint64_t sample) const {
     const File& f = m_files[FileOf(sample)];
     if (!f.header.stamp) {
         return std::nullopt;
     }
     // Each file counts from its own start.
-    return StampSampleMicros(*f.header.stamp, f.header.clockDivider, sample - f.first);
+    return StampFromSample(*f.header.stamp, f.header.clockDivider, sample - f.first);
 }
 
 bool SeriesReader::Copy(int channel, std::uint64_t first, std::uint64_t count, double* out) const {

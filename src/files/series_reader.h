@@ -72,6 +72,11 @@ public:
     /// carries no stamp.
     std::optional<std::int64_t> SampleTimeMicros(std::uint64_t sample) const;
 
+    /// The stamp of a file cut from the series from sample `sample`
+    /// (< Count()) on: StampFromSample of the file holding it; nullopt when
+    /// that file carries no stamp.
+    std::optional<RecordingStamp> StampFrom(std::uint64_t sample) const;
+
     /// The series check of the last Open (None unless it found a fault).
     const SeriesCheck& LastSeriesCheck() const { return m_check; }
 

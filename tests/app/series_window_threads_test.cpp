@@ -37,7 +37,7 @@
 #include "app/ending_signals.h"
 #include "files/unsynced_write.h"
 #include "series_files.h"
-#include "window_fixture.h"
+#include "folder_window_fixture.h"
 
 extern char** environ;
 
@@ -45,21 +45,8 @@ namespace {
 
 constexpr const char* FORMAT_ERROR = "ファイルフォーマットエラーです";
 
-class SeriesWindowTest : public WindowTest {
+class SeriesWindowTest : public FolderWindowTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        // The summaries are cached here, never in the user's cache folder.
-        ::setenv("XDG_CACHE_HOME", dir.filePath(QStringLiteral("cache")).toLocal8Bit().constData(), 1);
-        MakeWindow(InstantConfig());
-    }
-    void TearDown() override {
-        WindowTest::TearDown();
-        ::unsetenv("XDG_CACHE_HOME");
-    }
-
-    std::string Prefix(const char* name) const { return dir.filePath(QString::fromUtf8(name)).toStdString(); }
-
     static QString Joined(const std::vector<std::string>& paths) {
         QStringList list;
         for (const std::string& path : paths) {
@@ -72,19 +59,6 @@ protected:
     void OpenThroughDialog(const QString& names) {
         script->fileNames.push_back(names);
         dlg->OnOpen();
-        ASSERT_TRUE(WaitIdle());
-    }
-
-    /// Opens `paths` as `vosviewer FILE...` does.
-    void OpenFromCommandLine(const std::vector<std::string>& paths) {
-        QStringList arguments{QStringLiteral("vosviewer")};
-        for (const std::string& path : paths) {
-            arguments << QString::fromStdString(path);
-        }
-        QCommandLineParser parser;
-        AddFileArguments(parser);
-        ASSERT_TRUE(parser.parse(arguments));
-        OpenFileArguments(*dlg, parser);
         ASSERT_TRUE(WaitIdle());
     }
 
@@ -193,7 +167,6 @@ protected:
         return answered;
     }
 
-    QTemporaryDir dir;
 };
 
 // Three files of 1000, 1500 and 700 samples: spikes at samples 500, 1750

@@ -187,6 +187,31 @@ TEST(DlfHeader, IdentityShowsAsLowercaseHex) {
     EXPECT_EQ(IdentityText(STAMP_CASES[2].stamp.identity), "ffffffffffffffffffffffffffffffff");
 }
 
+TEST(DlfStamp, ACutFromASampleOnKeepsTheRecordingAndMovesItsStartAndPosition) {
+    struct Case {
+        const char* name;
+        std::int32_t divider;
+        std::uint64_t sample;
+        std::int64_t start;
+        std::uint64_t first;
+    };
+    // File 2 of its recording starts at 2026-12-08T04:30:00.25Z after 1000000 samples.
+    const Case cases[] = {
+        {"its own first sample", 5, 0, 1796704200250000, 1000000},
+        {"3.6 s on at 2 kHz", 5, 7200, 1796704203850000, 1007200},
+        {"its last sample at 10 Hz", 1000, 999999, 1796804200150000, 1999999},
+    };
+    RecordingStamp file = STAMP_CASES[1].stamp;
+    file.identity = STAMP_CASES[0].stamp.identity;
+    for (const Case& test : cases) {
+        const RecordingStamp cut = StampFromSample(file, test.divider, test.sample);
+        EXPECT_EQ(cut.startMicros, test.start) << test.name;
+        EXPECT_EQ(cut.firstSample, test.first) << test.name;
+        EXPECT_EQ(cut.index, 2u) << test.name;
+        EXPECT_EQ(IdentityText(cut.identity), "101112131415161718191a1b1c1d1e1f") << test.name;
+    }
+}
+
 TEST(DlfHeader, FileLengthIsComparedIn64Bits) {
     const DataFileHeader full = ValidHeader(DLF_MAX_SAMPLE_COUNT);
     EXPECT_EQ(CheckHeader(full, 32000256), FileError::None);
