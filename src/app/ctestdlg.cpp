@@ -22,6 +22,7 @@
 #include "app/aboutdlg.h"
 #include "settings/caption.h"
 #include "app/dialog_template.h"
+#include "app/record_controller.h"
 #include "display/geometry.h"
 #include "settings/settings.h"
 #include "app/updown.h"
@@ -347,8 +348,9 @@ void CtestDlg::OnInitDialog() {
 
 void CtestDlg::EnableControls(bool enable) {
     // While a series' summaries are built only its Cancel is usable.
+    // While a recording to files runs, they stay as during a run.
     const ControlStates states =
-        EnableRule(enable && !m_pending, m_running.load(), m_checkTrigger->isChecked(), m_dataValid);
+        EnableRule(enable && !m_pending && !Recording(), m_running.load(), m_checkTrigger->isChecked(), m_dataValid);
     m_closeEnabled = states.closeItem;
     m_closeAction->setEnabled(states.closeItem);
     m_comboSerial->setEnabled(states.serialList);
@@ -496,7 +498,7 @@ void CtestDlg::reject() {
 }
 
 void CtestDlg::closeEvent(QCloseEvent* event) {
-    if (!m_closeEnabled || WorkersRunning()) {
+    if (!AskCloseWhileRecording() || !m_closeEnabled || WorkersRunning()) {
         event->ignore();
         return;
     }

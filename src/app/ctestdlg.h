@@ -18,6 +18,7 @@
 #include "app/markers.h"
 #include "app/prompts.h"
 #include "app/workers.h"
+#include "acquisition/record.h"
 #include "device/d2xx.h"
 #include "device/driver.h"
 #include "display/plotview.h"
@@ -33,6 +34,9 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QProgressBar;
+struct LeftoverRun;
+class RecordController;
+class RecordDialog;
 class QTimer;
 class QPushButton;
 class UpDownControl;
@@ -116,6 +120,8 @@ public:
     /// Asks about each run that a previous program did not live to end and
     /// whose working file is left in RunsFolder() (ctestdlg_runs.cpp).
     void OfferLeftoverRuns();
+    /// Asks about one left run; Recover shows the whole series when `wholeSeries`.
+    void OfferRun(const LeftoverRun& run, bool wholeSeries);
     void RunCsvExport();
     bool WriteCsvFile(int selection, std::uint64_t count, std::string& message);
 
@@ -158,6 +164,14 @@ public:
     QStringList MeasurementReadout();
     /// Opens the measurements window (markers, Δt and statistics).
     void ShowMeasurements();
+
+    // --- recording to files (ctestdlg_record.cpp) ---------------------------------
+    /// "Record to files…": opens the recording dialog (RecordDialog).
+    void OnRecordToFiles();
+    /// True while a recording to files runs; the controls are disabled as during a run.
+    bool Recording() const;
+    /// The recording dialog; null until first opened.
+    RecordDialog* RecordFilesDialog() const { return m_recordDialog; }
 
     /// True while a worker thread (acquisition, live view, CSV export) runs.
     bool WorkersRunning() const { return m_workers.Active() > 0; }
@@ -280,6 +294,13 @@ private:
     /// record; true when `key` did one of them.
     bool ViewKey(int key);
 
+    /// The context menu's "Record to files…", enabled while the window is idle.
+    QAction* RecordAction();
+    /// The window's logger and settings for a recording, and the driver; null with `why` when none.
+    const D2xxApi* RecordSettings(RecordOptions& options, QString& why);
+    /// Whether closing may go on: a running recording is stopped, its files kept, when the user says so.
+    bool AskCloseWhileRecording();
+
     // A series of files as one record (ctestdlg_series.cpp).
     void CreateSeriesControls();
     /// Opens one data file into the spare bank and shows it (the Open steps).
@@ -354,4 +375,7 @@ private:
     Markers m_markers;
     QDialog* m_measurements = nullptr;
     QLabel* m_measurementText = nullptr;
+    std::unique_ptr<RecordController> m_recording;
+    RecordDialog* m_recordDialog = nullptr;
+    QAction* m_recordAction = nullptr;
 };

@@ -84,6 +84,8 @@ QMenu* CtestDlg::ContextMenu() {
     m_markerActions[1]->setEnabled(m_menuSample.has_value());
     m_markerActions[2]->setEnabled(ViewInteractive() && m_markers.Any());
     m_markerActions[3]->setEnabled(ViewInteractive());
+    m_contextMenu->addSeparator();
+    m_contextMenu->addAction(RecordAction());
     const bool idle = Idle();
     m_fullViewAction->setEnabled(idle && m_zoom.has_value());
     m_savePictureAction->setEnabled(idle);

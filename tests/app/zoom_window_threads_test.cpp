@@ -443,7 +443,8 @@ TEST_F(ZoomWindowTest, ContextMenuKeepsTheSystemItemsThenAddsTheViewItems) {
                                   "Go to the minimum of CH2 in the visible range",
                                   "Go to the maximum of CH3 in the visible range",
                                   "Go to the minimum of CH3 in the visible range", "-",
-                                  "Set marker A here", "Set marker B here", "Remove markers", "Measurements"};
+                                  "Set marker A here", "Set marker B here", "Remove markers", "Measurements", "-",
+                                  "Record to files…"};
     for (int round = 0; round < 2; ++round) {  // composed afresh each time it opens
         QStringList texts;
         for (QAction* action : dlg->ContextMenu()->actions()) {
