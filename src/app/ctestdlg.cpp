@@ -348,9 +348,8 @@ void CtestDlg::OnInitDialog() {
 
 void CtestDlg::EnableControls(bool enable) {
     // While a series' summaries are built only its Cancel is usable.
-    // While a recording to files runs, they stay as during a run.
     const ControlStates states =
-        EnableRule(enable && !m_pending && !Recording(), m_running.load(), m_checkTrigger->isChecked(), m_dataValid);
+        EnableRule(enable && !m_pending, m_running.load(), m_checkTrigger->isChecked(), m_dataValid);
     m_closeEnabled = states.closeItem;
     m_closeAction->setEnabled(states.closeItem);
     m_comboSerial->setEnabled(states.serialList);

@@ -122,6 +122,13 @@ TEST_F(RecordWindow, StoppedRecordingEqualsVosctlRecord) {
     EXPECT_TRUE(dialog->m_btnStop->isEnabled());
     ASSERT_TRUE(PumpUntil([&] { return ListSeries(prefix).dataFiles.size() >= 3; }, 30000)) << "3 s did not reach the disk";
     EXPECT_TRUE(dialog->m_status->text().contains(" samples, ")) << dialog->m_status->text().toStdString();
+    // Closing the window asks first; Cancel goes on recording.
+    script->choices = {1};
+    EXPECT_FALSE(dlg->close());
+    ASSERT_EQ(script->questions.size(), 1u);
+    EXPECT_TRUE(script->questions[0].startsWith(QString::fromStdString("A recording to files is running: " + prefix)))
+        << script->questions[0].toStdString();
+    EXPECT_TRUE(dlg->Recording());
     dialog->m_btnStop->click();
     ASSERT_TRUE(PumpUntil([&] { return !dlg->Recording(); }, 20000));
     EXPECT_TRUE(dlg->m_btnStart->isEnabled());
@@ -222,6 +229,31 @@ TEST_F(RecordWindow, PrefixInUseIsRefusedBeforeTheLoggerOpens) {
     EXPECT_EQ(clitest::ReadText(taken + "-000001.dlf"), "old");
     ::kill(recorder, SIGINT);
     EXPECT_EQ(clitest::WaitExitWithin(recorder, 20), 128 + SIGINT);
+
+    // Not beside the window's own run, which holds the logger.
+    script->messages.clear();
+    dlg->m_editCount->setText("1000000");
+    dlg->OnStart();
+    Fill(*dialog, dir.Path("beside"), "10000");
+    EXPECT_FALSE(dialog->StartRecording());
+    EXPECT_FALSE(dlg->Recording());
+    ASSERT_EQ(script->messages.size(), 1u);
+    EXPECT_TRUE(script->messages[0].startsWith("The window is busy")) << script->messages[0].toStdString();
+    dlg->OnStop();
+    ASSERT_TRUE(WaitIdle());
+
+    // Closing the window while it records, answered "Stop and keep the files": it stops, keeps them and closes.
+    const std::string closing = dir.Path("closing");
+    Fill(*dialog, closing, "10000");
+    ASSERT_TRUE(dialog->StartRecording());
+    ASSERT_TRUE(PumpUntil([&] { return SamplesOnDisk(closing) > 0; }, 20000));
+    script->choices = {0};
+    EXPECT_TRUE(dlg->close());
+    EXPECT_FALSE(dlg->Recording());
+    EXPECT_FALSE(dlg->isVisible());
+    EXPECT_TRUE(ListSeries(closing).workingFiles.empty());
+    ASSERT_EQ(ListSeries(closing).dataFiles.size(), 1u);
+    EXPECT_GT(std::filesystem::file_size(closing + "-000001.dlf"), 256u);
 }
 
 // A window recording in a process of its own, killed with SIGKILL after two
