@@ -73,11 +73,13 @@ protected:
     static std::uint64_t SamplesOnDisk(const std::string& prefix) {
         const SeriesListing series = ListSeries(prefix);
         std::uint64_t samples = 0;
+        std::error_code error;
         for (const SeriesMember& file : series.dataFiles) {
-            samples += (std::filesystem::file_size(file.path) - 256) / 32;
+            const std::uintmax_t size = std::filesystem::file_size(file.path, error);
+            if (!error && size >= 256) samples += (size - 256) / 32;
         }
         for (const SeriesMember& file : series.workingFiles) {
-            if (std::filesystem::exists(SeriesFileName(prefix, file.index))) continue;
+            if (std::filesystem::exists(SeriesFileName(prefix, file.index), error)) continue;
             JournalContents contents;
             if (ScanJournal(file.path, true, contents) == FileError::None) samples += contents.samples;
         }
