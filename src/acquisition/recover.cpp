@@ -269,6 +269,28 @@ RecoveryReport RecoverSeries(const std::string& prefix) {
     return report;
 }
 
+namespace {
+
+// The working file `path` of the series `prefix` as a left run; false when a
+// running program holds it or its header is damaged.
+bool ReadLeftover(const std::string& path, const std::string& prefix, LeftoverRun& run) {
+    run.workingFile = path;
+    run.prefix = prefix;
+    JournalContents contents;
+    if (JournalInUse(run.workingFile) || ScanJournal(run.workingFile, true, contents) != FileError::None ||
+        !contents.header.settings.stamp) {
+        return false;
+    }
+    run.samples = contents.samples;
+    run.damaged = contents.goodEnd < contents.length || contents.straySamples > 0 || contents.segments.size() > 1 ||
+                  (!contents.segments.empty() && contents.segments[0].firstSample > 0);
+    run.startMicros = contents.header.settings.stamp->startMicros;
+    run.clockDivider = contents.header.settings.clockDivider;
+    return true;
+}
+
+}  // namespace
+
 std::vector<LeftoverRun> FindLeftoverRuns(const std::string& folder) {
     std::vector<LeftoverRun> runs;
     const std::string suffix = "-000001.vrec";
@@ -278,22 +300,20 @@ std::vector<LeftoverRun> FindLeftoverRuns(const std::string& folder) {
         if (name.size() <= suffix.size() || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
             continue;
         }
+        const std::string path = it->path().string();
         LeftoverRun run;
-        run.workingFile = it->path().string();
-        run.prefix = run.workingFile.substr(0, run.workingFile.size() - suffix.size());
-        JournalContents contents;
-        if (JournalInUse(run.workingFile) || ScanJournal(run.workingFile, true, contents) != FileError::None ||
-            !contents.header.settings.stamp) {
-            continue;
-        }
-        run.samples = contents.samples;
-        run.damaged = contents.goodEnd < contents.length || contents.straySamples > 0 ||
-                      contents.segments.size() > 1 || (!contents.segments.empty() && contents.segments[0].firstSample > 0);
-        run.startMicros = contents.header.settings.stamp->startMicros;
-        run.clockDivider = contents.header.settings.clockDivider;
-        runs.push_back(run);
+        if (ReadLeftover(path, path.substr(0, path.size() - suffix.size()), run)) runs.push_back(run);
     }
     std::sort(runs.begin(), runs.end(),
               [](const LeftoverRun& a, const LeftoverRun& b) { return a.startMicros < b.startMicros; });
+    return runs;
+}
+
+std::vector<LeftoverRun> FindLeftoverRecording(const std::string& prefix) {
+    std::vector<LeftoverRun> runs;
+    for (const SeriesMember& working : ListSeries(prefix).workingFiles) {
+        LeftoverRun run;
+        if (ReadLeftover(working.path, prefix, run)) runs.push_back(run);
+    }
     return runs;
 }

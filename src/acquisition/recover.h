@@ -96,3 +96,8 @@ struct LeftoverRun {
 /// with their program, oldest first; files held by a running program and
 /// files whose header is damaged are not listed.
 std::vector<LeftoverRun> FindLeftoverRuns(const std::string& folder);
+
+/// The working files of the series PREFIX that a recording left, in index
+/// order, as FindLeftoverRuns lists a run's: for a recording that ended with
+/// its program, whatever file it was filling.
+std::vector<LeftoverRun> FindLeftoverRecording(const std::string& prefix);

@@ -22,6 +22,7 @@
 #include "app/aboutdlg.h"
 #include "settings/caption.h"
 #include "app/dialog_template.h"
+#include "app/record_controller.h"
 #include "display/geometry.h"
 #include "settings/settings.h"
 #include "app/updown.h"
@@ -496,7 +497,7 @@ void CtestDlg::reject() {
 }
 
 void CtestDlg::closeEvent(QCloseEvent* event) {
-    if (!m_closeEnabled || WorkersRunning()) {
+    if (!AskCloseWhileRecording() || !m_closeEnabled || WorkersRunning()) {
         event->ignore();
         return;
     }

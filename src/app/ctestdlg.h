@@ -19,6 +19,7 @@
 #include "app/prompts.h"
 #include "app/shown_record.h"
 #include "app/workers.h"
+#include "acquisition/record.h"
 #include "device/d2xx.h"
 #include "device/driver.h"
 #include "display/plotview.h"
@@ -35,6 +36,9 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QProgressBar;
+struct LeftoverRun;
+class RecordController;
+class RecordDialog;
 class QTimer;
 class QPushButton;
 class UpDownControl;
@@ -110,6 +114,8 @@ public:
     /// The part CSV-Save and Save of a part write: the samples between the
     /// markers, both included, when both are set, else the visible range.
     ViewRange ExportPart() const;
+    /// Asks about one left run; Recover shows the whole series when `wholeSeries`.
+    void OfferRun(const LeftoverRun& run, bool wholeSeries);
 
     // --- display --------------------------------------------------------------
     void RedrawAll(int mode);
@@ -150,6 +156,14 @@ public:
     QStringList MeasurementReadout();
     /// Opens the measurements window (markers, Δt and statistics).
     void ShowMeasurements();
+
+    // --- recording to files (ctestdlg_record.cpp) ---------------------------------
+    /// "Record to files…": opens the recording dialog (RecordDialog).
+    void OnRecordToFiles();
+    /// True while a recording to files runs; the controls are disabled as during a run.
+    bool Recording() const;
+    /// The recording dialog; null until first opened.
+    RecordDialog* RecordFilesDialog() const { return m_recordDialog; }
 
     /// True while a worker thread (acquisition, live view, CSV export) runs.
     bool WorkersRunning() const { return m_workers.Active() > 0; }
@@ -279,6 +293,13 @@ private:
     /// did one of them.
     bool ViewKey(int key);
 
+    /// The context menu's "Record to files…", enabled while the window is idle.
+    QAction* RecordAction();
+    /// The window's logger and settings for a recording, and the driver; null with `why` when none.
+    const D2xxApi* RecordSettings(RecordOptions& options, QString& why);
+    /// Whether closing may go on: a running recording is stopped, its files kept, when the user says so.
+    bool AskCloseWhileRecording();
+
     // A series of files as one record (ctestdlg_series.cpp).
     void CreateSeriesControls();
     /// Opens one data file into the spare bank and shows it (the Open steps).
@@ -351,4 +372,7 @@ private:
     QAction* m_savePartAction = nullptr;
     QDialog* m_measurements = nullptr;
     QLabel* m_measurementText = nullptr;
+    std::unique_ptr<RecordController> m_recording;
+    RecordDialog* m_recordDialog = nullptr;
+    QAction* m_recordAction = nullptr;
 };

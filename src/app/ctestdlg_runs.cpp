@@ -2,6 +2,7 @@
 // at the next start, and the user decides what becomes of them.
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QStandardPaths>
 
 #include <fcntl.h>
@@ -16,6 +17,7 @@
 #include "app/ctestdlg.h"
 #include "device/transfer.h"
 #include "files/file.h"
+#include "files/series_names.h"
 
 namespace {
 
@@ -45,7 +47,9 @@ private:
 QString Question(const LeftoverRun& run) {
     const QString started = QDateTime::fromMSecsSinceEpoch(run.startMicros / 1000).toString("yyyy-MM-dd HH:mm:ss");
     const double seconds = static_cast<double>(run.samples) * run.clockDivider / LOGGER_FRAME_RATE;
-    const QString data = QString::fromStdString(SeriesFileName(run.prefix, 1));
+    // The data file of the working file's index.
+    QString data = QString::fromStdString(run.workingFile);
+    data.replace(data.size() - 5, 5, QStringLiteral(".dlf"));
     return QStringLiteral(
                "A run was not ended: the program stopped while it was recording.\n\n"
                "Started: %1 (local time)\n"
@@ -77,79 +81,109 @@ void CtestDlg::OfferLeftoverRuns() {
         return;
     }
     for (const LeftoverRun& run : FindLeftoverRuns(folder.toStdString())) {
-        RunHold hold(run.workingFile);
-        if (!hold.Held()) {
-            // Another window asks about it, or it is gone.
-            continue;
-        }
-        if (run.samples == 0 && !run.damaged) {
-            // Nothing of it reached the disk: there is nothing to ask about.
-            hold.Release();
-            RecoverSeries(run.prefix);
-            continue;
-        }
-        const int choice = m_prompts->AskChoice(this, Question(run), m_appTitle,
-                                                {QStringLiteral("Recover"), QStringLiteral("Discard"),
-                                                 QStringLiteral("Later")});
-        if (choice == CHOICE_DISCARD) {
-            const QString confirm = QStringLiteral("Delete the %1 samples of this run for good?\n%2")
-                                        .arg(run.samples)
-                                        .arg(QString::fromStdString(run.workingFile));
-            if (m_prompts->AskChoice(this, confirm, m_appTitle, {QStringLiteral("Delete"), QStringLiteral("Keep")}) == 0) {
-                hold.Release();
-                std::error_code ignored;
-                std::filesystem::remove(run.workingFile, ignored);
-            }
-            continue;
-        }
-        if (choice != CHOICE_RECOVER) {
-            continue;
-        }
-        hold.Release();
-        const RecoveryReport report = RecoverSeries(run.prefix);
-        const auto mine = std::find_if(report.files.begin(), report.files.end(), [&](const RecoveredFile& file) {
-            return file.workingFile == run.workingFile;
-        });
-        if (report.error != FileError::None) {
-            m_prompts->ShowMessage(
-                this,
-                QStringLiteral("The run could not be recovered: %1: %2\nThe working file was left as it is.")
-                    .arg(QString::fromStdString(report.failedPath),
-                         QString::fromStdString(report.reason.empty() ? FileErrorMessage(report.error) : report.reason)),
-                m_appTitle, UiPrompts::Icon::Stop);
-            continue;
-        }
-        const QString first = QString::fromStdString(SeriesFileName(run.prefix, 1));
-        if (mine == report.files.end()) {
-            // Another window or vosctl took the run between the question and the answer.
-            const bool recovered = std::filesystem::exists(first.toStdString());
-            m_prompts->ShowMessage(
-                this,
-                recovered ? QStringLiteral("The run was recovered meanwhile by another program: %1")
-                                .arg(QDir::toNativeSeparators(first))
-                          : QStringLiteral("The run was discarded meanwhile by another program: %1 is gone.")
-                                .arg(QDir::toNativeSeparators(QString::fromStdString(run.workingFile))),
-                m_appTitle, UiPrompts::Icon::None);
-            if (recovered) OpenFiles({first});
-            continue;
-        }
-        QStringList written;
-        for (const RecoveredPart& part : mine->parts) written << QString::fromStdString(part.dataFile);
-        if (!mine->gaps.empty() || !mine->keptAs.empty() || mine->tailCut) {
-            std::uint64_t lost = mine->dropped;
-            for (const RecoveredGap& gap : mine->gaps) lost += gap.samples;
-            QString text = QStringLiteral("The run was damaged on disk: %1 samples were recovered into %2 files; "
-                                          "%3 samples were lost in damaged blocks.")
-                               .arg(mine->samples)
-                               .arg(written.size())
-                               .arg(lost);
-            if (!mine->keptAs.empty()) {
-                text += QStringLiteral("\nThe working file was kept as %1: it holds %2 intact samples that are in no data file.")
-                            .arg(QDir::toNativeSeparators(QString::fromStdString(mine->keptAs)))
-                            .arg(mine->keptSamples);
-            }
-            m_prompts->ShowMessage(this, text, m_appTitle, UiPrompts::Icon::None);
-        }
-        if (!written.isEmpty()) OpenFiles(written);
+        OfferRun(run, false);
     }
+    // Recordings to files name their prefix in a file here while they run;
+    // a program killed meanwhile leaves it, and the working files it was filling.
+    const QDir markers(folder, QStringLiteral("recording-*.prefix"), QDir::Name, QDir::Files | QDir::Hidden);
+    for (const QString& name : markers.entryList()) {
+        const QString path = markers.filePath(name);
+        const long pid = name.section(QLatin1Char('-'), 1, 1).toLong();
+        if (pid > 0 && !ProcessGone(pid)) {
+            continue;
+        }
+        QFile marker(path);
+        if (!marker.open(QIODevice::ReadOnly)) {
+            continue;
+        }
+        const std::string prefix = marker.readAll().toStdString();
+        marker.close();
+        for (const LeftoverRun& run : FindLeftoverRecording(prefix)) {
+            OfferRun(run, true);
+        }
+        if (ListSeries(prefix).workingFiles.empty()) {
+            QFile::remove(path);
+        }
+    }
+}
+
+void CtestDlg::OfferRun(const LeftoverRun& run, bool wholeSeries) {
+    RunHold hold(run.workingFile);
+    if (!hold.Held()) {
+        // Another window asks about it, or it is gone.
+        return;
+    }
+    if (run.samples == 0 && !run.damaged) {
+        // Nothing of it reached the disk: there is nothing to ask about.
+        hold.Release();
+        RecoverSeries(run.prefix);
+        return;
+    }
+    const int choice = m_prompts->AskChoice(this, Question(run), m_appTitle,
+                                            {QStringLiteral("Recover"), QStringLiteral("Discard"),
+                                             QStringLiteral("Later")});
+    if (choice == CHOICE_DISCARD) {
+        const QString confirm = QStringLiteral("Delete the %1 samples of this run for good?\n%2")
+                                    .arg(run.samples)
+                                    .arg(QString::fromStdString(run.workingFile));
+        if (m_prompts->AskChoice(this, confirm, m_appTitle, {QStringLiteral("Delete"), QStringLiteral("Keep")}) == 0) {
+            hold.Release();
+            std::error_code ignored;
+            std::filesystem::remove(run.workingFile, ignored);
+        }
+        return;
+    }
+    if (choice != CHOICE_RECOVER) {
+        return;
+    }
+    hold.Release();
+    const RecoveryReport report = RecoverSeries(run.prefix);
+    const auto mine = std::find_if(report.files.begin(), report.files.end(), [&](const RecoveredFile& file) {
+        return file.workingFile == run.workingFile;
+    });
+    if (report.error != FileError::None) {
+        m_prompts->ShowMessage(
+            this,
+            QStringLiteral("The run could not be recovered: %1: %2\nThe working file was left as it is.")
+                .arg(QString::fromStdString(report.failedPath),
+                     QString::fromStdString(report.reason.empty() ? FileErrorMessage(report.error) : report.reason)),
+            m_appTitle, UiPrompts::Icon::Stop);
+        return;
+    }
+    const QString first = QString::fromStdString(SeriesFileName(run.prefix, 1));
+    if (mine == report.files.end()) {
+        // Another window or vosctl took the run between the question and the answer.
+        const bool recovered = std::filesystem::exists(first.toStdString());
+        m_prompts->ShowMessage(
+            this,
+            recovered ? QStringLiteral("The run was recovered meanwhile by another program: %1")
+                            .arg(QDir::toNativeSeparators(first))
+                      : QStringLiteral("The run was discarded meanwhile by another program: %1 is gone.")
+                            .arg(QDir::toNativeSeparators(QString::fromStdString(run.workingFile))),
+            m_appTitle, UiPrompts::Icon::None);
+        if (recovered) OpenFiles({first});
+        return;
+    }
+    QStringList written;
+    for (const RecoveredPart& part : mine->parts) written << QString::fromStdString(part.dataFile);
+    if (!mine->gaps.empty() || !mine->keptAs.empty() || mine->tailCut) {
+        std::uint64_t lost = mine->dropped;
+        for (const RecoveredGap& gap : mine->gaps) lost += gap.samples;
+        QString text = QStringLiteral("The run was damaged on disk: %1 samples were recovered into %2 files; "
+                                      "%3 samples were lost in damaged blocks.")
+                           .arg(mine->samples)
+                           .arg(written.size())
+                           .arg(lost);
+        if (!mine->keptAs.empty()) {
+            text += QStringLiteral("\nThe working file was kept as %1: it holds %2 intact samples that are in no data file.")
+                        .arg(QDir::toNativeSeparators(QString::fromStdString(mine->keptAs)))
+                        .arg(mine->keptSamples);
+        }
+        m_prompts->ShowMessage(this, text, m_appTitle, UiPrompts::Icon::None);
+    }
+    if (wholeSeries) {
+        written.clear();
+        for (const SeriesMember& file : ListSeries(run.prefix).dataFiles) written << QString::fromStdString(file.path);
+    }
+    if (!written.isEmpty()) OpenFiles(written);
 }

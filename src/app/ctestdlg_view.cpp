@@ -111,6 +111,8 @@ QMenu* CtestDlg::ContextMenu() {
         m_clockActions[i]->setEnabled(Idle() && (i == 0 || stamped));
     }
     AddExportActions(m_contextMenu);
+    m_contextMenu->addSeparator();
+    m_contextMenu->addAction(RecordAction());
     const bool idle = Idle();
     m_fullViewAction->setEnabled(idle && m_navigator.Zoomed());
     m_savePictureAction->setEnabled(idle);

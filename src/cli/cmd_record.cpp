@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "acquisition/record.h"
+#include "acquisition/record_targets.h"
 #include "settings/settings.h"
 #include "cli/commands.h"
 #include "cli/files_check.h"
@@ -108,64 +109,20 @@ private:
     std::thread m_thread;
 };
 
-// "P-000001.dlf to P-000003.dlf", the one name, or "" when there is no file.
-std::string FileRange(const std::string& prefix, std::uint32_t files) {
-    if (files == 0) return "";
-    const std::string first = SeriesFileName(prefix, 1);
-    return files == 1 ? first : first + " to " + SeriesFileName(prefix, files);
-}
-
-// "frames lost from 2026-12-08T04:30:00.250000Z for 3.000100 s, about 30001 samples; run-000002.dlf ends before the gap"
 std::string GapLine(const RecordGap& gap, const std::string& prefix) {
-    char seconds[48];
-    std::snprintf(seconds, sizeof seconds, "%.6f s", static_cast<double>(gap.toMicros - gap.fromMicros) / 1e6);
-    std::string text = "vosctl record: frames lost from " + vosctl::UtcText(gap.fromMicros) + " for " + seconds +
-                       ", about " + std::to_string(gap.lostSamples) + " samples, after sample " +
-                       std::to_string(gap.samplesBefore);
-    if (gap.fileBefore != 0) {
-        text += "; " + SeriesFileName(prefix, gap.fileBefore) + " ends before the gap, " +
-                SeriesFileName(prefix, gap.fileBefore + 1) + " starts after it";
-    }
-    return text;
+    return "vosctl record: " + RecordGapText(gap, prefix);
 }
 
 // Says what was received and exactly what of it is on disk; nothing when the run never started.
 void PrintSummary(const RecordOutcome& outcome, const RecordOptions& options, std::int64_t elapsed,
                   const char* driverName) {
-    if (outcome.buffers == 0) return;
-    const auto recorded = static_cast<std::int64_t>(outcome.samples * options.divider / LOGGER_FRAME_RATE);
-    std::string text = "vosctl record: " + vosctl::CountText(outcome.samples, "sample") + " (" +
-                       vosctl::ClockText(recorded) + " at " +
-                       CLOCK_TEXTS[ClockIndexForDivider(static_cast<std::int32_t>(options.divider))] + ")";
-    const std::string files = vosctl::CountText(outcome.files, "file");
-    const std::string named = outcome.files == 0 ? "" : " " + FileRange(options.prefix, outcome.files);
-    if (options.prefix.empty() || outcome.samplesInFiles == outcome.samples) {
-        text += " in " + files + named;
-    } else {
-        text += " received, " + std::to_string(outcome.samplesInFiles) + " of them in " + files + named;
-        if (outcome.workingFile == outcome.lastWorkingFile && !outcome.workingFile.empty()) {
-            text += ", " + std::to_string(outcome.workingSamples) + " in the working file " + outcome.workingFile +
-                    " (`vosctl recover " + options.prefix + "` makes it a DLF file)";
-        } else if (!outcome.workingFile.empty()) {
-            text += ", " + std::to_string(outcome.workingSamples) + " in the working files " + outcome.workingFile +
-                    " to " + outcome.lastWorkingFile + " (`vosctl recover " + options.prefix + "` makes them DLF files)";
-        }
-        const std::uint64_t lost = outcome.samples - outcome.samplesInFiles - outcome.workingSamples;
-        text += ", " + std::to_string(lost) + " lost";
-    }
-    text += ", " + vosctl::ClockText(elapsed) + " elapsed, largest receive queue " +
-            std::to_string(outcome.largestQueue) + " bytes";
-    if (const auto overruns = SimulatorOverruns(driverName)) {
-        text += ", simulator overruns " + std::to_string(*overruns);
-    }
-    if (!outcome.gaps.empty()) {
-        std::uint64_t lost = 0;
-        for (const RecordGap& gap : outcome.gaps) lost += gap.lostSamples;
-        text += ", " + std::to_string(outcome.gaps.size()) + (outcome.gaps.size() == 1 ? " gap" : " gaps") +
-                " where frames were lost, about " + std::to_string(lost) + " samples:";
-        for (const RecordGap& gap : outcome.gaps) text += "\n" + GapLine(gap, options.prefix);
-    }
-    std::fprintf(stderr, "%s\n", text.c_str());
+    const auto overruns = SimulatorOverruns(driverName);
+    const std::string text = RecordSummaryText(outcome, options, elapsed,
+                                               overruns ? ", simulator overruns " + std::to_string(*overruns) : "");
+    if (text.empty()) return;
+    std::string lines = "vosctl record: " + text;
+    for (const RecordGap& gap : outcome.gaps) lines += "\n" + GapLine(gap, options.prefix);
+    std::fprintf(stderr, "%s\n", lines.c_str());
     std::fflush(stderr);
 }
 
@@ -212,7 +169,7 @@ int RunRecord(const RecordCommandOptions& command, vosctl::Context& context) {
     if (!command.duration.empty()) {
         std::uint64_t seconds = 0;
         vosctl::ParseDuration(command.duration, seconds);
-        options.sampleLimit = (seconds * LOGGER_FRAME_RATE + options.divider - 1) / options.divider;
+        options.sampleLimit = RecordSampleLimit(seconds, options.divider);
     } else if (!command.samples.empty()) {
         vosctl::ParseWhole(command.samples, 1, STREAM_UNLIMITED - 1, options.sampleLimit);
     }
@@ -231,10 +188,8 @@ int RunRecord(const RecordCommandOptions& command, vosctl::Context& context) {
         if (const int status = vosctl::RefuseInputAsOutput("-", {}); status != vosctl::EXIT_OK) return status;
     }
     options.prefix = command.prefix;
-    const std::uint64_t lastIndex =
-        options.sampleLimit == STREAM_UNLIMITED ? UINT32_MAX : (options.sampleLimit + options.split - 1) / options.split;
-    const vosctl::RecordTargets targets{command.prefix, static_cast<std::uint32_t>(std::min<std::uint64_t>(lastIndex, UINT32_MAX)),
-                                        command.csv, command.overwrite};
+    const vosctl::RecordTargets targets{command.prefix, RecordLastIndex(options.sampleLimit, options.split), command.csv,
+                                        command.overwrite};
     // Held until the process ends, so that no other recording takes the prefix meanwhile.
     PrefixLock prefixLock;
     if (const int status = vosctl::CheckRecordTargets(targets, prefixLock); status != vosctl::EXIT_OK) return status;

@@ -5,6 +5,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "numtext/duration.h"
+
 // Option values of the subcommands, read with the window's own tables and
 // number rules. Each Parse function returns an empty text on success, or
 // why the value is refused, naming the accepted values.
@@ -16,9 +18,8 @@ std::string JoinNames(const char* const* names, int count);
 /// --clock: a Sampling Clock entry ("10kHz" ... "1Hz") to its divider.
 std::string ParseClock(const std::string& text, std::int32_t& divider);
 
-/// The one rule of every whole-number option: decimal digits only (no sign,
-/// blank, separator, exponent or hexadecimal), from `min` to `max`.
-std::string ParseWhole(const std::string& text, std::uint64_t min, std::uint64_t max, std::uint64_t& value);
+/// The one rule of every whole-number option, shared with the window.
+using ::ParseWhole;
 
 /// Adds a whole-number option read by ParseWhole into the text `value`.
 CLI::Option* AddWholeOption(CLI::App& command, const std::string& name, std::string& value, std::uint64_t min,
@@ -27,12 +28,9 @@ CLI::Option* AddWholeOption(CLI::App& command, const std::string& name, std::str
 /// --count: a Sampling Count text, 1 to 1000000.
 std::string ParseCount(const std::string& text, std::uint32_t& count);
 
-/// Longest --duration accepted, in seconds: its sample count fits at every clock.
-inline constexpr std::uint64_t MAX_DURATION_SECONDS = 1844674407370954;
-
-/// --duration: whole numbers each followed by a unit, d, h, m and s, largest
-/// first and each at most once ("8h", "1h30m"), or a bare number of seconds.
-std::string ParseDuration(const std::string& text, std::uint64_t& seconds);
+/// --duration, as the window reads a recording's duration.
+using ::MAX_DURATION_SECONDS;
+using ::ParseDuration;
 
 /// --channel: "CH0" ... "CH3" to 0..3, "ALL" to 4 (the CSV Save CH list).
 std::string ParseCsvChannel(const std::string& text, int& selection);

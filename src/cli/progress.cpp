@@ -25,37 +25,6 @@ int TerminalWidth(std::FILE* stream) {
 
 }  // namespace
 
-std::string ClockText(std::int64_t seconds) {
-    char text[32];
-    if (seconds >= 3600) {
-        std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
-                      static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
-    } else {
-        std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(seconds / 60),
-                      static_cast<long long>(seconds % 60));
-    }
-    return text;
-}
-
-std::string UtcText(std::int64_t micros) {
-    constexpr std::int64_t MICROS_PER_SECOND = 1000000;
-    // Rounded down to whole seconds, so that times before 1970 keep a positive fraction.
-    std::int64_t fraction = micros % MICROS_PER_SECOND;
-    std::time_t seconds = static_cast<std::time_t>(micros / MICROS_PER_SECOND);
-    if (fraction < 0) {
-        fraction += MICROS_PER_SECOND;
-        seconds -= 1;
-    }
-    std::tm parts{};
-    if (::gmtime_r(&seconds, &parts) == nullptr || parts.tm_year < 1 - 1900 || parts.tm_year > 9999 - 1900) {
-        return "";
-    }
-    char text[96];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%06lldZ", parts.tm_year + 1900, parts.tm_mon + 1,
-                  parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec, static_cast<long long>(fraction));
-    return text;
-}
-
 std::string ProgressLine(std::uint64_t stored, std::uint64_t total, bool waiting, std::int64_t elapsedSeconds,
                          std::int64_t leftSeconds, int width) {
     const std::string elapsed = "  " + ClockText(elapsedSeconds) + " elapsed";

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "acquisition/run.h"
+#include "numtext/duration.h"
 
 namespace vosctl {
 
@@ -21,12 +22,9 @@ std::string ProgressLine(std::uint64_t stored, std::uint64_t total, bool waiting
                          std::int64_t leftSeconds, int width);
 
 /// "m:ss", or "h:mm:ss" from one hour on.
-std::string ClockText(std::int64_t seconds);
+inline std::string ClockText(std::int64_t seconds) { return ElapsedText(seconds); }
 
-/// ISO 8601 in UTC to the microsecond, "2026-12-08T04:30:00.250000Z", of a
-/// time in microseconds since 1970-01-01T00:00:00Z; "" for a time outside
-/// the years 1 to 9999.
-std::string UtcText(std::int64_t micros);
+using ::UtcText;
 
 /// Follows a run on a terminal in place of the window's live view: redraws
 /// the progress line on `stream` every 100 ms until the run has finished,

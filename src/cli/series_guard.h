@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "files/file.h"
+#include "acquisition/record_targets.h"
 #include "files/prefix_lock.h"
 
 // What vosctl record checks before the logger is opened, so that no series,
@@ -31,10 +32,7 @@ struct RecordTargets {
 /// its exit status; EXIT_OK when the recording may start.
 int CheckRecordTargets(const RecordTargets& targets, PrefixLock& lock);
 
-/// Removes every data and working file of the series PREFIX and the hidden
-/// new files that processes now gone left, for --overwrite once the logger
-/// is open (CheckRecordTargets has refused a working file in use). Write,
-/// with the file in `failedPath` and errno, when a file could not be removed.
-FileError RemoveSeries(const std::string& prefix, std::string& failedPath);
+/// Removes the old series for --overwrite once the logger is open.
+using ::RemoveSeries;
 
 }  // namespace vosctl

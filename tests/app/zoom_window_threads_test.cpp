@@ -501,7 +501,8 @@ TEST_F(ZoomWindowTest, ContextMenuKeepsTheSystemItemsThenAddsTheViewItems) {
                                   "Go to the minimum of CH3 in the visible range", "-",
                                   "Set marker A here", "Set marker B here", "Remove markers", "Measurements", "-",
                                   "Time axis: from start", "Time axis: UTC", "Time axis: local time", "-",
-                                  "CSV-Save of the visible range\u2026", "Save of the visible range\u2026"};
+                                  "CSV-Save of the visible range\u2026", "Save of the visible range\u2026", "-",
+                                  "Record to files…"};
     for (int round = 0; round < 2; ++round) {  // composed afresh each time it opens
         QStringList texts;
         for (QAction* action : dlg->ContextMenu()->actions()) {
