@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QMessageBox>
 #include <QTimer>
 
 #include <cstdio>
@@ -52,6 +53,12 @@ int CtestApp::InitInstance(int argc, char** argv) {
         QStringLiteral("simulator"),
         QStringLiteral("Load the simulated logger (package vosviewer-sim; from a build tree, the one built there)."));
     parser.addOption(simulator);
+    const QCommandLineOption follow(
+        QStringLiteral("follow"),
+        QStringLiteral("Show the recording of the series PREFIX (vosctl record -o PREFIX) while it runs, growing with it; "
+                       "once it ends, its whole series."),
+        QStringLiteral("PREFIX"));
+    parser.addOption(follow);
     AddFileArguments(parser);
     parser.process(application);
     if (parser.isSet(simulator) && parser.isSet(driver)) {
@@ -79,7 +86,17 @@ int CtestApp::InitInstance(int argc, char** argv) {
         });
     }
     // The files open once the window is shown, so their progress and messages show in it.
-    QTimer::singleShot(0, dialog.get(), [window = dialog.get(), &parser] { OpenFileArguments(*window, parser); });
+    QTimer::singleShot(0, dialog.get(), [window = dialog.get(), &parser, &follow] {
+        if (parser.isSet(follow)) {
+            std::string message;
+            if (!window->FollowRecording(parser.value(follow), message)) {
+                QMessageBox::warning(window, window->windowTitle(),
+                                     QStringLiteral("%1: %2").arg(parser.value(follow), QString::fromStdString(message)));
+            }
+            return;
+        }
+        OpenFileArguments(*window, parser);
+    });
     dialog->exec();
     dialog.reset();
     return 0;

@@ -273,6 +273,7 @@ void CtestDlg::CreateControls() {
     connect(m_editCount, &QLineEdit::textChanged, this, &CtestDlg::OnCountChange);
 
     CreateSeriesControls();
+    CreateFollowControls();
     connect(m_btnCancel, &QPushButton::clicked, this, &CtestDlg::OnCancelExport);
 
     // Enter is swallowed for every control of the window, the zoom keys are
@@ -366,7 +367,7 @@ void CtestDlg::EnableControls(bool enable) {
     m_btnOpen->setEnabled(states.open);
     OfferSave(states.save);
     m_comboCsvCh->setEnabled(states.csvCh);
-    m_btnCsvSave->setEnabled(states.csvSave);
+    m_btnCsvSave->setEnabled(states.csvSave && !m_shown.Followed());
     m_btnDisplayChange->setEnabled(states.displayChange);
     repaint();
 }

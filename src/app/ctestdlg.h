@@ -25,6 +25,7 @@
 #include "display/plotview.h"
 #include "display/viewnavigator.h"
 #include "files/dlf.h"
+#include "record/follow.h"
 #include "record/samplesource.h"
 #include "record/summaries.h"
 
@@ -38,6 +39,7 @@ class QMenu;
 class QProgressBar;
 struct LeftoverRun;
 class RecordController;
+class RecordingFollower;
 class RecordDialog;
 class QTimer;
 class QPushButton;
@@ -164,6 +166,16 @@ public:
     bool Recording() const;
     /// The recording dialog; null until first opened.
     RecordDialog* RecordFilesDialog() const { return m_recordDialog; }
+
+    // --- a running recording shown as it grows (ctestdlg_follow.cpp) -------------
+    /// Shows the recording of the series `prefix` so far and follows it until it ends.
+    bool FollowRecording(const QString& prefix, std::string& message);
+    /// True while a running recording is followed.
+    bool Following() const;
+    /// The followed recording's status line ("Recording running: …",
+    /// "Recording ended: …"); empty while none is shown.
+    QString FollowStatusText() const;
+    RecordingFollower* Follower() const { return m_follower; }
 
     /// True while a worker thread (acquisition, live view, CSV export) runs.
     bool WorkersRunning() const { return m_workers.Active() > 0; }
@@ -300,6 +312,16 @@ private:
     /// Whether closing may go on: a running recording is stopped, its files kept, when the user says so.
     bool AskCloseWhileRecording();
 
+    void CreateFollowControls();
+    bool StartFollowing(const QString& prefix, const QStringList& paths, const FollowedRecording::Options& options,
+                        std::string& message);
+    /// Follows `paths` when the newest is a working file (`opened`); false with `message` when that fails.
+    bool OpenWorkingSeries(const QStringList& paths, std::string& message, bool& opened);
+    /// Follows the window's own recording to files once it can be read.
+    void FollowOwnRecording();
+    /// The followed record grew to `count`: the view at its end moves with it.
+    void OnRecordAppended(std::uint64_t count);
+
     // A series of files as one record (ctestdlg_series.cpp).
     void CreateSeriesControls();
     /// Opens one data file into the spare bank and shows it (the Open steps).
@@ -375,4 +397,8 @@ private:
     std::unique_ptr<RecordController> m_recording;
     RecordDialog* m_recordDialog = nullptr;
     QAction* m_recordAction = nullptr;
+    RecordingFollower* m_follower = nullptr;
+    QLabel* m_followStatus = nullptr;
+    bool m_followEndedPending = false;  ///< the ended recording's series is being opened
+    std::uint64_t m_followedCount = 0;  ///< the followed record's count at its last append
 };

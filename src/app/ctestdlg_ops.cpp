@@ -92,6 +92,10 @@ bool CtestDlg::LoadDataFile(std::string& message) {
 }
 
 bool CtestDlg::OpenNamed(const QStringList& paths, std::string& message) {
+    // The newest file still being written: the recording is shown as it grows.
+    if (bool working = false; OpenWorkingSeries(paths, message, working) || working) {
+        return message.empty();
+    }
     if (paths.size() == 1) {
         return LoadOneFile(paths.front(), message);
     }

@@ -26,7 +26,10 @@ QAction* CtestDlg::RecordAction() {
 void CtestDlg::OnRecordToFiles() {
     if (m_recordDialog == nullptr) {
         m_recording = std::make_unique<RecordController>();
-        connect(m_recording.get(), &RecordController::started, this, [this] { EnableControls(false); });
+        connect(m_recording.get(), &RecordController::started, this, [this] {
+            EnableControls(false);
+            FollowOwnRecording();
+        });
         connect(m_recording.get(), &RecordController::finished, this, [this] {
             EnableControls(true);
             m_btnStart->setFocus();

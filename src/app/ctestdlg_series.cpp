@@ -175,7 +175,8 @@ void CtestDlg::ShowLoadedRecord(const DataFileHeader& header, std::uint64_t coun
 
 void CtestDlg::OfferSave(bool enable) {
     const bool tooLong = Series() && Series()->source.Count() > CHANNEL_CAPACITY;
-    m_btnSave->setEnabled(enable && !tooLong);
+    // A recording that still grows is saved once it has ended.
+    m_btnSave->setEnabled(enable && !tooLong && !m_shown.Followed());
     m_btnSave->setToolTip(
         tooLong ? QStringLiteral("A data file holds at most %1 samples; this record has %2. CSV-Save exports it whole.")
                       .arg(QLocale(QLocale::English).toString(static_cast<qulonglong>(CHANNEL_CAPACITY)),

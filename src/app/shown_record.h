@@ -15,6 +15,8 @@
 #include "display/viewrange.h"
 #include "files/dlf.h"
 
+class FollowedRecording;
+
 /// A series of data files shown as one record, read from the files on demand
 /// through its summaries.
 struct ShownSeries {
@@ -24,6 +26,14 @@ struct ShownSeries {
     QStringList paths;
     std::string cacheProblem;   ///< why the summaries could not be cached; "" when they were
     bool readErrorSaid = false;  ///< a read error while shown is said once
+};
+
+/// A running recording shown as it grows: its samples up to `count`, whose
+/// summaries are built.
+struct FollowedShown {
+    std::shared_ptr<FollowedRecording> recording;
+    SummaryPyramid summaries;
+    std::uint64_t count = 0;  ///< samples shown (summarised) so far
 };
 
 /// The record the window shows, one model for its two kinds: the dialog's
@@ -51,6 +61,10 @@ public:
     const std::optional<RecordingStamp>& BankStamp() const { return m_stamp; }
     /// `series`, whose summaries are built, is shown.
     void ShowSeries(std::shared_ptr<ShownSeries> series);
+    /// The running recording `followed` is shown; it grows by Append.
+    void ShowFollowed(std::shared_ptr<FollowedShown> followed);
+    /// The running recording shown; null unless one is followed.
+    const std::shared_ptr<FollowedShown>& Followed() const { return m_followed; }
     /// Samples were appended to the record shown, which now has `count`:
     /// says so to its views (a recording followed as it grows).
     void Append(std::uint64_t count);
@@ -77,5 +91,6 @@ private:
     const std::int32_t& m_count;
     const std::int32_t& m_clockDivider;
     std::shared_ptr<ShownSeries> m_series;
+    std::shared_ptr<FollowedShown> m_followed;
     std::optional<RecordingStamp> m_stamp;  // of the data file in the bank
 };

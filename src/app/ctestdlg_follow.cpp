@@ -1,0 +1,117 @@
+// A running recording shown as it grows: opening it, the view following its
+// end, the status line, and the whole series once it has ended.
+#include <QLabel>
+#include <QProgressBar>
+#include <QTimer>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "app/ctestdlg.h"
+#include "app/dialog_template.h"
+#include "app/follow_view.h"
+#include "app/record_controller.h"
+#include "files/series_names.h"
+#include "record/follow.h"
+
+void CtestDlg::CreateFollowControls() {
+    m_follower = new RecordingFollower(m_shown, this);
+    // The status line stands where a series' progress bar stands, hidden meanwhile.
+    const Rect r = DialogRectToPixels(6, 424, 660, 8);
+    m_followStatus = new QLabel(this);
+    m_followStatus->setObjectName(QStringLiteral("m_followStatus"));
+    m_followStatus->setGeometry(r.left, r.top - 3, r.right - r.left, r.bottom - r.top + 6);
+    m_followStatus->hide();
+    connect(m_follower, &RecordingFollower::statusChanged, this, [this](const QString& text) {
+        m_followStatus->setText(text);
+        m_followStatus->setVisible(!m_progress->isVisible());
+    });
+    connect(m_follower, &RecordingFollower::ended, this, [this](const QStringList& paths) {
+        // The whole series as any series, its summaries built and cached; the status says it ended
+        // once it is shown. Working files left (a recorder that died) stay shown as they are.
+        if (!paths.isEmpty()) {
+            m_followEndedPending = true;
+            m_followStatus->hide();
+            OpenFiles(paths);
+        }
+    });
+    connect(&m_shown, &ShownRecord::appended, this, &CtestDlg::OnRecordAppended);
+    connect(&m_shown, &ShownRecord::shown, this, [this] {
+        if (!m_shown.Followed()) {
+            m_followStatus->setVisible(m_followEndedPending);
+            m_followEndedPending = false;
+        }
+    });
+}
+
+bool CtestDlg::Following() const { return m_follower != nullptr && m_follower->Active(); }
+
+QString CtestDlg::FollowStatusText() const { return m_followStatus->isVisible() ? m_followStatus->text() : QString(); }
+
+bool CtestDlg::FollowRecording(const QString& prefix, std::string& message) {
+    return StartFollowing(prefix, {}, FollowedRecording::Options{}, message);
+}
+
+bool CtestDlg::StartFollowing(const QString& prefix, const QStringList& paths, const FollowedRecording::Options& options,
+                              std::string& message) {
+    std::vector<std::string> files;
+    for (const QString& path : paths) files.push_back(path.toStdString());
+    const FileError error =
+        files.empty() ? m_follower->Follow(prefix.toStdString(), options) : m_follower->FollowFiles(files, options);
+    if (error != FileError::None) {
+        message = FileErrorMessage(error);
+        return false;
+    }
+    DataFileHeader header;
+    header.clockDivider = m_shown.Followed()->recording->ClockDivider();
+    header.triggerChannel = m_triggerChannel;
+    header.triggerType = m_triggerType;
+    header.threshold = m_threshold;
+    header.displayMode = m_displayMode ? 1 : 0;
+    m_followedCount = RecordCount();
+    ShowLoadedRecord(header, RecordCount(), QString::fromStdString(m_follower->Prefix()));
+    m_followStatus->setText(m_follower->StatusLine());
+    m_followStatus->show();
+    return true;
+}
+
+bool CtestDlg::OpenWorkingSeries(const QStringList& paths, std::string& message, bool& opened) {
+    opened = !paths.isEmpty() && paths.back().endsWith(QString::fromUtf8(SERIES_WORKING_EXTENSION));
+    return opened && StartFollowing({}, paths, FollowedRecording::Options{}, message);
+}
+
+void CtestDlg::OnRecordAppended(std::uint64_t count) {
+    const std::uint64_t before = m_followedCount;
+    m_followedCount = count;
+    // A zoomed view that shows the end moves with it; one elsewhere stays. The full view keeps the whole.
+    if (m_navigator.Zoomed() && m_navigator.Held() == ViewNavigator::Grab::None) {
+        const ViewRange shown = m_navigator.Visible(before);
+        if (shown.first + shown.count >= before) {
+            m_navigator.Show(ViewRange{count - std::min(count, shown.count), shown.count}, count);
+        }
+    }
+    if (!Idle() && !Recording()) {
+        return;
+    }
+    RedrawAll(m_displayMode);
+    RefreshCursor();
+    UpdateMeasurements();
+    UpdateCaption();
+    UpdateSummary();
+}
+
+void CtestDlg::FollowOwnRecording() {
+    if (!Recording()) {
+        return;
+    }
+    // The recorder's lock is this process's own: it is looked at, never opened.
+    FollowedRecording::Options options;
+    options.recorderInProcess = true;
+    const std::string& prefix = m_recording->Options().prefix;
+    std::string message;
+    if (!std::filesystem::exists(SeriesMemberName(prefix, 1, SERIES_WORKING_EXTENSION)) ||
+        !StartFollowing(QString::fromStdString(prefix), {}, options, message)) {
+        // Not yet a file of it to read: again at the next poll.
+        QTimer::singleShot(RecordingFollower::POLL_MILLISECONDS, this, [this] { FollowOwnRecording(); });
+    }
+}

@@ -1,0 +1,106 @@
+#include "app/follow_view.h"
+
+#include <QLocale>
+#include <QTimer>
+
+#include "files/series_names.h"
+#include "numtext/duration.h"
+
+RecordingFollower::RecordingFollower(ShownRecord& shown, QObject* parent) : QObject(parent), m_shown(shown) {
+    m_timer = new QTimer(this);
+    m_timer->setInterval(POLL_MILLISECONDS);
+    connect(m_timer, &QTimer::timeout, this, &RecordingFollower::Tick);
+}
+
+FileError RecordingFollower::Follow(const std::string& prefix, FollowedRecording::Options options) {
+    auto recording = std::make_shared<FollowedRecording>();
+    const FileError opened = recording->Open(prefix, options);
+    return Begin(recording, opened);
+}
+
+FileError RecordingFollower::FollowFiles(const std::vector<std::string>& paths, FollowedRecording::Options options) {
+    auto recording = std::make_shared<FollowedRecording>();
+    const FileError opened = recording->OpenFiles(paths, options);
+    return Begin(recording, opened);
+}
+
+FileError RecordingFollower::Begin(const std::shared_ptr<FollowedRecording>& recording, FileError opened) {
+    if (opened != FileError::None) {
+        return opened;
+    }
+    Stop();
+    m_followed = std::make_shared<FollowedShown>();
+    m_followed->recording = recording;
+    m_prefix = recording->Prefix();
+    Grow();
+    m_shown.ShowFollowed(m_followed);
+    m_timer->start();
+    Tick();
+    return FileError::None;
+}
+
+void RecordingFollower::Stop() {
+    m_timer->stop();
+}
+
+bool RecordingFollower::Active() const { return m_timer->isActive(); }
+
+void RecordingFollower::Grow() {
+    FollowedRecording& recording = *m_followed->recording;
+    const std::uint64_t count = recording.Count();
+    if (count <= m_followed->count) {
+        return;
+    }
+    const std::vector<std::uint64_t> starts = recording.FileStarts();
+    // A read error keeps the summaries of what was shown; the next poll tries again.
+    if (!m_followed->summaries.Extend(recording, count, starts)) {
+        return;
+    }
+    if (m_shown.Followed() == m_followed) {
+        m_shown.Append(count);
+    } else {
+        m_followed->count = count;
+    }
+}
+
+void RecordingFollower::Tick() {
+    // Another record shown in the meantime ends following.
+    if (m_shown.Followed() != m_followed) {
+        Stop();
+        return;
+    }
+    FollowedRecording& recording = *m_followed->recording;
+    recording.Poll();
+    Grow();
+    const FollowStatus& status = recording.Status();
+    const QString line = StatusText(status);
+    if (line != m_statusLine) {
+        m_statusLine = line;
+        emit statusChanged(line);
+    }
+    if (!status.running) {
+        Stop();
+        QStringList paths;
+        const SeriesListing listing = ListSeries(m_prefix);
+        if (listing.workingFiles.empty()) {
+            for (const SeriesMember& member : listing.dataFiles) paths.push_back(QString::fromStdString(member.path));
+        }
+        emit ended(paths);
+    }
+}
+
+QString RecordingFollower::StatusText(const FollowStatus& status) {
+    const QString samples = QLocale(QLocale::English).toString(static_cast<qulonglong>(status.samples));
+    if (!status.running) {
+        return QStringLiteral("Recording ended: %1 samples").arg(samples);
+    }
+    QString text = QStringLiteral("Recording running: %1 samples").arg(samples);
+    if (status.lastSampleMicros) {
+        // "2026-12-08T02:00:00.123456Z" read as "2026-12-08 02:00:00.123 UTC".
+        const QString utc = QString::fromStdString(UtcText(*status.lastSampleMicros));
+        if (utc.size() >= 23) {
+            text += QStringLiteral(", last sample %1 UTC").arg(utc.left(23).replace(QLatin1Char('T'), QLatin1Char(' ')));
+        }
+    }
+    return text;
+}

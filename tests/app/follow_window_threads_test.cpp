@@ -1,0 +1,188 @@
+// The window following a recording that vosctl record writes in another
+// process: the record shown grows with it, the view keeps its place or its
+// end, and once the recording ends the window shows the whole series.
+#include <QWheelEvent>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <deque>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "acquisition/series_fixture.h"
+#include "app/window_fixture.h"
+#include "cli/cli_process.h"
+#include "files/dlf.h"
+#include "files/journal.h"
+#include "files/series_names.h"
+#include "files/temp_dir.h"
+#include "files/journal_fixture.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Pane 0's plot ends at x 881; row 60 lies inside it.
+constexpr int PLOT_RIGHT = 881;
+constexpr int PLOT_MIDDLE = 500;
+constexpr int PANE0_ROW = 60;
+
+class FollowWindow : public WindowTest {
+protected:
+    // vosctl record on the simulated logger in real time, in the background; its standard error in `name`.
+    pid_t StartRecorder(const std::vector<std::string>& args, const std::string& name) {
+        const std::string config = dir.Path(name + ".conf");
+        clitest::WriteText(config, seriestest::LoggerConfig("realtime", ""));
+        clitest::Environment environment;
+        environment.Set("VOS_SIM_CONFIG", config);
+        std::vector<std::string> all = {"--driver", clitest::SIM_LIBRARY};
+        all.insert(all.end(), args.begin(), args.end());
+        const int nullFd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        const int errFd = ::open(dir.Path(name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        const pid_t pid = clitest::Spawn(all, environment, nullFd, errFd);
+        ::close(nullFd);
+        ::close(errFd);
+        return pid;
+    }
+
+    // Samples of the series on disk now: the data files' and the newest working file's good blocks.
+    static std::uint64_t OnDisk(const std::string& prefix, std::uint32_t split) {
+        const SeriesListing listing = ListSeries(prefix);
+        std::uint32_t last = listing.dataFiles.empty() ? 0 : listing.dataFiles.back().index;
+        std::uint64_t samples = 0;
+        if (!listing.workingFiles.empty() && listing.workingFiles.back().index > last) {
+            last = listing.workingFiles.back().index;
+            JournalContents contents;
+            if (ScanJournal(listing.workingFiles.back().path, true, contents) == FileError::None) samples = contents.samples;
+        } else if (last != 0) {
+            DataFileHeader header;
+            if (ReadDataFileHeader(listing.dataFiles.back().path, header) == FileError::None) samples = header.sampleCount;
+        }
+        return last == 0 ? 0 : std::uint64_t{last - 1} * split + samples;
+    }
+
+    // The sample bytes and settings of each file, without the stamp (its time and identity differ).
+    static std::vector<std::string> SampleBytes(const std::string& prefix) {
+        std::vector<std::string> files;
+        for (std::uint32_t index = 1; std::filesystem::exists(SeriesFileName(prefix, index)); ++index) {
+            const std::string bytes = journaltest::ReadBytes(SeriesFileName(prefix, index));
+            files.push_back(bytes.substr(0, 32) + bytes.substr(256));
+        }
+        return files;
+    }
+
+    void Wheel(int x, int delta) {
+        const QPointF at(x, PANE0_ROW);
+        QWheelEvent event(at, dlg->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(dlg.get(), &event);
+    }
+
+    TempDir dir;
+};
+
+TEST_F(FollowWindow, GrowsWithARecordingKeepsTheViewAndShowsTheWholeSeriesAtItsEnd) {
+    qputenv("XDG_CACHE_HOME", QByteArray::fromStdString(dir.Path("cache")));
+    MakeWindow(InstantConfig());
+    const std::vector<std::string> record = {"record", "--clock", "1kHz", "--samples", "8000", "--split", "1000"};
+    const std::string prefix = dir.Path("night");
+    std::vector<std::string> args = record;
+    args.insert(args.end(), {"-o", prefix});
+    const pid_t recorder = StartRecorder(args, "stderr");
+    ASSERT_GT(recorder, 0);
+    ASSERT_TRUE(PumpUntil([&] { return std::filesystem::exists(SeriesMemberName(prefix, 1, SERIES_WORKING_EXTENSION)); },
+                          20000))
+        << "vosctl record did not start";
+
+    std::string message;
+    ASSERT_TRUE(dlg->FollowRecording(QString::fromStdString(prefix), message)) << message;
+    EXPECT_TRUE(dlg->Following());
+    EXPECT_TRUE(dlg->FollowStatusText().startsWith("Recording running: ")) << dlg->FollowStatusText().toStdString();
+
+    // Each place the files reached, and when: the window must show it within 2 s.
+    struct Reached {
+        std::uint64_t samples;
+        Clock::time_point at;
+    };
+    std::deque<Reached> pending;
+    bool late = false;
+    std::uint64_t shown = 0;
+    bool grewBackwards = false;
+    bool wholeLost = false;
+    bool lastSampleSaid = false;
+    const auto watch = [&](bool fullView) {
+        const std::uint64_t onDisk = OnDisk(prefix, 1000);
+        if (pending.empty() || onDisk > pending.back().samples) pending.push_back({onDisk, Clock::now()});
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        grewBackwards = grewBackwards || dlg->RecordCount() < shown;
+        shown = dlg->RecordCount();
+        while (!pending.empty() && pending.front().samples <= shown) pending.pop_front();
+        late = late || (!pending.empty() && Clock::now() - pending.front().at >= std::chrono::seconds(2));
+        if (fullView && dlg->Following()) wholeLost = wholeLost || !(dlg->VisibleRange() == ViewRange{0, shown});
+        lastSampleSaid = lastSampleSaid || dlg->FollowStatusText().contains(" UTC");
+    };
+    const auto watchUntil = [&](const std::function<bool()>& done, bool fullView) {
+        const auto deadline = Clock::now() + std::chrono::seconds(20);
+        while (!done() && !late && Clock::now() < deadline) watch(fullView);
+        return done();
+    };
+
+    // The full view keeps the whole record across two file boundaries.
+    ASSERT_TRUE(watchUntil([&] { return shown >= 2500; }, true)) << "shown " << shown;
+    EXPECT_FALSE(wholeLost);
+    ASSERT_TRUE(dlg->Following());
+
+    // Zoomed at the end: the view moves with the end.
+    for (int i = 0; i < 3; ++i) Wheel(PLOT_RIGHT, 120);
+    const ViewRange atEnd = dlg->VisibleRange();
+    EXPECT_LT(atEnd.count, shown);
+    EXPECT_EQ(atEnd.first + atEnd.count, shown);
+    const std::uint64_t endFrom = shown;
+    ASSERT_TRUE(watchUntil([&] { return shown >= endFrom + 1000; }, false));
+    EXPECT_EQ(dlg->VisibleRange().count, atEnd.count);
+    EXPECT_EQ(dlg->VisibleRange().first + dlg->VisibleRange().count, shown);
+
+    // Zoomed in the middle: the view stays where it is.
+    dlg->OnFullView();
+    for (int i = 0; i < 3; ++i) Wheel(PLOT_MIDDLE, 120);
+    const ViewRange middle = dlg->VisibleRange();
+    EXPECT_LT(middle.first + middle.count, shown);
+    const std::uint64_t middleFrom = shown;
+    ASSERT_TRUE(watchUntil([&] { return shown >= middleFrom + 500; }, false));
+    EXPECT_EQ(dlg->VisibleRange(), middle);
+    ASSERT_TRUE(dlg->Following()) << "the recording ended before the views were tried";
+
+    // The end: following stops and the whole series is shown as a series.
+    dlg->OnFullView();
+    ASSERT_TRUE(watchUntil([&] { return !dlg->Following(); }, true));
+    ASSERT_TRUE(PumpUntil([&] { return dlg->Series() != nullptr && !dlg->WorkersRunning(); }, 20000));
+    EXPECT_FALSE(late) << pending.front().samples << " samples on disk not shown after 2 s; shown " << shown;
+    EXPECT_FALSE(grewBackwards);
+    EXPECT_FALSE(wholeLost);
+    EXPECT_TRUE(lastSampleSaid);
+    EXPECT_EQ(dlg->RecordCount(), 8000u);
+    EXPECT_EQ(dlg->Series()->paths.size(), 8);
+    EXPECT_EQ(dlg->VisibleRange(), (ViewRange{0, 8000}));
+    EXPECT_EQ(dlg->FollowStatusText(), QStringLiteral("Recording ended: 8,000 samples"));
+    EXPECT_FALSE(dlg->Follower() == nullptr);
+    EXPECT_TRUE(script->messages.empty()) << script->messages.front().toStdString();
+
+    // The recorder lost nothing, and wrote what it writes without a window.
+    const int status = clitest::WaitExit(recorder);
+    const std::string err = clitest::ReadText(dir.Path("stderr"));
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_NE(err.find("simulator overruns 0"), std::string::npos) << err;
+    EXPECT_EQ(err.find("lost"), std::string::npos) << err;
+    const std::string alone = dir.Path("alone");
+    args = record;
+    args.insert(args.end(), {"-o", alone});
+    EXPECT_EQ(clitest::WaitExit(StartRecorder(args, "alone-stderr")), 0);
+    const std::vector<std::string> followed = SampleBytes(prefix);
+    ASSERT_EQ(followed.size(), 8u);
+    EXPECT_TRUE(followed == SampleBytes(alone));
+}
+
+}  // namespace
