@@ -84,7 +84,7 @@ void CtestDlg::OnRecordAppended(std::uint64_t count) {
     const std::uint64_t before = m_followedCount;
     m_followedCount = count;
     // A zoomed view that shows the end moves with it; one elsewhere stays. The full view keeps the whole.
-    if (m_navigator.Zoomed() && m_navigator.Held() == ViewNavigator::Grab::None) {
+    if (m_navigator.Zoomed()) {
         const ViewRange shown = m_navigator.Visible(before);
         if (shown.first + shown.count >= before) {
             m_navigator.Show(ViewRange{count - std::min(count, shown.count), shown.count}, count);

@@ -84,7 +84,11 @@ protected:
     TempDir dir;
 };
 
-TEST_F(FollowWindow, GrowsWithARecordingKeepsTheViewAndShowsTheWholeSeriesAtItsEnd) {
+// Followed as --follow PREFIX follows it, or opened as files the newest of which is a working file.
+class FollowWindowWays : public FollowWindow, public testing::WithParamInterface<bool> {};
+
+TEST_P(FollowWindowWays, GrowsWithARecordingKeepsTheViewAndShowsTheWholeSeriesAtItsEnd) {
+    const bool openFiles = GetParam();
     qputenv("XDG_CACHE_HOME", QByteArray::fromStdString(dir.Path("cache")));
     MakeWindow(InstantConfig());
     const std::vector<std::string> record = {"record", "--clock", "1kHz", "--samples", "8000", "--split", "1000"};
@@ -97,9 +101,16 @@ TEST_F(FollowWindow, GrowsWithARecordingKeepsTheViewAndShowsTheWholeSeriesAtItsE
                           20000))
         << "vosctl record did not start";
 
-    std::string message;
-    ASSERT_TRUE(dlg->FollowRecording(QString::fromStdString(prefix), message)) << message;
-    EXPECT_TRUE(dlg->Following());
+    if (openFiles) {
+        dlg->OpenFiles({QString::fromStdString(SeriesMemberName(prefix, 1, SERIES_WORKING_EXTENSION))});
+    } else {
+        std::string message;
+        ASSERT_TRUE(dlg->FollowRecording(QString::fromStdString(prefix), message)) << message;
+    }
+    ASSERT_TRUE(dlg->Following()) << (script->messages.empty() ? "" : script->messages.back().toStdString());
+    // A record that still grows is saved once it has ended.
+    EXPECT_FALSE(dlg->m_btnSave->isEnabled());
+    EXPECT_FALSE(dlg->m_btnCsvSave->isEnabled());
     EXPECT_TRUE(dlg->FollowStatusText().startsWith("Recording running: ")) << dlg->FollowStatusText().toStdString();
 
     // Each place the files reached, and when: the window must show it within 2 s.
@@ -167,7 +178,8 @@ TEST_F(FollowWindow, GrowsWithARecordingKeepsTheViewAndShowsTheWholeSeriesAtItsE
     EXPECT_EQ(dlg->Series()->paths.size(), 8);
     EXPECT_EQ(dlg->VisibleRange(), (ViewRange{0, 8000}));
     EXPECT_EQ(dlg->FollowStatusText(), QStringLiteral("Recording ended: 8,000 samples"));
-    EXPECT_FALSE(dlg->Follower() == nullptr);
+    EXPECT_TRUE(dlg->m_btnSave->isEnabled());
+    EXPECT_TRUE(dlg->m_btnCsvSave->isEnabled());
     EXPECT_TRUE(script->messages.empty()) << script->messages.front().toStdString();
 
     // The recorder lost nothing, and wrote what it writes without a window.
@@ -184,5 +196,8 @@ TEST_F(FollowWindow, GrowsWithARecordingKeepsTheViewAndShowsTheWholeSeriesAtItsE
     ASSERT_EQ(followed.size(), 8u);
     EXPECT_TRUE(followed == SampleBytes(alone));
 }
+
+INSTANTIATE_TEST_SUITE_P(Ways, FollowWindowWays, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool>& info) { return info.param ? "OpenFiles" : "Prefix"; });
 
 }  // namespace
