@@ -72,6 +72,9 @@ bool CtestDlg::StartFollowing(const QString& prefix, const QStringList& paths, c
     ShowLoadedRecord(header, RecordCount(), QString::fromStdString(m_follower->Prefix()));
     m_followStatus->setText(m_follower->StatusLine());
     m_followStatus->show();
+    if (!Recording()) {
+        EnableControls(true);
+    }
     return true;
 }
 

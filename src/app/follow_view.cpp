@@ -10,6 +10,12 @@ RecordingFollower::RecordingFollower(ShownRecord& shown, QObject* parent) : QObj
     m_timer = new QTimer(this);
     m_timer->setInterval(POLL_MILLISECONDS);
     connect(m_timer, &QTimer::timeout, this, &RecordingFollower::Tick);
+    // Another record shown ends following: its end must not replace that record.
+    connect(&m_shown, &ShownRecord::shown, this, [this] {
+        if (m_followed && m_shown.Followed() != m_followed) {
+            Stop();
+        }
+    });
 }
 
 FileError RecordingFollower::Follow(const std::string& prefix, FollowedRecording::Options options) {
@@ -64,11 +70,6 @@ void RecordingFollower::Grow() {
 }
 
 void RecordingFollower::Tick() {
-    // Another record shown in the meantime ends following.
-    if (m_shown.Followed() != m_followed) {
-        Stop();
-        return;
-    }
     FollowedRecording& recording = *m_followed->recording;
     recording.Poll();
     Grow();

@@ -197,6 +197,27 @@ TEST_P(FollowWindowWays, GrowsWithARecordingKeepsTheViewAndShowsTheWholeSeriesAt
     EXPECT_TRUE(followed == SampleBytes(alone));
 }
 
+// Another record opened while following ends following: the recording's end leaves it shown.
+TEST_F(FollowWindow, AnotherRecordOpenedEndsFollowing) {
+    qputenv("XDG_CACHE_HOME", QByteArray::fromStdString(dir.Path("cache")));
+    MakeWindow(InstantConfig());
+    const std::string prefix = dir.Path("short");
+    const pid_t recorder = StartRecorder({"record", "--clock", "1kHz", "--samples", "3000", "--split", "1000", "-o", prefix},
+                                         "stderr");
+    ASSERT_GT(recorder, 0);
+    ASSERT_TRUE(PumpUntil([&] { return std::filesystem::exists(SeriesFileName(prefix, 1)); }, 20000));
+    std::string message;
+    ASSERT_TRUE(dlg->FollowRecording(QString::fromStdString(prefix), message)) << message;
+    ASSERT_TRUE(dlg->Following());
+    dlg->OpenFiles({QString::fromStdString(SeriesFileName(prefix, 1))});
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_FALSE(dlg->Following());
+    EXPECT_EQ(dlg->RecordCount(), 1000u);
+    EXPECT_EQ(clitest::WaitExit(recorder), 0);
+    EXPECT_EQ(dlg->Series(), nullptr);
+    EXPECT_TRUE(dlg->FollowStatusText().isEmpty()) << dlg->FollowStatusText().toStdString();
+}
+
 INSTANTIATE_TEST_SUITE_P(Ways, FollowWindowWays, testing::Values(false, true),
                          [](const testing::TestParamInfo<bool>& info) { return info.param ? "OpenFiles" : "Prefix"; });
 
