@@ -76,7 +76,7 @@ TEST_F(FollowProcess, FollowsARecordingAcrossItsFilesUntilItEndsAndChangesNothin
             now.resize(count);
             if (count != 0 && follower.Copy(channel, 0, count, now.data())) {
                 const std::size_t same = std::min(first.size(), now.size());
-                if (std::memcmp(first.data(), now.data(), same * sizeof(double)) != 0) ++changed;
+                if (same != 0 && std::memcmp(first.data(), now.data(), same * sizeof(double)) != 0) ++changed;
                 if (now.size() > first.size()) first = now;
                 const SampleExtremes e = follower.Extremes(channel, 0, count);
                 if (!(e.low <= follower.At(channel, count - 1) && follower.At(channel, count - 1) <= e.high)) ++changed;
