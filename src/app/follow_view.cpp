@@ -3,6 +3,8 @@
 #include <QLocale>
 #include <QTimer>
 
+#include <algorithm>
+
 #include "files/series_names.h"
 #include "numtext/duration.h"
 
@@ -51,35 +53,41 @@ void RecordingFollower::Stop() {
 
 bool RecordingFollower::Active() const { return m_timer->isActive(); }
 
-void RecordingFollower::Grow() {
+bool RecordingFollower::Grow() {
     FollowedRecording& recording = *m_followed->recording;
-    const std::uint64_t count = recording.Count();
-    if (count <= m_followed->count) {
-        return;
+    const std::uint64_t available = recording.Count();
+    if (available <= m_followed->count) {
+        return false;
     }
-    const std::vector<std::uint64_t> starts = recording.FileStarts();
+    const std::uint64_t count = std::min(available, m_followed->count + CATCH_UP_SAMPLES);
+    std::vector<std::uint64_t> starts = recording.FileStarts();
+    // The files begun within the samples summarised now.
+    starts.erase(std::upper_bound(starts.begin(), starts.end(), count - 1), starts.end());
     // A read error keeps the summaries of what was shown; the next poll tries again.
     if (!m_followed->summaries.Extend(recording, count, starts)) {
-        return;
+        return false;
     }
     if (m_shown.Followed() == m_followed) {
         m_shown.Append(count);
     } else {
         m_followed->count = count;
     }
+    return count < available;
 }
 
 void RecordingFollower::Tick() {
     FollowedRecording& recording = *m_followed->recording;
     recording.Poll();
-    Grow();
+    // Behind what is on disk, the next step follows as soon as events allow.
+    const bool behind = Grow();
+    m_timer->setInterval(behind ? 0 : POLL_MILLISECONDS);
     const FollowStatus& status = recording.Status();
     const QString line = StatusText(status);
     if (line != m_statusLine) {
         m_statusLine = line;
         emit statusChanged(line);
     }
-    if (!status.running) {
+    if (!status.running && !behind) {
         Stop();
         QStringList paths;
         const SeriesListing listing = ListSeries(m_prefix);

@@ -23,6 +23,10 @@ class RecordingFollower : public QObject {
 public:
     /// How often the files are looked at.
     static constexpr int POLL_MILLISECONDS = 500;
+    /// Samples summarised at most per step while catching up with what was
+    /// on disk already (about 30 ms), so that the window stays responsive
+    /// when a long recording is opened.
+    static constexpr std::uint64_t CATCH_UP_SAMPLES = 1u << 20;
 
     explicit RecordingFollower(ShownRecord& shown, QObject* parent = nullptr);
 
@@ -52,8 +56,9 @@ signals:
 private:
     FileError Begin(const std::shared_ptr<FollowedRecording>& recording, FileError opened);
     void Tick();
-    /// Extends the summaries to what the recording holds now and appends it.
-    void Grow();
+    /// Extends the summaries towards what the recording holds now, by at
+    /// most CATCH_UP_SAMPLES, and appends it; true while samples are left.
+    bool Grow();
 
     ShownRecord& m_shown;
     QTimer* m_timer = nullptr;
