@@ -14,10 +14,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
-#include <QThread>
-
-#include <condition_variable>
-#include <mutex>
 
 #include "app/aboutdlg.h"
 #include "settings/caption.h"
@@ -111,6 +107,7 @@ CtestDlg::CtestDlg(DeviceBackend backend, std::unique_ptr<UiPrompts> prompts, QW
         m_spareData[ch] = m_banks.get() + static_cast<std::size_t>(4 + ch) * CHANNEL_CAPACITY;
     }
     m_hIcon = MakeAppIcon();
+    m_acquisitionWindow = NewAcquisitionWindow();
     CreateControls();
     OnInitDialog();
 }
@@ -447,13 +444,12 @@ void CtestDlg::OnClockChange() {
 
 void CtestDlg::OnStart() {
     m_running = true;
-    m_stopRequest = 0;
     EnableControls(false);
     m_heldPosition = pos();
-    m_workers.Start([this] { AcquisitionThread(); });
+    m_acquisition.Start(RunTarget());
 }
 
-void CtestDlg::OnStop() { m_stopRequest = 1; }
+void CtestDlg::OnStop() { m_acquisition.Stop(); }
 
 // --- window-level handling ------------------------------------------------------
 
@@ -545,28 +541,7 @@ void CtestDlg::RequestRepaint(const QRect& area) {
         Qt::QueuedConnection);
 }
 
-void CtestDlg::OnUiThread(const std::function<void()>& call) {
-    if (QThread::currentThread() == thread()) {
-        call();
-        return;
-    }
-    // A queued call and a wait of our own rather than a blocking connection:
-    // the hand-over then goes through a standard mutex, which race checkers see.
-    std::mutex mutex;
-    std::condition_variable finished;
-    bool done = false;
-    QMetaObject::invokeMethod(
-        this,
-        [&] {
-            call();
-            std::lock_guard lock(mutex);
-            done = true;
-            finished.notify_one();
-        },
-        Qt::QueuedConnection);
-    std::unique_lock lock(mutex);
-    finished.wait(lock, [&] { return done; });
-}
+void CtestDlg::OnUiThread(const std::function<void()>& call) { CallOnThreadOf(*this, call); }
 
 void CtestDlg::RunBusy(const std::function<bool(std::string&)>& operation, QWidget* focus) {
     // The wait cursor covers the main window only: the file dialogs and the

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "app/acquisition_controller.h"
 #include "app/markers.h"
 #include "app/prompts.h"
 #include "app/shown_record.h"
@@ -215,7 +216,9 @@ public:
     QString m_appTitle;
     QString m_fileName;
 
-    FT_HANDLE m_hDevice = nullptr;
+    /// The Start/Stop run; the run's words below are its own, named as the window names them.
+    AcquisitionController m_acquisition{*this, m_workers};
+    FT_HANDLE& m_hDevice = m_acquisition.handle;
     std::int32_t m_serials[127] = {};
 
     /// The channel buffers shown and saved; they point into one of two banks
@@ -229,11 +232,11 @@ public:
     std::uint8_t m_triggerType = 0xFF;
     double m_threshold = 0.0;
 
-    std::atomic<bool> m_running{false};
-    std::atomic<std::int32_t> m_stopRequest{0};
-    std::atomic<std::uint32_t> m_acquiredCount{0};
-    std::atomic<bool> m_acqFinished{false};
-    std::atomic<bool> m_liveViewEnded{false};
+    std::atomic<bool>& m_running = m_acquisition.running;
+    std::atomic<std::int32_t>& m_stopRequest = m_acquisition.stopRequest;
+    std::atomic<std::uint32_t>& m_acquiredCount = m_acquisition.acquiredCount;
+    std::atomic<bool>& m_acqFinished = m_acquisition.acqFinished;
+    std::atomic<bool>& m_liveViewEnded = m_acquisition.liveViewEnded;
     std::atomic<bool> m_exportCancel{false};  ///< set by Cancel while a series is exported
 
     bool m_displayMode = false;
@@ -255,6 +258,10 @@ protected:
 
 private:
     friend class AcquisitionWindowHost;
+    /// What a run shows and fills: this window, its plots and bank, the driver.
+    AcquisitionTarget RunTarget();
+    std::unique_ptr<AcquisitionWindow> NewAcquisitionWindow();
+    std::unique_ptr<AcquisitionWindow> m_acquisitionWindow;
     friend class ExportJob;
 
     void CreateControls();
@@ -349,9 +356,6 @@ private:
     /// Shows (or hides) Cancel beside a shortened progress bar while a
     /// series is exported.
     void ShowExportCancel(bool show);
-
-    void AcquisitionThread();
-    void LiveViewThread();
 
     DeviceBackend m_backend;
     std::unique_ptr<UiPrompts> m_prompts;

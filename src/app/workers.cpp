@@ -1,6 +1,34 @@
 #include "app/workers.h"
 
+#include <QMetaObject>
+#include <QObject>
+#include <QThread>
+
 #include <chrono>
+#include <condition_variable>
+
+void CallOnThreadOf(QObject& object, const std::function<void()>& call) {
+    if (QThread::currentThread() == object.thread()) {
+        call();
+        return;
+    }
+    // A queued call and a wait of our own rather than a blocking connection:
+    // the hand-over then goes through a standard mutex, which race checkers see.
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    QMetaObject::invokeMethod(
+        &object,
+        [&] {
+            call();
+            std::lock_guard lock(mutex);
+            done = true;
+            finished.notify_one();
+        },
+        Qt::QueuedConnection);
+    std::unique_lock lock(mutex);
+    finished.wait(lock, [&] { return done; });
+}
 
 WorkerThreads::~WorkerThreads() {
     std::lock_guard lock(m_mutex);

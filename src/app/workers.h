@@ -7,6 +7,13 @@
 #include <thread>
 #include <vector>
 
+class QObject;
+
+/// Runs `call` on the thread of `object` and waits for it, as a control call
+/// from a worker thread is delivered to the window and waited for; directly
+/// when already on that thread.
+void CallOnThreadOf(QObject& object, const std::function<void()>& call);
+
 /// The window's worker threads. A worker may still be waiting for the window's
 /// thread when the window wants to end, so the window pumps its events until
 /// every worker has finished, and only then joins them.
