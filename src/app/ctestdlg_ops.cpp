@@ -153,8 +153,11 @@ void CtestDlg::AddExportActions(QMenu* menu) {
     m_csvPartAction->setText(QStringLiteral("CSV-Save %1\u2026").arg(what));
     m_savePartAction->setText(QStringLiteral("Save %1\u2026").arg(what));
     const QString refusal = ExportJob(*this, ExportJob::Format::DataFile, part).DataFileRefusal();
-    m_csvPartAction->setEnabled(ViewInteractive());
-    m_savePartAction->setEnabled(ViewInteractive() && refusal.isEmpty());
+    // A recording followed is exported once it has ended, as with the buttons:
+    // the export reads a series or the bank, neither of which holds it.
+    const bool exportable = ViewInteractive() && !m_shown.Followed();
+    m_csvPartAction->setEnabled(exportable);
+    m_savePartAction->setEnabled(exportable && refusal.isEmpty());
     m_savePartAction->setToolTip(refusal);
     m_savePartAction->setStatusTip(refusal);
     menu->setToolTipsVisible(true);

@@ -1,6 +1,8 @@
 // The window following a recording that vosctl record writes in another
 // process: the record shown grows with it, the view keeps its place or its
 // end, and once the recording ends the window shows the whole series.
+#include <QAction>
+#include <QMenu>
 #include <QWheelEvent>
 
 #include <fcntl.h>
@@ -32,6 +34,18 @@ constexpr int PANE0_ROW = 60;
 
 class FollowWindow : public WindowTest {
 protected:
+    // The context menu's exports of a part, each with "on" or "off".
+    std::string PartExports() {
+        std::string said;
+        for (QAction* action : dlg->ContextMenu()->actions()) {
+            const std::string text = action->text().toStdString();
+            if (text.find(" of the visible range") != std::string::npos || text.find(" between markers") != std::string::npos) {
+                said += (said.empty() ? "" : ", ") + text + (action->isEnabled() ? " on" : " off");
+            }
+        }
+        return said;
+    }
+
     // vosctl record on the simulated logger in real time, in the background; its standard error in `name`.
     pid_t StartRecorder(const std::vector<std::string>& args, const std::string& name) {
         const std::string config = dir.Path(name + ".conf");
@@ -111,6 +125,7 @@ TEST_P(FollowWindowWays, GrowsWithARecordingKeepsTheViewAndShowsTheWholeSeriesAt
     // A record that still grows is saved once it has ended.
     EXPECT_FALSE(dlg->m_btnSave->isEnabled());
     EXPECT_FALSE(dlg->m_btnCsvSave->isEnabled());
+    EXPECT_EQ(PartExports(), "CSV-Save of the visible range\u2026 off, Save of the visible range\u2026 off");
     EXPECT_TRUE(dlg->FollowStatusText().startsWith("Recording running: ")) << dlg->FollowStatusText().toStdString();
 
     // Each place the files reached, and when: the window must show it within 2 s.
@@ -180,6 +195,7 @@ TEST_P(FollowWindowWays, GrowsWithARecordingKeepsTheViewAndShowsTheWholeSeriesAt
     EXPECT_EQ(dlg->FollowStatusText(), QStringLiteral("Recording ended: 8,000 samples"));
     EXPECT_TRUE(dlg->m_btnSave->isEnabled());
     EXPECT_TRUE(dlg->m_btnCsvSave->isEnabled());
+    EXPECT_EQ(PartExports(), "CSV-Save of the visible range\u2026 on, Save of the visible range\u2026 on");
     EXPECT_TRUE(script->messages.empty()) << script->messages.front().toStdString();
 
     // The recorder lost nothing, and wrote what it writes without a window.
