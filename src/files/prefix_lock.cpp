@@ -5,12 +5,59 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
 
 namespace {
 
 // Tries before giving up when the holder keeps changing; each try that fails
 // saw another process take or give up the prefix in between.
 constexpr int ATTEMPTS = 100;
+
+enum class CreateResult { Held, Retry, NoLinks, Failed };
+
+// Makes the lock file under a name of this process's, locks it and only then
+// links it into place, so that a reader never finds the name unlocked while
+// a recording starts; an unlocked lock file is one a killed holder left.
+// Failed leaves errno set and fd negative.
+CreateResult CreateLocked(const std::string& path, int& fd) {
+    fd = -1;
+    const std::string temporary = path + "." + std::to_string(::getpid());
+    int made = ::open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (made < 0 && errno == EEXIST) {
+        // Left by a killed process that had this process id.
+        ::unlink(temporary.c_str());
+        return CreateResult::Retry;
+    }
+    if (made < 0) return errno == EINTR ? CreateResult::Retry : CreateResult::Failed;
+    struct flock whole {};
+    whole.l_type = F_WRLCK;
+    whole.l_whence = SEEK_SET;
+    int error = 0;
+    while (::fcntl(made, F_SETLK, &whole) != 0) {
+        error = errno;
+        if (error != EINTR) break;
+        error = 0;
+    }
+    // A file system without locks keeps the name alone standing for the lock.
+    if (error != 0 && error != ENOLCK && error != EOPNOTSUPP) {
+        ::unlink(temporary.c_str());
+        ::close(made);
+        errno = error;
+        return CreateResult::Failed;
+    }
+    const int linked = ::link(temporary.c_str(), path.c_str());
+    const int linkError = errno;
+    ::unlink(temporary.c_str());
+    if (linked != 0) {
+        ::close(made);
+        if (linkError == EEXIST) return CreateResult::Retry;  // another process came first
+        if (linkError == EPERM || linkError == EOPNOTSUPP || linkError == ENOSYS) return CreateResult::NoLinks;
+        errno = linkError;
+        return CreateResult::Failed;
+    }
+    fd = made;
+    return CreateResult::Held;
+}
 
 }  // namespace
 
@@ -33,7 +80,17 @@ PrefixLock::Result PrefixLock::Acquire(const std::string& prefix) {
     m_owner = 0;
     m_error = 0;
     for (int attempt = 0; attempt < ATTEMPTS; ++attempt) {
-        const int fd = ::open(m_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+        int fd = ::open(m_path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0 && errno == ENOENT) {
+            const CreateResult made = CreateLocked(m_path, fd);
+            if (made == CreateResult::Held) {
+                m_fd = fd;
+                return Result::Held;
+            }
+            if (made == CreateResult::Retry) continue;
+            // A file system without hard links: made under its name, locked a moment later.
+            if (made == CreateResult::NoLinks) fd = ::open(m_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+        }
         if (fd < 0) {
             if (errno == EINTR) continue;
             m_error = errno;

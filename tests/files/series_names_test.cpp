@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 
@@ -115,6 +118,50 @@ TEST(PrefixLock, ALockOnARemovedFileIsNotHeld) {
     ::close(late);
     lock.Release();
     EXPECT_FALSE(std::filesystem::exists(PrefixLockPath(prefix)));
+}
+
+// A follower takes a lock file without a lock for a recording that ended: while
+// recordings start and end in another process, the name is never seen unlocked.
+TEST(PrefixLock, TheNameIsNeverSeenUnlocked) {
+    TempDir dir;
+    const std::string prefix = dir.Path("r");
+    const std::string path = PrefixLockPath(prefix);
+    const mode_t mask = ::umask(022);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        for (int run = 0; run < 3000; ++run) {
+            PrefixLock lock;
+            if (lock.Acquire(prefix) != PrefixLock::Result::Held) ::_exit(1);
+            // Readable by any user, as the umask allows.
+            struct stat info {};
+            if (::stat(path.c_str(), &info) != 0 || (info.st_mode & 0777) != 0644) ::_exit(2);
+        }
+        ::_exit(0);
+    }
+    ::umask(mask);
+    int unlocked = 0;
+    int looked = 0;
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (::waitpid(child, &status, WNOHANG) == 0) {
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct flock query {};
+        query.l_type = F_WRLCK;
+        query.l_whence = SEEK_SET;
+        ASSERT_EQ(::fcntl(fd, F_GETLK, &query), 0);
+        ++looked;
+        if (query.l_type == F_UNLCK && IsNamedFile(fd, path)) ++unlocked;
+        ::close(fd);
+    }
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_GT(looked, 0);
+    EXPECT_EQ(unlocked, 0) << "of " << looked;
+    // Nothing but the series' own files is left behind.
+    EXPECT_TRUE(std::filesystem::is_empty(dir.Path("")));
 }
 
 }  // namespace
