@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QMessageBox>
 #include <QTimer>
 
 #include <cstdio>
@@ -86,12 +85,15 @@ int CtestApp::InitInstance(int argc, char** argv) {
         });
     }
     // The files open once the window is shown, so their progress and messages show in it.
-    QTimer::singleShot(0, dialog.get(), [window = dialog.get(), &parser, &follow] {
+    int status = 0;
+    QTimer::singleShot(0, dialog.get(), [window = dialog.get(), &parser, &follow, &status] {
         if (parser.isSet(follow)) {
             std::string message;
+            // Refused as a command's argument is: on stderr, with a status a script can test.
             if (!window->FollowRecording(parser.value(follow), message)) {
-                QMessageBox::warning(window, window->windowTitle(),
-                                     QStringLiteral("%1: %2").arg(parser.value(follow), QString::fromStdString(message)));
+                std::fprintf(stderr, "vosviewer: %s: %s\n", parser.value(follow).toLocal8Bit().constData(), message.c_str());
+                status = 1;
+                window->done(0);
             }
             return;
         }
@@ -99,5 +101,5 @@ int CtestApp::InitInstance(int argc, char** argv) {
     });
     dialog->exec();
     dialog.reset();
-    return 0;
+    return status;
 }

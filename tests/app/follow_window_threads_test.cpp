@@ -20,6 +20,7 @@
 #include "files/dlf.h"
 #include "files/journal.h"
 #include "files/series_names.h"
+#include "files/series_on_disk.h"
 #include "files/temp_dir.h"
 #include "files/journal_fixture.h"
 
@@ -60,32 +61,6 @@ protected:
         ::close(nullFd);
         ::close(errFd);
         return pid;
-    }
-
-    // Samples of the series on disk now: the data files' and the newest working file's good blocks.
-    static std::uint64_t OnDisk(const std::string& prefix, std::uint32_t split) {
-        const SeriesListing listing = ListSeries(prefix);
-        std::uint32_t last = listing.dataFiles.empty() ? 0 : listing.dataFiles.back().index;
-        std::uint64_t samples = 0;
-        if (!listing.workingFiles.empty() && listing.workingFiles.back().index > last) {
-            last = listing.workingFiles.back().index;
-            JournalContents contents;
-            if (ScanJournal(listing.workingFiles.back().path, true, contents) == FileError::None) samples = contents.samples;
-        } else if (last != 0) {
-            DataFileHeader header;
-            if (ReadDataFileHeader(listing.dataFiles.back().path, header) == FileError::None) samples = header.sampleCount;
-        }
-        return last == 0 ? 0 : std::uint64_t{last - 1} * split + samples;
-    }
-
-    // The sample bytes and settings of each file, without the stamp (its time and identity differ).
-    static std::vector<std::string> SampleBytes(const std::string& prefix) {
-        std::vector<std::string> files;
-        for (std::uint32_t index = 1; std::filesystem::exists(SeriesFileName(prefix, index)); ++index) {
-            const std::string bytes = journaltest::ReadBytes(SeriesFileName(prefix, index));
-            files.push_back(bytes.substr(0, 32) + bytes.substr(256));
-        }
-        return files;
     }
 
     void Wheel(int x, int delta) {
@@ -140,7 +115,7 @@ TEST_P(FollowWindowWays, GrowsWithARecordingKeepsTheViewAndShowsTheWholeSeriesAt
     bool wholeLost = false;
     bool lastSampleSaid = false;
     const auto watch = [&](bool fullView) {
-        const std::uint64_t onDisk = OnDisk(prefix, 1000);
+        const std::uint64_t onDisk = seriestest::OnDisk(prefix, 1000);
         if (pending.empty() || onDisk > pending.back().samples) pending.push_back({onDisk, Clock::now()});
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         grewBackwards = grewBackwards || dlg->RecordCount() < shown;
@@ -208,9 +183,9 @@ TEST_P(FollowWindowWays, GrowsWithARecordingKeepsTheViewAndShowsTheWholeSeriesAt
     args = record;
     args.insert(args.end(), {"-o", alone});
     EXPECT_EQ(clitest::WaitExit(StartRecorder(args, "alone-stderr")), 0);
-    const std::vector<std::string> followed = SampleBytes(prefix);
+    const std::vector<std::string> followed = seriestest::SampleBytes(prefix);
     ASSERT_EQ(followed.size(), 8u);
-    EXPECT_TRUE(followed == SampleBytes(alone));
+    EXPECT_TRUE(followed == seriestest::SampleBytes(alone));
 }
 
 // Another record opened while following ends following: the recording's end leaves it shown.

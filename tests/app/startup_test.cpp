@@ -3,7 +3,10 @@
 
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
@@ -59,6 +62,49 @@ TEST(StartUp, WritesThatFailDoNotEndTheProgram) {
     EXPECT_EQ(ignored & wanted, wanted) << "SigIgn " << std::hex << ignored;
     EXPECT_EQ(caught & caughtWanted, caughtWanted) << "SigCgt " << std::hex << caught;
     ::rmdir(data);
+}
+
+// A prefix that cannot be followed is refused as a command's argument is: the
+// reason on stderr and a failing status, without a window left waiting.
+TEST(StartUp, AFollowThatCannotStartEndsWithAMessage) {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    ::setenv("LD_LIBRARY_PATH", VOS_SIM_DIR, 1);
+    char data[] = "/tmp/vos-startup-XXXXXX";
+    ASSERT_NE(::mkdtemp(data), nullptr);
+    ::setenv("XDG_DATA_HOME", data, 1);
+    const std::string prefix = std::string(data) + "/missing/run";
+    const std::string errPath = std::string(data) + "/stderr";
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    char* argv[] = {const_cast<char*>(VOS_VIEWER), const_cast<char*>("--follow"), const_cast<char*>(prefix.c_str()),
+                    nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(::posix_spawn(&pid, VOS_VIEWER, &actions, nullptr, argv, environ), 0);
+    ::posix_spawn_file_actions_destroy(&actions);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    int status = 0;
+    pid_t done = 0;
+    while ((done = ::waitpid(pid, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const bool ended = done == pid;
+    if (!ended) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+    }
+    std::ifstream errFile(errPath);
+    const std::string err((std::istreambuf_iterator<char>(errFile)), std::istreambuf_iterator<char>());
+    EXPECT_TRUE(ended) << "still running after 30 s";
+    ASSERT_TRUE(WIFEXITED(status)) << err;
+    EXPECT_EQ(WEXITSTATUS(status), 1) << err;
+    const std::string start = "vosviewer: " + prefix + ": ";
+    // A line of its own (Qt may warn before it), with the reason after the prefix.
+    const std::size_t at = err.find(start);
+    ASSERT_NE(at, std::string::npos) << err;
+    EXPECT_TRUE(at == 0 || err[at - 1] == '\n') << err;
+    EXPECT_GT(err.find('\n', at), at + start.size()) << err;
+    std::filesystem::remove_all(data);
 }
 
 }  // namespace

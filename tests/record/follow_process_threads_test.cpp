@@ -2,6 +2,10 @@
 // files while it runs.
 #include <gtest/gtest.h>
 
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -15,39 +19,14 @@
 #include "files/journal_fixture.h"
 #include "files/prefix_lock.h"
 #include "files/series_names.h"
+#include "files/series_on_disk.h"
 #include "record/follow.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-class FollowProcess : public recordtest::RecordProcess {
-protected:
-    // Samples of the series on disk now: the data files' and the newest working file's good blocks.
-    std::uint64_t OnDisk(const std::string& prefix, std::uint32_t split) const {
-        const SeriesListing listing = ListSeries(prefix);
-        std::uint32_t last = listing.dataFiles.empty() ? 0 : listing.dataFiles.back().index;
-        std::uint64_t samples = 0;
-        if (!listing.workingFiles.empty() && listing.workingFiles.back().index > last) {
-            last = listing.workingFiles.back().index;
-            samples = WorkingSamples(listing.workingFiles.back().path);
-        } else if (last != 0) {
-            DataFileHeader header;
-            if (ReadDataFileHeader(listing.dataFiles.back().path, header) == FileError::None) samples = header.sampleCount;
-        }
-        return last == 0 ? 0 : std::uint64_t{last - 1} * split + samples;
-    }
-
-    // The sample bytes and the settings of each file (all but the stamp, whose time and identity differ).
-    static std::vector<std::string> SampleBytes(const std::string& prefix) {
-        std::vector<std::string> files;
-        for (std::uint32_t index = 1; std::filesystem::exists(SeriesFileName(prefix, index)); ++index) {
-            const std::string bytes = journaltest::ReadBytes(SeriesFileName(prefix, index));
-            files.push_back(bytes.substr(0, 32) + bytes.substr(256));
-        }
-        return files;
-    }
-};
+class FollowProcess : public recordtest::RecordProcess {};
 
 TEST_F(FollowProcess, FollowsARecordingAcrossItsFilesUntilItEndsAndChangesNothing) {
     const std::vector<std::string> record = {"record", "--clock", "1kHz", "--samples", "3500", "--split", "1000"};
@@ -99,7 +78,7 @@ TEST_F(FollowProcess, FollowsARecordingAcrossItsFilesUntilItEndsAndChangesNothin
     std::uint64_t shown = 0;
     const auto deadline = Clock::now() + std::chrono::seconds(60);
     while (follower.Status().running && Clock::now() < deadline) {
-        const std::uint64_t onDisk = OnDisk(Prefix(), 1000);
+        const std::uint64_t onDisk = seriestest::OnDisk(Prefix(), 1000);
         if (pending.empty() || onDisk > pending.back().samples) pending.push_back({onDisk, Clock::now()});
         follower.Poll();
         EXPECT_GE(follower.Count(), shown) << "the record only grows";
@@ -151,9 +130,91 @@ TEST_F(FollowProcess, FollowsARecordingAcrossItsFilesUntilItEndsAndChangesNothin
     args = record;
     args.insert(args.end(), {"-o", alone});
     EXPECT_EQ(Start(seriestest::LoggerConfig("realtime", ""), args, -1, "alone-stderr").Wait(), 0);
-    const std::vector<std::string> followedFiles = SampleBytes(Prefix());
+    const std::vector<std::string> followedFiles = seriestest::SampleBytes(Prefix());
     ASSERT_EQ(followedFiles.size(), 4u);
-    EXPECT_TRUE(followedFiles == SampleBytes(alone));
+    EXPECT_TRUE(followedFiles == seriestest::SampleBytes(alone));
+}
+
+// FNV-1a of the bytes of the four channels' samples, in channel order.
+std::uint64_t SamplesHash(const std::vector<double> (&channels)[4]) {
+    std::uint64_t hash = 14695981039346656037ull;
+    for (const std::vector<double>& samples : channels) {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(samples.data());
+        for (std::size_t i = 0; i < samples.size() * sizeof(double); ++i) hash = (hash ^ bytes[i]) * 1099511628211ull;
+    }
+    return hash;
+}
+
+// Two followers in two processes, both another user than the recorder's with
+// read permission only, see the whole recording; the recorder loses nothing.
+TEST_F(FollowProcess, TwoFollowersOfAnotherUserSeeTheWholeRecording) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to follow as another user";
+    const mode_t mask = ::umask(022);
+    ASSERT_EQ(::chmod(m_dir.Path("").c_str(), 0755), 0);
+    std::vector<std::string> args = {"record", "--clock", "1kHz", "--samples", "3500", "--split", "1000", "-o", Prefix()};
+    const recordtest::Background run = Start(seriestest::LoggerConfig("realtime", ""), args);
+    ::umask(mask);
+    struct Follower {
+        pid_t pid = -1;
+        int fd = -1;
+    };
+    Follower followers[2];
+    for (Follower& follower : followers) {
+        int ends[2];
+        ASSERT_EQ(::pipe(ends), 0);
+        follower.pid = ::fork();
+        ASSERT_GE(follower.pid, 0);
+        if (follower.pid == 0) {
+            ::close(ends[0]);
+            const gid_t none[] = {65534};
+            if (::setgroups(1, none) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
+            const auto deadline = Clock::now() + std::chrono::seconds(40);
+            FollowedRecording followed;
+            while (followed.Open(Prefix(), {}) != FileError::None) {
+                if (Clock::now() > deadline) ::_exit(4);
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+            bool sawRunning = false;
+            do {
+                followed.Poll();
+                sawRunning = sawRunning || followed.Status().running;
+                if (Clock::now() > deadline) ::_exit(5);
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            } while (followed.Status().running);
+            std::vector<double> channels[4];
+            for (int c = 0; c < 4; ++c) {
+                channels[c].resize(followed.Count());
+                if (!followed.Copy(c, 0, followed.Count(), channels[c].data())) ::_exit(6);
+            }
+            const std::uint64_t result[3] = {followed.Count(), SamplesHash(channels), sawRunning ? 1u : 0u};
+            const bool written = ::write(ends[1], result, sizeof result) == static_cast<ssize_t>(sizeof result);
+            ::_exit(written && !followed.TakeReadFailure() ? 0 : 7);
+        }
+        ::close(ends[1]);
+        follower.fd = ends[0];
+    }
+    EXPECT_EQ(clitest::WaitExitWithin(run.pid, 30), 0);
+    const std::string err = run.Stderr();
+    EXPECT_NE(err.find("simulator overruns 0"), std::string::npos) << err;
+    EXPECT_EQ(err.find("lost"), std::string::npos) << err;
+    // Readable by all under the umask 022 the recorder ran with.
+    struct stat info {};
+    ASSERT_EQ(::stat(SeriesMemberName(Prefix(), 4, SERIES_DATA_EXTENSION).c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0644u);
+    EXPECT_FALSE(std::filesystem::exists(PrefixLockPath(Prefix())));
+    const seriestest::Series series = seriestest::ReadSeries(Prefix());
+    ASSERT_EQ(series.samples[0].size(), 3500u);
+    for (Follower& follower : followers) {
+        std::uint64_t result[3] = {};
+        const ssize_t got = ::read(follower.fd, result, sizeof result);
+        ::close(follower.fd);
+        const int status = clitest::WaitExitWithin(follower.pid, 45);
+        EXPECT_EQ(status, 0);
+        ASSERT_EQ(got, static_cast<ssize_t>(sizeof result));
+        EXPECT_EQ(result[0], 3500u);
+        EXPECT_EQ(result[1], SamplesHash(series.samples));
+        EXPECT_EQ(result[2], 1u) << "never saw the recording running";
+    }
 }
 
 }  // namespace
