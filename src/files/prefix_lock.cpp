@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <string>
 
@@ -21,8 +22,12 @@ enum class CreateResult { Held, Retry, NoLinks, Failed };
 // Failed leaves errno set and fd negative.
 CreateResult CreateLocked(const std::string& path, int& fd) {
     fd = -1;
-    const std::string temporary = path + "." + std::to_string(::getpid());
-    int made = ::open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+    // Short, so that it fits wherever the lock file's name fits; the count keeps threads apart.
+    static std::atomic<unsigned> count{0};
+    const std::size_t slash = path.rfind('/');
+    const std::string temporary = path.substr(0, slash == std::string::npos ? 0 : slash + 1) + ".lock." +
+                                  std::to_string(::getpid()) + "." + std::to_string(count++);
+    const int made = ::open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (made < 0 && errno == EEXIST) {
         // Left by a killed process that had this process id.
         ::unlink(temporary.c_str());

@@ -8,9 +8,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <deque>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -215,6 +217,57 @@ TEST_F(FollowProcess, TwoFollowersOfAnotherUserSeeTheWholeRecording) {
         EXPECT_EQ(result[1], SamplesHash(series.samples));
         EXPECT_EQ(result[2], 1u) << "never saw the recording running";
     }
+}
+
+// A recorder stopped for a while is still recording: the follower says so,
+// keeps its last sample's time, answers at once, and picks up on SIGCONT.
+TEST_F(FollowProcess, ARecorderStoppedAWhileIsStillFollowed) {
+    std::vector<std::string> args = {"record", "--clock", "1kHz", "--samples", "4000", "--split", "1000", "-o", Prefix()};
+    const recordtest::Background run = Start(seriestest::LoggerConfig("realtime", ""), args);
+    // Not left stopped by an assertion that ends the test early.
+    struct Resume {
+        pid_t pid;
+        ~Resume() { ::kill(pid, SIGCONT); }
+    } resume{run.pid};
+    FollowedRecording follower;
+    const auto deadline = Clock::now() + std::chrono::seconds(30);
+    while (follower.Open(Prefix(), {}) != FileError::None) {
+        ASSERT_LT(Clock::now(), deadline);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    while (follower.Count() < 1500) {
+        ASSERT_LT(Clock::now(), deadline);
+        follower.Poll();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_EQ(::kill(run.pid, SIGSTOP), 0);
+    // What it wrote before it stopped is read first.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    follower.Poll();
+    const std::uint64_t stopped = follower.Count();
+    const std::optional<std::int64_t> last = follower.Status().lastSampleMicros;
+    auto slowest = Clock::duration::zero();
+    for (const auto until = Clock::now() + std::chrono::seconds(3); Clock::now() < until;) {
+        const auto before = Clock::now();
+        follower.Poll();
+        slowest = std::max(slowest, Clock::now() - before);
+        EXPECT_TRUE(follower.Status().running);
+        EXPECT_EQ(follower.Count(), stopped);
+        EXPECT_EQ(follower.Status().lastSampleMicros, last);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_LT(slowest, std::chrono::milliseconds(500)) << "a poll waited on the stopped recorder";
+    ASSERT_EQ(::kill(run.pid, SIGCONT), 0);
+    while (follower.Status().running) {
+        ASSERT_LT(Clock::now(), deadline + std::chrono::seconds(30));
+        follower.Poll();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    const int ended = clitest::WaitExitWithin(run.pid, 20);
+    EXPECT_GT(follower.Count(), stopped);
+    EXPECT_EQ(follower.Count(), seriestest::ReadSeries(Prefix()).samples[0].size()) << "status " << ended << ": "
+                                                                                    << run.Stderr();
+    EXPECT_NE(follower.Status().lastSampleMicros, last);
 }
 
 }  // namespace
