@@ -39,6 +39,10 @@ FileError RecordingFollower::Begin(const std::shared_ptr<FollowedRecording>& rec
     Stop();
     m_followed = std::make_shared<FollowedShown>();
     m_followed->recording = recording;
+    // A growing pyramid cannot change its shape: it takes the one a series
+    // of what is on disk now gets, so a long recording opened whole later
+    // draws from the same cells and its summaries stay bounded.
+    m_followed->summaries.shape = SummaryShapeFor(recording->Count());
     m_prefix = recording->Prefix();
     Grow();
     m_shown.ShowFollowed(m_followed);

@@ -1,12 +1,17 @@
 #include "app/shown_record.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 
+#include "app/follow_view.h"
 #include "record/summary_cache.h"
 #include "series_files.h"
 
@@ -77,6 +82,56 @@ TEST(ShownRecordTest, OneModelForTheBankAndForASeries) {
     EXPECT_EQ(shown.Series(), nullptr);
     EXPECT_EQ(shown.Count(), 2u);
     EXPECT_EQ(shown.SampleUtc(1), std::nullopt);
+}
+
+// A recording of 600 full files (600,000,000 samples, 16.7 h at 10 kHz) is
+// followed: its summaries take the shape a series of that length gets, the
+// finest cell 512 samples (600,000,000 / 256 is over 2^21 cells, / 512 is
+// not), not the default 256, which would keep 2.3 million finest cells.
+// The files hold zeros, sparse on disk.
+TEST(ShownRecordTest, AFollowedLongRecordingTakesTheShapeItsWholeSeriesGets) {
+    constexpr std::uint32_t FILES = 600;
+    constexpr std::uint32_t PER_FILE = 1000000;
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string prefix = dir.filePath("long").toStdString();
+    std::vector<std::string> paths;
+    for (std::uint32_t f = 0; f < FILES; ++f) {
+        DataFileHeader header;
+        header.sampleCount = PER_FILE;
+        RecordingStamp stamp;
+        stamp.startMicros = 1765000000000000 + std::int64_t{f} * PER_FILE * 100;
+        stamp.identity.fill(0x5A);
+        stamp.index = f + 1;
+        stamp.firstSample = std::uint64_t{f} * PER_FILE;
+        header.stamp = stamp;
+        std::uint8_t bytes[DLF_HEADER_SIZE];
+        EncodeHeader(header, bytes);
+        char name[16];
+        std::snprintf(name, sizeof name, "-%06u.dlf", f + 1);
+        paths.push_back(prefix + name);
+        const int fd = ::open(paths.back().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::write(fd, bytes, sizeof bytes), static_cast<ssize_t>(sizeof bytes));
+        ASSERT_EQ(::ftruncate(fd, DLF_HEADER_SIZE + 32 * off_t{PER_FILE}), 0);
+        ::close(fd);
+    }
+
+    double samples[4][1] = {};
+    double* bank[4] = {samples[0], samples[1], samples[2], samples[3]};
+    std::int32_t count = 1;
+    std::int32_t divider = 1;
+    ShownRecord shown(bank, count, divider);
+    RecordingFollower follower(shown);
+    ASSERT_EQ(follower.Follow(prefix), FileError::None);
+    ASSERT_NE(shown.Followed(), nullptr);
+    EXPECT_EQ(shown.Followed()->recording->Count(), 600000000u);
+    EXPECT_EQ(shown.Followed()->summaries.shape, (SummaryShape{512, 16, 4}));
+    follower.Stop();
+
+    ShownSeries whole;
+    ASSERT_EQ(whole.source.Open(paths), FileError::None);
+    EXPECT_EQ(SummaryShapeFor(whole.source.Count()), shown.Followed()->summaries.shape);
 }
 
 }  // namespace
