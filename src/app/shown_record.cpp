@@ -82,6 +82,7 @@ void ShownRecord::Read(const std::function<void(const SampleSource&, const Summa
 
 std::optional<std::int64_t> ShownRecord::SampleUtc(std::uint64_t sample) const {
     // A stamped file alone tells the time of its samples as a series does.
+    if (m_followed) return m_followed->recording->SampleTimeMicros(sample);
     return m_series ? m_series->source.Reader().SampleTimeMicros(sample)
            : m_stamp ? std::optional(StampSampleMicros(*m_stamp, m_clockDivider, sample))
                      : std::nullopt;

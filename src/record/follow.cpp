@@ -385,6 +385,22 @@ std::string FollowedRecording::FileOf(std::uint64_t sample) const {
     return {};
 }
 
+std::optional<RecordingStamp> FollowedRecording::StampFrom(std::uint64_t sample) const {
+    const std::shared_lock lock(m_partsMutex);
+    for (const auto& part : m_parts) {
+        if (sample >= part->first + part->count) continue;
+        if (!part->header.stamp) return std::nullopt;
+        // Each file counts from its own start.
+        return StampFromSample(*part->header.stamp, part->header.clockDivider, sample - part->first);
+    }
+    return std::nullopt;
+}
+
+std::optional<std::int64_t> FollowedRecording::SampleTimeMicros(std::uint64_t sample) const {
+    const std::optional<RecordingStamp> stamp = StampFrom(sample);
+    return stamp ? std::optional(stamp->startMicros) : std::nullopt;
+}
+
 bool FollowedRecording::ReadPart(const Part& part, int channel, std::uint64_t from, std::uint64_t count,
                                  double* out) const {
     if (!part.working) {

@@ -74,6 +74,12 @@ public:
     std::vector<std::uint64_t> FileStarts() const;
     /// The file that holds sample `sample` (< Count()) now.
     std::string FileOf(std::uint64_t sample) const;
+    /// The stamp a part starting at `sample` (< Count()) would carry: its
+    /// file's stamp moved on to it; nullopt when that file has no stamp.
+    std::optional<RecordingStamp> StampFrom(std::uint64_t sample) const;
+    /// UTC of `sample` (< Count()) in microseconds since 1970; nullopt
+    /// without a stamp in its file.
+    std::optional<std::int64_t> SampleTimeMicros(std::uint64_t sample) const;
 
     std::uint64_t Count() const override { return m_count.load(std::memory_order_acquire); }
     std::int32_t ClockDivider() const override { return m_clockDivider.load(std::memory_order_relaxed); }

@@ -47,6 +47,18 @@ protected:
         return said;
     }
 
+    // The context menu's clock axes, each with "on" or "off".
+    std::string ClockAxes() {
+        std::string said;
+        for (QAction* action : dlg->ContextMenu()->actions()) {
+            const std::string text = action->text().toStdString();
+            if (text == "Time axis: UTC" || text == "Time axis: local time") {
+                said += (said.empty() ? "" : ", ") + text + (action->isEnabled() ? " on" : " off");
+            }
+        }
+        return said;
+    }
+
     // vosctl record on the simulated logger in real time, in the background; its standard error in `name`.
     pid_t StartRecorder(const std::vector<std::string>& args, const std::string& name) {
         const std::string config = dir.Path(name + ".conf");
@@ -114,6 +126,7 @@ TEST_P(FollowWindowWays, GrowsWithARecordingKeepsTheViewAndShowsTheWholeSeriesAt
     bool grewBackwards = false;
     bool wholeLost = false;
     bool lastSampleSaid = false;
+    bool clockOffered = false;  // the stamps tell the time of the samples shown
     const auto watch = [&](bool fullView) {
         const std::uint64_t onDisk = seriestest::OnDisk(prefix, 1000);
         if (pending.empty() || onDisk > pending.back().samples) pending.push_back({onDisk, Clock::now()});
@@ -124,6 +137,8 @@ TEST_P(FollowWindowWays, GrowsWithARecordingKeepsTheViewAndShowsTheWholeSeriesAt
         late = late || (!pending.empty() && Clock::now() - pending.front().at >= std::chrono::seconds(2));
         if (fullView && dlg->Following()) wholeLost = wholeLost || !(dlg->VisibleRange() == ViewRange{0, shown});
         lastSampleSaid = lastSampleSaid || dlg->FollowStatusText().contains(" UTC");
+        clockOffered = clockOffered || (dlg->Following() && shown > 0 &&
+                                        ClockAxes() == "Time axis: UTC on, Time axis: local time on");
     };
     const auto watchUntil = [&](const std::function<bool()>& done, bool fullView) {
         const auto deadline = Clock::now() + std::chrono::seconds(20);
@@ -164,6 +179,7 @@ TEST_P(FollowWindowWays, GrowsWithARecordingKeepsTheViewAndShowsTheWholeSeriesAt
     EXPECT_FALSE(grewBackwards);
     EXPECT_FALSE(wholeLost);
     EXPECT_TRUE(lastSampleSaid);
+    EXPECT_TRUE(clockOffered);
     EXPECT_EQ(dlg->RecordCount(), 8000u);
     EXPECT_EQ(dlg->Series()->paths.size(), 8);
     EXPECT_EQ(dlg->VisibleRange(), (ViewRange{0, 8000}));

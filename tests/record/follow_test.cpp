@@ -9,7 +9,9 @@
 
 #include <cmath>
 #include <filesystem>
+#include <initializer_list>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -170,6 +172,23 @@ TEST(FollowedRecording, GrowsBlockByBlockThroughATornTailAConversionAndTheNextFi
     EXPECT_EQ(record.FileStarts(), (std::vector<std::uint64_t>{0, 10}));
     EXPECT_EQ(record.FileOf(9), working1);
     EXPECT_EQ(record.FileOf(10), working2);
+    // Each file's samples are timed from its own stamp, 100 us apart.
+    struct Timed {
+        std::uint64_t sample;
+        std::int64_t micros;
+    };
+    const auto expectTimes = [&](const char* what, std::initializer_list<Timed> rows) {
+        SCOPED_TRACE(what);
+        for (const Timed& row : rows) {
+            EXPECT_EQ(record.SampleTimeMicros(row.sample).value_or(0), row.micros) << "sample " << row.sample;
+            const std::optional<RecordingStamp> stamp = record.StampFrom(row.sample);
+            ASSERT_TRUE(stamp) << "sample " << row.sample;
+            EXPECT_EQ(stamp->startMicros, row.micros);
+            EXPECT_EQ(stamp->firstSample, row.sample);
+        }
+    };
+    expectTimes("working files", {{0, START_MICROS}, {9, START_MICROS + 900}, {10, START_MICROS + 1000},
+                                  {12, START_MICROS + 1200}});
 
     // The first converted: its samples keep their places, now read from the data file.
     Convert(working1, prefix + "-000001.dlf");
@@ -177,6 +196,7 @@ TEST(FollowedRecording, GrowsBlockByBlockThroughATornTailAConversionAndTheNextFi
     EXPECT_EQ(record.Status().workingFiles, 1u);
     EXPECT_EQ(record.FileOf(9), prefix + "-000001.dlf");
     ExpectValues(record, 13);
+    expectTimes("a data file", {{3, START_MICROS + 300}, {9, START_MICROS + 900}, {11, START_MICROS + 1100}});
     EXPECT_FALSE(record.TakeReadFailure());
 
     // The last converted, then the prefix let go: the recording ended whole.
