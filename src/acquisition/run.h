@@ -54,6 +54,7 @@ public:
     /// Not called when the run was refused before Started.
     virtual void Ended(const AcquisitionOutcome& outcome) = 0;
 };
+
 /// Opens the logger `serial` (none: the first logger of the family) and
 /// reads its calibration block into `calibration`. Returns the device link's
 /// result; on any failure the logger is closed again and `handle` is null.
@@ -64,11 +65,12 @@ class RunJournal;
 
 /// Runs one acquisition: reads the settings, opens the logger and reads its
 /// calibration, tells the host it started, streams into `channels`, closes
-/// the logger and tells the host how it ended; it never waits for a live view. True on success (a stopped or empty run
-/// included); false with `text` set to the message to show. A failure to open
-/// or calibrate, or a calibration or trigger setup the transfer would refuse
-/// (a resolution code other than 0 or 2, a trigger channel outside 0..3),
-/// closes the logger and leaves the settings and the previous record untouched.
+/// the logger and tells the host how it ended; it never waits for a live
+/// view. True on success (a stopped or empty run included); false with `text`
+/// set to the message to show. A failure to open or calibrate, or a
+/// calibration or trigger setup the transfer would refuse (a resolution code
+/// other than 0 or 2, a trigger channel outside 0..3), closes the logger and
+/// sends no event, so the settings and the record shown stay untouched.
 /// `api` may be null when the driver cannot be loaded. `handle` holds the
 /// logger's handle while it is open and is null again once it is closed.
 /// A non-null `journal` follows the transfer and is finished when it ends.
