@@ -118,19 +118,16 @@ std::int32_t DefaultSerial(const D2xxApi& api) {
 // What one acquisition asks of whoever shows it, answered without a window.
 class PythonHost : public AcquisitionHost {
 public:
-    PythonHost(const AcquisitionSettings& settings, std::optional<std::int32_t> serial, const AcquisitionFlags& flags)
-        : m_settings(settings), m_serial(serial), m_flags(flags) {}
+    PythonHost(const AcquisitionSettings& settings, std::optional<std::int32_t> serial)
+        : m_settings(settings), m_serial(serial) {}
     AcquisitionSettings ReadSettings() override { return m_settings; }
     std::optional<std::int32_t> SelectedSerial() override { return m_serial; }
-    void CommitSettings(const AcquisitionSettings& settings) override { record = settings; }
-    void ClearPanes() override {}
-    void SetDataValid(bool valid) override { dataValid = valid; }
-    void ResetCaptionAndSummary() override {}
-    // No live view: nothing for the run to wait for once it ends.
-    void StartLiveView(bool) override { m_flags.liveViewEnded.store(true); }
-    void CommitSampleCount(std::uint32_t count) override { record.sampleCount = count; }
-    void ShowStandBy() override {}
-    void ShowRecord() override {}
+    void Started(const AcquisitionSettings& settings, bool) override { record = settings; }
+    void Ended(const AcquisitionOutcome& outcome) override {
+        if (outcome.failed) return;
+        record.sampleCount = outcome.stored;
+        dataValid = outcome.stored > 0;
+    }
 
     AcquisitionSettings record;
     bool dataValid = false;
@@ -138,7 +135,6 @@ public:
 private:
     AcquisitionSettings m_settings;
     std::optional<std::int32_t> m_serial;
-    const AcquisitionFlags& m_flags;
 };
 
 py::list Loggers(const std::string& driver) {
@@ -180,7 +176,7 @@ py::tuple Acquire(const std::string& driver, const std::string& clock, std::uint
     std::atomic<bool> acqFinished{false};
     std::atomic<bool> liveViewEnded{false};
     const AcquisitionFlags flags{stopRequest, acquiredCount, acqFinished, liveViewEnded};
-    PythonHost host(settings, chosen, flags);
+    PythonHost host(settings, chosen);
     FT_HANDLE handle = nullptr;
     std::string text;
     bool ok = false;

@@ -1,8 +1,6 @@
 #include "acquisition/run.h"
 
-#include <chrono>
 #include <cstdio>
-#include <thread>
 
 #include "acquisition/run_journal.h"
 #include "device/access.h"
@@ -58,15 +56,10 @@ bool RunAcquisitionSteps(const D2xxApi* api, AcquisitionHost& host, double* cons
         return false;
     }
 
-    host.CommitSettings(settings);
-    host.ClearPanes();
+    // Cleared before the host hears of the run, so a live view it starts reads this run's words only.
     flags.acquiredCount.store(0);
-    host.SetDataValid(false);
     flags.acqFinished.store(false);
-    flags.liveViewEnded.store(false);
-    host.ResetCaptionAndSummary();
-    const bool triggerArmed = settings.triggerType != TRIGGER_NONE;
-    host.StartLiveView(triggerArmed);
+    host.Started(settings, settings.triggerType != TRIGGER_NONE);
     if (journal != nullptr) journal->Start(settings, channels, flags.acquiredCount);
 
     result = AcquireFrames(*api, handle, channels, static_cast<std::uint32_t>(settings.clockDivider),
@@ -76,28 +69,11 @@ bool RunAcquisitionSteps(const D2xxApi* api, AcquisitionHost& host, double* cons
     // The run ended while the program lives: its record is in memory, shown as always.
     if (journal != nullptr) journal->Finish();
 
-    const bool failed = result != 0;
-    const std::uint32_t stored = flags.acquiredCount.load();
-    if (failed) {
+    const AcquisitionOutcome outcome{flags.acquiredCount.load(), result != 0};
+    if (outcome.failed) {
         text = ResultMessage(result);
-    } else {
-        host.CommitSampleCount(stored);
     }
-    // The record's count is final before the live view is told to end.
     flags.acqFinished.store(true);
-    while (!flags.liveViewEnded.load()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    host.ShowStandBy();
-
-    if (failed) {
-        host.ClearPanes();
-        return false;
-    }
-    if (stored == 0) {
-        return true;
-    }
-    host.ShowRecord();
-    host.SetDataValid(true);
-    return true;
+    host.Ended(outcome);
+    return !outcome.failed;
 }

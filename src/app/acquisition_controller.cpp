@@ -11,8 +11,9 @@
 #include "display/plotview.h"
 #include "display/primitives.h"
 
-// The core's steps, each handed to the window's thread; the run waits for
-// every one, so the window sees them in the order of the run.
+// The core's events as the window's steps, each handed to the window's
+// thread; the run waits for every one, so the window sees them in the order of
+// the run. The wait for the live view is the window's: the core never waits.
 class AcquisitionController::Host : public AcquisitionHost {
 public:
     Host(AcquisitionController& controller, const AcquisitionTarget& target)
@@ -30,23 +31,12 @@ public:
         return serial;
     }
 
-    void CommitSettings(const AcquisitionSettings& settings) override {
+    void Started(const AcquisitionSettings& settings, bool triggerArmed) override {
         m_controller.OnUiThread([&] { m_window.CommitSettings(settings); });
-    }
-
-    void ClearPanes() override {
         m_controller.OnUiThread([this] { m_window.ClearPanes(); });
-    }
-
-    void SetDataValid(bool valid) override {
-        m_controller.OnUiThread([&] { m_window.SetDataValid(valid); });
-    }
-
-    void ResetCaptionAndSummary() override {
+        m_controller.OnUiThread([this] { m_window.SetDataValid(false); });
+        m_controller.liveViewEnded.store(false);
         m_controller.OnUiThread([this] { m_window.ResetCaptionAndSummary(); });
-    }
-
-    void StartLiveView(bool triggerArmed) override {
         m_controller.OnUiThread([&] { m_window.StartLiveView(triggerArmed); });
         // The live view keeps its own copy: the run may return as soon as it sees liveViewEnded.
         AcquisitionController* controller = &m_controller;
@@ -54,16 +44,19 @@ public:
             [controller, target = m_target, triggerArmed] { controller->LiveView(target, triggerArmed); });
     }
 
-    void CommitSampleCount(std::uint32_t count) override {
-        m_controller.OnUiThread([&] { m_window.CommitSampleCount(count); });
-    }
-
-    void ShowStandBy() override {
+    void Ended(const AcquisitionOutcome& outcome) override {
+        if (!outcome.failed) {
+            m_controller.OnUiThread([&] { m_window.CommitSampleCount(outcome.stored); });
+        }
+        // Bounded: the live view tests acqFinished, set before this event, at every poll.
+        m_controller.liveViewEnded.wait(false);
         m_controller.OnUiThread([this] { m_window.ShowStandBy(); });
-    }
-
-    void ShowRecord() override {
-        m_controller.OnUiThread([this] { m_window.ShowRecord(); });
+        if (outcome.failed) {
+            m_controller.OnUiThread([this] { m_window.ClearPanes(); });
+        } else if (outcome.stored > 0) {
+            m_controller.OnUiThread([this] { m_window.ShowRecord(); });
+            m_controller.OnUiThread([this] { m_window.SetDataValid(true); });
+        }
     }
 
 private:
@@ -108,6 +101,7 @@ void AcquisitionController::LiveView(const AcquisitionTarget& target, bool trigg
                  [this, window, area] {
                      QMetaObject::invokeMethod(&m_ui, [window, area] { window->Repaint(area); }, Qt::QueuedConnection);
                  });
+    liveViewEnded.notify_all();
 }
 
 void AcquisitionController::OnUiThread(const std::function<void()>& call) { CallOnThreadOf(m_ui, call); }

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "acquisition/run.h"
@@ -14,12 +15,34 @@ class PlotView;
 class QObject;
 class WorkerThreads;
 
-/// The window's side of a Start/Stop run: the core's steps, each called on
-/// the window's thread while the run waits for it, save Repaint, which is
-/// queued there. StartLiveView only shows the lamp: the controller runs the
-/// live view itself.
-class AcquisitionWindow : public AcquisitionHost {
+/// The window's side of a Start/Stop run: its steps, each called on the
+/// window's thread while the run waits for it, save Repaint, which is queued
+/// there. The controller turns the core's events into these steps, in the
+/// order of the run, and runs the live view itself.
+class AcquisitionWindow {
 public:
+    virtual ~AcquisitionWindow() = default;
+
+    /// Reads and repairs the settings and prepares the live view's column map.
+    virtual AcquisitionSettings ReadSettings() = 0;
+    /// The serial number chosen, or none to open the first logger of the family.
+    virtual std::optional<std::int32_t> SelectedSerial() = 0;
+    /// The settings become the record's.
+    virtual void CommitSettings(const AcquisitionSettings& settings) = 0;
+    /// Empty panes with the time axis and the lamp at "Stand by".
+    virtual void ClearPanes() = 0;
+    /// Whether the record shown is valid.
+    virtual void SetDataValid(bool valid) = 0;
+    /// Caption and summary go back to their empty state.
+    virtual void ResetCaptionAndSummary() = 0;
+    /// Lamp at "Waiting" (trigger armed) or "Acquisition".
+    virtual void StartLiveView(bool triggerArmed) = 0;
+    /// The transfer stored `count` samples per channel and ended well.
+    virtual void CommitSampleCount(std::uint32_t count) = 0;
+    /// Lamp back at "Stand by".
+    virtual void ShowStandBy() = 0;
+    /// Final envelope, caption and summary of the stored record.
+    virtual void ShowRecord() = 0;
     /// Repaints `area` of the window.
     virtual void Repaint(const QRect& area) = 0;
     /// The run failed with `text`; it is still running while the message shows.
@@ -62,6 +85,7 @@ public:
     std::atomic<std::int32_t> stopRequest{0};
     std::atomic<std::uint32_t> acquiredCount{0};
     std::atomic<bool> acqFinished{false};
+    /// Set, and waited for, by the live view's thread; the run waits on it before "Stand by".
     std::atomic<bool> liveViewEnded{false};
     /// The logger while it is open; written by the run thread, read once it ended.
     FT_HANDLE handle = nullptr;

@@ -42,19 +42,16 @@ public:
 
     AcquisitionSettings ReadSettings() override { return m_settings; }
     std::optional<std::int32_t> SelectedSerial() override { return m_serial; }
-    void CommitSettings(const AcquisitionSettings& settings) override {
+    void Started(const AcquisitionSettings& settings, bool triggerArmed) override {
         record = settings;
         committed = true;
-    }
-    void ClearPanes() override {}
-    void SetDataValid(bool valid) override { dataValid = valid; }
-    void ResetCaptionAndSummary() override {}
-    void StartLiveView(bool triggerArmed) override {
         m_progress.Start(m_flags, record.sampleCount, record.clockDivider, triggerArmed);
     }
-    void CommitSampleCount(std::uint32_t count) override { record.sampleCount = count; }
-    void ShowStandBy() override {}
-    void ShowRecord() override {}
+    void Ended(const AcquisitionOutcome& outcome) override {
+        if (outcome.failed) return;
+        record.sampleCount = outcome.stored;
+        dataValid = outcome.stored > 0;
+    }
 
     AcquisitionSettings record;
     bool committed = false;  ///< the logger was open and the record took the settings

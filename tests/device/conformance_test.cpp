@@ -126,23 +126,16 @@ void InstallInstant(std::vector<vossim::SimDevice> devices) {
 // A host that takes fixed settings and shows nothing.
 class FixedHost : public AcquisitionHost {
 public:
-    FixedHost(AcquisitionSettings settings, std::optional<std::int32_t> serial, std::atomic<bool>& liveViewEnded)
-        : m_settings(settings), m_serial(serial), m_liveViewEnded(liveViewEnded) {}
+    FixedHost(AcquisitionSettings settings, std::optional<std::int32_t> serial)
+        : m_settings(settings), m_serial(serial) {}
     AcquisitionSettings ReadSettings() override { return m_settings; }
     std::optional<std::int32_t> SelectedSerial() override { return m_serial; }
-    void CommitSettings(const AcquisitionSettings&) override {}
-    void ClearPanes() override {}
-    void SetDataValid(bool) override {}
-    void ResetCaptionAndSummary() override {}
-    void StartLiveView(bool) override { m_liveViewEnded.store(true); }
-    void CommitSampleCount(std::uint32_t) override {}
-    void ShowStandBy() override {}
-    void ShowRecord() override {}
+    void Started(const AcquisitionSettings&, bool) override {}
+    void Ended(const AcquisitionOutcome&) override {}
 
 private:
     AcquisitionSettings m_settings;
     std::optional<std::int32_t> m_serial;
-    std::atomic<bool>& m_liveViewEnded;
 };
 
 // One acquisition at 5 kHz (divider 2) of 2 samples without trigger: open,
@@ -174,7 +167,7 @@ TEST(Conformance, DriverCallsOfOneAcquisition) {
         std::atomic<std::uint32_t> acquired{0};
         std::atomic<bool> finished{false};
         std::atomic<bool> liveViewEnded{false};
-        FixedHost host(AcquisitionSettings{2, 2, 0, 0xFF, 0.0}, test.serial, liveViewEnded);
+        FixedHost host(AcquisitionSettings{2, 2, 0, 0xFF, 0.0}, test.serial);
         FT_HANDLE handle = nullptr;
         std::string text;
         ASSERT_TRUE(RunAcquisitionSteps(&vossim::Api(), host, channels,
