@@ -3,7 +3,9 @@
 // the window shows; then zooms in with the wheel at the plot's right edge,
 // points at a sample and saves the window again, cursor line and box included;
 // then sets markers A and B from the context menu, opens the measurements
-// window and saves the two windows side by side. Run by scripts/screenshot.sh.
+// window and saves the two windows side by side; last, a second window follows
+// a recording that vosctl record writes meanwhile, on the UTC axis with the
+// cursor on its newest file. Run by scripts/screenshot.sh.
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -12,7 +14,9 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
+#include <QProcess>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QWheelEvent>
 
@@ -84,8 +88,8 @@ int Fail(const char* what) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: %s OUTPUT.png ZOOMED.png MARKERS.png\n", argv[0]);
+    if (argc != 6) {
+        std::fprintf(stderr, "usage: %s OUTPUT.png ZOOMED.png MARKERS.png FOLLOWED.png VOSCTL\n", argv[0]);
         return 2;
     }
     IgnoreFileSignals();
@@ -161,6 +165,38 @@ int main(int argc, char** argv) {
     QCoreApplication::processEvents();
     if (!SideBySide(dlg->grab().toImage(), measurements->grab().toImage()).save(QString::fromLocal8Bit(argv[3]))) {
         return Fail("cannot write the markers' picture");
+    }
+    measurements->close();
+    dlg.reset();
+
+    // A recording at 1 kHz in files of 2,000 samples, followed by a new window as it grows.
+    QTemporaryDir folder;
+    const QString prefix = folder.filePath(QStringLiteral("night"));
+    QProcess recorder;
+    recorder.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    recorder.start(QString::fromLocal8Bit(argv[5]), {QStringLiteral("record"), QStringLiteral("--clock"),
+                                                      QStringLiteral("1kHz"), QStringLiteral("--split"),
+                                                      QStringLiteral("2000"), QStringLiteral("-o"), prefix});
+    auto follower = std::make_unique<CtestDlg>(DeviceBackend::SystemDriver());
+    follower->show();
+    if (!recorder.waitForStarted(10000) || !QTest::qWaitForWindowExposed(follower.get())) {
+        return Fail("the recorder or the following window did not start");
+    }
+    std::string message;
+    if (!PumpUntil([&] { return follower->FollowRecording(prefix, message); }, 20000)) {
+        return Fail("the recording could not be followed");
+    }
+    const bool grown = PumpUntil([&] { return follower->RecordCount() >= 7000; }, 30000);
+    ChooseFromMenu(*follower, QStringLiteral("Time axis: UTC"));
+    const Rect& followed = follower->View().Layout().plotRect[0];
+    Hover(*follower, QPoint(followed.left + (followed.right - followed.left) * 9 / 10, (followed.top + followed.bottom) / 2));
+    QCoreApplication::processEvents();
+    const bool saved = grown && !follower->CursorReadout().isEmpty() &&
+                       follower->grab().save(QString::fromLocal8Bit(argv[4]));
+    recorder.terminate();
+    recorder.waitForFinished(20000);
+    if (!saved) {
+        return Fail("the followed recording did not grow, or its picture could not be written");
     }
     return 0;
 }

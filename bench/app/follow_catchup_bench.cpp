@@ -60,7 +60,7 @@ std::vector<std::string> WriteSeries(const std::string& prefix, std::uint64_t sa
         stamp.firstSample = first;
         header.stamp = stamp;
         char name[16];
-        std::snprintf(name, sizeof name, "-%06u.dlf", stamp.index);
+        std::snprintf(name, sizeof name, "-%06llu.dlf", static_cast<unsigned long long>(stamp.index));
         paths.push_back(prefix + name);
         const FileError error = SaveDataFileFrom(paths.back(), header, [&](int channel, const ChannelBlockWriter& write) {
             for (std::uint32_t i = 0; i < n; ++i) block[i] = channel + static_cast<double>((first + i) % 1000) * 1e-3;

@@ -140,6 +140,9 @@ public:
     ViewRange VisibleRange() const;
     /// The cursor readout's lines; empty while no cursor is shown.
     QStringList CursorReadout() const;
+    /// Where the files of the record shown meet, as the plots mark them; none
+    /// while the record is one file or the view is not interactive.
+    std::vector<RecordMark> RecordMarks() const;
     /// VisibleSpanText while zoomed, as drawn above the plots; empty at full view.
     QString VisibleSpan() const;
     /// The context menu: the system menu's items, a separator, then Full view,

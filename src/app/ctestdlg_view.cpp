@@ -20,7 +20,6 @@
 
 #include "app/ctestdlg.h"
 #include "files/file.h"
-#include "files/series.h"
 #include "record/statistics.h"
 
 namespace {
@@ -391,14 +390,13 @@ CtestDlg::Cursor CtestDlg::ReadCursor(const CursorPoint& point, int pointerY) {
     if (utc) {
         cursor.lines.insert(cursor.lines.begin() + 2, WallClockText(*utc, m_clockDivider));
     }
-    if (const auto& series = Series()) {
-        const SeriesReader& reader = series->source.Reader();
-        std::vector<std::uint64_t> firsts(reader.FileCount());
-        for (std::size_t f = 0; f < firsts.size(); ++f) {
-            firsts[f] = reader.FirstSample(f);
+    if (const std::vector<RecordFile> files = m_shown.Files(); !files.empty()) {
+        std::vector<std::uint64_t> firsts;
+        for (const RecordFile& file : files) {
+            firsts.push_back(file.first);
         }
         const FilePlace place = PlaceInFiles(firsts, point.sample);
-        const QString name = QFileInfo(QString::fromStdString(reader.Identity(place.file).path)).fileName();
+        const QString name = QFileInfo(QString::fromStdString(files[place.file].path)).fileName();
         cursor.lines.insert(cursor.lines.begin() + (utc ? 3 : 2), FilePlaceText(name.toStdString(), place.sample));
     }
     return cursor;
@@ -409,16 +407,22 @@ void CtestDlg::SetTimeAxisClock(TimeAxisClock clock) {
     RedrawAll(m_displayMode);
 }
 
-void CtestDlg::PaintRecordMarks(QPainter& painter) const {
-    if (!Series() || !ViewInteractive()) {
-        return;
-    }
-    const SeriesReader& reader = Series()->source.Reader();
+std::vector<RecordMark> CtestDlg::RecordMarks() const {
     std::vector<RecordMark> marks;
-    for (std::size_t f = 1; f < reader.FileCount(); ++f) {
-        marks.push_back({reader.FirstSample(f), SeriesGapSamples(reader.Header(f - 1), reader.Header(f)) > 0});
+    if (!ViewInteractive()) {
+        return marks;
     }
-    m_view->DrawRecordMarks(painter, VisibleRange(), marks);
+    const std::vector<RecordFile> files = m_shown.Files();
+    for (std::size_t f = 1; f < files.size(); ++f) {
+        marks.push_back({files[f].first, files[f].gapBefore});
+    }
+    return marks;
+}
+
+void CtestDlg::PaintRecordMarks(QPainter& painter) const {
+    if (const std::vector<RecordMark> marks = RecordMarks(); !marks.empty()) {
+        m_view->DrawRecordMarks(painter, VisibleRange(), marks);
+    }
 }
 
 void CtestDlg::UpdateCursor(const QPoint& pointer) {

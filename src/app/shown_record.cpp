@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "record/follow.h"
+#include "files/series.h"
 #include "settings/caption.h"
 
 namespace {
@@ -86,6 +86,21 @@ std::optional<std::int64_t> ShownRecord::SampleUtc(std::uint64_t sample) const {
     return m_series ? m_series->source.Reader().SampleTimeMicros(sample)
            : m_stamp ? std::optional(StampSampleMicros(*m_stamp, m_clockDivider, sample))
                      : std::nullopt;
+}
+
+std::vector<RecordFile> ShownRecord::Files() const {
+    if (m_followed) {
+        return m_followed->recording->Files(m_followed->count);
+    }
+    std::vector<RecordFile> files;
+    if (m_series) {
+        const SeriesReader& reader = m_series->source.Reader();
+        for (std::size_t f = 0; f < reader.FileCount(); ++f) {
+            files.push_back({reader.FirstSample(f), reader.Identity(f).path,
+                             f > 0 && SeriesGapSamples(reader.Header(f - 1), reader.Header(f)) > 0});
+        }
+    }
+    return files;
 }
 
 bool ShownRecord::WholeExtremes(int channel, double& maximum, double& minimum) const {

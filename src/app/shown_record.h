@@ -14,8 +14,7 @@
 #include "record/summaries.h"
 #include "display/viewrange.h"
 #include "files/dlf.h"
-
-class FollowedRecording;
+#include "record/follow.h"
 
 /// A series of data files shown as one record, read from the files on demand
 /// through its summaries.
@@ -74,6 +73,9 @@ public:
     void Read(const std::function<void(const SampleSource&, const SummaryPyramid*)>& use) const;
     /// UTC time of `sample` (microseconds since 1970) where the record is stamped.
     std::optional<std::int64_t> SampleUtc(std::uint64_t sample) const;
+    /// The files of a series or of the part of a followed recording shown, in
+    /// order; none for the bank.
+    std::vector<RecordFile> Files() const;
     /// The largest and smallest value of `channel` over the whole record
     /// (a series' from its summaries); false when it holds no number.
     bool WholeExtremes(int channel, double& maximum, double& minimum) const;

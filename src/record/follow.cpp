@@ -12,6 +12,7 @@
 #include <map>
 
 #include "files/prefix_lock.h"
+#include "files/series.h"
 #include "files/series_names.h"
 
 namespace {
@@ -375,6 +376,25 @@ std::vector<std::uint64_t> FollowedRecording::FileStarts() const {
     std::vector<std::uint64_t> starts;
     for (const auto& part : m_parts) starts.push_back(part->first);
     return starts;
+}
+
+std::vector<RecordFile> FollowedRecording::Files(std::uint64_t count) const {
+    const std::shared_lock lock(m_partsMutex);
+    std::vector<RecordFile> files;
+    const Part* previous = nullptr;
+    for (const auto& part : m_parts) {
+        if (part->first >= count || part->count == 0) break;
+        bool gap = false;
+        if (previous != nullptr) {
+            // A working file's header counts no samples: what the part holds is its count.
+            DataFileHeader before = previous->header;
+            before.sampleCount = static_cast<std::uint32_t>(previous->count);
+            gap = SeriesGapSamples(before, part->header) > 0;
+        }
+        files.push_back({part->first, part->path, gap});
+        previous = part.get();
+    }
+    return files;
 }
 
 std::string FollowedRecording::FileOf(std::uint64_t sample) const {

@@ -35,6 +35,14 @@ struct FollowStatus {
     std::string errorPath;
 };
 
+/// A file of a record read from several files, as the window marks it.
+struct RecordFile {
+    std::uint64_t first = 0;  ///< its first sample's place in the record
+    std::string path;         ///< its name now: a working file's until it is converted
+    bool gapBefore = false;   ///< the recorder lost samples just before it
+    friend bool operator==(const RecordFile&, const RecordFile&) = default;
+};
+
 /// A running recording of the series PREFIX as one growing record. Reads
 /// (the SampleSource calls) are safe from several threads while one thread
 /// polls; the samples below a Count() once seen never change.
@@ -72,6 +80,8 @@ public:
     /// Index in the record of the first sample of each file, ascending, the
     /// first 0 (the parts of BuildSummaries).
     std::vector<std::uint64_t> FileStarts() const;
+    /// The files holding the first `count` samples, in order.
+    std::vector<RecordFile> Files(std::uint64_t count) const;
     /// The file that holds sample `sample` (< Count()) now.
     std::string FileOf(std::uint64_t sample) const;
     /// The stamp a part starting at `sample` (< Count()) would carry: its

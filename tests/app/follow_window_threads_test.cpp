@@ -75,6 +75,14 @@ protected:
         return pid;
     }
 
+    // The cursor's lines with the pointer on `column` of pane 0's plot.
+    QStringList ReadoutAt(int column) {
+        const QPointF at(dlg->View().Layout().plotRect[0].left + column, PANE0_ROW);
+        QMouseEvent event(QEvent::MouseMove, at, dlg->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(dlg.get(), &event);
+        return dlg->CursorReadout();
+    }
+
     void Wheel(int x, int delta) {
         const QPointF at(x, PANE0_ROW);
         QWheelEvent event(at, dlg->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier,
@@ -150,6 +158,23 @@ TEST_P(FollowWindowWays, GrowsWithARecordingKeepsTheViewAndShowsTheWholeSeriesAt
     ASSERT_TRUE(watchUntil([&] { return shown >= 2500; }, true)) << "shown " << shown;
     EXPECT_FALSE(wholeLost);
     ASSERT_TRUE(dlg->Following());
+
+    // The files met so far are marked where they begin (1,000 samples each, none lost), and the cursor names the
+    // file of its sample, converted or still being written, and the sample's index there.
+    const std::vector<RecordMark> marks = dlg->RecordMarks();
+    ASSERT_GE(marks.size(), 2u);
+    EXPECT_EQ(marks[0], (RecordMark{1000, false}));
+    EXPECT_EQ(marks[1], (RecordMark{2000, false}));
+    for (const int column : {100, 700}) {
+        const QStringList readout = ReadoutAt(column);
+        ASSERT_GE(readout.size(), 4) << column;
+        const std::uint64_t sample = readout[0].mid(7).toULongLong();
+        EXPECT_TRUE(readout[2].startsWith("UTC ")) << readout[2].toStdString();
+        const QString file = QStringLiteral("File night-%1.").arg(sample / 1000 + 1, 6, 10, QLatin1Char('0'));
+        EXPECT_TRUE(readout[3] == file + "dlf, sample " + QString::number(sample % 1000) ||
+                    readout[3] == file + "vrec, sample " + QString::number(sample % 1000))
+            << readout[0].toStdString() << " / " << readout[3].toStdString();
+    }
 
     // Zoomed at the end: the view moves with the end.
     for (int i = 0; i < 3; ++i) Wheel(PLOT_RIGHT, 120);

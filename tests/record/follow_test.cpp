@@ -172,6 +172,9 @@ TEST(FollowedRecording, GrowsBlockByBlockThroughATornTailAConversionAndTheNextFi
     EXPECT_EQ(record.FileStarts(), (std::vector<std::uint64_t>{0, 10}));
     EXPECT_EQ(record.FileOf(9), working1);
     EXPECT_EQ(record.FileOf(10), working2);
+    // File 2 continues file 1: no gap to mark. A file no sample shown lies in is not named.
+    EXPECT_EQ(record.Files(13), (std::vector<RecordFile>{{0, working1, false}, {10, working2, false}}));
+    EXPECT_EQ(record.Files(10), (std::vector<RecordFile>{{0, working1, false}}));
     // Each file's samples are timed from its own stamp, 100 us apart.
     struct Timed {
         std::uint64_t sample;
@@ -211,6 +214,27 @@ TEST(FollowedRecording, GrowsBlockByBlockThroughATornTailAConversionAndTheNextFi
 }
 
 // How the end of a recording is told, and what stays shown.
+TEST(FollowedRecording, MarksTheFileAfterSamplesTheRecorderLost) {
+    TempDir dir;
+    const std::string prefix = dir.Path("rec");
+    const std::string working1 = prefix + "-000001.vrec";
+    const std::string working2 = prefix + "-000002.vrec";
+    LockHolder recorder(prefix);
+    // File 1 holds samples 0 to 9; file 2 begins at sample 15, 1.5 ms later: 10 to 14 were lost.
+    Append(working1, WorkingBytes(dir, {.index = 1, .firstSample = 0, .split = 10, .blocks = {10}}));
+    Append(working2, WorkingBytes(dir, {.index = 2, .firstSample = 15, .startMicros = START_MICROS + 1500,
+                                        .split = 10, .blocks = {3}}));
+    FollowedRecording record;
+    ASSERT_EQ(record.Open(prefix, {}), FileError::None);
+    ASSERT_EQ(record.Count(), 13u);
+    EXPECT_EQ(record.Files(13), (std::vector<RecordFile>{{0, working1, false}, {10, working2, true}}));
+    // Converted, file 1's header counts its samples itself: the same gap.
+    Convert(working1, prefix + "-000001.dlf");
+    record.Poll();
+    EXPECT_EQ(record.Files(13), (std::vector<RecordFile>{{0, prefix + "-000001.dlf", false}, {10, working2, true}}));
+    EXPECT_EQ(record.SampleTimeMicros(10).value_or(0), START_MICROS + 1500);
+}
+
 TEST(FollowedRecording, EndsWhenThePrefixIsLetGoOrItsHolderDies) {
     struct Case {
         const char* what;
