@@ -13,6 +13,7 @@
 #include "app/record_controller.h"
 #include "files/series_names.h"
 #include "record/follow.h"
+#include "settings/settings.h"
 
 void CtestDlg::CreateFollowControls() {
     m_follower = new RecordingFollower(m_shown, this);
@@ -86,6 +87,14 @@ bool CtestDlg::OpenWorkingSeries(const QStringList& paths, std::string& message,
 void CtestDlg::OnRecordAppended(std::uint64_t count) {
     const std::uint64_t before = m_followedCount;
     m_followedCount = count;
+    // Followed before its first file was there, the recording's clock was not known yet: the times
+    // of its samples are counted with the clock of its files once they come.
+    const std::int32_t divider = m_shown.Followed() ? m_shown.Followed()->recording->ClockDivider() : m_clockDivider;
+    if (before == 0 && count > 0 && Idle()) {
+        m_clockDivider = divider;
+        m_sampleCount = static_cast<std::int32_t>(std::min<std::uint64_t>(count, MAX_SAMPLE_COUNT));
+        ShowSettings();
+    }
     // A zoomed view that shows the end moves with it; one elsewhere stays. The full view keeps the whole.
     if (m_navigator.Zoomed()) {
         const ViewRange shown = m_navigator.Visible(before);

@@ -6,6 +6,8 @@
 #include <QWheelEvent>
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -23,6 +25,7 @@
 #include "files/series_on_disk.h"
 #include "files/temp_dir.h"
 #include "files/journal_fixture.h"
+#include "files/prefix_lock.h"
 
 namespace {
 
@@ -227,6 +230,56 @@ TEST_P(FollowWindowWays, GrowsWithARecordingKeepsTheViewAndShowsTheWholeSeriesAt
     const std::vector<std::string> followed = seriestest::SampleBytes(prefix);
     ASSERT_EQ(followed.size(), 8u);
     EXPECT_TRUE(followed == seriestest::SampleBytes(alone));
+}
+
+// Followed while its recorder holds the prefix but has written no file yet: the clock is the files'.
+TEST_F(FollowWindow, ARecordingFollowedBeforeItsFirstFileIsTimedByTheClockOfItsFiles) {
+    MakeWindow(InstantConfig());
+    const std::string prefix = dir.Path("early");
+    const std::string lockPath = PrefixLockPath(prefix);
+    const std::string lockMade = dir.Path("lock.new");
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    // A recorder's hold on the prefix, in another process that makes only system calls after the fork.
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+        const int fd = ::open(lockMade.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        struct flock lock {};
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        const bool held = fd >= 0 && ::fcntl(fd, F_SETLK, &lock) == 0 && ::link(lockMade.c_str(), lockPath.c_str()) == 0;
+        (void)!::write(ready[1], held ? "y" : "n", 1);
+        if (held) ::pause();
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    char held = 0;
+    EXPECT_EQ(::read(ready[0], &held, 1), 1);
+    ::close(ready[0]);
+    const auto end = [&] {
+        ::kill(holder, SIGKILL);
+        ::waitpid(holder, nullptr, 0);
+    };
+    if (held != 'y') {
+        end();
+        FAIL() << "the prefix could not be held";
+    }
+    std::string message;
+    EXPECT_TRUE(dlg->FollowRecording(QString::fromStdString(prefix), message)) << message;
+    EXPECT_EQ(dlg->RecordCount(), 0u);
+    // Its first file: 500 samples at 1 kHz.
+    journaltest::WriteWorkingFile(SeriesMemberName(prefix, 1, SERIES_WORKING_EXTENSION),
+                                  {.index = 1, .split = 1000, .clockDivider = 10, .blocks = {500}});
+    const bool grown = PumpUntil([&] { return dlg->RecordCount() == 500; }, 10000);
+    end();
+    ASSERT_TRUE(grown) << dlg->RecordCount();
+    EXPECT_EQ(dlg->m_comboClock->currentText(), QStringLiteral("1kHz"));
+    EXPECT_EQ(dlg->m_editCount->text(), QStringLiteral("500"));
+    // The last column draws sample 499, 499 ms after the first.
+    const QStringList readout = ReadoutAt(dlg->View().Columns() - 1);
+    ASSERT_GE(readout.size(), 2);
+    EXPECT_EQ(readout[0], QStringLiteral("Sample 499"));
+    EXPECT_EQ(readout[1], QStringLiteral("Time 499 mS"));
 }
 
 // Another record opened while following ends following: the recording's end leaves it shown.
