@@ -6,10 +6,16 @@
 // (or the seconds given second), a driver thread goes on with the recording
 // as the recorder would: it holds the prefix and appends 1,000 samples to the
 // next working file every 100 ms, synced twice a second; reported is the
-// window thread's CPU share while it follows. Writes the files under $TMPDIR
-// (32 bytes a sample) and deletes them after.
-#include <QCoreApplication>
+// window thread's CPU share while it follows, each update redrawn as the
+// window redraws it (the whole recording in the plot width), and the redraw's
+// cost against a RedrawAll of a 1,000,000-sample record in memory. Writes the
+// files under $TMPDIR (32 bytes a sample) and deletes them after.
+#include <QColor>
+#include <QGuiApplication>
 #include <QTimer>
+
+#include <algorithm>
+#include <cmath>
 
 #include <time.h>
 
@@ -24,6 +30,8 @@
 
 #include "app/follow_view.h"
 #include "app/shown_record.h"
+#include "display/geometry.h"
+#include "display/plotview.h"
 #include "files/dlf.h"
 #include "files/journal.h"
 #include "files/prefix_lock.h"
@@ -77,7 +85,8 @@ std::vector<std::string> WriteSeries(const std::string& prefix, std::uint64_t sa
 }  // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
     const std::uint64_t samples = argc > 1 ? std::strtoull(argv[1], nullptr, 10) / PER_FILE * PER_FILE : 10000000;
     const int liveSeconds = argc > 2 ? std::atoi(argv[2]) : 20;
     if (samples == 0 || liveSeconds <= 0) return 2;
@@ -149,6 +158,34 @@ int main(int argc, char** argv) {
             }
         }
     });
+    // The baseline: RedrawAll of a 1M-sample record in memory, the best of five.
+    PlotView view(DefaultPaneGeometry(), QColor(240, 240, 240));
+    constexpr std::uint32_t BANK = 1000000;
+    std::vector<double> values[4];
+    for (int ch = 0; ch < 4; ++ch) {
+        values[ch].resize(BANK);
+        for (std::uint32_t i = 0; i < BANK; ++i) values[ch][i] = 5.0 + 4.0 * std::sin(i * 1e-3 * (ch + 1));
+    }
+    const double* channels1M[4] = {values[0].data(), values[1].data(), values[2].data(), values[3].data()};
+    double redrawAll1M = 1e9;
+    for (int i = 0; i < 5; ++i) {
+        const auto t0 = std::chrono::steady_clock::now();
+        view.RedrawAll(0, true, channels1M, BANK, 1);
+        redrawAll1M = std::min(redrawAll1M, Since(t0));
+    }
+    // Each update redrawn as the window redraws it at full view.
+    double redrawSum = 0.0;
+    double redrawMax = 0.0;
+    int redraws = 0;
+    QObject::connect(&shown, &ShownRecord::appended, [&](std::uint64_t count) {
+        const auto t0 = std::chrono::steady_clock::now();
+        shown.Draw(view, 0, true, ViewRange{0, count});
+        const double took = Since(t0);
+        redrawSum += took;
+        redrawMax = std::max(redrawMax, took);
+        ++redraws;
+    });
+
     const std::uint64_t liveFrom = shown.Count();
     const double liveStartCpu = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
     start = std::chrono::steady_clock::now();
@@ -177,5 +214,11 @@ int main(int argc, char** argv) {
                 "core%s\n",
                 static_cast<unsigned long long>(liveShown), liveWall, liveCpu, 100.0 * liveCpu / liveWall,
                 failed.load() ? "; the driver failed to write" : "");
+    if (redraws > 0) {
+        std::printf("each update redrawn: %d updates, mean %.2f ms = %.2fx, largest %.2f ms = %.2fx a 1M RedrawAll "
+                    "(%.2f ms)\n",
+                    redraws, 1e3 * redrawSum / redraws, redrawSum / redraws / redrawAll1M, 1e3 * redrawMax,
+                    redrawMax / redrawAll1M, 1e3 * redrawAll1M);
+    }
     return 0;
 }

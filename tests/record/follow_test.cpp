@@ -341,18 +341,18 @@ TEST(FollowedRecording, HoldsFewFilesOpenAndReadsNoReplacedFile) {
         const std::string path = prefix + "-" + std::string(6 - std::to_string(index).size(), '0') + std::to_string(index) + ".dlf";
         ASSERT_EQ(SaveDataFile(path, header, channels), FileError::None);
     };
-    for (std::uint32_t index = 1; index <= 40; ++index) save(index);
+    for (std::uint32_t index = 1; index <= 300; ++index) save(index);
     const std::size_t before = OpenDescriptors();
     FollowedRecording record;
     ASSERT_EQ(record.Open(prefix, {}), FileError::None);
     EXPECT_FALSE(record.Status().running);
-    EXPECT_EQ(record.Status().files, 40u);
-    ExpectValues(record, 80);
-    EXPECT_LE(OpenDescriptors(), before + 32);
+    EXPECT_EQ(record.Status().files, 300u);
+    ExpectValues(record, 600);
+    EXPECT_LE(OpenDescriptors(), before + 256);
     // File 1 is let go for the later ones; rewritten in place meanwhile, same inode and
     // size, it is not read as the file it was.
-    std::vector<double> later(78);
-    ASSERT_TRUE(record.Copy(0, 2, 78, later.data()));
+    std::vector<double> later(598);
+    ASSERT_TRUE(record.Copy(0, 2, 598, later.data()));
     const int fd = ::open((prefix + "-000001.dlf").c_str(), O_WRONLY | O_CLOEXEC);
     ASSERT_GE(fd, 0);
     const double other = 0.5;
