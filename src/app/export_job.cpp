@@ -129,9 +129,7 @@ void ExportJob::Start() {
         StartCsv();
         return;
     }
-    m_window.m_exporting = true;
     m_window.RunBusy([this](std::string& message) { return SaveDataFile(message); }, m_window.m_btnSave);
-    m_window.m_exporting = false;
 }
 
 QString ExportJob::DataFileRefusal() const {
@@ -176,6 +174,11 @@ std::string ExportJob::Refusal(const QString& path) const {
 
 bool ExportJob::SaveDataFile(std::string& message) {
     CtestDlg& w = m_window;
+    struct Exporting {
+        bool& flag;
+        explicit Exporting(bool& f) : flag(f) { flag = true; }
+        ~Exporting() { flag = false; }
+    } exporting(w.m_exporting);
     if (const QString refusal = DataFileRefusal(); !refusal.isEmpty()) {
         message = refusal.toStdString();
         return false;

@@ -15,6 +15,7 @@
 #include <deque>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -310,15 +311,19 @@ TEST_F(FollowWindow, ExportsWhatIsShownWhenTheExportStarts) {
     const std::uint64_t lateShown = dlg->RecordCount();
     ASSERT_LT(lateShown, 6000u);
     int recorderStatus = -1;
+    bool seriesDuringDialog = true;
     script->onFileDialog = [&] {
         recorderStatus = clitest::WaitExit(recorder);
         PumpUntil([&] { return !dlg->Following(); }, 20000);
+        // The export owns the controls and the bar: the series is not opened under it.
+        seriesDuringDialog = dlg->PendingSeries() != nullptr || dlg->Series() != nullptr;
     };
     script->fileNames.push_back(QString::fromStdString(dir.Path("late.csv")));
     dlg->OnCsvSave();
     script->onFileDialog = nullptr;
     EXPECT_EQ(recorderStatus, 0) << clitest::ReadText(dir.Path("stderr"));
     ASSERT_FALSE(dlg->Following());
+    EXPECT_FALSE(seriesDuringDialog);
     ASSERT_TRUE(PumpUntil([&] { return dlg->Series() != nullptr && !dlg->WorkersRunning(); }, 20000));
     EXPECT_EQ(dlg->RecordCount(), 6000u);
     EXPECT_EQ(dlg->FollowStatusText(), QStringLiteral("Recording ended: 6,000 samples"));
@@ -351,6 +356,48 @@ TEST_F(FollowWindow, ExportsWhatIsShownWhenTheExportStarts) {
     EXPECT_EQ(info.status, 0) << info.err;
     const std::string start = "start           " + UtcText(first.stamp->startMicros + 1000 * static_cast<std::int64_t>(part.first)) + "\n";
     EXPECT_NE(info.out.find(start), std::string::npos) << start << info.out;
+}
+
+// More samples shown than a data file holds, in the working files a recorder
+// left, which lost 100 samples between them: Save is greyed with the reason,
+// as for a series, and so is a part's Save across the loss; CSV-Save stays.
+TEST_F(FollowWindow, MoreShownThanADataFileHoldsGreysSave) {
+    qputenv("XDG_CACHE_HOME", QByteArray::fromStdString(dir.Path("cache")));
+    MakeWindow(InstantConfig());
+    const std::string prefix = dir.Path("long");
+    QStringList paths;
+    for (const auto& [index, first, count] : {std::tuple{1u, 0u, 600000u}, std::tuple{2u, 600100u, 500000u}}) {
+        journaltest::WorkingFileSpec spec;
+        spec.index = index;
+        spec.firstSample = first;
+        spec.split = 600000;
+        spec.clockDivider = 10;
+        spec.blocks = {count};
+        const std::string path = SeriesMemberName(prefix, index, SERIES_WORKING_EXTENSION);
+        journaltest::WriteWorkingFile(path, spec);
+        paths.push_back(QString::fromStdString(path));
+    }
+    dlg->OpenFiles(paths);
+    ASSERT_TRUE(WaitIdle());
+    ASSERT_EQ(dlg->Series(), nullptr) << "the working files are shown as they are";
+    ASSERT_EQ(dlg->RecordCount(), 1100000u);
+    EXPECT_FALSE(dlg->m_btnSave->isEnabled());
+    EXPECT_EQ(dlg->m_btnSave->toolTip(), QStringLiteral("A data file holds at most 1,000,000 samples; this record has "
+                                                        "1,100,000. CSV-Save exports it whole."));
+    EXPECT_TRUE(dlg->m_btnCsvSave->isEnabled());
+
+    for (int i = 0; i < 3; ++i) Wheel(PLOT_MIDDLE, 120);
+    const ViewRange part = dlg->ExportPart();
+    ASSERT_LT(part.first, 600000u);
+    ASSERT_GT(part.first + part.count, 600000u);
+    ASSERT_LE(part.count, 1000000u);
+    EXPECT_EQ(PartExports(), "CSV-Save of the visible range\u2026 on, Save of the visible range\u2026 off");
+    for (QAction* action : dlg->ContextMenu()->actions()) {
+        if (action->text() == QStringLiteral("Save of the visible range\u2026")) {
+            EXPECT_EQ(action->toolTip(), QStringLiteral("The recording lost 100 samples inside this part, which one "
+                                                        "data file cannot tell. CSV-Save exports it."));
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Ways, FollowWindowWays, testing::Values(false, true),
