@@ -104,7 +104,7 @@ ExportJob::ExportJob(CtestDlg& window, Format format, std::optional<ViewRange> p
             return false;
         };
     } else if (const std::shared_ptr<FollowedShown>& followed = window.m_shown.Followed()) {
-        // The count shown, not the recording's: it may have read on already.
+        // m_count is the count shown: the recording may have read on already.
         std::shared_ptr<const FollowedRecording> recording = followed->recording;
         m_source = recording;
         m_stampFrom = [recording](std::uint64_t sample) { return recording->StampFrom(sample); };
