@@ -364,7 +364,7 @@ void CtestDlg::EnableControls(bool enable) {
     m_btnOpen->setEnabled(states.open);
     OfferSave(states.save);
     m_comboCsvCh->setEnabled(states.csvCh);
-    m_btnCsvSave->setEnabled(states.csvSave && !m_shown.Followed());
+    m_btnCsvSave->setEnabled(states.csvSave);
     m_btnDisplayChange->setEnabled(states.displayChange);
     repaint();
 }

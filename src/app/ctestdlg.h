@@ -407,5 +407,6 @@ private:
     RecordingFollower* m_follower = nullptr;
     QLabel* m_followStatus = nullptr;
     bool m_followEndedPending = false;  ///< the ended recording's series is being opened
+    bool m_exporting = false;  ///< an ExportJob runs, from its file dialog to its end
     std::uint64_t m_followedCount = 0;  ///< the followed record's count at its last append
 };

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
+#include <memory>
 
 #include "app/ctestdlg.h"
 #include "app/dialog_template.h"
@@ -27,7 +29,16 @@ void CtestDlg::CreateFollowControls() {
         m_followStatus->setText(text);
         m_followStatus->setVisible(!m_progress->isVisible());
     });
-    connect(m_follower, &RecordingFollower::ended, this, [this](const QStringList& paths) {
+    // An export of what was shown (its file dialog, a message or its worker) owns the
+    // controls and the progress bar until it ends: the series is opened after it.
+    auto openEnded = std::make_shared<std::function<void(const QStringList&)>>();
+    *openEnded = [this, later = std::weak_ptr(openEnded)](const QStringList& paths) {
+        if (m_exporting) {
+            QTimer::singleShot(50, this, [later, paths] {
+                if (const auto open = later.lock()) (*open)(paths);
+            });
+            return;
+        }
         // The whole series as any series, its summaries built and cached; the status says it ended
         // once it is shown. Working files left (a recorder that died) stay shown as they are.
         if (!paths.isEmpty()) {
@@ -35,7 +46,8 @@ void CtestDlg::CreateFollowControls() {
             m_followStatus->hide();
             OpenFiles(paths);
         }
-    });
+    };
+    connect(m_follower, &RecordingFollower::ended, this, [openEnded](const QStringList& paths) { (*openEnded)(paths); });
     connect(&m_shown, &ShownRecord::appended, this, &CtestDlg::OnRecordAppended);
     connect(&m_shown, &ShownRecord::shown, this, [this] {
         if (!m_shown.Followed()) {

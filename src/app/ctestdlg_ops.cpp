@@ -153,9 +153,7 @@ void CtestDlg::AddExportActions(QMenu* menu) {
     m_csvPartAction->setText(QStringLiteral("CSV-Save %1\u2026").arg(what));
     m_savePartAction->setText(QStringLiteral("Save %1\u2026").arg(what));
     const QString refusal = ExportJob(*this, ExportJob::Format::DataFile, part).DataFileRefusal();
-    // A recording followed is exported once it has ended, as with the buttons:
-    // the export reads a series or the bank, neither of which holds it.
-    const bool exportable = ViewInteractive() && !m_shown.Followed();
+    const bool exportable = ViewInteractive();
     m_csvPartAction->setEnabled(exportable);
     m_savePartAction->setEnabled(exportable && refusal.isEmpty());
     m_savePartAction->setToolTip(refusal);

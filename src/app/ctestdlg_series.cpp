@@ -174,12 +174,12 @@ void CtestDlg::ShowLoadedRecord(const DataFileHeader& header, std::uint64_t coun
 }
 
 void CtestDlg::OfferSave(bool enable) {
-    const bool tooLong = Series() && Series()->source.Count() > CHANNEL_CAPACITY;
-    // A recording that still grows is saved once it has ended.
-    m_btnSave->setEnabled(enable && !tooLong && !m_shown.Followed());
+    // A series or a recording followed may hold more than a data file does.
+    const bool tooLong = (Series() || m_shown.Followed()) && RecordCount() > CHANNEL_CAPACITY;
+    m_btnSave->setEnabled(enable && !tooLong);
     m_btnSave->setToolTip(
         tooLong ? QStringLiteral("A data file holds at most %1 samples; this record has %2. CSV-Save exports it whole.")
                       .arg(QLocale(QLocale::English).toString(static_cast<qulonglong>(CHANNEL_CAPACITY)),
-                           QLocale(QLocale::English).toString(static_cast<qulonglong>(Series()->source.Count())))
+                           QLocale(QLocale::English).toString(static_cast<qulonglong>(RecordCount())))
                 : QString());
 }

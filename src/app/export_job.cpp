@@ -17,6 +17,8 @@
 #include "files/csv.h"
 #include "files/dlf.h"
 #include "files/file.h"
+#include "files/series_names.h"
+#include "record/follow.h"
 
 namespace {
 
@@ -76,15 +78,51 @@ QString Thousands(std::uint64_t value) {
     return QLocale(QLocale::English).toString(static_cast<qulonglong>(value));
 }
 
+bool SameFile(const std::string& path, dev_t device, ino_t inode) {
+    struct stat file {};
+    return ::stat(path.c_str(), &file) == 0 && file.st_dev == device && file.st_ino == inode;
+}
+
 }  // namespace
 
 ExportJob::ExportJob(CtestDlg& window, Format format, std::optional<ViewRange> part)
     : m_window(window),
       m_format(format),
       m_part(part),
-      m_series(window.Series()),
       m_first(part ? part->first : 0),
-      m_count(part ? part->count : window.RecordCount()) {}
+      m_count(part ? part->count : window.RecordCount()) {
+    if (const std::shared_ptr<ShownSeries>& series = window.Series()) {
+        m_source = std::shared_ptr<const SampleSource>(series, &series->source);
+        const SeriesReader* reader = &series->source.Reader();
+        m_stampFrom = [series, reader](std::uint64_t sample) { return reader->StampFrom(sample); };
+        m_holds = [series, reader](dev_t device, ino_t inode) {
+            for (std::size_t i = 0; i < reader->FileCount(); ++i) {
+                if (reader->Identity(i).device == device && reader->Identity(i).inode == inode) {
+                    return true;
+                }
+            }
+            return false;
+        };
+    } else if (const std::shared_ptr<FollowedShown>& followed = window.m_shown.Followed()) {
+        // m_count is the count shown: the recording may have read on already.
+        std::shared_ptr<const FollowedRecording> recording = followed->recording;
+        m_source = recording;
+        m_stampFrom = [recording](std::uint64_t sample) { return recording->StampFrom(sample); };
+        m_holds = [recording](dev_t device, ino_t inode) {
+            // A file's working file and its data file, whichever the recorder
+            // has now: both hold the samples shown.
+            for (const std::uint64_t start : recording->FileStarts()) {
+                const std::string path = recording->FileOf(start);
+                const std::string stem = path.substr(0, path.rfind('.'));
+                if (SameFile(stem + SERIES_DATA_EXTENSION, device, inode) ||
+                    SameFile(stem + SERIES_WORKING_EXTENSION, device, inode)) {
+                    return true;
+                }
+            }
+            return false;
+        };
+    }
+}
 
 void ExportJob::Start() {
     if (m_format == Format::Csv) {
@@ -99,11 +137,10 @@ QString ExportJob::DataFileRefusal() const {
         return QStringLiteral("A data file holds at most %1 samples; this part has %2. CSV-Save exports it.")
             .arg(Thousands(DLF_MAX_SAMPLE_COUNT), Thousands(m_count));
     }
-    if (m_part && m_series && m_count > 1) {
+    if (m_part && m_source && m_count > 1) {
         // The stamps count the samples the recording lost before each file.
-        const SeriesReader& reader = m_series->source.Reader();
-        const auto first = reader.StampFrom(m_first);
-        const auto last = reader.StampFrom(m_first + m_count - 1);
+        const auto first = m_stampFrom(m_first);
+        const auto last = m_stampFrom(m_first + m_count - 1);
         if (first && last && last->firstSample - first->firstSample > m_count - 1) {
             return QStringLiteral("The recording lost %1 samples inside this part, which one data file cannot "
                                   "tell. CSV-Save exports it.")
@@ -121,11 +158,8 @@ std::string ExportJob::Refusal(const QString& path) const {
     // Compared by device and inode, so that another spelling or a link of
     // the name is caught too.
     bool input = false;
-    if (m_series) {
-        const SeriesReader& reader = m_series->source.Reader();
-        for (std::size_t i = 0; i < reader.FileCount() && !input; ++i) {
-            input = reader.Identity(i).device == target.st_dev && reader.Identity(i).inode == target.st_ino;
-        }
+    if (m_source) {
+        input = m_holds(target.st_dev, target.st_ino);
     } else if (m_part && !m_window.m_fileName.isEmpty()) {
         // A whole record in memory may be saved over its own file; a part would cut it.
         struct stat shown {};
@@ -140,6 +174,11 @@ std::string ExportJob::Refusal(const QString& path) const {
 
 bool ExportJob::SaveDataFile(std::string& message) {
     CtestDlg& w = m_window;
+    struct Exporting {
+        bool& flag;
+        explicit Exporting(bool& f) : flag(f) { flag = true; }
+        ~Exporting() { flag = false; }
+    } exporting(w.m_exporting);
     if (const QString refusal = DataFileRefusal(); !refusal.isEmpty()) {
         message = refusal.toStdString();
         return false;
@@ -162,17 +201,17 @@ bool ExportJob::SaveDataFile(std::string& message) {
     const std::uint64_t first = m_first;
     const std::uint64_t count = m_count;
     const double* channels[DLF_CHANNELS] = {};
-    if (m_series) {
-        // The spare bank holds nothing shown while a series is: the samples
-        // are gathered there and written as one data file.
+    if (m_source) {
+        // The spare bank holds nothing shown while a series or a recording
+        // is: the samples are gathered there and written as one data file.
         for (int ch = 0; ch < DLF_CHANNELS; ++ch) {
-            if (!m_series->source.Copy(ch, first, count, w.m_spareData[ch])) {
+            if (!m_source->Copy(ch, first, count, w.m_spareData[ch])) {
                 message = FileErrorMessage(FileError::Read);
                 return false;
             }
             channels[ch] = w.m_spareData[ch];
         }
-        header.stamp = m_part ? m_series->source.Reader().StampFrom(first) : std::nullopt;
+        header.stamp = m_part ? m_stampFrom(first) : std::nullopt;
     } else {
         for (int ch = 0; ch < DLF_CHANNELS; ++ch) {
             channels[ch] = w.m_channelData[ch] + first;
@@ -192,6 +231,7 @@ bool ExportJob::SaveDataFile(std::string& message) {
 
 void ExportJob::StartCsv() {
     CtestDlg& w = m_window;
+    w.m_exporting = true;
     w.EnableControls(false);
     const QString path = w.m_prompts->AskSaveFileName(&w, CSV_FILTER, CSV_SUFFIX);
     const std::string refusal = path.isEmpty() ? std::string() : Refusal(path);
@@ -201,6 +241,7 @@ void ExportJob::StartCsv() {
         }
         w.EnableControls(true);
         w.m_btnSave->setFocus();
+        w.m_exporting = false;
         return;
     }
     const int selection = w.m_comboCsvCh->currentIndex();
@@ -214,7 +255,7 @@ void ExportJob::WriteCsv(const QString& path, int selection) {
     const std::uint64_t count = m_count;
     FileError error = FileError::None;
     bool cancelled = false;
-    if (!m_series) {
+    if (!m_source) {
         // The controls stay disabled while the worker reads the record in memory.
         const double* channels[4];
         for (int ch = 0; ch < 4; ++ch) {
@@ -222,15 +263,15 @@ void ExportJob::WriteCsv(const QString& path, int selection) {
         }
         error = ::WriteCsvFile(path.toStdString(), selection, static_cast<std::uint32_t>(count), channels, &progress);
     } else {
-        // A series may take minutes: it has a Cancel, which ends the export as
+        // A series or a recording may take minutes: it has a Cancel, which ends the export as
         // a failure does, the old file kept and the new one removed, but silently.
         w.m_exportCancel = false;
         w.OnUiThread([&w] { w.ShowExportCancel(true); });
-        const ShownSeries& series = *m_series;
+        const SampleSource& source = *m_source;
         error = ::WriteCsvFile(
             path.toStdString(), selection, count,
             [&](int channel, std::uint64_t row, std::uint32_t rows, double* out) {
-                return !w.m_exportCancel.load() && series.source.Copy(channel, first + row, rows, out);
+                return !w.m_exportCancel.load() && source.Copy(channel, first + row, rows, out);
             },
             &progress);
         cancelled = error != FileError::None && w.m_exportCancel.load();
@@ -247,5 +288,6 @@ void ExportJob::WriteCsv(const QString& path, int selection) {
     w.OnUiThread([&w] {
         w.EnableControls(true);
         w.m_btnSave->setFocus();
+        w.m_exporting = false;
     });
 }

@@ -2,22 +2,30 @@
 
 #include <QString>
 
+#include <sys/types.h>
+
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "display/viewrange.h"
 
+#include "files/dlf.h"
+
 class CtestDlg;
-struct ShownSeries;
+class SampleSource;
 
 /// One CSV-Save or Save of the record shown in the window, whole or a part
 /// of it. The output path is asked and checked on the window's thread
 /// before anything is written; a CSV is then written on a worker thread
 /// with the progress bar (and Cancel for a series), a data file on the
 /// window's thread, as Save writes it. Every file goes to a new file that
-/// replaces the old name only once it is complete.
+/// replaces the old name only once it is complete. A series or a recording
+/// followed is read through its source, which the job keeps alive: it writes
+/// the samples shown when it was made, however the recording grows or ends
+/// and whatever the window shows meanwhile.
 class ExportJob {
 public:
     enum class Format { Csv, DataFile };
@@ -48,8 +56,9 @@ public:
     QString DataFileRefusal() const;
 
 private:
-    /// Why `path` must not be written: it is a file of the shown series
-    /// (or, for a part, the data file shown), whose samples it would replace.
+    /// Why `path` must not be written: it is a file of the shown series or
+    /// recording (or, for a part, the data file shown), whose samples it
+    /// would replace.
     std::string Refusal(const QString& path) const;
     /// Worker thread: writes the CSV file `path` of column `selection`.
     void WriteCsv(const QString& path, int selection);
@@ -57,7 +66,12 @@ private:
     CtestDlg& m_window;
     Format m_format;
     std::optional<ViewRange> m_part;
-    std::shared_ptr<ShownSeries> m_series;  ///< null for a record in memory
+    /// The series or recording shown; null for a record in memory.
+    std::shared_ptr<const SampleSource> m_source;
+    /// The stamp a part from a sample of m_source on carries.
+    std::function<std::optional<RecordingStamp>(std::uint64_t)> m_stampFrom;
+    /// Whether the file of device and inode is one of m_source's.
+    std::function<bool(dev_t, ino_t)> m_holds;
     std::uint64_t m_first = 0;              ///< first sample written
     std::uint64_t m_count = 0;              ///< samples written
 };

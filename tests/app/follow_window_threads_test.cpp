@@ -10,10 +10,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <ctime>
 #include <deque>
 #include <filesystem>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "acquisition/series_fixture.h"
@@ -120,10 +125,10 @@ TEST_P(FollowWindowWays, GrowsWithARecordingKeepsTheViewAndShowsTheWholeSeriesAt
         ASSERT_TRUE(dlg->FollowRecording(QString::fromStdString(prefix), message)) << message;
     }
     ASSERT_TRUE(dlg->Following()) << (script->messages.empty() ? "" : script->messages.back().toStdString());
-    // A record that still grows is saved once it has ended.
-    EXPECT_FALSE(dlg->m_btnSave->isEnabled());
-    EXPECT_FALSE(dlg->m_btnCsvSave->isEnabled());
-    EXPECT_EQ(PartExports(), "CSV-Save of the visible range\u2026 off, Save of the visible range\u2026 off");
+    // What is shown of a record that still grows is exported as it is.
+    EXPECT_TRUE(dlg->m_btnSave->isEnabled());
+    EXPECT_TRUE(dlg->m_btnCsvSave->isEnabled());
+    EXPECT_EQ(PartExports(), "CSV-Save of the visible range\u2026 on, Save of the visible range\u2026 on");
     EXPECT_TRUE(dlg->FollowStatusText().startsWith("Recording running: ")) << dlg->FollowStatusText().toStdString();
 
     // Each place the files reached, and when: the window must show it within 2 s.
@@ -301,6 +306,176 @@ TEST_F(FollowWindow, AnotherRecordOpenedEndsFollowing) {
     EXPECT_EQ(clitest::WaitExit(recorder), 0);
     EXPECT_EQ(dlg->Series(), nullptr);
     EXPECT_TRUE(dlg->FollowStatusText().isEmpty()) << dlg->FollowStatusText().toStdString();
+}
+
+std::string ReadBytes(const std::string& path) { return clitest::ReadText(path); }
+
+std::size_t Lines(const std::string& text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')); }
+
+std::string FirstLines(const std::string& text, std::size_t lines) {
+    std::size_t end = 0;
+    for (std::size_t i = 0; i < lines && end != std::string::npos; ++i) {
+        end = text.find('\n', end);
+        if (end != std::string::npos) ++end;
+    }
+    return text.substr(0, end);
+}
+
+// UTC of `micros` since 1970 as vosctl info writes it: 2025-12-06T05:46:40.250000Z.
+std::string UtcText(std::int64_t micros) {
+    const std::time_t seconds = static_cast<std::time_t>(micros / 1000000);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[64];
+    const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+    std::snprintf(text + length, sizeof text - length, ".%06lldZ", static_cast<long long>(micros % 1000000));
+    return text;
+}
+
+// CSV-Save and Save while the recording runs write the samples shown when
+// they start, however far it has grown or ended when they write; a file of
+// the recording is never written over.
+TEST_F(FollowWindow, ExportsWhatIsShownWhenTheExportStarts) {
+    qputenv("XDG_CACHE_HOME", QByteArray::fromStdString(dir.Path("cache")));
+    MakeWindow(InstantConfig());
+    const std::string prefix = dir.Path("day");
+    const pid_t recorder = StartRecorder({"record", "--clock", "1kHz", "--samples", "6000", "--split", "3000", "-o", prefix},
+                                         "stderr");
+    ASSERT_GT(recorder, 0);
+    const std::string working = SeriesMemberName(prefix, 1, SERIES_WORKING_EXTENSION);
+    ASSERT_TRUE(PumpUntil([&] { return std::filesystem::exists(working); }, 20000)) << "vosctl record did not start";
+    std::string message;
+    ASSERT_TRUE(dlg->FollowRecording(QString::fromStdString(prefix), message)) << message;
+    ASSERT_TRUE(PumpUntil([&] { return dlg->RecordCount() >= 1200; }, 20000));
+    ASSERT_TRUE(dlg->Following());
+    ASSERT_TRUE(std::filesystem::exists(working)) << "file 1 was converted before it was tried";
+
+    // The working file, which the recorder writes on, is refused and only grows.
+    const std::string before = ReadBytes(working);
+    script->fileNames.push_back(QString::fromStdString(working));
+    dlg->OnCsvSave();
+    ASSERT_TRUE(WaitIdle());
+    ASSERT_EQ(script->messages.size(), 1u);
+    EXPECT_EQ(script->messages.back().toStdString(),
+              working + " holds the record shown and is kept as it is. Choose another name.");
+    const std::string after = ReadBytes(working);
+    EXPECT_EQ(after.substr(0, before.size()), before) << "the working file was written over";
+
+    // The whole record shown, all channels.
+    const std::uint64_t wholeShown = dlg->RecordCount();
+    script->fileNames.push_back(QString::fromStdString(dir.Path("shown.csv")));
+    dlg->OnCsvSave();
+    ASSERT_TRUE(WaitIdle());
+    ASSERT_TRUE(PumpUntil([&] { return dlg->RecordCount() > wholeShown; }, 20000));
+
+    // A part of file 1 keeps its stamp.
+    for (int i = 0; i < 3; ++i) Wheel(PLOT_MIDDLE, 120);
+    const ViewRange part = dlg->ExportPart();
+    ASSERT_GT(part.first, 0u);
+    ASSERT_LT(part.first + part.count, 3000u);
+    QAction* savePart = nullptr;
+    for (QAction* action : dlg->ContextMenu()->actions()) {
+        if (action->text() == QStringLiteral("Save of the visible range\u2026")) savePart = action;
+    }
+    ASSERT_NE(savePart, nullptr);
+    ASSERT_TRUE(savePart->isEnabled());
+    script->fileNames.push_back(QString::fromStdString(dir.Path("part.dlf")));
+    savePart->trigger();
+    ASSERT_TRUE(WaitIdle());
+
+    // The recording ends while the file dialog of a CSV-Save is open: the
+    // export still writes what was shown, and the whole series follows it.
+    dlg->OnFullView();
+    const std::uint64_t lateShown = dlg->RecordCount();
+    ASSERT_LT(lateShown, 6000u);
+    int recorderStatus = -1;
+    bool seriesDuringDialog = true;
+    script->onFileDialog = [&] {
+        recorderStatus = clitest::WaitExit(recorder);
+        PumpUntil([&] { return !dlg->Following(); }, 20000);
+        // The export owns the controls and the bar: the series is not opened under it.
+        seriesDuringDialog = dlg->PendingSeries() != nullptr || dlg->Series() != nullptr;
+    };
+    script->fileNames.push_back(QString::fromStdString(dir.Path("late.csv")));
+    dlg->OnCsvSave();
+    script->onFileDialog = nullptr;
+    EXPECT_EQ(recorderStatus, 0) << clitest::ReadText(dir.Path("stderr"));
+    ASSERT_FALSE(dlg->Following());
+    EXPECT_FALSE(seriesDuringDialog);
+    ASSERT_TRUE(PumpUntil([&] { return dlg->Series() != nullptr && !dlg->WorkersRunning(); }, 20000));
+    EXPECT_EQ(dlg->RecordCount(), 6000u);
+    EXPECT_EQ(dlg->FollowStatusText(), QStringLiteral("Recording ended: 6,000 samples"));
+    EXPECT_TRUE(dlg->m_btnSave->isEnabled());
+    EXPECT_EQ(script->messages.size(), 1u) << script->messages.back().toStdString();
+
+    // Each CSV holds the first rows of the finished series as vosctl csv writes them.
+    const TempDir cli;
+    const clitest::Result csv = clitest::Run(cli, {"csv", prefix, "-o", "-"});
+    ASSERT_EQ(csv.status, 0) << csv.err;
+    ASSERT_GE(Lines(csv.out), 6000u);
+    const std::size_t headerLines = Lines(csv.out) - 6000;
+    for (const auto& [name, shown] : {std::pair{"shown.csv", wholeShown}, std::pair{"late.csv", lateShown}}) {
+        const std::string written = ReadBytes(dir.Path(name));
+        EXPECT_EQ(Lines(written), headerLines + shown) << name;
+        EXPECT_TRUE(written == FirstLines(csv.out, headerLines + shown)) << name;
+    }
+
+    // The part's stamp: file 1's moved on by its first sample's millisecond.
+    DataFileHeader first;
+    ASSERT_EQ(ReadDataFileHeader(SeriesFileName(prefix, 1), first), FileError::None);
+    ASSERT_TRUE(first.stamp.has_value());
+    DataFileHeader header;
+    ASSERT_EQ(ReadDataFileHeader(dir.Path("part.dlf"), header), FileError::None);
+    EXPECT_EQ(header.sampleCount, part.count);
+    ASSERT_TRUE(header.stamp.has_value());
+    EXPECT_EQ(header.stamp->index, 1u);
+    EXPECT_EQ(header.stamp->firstSample, part.first);
+    const clitest::Result info = clitest::Run(cli, {"info", dir.Path("part.dlf")});
+    EXPECT_EQ(info.status, 0) << info.err;
+    const std::string start = "start           " + UtcText(first.stamp->startMicros + 1000 * static_cast<std::int64_t>(part.first)) + "\n";
+    EXPECT_NE(info.out.find(start), std::string::npos) << start << info.out;
+}
+
+// More samples shown than a data file holds, in the working files a recorder
+// left, which lost 100 samples between them: Save is greyed with the reason,
+// as for a series, and so is a part's Save across the loss; CSV-Save stays.
+TEST_F(FollowWindow, MoreShownThanADataFileHoldsGreysSave) {
+    qputenv("XDG_CACHE_HOME", QByteArray::fromStdString(dir.Path("cache")));
+    MakeWindow(InstantConfig());
+    const std::string prefix = dir.Path("long");
+    QStringList paths;
+    for (const auto& [index, first, count] : {std::tuple{1u, 0u, 600000u}, std::tuple{2u, 600100u, 500000u}}) {
+        journaltest::WorkingFileSpec spec;
+        spec.index = index;
+        spec.firstSample = first;
+        spec.split = 600000;
+        spec.clockDivider = 10;
+        spec.blocks = {count};
+        const std::string path = SeriesMemberName(prefix, index, SERIES_WORKING_EXTENSION);
+        journaltest::WriteWorkingFile(path, spec);
+        paths.push_back(QString::fromStdString(path));
+    }
+    dlg->OpenFiles(paths);
+    ASSERT_TRUE(WaitIdle());
+    ASSERT_EQ(dlg->Series(), nullptr) << "the working files are shown as they are";
+    ASSERT_EQ(dlg->RecordCount(), 1100000u);
+    EXPECT_FALSE(dlg->m_btnSave->isEnabled());
+    EXPECT_EQ(dlg->m_btnSave->toolTip(), QStringLiteral("A data file holds at most 1,000,000 samples; this record has "
+                                                        "1,100,000. CSV-Save exports it whole."));
+    EXPECT_TRUE(dlg->m_btnCsvSave->isEnabled());
+
+    for (int i = 0; i < 3; ++i) Wheel(PLOT_MIDDLE, 120);
+    const ViewRange part = dlg->ExportPart();
+    ASSERT_LT(part.first, 600000u);
+    ASSERT_GT(part.first + part.count, 600000u);
+    ASSERT_LE(part.count, 1000000u);
+    EXPECT_EQ(PartExports(), "CSV-Save of the visible range\u2026 on, Save of the visible range\u2026 off");
+    for (QAction* action : dlg->ContextMenu()->actions()) {
+        if (action->text() == QStringLiteral("Save of the visible range\u2026")) {
+            EXPECT_EQ(action->toolTip(), QStringLiteral("The recording lost 100 samples inside this part, which one "
+                                                        "data file cannot tell. CSV-Save exports it."));
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Ways, FollowWindowWays, testing::Values(false, true),
