@@ -26,6 +26,7 @@
 #include "device/access.h"
 #include "device/driver.h"
 #include "errors.h"
+#include "interrupt.h"
 #include "files/prefix_lock.h"
 
 namespace py = pybind11;
@@ -34,14 +35,8 @@ namespace vospy {
 
 namespace {
 
-// How often the waiting interpreter looks for Ctrl-C.
-constexpr auto SIGNAL_POLL = std::chrono::milliseconds(50);
 // Blocks a recording keeps for a reader that is behind; later ones are missed.
 constexpr std::size_t BLOCK_QUEUE = 256;
-
-[[noreturn]] void ThrowUsage(const std::string& gloss) {
-    throw VosError(ErrorKind::Usage, ResultMessage(RESULT_INVALID_PARAMETER), gloss);
-}
 
 // Runs a vosctl option parser: its refusal as VosUsageError.
 template <typename T>
@@ -63,44 +58,9 @@ const D2xxApi& LoadDriver(DriverLibrary& library, const std::string& path) {
     return *library.Api();
 }
 
-// Python's signal check with the GIL held; a pending exception is kept in
-// `pending` (fetched), so that more Python can run before it is raised.
-bool SignalArrived(std::optional<py::error_already_set>& pending) {
-    if (pending || PyErr_CheckSignals() == 0) return false;
-    pending.emplace();  // fetches and clears the error
-    return true;
-}
-
-// Runs `work` on its own thread and waits for it with the GIL released; a
-// signal's exception (KeyboardInterrupt) calls `stop` and is raised once the
-// work has ended. An exception of `work` is raised as it is.
-void RunInterruptible(const std::function<void()>& work, const std::function<void()>& stop) {
-    std::exception_ptr failure;
-    std::atomic<bool> done{false};
-    std::thread thread([&] {
-        try {
-            work();
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        done.store(true);
-    });
-    std::optional<py::error_already_set> pending;
-    while (!done.load()) {
-        {
-            py::gil_scoped_release unlocked;
-            std::this_thread::sleep_for(SIGNAL_POLL);
-        }
-        if (SignalArrived(pending)) stop();
-    }
-    thread.join();
-    if (pending) throw std::move(*pending);
-    if (failure) std::rethrow_exception(failure);
-}
-
-std::optional<std::int32_t> SerialOf(const std::optional<std::int32_t>& serial) {
+std::optional<std::int32_t> SerialOf(const std::optional<std::string>& serial) {
     if (!serial) return std::nullopt;
-    return Parsed(&vosctl::ParseSerial, std::to_string(*serial), "serial");
+    return Parsed(&vosctl::ParseSerial, *serial, "serial");
 }
 
 // The logger a run uses when none is named, as vosctl chooses it: the one Search selects.
@@ -152,11 +112,12 @@ py::list Loggers(const std::string& driver) {
 }
 
 // (channels as a 4 x count array, clock divider, trigger channel, trigger type, threshold)
-py::tuple Acquire(const std::string& driver, const std::string& clock, std::uint32_t count,
-                  const std::optional<std::string>& trigger, std::optional<std::int32_t> serial) {
+// Every setting as its text, as vosctl takes it, checked by vosctl's parsers.
+py::tuple Acquire(const std::string& driver, const std::string& clock, const std::string& count,
+                  const std::optional<std::string>& trigger, const std::optional<std::string>& serial) {
     AcquisitionSettings settings;
     settings.clockDivider = Parsed(&vosctl::ParseClock, clock, "clock");
-    settings.sampleCount = Parsed(&vosctl::ParseCount, std::to_string(count), "count");
+    settings.sampleCount = Parsed(&vosctl::ParseCount, count, "count");
     if (trigger) {
         const auto choice = Parsed(&vosctl::ParseTrigger, *trigger, "trigger");
         settings.triggerChannel = choice.channel;
@@ -207,9 +168,11 @@ py::tuple Acquire(const std::string& driver, const std::string& clock, std::uint
 class Recording {
 public:
     Recording(const std::string& driver, const std::string& prefix, const std::string& clock,
-              std::optional<std::uint64_t> samples, const std::optional<std::string>& duration, std::uint32_t split,
-              const std::optional<std::string>& trigger, std::optional<std::int32_t> serial, bool overwrite,
-              bool blocks) {
+              const std::optional<std::string>& samples, const std::optional<std::string>& duration,
+              const std::string& split, const std::optional<std::string>& trigger,
+              const std::optional<std::string>& serial, bool overwrite, bool blocks) {
+        // As vosctl record's --duration and --samples, which exclude each other.
+        if (samples && duration) ThrowUsage("duration excludes samples: give one of them, or neither");
         const auto divider = static_cast<std::uint32_t>(Parsed(&vosctl::ParseClock, clock, "clock"));
         m_options.divider = divider;
         if (trigger) {
@@ -222,18 +185,18 @@ public:
             m_options.sampleLimit = (seconds * LOGGER_FRAME_RATE + divider - 1) / divider;
         } else if (samples) {
             std::uint64_t limit = 0;
-            if (const std::string why = vosctl::ParseWhole(std::to_string(*samples), 1, STREAM_UNLIMITED - 1, limit);
+            if (const std::string why = vosctl::ParseWhole(*samples, 1, STREAM_UNLIMITED - 1, limit);
                 !why.empty()) {
                 ThrowUsage("samples: " + why);
             }
             m_options.sampleLimit = limit;
         }
         std::uint64_t parts = 0;
-        if (const std::string why = vosctl::ParseWhole(std::to_string(split), RECORD_MIN_SPLIT, DLF_MAX_SAMPLE_COUNT, parts);
+        if (const std::string why = vosctl::ParseWhole(split, RECORD_MIN_SPLIT, DLF_MAX_SAMPLE_COUNT, parts);
             !why.empty()) {
             ThrowUsage("split: " + why);
         }
-        m_options.split = split;
+        m_options.split = static_cast<std::uint32_t>(parts);
         if (prefix.empty()) ThrowUsage("the recording needs a prefix for its files");
         m_options.prefix = prefix;
         const std::uint64_t lastIndex = m_options.sampleLimit == STREAM_UNLIMITED
@@ -392,9 +355,9 @@ void BindLogger(py::module_& m) {
     m.def("_acquire", &Acquire, py::arg("driver"), py::arg("clock"), py::arg("count"), py::arg("trigger"),
           py::arg("serial"));
     py::class_<Recording>(m, "_Recording")
-        .def(py::init<const std::string&, const std::string&, const std::string&, std::optional<std::uint64_t>,
-                      const std::optional<std::string>&, std::uint32_t, const std::optional<std::string>&,
-                      std::optional<std::int32_t>, bool, bool>(),
+        .def(py::init<const std::string&, const std::string&, const std::string&, const std::optional<std::string>&,
+                      const std::optional<std::string>&, const std::string&, const std::optional<std::string>&,
+                      const std::optional<std::string>&, bool, bool>(),
              py::arg("driver"), py::arg("prefix"), py::arg("clock"), py::arg("samples"), py::arg("duration"),
              py::arg("split"), py::arg("trigger"), py::arg("serial"), py::arg("overwrite"), py::arg("blocks"))
         .def("next_block", &Recording::NextBlock)

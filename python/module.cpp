@@ -11,4 +11,5 @@ PYBIND11_MODULE(_vosviewer, module) {
     vospy::RegisterErrors(module);
     vospy::BindRecord(module);
     vospy::BindLogger(module);
+    module.attr("VERSION") = VOS_VERSION;
 }

@@ -1,14 +1,9 @@
 #include "record.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <bit>
 #include <cerrno>
-#include <cmath>
 #include <limits>
 #include <thread>
 
@@ -18,8 +13,10 @@
 #include "display/envelope.h"
 #include "errors.h"
 #include "files/dlf.h"
+#include "files/series.h"
 #include "files/series_names.h"
 #include "files/series_text.h"
+#include "interrupt.h"
 #include "record/statistics.h"
 #include "record/summary_cache.h"
 
@@ -27,50 +24,10 @@ namespace py = pybind11;
 
 namespace vospy {
 
-struct Mapping {
-    void* address = MAP_FAILED;
-    std::size_t size = 0;
-    ~Mapping() {
-        if (address != MAP_FAILED) ::munmap(address, size);
-    }
-};
-
 namespace {
 
-// Samples read at a time when only their extremes are kept.
-constexpr std::uint64_t MINMAX_BLOCK = 1 << 20;
-
-// The one file of a record mapped read-only, when it is still the very file
-// the reader checked; null otherwise (its reads then go through the reader).
-// The window and vosctl replace a data file by renaming a new one over it,
-// so the mapped file is never written while mapped.
-std::shared_ptr<Mapping> MapFile(const SeriesReader& reader) {
-    if constexpr (std::endian::native != std::endian::little) {
-        return nullptr;
-    }
-    const FileIdentity& identity = reader.Identity(0);
-    const int fd = ::open(identity.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return nullptr;
-    struct stat info {};
-    auto mapping = std::make_shared<Mapping>();
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && static_cast<std::uint64_t>(info.st_ino) == identity.inode &&
-        static_cast<std::uint64_t>(info.st_dev) == identity.device &&
-        static_cast<std::uint64_t>(info.st_size) == identity.size) {
-        mapping->size = static_cast<std::size_t>(info.st_size);
-        mapping->address = ::mmap(nullptr, mapping->size, PROT_READ, MAP_SHARED, fd, 0);
-    }
-    ::close(fd);
-    return mapping->address == MAP_FAILED ? nullptr : mapping;
-}
-
-[[noreturn]] void ThrowUsage(const std::string& gloss) {
-    throw VosError(ErrorKind::Usage, ResultMessage(RESULT_INVALID_PARAMETER), gloss);
-}
-
-[[noreturn]] void ThrowUnreadable() {
-    throw VosError(ErrorKind::File, FileErrorMessage(FileError::Read),
-                   "a file of the series could not be read; it changed, shrank or went away since it was opened");
-}
+// Samples per channel copied between two looks for Ctrl-C: some milliseconds.
+constexpr std::uint64_t READ_BLOCK = 1 << 20;
 
 }  // namespace
 
@@ -102,10 +59,9 @@ Record::Record(const std::vector<std::string>& arguments) {
         // The headers passed, so what is left is a file that changed meanwhile.
         throw VosError(ErrorKind::File, FileErrorMessage(error), "the files could not be read as one record");
     }
-    if (m_paths.size() == 1) m_mapping = MapFile(Reader());
 }
 
-std::uint64_t Record::Range(int channel, std::uint64_t first, std::optional<std::uint64_t> count) const {
+void Record::Range(int channel, std::uint64_t first, std::uint64_t count) const {
     if (channel < 0 || channel >= DLF_CHANNELS) {
         throw py::index_error("channel " + std::to_string(channel) + " does not exist; the channels are 0 to 3");
     }
@@ -114,38 +70,71 @@ std::uint64_t Record::Range(int channel, std::uint64_t first, std::optional<std:
         throw py::index_error("first sample " + std::to_string(first) + " is past the record's " +
                               std::to_string(total) + " samples");
     }
-    const std::uint64_t n = count.value_or(total - first);
-    if (n > total - first) {
-        throw py::index_error(std::to_string(n) + " samples from " + std::to_string(first) + " run past the record's " +
-                              std::to_string(total) + " samples");
+    if (count > total - first) {
+        throw py::index_error(std::to_string(count) + " samples from " + std::to_string(first) +
+                              " run past the record's " + std::to_string(total) + " samples");
     }
-    return n;
 }
 
-py::array_t<double> Record::Read(int channel, std::uint64_t first, std::optional<std::uint64_t> count) const {
-    const std::uint64_t n = Range(channel, first, count);
-    if (m_mapping) {
-        const auto* samples = static_cast<const double*>(m_mapping->address) + DLF_HEADER_SIZE / sizeof(double) +
-                              static_cast<std::uint64_t>(Header().sampleCount) * channel + first;
-        auto* owner = new std::shared_ptr<Mapping>(m_mapping);
-        py::capsule base(owner, [](void* p) { delete static_cast<std::shared_ptr<Mapping>*>(p); });
-        py::array_t<double> view({static_cast<py::ssize_t>(n)}, {static_cast<py::ssize_t>(sizeof(double))}, samples, base);
-        py::detail::array_proxy(view.ptr())->flags &= ~py::detail::npy_api::NPY_ARRAY_WRITEABLE_;
-        return view;
+void Record::ThrowUnreadable(std::uint64_t first, std::uint64_t count) const {
+    const SeriesReader& reader = Reader();
+    std::size_t culprit = reader.FileCount();
+    int cause = 0;
+    for (std::size_t f = 0; f < reader.FileCount() && culprit == reader.FileCount(); ++f) {
+        const std::uint64_t begin = reader.FirstSample(f);
+        if (begin >= first + std::max<std::uint64_t>(count, 1) || begin + reader.Header(f).sampleCount <= first) {
+            continue;
+        }
+        const FileIdentity& identity = reader.Identity(f);
+        struct stat info {};
+        if (::stat(identity.path.c_str(), &info) != 0) {
+            culprit = f;
+            cause = errno;
+        } else if (static_cast<std::uint64_t>(info.st_size) != identity.size ||
+                   static_cast<std::uint64_t>(info.st_ino) != identity.inode) {
+            culprit = f;
+        }
     }
-    py::array_t<double> out(static_cast<py::ssize_t>(n));
-    double* data = out.mutable_data();
-    bool ok = true;
-    {
-        py::gil_scoped_release unlocked;
-        ok = Reader().Copy(channel, first, n, data);
+    if (culprit == reader.FileCount()) {
+        throw VosError(ErrorKind::File, FileErrorMessage(FileError::Read),
+                       "a file of the record could not be read; it changed, shrank or went away since it was opened");
     }
-    if (!ok) ThrowUnreadable();
-    return out;
+    const std::string& path = reader.Identity(culprit).path;
+    throw VosError(ErrorKind::File, FileErrorMessage(FileError::Read),
+                   path + ": the file " + (cause == ENOENT ? "went away" : "changed or shrank") +
+                       " since the record was opened; open it again",
+                   path, cause);
+}
+
+py::array_t<double> Record::Read(const std::vector<int>& channels, std::uint64_t first, std::uint64_t count,
+                                 std::optional<py::array_t<double>> out) const {
+    for (const int channel : channels) Range(channel, first, count);
+    const auto rows = static_cast<py::ssize_t>(channels.size());
+    py::array_t<double> array = out ? *out : py::array_t<double>({rows, static_cast<py::ssize_t>(count)});
+    if (array.ndim() != 2 || array.shape(0) != rows || array.shape(1) != static_cast<py::ssize_t>(count) ||
+        !(array.flags() & py::array::c_style) || !array.writeable()) {
+        throw py::value_error("out must be a writable C-contiguous float64 array of " + std::to_string(count) +
+                              " samples per channel read");
+    }
+    double* data = array.mutable_data();
+    for (std::size_t row = 0; row < channels.size(); ++row) {
+        for (std::uint64_t done = 0; done < count; done += READ_BLOCK) {
+            const std::uint64_t n = std::min(READ_BLOCK, count - done);
+            bool ok;
+            {
+                py::gil_scoped_release unlocked;
+                ok = Reader().Copy(channels[row], first + done, n, data + row * count + done);
+            }
+            if (!ok) ThrowUnreadable(first + done, n);
+            if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+        }
+    }
+    return array;
 }
 
 py::array Record::Times(std::uint64_t first, std::optional<std::uint64_t> count) const {
-    const std::uint64_t n = Range(0, first, count);
+    const std::uint64_t n = count.value_or(Count() - std::min(first, Count()));
+    Range(0, first, n);
     py::array out(py::dtype("datetime64[us]"), std::vector<py::ssize_t>{static_cast<py::ssize_t>(n)});
     auto* micros = static_cast<std::int64_t*>(out.mutable_data());
     const SeriesReader& reader = Reader();
@@ -163,93 +152,107 @@ py::array Record::Times(std::uint64_t first, std::optional<std::uint64_t> count)
     return out;
 }
 
-const SummaryPyramid& Record::Summaries() {
+const SummaryPyramid& Record::Summaries(const py::object& progress) {
     // The lock is taken without the GIL, so that a thread waiting for it
     // never holds what the building thread needs to return.
-    py::gil_scoped_release unlocked;
-    const std::lock_guard lock(m_summariesMutex);
+    {
+        py::gil_scoped_release unlocked;
+        m_summariesMutex.lock();
+    }
+    const std::lock_guard lock(m_summariesMutex, std::adopt_lock);
     if (!m_summaries) {
-        SummaryProgress progress;
+        SummaryProgress counted;
         SummaryPyramid pyramid;
+        SummaryResult result = SummaryResult::ReadError;
         const int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-        if (SummariesOf(m_source, threads, progress, pyramid) != SummaryResult::Done) ThrowUnreadable();
+        const std::uint64_t total = Count();
+        RunInterruptible([&] { result = SummariesOf(m_source, threads, counted, pyramid); },
+                         [&] { counted.cancel.store(true); },
+                         [&] {
+                             if (!progress.is_none()) progress(counted.done.load(), total);
+                         });
+        if (result != SummaryResult::Done) ThrowUnreadable(0, total);
         m_summaries = std::move(pyramid);
     }
     return *m_summaries;
 }
 
-py::tuple Record::Envelope(int channel, std::uint32_t columns, std::uint64_t first, std::optional<std::uint64_t> count) {
-    const std::uint64_t n = Range(channel, first, count);
+py::tuple Record::Envelope(int channel, std::uint32_t columns, std::uint64_t first, std::uint64_t count, bool drawn,
+                           const py::object& progress) {
+    Range(channel, first, count);
     if (columns == 0) throw py::value_error("columns must be at least 1");
-    const std::uint32_t used = static_cast<std::uint32_t>(std::min<std::uint64_t>(columns, n));
+    const auto used = static_cast<std::uint32_t>(std::min<std::uint64_t>(columns, count));
     py::array_t<double> low(used);
     py::array_t<double> high(used);
     if (used == 0) return py::make_tuple(low, high);
-    const SummaryPyramid& summaries = Summaries();
+    const SummaryPyramid& summaries = Summaries(progress);
     double* lows = low.mutable_data();
     double* highs = high.mutable_data();
     bool readable = true;
     {
         py::gil_scoped_release unlocked;
+        constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
         for (std::uint32_t c = 0; c < used; ++c) {
             // Column c takes samples n*c/used .. n*(c+1)/used-1: every column at least one.
-            const std::uint64_t begin = first + n * c / used;
-            const std::uint64_t end = first + n * (c + 1) / used;
+            const std::uint64_t begin = first + count * c / used;
+            const std::uint64_t end = first + count * (c + 1) / used;
             const SampleExtremes found = summaries.Extremes(m_source, channel, begin, end);
             readable = readable && !IsUnreadable(found);
-            const SampleExtremes e = AsDrawn(found);
-            lows[c] = e.low;
-            highs[c] = e.high;
-        }
-    }
-    if (!readable) ThrowUnreadable();
-    return py::make_tuple(low, high);
-}
-
-py::tuple Record::MinMax(int channel, std::uint64_t first, std::optional<std::uint64_t> count) const {
-    const std::uint64_t n = Range(channel, first, count);
-    double low = std::numeric_limits<double>::quiet_NaN();
-    double high = low;
-    bool ok = true;
-    {
-        py::gil_scoped_release unlocked;
-        std::vector<double> block(static_cast<std::size_t>(std::min(n, MINMAX_BLOCK)));
-        for (std::uint64_t done = 0; done < n && ok; done += MINMAX_BLOCK) {
-            const std::uint64_t size = std::min(MINMAX_BLOCK, n - done);
-            ok = Reader().Copy(channel, first + done, size, block.data());
-            for (std::uint64_t i = 0; ok && i < size; ++i) {
-                const double v = block[i];
-                if (std::isnan(v)) continue;
-                if (!(v >= low)) low = v;
-                if (!(v <= high)) high = v;
+            if (drawn) {
+                const SampleExtremes e = AsDrawn(found);
+                lows[c] = e.low;
+                highs[c] = e.high;
+            } else {
+                // A column holding a NaN is a gap: NaN, which a plot leaves out.
+                const bool gap = found.low != found.low;
+                lows[c] = gap ? NaN : found.low;
+                highs[c] = gap ? NaN : found.high;
             }
         }
     }
-    if (!ok) ThrowUnreadable();
+    if (!readable) ThrowUnreadable(first, count);
     return py::make_tuple(low, high);
 }
 
-py::dict Record::Statistics(int channel, std::uint64_t first, std::optional<std::uint64_t> count) {
-    const std::uint64_t n = Range(channel, first, count);
-    const SummaryPyramid& summaries = Summaries();
+py::dict Record::Statistics(int channel, std::uint64_t first, std::uint64_t count, const py::object& progress) {
+    Range(channel, first, count);
     std::optional<RangeStatistics> s;
-    {
+    if (count == 0) {
+        s.emplace();
+    } else {
+        const SummaryPyramid& summaries = Summaries(progress);
         py::gil_scoped_release unlocked;
-        s = StatisticsOf(m_source, &summaries, channel, first, first + n);
+        s = StatisticsOf(m_source, &summaries, channel, first, first + count);
     }
-    if (!s) ThrowUnreadable();
+    if (!s) ThrowUnreadable(first, count);
+    // With no number in the range there are no extremes and no positions,
+    // as vosctl info --json gives them: null.
+    const bool numbers = s->count > s->nanCount;
+    const double NaN = std::numeric_limits<double>::quiet_NaN();
+    const auto value = [&](double v) { return numbers ? v : NaN; };
     py::dict out;
     out["count"] = s->count;
     out["nan_count"] = s->nanCount;
-    out["minimum"] = s->minimum;
-    out["minimum_at"] = s->minimumAt;
-    out["maximum"] = s->maximum;
-    out["maximum_at"] = s->maximumAt;
-    out["mean"] = s->mean;
-    out["rms"] = s->rms;
-    out["standard_deviation"] = s->deviation;
-    out["peak_to_peak"] = s->peakToPeak;
+    out["minimum"] = value(s->minimum);
+    out["minimum_at"] = numbers ? py::object(py::int_(s->minimumAt)) : py::object(py::none());
+    out["maximum"] = value(s->maximum);
+    out["maximum_at"] = numbers ? py::object(py::int_(s->maximumAt)) : py::object(py::none());
+    out["mean"] = value(s->mean);
+    out["rms"] = value(s->rms);
+    out["standard_deviation"] = value(s->deviation);
+    out["peak_to_peak"] = value(s->peakToPeak);
     return out;
+}
+
+py::list Record::Gaps() const {
+    const SeriesReader& reader = Reader();
+    std::vector<DataFileHeader> headers;
+    for (std::size_t f = 0; f < reader.FileCount(); ++f) headers.push_back(reader.Header(f));
+    py::list gaps;
+    for (const SeriesGap& gap : SeriesGaps(headers)) {
+        gaps.append(py::make_tuple(reader.FirstSample(gap.after), gap.fromMicros, gap.toMicros, gap.lostSamples));
+    }
+    return gaps;
 }
 
 }  // namespace vospy
@@ -304,6 +307,10 @@ void Save(const std::string& path, const py::sequence& channels, std::int32_t cl
                        "a data file holds 1 to " + std::to_string(DLF_MAX_SAMPLE_COUNT) + " samples per channel, not " +
                            std::to_string(arrays.front().size()) + "; nothing was written");
     }
+    if (triggerChannel < 0 || triggerChannel >= DLF_CHANNELS) {
+        ThrowUsage("trigger channel " + std::to_string(triggerChannel) + " does not exist; the channels are 0 to 3; "
+                   "nothing was written");
+    }
     if (CheckHeader(header, UINT64_MAX) != FileError::None) {
         throw VosError(ErrorKind::Usage, ResultMessage(RESULT_INVALID_PARAMETER),
                        "the settings are not those of a data file (clock divider 1 to 10000, trigger type 0 to 4 or "
@@ -324,95 +331,45 @@ void Save(const std::string& path, const py::sequence& channels, std::int32_t cl
 }  // namespace
 
 void BindRecord(py::module_& m) {
-    py::class_<Record>(m, "Record", R"(One record: a DLF file, or the files of a series read as one.
+    // The primitives vosviewer.Record is built on: arguments checked there.
+    py::class_<Record>(m, "_Record")
+        .def(py::init<const std::vector<std::string>&>(), py::arg("files"))
+        .def_property_readonly("files",
+                               [](const Record& r) {
+                                   py::list files;
+                                   for (const std::string& path : r.Files()) files.append(py::bytes(path));
+                                   return files;
+                               })
+        .def_property_readonly("count", &Record::Count)
+        .def_property_readonly("clock_divider", [](const Record& r) { return r.Header().clockDivider; })
+        .def_property_readonly("trigger_channel", [](const Record& r) { return r.Header().triggerChannel & 0xFF; })
+        .def_property_readonly("trigger_type", [](const Record& r) { return r.Header().triggerType; })
+        .def_property_readonly("threshold", [](const Record& r) { return r.Header().threshold; })
+        .def_property_readonly("display_mode", [](const Record& r) { return r.Header().displayMode; })
+        .def_property_readonly("file_stamps",
+                               [](const Record& r) {
+                                   py::list stamps;
+                                   for (std::size_t f = 0; f < r.Reader().FileCount(); ++f) {
+                                       stamps.append(StampOf(r.Reader().Header(f)));
+                                   }
+                                   return stamps;
+                               })
+        .def_property_readonly("file_first_samples",
+                               [](const Record& r) {
+                                   py::list firsts;
+                                   for (std::size_t f = 0; f < r.Reader().FileCount(); ++f) {
+                                       firsts.append(r.Reader().FirstSample(f));
+                                   }
+                                   return firsts;
+                               })
+        .def("read", &Record::Read, py::arg("channels"), py::arg("first"), py::arg("count"), py::arg("out"))
+        .def("times", &Record::Times, py::arg("first"), py::arg("count"))
+        .def("envelope", &Record::Envelope, py::arg("channel"), py::arg("columns"), py::arg("first"), py::arg("count"),
+             py::arg("drawn"), py::arg("progress"))
+        .def("statistics", &Record::Statistics, py::arg("channel"), py::arg("first"), py::arg("count"),
+             py::arg("progress"))
+        .def("gaps", &Record::Gaps);
 
-Made by vosviewer.open(). Samples are read from the files when asked for, so
-a series of any length can be opened; nothing but the headers is read at
-open. A single file is mapped into memory, and read() returns read-only
-views of the map instead of copies.)")
-        .def_property_readonly("files", &Record::Files, "The files of the record, in order.")
-        .def_property_readonly("count", &Record::Count, "Samples per channel, over all files.")
-        .def("__len__", &Record::Count)
-        .def_property_readonly(
-            "clock_divider", [](const Record& r) { return r.Header().clockDivider; },
-            "Sample period in units of 100 us (1 is 10 kHz, 10000 is 1 Hz).")
-        .def_property_readonly(
-            "sample_period", [](const Record& r) { return r.Header().clockDivider * 1e-4; },
-            "Sample period in seconds.")
-        .def_property_readonly(
-            "trigger_channel", [](const Record& r) { return r.Header().triggerChannel & 0xFF; },
-            "Trigger channel, 0 to 3.")
-        .def_property_readonly(
-            "trigger_type", [](const Record& r) { return r.Header().triggerType; },
-            "Trigger type: 0 to 4, or 255 for no trigger.")
-        .def_property_readonly(
-            "threshold", [](const Record& r) { return r.Header().threshold; }, "Trigger threshold in volts.")
-        .def_property_readonly(
-            "display_mode", [](const Record& r) { return r.Header().displayMode; },
-            "0: four panes, 1: overlaid.")
-        .def_property_readonly(
-            "stamp", [](const Record& r) { return StampOf(r.Header()); },
-            "The recording stamp of the first file (a vosviewer.Stamp), or None for a file without one, such "
-            "as the window's saves.")
-        .def_property_readonly(
-            "file_stamps",
-            [](const Record& r) {
-                py::list stamps;
-                for (std::size_t f = 0; f < r.Reader().FileCount(); ++f) stamps.append(StampOf(r.Reader().Header(f)));
-                return stamps;
-            },
-            "The stamp of each file (None where a file has none).")
-        .def_property_readonly(
-            "file_first_samples",
-            [](const Record& r) {
-                py::list firsts;
-                for (std::size_t f = 0; f < r.Reader().FileCount(); ++f) firsts.append(r.Reader().FirstSample(f));
-                return firsts;
-            },
-            "Index in the record of the first sample of each file.")
-        .def("read", &Record::Read, py::arg("channel"), py::arg("first") = 0, py::arg("count") = py::none(),
-             R"(Samples of one channel as a float64 array in volts.
-
-channel: 0 to 3. first: the first sample. count: how many (None: to the end).
-Reads only these samples. For a single file the array is a read-only view of
-the mapped file; copy it (numpy.array(a)) to change it. The window and vosctl
-replace a file by a new one, which leaves a view as it was; a program that
-cuts the file short in place while a view is used ends the interpreter
-(SIGBUS), as with numpy.memmap.
-Raises IndexError for a range outside the record, VosFileError when a file
-changed or went away since it was opened.)")
-        .def("times", &Record::Times, py::arg("first") = 0, py::arg("count") = py::none(),
-             R"(UTC times of samples as a datetime64[us] array, from each file's recording stamp.
-
-Samples of a file without a stamp are NaT.)")
-        .def("envelope", &Record::Envelope, py::arg("channel"), py::arg("columns") = 1000, py::arg("first") = 0,
-             py::arg("count") = py::none(),
-             R"(The min/max envelope of a range at `columns` columns: a tuple (low, high) of float64 arrays.
-
-Column c covers samples first + count*c//columns up to the next column's
-first; never more columns than samples. As the window draws them, NaN and
-values below -1 V count as -1 V. Read through the summaries the window uses
-(taken once per record, and cached in the user's summaries cache as the window
-caches them), so a whole night takes milliseconds once they exist.)")
-        .def("minmax", &Record::MinMax, py::arg("channel"), py::arg("first") = 0, py::arg("count") = py::none(),
-             R"(The smallest and largest sample of a range as a tuple (min, max); NaN samples are skipped.
-
-(nan, nan) when the range holds no number. Reads every sample of the range.)")
-        .def("statistics", &Record::Statistics, py::arg("channel"), py::arg("first") = 0, py::arg("count") = py::none(),
-             R"(The statistics of a range as `vosctl info --from/--to` gives them: a dict of count, nan_count,
-minimum and minimum_at, maximum and maximum_at (the first sample holding each, as an
-index into the record), mean, rms, standard_deviation (over the numbers) and
-peak_to_peak. NaN samples are counted and otherwise left out; with no number in
-the range the values are nan. Taken from the summaries' statistics cells and raw
-samples only at the range's ends, so a night costs what a second does.)")
-        .def("__repr__", [](const Record& r) {
-            return "<vosviewer.Record " + std::to_string(r.Files().size()) + " file(s), " + std::to_string(r.Count()) +
-                   " samples per channel, clock divider " + std::to_string(r.Header().clockDivider) + ">";
-        });
-
-    m.def(
-        "_open", [](const std::vector<std::string>& arguments) { return std::make_unique<Record>(arguments); },
-        py::arg("files"));
     m.def("_save", &Save, py::arg("path"), py::arg("channels"), py::arg("clock_divider"), py::arg("trigger_channel"),
           py::arg("trigger_type"), py::arg("threshold"), py::arg("display_mode"));
     m.attr("DLF_MAX_SAMPLE_COUNT") = DLF_MAX_SAMPLE_COUNT;

@@ -1,7 +1,6 @@
 #pragma once
 // One record opened from Python: a DLF file or a series read on demand.
 #include <cstdint>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -16,9 +15,6 @@
 
 namespace vospy {
 
-/// A single file's samples mapped into memory, shared with the arrays that view it.
-struct Mapping;
-
 class Record {
 public:
     /// Opens `arguments` (files, or prefixes naming a series) as one record
@@ -30,21 +26,27 @@ public:
     const DataFileHeader& Header() const { return Reader().Header(0); }
     const SeriesReader& Reader() const { return m_source.Reader(); }
 
-    pybind11::array_t<double> Read(int channel, std::uint64_t first, std::optional<std::uint64_t> count) const;
+    /// Samples first .. first+count-1 of `channels` as a (channels, count)
+    /// array: a new one, or `out` (C-contiguous float64 of that shape).
+    pybind11::array_t<double> Read(const std::vector<int>& channels, std::uint64_t first, std::uint64_t count,
+                                   std::optional<pybind11::array_t<double>> out) const;
     pybind11::array Times(std::uint64_t first, std::optional<std::uint64_t> count) const;
-    pybind11::tuple Envelope(int channel, std::uint32_t columns, std::uint64_t first,
-                             std::optional<std::uint64_t> count);
-    pybind11::tuple MinMax(int channel, std::uint64_t first, std::optional<std::uint64_t> count) const;
-    pybind11::dict Statistics(int channel, std::uint64_t first, std::optional<std::uint64_t> count);
+    pybind11::tuple Envelope(int channel, std::uint32_t columns, std::uint64_t first, std::uint64_t count, bool drawn,
+                             const pybind11::object& progress);
+    pybind11::dict Statistics(int channel, std::uint64_t first, std::uint64_t count, const pybind11::object& progress);
+    /// (first sample after the gap, UTC micros of its start and end, samples lost) of each gap.
+    pybind11::list Gaps() const;
 
 private:
-    // The range first .. first+count-1, checked against the record.
-    std::uint64_t Range(int channel, std::uint64_t first, std::optional<std::uint64_t> count) const;
-    const SummaryPyramid& Summaries();
+    // Checks first .. first+count-1 against the record.
+    void Range(int channel, std::uint64_t first, std::uint64_t count) const;
+    // The summaries, built on first use while Ctrl-C and `progress` are heard.
+    const SummaryPyramid& Summaries(const pybind11::object& progress);
+    // Raises VosFileError naming the first file of first .. first+count-1 that changed.
+    [[noreturn]] void ThrowUnreadable(std::uint64_t first, std::uint64_t count) const;
 
     std::vector<std::string> m_paths;
     SeriesSource m_source;
-    std::shared_ptr<Mapping> m_mapping;
     std::mutex m_summariesMutex;
     std::optional<SummaryPyramid> m_summaries;
 };

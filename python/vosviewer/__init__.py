@@ -15,97 +15,136 @@ Failures raise vosviewer.VosFileError, VosDeviceError or VosUsageError,
 each with the program's own message and an English gloss.
 """
 
-import collections
-import dataclasses
-import datetime
-import os
-import typing
+import dataclasses as _dataclasses
+import os as _os
+import typing as _typing
 
-from vosviewer.errors import VosDeviceError, VosError, VosFileError, VosUsageError
+from vosviewer.errors import (VosDeviceError, VosError, VosFileError, VosFileNotFoundError, VosIsADirectoryError,
+                              VosPermissionError, VosUsageError)
 from vosviewer import _vosviewer as _core
-from vosviewer._vosviewer import Record
+from vosviewer._record import Block, Gap, Record, Stamp
+from vosviewer._record import file_name as _file_name, integer as _integer
 
-Record.__module__ = __name__
+for _class in (Record, Stamp, Block, Gap):
+    _class.__module__ = __name__
+del _class
 
+__version__: str = _core.VERSION
+
+# open is left out: `from vosviewer import *` must not replace the builtin open.
 __all__ = [
-    "open", "save", "loggers", "acquire", "record", "record_blocks", "simulator_path",
-    "Record", "Stamp", "Acquisition", "Block",
-    "VosError", "VosFileError", "VosDeviceError", "VosUsageError",
-    "DLF_MAX_SAMPLE_COUNT",
+    "save", "loggers", "acquire", "record", "record_blocks", "simulator_path",
+    "Record", "Stamp", "Block", "Gap", "Acquisition", "RecordBlocks",
+    "VosError", "VosFileError", "VosFileNotFoundError", "VosPermissionError", "VosIsADirectoryError",
+    "VosDeviceError", "VosUsageError", "DLF_MAX_SAMPLE_COUNT",
 ]
 
-DLF_MAX_SAMPLE_COUNT = _core.DLF_MAX_SAMPLE_COUNT
 
+def __dir__():
+    # The public names only: what the module is for, not how it is made.
+    return sorted(__all__ + ["__version__", "errors", "open"])
 
-@dataclasses.dataclass(frozen=True)
-class Stamp:
-    """Where and when a recorded file belongs."""
-
-    start: datetime.datetime
-    """UTC of the file's first sample."""
-    identity: str
-    """The recording's identity, 32 hexadecimal digits, shared by all its files."""
-    index: int
-    """The file's number in its series: 1 for PREFIX-000001.dlf."""
-    first_sample: int
-    """Samples per channel recorded before this file."""
-
-
-def _paths(files) -> typing.List[str]:
-    if isinstance(files, (str, bytes, os.PathLike)):
-        files = [files]
-    return [os.fsdecode(f) for f in files]
+DLF_MAX_SAMPLE_COUNT: int = _core.DLF_MAX_SAMPLE_COUNT
 
 
 def open(files) -> Record:  # noqa: A001 - the module's one way in, as vosviewer.open
     """Open one DLF file, a list of files, or a recorded series by its prefix.
 
-    files: a path, a prefix (``"night"`` for night-000001.dlf, night-000002.dlf,
-    ...), or a list of either. The files must form one record, as for
-    ``vosctl csv``: the same clock, and recorded files of one recording in
-    order without a gap or repeat. Raises VosFileError naming the two files
-    that do not belong together, a missing file or a bad one, and
-    VosUsageError for a name that is both a file and a prefix.
+    files: a name (str, bytes or os.PathLike), a prefix (``"night"`` for
+    night-000001.dlf, night-000002.dlf, ...), or a list of either. The
+    files must form one record, as for ``vosctl csv``: the same clock, and
+    recorded files of one recording in order without a gap or repeat.
+    Raises VosFileError (VosFileNotFoundError for a missing file) naming
+    the two files that do not belong together, a missing file or a bad
+    one, and VosUsageError for a name that is both a file and a prefix.
+    A series of more files than the process may hold open is read holding
+    a quarter of what it may, its soft limit on open files raised to the
+    hard one (``ulimit -Hn``) for that.
     """
-    return _core._open(_paths(files))
+    return Record(files)
 
 
 def save(path, channels, clock_divider: int = 1, trigger_channel: int = 0, trigger_type: int = 255,
          threshold: float = 0.0, display_mode: int = 0) -> None:
     """Save four channels (volts) and their settings as a DLF data file.
 
-    channels: four one-dimensional arrays of one length, 1 to
-    DLF_MAX_SAMPLE_COUNT samples (a 4 x N array serves). The file is written
-    as the window saves it: an existing file is replaced only once the new one
-    is complete on disk, and a file in use is refused.
+    channels: a (4, n) array, one row per channel (``frame.to_numpy().T``
+    for a DataFrame of four columns), or four one-dimensional arrays of one
+    length; 1 to DLF_MAX_SAMPLE_COUNT samples. The file is written as the
+    window saves it: an existing file is replaced only once the new one is
+    complete on disk, and a file in use is refused.
     """
-    _core._save(os.fsdecode(path), list(channels), clock_divider, trigger_channel, trigger_type, threshold,
-                display_mode)
+    import numpy
+    if hasattr(channels, "columns") and hasattr(channels, "index"):
+        raise TypeError("channels is a table (a pandas DataFrame?): give its four columns as rows, "
+                        "frame.to_numpy().T")
+    if isinstance(channels, numpy.ndarray):
+        if channels.ndim != 2:
+            raise ValueError(f"channels must be a (4, n) array, one row per channel, not {channels.ndim}-dimensional")
+        if channels.shape[0] != 4:
+            hint = "; its transpose (.T) has four rows" if channels.shape[1] == 4 else ""
+            raise ValueError(f"channels must be a (4, n) array, one row per channel, not {channels.shape}{hint}")
+    elif isinstance(channels, (str, bytes)) or not hasattr(channels, "__iter__"):
+        raise TypeError(f"channels must be a (4, n) array or four arrays, not {type(channels).__name__}")
+    _core._save(_file_name(path, "path"), list(channels), _integer(clock_divider, "clock_divider"),
+                _integer(trigger_channel, "trigger_channel"), _integer(trigger_type, "trigger_type"),
+                float(threshold), _integer(display_mode, "display_mode"))
 
 
 def _in_build_tree() -> bool:
-    here = os.path.dirname(os.path.abspath(__file__))
-    return os.path.isfile(os.path.join(here, "..", "..", "CMakeCache.txt"))
+    here = _os.path.dirname(_os.path.abspath(__file__))
+    return _os.path.isfile(_os.path.join(here, "..", "..", "CMakeCache.txt"))
 
 
 def simulator_path() -> str:
     """The simulated logger's driver library: the one built beside this module
     in a build tree, else the installed one (package vosviewer-sim)."""
     if _in_build_tree():
-        here = os.path.dirname(os.path.abspath(__file__))
-        return os.path.normpath(os.path.join(here, "..", "..", "sim", "libftd2xx.so"))
+        here = _os.path.dirname(_os.path.abspath(__file__))
+        return _os.path.normpath(_os.path.join(here, "..", "..", "sim", "libftd2xx.so"))
     return _core.SIMULATOR_INSTALLED
 
 
-def _driver(driver, simulator: bool) -> str:
+def _driver(driver, simulator: bool) -> bytes:
     if simulator and driver is not None:
         raise VosUsageError("パラメータが不正です", "give either driver or simulator=True, not both")
     if simulator:
-        return simulator_path()
-    return os.fsdecode(driver) if driver is not None else _core.DRIVER_LIBRARY
+        return _file_name(simulator_path())
+    return _file_name(driver, "driver") if driver is not None else _file_name(_core.DRIVER_LIBRARY)
 
 
-def loggers(driver=None, simulator: bool = False) -> typing.List[int]:
+def _text(value, name: str) -> str:
+    """A setting as vosctl's option text: str as it is, a whole number as its digits."""
+    if isinstance(value, str):
+        return value
+    return str(_integer(value, name))
+
+
+def _optional_text(value, name: str) -> _typing.Optional[str]:
+    return None if value is None else _text(value, name)
+
+
+def _clock_text(clock) -> str:
+    """A clock as vosctl's --clock names it; a number is taken in Hz (1000 is "1kHz")."""
+    if isinstance(clock, str):
+        return clock
+    hz = _integer(clock, "clock")
+    return f"{hz // 1000}kHz" if hz >= 1000 and hz % 1000 == 0 else f"{hz}Hz"
+
+
+def _duration_text(duration) -> _typing.Optional[str]:
+    """A duration as vosctl's --duration takes it; a number or a timedelta in whole seconds."""
+    import datetime
+    if duration is None or isinstance(duration, str):
+        return duration
+    if isinstance(duration, datetime.timedelta):
+        duration = duration.total_seconds()
+    if isinstance(duration, float):
+        return str(int(duration)) if duration.is_integer() else f"{duration}s"
+    return _text(duration, "duration")
+
+
+def loggers(driver=None, simulator: bool = False) -> _typing.List[int]:
     """Serial numbers of the attached loggers, in the order Search lists them.
 
     driver: the D2XX library to load (default libftd2xx.so on the library
@@ -114,7 +153,7 @@ def loggers(driver=None, simulator: bool = False) -> typing.List[int]:
     return _core._loggers(_driver(driver, simulator))
 
 
-@dataclasses.dataclass
+@_dataclasses.dataclass
 class Acquisition:
     """One acquisition's record: samples in volts and the settings it ran with."""
 
@@ -135,22 +174,27 @@ class Acquisition:
         save(path, self.channels, self.clock_divider, self.trigger_channel, self.trigger_type, self.threshold)
 
 
-def acquire(count: int = 10000, clock: str = "10kHz", trigger: typing.Optional[str] = None,
-            serial: typing.Optional[int] = None, driver=None, simulator: bool = False) -> Acquisition:
+def acquire(count: _typing.Union[int, str] = 10000, clock: _typing.Union[str, int] = "10kHz",
+            trigger: _typing.Optional[str] = None, serial: _typing.Union[int, str, None] = None, driver=None,
+            simulator: bool = False) -> Acquisition:
     """Run one acquisition as Start (and ``vosctl acquire``) does.
 
     count: Sampling Count, 1 to 1000000. clock: a Sampling Clock entry,
-    "10kHz" to "1Hz". trigger: "CH:TYPE:VOLTS" as vosctl takes it, e.g.
-    "CH0:Level-H:2.5", or None. serial: the logger (None: the one Search
-    selects, the last one listed, as vosctl takes it).
+    "10kHz" to "1Hz", or its frequency in Hz (1000). trigger: "CH:TYPE:VOLTS"
+    as vosctl takes it, e.g. "CH0:Level-H:2.5", or None. serial: the logger,
+    as a number or its text (None: the one Search selects, the last one
+    listed, as vosctl takes it).
     Ctrl-C stops the run as Stop does and raises KeyboardInterrupt once the
     logger is closed; its ``acquisition`` holds the samples stored until then
-    (None when there were none). Raises VosUsageError for a setting vosctl
-    refuses and VosDeviceError for the driver or the logger. The GIL is
-    released while the logger runs.
+    (None when there were none). Raises VosUsageError with vosctl's reason
+    for a setting vosctl refuses and VosDeviceError for the driver or the
+    logger. The GIL is released while the logger runs.
     """
+    if trigger is not None and not isinstance(trigger, str):
+        raise TypeError(f"trigger must be a str such as \"CH0:Level-H:2.5\", not {type(trigger).__name__}")
+    arguments = (_clock_text(clock), _text(count, "count"), trigger, _optional_text(serial, "serial"))
     try:
-        kept = _core._acquire(_driver(driver, simulator), clock, count, trigger, serial)
+        kept = _core._acquire(_driver(driver, simulator), *arguments)
     except KeyboardInterrupt as interrupt:
         stored = getattr(interrupt, "acquisition", None)
         interrupt.acquisition = Acquisition(*stored) if stored is not None else None
@@ -158,71 +202,130 @@ def acquire(count: int = 10000, clock: str = "10kHz", trigger: typing.Optional[s
     return Acquisition(*kept)
 
 
-Block = collections.namedtuple("Block", ["first", "samples"])
-Block.__doc__ = """Samples of a recording as they are stored: `samples` is a 4 x n float64
-array (volts), its first column sample `first` of the recording."""
+class RecordBlocks:
+    """A recording under way, as record_blocks() starts it: an iterable of
+    the Blocks it stores.
+
+    ``for block in run:`` takes the blocks; leaving that loop in any way
+    (break, an exception, its end) stops the recording, completes its files
+    and frees the logger, whether or not ``run`` is kept. close() (or the
+    end of ``with run:``) does the same at any time. ``result`` is then the
+    dict record() returns (None until the recording has ended). next(run)
+    takes one block without stopping anything when the caller stops.
+    """
+
+    def __init__(self, prefix, clock: _typing.Union[str, int] = "10kHz",
+                 samples: _typing.Union[int, str, None] = None, duration=None,
+                 split: _typing.Union[int, str] = DLF_MAX_SAMPLE_COUNT, trigger: _typing.Optional[str] = None,
+                 serial: _typing.Union[int, str, None] = None, overwrite: bool = False, driver=None,
+                 simulator: bool = False, *, _blocks: bool = True) -> None:
+        self.result: _typing.Optional[_typing.Dict[str, int]] = None
+        self._run = None
+        if trigger is not None and not isinstance(trigger, str):
+            raise TypeError(f"trigger must be a str such as \"CH0:Level-H:2.5\", not {type(trigger).__name__}")
+        self._run = _core._Recording(_driver(driver, simulator), _file_name(prefix, "prefix"), _clock_text(clock),
+                                     _optional_text(samples, "samples"), _duration_text(duration),
+                                     _text(split, "split"), trigger, _optional_text(serial, "serial"),
+                                     bool(overwrite), _blocks)
+
+    def _take(self) -> _typing.Optional[Block]:
+        if self._run is None:
+            return None
+        block = self._run.next_block()
+        if block is None:
+            self.close()
+            return None
+        return Block(*block)
+
+    def __next__(self) -> Block:
+        block = self._take()
+        if block is None:
+            raise StopIteration(self.result)
+        return block
+
+    def __iter__(self) -> _typing.Generator[Block, None, _typing.Optional[_typing.Dict[str, int]]]:
+        # A generator of its own, held only by the loop: a loop left early
+        # drops it, and its end stops the recording.
+        try:
+            while True:
+                block = self._take()
+                if block is None:
+                    return self.result
+                yield block
+        finally:
+            self.close()
+
+    def close(self) -> None:
+        """Stops the recording, completes its files and frees the logger;
+        raises what the recording ended with (VosFileError, VosDeviceError)."""
+        run, self._run = self._run, None
+        if run is not None:
+            run.stop()
+            self.result = run.finish()
+
+    def wait(self) -> _typing.Dict[str, int]:
+        """Waits for the recording's end (its samples or duration; Ctrl-C
+        stops it) and returns its result."""
+        run, self._run = self._run, None
+        if run is not None:
+            self.result = run.finish()
+        return self.result
+
+    def __enter__(self) -> "RecordBlocks":
+        return self
+
+    def __exit__(self, *exception) -> None:
+        self.close()
+
+    def __del__(self) -> None:
+        if getattr(self, "_run", None) is not None:
+            self._run.stop()
 
 
-def _recording(prefix, clock, samples, duration, split, trigger, serial, overwrite, driver, simulator, blocks):
-    return _core._Recording(_driver(driver, simulator), os.fsdecode(prefix), clock, samples, duration, split, trigger,
-                            serial, overwrite, blocks)
-
-
-def record_blocks(prefix, clock: str = "10kHz", samples: typing.Optional[int] = None,
-                  duration: typing.Optional[str] = None, split: int = DLF_MAX_SAMPLE_COUNT,
-                  trigger: typing.Optional[str] = None, serial: typing.Optional[int] = None, overwrite: bool = False,
-                  driver=None, simulator: bool = False) -> typing.Iterator[Block]:
+def record_blocks(prefix, clock: _typing.Union[str, int] = "10kHz", samples: _typing.Union[int, str, None] = None,
+                  duration=None, split: _typing.Union[int, str] = DLF_MAX_SAMPLE_COUNT,
+                  trigger: _typing.Optional[str] = None, serial: _typing.Union[int, str, None] = None,
+                  overwrite: bool = False, driver=None, simulator: bool = False) -> RecordBlocks:
     """Record to PREFIX-000001.dlf, PREFIX-000002.dlf, ... as ``vosctl record``
     does, yielding the samples as they are stored (Block).
 
-    The files hold every sample whatever the loop does; a loop that falls far
-    behind misses blocks (counted in the result's "blocks_missed"). Ending the
-    loop early (break) stops the recording and completes its files. Ctrl-C
-    stops it too, completes the files and raises KeyboardInterrupt. Without
-    samples or duration the recording runs until stopped. A working file of
-    a killed run is recovered with ``vosctl recover PREFIX``.
-    The generator's return value is the result dict of record().
+    Arguments as for record(), checked at the call, which starts the
+    recording. The files hold every sample whatever the loop does; a loop
+    that falls far behind misses blocks (counted in the result's
+    "blocks_missed"). Leaving the loop early (break) stops the recording,
+    completes its files and frees the logger, also when the returned
+    RecordBlocks is kept in a variable. Ctrl-C stops it too, completes the
+    files and raises KeyboardInterrupt. Without samples or duration the
+    recording runs until stopped. A working file of a killed run is
+    recovered with ``vosctl recover PREFIX``. The result dict of record()
+    is the RecordBlocks' ``result`` once it has ended.
     """
-    run = _recording(prefix, clock, samples, duration, split, trigger, serial, overwrite, driver, simulator, True)
-    try:
-        while True:
-            block = run.next_block()
-            if block is None:
-                break
-            yield Block(*block)
-    finally:
-        run.stop()
-        result = run.finish()
-    return result
+    return RecordBlocks(prefix, clock, samples, duration, split, trigger, serial, overwrite, driver, simulator)
 
 
-def record(prefix, clock: str = "10kHz", samples: typing.Optional[int] = None,
-           duration: typing.Optional[str] = None, split: int = DLF_MAX_SAMPLE_COUNT,
-           trigger: typing.Optional[str] = None, serial: typing.Optional[int] = None, overwrite: bool = False,
-           driver=None, simulator: bool = False,
-           callback: typing.Optional[typing.Callable[[Block], typing.Any]] = None) -> typing.Dict[str, int]:
+def record(prefix, clock: _typing.Union[str, int] = "10kHz", samples: _typing.Union[int, str, None] = None,
+           duration=None, split: _typing.Union[int, str] = DLF_MAX_SAMPLE_COUNT,
+           trigger: _typing.Optional[str] = None, serial: _typing.Union[int, str, None] = None,
+           overwrite: bool = False, driver=None, simulator: bool = False,
+           callback: _typing.Optional[_typing.Callable[[Block], _typing.Any]] = None) -> _typing.Dict[str, int]:
     """Record to PREFIX-000001.dlf, PREFIX-000002.dlf, ... as ``vosctl record`` does.
 
     clock, trigger and serial as for acquire(); samples: samples per channel
-    to record, or duration: "90s", "15m", "8h", "1h30m" (neither: until
-    Ctrl-C). split: samples per file, 1000 to 1000000. overwrite: replace an
-    existing series of the prefix, as --overwrite does; otherwise a prefix
-    that holds data is refused. callback(block) is called with each Block as
-    it is stored. Ctrl-C stops the recording, completes its files and raises
+    to record, or duration: "90s", "15m", "8h", "1h30m" or seconds as a
+    number (2) or a timedelta, as --duration takes it (neither: until
+    Ctrl-C; both are refused, as vosctl refuses them). split: samples per
+    file, 1000 to 1000000. overwrite: replace an existing series of the
+    prefix, as --overwrite does; otherwise a prefix that holds data is
+    refused. callback(block) is called with each Block as it is stored.
+    Ctrl-C stops the recording, completes its files and raises
     KeyboardInterrupt. Returns a dict: samples, files, samples_in_files,
     gaps, lost_samples, blocks_missed.
     """
+    run = RecordBlocks(prefix, clock, samples, duration, split, trigger, serial, overwrite, driver, simulator,
+                       _blocks=callback is not None)
     if callback is None:
-        run = _recording(prefix, clock, samples, duration, split, trigger, serial, overwrite, driver, simulator, False)
-        return run.finish()
-    blocks = record_blocks(prefix, clock, samples, duration, split, trigger, serial, overwrite, driver, simulator)
-    while True:
-        try:
-            block = next(blocks)
-        except StopIteration as end:
-            return end.value
-        try:
+        return run.wait()
+    with run:
+        for block in run:
             callback(block)
-        except BaseException:
-            blocks.close()
-            raise
+    return run.result

@@ -71,12 +71,41 @@ def test_refused_settings_and_a_missing_driver_raise(tmp_path):
         (dict(driver=tmp_path / "none.so"), vosviewer.VosDeviceError, "none.so"),
         (dict(driver="x.so", simulator=True), vosviewer.VosUsageError, "either driver"),
         (dict(serial=99999, count=10, simulator=True), vosviewer.VosDeviceError, "."),
+        # Numbers and texts as vosctl takes them, refused with vosctl's reason.
+        (dict(clock=3000, simulator=True), vosviewer.VosUsageError, '"3kHz" is not one of 10kHz, 5kHz'),
+        (dict(count="many", simulator=True), vosviewer.VosUsageError, "count: "),
+        (dict(serial="abc", simulator=True), vosviewer.VosUsageError, '"abc" is not a serial number'),
+        (dict(clock=1.5, simulator=True), TypeError, "clock must be an integer, not float"),
+        (dict(trigger=5, simulator=True), TypeError, "trigger must be a str"),
+        (dict(driver=5), TypeError, "driver must be str, bytes or os.PathLike, not int"),
     ]
     for arguments, error, text in cases:
         with pytest.raises(error, match=text):
             vosviewer.acquire(**arguments)
     with pytest.raises(vosviewer.VosDeviceError, match="none.so"):
         vosviewer.loggers(driver=tmp_path / "none.so")
+    # A recording's arguments are checked at the call, before any block is asked for; nothing is written.
+    cases = [
+        (dict(samples=1000, duration="5s"), vosviewer.VosUsageError, "duration excludes samples"),
+        (dict(clock="3kHz"), vosviewer.VosUsageError, "clock"),
+        (dict(split=10), vosviewer.VosUsageError, "split: "),
+        (dict(samples=0), vosviewer.VosUsageError, "samples: "),
+        (dict(duration="2.5s"), vosviewer.VosUsageError, '"2.5s" is not a duration'),
+        (dict(duration=[1]), TypeError, "duration must be an integer"),
+    ]
+    for start in (vosviewer.record_blocks, vosviewer.record):
+        for arguments, error, text in cases:
+            with pytest.raises(error, match=text):
+                start(tmp_path / "refused", simulator=True, **arguments)
+    assert os.listdir(tmp_path) == []
+
+
+def test_settings_as_numbers_as_vosctl_takes_them(tmp_path, simulated):
+    simulated(STEADY)
+    run = vosviewer.acquire(count="100", clock=1000, serial="30002", simulator=True)
+    assert (run.count, run.clock_divider) == (100, 10)
+    result = vosviewer.record(tmp_path / "two", clock=1000, duration=2, split=1000, simulator=True)
+    assert (result["samples"], result["files"]) == (2000, 2)
 
 
 def test_a_recording_gives_its_files_and_the_same_samples_as_blocks(tmp_path, simulated):
@@ -102,13 +131,27 @@ def test_a_recording_gives_its_files_and_the_same_samples_as_blocks(tmp_path, si
     assert (tmp_path / "run-000001.dlf").read_bytes() == before
     again = vosviewer.record(prefix, samples=1000, split=1000, overwrite=True, simulator=True)
     assert again["files"] == 1 and not os.path.exists(tmp_path / "run-000002.dlf")
-    # An iterator ended early stops the recording and completes its files.
-    taken = 0
-    for block in vosviewer.record_blocks(tmp_path / "it", clock="1kHz", simulator=True):
-        taken += block.samples.shape[1]
-        if taken >= 3000:
-            break
-    assert vosviewer.open(tmp_path / "it").count >= 3000
+    # A loop left early stops the recording, completes its files and frees the logger and the prefix, also
+    # when the iterable is kept, as in a notebook.
+    for kept in (False, True):
+        taken = 0
+        run = vosviewer.record_blocks(tmp_path / "it", clock="1kHz", overwrite=True, simulator=True)
+        for block in run:
+            taken += block.samples.shape[1]
+            if taken >= 3000:
+                break
+        if not kept:
+            del run
+        else:
+            assert run.result["samples"] >= 3000 and run.result["files"] == 1
+        assert vosviewer.open(tmp_path / "it").count >= 3000
+    # The prefix and the logger are free while `run` still exists.
+    assert vosviewer.record(tmp_path / "it", samples=1000, overwrite=True, simulator=True)["samples"] == 1000
+    assert run.result["samples"] >= 3000
+    # As a context manager, and taken with next() alone.
+    with vosviewer.record_blocks(tmp_path / "ctx", clock="1kHz", simulator=True) as run:
+        assert next(run).first == 0
+    assert run.result is not None and vosviewer.open(tmp_path / "ctx").count >= 1
 
 
 def wait_for(condition, seconds=30):
