@@ -172,6 +172,8 @@ const SummaryPyramid& Record::Summaries(const py::object& progress) {
                              if (!progress.is_none()) progress(counted.done.load(), total);
                          });
         if (result != SummaryResult::Done) ThrowUnreadable(0, total);
+        // The end told too, so that a caller hears of every build, however short.
+        if (!progress.is_none()) progress(total, total);
         m_summaries = std::move(pyramid);
     }
     return *m_summaries;

@@ -277,10 +277,6 @@ class RecordBlocks:
     def __exit__(self, *exception) -> None:
         self.close()
 
-    def __del__(self) -> None:
-        if getattr(self, "_run", None) is not None:
-            self._run.stop()
-
 
 def record_blocks(prefix, clock: _typing.Union[str, int] = "10kHz", samples: _typing.Union[int, str, None] = None,
                   duration=None, split: _typing.Union[int, str] = DLF_MAX_SAMPLE_COUNT,

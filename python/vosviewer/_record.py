@@ -10,7 +10,7 @@ import typing as _typing
 
 import numpy as _numpy
 
-from vosviewer import _vosviewer as _core
+from vosviewer import _vosviewer as _core  # type: ignore[attr-defined]
 
 CHANNELS = 4
 _UTC = _datetime.timezone.utc
@@ -325,7 +325,7 @@ class Record:
             out[:, done:done + taken] = block[:, ::step]
         return out
 
-    def __getitem__(self, key) -> _typing.Union[_numpy.ndarray, _numpy.float64]:
+    def __getitem__(self, key) -> _typing.Any:
         """rec[channel, sample] as numpy indexes a (4, count) array: integers
         (negative from the end), slices with any step, an ellipsis."""
         rows_key, samples_key = _expand(key)
@@ -441,8 +441,7 @@ class Record:
         first, count = self._part(first, count)
         data = self._core.read(list(range(CHANNELS)), first, count, None)
         axis, stamped = self._time_axis(first, count)
-        index = pandas.DatetimeIndex(axis, name="time").tz_localize("UTC") if stamped else \
-            pandas.TimedeltaIndex(axis, name="time")
+        index = _utc_index(pandas, axis) if stamped else pandas.TimedeltaIndex(axis, name="time")
         frame = pandas.DataFrame(data.T, index=index, columns=[f"ch{c}" for c in range(CHANNELS)], copy=False)
         frame.attrs.update(self.attrs)
         return frame
@@ -460,6 +459,16 @@ class Record:
                  if v is not None}
         return xarray.DataArray(data, dims=("channel", "time"),
                                 coords={"channel": list(range(CHANNELS)), "time": axis}, name="volts", attrs=attrs)
+
+
+def _utc_index(pandas, times: _numpy.ndarray):
+    """A UTC DatetimeIndex over `times` (datetime64[us]) with one copy, the one to nanoseconds."""
+    import warnings
+    nanoseconds = times.astype("datetime64[ns]")
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", FutureWarning)
+        values = pandas.arrays.DatetimeArray(nanoseconds, dtype=pandas.DatetimeTZDtype(tz="UTC"))
+    return pandas.DatetimeIndex(values, name="time")
 
 
 def _optional(module: str, method: str, debian: str):

@@ -39,8 +39,8 @@ class VosFileError(VosError, OSError):
                  filename: "str | None" = None) -> None:
         super().__init__(message, gloss)
         # OSError's own fields, set after its __init__ took (message, gloss) as (errno, strerror).
-        self.errno = errno
-        self.strerror = _os.strerror(errno) if errno is not None else None
+        self.errno = errno  # type: ignore[assignment]  # None for a cause that is no system error
+        self.strerror = _os.strerror(errno) if errno is not None else None  # type: ignore[assignment]
         self.filename = filename
 
     def __reduce__(self):
@@ -64,7 +64,8 @@ _BY_ERRNO = {_errno.ENOENT: VosFileNotFoundError, _errno.EACCES: VosPermissionEr
 
 
 def _file_error(message: str, gloss: str, errno: "int | None", filename: "str | None") -> VosFileError:
-    return _BY_ERRNO.get(errno, VosFileError)(message, gloss, errno, filename)
+    kind = _BY_ERRNO.get(errno, VosFileError) if errno is not None else VosFileError
+    return kind(message, gloss, errno, filename)
 
 
 class VosDeviceError(VosError):

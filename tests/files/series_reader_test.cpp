@@ -251,3 +251,24 @@ TEST(SeriesReader, AFileChangedWhileClosedIsAReadErrorNeverOtherData) {
 }
 
 }  // namespace
+
+namespace {
+
+// A file cut short in place while its reader holds it open: the samples cut
+// off are a read error (never a fault, nor zeros), those still there read.
+TEST(SeriesReader, AFileCutShortWhileHeldOpenIsAReadErrorForWhatWasCut) {
+    TempDir dir;
+    const std::vector<std::string> paths = WriteFiles(dir, 1);
+    SeriesReader reader;
+    ASSERT_EQ(reader.Open(paths), FileError::None);
+    ASSERT_EQ(reader.OpenFiles(), 1u);
+    // The header and channel 0's samples stay; channels 1 to 3 are cut off.
+    ASSERT_EQ(::truncate(paths[0].c_str(), DLF_HEADER_SIZE + SAMPLES * sizeof(double)), 0);
+    double v[SAMPLES] = {};
+    EXPECT_FALSE(reader.Copy(3, 0, SAMPLES, v));
+    EXPECT_FALSE(reader.Copy(1, SAMPLES - 1, 1, v));
+    ASSERT_TRUE(reader.Copy(0, 0, SAMPLES, v));
+    EXPECT_EQ(v[7], 7.0);
+}
+
+}  // namespace

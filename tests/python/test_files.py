@@ -215,8 +215,28 @@ def test_the_statistics_of_a_range(tmp_path, series):
         night.statistics(1, 2000, 600)
 
 
+def test_a_summary_build_is_told_to_progress_and_stopped_by_its_callback(tmp_path):
+    path = write_dlf(tmp_path / "p.dlf", channels_of(3000))
+
+    def refuse(done, total):
+        raise RuntimeError(f"stopped at {done} of {total}")
+
+    with pytest.raises(RuntimeError, match="stopped at .* of 3000"):
+        vosviewer.open(path).statistics(0, progress=refuse)
+    # A build is told of up to its end, whether made or taken from the cache.
+    calls = []
+    record = vosviewer.open(path)
+    assert record.minmax(1, progress=lambda done, total: calls.append((done, total))) == (1.0, 3.999)
+    assert calls[-1] == (3000, 3000) and calls == sorted(calls)
+    calls.clear()
+    record.envelope(1, progress=lambda done, total: calls.append((done, total)))
+    assert calls == []
+
+
 def test_ranges_channels_and_types_outside_the_record_are_refused(tmp_path):
     record = vosviewer.open(write_dlf(tmp_path / "r.dlf", channels_of(10)))
+    frozen = numpy.zeros(10)
+    frozen.flags.writeable = False
     cases = [
         (lambda: record.read(4), IndexError, "channel 4 does not exist"),
         (lambda: record.read(-1), IndexError, "channel -1 does not exist"),
@@ -234,6 +254,8 @@ def test_ranges_channels_and_types_outside_the_record_are_refused(tmp_path):
         (lambda: record.statistics(True), TypeError, "channel must be an integer, not bool"),
         (lambda: record.read(0, out=[0.0] * 10), TypeError, "out must be a numpy float64 array"),
         (lambda: record.read(0, out=numpy.zeros(9)), ValueError, r"out holds \(9,\) samples; 10 are read"),
+        (lambda: record.read(0, out=numpy.zeros(20)[::2]), ValueError, "out must be a writable C-contiguous"),
+        (lambda: record.read(0, out=frozen), ValueError, "out must be a writable C-contiguous"),
         (lambda: record[4, 0], IndexError, "index 4 is out of bounds for axis 0 with size 4"),
         (lambda: record[0, -11], IndexError, "index -11 is out of bounds for axis 1 with size 10"),
         (lambda: record[0, 0, 0], IndexError, "too many indices"),
