@@ -6,13 +6,15 @@ from a logger (or the simulated one) as vosctl does. Everything runs on the
 same C++ core as the window and vosctl.
 
     >>> import vosviewer
-    >>> night = vosviewer.open("night")           # night-000001.dlf, ...
-    >>> ch0 = night.read(0)                        # float64 volts
+    >>> night = vosviewer.open("night")           # night-000001.dlf, ... as a (4, count) array
+    >>> hour = night[:, :36000]                    # float64 volts, read from the files that hold them
+    >>> t = night.times(0, 36000)                  # UTC of each sample, right across gaps
     >>> low, high = night.envelope(0, columns=1000)
     >>> run = vosviewer.acquire(count=1000, simulator=True)
 
-Failures raise vosviewer.VosFileError, VosDeviceError or VosUsageError,
-each with the program's own message and an English gloss.
+Failures raise vosviewer.VosFileError (an OSError), VosDeviceError or
+VosUsageError (a ValueError), each with the program's own message and an
+English gloss; an argument of a wrong type raises TypeError.
 """
 
 import dataclasses as _dataclasses

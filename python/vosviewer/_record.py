@@ -423,12 +423,16 @@ class Record:
     # -- pandas and xarray
 
     def _time_axis(self, first: int, count: int):
-        """UTC times when the first file is stamped, else time from the start as timedelta64[us]."""
+        """UTC times (datetime64[ns]) when the first file is stamped, else time from the start
+        (timedelta64[ns]): nanoseconds, which pandas and xarray hold, made without a second copy."""
         if self.stamp is not None:
-            return self._core.times(first, count), True
-        period = self._core.clock_divider * 100
-        return ((_numpy.arange(first, first + count, dtype=_numpy.int64) * period).astype("timedelta64[us]"),
-                False)
+            ticks = self._core.times(first, count).view(_numpy.int64)
+            missing = ticks == _numpy.iinfo(_numpy.int64).min
+            ticks *= 1000
+            ticks[missing] = _numpy.iinfo(_numpy.int64).min
+            return ticks.view("datetime64[ns]"), True
+        period = self._core.clock_divider * 100_000
+        return (_numpy.arange(first, first + count, dtype=_numpy.int64) * period).view("timedelta64[ns]"), False
 
     def to_pandas(self, first: int = 0, count: _typing.Optional[int] = None):
         """A pandas.DataFrame of the four channels (columns ch0 .. ch3) for
@@ -462,12 +466,11 @@ class Record:
 
 
 def _utc_index(pandas, times: _numpy.ndarray):
-    """A UTC DatetimeIndex over `times` (datetime64[us]) with one copy, the one to nanoseconds."""
+    """A UTC DatetimeIndex over `times` (datetime64[ns]) without a copy."""
     import warnings
-    nanoseconds = times.astype("datetime64[ns]")
     with warnings.catch_warnings():
         warnings.simplefilter("ignore", FutureWarning)
-        values = pandas.arrays.DatetimeArray(nanoseconds, dtype=pandas.DatetimeTZDtype(tz="UTC"))
+        values = pandas.arrays.DatetimeArray(times, dtype=pandas.DatetimeTZDtype(tz="UTC"))
     return pandas.DatetimeIndex(values, name="time")
 
 
