@@ -42,6 +42,13 @@ Record::Record(const std::vector<std::string>& arguments) {
     }
     m_paths = std::move(expanded.files);
     py::gil_scoped_release unlocked;
+    // A prefix's working file (a recording under way, or one that ended
+    // without completing it) holds samples the record leaves out.
+    for (const std::string& argument : arguments) {
+        struct stat info {};
+        if (::stat(argument.c_str(), &info) == 0 && S_ISREG(info.st_mode)) continue;
+        for (const SeriesMember& working : ListSeries(argument).workingFiles) m_working.push_back(working.path);
+    }
     if (const std::string why = vosctl::RepeatedOrOutOfOrderText(m_paths); !why.empty()) {
         throw VosError(ErrorKind::File, FileErrorMessage(FileError::Format), why + "; nothing was read");
     }
@@ -343,6 +350,12 @@ void BindRecord(py::module_& m) {
                                    return files;
                                })
         .def_property_readonly("count", &Record::Count)
+        .def_property_readonly("working_files",
+                               [](const Record& r) {
+                                   py::list files;
+                                   for (const std::string& path : r.WorkingFiles()) files.append(py::bytes(path));
+                                   return files;
+                               })
         .def_property_readonly("clock_divider", [](const Record& r) { return r.Header().clockDivider; })
         .def_property_readonly("trigger_channel", [](const Record& r) { return r.Header().triggerChannel & 0xFF; })
         .def_property_readonly("trigger_type", [](const Record& r) { return r.Header().triggerType; })

@@ -22,6 +22,8 @@ public:
     explicit Record(const std::vector<std::string>& arguments);
 
     const std::vector<std::string>& Files() const { return m_paths; }
+    /// Working files (.vrec) of the series named by prefix: not part of the record.
+    const std::vector<std::string>& WorkingFiles() const { return m_working; }
     std::uint64_t Count() const { return Reader().Count(); }
     const DataFileHeader& Header() const { return Reader().Header(0); }
     const SeriesReader& Reader() const { return m_source.Reader(); }
@@ -46,6 +48,7 @@ private:
     [[noreturn]] void ThrowUnreadable(std::uint64_t first, std::uint64_t count) const;
 
     std::vector<std::string> m_paths;
+    std::vector<std::string> m_working;
     SeriesSource m_source;
     std::mutex m_summariesMutex;
     std::optional<SummaryPyramid> m_summaries;

@@ -24,10 +24,10 @@ import typing as _typing
 from vosviewer.errors import (VosDeviceError, VosError, VosFileError, VosFileNotFoundError, VosIsADirectoryError,
                               VosPermissionError, VosUsageError)
 from vosviewer import _vosviewer as _core
-from vosviewer._record import Block, Gap, Record, Stamp
+from vosviewer._record import Block, Gap, Record, Stamp, VosWorkingFileWarning
 from vosviewer._record import file_name as _file_name, integer as _integer
 
-for _class in (Record, Stamp, Block, Gap):
+for _class in (Record, Stamp, Block, Gap, VosWorkingFileWarning):
     _class.__module__ = __name__
 del _class
 
@@ -38,7 +38,7 @@ __all__ = [
     "save", "loggers", "acquire", "record", "record_blocks", "simulator_path",
     "Record", "Stamp", "Block", "Gap", "Acquisition", "RecordBlocks",
     "VosError", "VosFileError", "VosFileNotFoundError", "VosPermissionError", "VosIsADirectoryError",
-    "VosDeviceError", "VosUsageError", "DLF_MAX_SAMPLE_COUNT",
+    "VosDeviceError", "VosUsageError", "VosWorkingFileWarning", "DLF_MAX_SAMPLE_COUNT",
 ]
 
 
@@ -59,6 +59,9 @@ def open(files) -> Record:  # noqa: A001 - the module's one way in, as vosviewer
     Raises VosFileError (VosFileNotFoundError for a missing file) naming
     the two files that do not belong together, a missing file or a bad
     one, and VosUsageError for a name that is both a file and a prefix.
+    A prefix whose series has a working file (PREFIX-NNNNNN.vrec: a
+    recording under way, or one killed) gives the completed files with a
+    VosWorkingFileWarning naming it.
     A series of more files than the process may hold open is read holding
     a quarter of what it may, its soft limit on open files raised to the
     hard one (``ulimit -Hn``) for that.

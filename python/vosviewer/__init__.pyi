@@ -26,7 +26,7 @@ __all__ = [
     "save", "loggers", "acquire", "record", "record_blocks", "simulator_path",
     "Record", "Stamp", "Block", "Gap", "Acquisition", "RecordBlocks",
     "VosError", "VosFileError", "VosFileNotFoundError", "VosPermissionError", "VosIsADirectoryError",
-    "VosDeviceError", "VosUsageError", "DLF_MAX_SAMPLE_COUNT",
+    "VosDeviceError", "VosUsageError", "VosWorkingFileWarning", "DLF_MAX_SAMPLE_COUNT",
 ]
 DLF_MAX_SAMPLE_COUNT: int
 
@@ -36,6 +36,8 @@ class Stamp:
     identity: str
     index: int
     first_sample: int
+
+class VosWorkingFileWarning(UserWarning): ...
 
 class Block(NamedTuple):
     first: int

@@ -68,6 +68,10 @@ class Stamp:
     (Record.file_first_samples), which counts only the samples in files."""
 
 
+class VosWorkingFileWarning(UserWarning):
+    """A series opened by its prefix has a working file, whose samples the record leaves out."""
+
+
 class Block(_typing.NamedTuple):
     """Samples of a record or a recording: `samples` is a (4, n) float64 array
     (volts), its first column sample `first`."""
@@ -139,6 +143,12 @@ class Record:
 
     def __init__(self, files) -> None:
         self._record = _core._Record(file_names(files))
+        working = [_os.fsdecode(f) for f in self._record.working_files]
+        if working:
+            import warnings
+            warnings.warn(f"{', '.join(working)}: not part of the record: a recording is still writing it, or "
+                          "it ended without completing it (vosctl recover PREFIX completes it)", VosWorkingFileWarning,
+                          stacklevel=3)
 
     # -- the file and its settings
 
