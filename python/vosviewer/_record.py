@@ -338,9 +338,16 @@ class Record:
     def __getitem__(self, key) -> _typing.Any:
         """rec[channel, sample] as numpy indexes a (4, count) array: integers
         (negative from the end), slices with any step, an ellipsis."""
+        core = self._core
+        # The common rec[ch, a:b] straight to the reader.
+        if type(key) is tuple and len(key) == 2 and type(key[0]) is int and type(key[1]) is slice \
+                and key[1].step is None and 0 <= key[0] < CHANNELS:
+            start, stop, _ = key[1].indices(core.count)
+            if stop > start:
+                return core.read([key[0]], start, stop - start, None)[0]
         rows_key, samples_key = _expand(key)
         rows, one_row = _axis(rows_key, CHANNELS, 0)
-        samples, one_sample = _axis(samples_key, self._core.count, 1)
+        samples, one_sample = _axis(samples_key, core.count, 1)
         channels = list(rows)
         if len(samples) == 0:
             data = _numpy.empty((len(channels), 0))

@@ -284,7 +284,7 @@ INDEX_FORMS = [
     (slice(None), -3), (slice(1, 3), slice(-4, None)), (3, slice(None, None, -1)), (slice(None), slice(8, 1, -3)),
     (slice(None, None, 2), slice(1, None, 4)), (slice(None, None, -1), slice(-2, -9, -2)), (0, slice(5, 2)),
     (Ellipsis,), (Ellipsis, 4), (1, Ellipsis), (slice(None), slice(100, 200)), (slice(-10, 10), slice(-100, 3)),
-    (numpy.int64(2), numpy.int32(-2)),
+    (numpy.int64(2), numpy.int32(-2)), (2, slice(-4, None)), (1, slice(-100, 3)), (3, slice(4, 400)),
 ]
 
 
