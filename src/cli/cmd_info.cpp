@@ -527,7 +527,9 @@ void AddInfoCommand(CLI::App& app, vosctl::Context& context) {
                     "total samples per channel, clock, duration, the UTC times of its first and last\n"
                     "sample, each gap where the recording lost frames (the files on either side,\n"
                     "when, how long, about how many samples; \"gaps\" with --json, present only then),\n"
-                    "and each channel's maximum and minimum over all files. These come from\n"
+                    "and each channel's maximum and minimum over all files; a file whose stamp its\n"
+                    "samples and gaps contradict by more than a second is named as damaged (status\n"
+                    "4 once all is described). These come from\n"
                     "the series' min/max summaries, cached as the window caches them and otherwise\n"
                     "built once, on every core, with a progress line on a terminal.\n\n" +
                     vosctl::SummaryCacheHelp() +
@@ -535,7 +537,9 @@ void AddInfoCommand(CLI::App& app, vosctl::Context& context) {
                     "statistics are shown, per channel: samples, NaN samples, minimum and maximum\n"
                     "with the first sample holding each, mean, RMS, standard deviation and\n"
                     "peak-to-peak, from the summaries' statistics cells and the raw samples at the\n"
-                    "part's ends (\"statistics\" with --json; null where a channel holds only NaN).\n\n" +
+                    "part's ends (\"statistics\" with --json; null where a channel holds only NaN,\n"
+                    "\"inf\", \"-inf\" or \"nan\" where infinite samples leave no finite number, as\n"
+                    "numpy counts them).\n\n" +
                     vosctl::RangeHelp() + vosctl::ExitStatusHelp());
     command->callback([options, &context] {
         context.status = vosctl::ExpandSeriesArguments(options->files);
