@@ -403,7 +403,9 @@ caches them), so a whole night takes milliseconds once they exist.)")
 minimum and minimum_at, maximum and maximum_at (the first sample holding each, as an
 index into the record), mean, rms, standard_deviation (over the numbers) and
 peak_to_peak. NaN samples are counted and otherwise left out; with no number in
-the range the values are nan. Taken from the summaries' statistics cells and raw
+the range the values are nan. Infinite samples count as numpy counts them (the
+mean infinite, nan for both signs; rms inf; standard_deviation nan), and finite
+ones of any size give finite results. Taken from the summaries' statistics cells and raw
 samples only at the range's ends, so a night costs what a second does.)")
         .def("__repr__", [](const Record& r) {
             return "<vosviewer.Record " + std::to_string(r.Files().size()) + " file(s), " + std::to_string(r.Count()) +
