@@ -420,7 +420,9 @@ class Record:
         record), mean, rms, standard_deviation (over the numbers) and
         peak_to_peak. NaN samples are counted and otherwise left out; with
         no number in the range the values are nan and the positions None.
-        Taken from the summaries (see envelope() for progress) and raw
+        Infinite samples count as numpy counts them (the mean infinite, nan
+        for both signs; rms inf; standard_deviation nan), and finite ones of
+        any size give finite results. Taken from the summaries (see envelope() for progress) and raw
         samples only at the range's ends, so a night costs what a second
         does.
         """

@@ -127,6 +127,7 @@ RecordOutcome Recorder::Run() {
     outcome.files = Files();
     outcome.samplesInFiles = m_samplesInFiles;
     outcome.gaps = m_gaps;
+    outcome.clockSteps = m_clockSteps;
     if (m_journal->IsOpen()) m_kept.push_back(std::move(m_journal));
     std::error_code ignored;
     for (const auto& kept : m_kept) {
@@ -186,8 +187,7 @@ std::uint32_t Recorder::NextChunk(StreamChunk& chunk, std::uint32_t filled) {
 // Queues the first `filled` samples of m_current for the writer; called under m_mutex.
 void Recorder::QueueCurrent(std::uint32_t filled) {
     if (filled == 0) return;
-    m_queue.push_back(Chunk{m_current.data, m_current.first, filled, m_current.lostBefore, m_current.gapBefore,
-                            m_current.gapUtc});
+    m_queue.push_back(Chunk{m_current.data, m_current.first, filled, m_current.lostBefore, m_current.gapBefore});
     m_current.first += filled;
     m_current.gapBefore = false;
     m_current.data = nullptr;
@@ -205,16 +205,11 @@ std::uint32_t Recorder::HandOut(StreamChunk& chunk) {
 }
 
 std::uint32_t Recorder::Gap(const StreamGap& gap, StreamChunk& chunk, std::uint32_t& filled) {
-    const std::int64_t steadyNow = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                       std::chrono::steady_clock::now().time_since_epoch())
-                                       .count();
-    const std::int64_t utc = UtcMicrosNow() - (steadyNow - gap.resumedNanos) / 1000;
     const std::lock_guard lock(m_mutex);
     QueueCurrent(filled);
     filled = 0;
     m_current.lostBefore += gap.lostSamples;
     m_current.gapBefore = true;
-    m_current.gapUtc = utc;
     return HandOut(chunk);
 }
 
@@ -350,8 +345,10 @@ void Recorder::BeginGap(const Chunk& chunk) {
     const std::int64_t period = static_cast<std::int64_t>(m_options.divider) * LOGGER_FRAME_MICROS;
     gap.samplesBefore = chunk.first;
     gap.fromMicros = m_segmentUtc + static_cast<std::int64_t>(chunk.first - m_segmentFirst) * period;
-    gap.toMicros = chunk.gapUtc;
     gap.lostSamples = chunk.lostBefore - m_lostSeen;
+    // As long as the samples lost, which the steady clock measured: the place of every
+    // sample, lost ones included, dates it, as it dates the samples between gaps.
+    gap.toMicros = gap.fromMicros + static_cast<std::int64_t>(gap.lostSamples) * period;
     m_lostSeen = chunk.lostBefore;
     if (m_journal->IsOpen()) {
         gap.fileBefore = static_cast<std::uint32_t>(m_journal->Contents().header.settings.stamp->index);
@@ -359,10 +356,34 @@ void Recorder::BeginGap(const Chunk& chunk) {
     } else if (!m_options.prefix.empty()) {
         gap.fileBefore = m_nextIndex - 1;
     }
-    m_segmentUtc = chunk.gapUtc;
+    m_segmentUtc = gap.toMicros;
     m_segmentFirst = chunk.first;
     m_gaps.push_back(gap);
     if (m_options.onGap) m_options.onGap(gap);
+}
+
+// Takes the start's UTC and steady time once `samples` (lost ones included)
+// were sent, then tells each step of the system clock away from the steady one.
+void Recorder::FollowClock(std::uint64_t samples) {
+    if (samples == 0) return;
+    const std::int64_t utc = UtcMicrosNow();
+    const std::int64_t steady =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    if (!m_startMicros) {
+        // The first sample was sent as many sample periods ago as there are samples now.
+        const std::int64_t since = static_cast<std::int64_t>(samples) * static_cast<std::int64_t>(m_options.divider) *
+                                   LOGGER_FRAME_MICROS;
+        m_startMicros = utc - since;
+        m_startNanos = steady - since * 1000;
+        m_segmentUtc = *m_startMicros;
+        return;
+    }
+    const std::int64_t step = utc - (*m_startMicros + (steady - m_startNanos) / 1000) - m_clockOffset;
+    if (step > CLOCK_STEP_MICROS || step < -CLOCK_STEP_MICROS) {
+        m_clockOffset += step;
+        m_clockSteps.push_back(step);
+        if (m_options.onClockStep) m_options.onClockStep(step);
+    }
 }
 
 void Recorder::ConverterLoop() {
@@ -419,7 +440,6 @@ void Recorder::ConverterLoop() {
 
 void Recorder::WriterLoop() {
     m_lastFlush = std::chrono::steady_clock::now();
-    const std::int64_t period = static_cast<std::int64_t>(m_options.divider) * LOGGER_FRAME_MICROS;
     for (;;) {
         Chunk front;
         Chunk current;
@@ -433,11 +453,7 @@ void Recorder::WriterLoop() {
             current = m_current;
             ended = m_ended;
         }
-        if (!m_startMicros && Samples() != 0) {
-            // The first sample was taken as many sample periods ago as there are samples now, lost ones included.
-            m_startMicros = UtcMicrosNow() - static_cast<std::int64_t>(Samples() + current.lostBefore) * period;
-            m_segmentUtc = *m_startMicros;
-        }
+        FollowClock(Samples() + current.lostBefore);
         const bool flushDue = std::chrono::steady_clock::now() - m_lastFlush >= RECORD_FLUSH_PERIOD;
         if (haveFront) {
             if (front.gapBefore && m_gapDoneAt != front.first) BeginGap(front);

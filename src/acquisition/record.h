@@ -51,8 +51,10 @@ inline constexpr const char* WRITER_BEHIND_MESSAGE = "ファイル書き込み�
 
 /// Frames lost between the logger and the recorder (a stalled machine, an
 /// overflowing receive queue). The file being filled ends before the gap and
-/// the next file starts after it with the true UTC time of its first sample;
-/// its stamp's firstSample counts the lost samples, so the stamps show the gap.
+/// the next file starts after it; its stamp's firstSample counts the lost
+/// samples (from the steady clock's measure of the time lost), and its time
+/// is the recording's start plus that many sample periods, as every file's
+/// is, so the stamps show the gap and no step of the system clock moves one.
 struct RecordGap {
     std::uint32_t fileBefore = 0;     ///< index of the file that ends at the gap; 0 without files
     std::uint64_t samplesBefore = 0;  ///< samples stored before the gap
@@ -86,6 +88,10 @@ struct RecordOptions {
     std::function<FileError(std::string& failedPath)> beforeStream;
     /// Called on the writer thread for each gap, once the samples before it are written.
     std::function<void(const RecordGap&)> onGap;
+    /// Called on the writer thread once for each step of the system clock
+    /// during the recording (microseconds, forward positive), which moves
+    /// no stamp: the stamps follow the samples from the start.
+    std::function<void(std::int64_t stepMicros)> onClockStep;
     /// Called on the writer thread with the samples stored since its last
     /// call, in order and each once, as they are handed to the files: sample
     /// `first` (counted over the recording) on, `count` of each channel. For
@@ -118,6 +124,7 @@ struct RecordOutcome {
     std::string lastWorkingFile;
     std::uint64_t workingSamples = 0;
     std::vector<RecordGap> gaps;  ///< in the order they happened
+    std::vector<std::int64_t> clockSteps;  ///< the system clock's steps, microseconds, in order
     std::uint32_t largestQueue = 0;  ///< deepest driver receive queue seen, bytes
     std::size_t buffers = 0;    ///< sample buffers allocated
     bool csvStopped = false;    ///< the CSV stream failed and stopped; the DLF files went on
@@ -132,6 +139,10 @@ std::string WorkingFileName(const std::string& prefix, std::uint32_t index);
 
 /// The wall-clock time now, UTC, in microseconds since 1970.
 std::int64_t UtcMicrosNow();
+
+/// A difference between the system clock and the steady one larger than this
+/// is a step of the system clock (a time service setting it), not drift.
+inline constexpr std::int64_t CLOCK_STEP_MICROS = 200000;
 
 /// 16 random bytes naming one recording in the stamp of its files.
 std::array<std::uint8_t, 16> NewRecordingIdentity();
@@ -176,7 +187,6 @@ private:
         std::uint32_t count = 0;
         std::uint64_t lostBefore = 0;  // samples lost before its first sample, over the whole recording
         bool gapBefore = false;        // frames were lost just before its first sample
-        std::int64_t gapUtc = 0;       // then the UTC of its first sample
     };
 
     // A file done with its working file, waiting for the converter.
@@ -202,6 +212,7 @@ private:
     void SyncWorkingFile();
     void CompleteFile();
     void BeginGap(const Chunk& chunk);
+    void FollowClock(std::uint64_t samples);
     void ConverterLoop();
     bool FilesFailed() const { return m_fileError != FileError::None && !m_failedPath.empty(); }
 
@@ -254,7 +265,12 @@ private:
     std::uint64_t m_samplesInFiles = 0;
     bool m_unsynced = false;
     std::chrono::steady_clock::time_point m_lastFlush;
-    std::optional<std::int64_t> m_startMicros;  // UTC of the first sample
+    // UTC of the first sample, read once, and the steady clock then: a
+    // later difference between the two clocks is a step of the system clock.
+    std::optional<std::int64_t> m_startMicros;
+    std::int64_t m_startNanos = 0;
+    std::int64_t m_clockOffset = 0;  // the system clock's steps told so far, summed
+    std::vector<std::int64_t> m_clockSteps;
     std::array<std::uint8_t, 16> m_identity{};
     bool m_csvStopped = false;
     int m_csvCause = 0;

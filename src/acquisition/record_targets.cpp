@@ -125,6 +125,13 @@ std::string RecordGapText(const RecordGap& gap, const std::string& prefix) {
     return text;
 }
 
+std::string ClockStepText(std::int64_t stepMicros) {
+    char seconds[48];
+    std::snprintf(seconds, sizeof seconds, "%.3f s", static_cast<double>(stepMicros < 0 ? -stepMicros : stepMicros) / 1e6);
+    return std::string("warning: the system clock was set ") + (stepMicros < 0 ? "back" : "forward") + " by " + seconds +
+           " during the recording; the files' times go on from the recording's start by their samples";
+}
+
 std::string RecordSummaryText(const RecordOutcome& outcome, const RecordOptions& options, std::int64_t elapsedSeconds,
                               const std::string& extra) {
     if (outcome.buffers == 0) return "";

@@ -61,6 +61,10 @@ FileError RemoveSeries(const std::string& prefix, std::string& failedPath);
 /// samples, after sample N; run-000002.dlf ends before the gap, run-000003.dlf starts after it".
 std::string RecordGapText(const RecordGap& gap, const std::string& prefix);
 
+/// "warning: the system clock was set back by 3600.000 s during the
+/// recording; ..." for a step of the system clock (RecordOptions::onClockStep).
+std::string ClockStepText(std::int64_t stepMicros);
+
 /// What was received and exactly what of it is on disk: "N samples (m:ss at
 /// 10kHz) in K files P-000001.dlf to P-00000K.dlf", with the samples in a
 /// working file left and those lost, then `extra`, the elapsed time and the

@@ -15,6 +15,8 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 
+#include <tuple>
+
 #include "app/aboutdlg.h"
 #include "settings/caption.h"
 #include "app/dialog_template.h"
@@ -32,6 +34,16 @@ constexpr int IDM_ABOUTBOX = 0x0010;
 constexpr int SC_CLOSE = 0xF060;
 constexpr const char* INIT_MARKER = "abcdefghijklmn";
 constexpr const char* ABOUT_MENU_TEXT = "バージョン情報(&A)...";
+
+// Whether `label` shows `text` whole on one line: its width within the
+// frame, less the margins and the indent a framed label keeps by default.
+bool ShowsWhole(const QLabel& label, const QString& text) {
+    const QFontMetrics metrics = label.fontMetrics();
+    const int indent = label.indent() >= 0 ? label.indent()
+                       : label.frameWidth() > 0 ? metrics.horizontalAdvance(QLatin1Char('x')) / 2
+                                                 : 0;
+    return metrics.horizontalAdvance(text) <= label.contentsRect().width() - 2 * label.margin() - indent;
+}
 
 QRect TemplateRect(const ControlTemplate& control) {
     const Rect r = DialogRectToPixels(control.x, control.y, control.width, control.height);
@@ -586,12 +598,18 @@ void CtestDlg::UpdateSummary() {
         bool found = false;
         OnUiThread([&] { found = m_shown.WholeExtremes(ch, maximum, minimum); });
         if (found) {
-            const SummaryTexts texts = SummaryTextsOf(maximum, minimum);
-            const QString high = QString::fromStdString(texts.maximum);
-            const QString low = QString::fromStdString(texts.minimum);
             OnUiThread([&] {
-                m_status[2 * ch]->setText(high);
-                m_status[2 * ch + 1]->setText(low);
+                // A value wider than its box shows with fewer digits, whole;
+                // the box's tip then gives it in full.
+                const SummaryTexts full = SummaryTextsOf(maximum, minimum);
+                const SummaryTexts texts = SummaryTextsOf(maximum, minimum, [&](const std::string& text) {
+                    return ShowsWhole(*m_status[2 * ch], QString::fromStdString(text));
+                });
+                for (const auto& [label, text, whole] : {std::tuple{m_status[2 * ch], &texts.maximum, &full.maximum},
+                                                          std::tuple{m_status[2 * ch + 1], &texts.minimum, &full.minimum}}) {
+                    label->setText(QString::fromStdString(*text));
+                    label->setToolTip(*text == *whole ? QString() : QString::fromStdString(*whole));
+                }
             });
         }
     }

@@ -61,22 +61,31 @@ std::vector<std::string> MarkerReadout(const MarkerPair& markers, const SampleSo
     } else {
         lines.push_back("Statistics of the visible range");
     }
+    if (range.count > 0) {
+        lines.back() += ": samples " + std::to_string(range.first) + " to " +
+                        std::to_string(range.first + range.count - 1) + " (" + std::to_string(range.count) +
+                        (range.count == 1 ? " sample)" : " samples)");
+    }
     for (int ch = 0; ch < 4; ++ch) {
         const auto stats = StatisticsOf(source, summaries, ch, range.first, range.first + range.count);
         if (!stats) {
             lines.push_back(Channel(ch) + " unreadable");
             continue;
         }
-        std::string line = Channel(ch) + " mean " + Volts(stats->mean) + ", RMS " + Volts(stats->rms) + ", SD " +
-                           Volts(stats->deviation) + ", min " + Volts(stats->minimum);
-        if (!std::isnan(stats->minimum)) {
+        // "-" for a channel of NaN only, as vosctl has it; "nan V" is a
+        // statistic that numbers leave undefined (the SD of an infinity).
+        const bool none = stats->nanCount == stats->count;
+        const auto value = [&](double v) { return none ? std::string("-") : Volts(v); };
+        std::string line = Channel(ch) + " mean " + value(stats->mean) + ", RMS " + value(stats->rms) + ", SD " +
+                           value(stats->deviation) + ", min " + value(stats->minimum);
+        if (!none) {
             line += " at " + std::to_string(stats->minimumAt);
         }
-        line += ", max " + Volts(stats->maximum);
-        if (!std::isnan(stats->maximum)) {
+        line += ", max " + value(stats->maximum);
+        if (!none) {
             line += " at " + std::to_string(stats->maximumAt);
         }
-        line += ", p-p " + Volts(stats->peakToPeak);
+        line += ", p-p " + value(stats->peakToPeak);
         if (stats->nanCount > 0) {
             line += ", " + std::to_string(stats->nanCount) + " NaN";
         }

@@ -61,6 +61,7 @@ void RecordController::Finish() {
     if (!m_marker.isEmpty()) QFile::remove(m_marker);
     std::string text = RecordSummaryText(m_outcome, m_options, m_seconds);
     for (const RecordGap& gap : m_outcome.gaps) text += "\n" + RecordGapText(gap, m_options.prefix);
+    for (const std::int64_t step : m_outcome.clockSteps) text += "\n" + ClockStepText(step);
     if (m_outcome.end != RecordEnd::Done) {
         std::string why = m_outcome.message;
         if (m_outcome.end == RecordEnd::File && !m_outcome.failedPath.empty()) {

@@ -336,12 +336,34 @@ int RunSeriesInfo(const InfoOptions& options) {
              Describe(options.files[i], series.Reader().Header(i), summaries.partStatistics[i].data()));
     }
     Emit(options, {}, DescribeSeries(options.files, series, summaries));
-    return vosctl::EXIT_OK;
+    // A stamp that its samples and gaps contradict (a flipped bit, the clock of an older
+    // recorder stepped) dates its file wrongly: described as it is, and said.
+    std::vector<DataFileHeader> headers;
+    for (std::size_t i = 0; i < options.files.size(); ++i) {
+        headers.push_back(series.Reader().Header(i));
+    }
+    int status = vosctl::EXIT_OK;
+    for (const DamagedStamp& damaged : DamagedStamps(headers)) {
+        char seconds[48];
+        std::snprintf(seconds, sizeof seconds, "%.6f s %s", std::fabs(static_cast<double>(damaged.offMicros)) / 1e6,
+                      damaged.offMicros < 0 ? "earlier" : "later");
+        status = vosctl::Fail(vosctl::EXIT_FILE, FileErrorMessage(FileError::Format),
+                              options.files[damaged.file] + ": a damaged stamp: it dates the file " + seconds +
+                                  " than its samples and gaps place it in the series");
+    }
+    return status;
 }
 
-// A number as JSON carries it: null for NaN.
-nlohmann::ordered_json Number(double value) {
-    return std::isnan(value) ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(value);
+// A statistic as JSON carries it: null for a channel of NaN only (`none`),
+// "inf", "-inf" or "nan" for what JSON has no number for.
+nlohmann::ordered_json Number(double value, bool none) {
+    if (none) {
+        return nullptr;
+    }
+    if (std::isfinite(value)) {
+        return value;
+    }
+    return std::isnan(value) ? "nan" : value > 0 ? "inf" : "-inf";
 }
 
 // The statistics of samples [first, last) of one record, each channel's
@@ -373,14 +395,14 @@ nlohmann::ordered_json DescribePart(const InfoOptions& options, const SeriesSour
         channels.push_back({{"channel", TRIGGER_CHANNEL_TEXTS[ch]},
                             {"count", s->count},
                             {"nan_count", s->nanCount},
-                            {"minimum", Number(s->minimum)},
+                            {"minimum", Number(s->minimum, none)},
                             {"minimum_at", none ? nlohmann::ordered_json() : nlohmann::ordered_json(s->minimumAt)},
-                            {"maximum", Number(s->maximum)},
+                            {"maximum", Number(s->maximum, none)},
                             {"maximum_at", none ? nlohmann::ordered_json() : nlohmann::ordered_json(s->maximumAt)},
-                            {"mean", Number(s->mean)},
-                            {"rms", Number(s->rms)},
-                            {"standard_deviation", Number(s->deviation)},
-                            {"peak_to_peak", Number(s->peakToPeak)}});
+                            {"mean", Number(s->mean, none)},
+                            {"rms", Number(s->rms, none)},
+                            {"standard_deviation", Number(s->deviation, none)},
+                            {"peak_to_peak", Number(s->peakToPeak, none)}});
     }
     info["statistics"] = channels;
     return info;
@@ -389,6 +411,9 @@ nlohmann::ordered_json DescribePart(const InfoOptions& options, const SeriesSour
 std::string VoltText(const nlohmann::ordered_json& value) {
     if (value.is_null()) {
         return "-";
+    }
+    if (value.is_string()) {
+        return value.get<std::string>() + " V";
     }
     char text[40];
     std::snprintf(text, sizeof text, "%.9g V", value.get<double>());
@@ -502,7 +527,9 @@ void AddInfoCommand(CLI::App& app, vosctl::Context& context) {
                     "total samples per channel, clock, duration, the UTC times of its first and last\n"
                     "sample, each gap where the recording lost frames (the files on either side,\n"
                     "when, how long, about how many samples; \"gaps\" with --json, present only then),\n"
-                    "and each channel's maximum and minimum over all files. These come from\n"
+                    "and each channel's maximum and minimum over all files; a file whose stamp its\n"
+                    "samples and gaps contradict by more than a second is named as damaged (status\n"
+                    "4 once all is described). These come from\n"
                     "the series' min/max summaries, cached as the window caches them and otherwise\n"
                     "built once, on every core, with a progress line on a terminal.\n\n" +
                     vosctl::SummaryCacheHelp() +
@@ -510,7 +537,9 @@ void AddInfoCommand(CLI::App& app, vosctl::Context& context) {
                     "statistics are shown, per channel: samples, NaN samples, minimum and maximum\n"
                     "with the first sample holding each, mean, RMS, standard deviation and\n"
                     "peak-to-peak, from the summaries' statistics cells and the raw samples at the\n"
-                    "part's ends (\"statistics\" with --json; null where a channel holds only NaN).\n\n" +
+                    "part's ends (\"statistics\" with --json; null where a channel holds only NaN,\n"
+                    "\"inf\", \"-inf\" or \"nan\" where infinite samples leave no finite number, as\n"
+                    "numpy counts them).\n\n" +
                     vosctl::RangeHelp() + vosctl::ExitStatusHelp());
     command->callback([options, &context] {
         context.status = vosctl::ExpandSeriesArguments(options->files);

@@ -229,6 +229,10 @@ int RunRecord(const RecordCommandOptions& command, vosctl::Context& context) {
         std::fprintf(stderr, "%s%s\n", terminal ? "\r\033[K" : "", GapLine(gap, options.prefix).c_str());
         std::fflush(stderr);
     };
+    options.onClockStep = [terminal](std::int64_t step) {
+        std::fprintf(stderr, "%svosctl record: %s\n", terminal ? "\r\033[K" : "", ClockStepText(step).c_str());
+        std::fflush(stderr);
+    };
     const auto start = Clock::now();
     Recorder recorder(*api, options);
     vosctl::StopSignals::SetLastWords([&](int) {

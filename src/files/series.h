@@ -59,3 +59,17 @@ struct SeriesGap {
 
 /// The gaps between neighbours of the list (SeriesGapSamples), in order.
 std::vector<SeriesGap> SeriesGaps(std::span<const DataFileHeader> headers);
+
+/// A stamp that disagrees with the series around it.
+struct DamagedStamp {
+    std::size_t file = 0;          ///< position in the list
+    std::int64_t offMicros = 0;    ///< its startMicros less what its neighbour's place gives
+};
+
+/// The stamped files whose time disagrees with their place in the series:
+/// between neighbours of one recording, the later file's startMicros must be
+/// the earlier one's plus the sample periods between their first samples
+/// (lost ones included, so across a gap too), within a second and the
+/// drift of a logger's crystal (0.1 %). A file that disagrees with every
+/// neighbour it has is damaged (in a series of two, the second is named).
+std::vector<DamagedStamp> DamagedStamps(std::span<const DataFileHeader> headers);

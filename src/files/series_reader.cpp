@@ -60,15 +60,6 @@ std::uint64_t ChannelOffset(const DataFileHeader& header, int channel) {
     return DLF_HEADER_SIZE + std::uint64_t{header.sampleCount} * sizeof(double) * channel;
 }
 
-// Same file as found by Open: a file replaced (inode), rewritten in place
-// (change time, even with size and modification time restored), or grown or
-// shrunk since is not read as the series' data.
-bool SameFile(const struct stat& info, const FileIdentity& identity) {
-    return static_cast<std::uint64_t>(info.st_dev) == identity.device &&
-           static_cast<std::uint64_t>(info.st_ino) == identity.inode &&
-           static_cast<std::uint64_t>(info.st_size) == identity.size &&
-           Nanoseconds(info.st_mtim) == identity.mtimeNs && Nanoseconds(info.st_ctim) == identity.ctimeNs;
-}
 
 constexpr std::size_t SAMPLE_BLOCK = 4096, SAMPLE_BLOCKS = 8;
 
@@ -191,6 +182,23 @@ int LockShared(int fd, int operation) {
 
 }  // namespace
 
+FileIdentity FileIdentityOf(std::string path, const struct stat& info) {
+    FileIdentity identity;
+    identity.path = std::move(path);
+    identity.size = static_cast<std::uint64_t>(info.st_size);
+    identity.mtimeNs = Nanoseconds(info.st_mtim);
+    identity.ctimeNs = Nanoseconds(info.st_ctim);
+    identity.inode = static_cast<std::uint64_t>(info.st_ino);
+    identity.device = static_cast<std::uint64_t>(info.st_dev);
+    return identity;
+}
+
+// A file replaced (inode), rewritten in place (change time, even with size
+// and modification time restored), or grown or shrunk is another file.
+bool SameFile(const struct stat& info, const FileIdentity& identity) {
+    return FileIdentityOf(identity.path, info) == identity;
+}
+
 // The descriptors held open, most recently used first. A descriptor taken
 // for a read stays open until that read is done, even when it was dropped
 // from the list meanwhile.
@@ -312,11 +320,7 @@ FileError SeriesReader::OpenFile(const std::string& path, File& f, int& fd, unsi
     if (const FileError e = CheckHeader(f.header, size); e != FileError::None) {
         return e;
     }
-    f.identity.size = size;
-    f.identity.mtimeNs = Nanoseconds(info.st_mtim);
-    f.identity.ctimeNs = Nanoseconds(info.st_ctim);
-    f.identity.inode = static_cast<std::uint64_t>(info.st_ino);
-    f.identity.device = static_cast<std::uint64_t>(info.st_dev);
+    f.identity = FileIdentityOf(std::move(f.identity.path), info);
     // Taken now, while the file is open: a cache check of thousands of
     // files then opens none of them again.
     f.contentSample = SampleContent(fd, f.header, buffer, have);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -23,6 +25,16 @@ struct FileIdentity {
     std::uint64_t device = 0;
     friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
 };
+
+/// The identity of the file at `path` that `info` (its stat) describes.
+/// Every reader of data files, and every summary of one, identifies a file
+/// by this and trusts what it knows of it only while it is equal: a chmod
+/// changes the change time too, and costs a new look at the file.
+FileIdentity FileIdentityOf(std::string path, const struct stat& info);
+
+/// Whether `info` describes the file `identity` names, as FileIdentityOf
+/// would find it (the path aside).
+bool SameFile(const struct stat& info, const FileIdentity& identity);
 
 /// A series of DLF files read as one record, in the given order, on demand
 /// with plain reads at any position: no sample is held in memory, and the

@@ -6,11 +6,10 @@
 
 std::size_t FormatFixed5General(double value, char* out) {
     if (std::isnan(value)) {
-        // printf shows the sign bit of a NaN; to_chars would too, but spell it out.
-        const char* text = std::signbit(value) ? "-nan" : "nan";
-        const std::size_t n = std::strlen(text);
-        std::memcpy(out, text, n);
-        return n;
+        // printf and to_chars show a NaN's sign bit, which means nothing:
+        // every NaN is "nan".
+        std::memcpy(out, "nan", 3);
+        return 3;
     }
     // to_chars with an explicit precision is specified to match printf's %.*f in the
     // C locale, digit for digit, and it never consults the global locale.

@@ -30,7 +30,8 @@ inline constexpr char DIGIT_PAIRS[] =
 }  // namespace fixed5_detail
 
 /// Writes `value` exactly as C's printf("%.5f") does in the "C" locale
-/// (point as separator, no grouping, "nan", "-nan", "inf", "-inf", "-0.00000")
+/// (point as separator, no grouping, "inf", "-inf", "-0.00000"), except that
+/// every NaN is "nan", whatever its sign bit,
 /// into `out`, which must hold FIXED5_MAX_CHARS bytes. Returns the length
 /// written; no terminating zero is added. Independent of the user's locale.
 inline std::size_t FormatFixed5(double value, char* out);

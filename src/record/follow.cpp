@@ -14,6 +14,7 @@
 #include "files/prefix_lock.h"
 #include "files/series.h"
 #include "files/series_names.h"
+#include "files/series_reader.h"
 
 namespace {
 
@@ -73,10 +74,7 @@ struct FollowedRecording::Part {
     std::vector<JournalBlock> blocks;
     // A data file: what it was when first read (a file rewritten or replaced changes its change
     // time, or its inode), so that a file replaced under its name reads nothing.
-    dev_t device = 0;
-    ino_t inode = 0;
-    std::uint64_t size = 0;
-    timespec changed{};
+    FileIdentity identity;
 };
 
 // The data files' descriptors: the most recently read ones stay open.
@@ -89,9 +87,7 @@ public:
         if (fd < 0) return nullptr;
         auto held = std::make_shared<Fd>(fd);
         struct stat info {};
-        if (::fstat(fd, &info) != 0 || info.st_dev != part.device || info.st_ino != part.inode ||
-            static_cast<std::uint64_t>(info.st_size) != part.size || info.st_ctim.tv_sec != part.changed.tv_sec ||
-            info.st_ctim.tv_nsec != part.changed.tv_nsec) {
+        if (::fstat(fd, &info) != 0 || !SameFile(info, part.identity)) {
             return nullptr;
         }
         Put(part, held);
@@ -244,10 +240,7 @@ bool FollowedRecording::AddPart(std::uint32_t index) {
         part->path = dataPath;
         part->count = part->header.sampleCount;
         part->final = true;
-        part->device = info.st_dev;
-        part->inode = info.st_ino;
-        part->size = static_cast<std::uint64_t>(info.st_size);
-        part->changed = info.st_ctim;
+        part->identity = FileIdentityOf(dataPath, info);
     } else if (errno != ENOENT) {
         Fault(FileError::Open, dataPath);
         return false;
@@ -339,10 +332,7 @@ bool FollowedRecording::TakeDataFile(Part& part) {
         part.path = dataPath;
         part.header = header;
         part.count = header.sampleCount;
-        part.device = info.st_dev;
-        part.inode = info.st_ino;
-        part.size = static_cast<std::uint64_t>(info.st_size);
-        part.changed = info.st_ctim;
+        part.identity = FileIdentityOf(dataPath, info);
         part.blocks.clear();
         part.blocks.shrink_to_fit();
         part.workingFd.reset();

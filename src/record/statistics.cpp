@@ -118,7 +118,19 @@ private:
     std::vector<Part> m_parts;
 };
 
+bool HoldsInfinity(const StatisticsCell& c) { return std::isinf(c.minimum) || std::isinf(c.maximum); }
+
 }  // namespace
+
+int StatisticsExponent(const StatisticsCell& cell) {
+    const double largest = std::max(std::fabs(cell.minimum), std::fabs(cell.maximum));
+    if (cell.numbers == 0 || !std::isfinite(largest) || largest == 0.0) {
+        return 0;
+    }
+    // Numbers below 2^(e+1), so that deviations stay below 2^(e+2) and
+    // their scaled squares below 16: nothing a double cannot hold.
+    return std::clamp(std::ilogb(largest), -1000, 1022);
+}
 
 StatisticsCell StatisticsOfRun(const double* samples, std::uint64_t count) {
     // Four lanes keep the additions independent and each sum short; NaN is
@@ -154,16 +166,29 @@ StatisticsCell StatisticsOfRun(const double* samples, std::uint64_t count) {
     c.numbers = count - c.nans;
     c.minimum = std::min(std::min(low[0], low[1]), std::min(low[2], low[3]));
     c.maximum = std::max(std::max(high[0], high[1]), std::max(high[2], high[3]));
-    if (c.numbers == 0) {
+    if (c.numbers == 0 || HoldsInfinity(c)) {
         return c;
     }
+    const int exponent = StatisticsExponent(c);
+    const double scale = std::ldexp(1.0, -exponent);
+    const double n = static_cast<double>(c.numbers);
+    double total = (sum[0] + sum[1]) + (sum[2] + sum[3]);
+    double center = total / n * scale;
+    if (!std::isfinite(total)) {
+        // Huge numbers overflowed the plain sum: add them scaled instead.
+        total = 0.0;
+        for (i = 0; i < count; ++i) {
+            total += samples[i] == samples[i] ? samples[i] * scale : 0.0;
+        }
+        center = total / n;
+    }
+    c.center = std::ldexp(center, exponent);
     // The second pass about the run's own mean keeps the deviations exact
-    // however far the mean lies from zero.
-    c.center = ((sum[0] + sum[1]) + (sum[2] + sum[3])) / static_cast<double>(c.numbers);
+    // however far the mean lies from zero; scaled, as the cell keeps them.
     double residual[4] = {};
     double deviations[4] = {};
     const auto deviate = [&](int j, double v) {
-        const double d = v - c.center;
+        const double d = v * scale - center;
         const double e = d == d ? d : 0.0;
         residual[j] += e;
         deviations[j] += e * e;
@@ -184,32 +209,45 @@ StatisticsCell StatisticsOfRun(const double* samples, std::uint64_t count) {
 
 StatisticsCell MergeStatistics(std::span<const StatisticsCell> cells) {
     StatisticsCell m;
-    double sum = 0.0;
-    double compensation = 0.0;
     for (const StatisticsCell& c : cells) {
-        // Neumaier's sum: what each addition rounds off is added at the end.
-        const double part = static_cast<double>(c.numbers) * c.center + c.residual;
-        const double t = sum + part;
-        compensation += std::fabs(sum) >= std::fabs(part) ? (sum - t) + part : (part - t) + sum;
-        sum = t;
         m.numbers += c.numbers;
         m.nans += c.nans;
         m.minimum = std::min(m.minimum, c.minimum);
         m.maximum = std::max(m.maximum, c.maximum);
     }
-    if (m.numbers == 0) {
+    if (m.numbers == 0 || HoldsInfinity(m)) {
         return m;
+    }
+    // Every cell's sums brought to the scale of the largest number, which
+    // none of them exceeds; a power of two changes no digit.
+    const int exponent = StatisticsExponent(m);
+    const double scale = std::ldexp(1.0, -exponent);
+    double sum = 0.0;
+    double compensation = 0.0;
+    for (const StatisticsCell& c : cells) {
+        if (c.numbers == 0) {
+            continue;
+        }
+        // Neumaier's sum: what each addition rounds off is added at the end.
+        const double part = static_cast<double>(c.numbers) * (c.center * scale) +
+                            std::ldexp(c.residual, StatisticsExponent(c) - exponent);
+        const double t = sum + part;
+        compensation += std::fabs(sum) >= std::fabs(part) ? (sum - t) + part : (part - t) + sum;
+        sum = t;
     }
     // Each run's deviations moved to the common center: the centers'
     // difference is exact where they lie close, so a small spread far from
     // zero keeps its digits.
-    m.center = (sum + compensation) / static_cast<double>(m.numbers);
+    const double center = (sum + compensation) / static_cast<double>(m.numbers);
+    m.center = std::ldexp(center, exponent);
     for (const StatisticsCell& c : cells) {
         if (c.numbers > 0) {
             const double n = static_cast<double>(c.numbers);
-            const double e = c.center - m.center;
-            m.residual += c.residual + n * e;
-            m.deviations += c.deviations + 2.0 * e * c.residual + n * e * e;
+            const int shift = StatisticsExponent(c) - exponent;
+            const double residual = std::ldexp(c.residual, shift);
+            const double e = c.center * scale - center;
+            m.residual += residual + n * e;
+            m.deviations += std::ldexp(c.deviations, 2 * shift) + 2.0 * e * residual + n * e * e;
         }
     }
     return m;
@@ -270,16 +308,32 @@ std::optional<RangeStatistics> StatisticsOf(const SampleSource& source, const Su
     if (!minimumAt || !maximumAt) {
         return std::nullopt;
     }
-    const double n = static_cast<double>(all.numbers);
     r.minimum = all.minimum;
     r.maximum = all.maximum;
     r.minimumAt = *minimumAt;
     r.maximumAt = *maximumAt;
-    // About the mean itself, the deviations' squares lose the residual's share.
-    const double variance = std::max(0.0, all.deviations - all.residual * all.residual / n) / n;
-    r.mean = all.center + all.residual / n;
-    r.deviation = std::sqrt(variance);
-    r.rms = std::sqrt(variance + r.mean * r.mean);
+    if (HoldsInfinity(all)) {
+        // As numpy has it: the infinities decide the mean (both signs give
+        // NaN), every square is infinite and no deviation is a number.
+        const double inf = std::numeric_limits<double>::infinity();
+        r.mean = all.maximum == inf ? (all.minimum == -inf ? std::nan("") : inf) : -inf;
+        r.rms = inf;
+        r.deviation = std::nan("");
+    } else {
+        const int exponent = StatisticsExponent(all);
+        const double n = static_cast<double>(all.numbers);
+        // About the mean itself, the deviations' squares lose the residual's
+        // share. Scaled, so that neither a square nor a sum overflows.
+        const double variance = std::max(0.0, all.deviations - all.residual * all.residual / n) / n;
+        const double mean = all.center * std::ldexp(1.0, -exponent) + all.residual / n;
+        // Rounding may not carry the mean past the extremes (nor, at the
+        // largest double, past what a double holds), nor the RMS past the
+        // largest magnitude.
+        r.mean = std::clamp(std::ldexp(mean, exponent), all.minimum, all.maximum);
+        r.deviation = std::ldexp(std::sqrt(variance), exponent);
+        r.rms = std::min(std::ldexp(std::sqrt(variance + mean * mean), exponent),
+                         std::max(std::fabs(all.minimum), std::fabs(all.maximum)));
+    }
     r.peakToPeak = all.maximum - all.minimum;
     return r;
 }

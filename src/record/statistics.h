@@ -11,6 +11,9 @@
 /// Statistics of samples [first, last) of one channel, from their true
 /// values. NaN samples are counted and otherwise left out; with no number in
 /// the range the extremes, mean, RMS, deviation and peak-to-peak are NaN.
+/// Infinities count as numpy counts them: the mean is the infinity (NaN for
+/// both signs), the RMS infinite, the deviation NaN. Finite numbers of any
+/// size give finite results.
 struct RangeStatistics {
     std::uint64_t count = 0;     ///< samples in the range, NaN included
     std::uint64_t nanCount = 0;  ///< NaN samples among them
@@ -23,6 +26,13 @@ struct RangeStatistics {
     double deviation = 0.0;  ///< standard deviation over the numbers (divided by their count)
     double peakToPeak = 0.0;
 };
+
+/// The power of two that a cell's sums are kept in: its residual and
+/// deviations are those of its numbers times 2^-e and 2^-2e, so that numbers
+/// up to the largest double neither overflow a sum nor a square, while a
+/// power of two changes no digit. 0 for a cell of zeros, of no numbers or
+/// with an infinity (whose sums are not kept: the infinities decide).
+int StatisticsExponent(const StatisticsCell& cell);
 
 /// Statistics of the `count` samples at `samples`.
 StatisticsCell StatisticsOfRun(const double* samples, std::uint64_t count);

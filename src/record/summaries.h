@@ -41,10 +41,12 @@ struct ChannelStatistics {
 /// the numbers in it, their extremes (+inf/-inf for none), the NaN samples,
 /// and about `center` (near their mean) the sums of their deviations and of
 /// the deviations' squares, which keep a small spread exact at any offset.
+/// The sums are scaled by a power of two (StatisticsExponent) so that huge
+/// numbers overflow neither; a cell holding an infinity keeps none.
 struct StatisticsCell {
     double center = 0.0;
-    double residual = 0.0;    ///< sum of (x - center)
-    double deviations = 0.0;  ///< sum of (x - center)^2
+    double residual = 0.0;    ///< sum of (x - center) * 2^-e
+    double deviations = 0.0;  ///< sum of ((x - center) * 2^-e)^2
     double minimum = __builtin_huge_val();
     double maximum = -__builtin_huge_val();
     std::uint64_t numbers = 0;

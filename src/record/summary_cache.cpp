@@ -17,16 +17,17 @@
 
 namespace {
 
-// The sixth layout: a head (identity, count, statistics) and the levels
-// with their statistics cells, each with its own checksum, so a reader of
+// The eighth layout: a head (identity, count, statistics) and the levels
+// with their statistics cells (sums scaled by powers of two), each with its own checksum, so a reader of
 // the statistics alone checks and reads only the head.
-constexpr char MAGIC[8] = {'V', 'O', 'S', 'S', 'U', 'M', '0', '7'};
+constexpr char MAGIC[8] = {'V', 'O', 'S', 'S', 'U', 'M', '0', '8'};
 constexpr std::uint64_t DEFAULT_LIMIT = std::uint64_t{1} << 30;
 constexpr const char* SUFFIX = ".sum";
 
-// What the entry's data depends on: the shape, and for each file its name,
-// size, modification time, inode, device and a sample of its content. The
-// change time is left out, so a chmod keeps the entry.
+// What the entry's data depends on: the shape, and for each file its
+// identity as the series reader checks it (FileIdentityOf: the change time
+// too, so that a file edited in place with its size and modification time
+// restored is summarised anew) and a sample of its content.
 std::string IdentityBytes(const SeriesSource& series, const SummaryShape& shape) {
     std::string out(MAGIC, sizeof MAGIC);
     const auto put = [&](const auto& value) {
@@ -43,6 +44,7 @@ std::string IdentityBytes(const SeriesSource& series, const SummaryShape& shape)
         out += id.path;
         put(id.size);
         put(id.mtimeNs);
+        put(id.ctimeNs);
         put(id.inode);
         put(id.device);
         put(r.ContentSample(i));

@@ -1,5 +1,7 @@
 #include "settings/caption.h"
 
+#include <charconv>
+#include <cmath>
 #include <limits>
 
 #include "device/trigger.h"
@@ -30,10 +32,40 @@ bool ComputeStatistics(const double* values, std::uint32_t count, double& maximu
 
 std::string SummaryText(double volts) { return FormatFixed5OrExponent(volts) + " V"; }
 
-SummaryTexts SummaryTextsOf(double maximum, double minimum) {
+std::string FittedSummaryText(double volts, const std::function<bool(const std::string&)>& fits) {
+    std::string text = SummaryText(volts);
+    if (fits(text) || !std::isfinite(volts)) {
+        return text;
+    }
+    char buffer[FIXED5_MAX_CHARS];
+    const auto candidate = [&](std::chars_format format, int precision) {
+        const auto written = std::to_chars(buffer, buffer + sizeof buffer, volts, format, precision);
+        text.assign(buffer, written.ptr).append(" V");
+        return fits(text);
+    };
+    // Fixed texts only while they are no wider than the box's widest one.
+    if (std::fabs(volts) < 1e7) {
+        for (int decimals = 4; decimals >= 0; --decimals) {
+            if (candidate(std::chars_format::fixed, decimals)) {
+                return text;
+            }
+        }
+    }
+    for (int digits = 4; digits >= 0; --digits) {
+        if (candidate(std::chars_format::scientific, digits)) {
+            return text;
+        }
+    }
+    return text;
+}
+
+SummaryTexts SummaryTextsOf(double maximum, double minimum, const std::function<bool(const std::string&)>& fits) {
     // No set of numbers has its largest below its smallest.
     if (maximum < minimum) {
         maximum = minimum = std::numeric_limits<double>::quiet_NaN();
+    }
+    if (fits) {
+        return {FittedSummaryText(maximum, fits), FittedSummaryText(minimum, fits)};
     }
     return {SummaryText(maximum), SummaryText(minimum)};
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 /// Largest and smallest of `count` values; false (outputs untouched) for count 0.
@@ -11,6 +12,12 @@ bool ComputeStatistics(const double* values, std::uint32_t count, double& maximu
 /// fixed text would be wider than a value box (FormatFixed5OrExponent).
 std::string SummaryText(double volts);
 
+/// SummaryText of `volts` for a box that shows a text whole only where
+/// `fits` says so: SummaryText where it fits, otherwise the value with fewer
+/// decimals ("1000.0036 V"), then in the exponent form with fewer digits
+/// ("1.000e+300 V"), the first that fits; the shortest where none does.
+std::string FittedSummaryText(double volts, const std::function<bool(const std::string&)>& fits);
+
 /// The two Summary fields of a channel.
 struct SummaryTexts {
     std::string maximum;
@@ -20,8 +27,9 @@ struct SummaryTexts {
 /// SummaryText of a channel's `maximum` and `minimum` as ComputeStatistics
 /// (or a series' summaries) found them; a channel without a number, all NaN,
 /// where the search leaves the maximum at minus and the minimum at plus
-/// infinity, shows "nan V" in both.
-SummaryTexts SummaryTextsOf(double maximum, double minimum);
+/// infinity, shows "nan V" in both. With `fits`, each is FittedSummaryText.
+SummaryTexts SummaryTextsOf(double maximum, double minimum,
+                            const std::function<bool(const std::string&)>& fits = nullptr);
 
 /// What the window's caption names about the record on screen.
 struct CaptionParts {

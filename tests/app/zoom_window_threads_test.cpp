@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "files/dlf.h"
+#include "record/extreme_record.h"
 #include "window_fixture.h"
 
 namespace {
@@ -371,7 +372,7 @@ TEST_F(ZoomWindowTest, MarkersMeasureBetweenThemOverTheWindowOnly) {
     }));
     const QImage canvas = dlg->View().Snapshot();
     const QStringList visible = {
-        "Statistics of the visible range",
+        "Statistics of the visible range: samples 0 to 727 (728 samples)",
         "CH0 mean 3.63500 V, RMS 4.19878 V, SD 2.10155 V, min 0.00000 V at 0, max 7.27000 V at 727, p-p 7.27000 V",
         "CH1 mean 1.50000 V, RMS 1.50000 V, SD 0.00000 V, min 1.50000 V at 0, max 1.50000 V at 0, p-p 0.00000 V",
         "CH2 mean -0.50000 V, RMS 0.50000 V, SD 0.00000 V, min -0.50000 V at 0, max -0.50000 V at 0, p-p 0.00000 V, "
@@ -390,7 +391,7 @@ TEST_F(ZoomWindowTest, MarkersMeasureBetweenThemOverTheWindowOnly) {
         "  CH0 3.00000 V, CH1 1.50000 V, CH2 -0.50000 V, CH3 2.00000 V",
         "Δt 20 mS, Δ 200 samples",
         "  B − A: CH0 2.00000 V, CH1 0.00000 V, CH2 0.00000 V, CH3 0.00000 V",
-        "Statistics between A and B",
+        "Statistics between A and B: samples 100 to 300 (201 samples)",
         "CH0 mean 2.00000 V, RMS 2.08247 V, SD 0.58023 V, min 1.00000 V at 100, max 3.00000 V at 300, p-p 2.00000 V",
         "CH1 mean 1.50000 V, RMS 1.50000 V, SD 0.00000 V, min 1.50000 V at 100, max 1.50000 V at 100, p-p 0.00000 V",
         "CH2 mean -0.50000 V, RMS 0.50000 V, SD 0.00000 V, min -0.50000 V at 100, max -0.50000 V at 100, "
@@ -479,12 +480,12 @@ TEST_F(ZoomWindowTest, MarkersFollowTheirKeysAndAreDraggedByTheirLines) {
 
     // `x` and Delete remove both markers.
     QTest::keyClick(dlg.get(), Qt::Key_X);
-    EXPECT_EQ(dlg->MeasurementReadout().value(0), "Statistics of the visible range");
+    EXPECT_EQ(dlg->MeasurementReadout().value(0), "Statistics of the visible range: samples 146 to 727 (582 samples)");
     Hover(PLOT_LEFT + 400, PANE0_ROW);  // column 400 of {146, 582}
     QTest::keyClick(dlg.get(), Qt::Key_A);
     ASSERT_EQ(dlg->MeasurementReadout().value(0), "Marker A: sample 466, 46.6 mS");
     QTest::keyClick(dlg.get(), Qt::Key_Delete);
-    EXPECT_EQ(dlg->MeasurementReadout().value(0), "Statistics of the visible range");
+    EXPECT_EQ(dlg->MeasurementReadout().value(0), "Statistics of the visible range: samples 146 to 727 (582 samples)");
 }
 
 TEST_F(ZoomWindowTest, ContextMenuKeepsTheSystemItemsThenAddsTheViewItems) {
@@ -681,6 +682,56 @@ TEST_F(ZoomWindowTest, AHugeValueKeepsTheReadoutNarrow) {
     const QStringList expected = {"Sample 4",           "Time 0.4 mS",         "CH0 1.00000e+300 V",
                                   "CH1 -1.00000e+300 V", "CH2 9999999.99999 V", "CH3 2.50000 V"};
     EXPECT_EQ(dlg->CursorReadout(), expected);
+}
+
+// The statistics vosctl and Python give of the same record (numpy's), with
+// "-" for a channel of NaN only; each Summary box shows its value whole.
+TEST_F(ZoomWindowTest, InfinitiesAndHugeNumbersMeasureAsNumpyHasThem) {
+    MakeWindow(InstantConfig());
+    Open(WriteRecord("extreme.dlf", EXTREME_COUNT, ExtremeSample));
+    const QStringList whole = {
+        "Statistics of the visible range: samples 0 to 9999 (10000 samples)",
+        "CH0 mean inf V, RMS inf V, SD nan V, min 0.00000 V at 0, max inf V at 4321, p-p inf V",
+        "CH1 mean 0.00000 V, RMS 1.00000e+300 V, SD 1.00000e+300 V, min -1.00000e+300 V at 1, max 1.00000e+300 V at 0, "
+        "p-p 2.00000e+300 V",
+        "CH2 mean 1.00000e+305 V, RMS 1.00000e+305 V, SD 0.00000 V, min 1.00000e+305 V at 0, max 1.00000e+305 V at 0, "
+        "p-p 0.00000 V",
+        "CH3 mean nan V, RMS inf V, SD nan V, min -inf V at 5000, max inf V at 7000, p-p inf V, 5000 NaN"};
+    EXPECT_EQ(dlg->MeasurementReadout(), whole);
+    const QStringList summary = {"inf V", "0.00000 V", "1.00e+300 V", "-1.0e+300 V",
+                                 "1.00e+305 V", "1.00e+305 V", "inf V", "-inf V"};
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(dlg->m_status[i]->text(), summary[i]) << "field " << i;
+    }
+
+    // The first half, where CH3 holds only NaN.
+    Hover(PLOT_LEFT, PANE0_ROW);
+    MenuItem("Set marker A here")->trigger();
+    Hover(PLOT_LEFT + 300, PANE0_ROW);
+    MenuItem("Set marker B here")->trigger();
+    const QStringList half = dlg->MeasurementReadout();
+    ASSERT_EQ(half.size(), 11);
+    EXPECT_EQ(half[6], "Statistics between A and B: samples 0 to 4126 (4127 samples)");
+    EXPECT_EQ(half[10], "CH3 mean -, RMS -, SD -, min -, max -, p-p -, 4127 NaN");
+}
+
+// A value too wide for its Summary box shows with fewer digits, never cut,
+// and in full in the box's tip.
+TEST_F(ZoomWindowTest, SummaryBoxesShowEveryValueWhole) {
+    MakeWindow(InstantConfig());
+    const double high[4] = {1000.00357, 1e300, 9999999.99999, 4.9};
+    Open(WriteRecord("wide.dlf", 2, [&](int ch, std::uint32_t s) { return s == 0 ? high[ch] : -high[ch]; }));
+    const QStringList texts = {"1000.0036 V", "-1000.004 V", "1.00e+300 V", "-1.0e+300 V",
+                               "10000000 V", "-10000000 V", "4.90000 V", "-4.90000 V"};
+    for (int i = 0; i < 8; ++i) {
+        QLabel* box = dlg->m_status[i];
+        EXPECT_EQ(box->text(), texts[i]) << "field " << i;
+        const int indent = box->fontMetrics().horizontalAdvance(QLatin1Char('x')) / 2;
+        EXPECT_LE(box->fontMetrics().horizontalAdvance(box->text()), box->contentsRect().width() - indent)
+            << "field " << i;
+    }
+    EXPECT_EQ(dlg->m_status[0]->toolTip(), "1000.00357 V");
+    EXPECT_EQ(dlg->m_status[7]->toolTip(), "");
 }
 
 TEST_F(ZoomWindowTest, TheCursorGoesWhenThePointerJumpsOntoAControl) {

@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/cli_process.h"
+#include "record/extreme_record.h"
 
 namespace {
 
@@ -246,6 +248,72 @@ TEST(VosctlPart, InfoOfAPartGivesEachChannelsStatistics) {
                             "std 0.28867499 V  p-p 0.999 V  NaN 0\n"
                             "  CH3  min 4 V at 2000  max 4.999 V at 2999  mean 4.49949975 V  rms 4.50875514 V  "
                             "std 0.288747186 V  p-p 0.999 V  NaN 1\n");
+}
+
+// A bit flipped in the second file's stamp (byte 45: 2^40 us, 12.7 days
+// later): info describes the series and names the file whose stamp its
+// samples contradict, with status 4.
+TEST(VosctlPart, InfoNamesADamagedStamp) {
+    const Recording recording;
+    std::fstream file(recording.files[1], std::ios::in | std::ios::out | std::ios::binary);
+    file.seekg(45);
+    const char byte = static_cast<char>(file.get());
+    file.seekp(45);
+    file.put(static_cast<char>(byte ^ 1));
+    file.close();
+    const Result info = clitest::Run(recording.dir, recording.Args({"info"}, {}));
+    EXPECT_EQ(info.status, 4) << info.err;
+    EXPECT_NE(info.out.find(recording.files[2]), std::string::npos) << info.out;
+    EXPECT_NE(info.err.find(recording.files[1] + ": a damaged stamp: it dates the file 1099511.627776 s later than its "
+                                                 "samples and gaps place it in the series"),
+              std::string::npos)
+        << info.err;
+}
+
+// Infinities and huge numbers: numpy's statistics in JSON and text, null
+// and "-" only for a channel of NaN only.
+TEST(VosctlPart, InfoOfInfinitiesAndHugeNumbersGivesNumpysStatistics) {
+    TempDir dir;
+    std::vector<double> channels[4];
+    for (int ch = 0; ch < 4; ++ch) {
+        for (std::uint32_t i = 0; i < EXTREME_COUNT; ++i) {
+            channels[ch].push_back(ExtremeSample(ch, i));
+        }
+    }
+    const std::string path = dir.Path("extreme.dlf");
+    clitest::WriteRecord(path, {}, channels);
+    const Result json = clitest::Run(dir, {"info", "--json", path, "--from", "0", "--to", "10000"});
+    ASSERT_EQ(json.status, 0) << json.err;
+    const nlohmann::json all = nlohmann::json::parse(json.out)["statistics"];
+    ASSERT_EQ(all.size(), 4u);
+    const auto fields = [](const nlohmann::json& s) {
+        nlohmann::json f = s;
+        f.erase("channel");
+        return f.dump();
+    };
+    EXPECT_EQ(fields(all[0]), R"({"count":10000,"maximum":"inf","maximum_at":4321,"mean":"inf","minimum":0.0,)"
+                              R"("minimum_at":0,"nan_count":0,"peak_to_peak":"inf","rms":"inf","standard_deviation":"nan"})");
+    EXPECT_EQ(fields(all[2]), R"({"count":10000,"maximum":1e+305,"maximum_at":0,"mean":1e+305,"minimum":1e+305,)"
+                              R"("minimum_at":0,"nan_count":0,"peak_to_peak":0.0,"rms":1e+305,"standard_deviation":0.0})");
+    EXPECT_EQ(fields(all[3]), R"({"count":10000,"maximum":"inf","maximum_at":7000,"mean":"nan","minimum":"-inf",)"
+                              R"("minimum_at":5000,"nan_count":5000,"peak_to_peak":"inf","rms":"inf",)"
+                              R"("standard_deviation":"nan"})");
+    EXPECT_EQ(all[1]["mean"], 0.0);
+    EXPECT_EQ(all[1]["peak_to_peak"], 2e300);
+    EXPECT_NEAR(all[1]["rms"].get<double>(), 1e300, 1e286);
+    EXPECT_NEAR(all[1]["standard_deviation"].get<double>(), 1e300, 1e286);
+    const Result text = clitest::Run(dir, {"info", path, "--from", "0", "--to", "5000"});
+    ASSERT_EQ(text.status, 0) << text.err;
+    EXPECT_EQ(text.out, path +
+                            ": samples 0 to 5000 (5000 samples)\n"
+                            "  from            0.000000 s\n"
+                            "  to              0.500000 s\n"
+                            "  CH0  min 0 V at 0  max inf V at 4321  mean inf V  rms inf V  std nan V  p-p inf V  NaN 0\n"
+                            "  CH1  min -1e+300 V at 1  max 1e+300 V at 0  mean 0 V  rms 1e+300 V  std 1e+300 V  "
+                            "p-p 2e+300 V  NaN 0\n"
+                            "  CH2  min 1e+305 V at 0  max 1e+305 V at 0  mean 1e+305 V  rms 1e+305 V  std 0 V  "
+                            "p-p 0 V  NaN 0\n"
+                            "  CH3  min - at -  max - at -  mean -  rms -  std -  p-p -  NaN 5000\n");
 }
 
 // One row per interval: each channel's mean, minimum and maximum over its

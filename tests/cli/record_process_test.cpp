@@ -837,6 +837,66 @@ TEST_F(RecordProcess, StallIsReportedAndTheNextFileTellsItsTrueTime) {
     }
 }
 
+// The system clock set forward an hour, back half a second and back an hour
+// while recording, the last at a stall of 1.5 s: each step is told once
+// with its size, the gap lasts what was lost, and every file's stamp is its
+// first sample's true time (the logger sends frame n n * 100 us after frame
+// 0) within 2 ms. info takes the series as it is.
+TEST_F(RecordProcess, StampsFollowTheSamplesThroughClockSteps) {
+    // Keyed to data files, which stay: files 2 and 4 come before the stall, file 6 ends at it.
+    const std::string steps = SeriesFileName(Prefix(), 2) + "=3600000000," + SeriesFileName(Prefix(), 4) +
+                              "=-500000," + SeriesFileName(Prefix(), 6) + "=-3600000000";
+    const Background run = Start(LoggerConfig("realtime", "hold after=17500 ms=1500"),
+                                 {"record", "--samples", "40000", "--split", "5000", "-o", Prefix()}, -1, "stderr",
+                                 {std::string("LD_PRELOAD=") + CLOCK_STEP_PATH, "VOS_CLOCK_STEPS=" + steps});
+    ASSERT_EQ(run.Wait(), 0) << run.Stderr();
+    const std::string err = run.Stderr();
+    const auto told = [&](const std::string& text) {
+        std::vector<double> sizes;
+        for (std::size_t at = err.find(text); at != std::string::npos; at = err.find(text, at + 1)) {
+            sizes.push_back(std::stod(err.substr(at + text.size())));
+        }
+        return sizes;
+    };
+    const std::string setBack = "vosctl record: warning: the system clock was set back by ";
+    const std::vector<double> forward = told("vosctl record: warning: the system clock was set forward by ");
+    const std::vector<double> back = told(setBack);
+    ASSERT_EQ(forward.size(), 1u) << err;
+    ASSERT_EQ(back.size(), 2u) << err;
+    EXPECT_NEAR(forward[0], 3600.0, 0.01);
+    EXPECT_NEAR(back[0], 0.5, 0.01);
+    EXPECT_NEAR(back[1], 3600.0, 0.01);
+    const std::size_t summary = err.find("1 gap where frames were lost, about ");
+    ASSERT_NE(summary, std::string::npos) << err;
+
+    const seriestest::Series series = seriestest::ReadSeries(Prefix());
+    ASSERT_EQ(series.headers.size(), 9u);
+    const std::uint64_t frame0 = FrameNear(series.samples[0][0], 3);
+    std::uint64_t sample = 0;
+    std::uint64_t frameBefore = 0;
+    int gaps = 0;
+    for (const DataFileHeader& header : series.headers) {
+        SCOPED_TRACE(testing::Message() << "file " << header.stamp->index);
+        const std::uint64_t frame = FrameNear(series.samples[0][sample], frame0 + header.stamp->firstSample);
+        const std::int64_t truth = series.headers[0].stamp->startMicros + static_cast<std::int64_t>(frame - frame0) * 100;
+        EXPECT_NEAR(static_cast<double>(header.stamp->startMicros - truth), 0.0, 2000.0);
+        if (sample > 0 && frame != frameBefore + 1) {
+            // The gap as long as the frames lost, not the clock's steps.
+            ++gaps;
+            const std::size_t gap = err.find(" for ", summary);
+            ASSERT_NE(gap, std::string::npos) << err;
+            EXPECT_NEAR(std::stod(err.substr(gap + 5)), static_cast<double>(frame - frameBefore - 1) * 1e-4, 0.002);
+        }
+        sample += header.sampleCount;
+        frameBefore = FrameNear(series.samples[0][sample - 1], frame + header.sampleCount - 1);
+    }
+    EXPECT_EQ(gaps, 1);
+    std::vector<std::string> info = {"info", "--json"};
+    for (std::uint32_t i = 1; i <= 9; ++i) info.push_back(SeriesFileName(Prefix(), i));
+    const clitest::Result described = clitest::Run(m_dir, info);
+    EXPECT_EQ(described.status, 0) << described.err;
+}
+
 // A stall just past what the queue of 64 KiB holds (8192 frames, 0.82 s)
 // loses fewer frames than may be on their way; the queue found at its limit
 // tells the loss all the same.

@@ -229,10 +229,11 @@ std::vector<double> AwkwardValues() {
     return values;
 }
 
+// printf's text, but "nan" for a NaN of either sign bit.
 std::string Printf5(double value) {
     char text[400];
     std::snprintf(text, sizeof text, "%.5f", value);
-    return text;
+    return std::isnan(value) ? "nan" : text;
 }
 
 TEST(CsvFormat, BlockTextMatchesPrintfForAnyValue) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -91,6 +92,54 @@ TEST(Series, JoinsOneRecordInOrderAndNamesTheFirstPairThatDoesNotBelong) {
         EXPECT_EQ(check.first, test.expected.first) << test.name;
         EXPECT_EQ(check.second, test.expected.second) << test.name;
         EXPECT_EQ(static_cast<bool>(check), test.expected.fault == SeriesFault::None) << test.name;
+    }
+}
+
+// Times that the samples and gaps contradict: the file that disagrees with
+// every neighbour it has, and by how much. Files of 10,000 samples at
+// 10 kHz, one second each.
+TEST(Series, NamesEachStampItsSamplesAndGapsContradict) {
+    constexpr std::int64_t S = 1000000;
+    constexpr std::int64_t DAY = 86400 * S;
+    struct Case {
+        const char* name;
+        std::vector<DataFileHeader> files;
+        std::vector<std::pair<std::size_t, std::int64_t>> expected;
+    };
+    const Case cases[] = {
+        {"continuous, true times",
+         {Stamped(A, 1, 0, 10000), Stamped(A, 2, 10000, 10000, 1, START + S), Stamped(A, 3, 20000, 5, 1, START + 2 * S)},
+         {}},
+        {"a gap as long as its lost samples",
+         {Stamped(A, 1, 0, 10000), Stamped(A, 2, 25000, 10000, 1, START + 2500000)},
+         {}},
+        {"a day at 200 ppm, then a gap",
+         {Stamped(A, 1, 0, 10000), Stamped(A, 2, 864000000, 10, 1, START + DAY + 17 * S)},
+         {}},
+        {"13 days late in the middle",
+         {Stamped(A, 1, 0, 10000), Stamped(A, 2, 10000, 10000, 1, START + S + 13 * DAY),
+          Stamped(A, 3, 20000, 5, 1, START + 2 * S)},
+         {{1, 13 * DAY}}},
+        {"the first an hour early",
+         {Stamped(A, 1, 0, 10000, 1, START - 3600 * S), Stamped(A, 2, 10000, 10000, 1, START + S),
+          Stamped(A, 3, 20000, 5, 1, START + 2 * S)},
+         {{0, -3600 * S}}},
+        {"the last an hour early",
+         {Stamped(A, 1, 0, 10000), Stamped(A, 2, 10000, 10000, 1, START + S),
+          Stamped(A, 3, 20000, 5, 1, START + 2 * S - 3600 * S)},
+         {{2, -3600 * S}}},
+        {"a gap an hour short", {Stamped(A, 1, 0, 10000), Stamped(A, 2, 25000, 10, 1, START + 2500000 - 3600 * S)},
+         {{1, -3600 * S}}},
+        {"1.1 s late in a pair", {Stamped(A, 1, 0, 10000), Stamped(A, 2, 10000, 10, 1, START + 2100000)},
+         {{1, 1100000}}},
+        {"two recordings", {Stamped(A, 1, 0, 10000), Stamped(B, 1, 0, 10, 1, START + DAY)}, {}},
+    };
+    for (const Case& test : cases) {
+        std::vector<std::pair<std::size_t, std::int64_t>> found;
+        for (const DamagedStamp& damaged : DamagedStamps(test.files)) {
+            found.emplace_back(damaged.file, damaged.offMicros);
+        }
+        EXPECT_EQ(found, test.expected) << test.name;
     }
 }
 

@@ -233,6 +233,29 @@ def test_a_summary_build_is_told_to_progress_and_stopped_by_its_callback(tmp_pat
     assert calls == []
 
 
+def test_infinities_and_huge_numbers_give_numpys_statistics(tmp_path):
+    # The record of tests/record/extreme_record.h, whose statistics the window and vosctl show alike:
+    # numpy's (nanmean, nanstd, the root of nanmean(x**2)), the finite ones in extended precision.
+    inf, nan = math.inf, math.nan
+    samples = [[inf if i == 4321 else (i % 100) * 0.01 for i in range(10000)],
+               [1e300 if i % 2 == 0 else -1e300 for i in range(10000)],
+               [1e305] * 10000,
+               [nan if i < 5000 else -inf if i == 5000 else inf if i == 7000 else 1.0 for i in range(10000)]]
+    record = vosviewer.open(write_dlf(tmp_path / "extreme.dlf", samples))
+    keys = ("mean", "rms", "standard_deviation", "minimum", "minimum_at", "maximum", "maximum_at", "peak_to_peak",
+            "nan_count")
+    expected = [(inf, inf, nan, 0.0, 0, inf, 4321, inf, 0),
+                (0.0, 1e300, 1e300, -1e300, 1, 1e300, 0, 2e300, 0),
+                (1e305, 1e305, 0.0, 1e305, 0, 1e305, 0, 0.0, 0),
+                (nan, inf, nan, -inf, 5000, inf, 7000, inf, 5000)]
+    for channel, values in enumerate(expected):
+        s = record.statistics(channel)
+        for key, value in zip(keys, values):
+            assert s[key] == pytest.approx(value, rel=1e-14, nan_ok=True), (channel, key)
+    only_nan = record.statistics(3, 0, 5000)
+    assert (only_nan["count"], only_nan["nan_count"]) == (5000, 5000) and math.isnan(only_nan["mean"])
+
+
 def test_ranges_channels_and_types_outside_the_record_are_refused(tmp_path):
     record = vosviewer.open(write_dlf(tmp_path / "r.dlf", channels_of(10)))
     frozen = numpy.zeros(10)

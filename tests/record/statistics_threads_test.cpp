@@ -9,6 +9,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "files/dlf.h"
@@ -108,6 +109,78 @@ TEST(RangeStatisticsTest, HandMadeRecordsGiveTheirLiteralStatistics) {
     }
 }
 
+// Infinities and numbers up to the largest double, each channel of a record
+// of `count` samples holding `value(i)`; expected as numpy gives them
+// (nanmean, nanstd and the root of nanmean(x**2)), the finite ones, whose
+// squares overflow a double there, worked out in exact fractions.
+struct Extreme {
+    const char* name;
+    std::uint64_t count;
+    double (*value)(std::uint64_t i);
+    Expected expected;
+};
+
+const double INF = INFINITY;
+
+const Extreme EXTREMES[] = {
+    {"inf among numbers", 21, [](std::uint64_t i) { return i == 13 ? INF : 0.5 * i; },
+     {0, 0, 21, 21, 0, 0.0, 0, INF, 13, INF, INF, NaN, INF}},
+    {"-inf among numbers", 21, [](std::uint64_t i) { return i == 5 ? -INF : 0.5 * i; },
+     {0, 0, 21, 21, 0, -INF, 5, 10.0, 20, -INF, INF, NaN, INF}},
+    {"inf and -inf", 21, [](std::uint64_t i) { return i == 3 ? INF : i == 17 ? -INF : 0.5 * i; },
+     {0, 0, 21, 21, 0, -INF, 17, INF, 3, NaN, INF, NaN, INF}},
+    {"1e305 ten thousand times", 10000, [](std::uint64_t) { return 1e305; },
+     {0, 0, 10000, 10000, 0, 1e305, 0, 1e305, 0, 1e305, 1e305, 0.0, 0.0}},
+    {"the largest double", 21, [](std::uint64_t) { return 1.7976931348623157e308; },
+     {0, 0, 21, 21, 0, 1.7976931348623157e308, 0, 1.7976931348623157e308, 0, 1.7976931348623157e308,
+      1.7976931348623157e308, 0.0, 0.0}},
+    {"1e300 and -1e300 in turn", 21, [](std::uint64_t i) { return i == 20 ? NaN : i % 2 == 0 ? 1e300 : -1e300; },
+     {0, 0, 21, 21, 1, -1e300, 1, 1e300, 0, 0.0, 1e300, 1e300, 2e300}},
+    {"1.7e308 and -1.7e308 in turn", 21,
+     [](std::uint64_t i) { return i == 20 ? NaN : i % 2 == 0 ? 1.7e308 : -1.7e308; },
+     {0, 0, 21, 21, 1, -1.7e308, 1, 1.7e308, 0, 0.0, 1.7e308, 1.7e308, INF}},
+    {"1e-300 and -1e-300 in turn", 21,
+     [](std::uint64_t i) { return i == 20 ? NaN : i % 2 == 0 ? 1e-300 : -1e-300; },
+     {0, 0, 21, 21, 1, -1e-300, 1, 1e-300, 0, 0.0, 1e-300, 1e-300, 2e-300}},
+    {"a spread of 2e286 on 1e300", 21, [](std::uint64_t i) { return 1e300 + static_cast<double>(i) * 1e285; },
+     {0, 0, 21, 21, 0, 1e300, 0, 1.00000000000002e300, 20, 1.00000000000001e300, 1.00000000000001e300,
+      6.051769045748341e285, 1.9926026573602293e286}},
+};
+
+TEST(RangeStatisticsTest, InfinitiesAndHugeNumbersGiveNumpysStatistics) {
+    for (const Extreme& row : EXTREMES) {
+        std::vector<double> samples(row.count);
+        for (std::uint64_t i = 0; i < row.count; ++i) {
+            samples[i] = row.value(i);
+        }
+        const double* channels[4] = {samples.data(), samples.data(), samples.data(), samples.data()};
+        const RecordSource source(channels, row.count, 1);
+        const SummaryPyramid summaries = Summarise(source, SummaryShape{4, 2, 3});
+        const Expected& e = row.expected;
+        for (const SummaryPyramid* cells : {&summaries, static_cast<const SummaryPyramid*>(nullptr)}) {
+            SCOPED_TRACE(testing::Message() << row.name << (cells ? " from the cells" : " raw"));
+            const std::optional<RangeStatistics> s = StatisticsOf(source, cells, 0, 0, row.count);
+            ASSERT_TRUE(s.has_value());
+            EXPECT_EQ(s->count, e.count);
+            EXPECT_EQ(s->nanCount, e.nans);
+            EXPECT_EQ(s->minimum, e.minimum);
+            EXPECT_EQ(s->maximum, e.maximum);
+            EXPECT_EQ(s->minimumAt, e.minimumAt);
+            EXPECT_EQ(s->maximumAt, e.maximumAt);
+            for (const auto& [actual, expected, what] :
+                 {std::tuple{s->mean, e.mean, "mean"}, std::tuple{s->rms, e.rms, "rms"},
+                  std::tuple{s->deviation, e.deviation, "deviation"},
+                  std::tuple{s->peakToPeak, e.peakToPeak, "peak-to-peak"}}) {
+                if (std::isinf(expected) || expected == 0.0) {
+                    EXPECT_EQ(actual, expected) << what;
+                } else {
+                    ExpectNear(actual, expected, 1e-14, what);
+                }
+            }
+        }
+    }
+}
+
 TEST(RangeStatisticsTest, CellsHoldTrueValues) {
     const Handmade record;
     // CH3 lies below -1 V and CH0's second cell of 8 holds a NaN: the min/max
@@ -126,8 +199,10 @@ TEST(RangeStatisticsTest, CellsHoldTrueValues) {
     EXPECT_EQ(eight.stats[0][1].nans, 1u);
     EXPECT_EQ(eight.stats[0][1].numbers, 7u);
     const StatisticsCell& c = eight.stats[0][1];
-    EXPECT_DOUBLE_EQ(c.center + c.residual / 7, 11.0);
-    EXPECT_DOUBLE_EQ(c.deviations - c.residual * c.residual / 7, 1 + 196 + 1 + 4 + 9 + 16 + 25.0);
+    // Its sums are scaled by 2^-4, its largest number 16 lying below 2^5.
+    EXPECT_EQ(StatisticsExponent(c), 4);
+    EXPECT_DOUBLE_EQ(c.center + c.residual * 16 / 7, 11.0);
+    EXPECT_DOUBLE_EQ((c.deviations - c.residual * c.residual / 7) * 256, 1 + 196 + 1 + 4 + 9 + 16 + 25.0);
     EXPECT_TRUE(record.summaries.levels[0].stats[0].empty());
     EXPECT_EQ(record.summaries.levels[2].stats[2][0].nans, 16u);
 }

@@ -333,15 +333,14 @@ void Touch(const std::string& path) {
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
 }
 
-// 7 V at CH0's first sample of the file (inside the part its content
-// sample reads), its size and modification time as they were.
-void RewriteFirstSample(const std::string& path) {
+// `value` written at byte `offset` of the file in place, its size and
+// modification time as they were.
+void WriteInPlace(const std::string& path, off_t offset, double value) {
     struct stat before {};
     ASSERT_EQ(::stat(path.c_str(), &before), 0);
     const int fd = ::open(path.c_str(), O_WRONLY);
     ASSERT_GE(fd, 0);
-    const double value = 7.0;
-    ASSERT_EQ(::pwrite(fd, &value, sizeof value, 256), static_cast<ssize_t>(sizeof value));
+    ASSERT_EQ(::pwrite(fd, &value, sizeof value, offset), static_cast<ssize_t>(sizeof value));
     ::close(fd);
     const timespec times[2] = {before.st_atim, before.st_mtim};
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
@@ -359,9 +358,15 @@ TEST(SummaryCacheTest, EachPartOfAnEntrysIdentityDecidesWhetherItIsUsed) {
     };
     const Case cases[] = {
         {"nothing changed", [](const std::string&) {}, true, 123.0},
-        {"chmod only", [](const std::string& p) { ASSERT_EQ(::chmod(p.c_str(), 0600), 0); }, true, 123.0},
+        // A chmod changes the change time as an edit does: the file is looked at anew.
+        {"chmod only", [](const std::string& p) { ASSERT_EQ(::chmod(p.c_str(), 0600), 0); }, true, 10.25},
         {"modification time alone", Touch, true, 10.25},
-        {"content, size and time kept", RewriteFirstSample, true, 10.25},
+        // 7 V at CH0's first sample, inside the part the content sample reads.
+        {"content, size and time kept", [](const std::string& p) { WriteInPlace(p, 256, 7.0); }, true, 10.25},
+        // 99 V at CH1's sample 18 of the second file, between the second and the third of the
+        // eight blocks spread over its 48,000 bytes of samples that the content sample reads.
+        {"content outside the content sample, size and time kept",
+         [](const std::string& p) { WriteInPlace(p, 256 + (1500 + 18) * 8, 99.0); }, true, 99.0},
         {"entry without the files' statistics", [](const std::string&) {}, false, 10.25},
     };
     for (const Case& test : cases) {

@@ -70,3 +70,29 @@ TEST(Summary, WideValuesShowTheirExponentAndNoNumberShowsNaN) {
         EXPECT_EQ(texts.minimum, c.minimum) << c.values.size();
     }
 }
+
+// A box that shows at most `width` characters: the Summary's own text where
+// it fits, else fewer decimals, else fewer digits of the exponent form.
+TEST(Summary, AValueTooWideForItsBoxShowsWithFewerDigits) {
+    struct Case {
+        double volts;
+        std::size_t width;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {4.9, 10, "4.90000 V"},
+        {1000.00357, 12, "1000.00357 V"},
+        {1000.00357, 11, "1000.0036 V"},
+        {1000.00357, 10, "1000.004 V"},
+        {-9999999.99999, 11, "-10000000 V"},
+        {1e300, 11, "1.00e+300 V"},
+        {-1e300, 11, "-1.0e+300 V"},
+        {1e300, 3, "1e+300 V"},
+        {std::numeric_limits<double>::infinity(), 1, "inf V"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(FittedSummaryText(c.volts, [&](const std::string& text) { return text.size() <= c.width; }),
+                  c.expected)
+            << c.volts << " in " << c.width;
+    }
+}
