@@ -358,11 +358,13 @@ nlohmann::ordered_json DescribePart(const InfoOptions& options, const SeriesSour
     info["from"] = first;
     info["to"] = last;
     info["sample_count"] = last - first;
-    const std::int64_t period = std::int64_t{std::max(span.clockDivider, 1)} * MICROS_PER_DIVIDER;
-    info["from_seconds"] = static_cast<double>(first) * static_cast<double>(period) / 1e6;
-    info["to_seconds"] = static_cast<double>(last) * static_cast<double>(period) / 1e6;
-    info["start"] = span.utc ? UtcText(*span.utc(first)) : nlohmann::ordered_json(nullptr);
-    info["end"] = span.utc ? UtcText(*span.utc(last - 1)) : nlohmann::ordered_json(nullptr);
+    // Real time from the record's start, gaps included; "to" is where the
+    // part's last sample ends.
+    const TimeMap& times = span.times;
+    info["from_seconds"] = static_cast<double>(times.MicrosFromStart(first)) / 1e6;
+    info["to_seconds"] = static_cast<double>(times.MicrosFromStart(last - 1) + times.PeriodMicros()) / 1e6;
+    info["start"] = times.Stamped() ? UtcText(*times.Utc(first)) : nlohmann::ordered_json(nullptr);
+    info["end"] = times.Stamped() ? UtcText(*times.Utc(last - 1)) : nlohmann::ordered_json(nullptr);
     nlohmann::ordered_json channels = nlohmann::ordered_json::array();
     for (int ch = 0; ch < 4; ++ch) {
         const std::optional<RangeStatistics> s = StatisticsOf(series, &summaries, ch, first, last);
