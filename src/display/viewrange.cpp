@@ -174,13 +174,12 @@ std::string WithColumnExtremes(const std::string& line, double minimum, double m
     return line + " (min " + FormatFixed5OrExponent(minimum) + ", max " + FormatFixed5OrExponent(maximum) + ")";
 }
 
-std::vector<std::string> CursorReadout(std::uint64_t sample, std::uint64_t sampleCount,
-                                       std::int32_t clockDivider, const double (&values)[4]) {
+std::vector<std::string> CursorReadout(std::uint64_t sample, std::int64_t timeNs, std::int64_t totalNs,
+                                       const double (&values)[4]) {
     std::vector<std::string> lines;
     lines.reserve(6);
     lines.push_back("Sample " + std::to_string(sample));
-    lines.push_back("Time " + FormatTimeLabel(SampleTimeNs(clockDivider, sample),
-                                              SampleTimeNs(clockDivider, sampleCount)));
+    lines.push_back("Time " + FormatTimeLabel(timeNs, totalNs));
     for (int ch = 0; ch < 4; ++ch) {
         lines.push_back("CH" + std::to_string(ch) + " " + FormatFixed5OrExponent(values[ch]) + " V");
     }
