@@ -97,10 +97,7 @@ const TimeMap& ShownRecord::Times() const {
     if (m_followed) {
         m_times = m_followed->recording->Times(m_followed->count);
     } else if (m_series) {
-        const SeriesReader& reader = m_series->source.Reader();
-        std::vector<DataFileHeader> headers;
-        for (std::size_t f = 0; f < reader.FileCount(); ++f) headers.push_back(reader.Header(f));
-        m_times = TimeMap::OfFiles(headers);
+        m_times = TimeMap::OfSeries(m_series->source.Reader());
     } else if (m_stamp) {
         // A stamped file alone tells the time of its samples as a series does.
         DataFileHeader header;

@@ -36,6 +36,13 @@ TimeMap TimeMap::OfFiles(std::span<const DataFileHeader> headers) {
     return map;
 }
 
+TimeMap TimeMap::OfSeries(const SeriesReader& reader) {
+    std::vector<DataFileHeader> headers;
+    headers.reserve(reader.FileCount());
+    for (std::size_t f = 0; f < reader.FileCount(); ++f) headers.push_back(reader.Header(f));
+    return OfFiles(headers);
+}
+
 std::size_t TimeMap::StretchOf(std::uint64_t sample) const {
     const auto after = std::upper_bound(m_stretches.begin(), m_stretches.end(), sample,
                                         [](std::uint64_t s, const Stretch& stretch) { return s < stretch.first; });

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "files/dlf.h"
+#include "files/series_reader.h"
 
 /// When each sample of a record was taken, the one place every time shown
 /// or taken is worked out: sample -> time from the record's start -> UTC,
@@ -37,6 +38,8 @@ public:
     /// header.sampleCount samples (a file still being written: the samples
     /// it holds now).
     static TimeMap OfFiles(std::span<const DataFileHeader> headers);
+    /// The files `reader` opened, as one record.
+    static TimeMap OfSeries(const SeriesReader& reader);
 
     std::uint64_t Count() const { return m_count; }
     std::int32_t ClockDivider() const { return m_clockDivider; }
