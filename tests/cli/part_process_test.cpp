@@ -193,7 +193,8 @@ TEST(VosctlPart, PartsOutsideTheRecordAreRefusedWithItsBounds) {
     EXPECT_EQ(cut.status, 4);
     EXPECT_NE(cut.err.find(recording.files[1]), std::string::npos) << cut.err;
     EXPECT_EQ(cut.out, "");
-    for (const char* bad : {"1h30", "-5", "2026-02-30T00:00:00Z", "5s4m", "1.s", "0x10"}) {
+    for (const char* bad : {"1h30", "-5", "2026-02-30T00:00:00Z", "5s4m", "1.s", "0x10", "5ms1s", "3m5", "2sms",
+                            "2026-12-08T04:30:00+24:00", "2026-12-08T04:30:00+0900", "2026-12-08T04:30:00"}) {
         const Result r = clitest::Run(recording.dir, {"csv", recording.unstamped, "--from", bad});
         EXPECT_EQ(r.status, 2) << bad;
         EXPECT_NE(r.err.find("is not a sample index (12345), a time from the record's start"), std::string::npos)

@@ -71,6 +71,13 @@ TEST(TimeMap, TimeCountsSamplesWhereStampsCannotTellIt) {
     EXPECT_EQ(damaged.Utc(10000).value_or(0), T0 + 12194000);
     EXPECT_EQ(damaged.Gaps().size(), 1u);
 
+    // A gap whose stamp lies before the end of the samples ahead of it goes back in no time.
+    headers = GappedHeaders();
+    headers[1].stamp->startMicros = T0 + 4000000;
+    const TimeMap early = TimeMap::OfFiles(headers);
+    EXPECT_EQ(early.MicrosFromStart(5000), 5000000);
+    EXPECT_EQ(early.SampleAtOrAfter(5000000), 5000u);
+
     // A window's save among stamped files: samples count from the start,
     // the stamped files keep their own UTC.
     headers = GappedHeaders();
