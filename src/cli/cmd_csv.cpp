@@ -441,26 +441,19 @@ void AddCsvCommand(CLI::App& app, vosctl::Context& context) {
     command->add_flag("--utc", options->utc, "A first column with each row's UTC, for a stamped record")
         ->excludes(time);
     command->footer("The files must form one record: the same clock throughout, and files that a\n"
-                    "recording stamped must be of one recording, in order, without a repeat. Gaps\n"
-                    "where the recorder lost frames are allowed: the rows go on across them, and\n"
-                    "--time, --utc and --every show the real time, gaps included. Files without a\n"
-                    "stamp, such as the window's saves, are joined as they are and their time counts\n"
-                    "samples. The output must be none of the files, and is never a name ending in\n"
-                    ".dlf.\n\n" +
+                    "recording stamped must be of one recording, in order, without a repeat; gaps\n"
+                    "where the recorder lost frames are allowed. Files without a stamp, such as the\n"
+                    "window's saves, are joined as they are. The output must be none of the files,\n"
+                    "and is never a name ending in .dlf.\n\n" +
                     vosctl::RangeHelp() +
-                    "--every writes one row per interval of the part in place of the samples: first\n"
-                    "the interval's start (seconds from the record's start, or UTC with --utc),\n"
-                    "then per selected channel the --reduce columns over the interval's samples, NaN\n"
-                    "left out (nan where an interval holds only NaN; count counts every sample, nan\n"
-                    "the NaN ones), and last \"gap\" where a gap cut the interval, else nothing. A\n"
-                    "time (1s, 250ms) is a whole number of samples; its intervals lie on whole\n"
-                    "multiples of it in UTC (rows at 12:00:01, 12:00:02, ... for 1s), from the\n"
-                    "start for a record without a stamp. A number (10000) counts samples from the\n"
-                    "part's start. No interval reaches across a gap: it ends at the gap, and the\n"
-                    "next row starts with the first sample after it, its start that sample's time.\n"
-                    "The first and last rows may cover part of an interval. The rows come from\n"
-                    "the series' summaries (cached as the window caches them), which keep each\n"
-                    "channel's count, sum and spread per cell.\n\n" +
+                    "--every writes one row per interval of the part in place of the samples: its\n"
+                    "start (seconds from the record's start, or UTC with --utc), per selected\n"
+                    "channel the --reduce columns over its samples, NaN left out (count counts\n"
+                    "every sample, nan the NaN ones), and \"gap\" where a gap cut it. A time (1s)\n"
+                    "is a whole number of samples; its intervals lie on its multiples in UTC (from\n"
+                    "the start without a stamp). A number (10000) counts samples from the part's\n"
+                    "start. No interval reaches across a gap: the next row starts at the first\n"
+                    "sample after it. The rows come from the series' summaries.\n\n" +
                     vosctl::SummaryCacheHelp() + vosctl::ExitStatusHelp());
     command->callback([options, &context] {
         context.status = vosctl::ExpandSeriesArguments(options->files);

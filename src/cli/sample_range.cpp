@@ -277,13 +277,10 @@ void AddRangeOptions(CLI::App& command, std::string& from, std::string& to) {
 std::string RangeHelp() {
     return "--from and --to take a part [from, to) of the record: a sample index (12345), a\n"
            "time from its start (90s, 1h30m, 0.25s, 250ms, 100us) or, for a record that a\n"
-           "recording stamped, a UTC time (2026-12-08T02:00:00Z, 2026-12-08T11:00:00+09:00).\n"
-           "A time names the first sample taken at or after it. Across a gap where the\n"
-           "recorder lost frames the time from the start is real time, gaps included, as\n"
-           "the stamps tell it: a time inside a gap names the first sample after it. A\n"
-           "record without stamps counts its time in samples. A part that holds no samples\n"
-           "or reaches outside the record is refused with status 2, naming the record's\n"
-           "bounds.\n\n";
+           "recording stamped, a UTC time (2026-12-08T02:00:00Z, 2026-12-08T11:00:00+09:00),\n"
+           "naming the first sample taken at or after it. Times are real times, gaps\n"
+           "included: a time inside a gap names the first sample after it. A part that\n"
+           "holds no samples or reaches outside the record is refused with status 2.\n\n";
 }
 
 }  // namespace vosctl
