@@ -24,10 +24,7 @@ std::string DeltaTimeText(std::int64_t micros, std::int64_t totalNs, std::int32_
     if (size < static_cast<std::uint64_t>(MINUTE)) {
         return sign + FormatTimeLabel(static_cast<std::int64_t>(size) * 1000, totalNs);
     }
-    int decimals = 4;
-    for (std::int32_t d = clockDivider; d >= 10 && decimals > 0; d /= 10) {
-        --decimals;
-    }
+    const int decimals = SamplePeriodDecimals(clockDivider);
     const std::uint64_t seconds = size / 1000000;
     char text[64];
     int n = std::snprintf(text, sizeof text, "%llu:%02llu:%02llu", static_cast<unsigned long long>(seconds / 3600),

@@ -191,7 +191,7 @@ int RunCsvEvery(const CsvOptions& options, int selection) {
                   (end == gapAt && endsAtGap &&
                    times.MicrosFromStart(end - 1) + static_cast<std::int64_t>(period) < intervalEnd);
         } else {
-            end = std::min(stretchEnd, begin + std::min(every.samples, stretchEnd - begin));
+            end = begin + std::min(every.samples, stretchEnd - begin);
             cut = end == gapAt && endsAtGap && end - begin < every.samples;
         }
         text += TimeText(times, label, options.utc);

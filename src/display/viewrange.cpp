@@ -186,11 +186,16 @@ std::vector<std::string> CursorReadout(std::uint64_t sample, std::int64_t timeNs
     return lines;
 }
 
-std::string WallClockText(std::int64_t utcMicros, std::int32_t clockDivider) {
+int SamplePeriodDecimals(std::int32_t clockDivider) {
     int decimals = 4;
     for (std::int32_t d = clockDivider; d >= 10 && decimals > 0; d /= 10) {
         --decimals;
     }
+    return decimals;
+}
+
+std::string WallClockText(std::int64_t utcMicros, std::int32_t clockDivider) {
+    const int decimals = SamplePeriodDecimals(clockDivider);
     const std::int64_t seconds = utcMicros / 1000000 - (utcMicros % 1000000 < 0 ? 1 : 0);
     const auto t = static_cast<std::time_t>(seconds);
     std::tm utc{};

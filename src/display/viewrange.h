@@ -96,6 +96,10 @@ std::string WithColumnExtremes(const std::string& line, double minimum, double m
 std::vector<std::string> CursorReadout(std::uint64_t sample, std::int64_t timeNs, std::int64_t totalNs,
                                        const double (&values)[4]);
 
+/// Decimals of the second that a sample period of `clockDivider` x 100 us
+/// resolves: 4 at 10 kHz, none at 1 Hz.
+int SamplePeriodDecimals(std::int32_t clockDivider);
+
 /// The cursor's wall-clock line of a sample taken at `utcMicros` (UTC,
 /// microseconds since 1970): "UTC 2026-12-08 07:35:43.1234", with the
 /// decimals the sample period `clockDivider` x 100 us resolves (4 at 10 kHz,
