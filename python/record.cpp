@@ -19,6 +19,7 @@
 #include "interrupt.h"
 #include "record/statistics.h"
 #include "record/summary_cache.h"
+#include "record/time_map.h"
 
 namespace py = pybind11;
 
@@ -144,17 +145,11 @@ py::array Record::Times(std::uint64_t first, std::optional<std::uint64_t> count)
     Range(0, first, n);
     py::array out(py::dtype("datetime64[us]"), std::vector<py::ssize_t>{static_cast<py::ssize_t>(n)});
     auto* micros = static_cast<std::int64_t*>(out.mutable_data());
-    const SeriesReader& reader = Reader();
+    const TimeMap times = TimeMap::OfSeries(Reader());
     py::gil_scoped_release unlocked;
-    for (std::size_t f = 0; f < reader.FileCount(); ++f) {
-        const DataFileHeader& header = reader.Header(f);
-        const std::uint64_t begin = std::max(first, reader.FirstSample(f));
-        const std::uint64_t end = std::min(first + n, reader.FirstSample(f) + header.sampleCount);
-        for (std::uint64_t s = begin; s < end; ++s) {
-            // A file without a stamp (a window's save) has no times: NaT.
-            micros[s - first] = header.stamp ? StampSampleMicros(*header.stamp, header.clockDivider, s - reader.FirstSample(f))
-                                             : std::numeric_limits<std::int64_t>::min();
-        }
+    for (std::uint64_t s = first; s < first + n; ++s) {
+        // A file without a stamp (a window's save) has no times: NaT.
+        micros[s - first] = times.Utc(s).value_or(std::numeric_limits<std::int64_t>::min());
     }
     return out;
 }

@@ -349,6 +349,12 @@ void CtestDlg::OnInitDialog() {
     }
 
     m_view = std::make_unique<PlotView>(geometry, palette().color(QPalette::Button));
+    // A stamped record's axis tells real time across its gaps; a run's counts samples as it always did.
+    m_view->SetTimeFromStart([this](std::uint64_t sample) -> std::optional<std::int64_t> {
+        const TimeMap& times = m_shown.Times();
+        return times.Stamped() && sample <= times.Count() ? std::optional(times.MicrosFromStart(sample))
+                                                          : std::nullopt;
+    });
     RedrawAll(m_displayMode);
     m_initMarker = INIT_MARKER;
     m_btnSearch->setFocus();

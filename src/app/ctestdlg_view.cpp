@@ -370,7 +370,8 @@ CtestDlg::Cursor CtestDlg::ReadCursor(const CursorPoint& point, int pointerY) {
             values[ch] = source.At(ch, point.sample);
         }
         cursor = Cursor{point.column, pointerY, point.sample,
-                        ::CursorReadout(point.sample, RecordCount(), m_clockDivider, values)};
+                        ::CursorReadout(point.sample, m_shown.Times().MicrosFromStart(point.sample) * 1000,
+                                        m_shown.Times().DurationMicros() * 1000, values)};
         // A column drawing many samples names one of them: its extremes
         // show what else the column holds, so a spike there is not missed.
         if (point.columnCount > 1) {
@@ -499,9 +500,8 @@ QStringList CtestDlg::MeasurementReadout() {
         return lines;
     }
     m_shown.Read([&](const SampleSource& source, const SummaryPyramid* summaries) {
-        const auto utcOf = [this](std::uint64_t sample) { return m_shown.SampleUtc(sample); };
         for (const std::string& line :
-             MarkerReadout(m_navigator.Markers(), source, summaries, VisibleRange(), utcOf)) {
+             MarkerReadout(m_navigator.Markers(), source, summaries, VisibleRange(), m_shown.Times())) {
             lines << QString::fromStdString(line);
         }
     });

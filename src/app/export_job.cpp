@@ -19,6 +19,7 @@
 #include "files/file.h"
 #include "files/series_names.h"
 #include "record/follow.h"
+#include "record/time_map.h"
 
 namespace {
 
@@ -83,6 +84,15 @@ bool SameFile(const std::string& path, dev_t device, ino_t inode) {
     return ::stat(path.c_str(), &file) == 0 && file.st_dev == device && file.st_ino == inode;
 }
 
+// The stamp of a part from `sample` on: its file's, dated by the record's time map, as the window
+// shows the sample's time.
+std::optional<RecordingStamp> Dated(std::optional<RecordingStamp> stamp, const TimeMap& times, std::uint64_t sample) {
+    if (stamp && sample < times.Count()) {
+        if (const std::optional<std::int64_t> utc = times.Utc(sample)) stamp->startMicros = *utc;
+    }
+    return stamp;
+}
+
 }  // namespace
 
 ExportJob::ExportJob(CtestDlg& window, Format format, std::optional<ViewRange> part)
@@ -94,7 +104,10 @@ ExportJob::ExportJob(CtestDlg& window, Format format, std::optional<ViewRange> p
     if (const std::shared_ptr<ShownSeries>& series = window.Series()) {
         m_source = std::shared_ptr<const SampleSource>(series, &series->source);
         const SeriesReader* reader = &series->source.Reader();
-        m_stampFrom = [series, reader](std::uint64_t sample) { return reader->StampFrom(sample); };
+        auto times = std::make_shared<const TimeMap>(window.m_shown.Times());
+        m_stampFrom = [series, reader, times](std::uint64_t sample) {
+            return Dated(reader->StampFrom(sample), *times, sample);
+        };
         m_holds = [series, reader](dev_t device, ino_t inode) {
             for (std::size_t i = 0; i < reader->FileCount(); ++i) {
                 if (reader->Identity(i).device == device && reader->Identity(i).inode == inode) {
@@ -107,7 +120,10 @@ ExportJob::ExportJob(CtestDlg& window, Format format, std::optional<ViewRange> p
         // m_count is the count shown: the recording may have read on already.
         std::shared_ptr<const FollowedRecording> recording = followed->recording;
         m_source = recording;
-        m_stampFrom = [recording](std::uint64_t sample) { return recording->StampFrom(sample); };
+        auto times = std::make_shared<const TimeMap>(window.m_shown.Times());
+        m_stampFrom = [recording, times](std::uint64_t sample) {
+            return Dated(recording->StampFrom(sample), *times, sample);
+        };
         m_holds = [recording](dev_t device, ino_t inode) {
             // A file's working file and its data file, whichever the recorder
             // has now: both hold the samples shown.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include "display/geometry.h"
 #include "display/viewrange.h"
@@ -16,15 +17,35 @@ std::string Channel(int ch) { return "CH" + std::to_string(ch); }
 
 }  // namespace
 
+std::string DeltaTimeText(std::int64_t micros, std::int64_t totalNs, std::int32_t clockDivider) {
+    constexpr std::int64_t MINUTE = 60000000;
+    const std::string sign = micros < 0 ? "-" : "";
+    const std::uint64_t size = micros < 0 ? 0 - static_cast<std::uint64_t>(micros) : static_cast<std::uint64_t>(micros);
+    if (size < static_cast<std::uint64_t>(MINUTE)) {
+        return sign + FormatTimeLabel(static_cast<std::int64_t>(size) * 1000, totalNs);
+    }
+    const int decimals = SamplePeriodDecimals(clockDivider);
+    const std::uint64_t seconds = size / 1000000;
+    char text[64];
+    int n = std::snprintf(text, sizeof text, "%llu:%02llu:%02llu", static_cast<unsigned long long>(seconds / 3600),
+                          static_cast<unsigned long long>(seconds / 60 % 60),
+                          static_cast<unsigned long long>(seconds % 60));
+    if (decimals > 0) {
+        char fraction[16];
+        std::snprintf(fraction, sizeof fraction, ".%06llu", static_cast<unsigned long long>(size % 1000000));
+        std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n), "%.*s", decimals + 1, fraction);
+    }
+    return sign + text;
+}
+
 std::vector<std::string> MarkerReadout(const MarkerPair& markers, const SampleSource& source,
-                                       const SummaryPyramid* summaries, ViewRange visible,
-                                       const MarkerSampleUtc& utcOf) {
+                                       const SummaryPyramid* summaries, ViewRange visible, const TimeMap& times) {
     using Which = MarkerPair::Which;
     constexpr Which A = MarkerPair::A;
     constexpr Which B = MarkerPair::B;
     const std::uint64_t count = source.Count();
     const std::int32_t divider = source.ClockDivider();
-    const std::int64_t totalNs = SampleTimeNs(divider, count);
+    const std::int64_t totalNs = times.DurationMicros() * 1000;
     std::vector<std::string> lines;
     for (const Which which : {A, B}) {
         if (!markers.At(which) || *markers.At(which) >= count) {
@@ -32,8 +53,8 @@ std::vector<std::string> MarkerReadout(const MarkerPair& markers, const SampleSo
         }
         const std::uint64_t sample = *markers.At(which);
         lines.push_back(std::string("Marker ") + (which == A ? "A" : "B") + ": sample " + std::to_string(sample) +
-                        ", " + FormatTimeLabel(SampleTimeNs(divider, sample), totalNs));
-        if (const auto utc = utcOf ? utcOf(sample) : std::nullopt) {
+                        ", " + FormatTimeLabel(times.MicrosFromStart(sample) * 1000, totalNs));
+        if (const auto utc = times.Utc(sample)) {
             lines.back() += ", " + WallClockText(*utc, divider);
         }
         std::string values;
@@ -47,8 +68,8 @@ std::vector<std::string> MarkerReadout(const MarkerPair& markers, const SampleSo
         const std::uint64_t a = *markers.At(A);
         const std::uint64_t b = *markers.At(B);
         const std::uint64_t span = a < b ? b - a : a - b;
-        const std::int64_t spanNs = SampleTimeNs(divider, span);
-        lines.push_back("\u0394t " + std::string(b < a ? "-" : "") + FormatTimeLabel(spanNs, totalNs) + ", \u0394 " +
+        lines.push_back("\u0394t " + DeltaTimeText(times.MicrosFromStart(b) - times.MicrosFromStart(a), totalNs, divider) +
+                        ", \u0394 " +
                         std::string(b < a ? "-" : "") + std::to_string(span) + " samples");
         std::string deltas;
         for (int ch = 0; ch < 4; ++ch) {

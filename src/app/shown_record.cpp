@@ -1,5 +1,6 @@
 #include "app/shown_record.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "files/series.h"
@@ -43,6 +44,7 @@ void ShownRecord::ShowBank(std::optional<RecordingStamp> stamp) {
     m_series.reset();
     m_followed.reset();
     m_stamp = std::move(stamp);
+    m_timesValid = false;
     emit shown();
 }
 
@@ -50,6 +52,7 @@ void ShownRecord::ShowSeries(std::shared_ptr<ShownSeries> series) {
     m_series = std::move(series);
     m_followed.reset();
     m_stamp.reset();
+    m_timesValid = false;
     emit shown();
 }
 
@@ -57,6 +60,7 @@ void ShownRecord::ShowFollowed(std::shared_ptr<FollowedShown> followed) {
     m_series.reset();
     m_followed = std::move(followed);
     m_stamp.reset();
+    m_timesValid = false;
     emit shown();
 }
 
@@ -81,11 +85,31 @@ void ShownRecord::Read(const std::function<void(const SampleSource&, const Summa
 }
 
 std::optional<std::int64_t> ShownRecord::SampleUtc(std::uint64_t sample) const {
-    // A stamped file alone tells the time of its samples as a series does.
-    if (m_followed) return m_followed->recording->SampleTimeMicros(sample);
-    return m_series ? m_series->source.Reader().SampleTimeMicros(sample)
-           : m_stamp ? std::optional(StampSampleMicros(*m_stamp, m_clockDivider, sample))
-                     : std::nullopt;
+    return sample < Count() ? Times().Utc(sample) : std::nullopt;
+}
+
+const TimeMap& ShownRecord::Times() const {
+    // The bank changes under the model with each run: its length and clock tell.
+    if (m_timesValid && m_times.Count() == Count() &&
+        (m_series || m_followed || m_times.ClockDivider() == std::max(m_clockDivider, 1))) {
+        return m_times;
+    }
+    if (m_followed) {
+        m_times = m_followed->recording->Times(m_followed->count);
+    } else if (m_series) {
+        m_times = TimeMap::OfSeries(m_series->source.Reader());
+    } else if (m_stamp) {
+        // A stamped file alone tells the time of its samples as a series does.
+        DataFileHeader header;
+        header.clockDivider = m_clockDivider;
+        header.sampleCount = static_cast<std::uint32_t>(m_count);
+        header.stamp = m_stamp;
+        m_times = TimeMap::OfFiles(std::span(&header, 1));
+    } else {
+        m_times = TimeMap::Unstamped(Count(), m_clockDivider);
+    }
+    m_timesValid = true;
+    return m_times;
 }
 
 std::vector<RecordFile> ShownRecord::Files() const {

@@ -15,6 +15,7 @@
 #include "display/viewrange.h"
 #include "files/dlf.h"
 #include "record/follow.h"
+#include "record/time_map.h"
 
 /// A series of data files shown as one record, read from the files on demand
 /// through its summaries.
@@ -73,6 +74,9 @@ public:
     void Read(const std::function<void(const SampleSource&, const SummaryPyramid*)>& use) const;
     /// UTC time of `sample` (microseconds since 1970) where the record is stamped.
     std::optional<std::int64_t> SampleUtc(std::uint64_t sample) const;
+    /// When each sample of the record shown was taken: real time across a
+    /// stamped recording's gaps, sample counts for a run.
+    const TimeMap& Times() const;
     /// The files of a series or of the part of a followed recording shown, in
     /// order; none for the bank.
     std::vector<RecordFile> Files() const;
@@ -95,4 +99,7 @@ private:
     std::shared_ptr<ShownSeries> m_series;
     std::shared_ptr<FollowedShown> m_followed;
     std::optional<RecordingStamp> m_stamp;  // of the data file in the bank
+    // Times() of the record shown, made again when another is shown or it changed length or clock.
+    mutable TimeMap m_times;
+    mutable bool m_timesValid = false;
 };

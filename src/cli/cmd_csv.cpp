@@ -1,5 +1,6 @@
 // vosctl csv: data files as CSV-Save writes them, one after the other.
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "cli/sample_range.h"
 #include "cli/series_summaries.h"
 #include "files/series_reader.h"
+#include "numtext/duration.h"
 #include "numtext/fixed.h"
 #include "record/statistics.h"
 #include "settings/settings.h"
@@ -25,10 +27,13 @@ struct CsvOptions {
     std::string every;
     std::string reduce = "mean";
     bool header = false;
+    bool time = false;  ///< a first column: time from the record's start
+    bool utc = false;   ///< a first column: UTC
 };
 
 // The --reduce entries, in the order of their columns.
-constexpr const char* REDUCTIONS[] = {"min", "max", "mean"};
+constexpr const char* REDUCTIONS[] = {"min", "max", "mean", "rms", "sd", "count", "nan"};
+constexpr const char* REDUCTION_LIST = "min, max, mean, rms, sd, count and nan";
 
 // --reduce: entries of REDUCTIONS, comma separated, each once, to their
 // indexes in the order given.
@@ -42,7 +47,7 @@ std::string ParseReduce(const std::string& text, std::vector<int>& reductions) {
                                         [&](const char* r) { return name == r; });
         const int index = static_cast<int>(found - std::begin(REDUCTIONS));
         if (found == std::end(REDUCTIONS) || std::count(reductions.begin(), reductions.end(), index) > 0) {
-            return "\"" + text + "\" is not a list of min, max and mean, comma separated, each at most once";
+            return "\"" + text + "\" is not a list of " + REDUCTION_LIST + ", comma separated, each at most once";
         }
         reductions.push_back(index);
         at = end + 1;
@@ -50,30 +55,88 @@ std::string ParseReduce(const std::string& text, std::vector<int>& reductions) {
     return {};
 }
 
-// --every: one row per interval of the part, each selected channel's
-// reductions over the interval's samples (NaN left out), from the summaries'
-// statistics cells and raw samples only where an interval cuts a cell.
+// --every: a time ("1s", "250ms") or a number of samples ("10000").
+struct Every {
+    std::uint64_t micros = 0;   ///< a time; 0 for a sample count
+    std::uint64_t samples = 0;  ///< a sample count
+};
+
+std::string ParseEvery(const std::string& text, Every& every) {
+    every = {};
+    if (!text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        if (!vosctl::ParseWhole(text, 1, UINT64_MAX, every.samples).empty()) {
+            return "\"" + text + "\" is no interval: the number of samples must be positive";
+        }
+        return {};
+    }
+    if (std::string refusal = vosctl::ParseTimeSpan(text, every.micros); !refusal.empty()) {
+        return refusal;
+    }
+    return every.micros == 0 ? "\"" + text + "\" is no interval: it must be positive" : "";
+}
+
+// The text of a reduction of one interval's statistics.
+std::size_t ReductionText(int reduction, const RangeStatistics& s, char* out) {
+    switch (reduction) {
+    case 0: return FormatFixed5(s.minimum, out);
+    case 1: return FormatFixed5(s.maximum, out);
+    case 2: return FormatFixed5(s.mean, out);
+    case 3: return FormatFixed5(s.rms, out);
+    case 4: return FormatFixed5(s.deviation, out);
+    case 5: return static_cast<std::size_t>(std::snprintf(out, FIXED5_MAX_CHARS, "%llu",
+                                                          static_cast<unsigned long long>(s.count)));
+    default: return static_cast<std::size_t>(std::snprintf(out, FIXED5_MAX_CHARS, "%llu",
+                                                           static_cast<unsigned long long>(s.nanCount)));
+    }
+}
+
+// A time column's text: seconds from the record's start with six decimals
+// ("12.500000"), or UTC ("2026-12-08T04:30:01.000000Z").
+std::string TimeText(const TimeMap& times, std::int64_t fromStart, bool utc) {
+    if (utc) {
+        return UtcText(*times.Utc(0) + fromStart);
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%lld.%06lld", static_cast<long long>(fromStart / 1000000),
+                  static_cast<long long>(fromStart % 1000000));
+    return text;
+}
+
+// Refuses --utc for a record without a stamp to place it.
+int RefuseUnstampedUtc(const CsvOptions& options, const TimeMap& times) {
+    if (options.utc && !times.Stamped()) {
+        return vosctl::Fail(vosctl::EXIT_USAGE, "--utc needs a record that a recording stamped",
+                            "give --time for the time from its start");
+    }
+    return vosctl::EXIT_OK;
+}
+
+// --every: one row per interval of the part, first the interval's start,
+// then each selected channel's reductions over the interval's samples (NaN
+// left out), from the summaries' statistics cells and raw samples only where
+// an interval cuts a cell, and last "gap" where a gap cut the interval. A time
+// interval is aligned to whole multiples of itself in UTC (from the start
+// without a stamp); a count of samples counts from the part's start and
+// again from each gap. No row takes samples from both sides of a gap.
 int RunCsvEvery(const CsvOptions& options, int selection) {
     vosctl::RecordPart part;
     if (const int status = vosctl::LoadRecordPart(options.files, options.from, options.to, "written", part);
         status != vosctl::EXIT_OK) {
         return status;
     }
-    const std::vector<DataFileHeader>& headers = part.headers;
-    const vosctl::RecordSpan& span = part.span;
-    const std::uint64_t first = part.first;
-    const std::uint64_t last = part.last;
-    std::uint64_t micros = 0;
-    vosctl::ParseTimeSpan(options.every, micros);
-    const std::uint64_t period = static_cast<std::uint64_t>(std::max(span.clockDivider, 1)) * 100;
-    if (micros == 0 || micros % period != 0) {
+    const TimeMap& times = part.span.times;
+    if (const int status = RefuseUnstampedUtc(options, times); status != vosctl::EXIT_OK) {
+        return status;
+    }
+    Every every;
+    ParseEvery(options.every, every);
+    const auto period = static_cast<std::uint64_t>(times.PeriodMicros());
+    if (every.micros % period != 0) {
         return vosctl::Fail(vosctl::EXIT_USAGE, "--every " + options.every + " is not a whole number of samples",
                             "the record takes a sample every " + std::to_string(period) + " us");
     }
-    const std::uint64_t interval = micros / period;
     std::vector<int> reductions;
     ParseReduce(options.reduce, reductions);
-    vosctl::WarnOfGaps("csv", options.files, headers);
     const auto output = vosctl::OpenOutput(options.output);
     if (!output) {
         return vosctl::FailFile(FileError::Open, options.output);
@@ -88,17 +151,50 @@ int RunCsvEvery(const CsvOptions& options, int selection) {
         selection == CSV_CHANNEL_ALL ? std::span<const int>(channels) : std::span<const int>(channels + selection, 1);
     std::string text;
     if (options.header) {
+        text = options.utc ? "utc" : "time";
         for (const int ch : selected) {
             for (const int r : reductions) {
-                text += std::string(text.empty() ? "" : ",") + CSV_CHANNEL_TEXTS[ch] + " " + REDUCTIONS[r];
+                text += std::string(",") + CSV_CHANNEL_TEXTS[ch] + " " + REDUCTIONS[r];
             }
         }
-        text += "\r\n";
+        text += ",gap\r\n";
+    }
+    // Interval k of a time spans [k * T - phase, (k + 1) * T - phase) from the
+    // start: phase puts its bounds on multiples of T in UTC.
+    const auto interval = static_cast<std::int64_t>(every.micros);
+    std::int64_t phase = 0;
+    if (interval > 0 && times.Stamped()) {
+        phase = *times.Utc(0) % interval;
+        phase += phase < 0 ? interval : 0;
     }
     char number[FIXED5_MAX_CHARS];
-    for (std::uint64_t begin = first; begin < last; begin += interval) {
-        const std::uint64_t end = std::min(last, begin + interval);
-        bool firstColumn = true;
+    for (std::uint64_t begin = part.first; begin < part.last;) {
+        // Where the samples from `begin` on end at a gap, and where the part ends before.
+        const std::uint64_t gapAt = times.StretchEnd(begin);
+        const std::uint64_t stretchEnd = std::min(part.last, gapAt);
+        const bool endsAtGap = gapAt < times.Count();
+        const std::int64_t at = times.MicrosFromStart(begin);
+        const bool afterGap = begin > part.first && times.StretchEnd(begin - 1) == begin;
+        std::uint64_t end = 0;
+        std::int64_t label = at;
+        bool cut = false;
+        if (interval > 0) {
+            const std::int64_t k = (at + phase) / interval;
+            const std::int64_t intervalStart = k * interval - phase;
+            const std::int64_t intervalEnd = intervalStart + interval;
+            end = std::min(stretchEnd, times.SampleAtOrAfter(intervalEnd));
+            if (begin != part.first && !afterGap) {
+                label = intervalStart;
+            }
+            // Samples missing from the interval's start or end because of a gap.
+            cut = (afterGap && at > intervalStart) ||
+                  (end == gapAt && endsAtGap &&
+                   times.MicrosFromStart(end - 1) + static_cast<std::int64_t>(period) < intervalEnd);
+        } else {
+            end = begin + std::min(every.samples, stretchEnd - begin);
+            cut = end == gapAt && endsAtGap && end - begin < every.samples;
+        }
+        text += TimeText(times, label, options.utc);
         for (const int ch : selected) {
             const std::optional<RangeStatistics> s = StatisticsOf(series, &summaries, ch, begin, end, false);
             if (!s) {
@@ -106,20 +202,65 @@ int RunCsvEvery(const CsvOptions& options, int selection) {
                                     "a file of the series could not be read");
             }
             for (const int r : reductions) {
-                if (!firstColumn) {
-                    text += ',';
-                }
-                firstColumn = false;
-                text.append(number, FormatFixed5(r == 0 ? s->minimum : r == 1 ? s->maximum : s->mean, number));
+                text += ',';
+                text.append(number, ReductionText(r, *s, number));
             }
         }
-        text += "\r\n";
-        if (text.size() >= 65536 || end == last) {
+        text += cut ? ",gap\r\n" : ",\r\n";
+        if (text.size() >= 65536 || end == part.last) {
             if (!output->WriteAll(text.data(), text.size())) {
                 return vosctl::FailOutput(*output, options.output);
             }
             text.clear();
         }
+        begin = end;
+    }
+    return vosctl::CloseOutput(*output, options.output);
+}
+
+// Rows [first, last) of the files with a first column of each sample's time
+// (--time or --utc), read a file's worth at a time.
+int WriteTimedRows(const CsvOptions& options, int selection, const vosctl::RecordPart& part,
+                   vosctl::ChannelBank& bank) {
+    SeriesReader reader;
+    if (const FileError error = reader.Open(options.files); error != FileError::None) {
+        return vosctl::Fail(vosctl::EXIT_FILE, FileErrorMessage(error), "the files could not be read as one record");
+    }
+    const auto output = vosctl::OpenOutput(options.output);
+    if (!output) {
+        return vosctl::FailFile(FileError::Open, options.output);
+    }
+    const TimeMap& times = part.span.times;
+    std::string text;
+    char number[FIXED5_MAX_CHARS];
+    for (std::uint64_t begin = part.first; begin < part.last;) {
+        const std::uint64_t n = std::min<std::uint64_t>(part.last - begin, DLF_MAX_SAMPLE_COUNT);
+        for (int ch = 0; ch < 4; ++ch) {
+            if ((selection == ch || selection == CSV_CHANNEL_ALL) && !reader.Copy(ch, begin, n, bank.Channels()[ch])) {
+                return vosctl::Fail(vosctl::EXIT_FILE, FileErrorMessage(FileError::Read),
+                                    "a file of the series could not be read");
+            }
+        }
+        for (std::uint64_t i = 0; i < n; ++i) {
+            text += TimeText(times, times.MicrosFromStart(begin + i), options.utc);
+            for (int ch = 0; ch < 4; ++ch) {
+                if (selection == ch || selection == CSV_CHANNEL_ALL) {
+                    text += ',';
+                    text.append(number, FormatFixed5(bank.Channels()[ch][i], number));
+                }
+            }
+            text += "\r\n";
+            if (text.size() >= 65536) {
+                if (!output->WriteAll(text.data(), text.size())) {
+                    return vosctl::FailOutput(*output, options.output);
+                }
+                text.clear();
+            }
+        }
+        begin += n;
+    }
+    if (!output->WriteAll(text.data(), text.size())) {
+        return vosctl::FailOutput(*output, options.output);
     }
     return vosctl::CloseOutput(*output, options.output);
 }
@@ -180,6 +321,18 @@ int RunCsv(const CsvOptions& options) {
     }
     if (!options.every.empty()) {
         return RunCsvEvery(options, selection);
+    }
+    if (options.time || options.utc) {
+        vosctl::RecordPart part;
+        if (const int status = vosctl::LoadRecordPart(options.files, options.from, options.to, "written", part);
+            status != vosctl::EXIT_OK) {
+            return status;
+        }
+        if (const int status = RefuseUnstampedUtc(options, part.span.times); status != vosctl::EXIT_OK) {
+            return status;
+        }
+        vosctl::ChannelBank bank;
+        return WriteTimedRows(options, selection, part, bank);
     }
     vosctl::ChannelBank bank;
     // Standard output cannot be taken back, so there every file is read
@@ -271,27 +424,36 @@ void AddCsvCommand(CLI::App& app, vosctl::Context& context) {
         ->capture_default_str();
     vosctl::AddRangeOptions(*command, options->from, options->to);
     auto* every = command->add_option("--every", options->every,
-                                      "One row per interval of this length (90s, 1s, 0.5s), each selected channel's mean")
-                      ->type_name("TIME")
-                      ->check(vosctl::Check(&vosctl::ParseTimeSpan));
-    command->add_option("--reduce", options->reduce, "With --every: the columns per channel, any of min, max and mean")
+                                      "One row per interval of this length (1s, 250ms, 1m) or number of samples "
+                                      "(10000): its start, each selected channel's mean")
+                      ->type_name("TIME|N")
+                      ->check(vosctl::Check(&ParseEvery));
+    command->add_option("--reduce", options->reduce,
+                        std::string("With --every: the columns per channel, any of ") + REDUCTION_LIST)
         ->type_name("LIST")
         ->check(vosctl::Check(&ParseReduce))
         ->needs(every)
         ->capture_default_str();
     command->add_flag("--header", options->header, "With --every: a first row naming the columns (\"CH0 mean\")")
         ->needs(every);
+    auto* time = command->add_flag("--time", options->time,
+                                   "A first column with each row's time from the record's start, in seconds");
+    command->add_flag("--utc", options->utc, "A first column with each row's UTC, for a stamped record")
+        ->excludes(time);
     command->footer("The files must form one record: the same clock throughout, and files that a\n"
-                    "recording stamped must be of one recording, in order, without a gap or\n"
-                    "repeat. Files without a stamp, such as the window's saves, are joined as they\n"
-                    "are. The output must be none of the files, and is never a name ending in .dlf.\n\n" +
+                    "recording stamped must be of one recording, in order, without a repeat; gaps\n"
+                    "where the recorder lost frames are allowed. Files without a stamp, such as the\n"
+                    "window's saves, are joined as they are. The output must be none of the files,\n"
+                    "and is never a name ending in .dlf.\n\n" +
                     vosctl::RangeHelp() +
-                    "--every writes one row per interval of the part in place of the samples: per\n"
-                    "selected channel the --reduce columns over the interval's samples, NaN left out\n"
-                    "(nan where an interval holds only NaN); the last row may cover a shorter\n"
-                    "interval. The interval must be a whole number of samples. They come from the\n"
-                    "series' summaries (cached as the window caches them), which keep each channel's\n"
-                    "count, sum and spread per cell.\n\n" +
+                    "--every writes one row per interval of the part in place of the samples: its\n"
+                    "start (seconds from the record's start, or UTC with --utc), per selected\n"
+                    "channel the --reduce columns over its samples, NaN left out (count counts\n"
+                    "every sample, nan the NaN ones), and \"gap\" where a gap cut it. A time (1s)\n"
+                    "is a whole number of samples; its intervals lie on its multiples in UTC (from\n"
+                    "the start without a stamp). A number (10000) counts samples from the part's\n"
+                    "start. No interval reaches across a gap: the next row starts at the first\n"
+                    "sample after it. The rows come from the series' summaries.\n\n" +
                     vosctl::SummaryCacheHelp() + vosctl::ExitStatusHelp());
     command->callback([options, &context] {
         context.status = vosctl::ExpandSeriesArguments(options->files);

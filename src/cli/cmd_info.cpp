@@ -380,11 +380,13 @@ nlohmann::ordered_json DescribePart(const InfoOptions& options, const SeriesSour
     info["from"] = first;
     info["to"] = last;
     info["sample_count"] = last - first;
-    const std::int64_t period = std::int64_t{std::max(span.clockDivider, 1)} * MICROS_PER_DIVIDER;
-    info["from_seconds"] = static_cast<double>(first) * static_cast<double>(period) / 1e6;
-    info["to_seconds"] = static_cast<double>(last) * static_cast<double>(period) / 1e6;
-    info["start"] = span.utc ? UtcText(*span.utc(first)) : nlohmann::ordered_json(nullptr);
-    info["end"] = span.utc ? UtcText(*span.utc(last - 1)) : nlohmann::ordered_json(nullptr);
+    // Real time from the record's start, gaps included; "to" is where the
+    // part's last sample ends.
+    const TimeMap& times = span.times;
+    info["from_seconds"] = static_cast<double>(times.MicrosFromStart(first)) / 1e6;
+    info["to_seconds"] = static_cast<double>(times.MicrosFromStart(last - 1) + times.PeriodMicros()) / 1e6;
+    info["start"] = times.Stamped() ? UtcText(*times.Utc(first)) : nlohmann::ordered_json(nullptr);
+    info["end"] = times.Stamped() ? UtcText(*times.Utc(last - 1)) : nlohmann::ordered_json(nullptr);
     nlohmann::ordered_json channels = nlohmann::ordered_json::array();
     for (int ch = 0; ch < 4; ++ch) {
         const std::optional<RangeStatistics> s = StatisticsOf(series, &summaries, ch, first, last);
@@ -519,8 +521,8 @@ void AddInfoCommand(CLI::App& app, vosctl::Context& context) {
                     "still described. A file that a recording wrote shows its recording's identity,\n"
                     "its index in the series and the UTC times of its first and last sample (ISO\n"
                     "8601 with --json). Files named as one series (PREFIX-NNNNNN.dlf) that do not\n"
-                    "form one record (another clock, another recording, a gap or repeat) are\n"
-                    "flagged on standard error after all files are described, with status 4.\n\n"
+                    "form one record (another clock, another recording, a missing file or repeat)\n"
+                    "are flagged on standard error after all files are described, with status 4.\n\n"
                     "A recording's series, two or more files all stamped by one recording or all\n"
                     "named PREFIX-NNNNNN.dlf with one prefix that form one record in the order\n"
                     "given (vosctl info night-*.dlf), is also described as a whole after its files:\n"

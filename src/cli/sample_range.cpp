@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
-#include <memory>
 
 #include "cli/cli.h"
 #include "cli/files_check.h"
@@ -15,13 +14,8 @@ namespace vosctl {
 namespace {
 
 constexpr std::uint64_t MICROS_PER_SECOND = 1000000;
-constexpr std::uint64_t MICROS_PER_DIVIDER = 100;
 // Longest span taken: far beyond any record, and far from overflowing.
 constexpr std::uint64_t MAX_SPAN_MICROS = std::uint64_t{1} << 62;
-
-std::uint64_t PeriodMicros(const RecordSpan& span) {
-    return static_cast<std::uint64_t>(std::max(span.clockDivider, 1)) * MICROS_PER_DIVIDER;
-}
 
 // "12.5s": whole seconds and up to six decimals, trailing zeros dropped.
 std::string SecondsText(std::uint64_t micros) {
@@ -38,10 +32,11 @@ std::string SecondsText(std::uint64_t micros) {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-// "2026-12-08T02:00:00Z", optionally with decimals of the second.
+// "2026-12-08T02:00:00Z", optionally with decimals of the second, and "Z"
+// or an offset from UTC: "+00:00", "+09:00", "-05:30".
 bool ParseUtc(const std::string& text, std::int64_t& micros) {
     static constexpr char FORM[] = "dddd-dd-ddTdd:dd:dd";
-    if (text.size() < sizeof FORM || text.back() != 'Z') {
+    if (text.size() < sizeof FORM) {
         return false;
     }
     for (std::size_t i = 0; i + 1 < sizeof FORM; ++i) {
@@ -51,7 +46,7 @@ bool ParseUtc(const std::string& text, std::int64_t& micros) {
     }
     std::size_t at = sizeof FORM - 1;
     std::uint64_t fraction = 0;
-    if (text[at] == '.') {
+    if (at < text.size() && text[at] == '.') {
         std::size_t digits = 0;
         for (++at; at < text.size() && IsDigit(text[at]); ++at, ++digits) {
             if (digits < 6) {
@@ -65,8 +60,24 @@ bool ParseUtc(const std::string& text, std::int64_t& micros) {
             fraction *= 10;
         }
     }
-    if (at + 1 != text.size()) {
-        return false;
+    std::int64_t offsetMinutes = 0;
+    const std::string zone = text.substr(at);
+    if (zone != "Z") {
+        static constexpr char OFFSET[] = "+dd:dd";
+        if (zone.size() != sizeof OFFSET - 1 || (zone[0] != '+' && zone[0] != '-')) {
+            return false;
+        }
+        for (std::size_t i = 1; i < zone.size(); ++i) {
+            if (OFFSET[i] == 'd' ? !IsDigit(zone[i]) : zone[i] != OFFSET[i]) {
+                return false;
+            }
+        }
+        const int hours = std::stoi(zone.substr(1, 2));
+        const int minutes = std::stoi(zone.substr(4, 2));
+        if (hours > 23 || minutes > 59) {
+            return false;
+        }
+        offsetMinutes = (zone[0] == '-' ? -1 : 1) * (hours * 60 + minutes);
     }
     const auto field = [&](std::size_t from, std::size_t n) { return std::stoi(text.substr(from, n)); };
     std::tm tm{};
@@ -83,7 +94,7 @@ bool ParseUtc(const std::string& text, std::int64_t& micros) {
         tm.tm_min != asked.tm_min || tm.tm_sec != asked.tm_sec) {
         return false;
     }
-    micros = static_cast<std::int64_t>(seconds) * 1000000 + static_cast<std::int64_t>(fraction);
+    micros = (static_cast<std::int64_t>(seconds) - offsetMinutes * 60) * 1000000 + static_cast<std::int64_t>(fraction);
     return true;
 }
 
@@ -91,48 +102,33 @@ std::string BoundsText(const RecordSpan& span) {
     if (span.count == 0) {
         return "the record holds no samples";
     }
-    const std::uint64_t period = PeriodMicros(span);
     std::string text = "the record holds samples 0 to " + std::to_string(span.count - 1) + ", from 0s to " +
-                       SecondsText((span.count - 1) * period) + " after its start";
-    if (span.utc) {
-        const std::optional<std::int64_t> start = span.utc(0);
-        const std::optional<std::int64_t> end = span.utc(span.count - 1);
-        if (start && end) {
-            text += ", UTC " + UtcText(*start) + " to " + UtcText(*end);
-        }
+                       SecondsText(static_cast<std::uint64_t>(span.times.MicrosFromStart(span.count - 1))) +
+                       " after its start";
+    if (span.times.Stamped()) {
+        text += ", UTC " + UtcText(*span.times.Utc(0)) + " to " + UtcText(*span.times.Utc(span.count - 1));
+    }
+    if (const std::size_t gaps = span.times.Gaps().size(); gaps > 0) {
+        text += ", with " + std::to_string(gaps) + (gaps == 1 ? " gap" : " gaps") + " in its time";
     }
     return text;
 }
 
 // The sample a bound names, or nullopt when it lies outside the record.
 std::optional<std::uint64_t> SampleOf(const RangeBound& bound, const RecordSpan& span) {
-    const std::uint64_t period = PeriodMicros(span);
     switch (bound.kind) {
     case RangeBound::Kind::Sample:
         return bound.sample <= span.count ? std::optional(bound.sample) : std::nullopt;
-    case RangeBound::Kind::Time: {
-        const std::uint64_t sample = bound.micros / period + (bound.micros % period != 0);
-        return sample <= span.count ? std::optional(sample) : std::nullopt;
-    }
+    case RangeBound::Kind::Time:
+        if (bound.micros > static_cast<std::uint64_t>(span.times.DurationMicros())) return std::nullopt;
+        return span.times.SampleAtOrAfter(static_cast<std::int64_t>(bound.micros));
     case RangeBound::Kind::Utc: {
-        const std::optional<std::int64_t> start = span.count > 0 ? span.utc(0) : std::nullopt;
-        const std::optional<std::int64_t> end = span.count > 0 ? span.utc(span.count - 1) : std::nullopt;
-        if (!start || !end || bound.utc < *start || bound.utc > *end + static_cast<std::int64_t>(period)) {
+        const std::optional<std::int64_t> start = span.count > 0 ? span.times.Utc(0) : std::nullopt;
+        if (!start || !span.times.Stamped() || bound.utc < *start ||
+            bound.utc - *start > span.times.DurationMicros()) {
             return std::nullopt;
         }
-        // The first sample taken at or after the time; gaps between files
-        // only ever move the times on.
-        std::uint64_t low = 0;
-        std::uint64_t high = span.count;
-        while (low < high) {
-            const std::uint64_t middle = low + (high - low) / 2;
-            if (span.utc(middle).value_or(INT64_MAX) < bound.utc) {
-                low = middle + 1;
-            } else {
-                high = middle;
-            }
-        }
-        return low;
+        return span.times.SampleAtOrAfterUtc(bound.utc);
     }
     }
     return std::nullopt;
@@ -141,12 +137,13 @@ std::optional<std::uint64_t> SampleOf(const RangeBound& bound, const RecordSpan&
 }  // namespace
 
 std::string ParseTimeSpan(const std::string& text, std::uint64_t& micros) {
-    static constexpr char UNITS[] = "dhms";
+    static constexpr const char* UNITS[] = {"d", "h", "m", "s", "ms", "us"};
     static constexpr std::uint64_t UNIT_MICROS[] = {86400 * MICROS_PER_SECOND, 3600 * MICROS_PER_SECOND,
-                                                    60 * MICROS_PER_SECOND, MICROS_PER_SECOND};
+                                                    60 * MICROS_PER_SECOND, MICROS_PER_SECOND, 1000, 1};
+    constexpr std::size_t UNIT_COUNT = std::size(UNITS);
     const std::string refusal = "\"" + text +
-                                "\" is not a time: numbers each followed by d, h, m or s, largest unit first, "
-                                "with decimals where wanted, e.g. 90s, 0.25s, 15m or 1h30m";
+                                "\" is not a time: numbers each followed by d, h, m, s, ms or us, largest unit "
+                                "first, with decimals where wanted, e.g. 90s, 0.25s, 250ms, 15m or 1h30m";
     micros = 0;
     std::size_t at = 0;
     std::size_t nextUnit = 0;  // units before this one are no longer allowed
@@ -167,20 +164,25 @@ std::string ParseTimeSpan(const std::string& text, std::uint64_t& micros) {
             fraction = std::stoull(text.substr(digits, end - digits));
             for (std::size_t i = digits; i < end; ++i) scale *= 10;
         }
-        if (end == text.size()) return refusal;
-        const char* found = std::char_traits<char>::find(UNITS + nextUnit, 4 - nextUnit, text[end]);
-        if (found == nullptr) return refusal;
+        std::size_t unitEnd = end;
+        while (unitEnd < text.size() && !IsDigit(text[unitEnd])) ++unitEnd;
+        const std::string name = text.substr(end, unitEnd - end);
+        const auto found = std::find(UNITS + nextUnit, UNITS + UNIT_COUNT, name);
+        if (found == UNITS + UNIT_COUNT) return refusal;
         nextUnit = static_cast<std::size_t>(found - UNITS) + 1;
         const std::uint64_t unit = UNIT_MICROS[nextUnit - 1];
-        // The fraction in seconds' units first, so that no product overflows.
-        const std::uint64_t seconds = fraction * (unit / MICROS_PER_SECOND);
-        const std::uint64_t part = scale >= MICROS_PER_SECOND ? seconds / (scale / MICROS_PER_SECOND)
-                                                              : seconds * (MICROS_PER_SECOND / scale);
+        // The fraction in microseconds, so that no product overflows: a
+        // fraction of a unit below a second is worth its unit's microseconds.
+        const std::uint64_t part =
+            unit >= MICROS_PER_SECOND
+                ? (scale >= MICROS_PER_SECOND ? fraction * (unit / MICROS_PER_SECOND) / (scale / MICROS_PER_SECOND)
+                                              : fraction * (unit / MICROS_PER_SECOND) * (MICROS_PER_SECOND / scale))
+                : fraction * unit / scale;
         if (whole > (MAX_SPAN_MICROS - micros) / unit || part > MAX_SPAN_MICROS - micros - whole * unit) {
             return refusal;
         }
         micros += whole * unit + part;
-        at = end + 1;
+        at = unitEnd;
     }
     return {};
 }
@@ -200,32 +202,15 @@ std::string ParseRangeBound(const std::string& text, RangeBound& bound) {
         return {};
     }
     return "\"" + text +
-           "\" is not a sample index (12345), a time from the record's start (90s, 1h30m, 0.25s) or a UTC "
-           "time (2026-12-08T02:00:00Z)";
+           "\" is not a sample index (12345), a time from the record's start (90s, 1h30m, 0.25s, 250ms) or a "
+           "UTC time (2026-12-08T02:00:00Z, 2026-12-08T11:00:00+09:00)";
 }
 
 RecordSpan SpanOfFiles(const std::vector<DataFileHeader>& headers) {
     RecordSpan span;
-    if (headers.empty()) {
-        return span;
-    }
-    span.clockDivider = headers.front().clockDivider;
-    auto firsts = std::make_shared<std::vector<std::uint64_t>>();
-    bool stamped = true;
-    for (const DataFileHeader& header : headers) {
-        firsts->push_back(span.count);
-        span.count += header.sampleCount;
-        stamped = stamped && header.stamp.has_value();
-    }
-    if (stamped) {
-        auto kept = std::make_shared<std::vector<DataFileHeader>>(headers);
-        span.utc = [firsts, kept](std::uint64_t sample) -> std::optional<std::int64_t> {
-            const auto file = static_cast<std::size_t>(std::upper_bound(firsts->begin(), firsts->end(), sample) -
-                                                       firsts->begin() - 1);
-            const DataFileHeader& header = (*kept)[file];
-            return StampSampleMicros(*header.stamp, header.clockDivider, sample - (*firsts)[file]);
-        };
-    }
+    span.times = TimeMap::OfFiles(headers);
+    span.count = span.times.Count();
+    span.clockDivider = span.times.ClockDivider();
     return span;
 }
 
@@ -239,7 +224,7 @@ int ResolveRange(const std::string& from, const std::string& to, const RecordSpa
         }
         RangeBound bound;
         ParseRangeBound(text, bound);
-        if (bound.kind == RangeBound::Kind::Utc && !span.utc) {
+        if (bound.kind == RangeBound::Kind::Utc && !span.times.Stamped()) {
             Fail(EXIT_USAGE, std::string(option) + " " + text + " is a UTC time",
                  "the record has no recording stamp to place it; give a sample index or a time from its start");
             return false;
@@ -291,10 +276,11 @@ void AddRangeOptions(CLI::App& command, std::string& from, std::string& to) {
 
 std::string RangeHelp() {
     return "--from and --to take a part [from, to) of the record: a sample index (12345), a\n"
-           "time from its start (90s, 1h30m, 0.25s; rounded up to the next sample) or, for\n"
-           "a record that a recording stamped, a UTC time (2026-12-08T02:00:00Z). A part\n"
-           "that holds no samples or reaches outside the record is refused with status 2,\n"
-           "naming the record's bounds.\n\n";
+           "time from its start (90s, 1h30m, 0.25s, 250ms, 100us) or, for a record that a\n"
+           "recording stamped, a UTC time (2026-12-08T02:00:00Z, 2026-12-08T11:00:00+09:00),\n"
+           "naming the first sample taken at or after it. Times are real times, gaps\n"
+           "included: a time inside a gap names the first sample after it. A part that\n"
+           "holds no samples or reaches outside the record is refused with status 2.\n\n";
 }
 
 }  // namespace vosctl

@@ -133,7 +133,7 @@ std::vector<AxisTick> PlotView::TimeAxisTicks(ViewRange range, std::uint64_t sam
     return ::TimeAxisTicks(
         range, sampleCount, clockDivider, m_layout.plotRect[0],
         [&](const std::string& text) { return metrics.horizontalAdvance(QString::fromStdString(text)); },
-        clockTime ? m_clock : TimeAxisClock::FromStart, m_utcOf);
+        clockTime ? m_clock : TimeAxisClock::FromStart, m_utcOf, clockTime ? m_fromStartOf : SampleClock{});
 }
 
 void PlotView::SetTimeAxisClock(TimeAxisClock clock, SampleClock utcOf) {

@@ -132,6 +132,9 @@ public:
     /// window's thread while no worker draws; `utcOf` is called there too.
     void SetTimeAxisClock(TimeAxisClock clock, SampleClock utcOf);
     TimeAxisClock Clock() const { return m_clock; }
+    /// The interactive axis's times from the start come from `fromStartOf`
+    /// (TimeAxisTicks); none counts samples.
+    void SetTimeFromStart(SampleClock fromStartOf) { m_fromStartOf = std::move(fromStartOf); }
 
     /// Draws the `marks` of the visible `range` (file boundaries and gaps of
     /// a series) over a copy of the canvas (the window's painter, never the
@@ -202,4 +205,5 @@ private:
     QColor m_buttonFace;
     TimeAxisClock m_clock = TimeAxisClock::FromStart;
     SampleClock m_utcOf;
+    SampleClock m_fromStartOf;
 };

@@ -34,6 +34,13 @@ struct Axis {
 struct Labels {
     TimeAxisClock clock;
     const SampleClock& utcOf;
+    const SampleClock& fromStartOf;
+
+    // Nanoseconds from the start of `sample`: real time where told, else counted in samples.
+    std::int64_t Ns(std::int32_t clockDivider, std::uint64_t sample) const {
+        const std::optional<std::int64_t> micros = fromStartOf ? fromStartOf(sample) : std::nullopt;
+        return micros ? *micros * 1000 : SampleTimeNs(clockDivider, sample);
+    }
 };
 
 // The ticks on the multiples of `step` in `range`, their time labels with
@@ -42,7 +49,7 @@ struct Labels {
 Axis Place(ViewRange range, std::uint64_t sampleCount, std::int32_t clockDivider, const Rect& plot0,
            const LabelWidth& width, std::uint64_t step, int decimals, bool zoomed, int gap, const Labels& labels) {
     const int clockDecimals = ClockLabelDecimals(SampleTimeNs(clockDivider, step));
-    const std::int64_t totalNs = SampleTimeNs(clockDivider, sampleCount);
+    const std::int64_t totalNs = labels.Ns(clockDivider, sampleCount);
     const std::uint64_t end = range.first + range.count;
     Axis axis;
     int lastTimeEnd = std::numeric_limits<int>::min();
@@ -51,7 +58,7 @@ Axis Place(ViewRange range, std::uint64_t sampleCount, std::int32_t clockDivider
         AxisTick tick;
         tick.sample = b;
         tick.x = SampleToX(tick.sample, plot0, range.first, range.count);
-        const std::int64_t ns = SampleTimeNs(clockDivider, tick.sample);
+        const std::int64_t ns = labels.Ns(clockDivider, tick.sample);
         const std::optional<std::int64_t> utc =
             labels.clock == TimeAxisClock::FromStart || !labels.utcOf ? std::nullopt : labels.utcOf(b);
         tick.time = utc            ? ClockLabel(*utc, labels.clock, clockDecimals)
@@ -108,8 +115,8 @@ std::string ClockLabel(std::int64_t utcMicros, TimeAxisClock clock, int decimals
 
 std::vector<AxisTick> TimeAxisTicks(ViewRange range, std::uint64_t sampleCount, std::int32_t clockDivider,
                                     const Rect& plot0, const LabelWidth& width, TimeAxisClock clock,
-                                    const SampleClock& utcOf) {
-    const Labels labels{clock, utcOf};
+                                    const SampleClock& utcOf, const SampleClock& fromStartOf) {
+    const Labels labels{clock, utcOf, fromStartOf};
     if (sampleCount == 0) {
         return {};
     }
@@ -124,7 +131,7 @@ std::vector<AxisTick> TimeAxisTicks(ViewRange range, std::uint64_t sampleCount, 
         }
         step = NextStep(step);
     }
-    const std::int64_t totalNs = SampleTimeNs(clockDivider, sampleCount);
+    const std::int64_t totalNs = labels.Ns(clockDivider, sampleCount);
     for (;;) {
         const int decimals =
             zoomed ? TimeLabelDecimals(SampleTimeNs(clockDivider, step), totalNs) : -1;

@@ -62,6 +62,11 @@ std::string ClockLabel(std::int64_t utcMicros, TimeAxisClock clock, int decimals
 /// With a `clock` other than FromStart the time labels are ClockLabel texts
 /// of `utcOf` each tick's sample, with the decimals of the step, chosen the
 /// same way; a tick whose sample has no UTC keeps its time from the start.
+/// With `fromStartOf` (microseconds from the start of a sample <= sampleCount)
+/// the times from the start are its real times, a recording's gaps
+/// included, and the unit follows its time of sampleCount; the ticks stay on
+/// the samples' multiples of the step.
 std::vector<AxisTick> TimeAxisTicks(ViewRange range, std::uint64_t sampleCount, std::int32_t clockDivider,
                                     const Rect& plot0, const LabelWidth& width,
-                                    TimeAxisClock clock = TimeAxisClock::FromStart, const SampleClock& utcOf = {});
+                                    TimeAxisClock clock = TimeAxisClock::FromStart, const SampleClock& utcOf = {},
+                                    const SampleClock& fromStartOf = {});

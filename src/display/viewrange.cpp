@@ -174,24 +174,28 @@ std::string WithColumnExtremes(const std::string& line, double minimum, double m
     return line + " (min " + FormatFixed5OrExponent(minimum) + ", max " + FormatFixed5OrExponent(maximum) + ")";
 }
 
-std::vector<std::string> CursorReadout(std::uint64_t sample, std::uint64_t sampleCount,
-                                       std::int32_t clockDivider, const double (&values)[4]) {
+std::vector<std::string> CursorReadout(std::uint64_t sample, std::int64_t timeNs, std::int64_t totalNs,
+                                       const double (&values)[4]) {
     std::vector<std::string> lines;
     lines.reserve(6);
     lines.push_back("Sample " + std::to_string(sample));
-    lines.push_back("Time " + FormatTimeLabel(SampleTimeNs(clockDivider, sample),
-                                              SampleTimeNs(clockDivider, sampleCount)));
+    lines.push_back("Time " + FormatTimeLabel(timeNs, totalNs));
     for (int ch = 0; ch < 4; ++ch) {
         lines.push_back("CH" + std::to_string(ch) + " " + FormatFixed5OrExponent(values[ch]) + " V");
     }
     return lines;
 }
 
-std::string WallClockText(std::int64_t utcMicros, std::int32_t clockDivider) {
+int SamplePeriodDecimals(std::int32_t clockDivider) {
     int decimals = 4;
     for (std::int32_t d = clockDivider; d >= 10 && decimals > 0; d /= 10) {
         --decimals;
     }
+    return decimals;
+}
+
+std::string WallClockText(std::int64_t utcMicros, std::int32_t clockDivider) {
+    const int decimals = SamplePeriodDecimals(clockDivider);
     const std::int64_t seconds = utcMicros / 1000000 - (utcMicros % 1000000 < 0 ? 1 : 0);
     const auto t = static_cast<std::time_t>(seconds);
     std::tm utc{};

@@ -89,11 +89,16 @@ CursorPoint CursorAtSample(ViewRange range, std::int32_t columns, std::uint64_t 
 /// 9.90000)".
 std::string WithColumnExtremes(const std::string& line, double minimum, double maximum);
 
-/// Readout lines of a cursor on `sample`: "Sample <index>", "Time <time from
-/// the record's start, in the unit of the time axis>", then "CH<n> <value> V"
-/// for the four channels' `values`, as FormatFixed5OrExponent writes them.
-std::vector<std::string> CursorReadout(std::uint64_t sample, std::uint64_t sampleCount,
-                                       std::int32_t clockDivider, const double (&values)[4]);
+/// Readout lines of a cursor on `sample` taken `timeNs` after the record's
+/// start: "Sample <index>", "Time <timeNs, in the unit of the time axis of a
+/// record `totalNs` long>", then "CH<n> <value> V" for the four channels'
+/// `values`, as FormatFixed5OrExponent writes them.
+std::vector<std::string> CursorReadout(std::uint64_t sample, std::int64_t timeNs, std::int64_t totalNs,
+                                       const double (&values)[4]);
+
+/// Decimals of the second that a sample period of `clockDivider` x 100 us
+/// resolves: 4 at 10 kHz, none at 1 Hz.
+int SamplePeriodDecimals(std::int32_t clockDivider);
 
 /// The cursor's wall-clock line of a sample taken at `utcMicros` (UTC,
 /// microseconds since 1970): "UTC 2026-12-08 07:35:43.1234", with the

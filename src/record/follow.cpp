@@ -414,6 +414,18 @@ std::optional<std::int64_t> FollowedRecording::SampleTimeMicros(std::uint64_t sa
     return stamp ? std::optional(stamp->startMicros) : std::nullopt;
 }
 
+TimeMap FollowedRecording::Times(std::uint64_t count) const {
+    const std::shared_lock lock(m_partsMutex);
+    std::vector<DataFileHeader> headers;
+    for (const auto& part : m_parts) {
+        if (part->first >= count || part->count == 0) break;
+        // A working file's header counts no samples: what the part holds (of the first `count`) is its count.
+        headers.push_back(part->header);
+        headers.back().sampleCount = static_cast<std::uint32_t>(std::min(part->count, count - part->first));
+    }
+    return TimeMap::OfFiles(headers);
+}
+
 bool FollowedRecording::ReadPart(const Part& part, int channel, std::uint64_t from, std::uint64_t count,
                                  double* out) const {
     if (!part.working) {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "record/samplesource.h"
+#include "record/time_map.h"
 #include "files/dlf.h"
 #include "files/file.h"
 #include "files/journal.h"
@@ -90,6 +91,8 @@ public:
     /// UTC of `sample` (< Count()) in microseconds since 1970; nullopt
     /// without a stamp in its file.
     std::optional<std::int64_t> SampleTimeMicros(std::uint64_t sample) const;
+    /// When each of the first `count` samples was taken.
+    TimeMap Times(std::uint64_t count) const;
 
     std::uint64_t Count() const override { return m_count.load(std::memory_order_acquire); }
     std::int32_t ClockDivider() const override { return m_clockDivider.load(std::memory_order_relaxed); }

@@ -503,6 +503,52 @@ TEST_F(SeriesWindowTest, AStampedFileAloneShowsTheWallClockTime) {
 }
 
 
+// A recording with gaps tells real time everywhere: the cursor's Time, the
+// markers and their Δt, and the time axis agree with the UTC stamps.
+TEST_F(SeriesWindowTest, TimesAcrossGapsAgreeWithTheStamps) {
+    // At 1 kHz from 05:46:40.000 UTC; the recorder lost 2.194 s before file 2
+    // (from sample 5000, 7.194 s on) and 1.707 s before file 3 (from sample
+    // 10000, 13.901 s on).
+    const auto paths = WriteRecordingFiles(Prefix("gaps"), {5000, 5000, 5000}, [](int file, DataFileHeader& header) {
+        constexpr std::uint64_t FIRST[] = {0, 7194, 13901};
+        header.stamp->firstSample = FIRST[file];
+        header.stamp->startMicros = 1765000000000000 + static_cast<std::int64_t>(FIRST[file]) * 1000;
+    });
+    OpenFromCommandLine(paths);
+    ASSERT_TRUE(script->messages.empty());
+    ASSERT_TRUE(dlg->Series());
+    const int last = dlg->View().Columns() - 1;
+    QStringList readout = ReadoutAt(last);
+    ASSERT_EQ(readout.size(), 8);
+    EXPECT_EQ(readout[0], QStringLiteral("Sample 14999"));
+    EXPECT_EQ(readout[1], QStringLiteral("Time 18.9 S"));
+    EXPECT_EQ(readout[2], QStringLiteral("UTC 2025-12-06 05:46:58.900"));
+    const auto setMarker = [&](const QString& text) {
+        for (QAction* action : dlg->ContextMenu()->actions()) {
+            if (action->text() == text) action->trigger();
+        }
+    };
+    setMarker(QStringLiteral("Set marker B here"));
+    readout = ReadoutAt(last / 4);
+    ASSERT_EQ(readout.size(), 8);
+    EXPECT_EQ(readout[0], QStringLiteral("Sample 3734"));
+    EXPECT_EQ(readout[1], QStringLiteral("Time 3.734 S"));
+    setMarker(QStringLiteral("Set marker A here"));
+    const QStringList measured = dlg->MeasurementReadout();
+    ASSERT_GE(measured.size(), 5);
+    EXPECT_EQ(measured[0], QStringLiteral("Marker A: sample 3734, 3.734 S, UTC 2025-12-06 05:46:43.734"));
+    EXPECT_EQ(measured[2], QStringLiteral("Marker B: sample 14999, 18.9 S, UTC 2025-12-06 05:46:58.900"));
+    EXPECT_EQ(measured[4], QStringLiteral("Δt 15.166 S, Δ 11265 samples"));
+    std::vector<std::string> labels;
+    for (const AxisTick& tick : dlg->View().TimeAxisTicks({0, 15000}, 15000, 10, true)) {
+        labels.push_back(std::to_string(tick.sample) + " " + tick.time);
+    }
+    EXPECT_EQ(labels, (std::vector<std::string>{"0 0 S", "1000 1 S", "2000 2 S", "3000 3 S", "4000 4 S",
+                                                "5000 7.194 S", "6000 8.194 S", "7000 9.194 S", "8000 10.194 S",
+                                                "9000 11.194 S", "10000 13.901 S", "11000 14.901 S", "12000 15.901 S",
+                                                "13000 16.901 S", "14000 17.901 S"}));
+}
+
 // --- CSV-Save of a series: its Cancel, and a signal that ends the window
 // part-way, keep an existing file and leave nothing beside it.
 

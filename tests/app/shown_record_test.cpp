@@ -12,6 +12,7 @@
 #include <cstdio>
 
 #include "app/follow_view.h"
+#include "app/markers.h"
 #include "record/summary_cache.h"
 #include "series_files.h"
 
@@ -47,9 +48,15 @@ TEST(ShownRecordTest, OneModelForTheBankAndForASeries) {
     shown.ShowBank(stamp);
     EXPECT_EQ(shownSpy.count(), 1);
     EXPECT_EQ(shown.SampleUtc(2), std::optional<std::int64_t>(1765000000002000));
+    // A clock or count the dialog changed under it is taken at once.
+    divider = 100;
+    EXPECT_EQ(shown.SampleUtc(2), std::optional<std::int64_t>(1765000000020000));
+    divider = 10;
     // A run fills the bank: the count is the dialog's.
     count = 2;
     EXPECT_EQ(shown.Count(), 2u);
+    EXPECT_EQ(shown.SampleUtc(2), std::nullopt);
+    EXPECT_EQ(shown.Times().DurationMicros(), 2000);
 
     // Two files of 1,000 samples; file 2's CH1 spike of 10.25 V at 1,500.
     QTemporaryDir dir;
@@ -82,6 +89,23 @@ TEST(ShownRecordTest, OneModelForTheBankAndForASeries) {
     EXPECT_EQ(shown.Series(), nullptr);
     EXPECT_EQ(shown.Count(), 2u);
     EXPECT_EQ(shown.SampleUtc(1), std::nullopt);
+}
+
+// A time between markers: in the axis's unit below a minute, as h:mm:ss
+// with the decimals of the sample period from a minute on.
+TEST(ShownRecordTest, ALongTimeBetweenMarkersIsHoursMinutesSeconds) {
+    struct Case {
+        std::int64_t micros;
+        std::int32_t divider;
+        const char* text;
+    };
+    constexpr std::int64_t HOUR_NS = 3600000000000;
+    for (const Case& c : {Case{15166000, 10, "15.166 S"}, Case{-15166000, 10, "-15.166 S"},
+                          Case{59999900, 1, "59.9999 S"}, Case{60000000, 1, "0:01:00.0000"},
+                          Case{3723500000, 10, "1:02:03.500"}, Case{-3723500000, 10000, "-1:02:03"},
+                          Case{90061000000, 1000, "25:01:01.0"}}) {
+        EXPECT_EQ(DeltaTimeText(c.micros, HOUR_NS, c.divider), c.text) << c.micros;
+    }
 }
 
 // A recording of 600 full files (600,000,000 samples, 16.7 h at 10 kHz) is

@@ -22,10 +22,13 @@ constexpr std::uint32_t TOTAL = 150000;
 // CHn as a sawtooth from n+1 V to n+1.999 V over every 1000 samples.
 double Sawtooth(int ch, std::uint32_t i) { return 1.0 + ch + (i % 1000) * 0.001; }
 
-// A recording of three files at 10 kHz, started 2026-12-08T04:30:00.250000Z,
-// of the sawtooth with 9.5 V on CH0 at sample 50000 (file 2's first) and a
-// NaN on CH3 at sample 3500; `unstamped` holds the same samples in one file
-// as the window saves them.
+// 2026-12-08T04:30:00.250000Z, when the recording began.
+constexpr std::int64_t START = 1796704200250000;
+
+// A recording of three files at 10 kHz, started at START, of the sawtooth
+// with 9.5 V on CH0 at sample 50000 (file 2's first) and a NaN on CH3 at
+// sample 3500; `unstamped` holds the same samples in one file as the window
+// saves them. `lost`: the samples the recorder lost before files 2 and 3.
 struct Recording {
     TempDir dir;
     std::vector<std::string> files{dir.Path("part-000001.dlf"), dir.Path("part-000002.dlf"),
@@ -33,7 +36,9 @@ struct Recording {
     std::string unstamped = dir.Path("saved.dlf");
     std::vector<double> all[4];
 
-    Recording() {
+    std::uint32_t lost[2] = {0, 0};
+
+    explicit Recording(std::uint32_t lostBefore2 = 0, std::uint32_t lostBefore3 = 0) : lost{lostBefore2, lostBefore3} {
         for (int ch = 0; ch < 4; ++ch) {
             for (std::uint32_t i = 0; i < TOTAL; ++i) {
                 all[ch].push_back(Sawtooth(ch, i));
@@ -43,10 +48,13 @@ struct Recording {
         all[3][3500] = std::nan("");
         clitest::WriteRecord(unstamped, {}, all);
         std::uint32_t first = 0;
+        std::uint32_t skipped = 0;
         for (std::size_t f = 0; f < 3; ++f) {
+            skipped += f == 0 ? 0 : lost[f - 1];
             DataFileHeader header;
-            header.stamp = RecordingStamp{1796704200250000 + 100 * static_cast<std::int64_t>(first),
-                                          {0xC3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xC3}, f + 1, first};
+            header.stamp = RecordingStamp{START + 100 * static_cast<std::int64_t>(first + skipped),
+                                          {0xC3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xC3}, f + 1,
+                                          first + skipped};
             std::vector<double> part[4];
             for (int ch = 0; ch < 4; ++ch) {
                 part[ch].assign(all[ch].begin() + first, all[ch].begin() + first + SIZES[f]);
@@ -54,6 +62,13 @@ struct Recording {
             clitest::WriteRecord(files[f], header, part);
             first += SIZES[f];
         }
+    }
+
+    // The file holding sample `i`, and the microseconds from the start it was taken at.
+    std::size_t FileOf(std::uint64_t i) const { return i < SIZES[0] ? 0 : i < SIZES[0] + SIZES[1] ? 1 : 2; }
+    std::int64_t Micros(std::uint64_t i) const {
+        const std::size_t f = FileOf(i);
+        return 100 * static_cast<std::int64_t>(i + (f > 0 ? lost[0] : 0) + (f > 1 ? lost[1] : 0));
     }
 
     std::vector<std::string> Args(std::vector<std::string> head, const std::vector<std::string>& tail) const {
@@ -180,7 +195,8 @@ TEST(VosctlPart, PartsOutsideTheRecordAreRefusedWithItsBounds) {
     EXPECT_EQ(cut.status, 4);
     EXPECT_NE(cut.err.find(recording.files[1]), std::string::npos) << cut.err;
     EXPECT_EQ(cut.out, "");
-    for (const char* bad : {"1h30", "-5", "2026-02-30T00:00:00Z", "5s4m", "1.s", "0x10"}) {
+    for (const char* bad : {"1h30", "-5", "2026-02-30T00:00:00Z", "5s4m", "1.s", "0x10", "5ms1s", "3m5", "2sms",
+                            "2026-12-08T04:30:00+24:00", "2026-12-08T04:30:00+0900", "2026-12-08T04:30:00"}) {
         const Result r = clitest::Run(recording.dir, {"csv", recording.unstamped, "--from", bad});
         EXPECT_EQ(r.status, 2) << bad;
         EXPECT_NE(r.err.find("is not a sample index (12345), a time from the record's start"), std::string::npos)
@@ -316,76 +332,184 @@ TEST(VosctlPart, InfoOfInfinitiesAndHugeNumbersGivesNumpysStatistics) {
                             "  CH3  min - at -  max - at -  mean -  rms -  std -  p-p -  NaN 5000\n");
 }
 
-// One row per interval: each channel's mean, minimum and maximum over its
-// samples, NaN left out, as a direct computation gives them.
+// One row per interval: its start, each channel's reductions over its
+// samples, NaN left out, and "gap" where a gap cut it, as a direct
+// computation gives them: a time's intervals on its multiples in UTC, a
+// count's from the part's start, neither across a gap.
 TEST(VosctlPart, EveryIntervalGivesTheReductionsOfItsSamples) {
-    const Recording recording;
+    const Recording whole;
+    // Gaps of 2.194 s and 1.707 s: file 2 starts 7.1941 s, file 3 14.9014 s after the start.
+    const Recording gapped(21940, 17070);
+    constexpr const char* NAMES[] = {"min", "max", "mean", "rms", "sd", "count", "nan"};
     struct Case {
+        const Recording& recording;
         std::vector<std::string> args;
-        std::uint64_t first, last, interval;
+        std::uint64_t first, last;
+        std::int64_t micros;    // the interval's time, or 0
+        std::uint64_t samples;  // the interval's samples, without a time
         std::vector<int> channels;
-        bool extremes, header;
+        std::vector<int> reductions;
+        bool header, utc;
     };
     const Case cases[] = {
-        {{"--every", "0.1s"}, 0, TOTAL, 1000, {0, 1, 2, 3}, false, false},
-        {{"--every", "0.0777s", "--reduce", "min,max,mean", "--header", "--from", "3000", "--to", "7.5s"},
-         3000, 75000, 777, {0, 1, 2, 3}, true, true},
-        {{"--every", "1m", "--channel", "CH3", "--from", "3400"}, 3400, TOTAL, 600000, {3}, false, false},
-        {{"--every", "0.0001s", "--channel", "CH3", "--from", "3499", "--to", "3502"}, 3499, 3502, 1, {3}, false, false},
+        {whole, {"--every", "0.1s"}, 0, TOTAL, 100000, 0, {0, 1, 2, 3}, {2}, false, false},
+        {whole, {"--every", "77.7ms", "--reduce", "min,max,mean", "--header", "--from", "3000", "--to", "7.5s"},
+         3000, 75000, 77700, 0, {0, 1, 2, 3}, {0, 1, 2}, true, false},
+        {whole, {"--every", "1m", "--channel", "CH3", "--from", "3400"}, 3400, TOTAL, 60000000, 0, {3}, {2}, false, false},
+        {whole, {"--every", "100us", "--channel", "CH3", "--from", "3499", "--to", "3502", "--reduce", "mean,count,nan"},
+         3499, 3502, 100, 0, {3}, {2, 5, 6}, false, false},
+        {gapped, {"--every", "1s", "--utc", "--header", "--reduce", "mean,rms,sd,count,nan"}, 0, TOTAL, 1000000, 0,
+         {0, 1, 2, 3}, {2, 3, 4, 5, 6}, true, true},
+        {gapped, {"--every", "0.3s", "--channel", "CH0", "--reduce", "min,max,count", "--from", "4.5s", "--to", "15.5s"},
+         45000, 115990, 300000, 0, {0}, {0, 1, 5}, false, false},
+        {gapped, {"--every", "7777", "--channel", "CH1", "--reduce", "mean,count", "--from", "3s"}, 30000, TOTAL, 0, 7777,
+         {1}, {2, 5}, false, false},
+    };
+    const auto stretchOf = [](const Recording& r, std::uint64_t i) {
+        const std::size_t f = r.FileOf(i);
+        return (f >= 1 && r.lost[0] > 0) + (f >= 2 && r.lost[1] > 0);
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args[1]);
+        const Recording& r = c.recording;
         std::string expected;
         if (c.header) {
-            expected = "CH0 min,CH0 max,CH0 mean,CH1 min,CH1 max,CH1 mean,CH2 min,CH2 max,CH2 mean,"
-                       "CH3 min,CH3 max,CH3 mean\r\n";
+            expected = c.utc ? "utc" : "time";
+            for (const int ch : c.channels) {
+                for (const int n : c.reductions) expected += ",CH" + std::to_string(ch) + " " + NAMES[n];
+            }
+            expected += ",gap\r\n";
         }
-        for (std::uint64_t begin = c.first; begin < c.last; begin += c.interval) {
-            const std::uint64_t end = std::min(c.last, begin + c.interval);
-            std::string row;
+        const auto interval = [&](std::uint64_t i) { return (START + r.Micros(i)) / std::max<std::int64_t>(c.micros, 1); };
+        for (std::uint64_t begin = c.first; begin < c.last;) {
+            std::uint64_t end = begin + 1;
+            while (end < c.last && stretchOf(r, end) == stretchOf(r, begin) &&
+                   (c.micros > 0 ? interval(end) == interval(begin) : end - begin < c.samples)) {
+                ++end;
+            }
+            const bool afterGap = begin > c.first && stretchOf(r, begin) != stretchOf(r, begin - 1);
+            const bool beforeGap = end < TOTAL && stretchOf(r, end) != stretchOf(r, end - 1);
+            const std::int64_t intervalStart = interval(begin) * c.micros - START;
+            const std::int64_t label = begin == c.first || afterGap || c.micros == 0 ? r.Micros(begin) : intervalStart;
+            const bool cut = c.micros > 0 ? (afterGap && r.Micros(begin) > intervalStart) ||
+                                                (beforeGap && r.Micros(end - 1) + 100 < intervalStart + c.micros)
+                                          : beforeGap && end - begin < c.samples;
+            char text[200];
+            if (c.utc) {
+                std::snprintf(text, sizeof text, "2026-12-08T04:30:%09.6fZ", (label + 250000) / 1e6);
+            } else {
+                std::snprintf(text, sizeof text, "%.6f", label / 1e6);
+            }
+            std::string row = text;
             for (const int ch : c.channels) {
                 long double sum = 0;
+                long double squares = 0;
                 std::uint64_t numbers = 0;
                 double low = INFINITY;
                 double high = -INFINITY;
                 for (std::uint64_t i = begin; i < end; ++i) {
-                    const double v = recording.all[ch][i];
+                    const double v = r.all[ch][i];
                     if (!std::isnan(v)) {
                         sum += v;
+                        squares += static_cast<long double>(v) * v;
                         ++numbers;
                         low = std::min(low, v);
                         high = std::max(high, v);
                     }
                 }
-                char text[200];
-                const double mean = numbers == 0 ? std::nan("") : static_cast<double>(sum / numbers);
-                if (c.extremes) {
-                    std::snprintf(text, sizeof text, "%.5f,%.5f,%.5f", numbers == 0 ? mean : low,
-                                  numbers == 0 ? mean : high, mean);
-                } else {
-                    std::snprintf(text, sizeof text, "%.5f", mean);
+                const double nan = std::nan("");
+                const long double mean = sum / numbers;
+                const double values[] = {numbers == 0 ? nan : low,
+                                         numbers == 0 ? nan : high,
+                                         numbers == 0 ? nan : static_cast<double>(mean),
+                                         numbers == 0 ? nan : static_cast<double>(std::sqrt(squares / numbers)),
+                                         numbers == 0 ? nan : static_cast<double>(std::sqrt(std::max<long double>(squares / numbers - mean * mean, 0))),
+                                         static_cast<double>(end - begin),
+                                         static_cast<double>(end - begin - numbers)};
+                for (const int n : c.reductions) {
+                    std::snprintf(text, sizeof text, n >= 5 ? ",%.0f" : ",%.5f", values[n]);
+                    row += text;
                 }
-                row += (row.empty() ? "" : ",") + std::string(text);
             }
-            expected += row + "\r\n";
+            expected += row + (cut ? ",gap\r\n" : ",\r\n");
+            begin = end;
         }
-        const Result r = clitest::Run(recording.dir, recording.Args({"csv"}, c.args));
-        EXPECT_EQ(r.status, 0) << r.err;
-        EXPECT_TRUE(r.out == expected) << r.out.substr(0, 300) << "\n--- expected ---\n" << expected.substr(0, 300);
+        const Result out = clitest::Run(r.dir, r.Args({"csv"}, c.args));
+        EXPECT_EQ(out.status, 0) << out.err;
+        EXPECT_EQ(out.err, "");
+        const std::size_t differ =
+            std::mismatch(out.out.begin(), out.out.end(), expected.begin(), expected.end()).first - out.out.begin();
+        const std::size_t from = out.out.rfind('\n', differ) == std::string::npos ? 0 : out.out.rfind('\n', differ) + 1;
+        EXPECT_TRUE(out.out == expected) << out.out.substr(from, 300) << "\n--- expected ---\n" << expected.substr(from, 300);
     }
-    EXPECT_EQ(clitest::Run(recording.dir, recording.Args({"csv"}, {"--every", "0.1s"})).out.substr(0, 16),
-              "1.49950,2.49950,");
+    // Literal rows: the first interval ends on a whole 0.1 s of UTC, and two rows cut by a gap.
+    EXPECT_EQ(clitest::Run(whole.dir, whole.Args({"csv"}, {"--every", "0.1s"})).out.substr(0, 27),
+              "0.000000,1.24950,2.24950,3.");
+    EXPECT_EQ(Rows(clitest::Run(gapped.dir, gapped.Args({"csv"}, {"--every", "1s", "--channel", "CH2", "--reduce",
+                                                                  "count", "--utc"})).out, 4, 9),
+              "2026-12-08T04:30:04.000000Z,10000,\r\n"
+              "2026-12-08T04:30:05.000000Z,2501,gap\r\n"
+              "2026-12-08T04:30:07.444100Z,5559,gap\r\n"
+              "2026-12-08T04:30:08.000000Z,10000,\r\n"
+              "2026-12-08T04:30:09.000000Z,10000,\r\n");
     for (const std::vector<std::string>& refused : std::vector<std::vector<std::string>>{
              {"--every", "1s", "--reduce", "mean,mean"}, {"--every", "1s", "--reduce", "median"}, {"--reduce", "min"},
-             {"--header"}}) {
-        const Result r = clitest::Run(recording.dir, recording.Args({"csv"}, refused));
+             {"--header"}, {"--every", "0s"}, {"--every", "0"}, {"--time", "--utc"}}) {
+        const Result r = clitest::Run(whole.dir, whole.Args({"csv"}, refused));
         EXPECT_EQ(r.status, 2) << refused[0] << " " << refused[1];
         EXPECT_EQ(r.out, "");
     }
-    const Result partial = clitest::Run(recording.dir, recording.Args({"csv"}, {"--every", "0.00015s"}));
+    EXPECT_EQ(clitest::Run(whole.dir, whole.Args({"csv"}, {"--every", "0s"})).err,
+              "vosctl: パラメータが無効です (--every: \"0s\" is no interval: it must be positive; see vosctl --help)\n");
+    const Result partial = clitest::Run(whole.dir, whole.Args({"csv"}, {"--every", "0.00015s"}));
     EXPECT_EQ(partial.status, 2);
     EXPECT_EQ(partial.err, "vosctl: --every 0.00015s is not a whole number of samples (the record takes a sample "
                            "every 100 us)\n");
+    const Result unstamped = clitest::Run(whole.dir, {"csv", whole.unstamped, "--every", "1s", "--utc"});
+    EXPECT_EQ(unstamped.status, 2);
+    EXPECT_EQ(unstamped.err,
+              "vosctl: --utc needs a record that a recording stamped (give --time for the time from its start)\n");
+}
+
+// Times from the start run on through the gaps as the stamps tell them:
+// --from, info's seconds and csv's time column agree with the UTC stamps.
+TEST(VosctlPart, TimesFromTheStartRunThroughGaps) {
+    // File 2 (from sample 50001) starts 7.1941 s after the start, file 3 (from 110004) 14.9014 s.
+    const Recording gapped(21940, 17070);
+    const Result json = clitest::Run(gapped.dir, gapped.Args({"info", "--json"}, {"--from", "15s", "--to", "16000ms"}));
+    ASSERT_EQ(json.status, 0) << json.err;
+    const nlohmann::json info = nlohmann::json::parse(json.out);
+    EXPECT_EQ(info["from"], 110990);
+    EXPECT_EQ(info["to"], 120990);
+    EXPECT_EQ(info["from_seconds"].get<double>(), 15.0);
+    EXPECT_EQ(info["to_seconds"].get<double>(), 16.0);
+    EXPECT_EQ(info["start"], "2026-12-08T04:30:15.250000Z");
+    EXPECT_EQ(info["end"], "2026-12-08T04:30:16.249900Z");
+    struct Case {
+        std::vector<std::string> args;
+        std::string out;
+    };
+    const Case cases[] = {
+        // A time inside the first gap names the first sample after it.
+        {{"--from", "6s", "--to", "50003", "--time"}, "7.194100,1.00100,2.00100,3.00100,4.00100\r\n"
+                                                       "7.194200,1.00200,2.00200,3.00200,4.00200\r\n"},
+        {{"--from", "2026-12-08T13:30:15.25+09:00", "--to", "110991", "--utc", "--channel", "CH0"},
+         "2026-12-08T04:30:15.250000Z,1.99000\r\n"},
+        {{"--from", "50000", "--to", "50002", "--utc", "--channel", "CH1"},
+         "2026-12-08T04:30:05.250000Z,2.00000\r\n2026-12-08T04:30:07.444100Z,2.00100\r\n"},
+        {{"--from", "14901400us", "--to", "110005", "--time", "--channel", "CH2"}, "14.901400,3.00400\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[1]);
+        const Result r = clitest::Run(gapped.dir, gapped.Args({"csv"}, c.args));
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, c.out);
+    }
+    const Result bounds = clitest::Run(gapped.dir, gapped.Args({"info"}, {"--from", "18.9015s"}));
+    EXPECT_EQ(bounds.status, 2);
+    EXPECT_EQ(bounds.err.substr(bounds.err.find("vosctl: --from")), "vosctl: --from 18.9015s lies outside the record (the record holds samples 0 to 149999, "
+                          "from 0s to 18.9009s after its start, UTC 2026-12-08T04:30:00.250000Z to "
+                          "2026-12-08T04:30:19.150900Z, with 2 gaps in its time)\n");
 }
 
 // The picture of a part is the window's picture of a file holding just

@@ -180,7 +180,7 @@ TEST(LongRecordTest, ViewRangeArithmeticHoldsAcrossAWeek) {
     const double values[4] = {5.0, 10.25, 5.0, 5.0};
     const std::vector<std::string> expected = {"Sample 6047999999", "Time 604799.9999 S", "CH0 5.00000 V",
                                                "CH1 10.25000 V",    "CH2 5.00000 V",      "CH3 5.00000 V"};
-    EXPECT_EQ(CursorReadout(WEEK - 1, WEEK, 1, values), expected);
+    EXPECT_EQ(CursorReadout(WEEK - 1, SampleTimeNs(1, WEEK - 1), SampleTimeNs(1, WEEK), values), expected);
     EXPECT_EQ(SampleToColumn(5000000123, 728, WEEK), 602);
     EXPECT_EQ(SampleToX(WEEK - 1, PLOT, WEEK - 10, 10), 154 + 655);  // 9 x 72.8 + 0.5
     EXPECT_EQ(SampleTimeNs(1, WEEK), 604800000000000);

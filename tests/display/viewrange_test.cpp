@@ -292,7 +292,7 @@ TEST(CursorReadout, IndexTimeFromTheStartAndFourVoltages) {
           "CH3 0.00000 V"}},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(CursorReadout(c.sample, c.count, c.divider, c.values), c.lines) << c.sample;
+        EXPECT_EQ(CursorReadout(c.sample, SampleTimeNs(c.divider, c.sample), SampleTimeNs(c.divider, c.count), c.values), c.lines) << c.sample;
     }
 }
 

@@ -160,6 +160,17 @@ def test_a_series_reads_as_one_record_across_its_boundaries(series):
     assert times[1] - times[0] == numpy.timedelta64(1000, "us")
 
 
+def test_times_run_on_through_the_gaps_a_recording_noted(tmp_path):
+    # At 1 kHz from 2025-12-06 05:46:40 UTC; 2.194 s lost before file 2 (sample 5000, 7.194 s
+    # on) and 1.707 s before file 3 (sample 10000, 13.901 s on).
+    names = [write_dlf(tmp_path / f"gaps-00000{i + 1}.dlf", channels_of(5000), clock_divider=10,
+                       stamp=(1765000000000000 + first * 1000, IDENTITY, i + 1, first))
+             for i, first in enumerate((0, 7194, 13901))]
+    times = vosviewer.open(names).times()
+    at = lambda second, micros: numpy.datetime64(datetime.datetime(2025, 12, 6, 5, 46, second, micros), "us")
+    assert [times[s] for s in (4999, 5000, 11099, 14999)] == [at(44, 999000), at(47, 194000), at(55, 0),
+                                                             at(58, 900000)]
+
 def test_the_envelope_and_minmax_of_a_range(tmp_path, series):
     samples = [[0.5, 3.0, -2.0, 1.0, math.nan, 4.0, 2.0, 2.5], [1.0] * 8, [math.nan] * 8, [0.0] * 8]
     record = vosviewer.open(write_dlf(tmp_path / "e.dlf", samples))
