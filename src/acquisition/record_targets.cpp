@@ -46,6 +46,7 @@ PrefixCheck CheckRecordPrefix(const std::string& prefix, std::uint32_t lastIndex
     case PrefixLock::Result::Busy:
         check.verdict = PrefixCheck::Verdict::Busy;
         check.owner = lock.Owner();
+        check.holder = lock.Holder();
         return check;
     case PrefixLock::Result::Failed:
         check.verdict = PrefixCheck::Verdict::LockFailed;

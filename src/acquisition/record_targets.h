@@ -27,7 +27,7 @@ std::uint32_t RecordLastIndex(std::uint64_t sampleLimit, std::uint32_t split);
 struct PrefixCheck {
     enum class Verdict {
         Free,          ///< the prefix is taken in the lock and may be recorded
-        Busy,          ///< a running recording holds the prefix: owner
+        Busy,          ///< a running recording or recovery holds the prefix: owner, holder
         LockFailed,    ///< the lock file `path` could not be made: error
         Unwritable,    ///< the name `path` (its `role`) cannot be created: error
         Unlisted,      ///< the folder of the prefix cannot be listed: error
@@ -36,6 +36,7 @@ struct PrefixCheck {
     };
     Verdict verdict = Verdict::Free;
     pid_t owner = 0;
+    std::string holder;  ///< PrefixLock::Holder(): "being recorded by a running process (pid N, user U)"
     int error = 0;
     std::string path;
     std::string role;  ///< "the working file", "the hidden new file of its conversion" or "the data file"

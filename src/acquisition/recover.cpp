@@ -12,6 +12,7 @@
 #include "device/transfer.h"
 #include "files/dlf.h"
 #include "files/journal.h"
+#include "files/prefix_lock.h"
 #include "files/series_names.h"
 
 namespace {
@@ -241,6 +242,23 @@ RecoveryReport RecoverSeries(const std::string& prefix) {
     const std::filesystem::path prefixPath(prefix);
     const std::string base = prefixPath.filename().string();
     const std::filesystem::path folder = prefixPath.parent_path().empty() ? "." : prefixPath.parent_path();
+    // Nothing of the series is removed or placed while a recording or another recovery works on it.
+    PrefixLock lock;
+    switch (lock.Acquire(prefix, PrefixRole::Recover)) {
+    case PrefixLock::Result::Held: break;
+    case PrefixLock::Result::Busy:
+        Fail(report, FileError::Open, prefix, "the prefix is " + lock.Holder() + "; nothing was changed");
+        return report;
+    case PrefixLock::Result::Failed:
+        if (lock.Error() == ENOENT) {
+            Fail(report, FileError::Open, folder.string(), "the folder does not exist");
+        } else {
+            Fail(report, FileError::Open, lock.Path(),
+                 std::generic_category().message(lock.Error()) +
+                     "; the hidden file that holds the prefix while it is recovered could not be made; nothing was changed");
+        }
+        return report;
+    }
     const SeriesListing listing = ListSeries(prefix);
     if (listing.error != 0) {
         Fail(report, FileError::Open, folder.string(), std::generic_category().message(listing.error));

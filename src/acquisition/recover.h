@@ -78,6 +78,10 @@ struct RecoveryReport {
 /// never touched: recovery stops at it. The hidden temporary DLF files
 /// (.PREFIX-NNNNNN.dlf.PID-N.new) that a kill left are removed when their
 /// process is gone.
+/// The prefix is held (PrefixLock, role Recover) for the whole recovery: a
+/// prefix that a recording or another recovery holds is refused with Open
+/// before anything is touched, and a lock file a killed holder left is gone
+/// afterwards.
 RecoveryReport RecoverSeries(const std::string& prefix);
 
 /// A run's working file that no running program holds.

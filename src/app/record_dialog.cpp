@@ -185,10 +185,8 @@ bool RecordDialog::StartRecording() {
     switch (check.verdict) {
     case PrefixCheck::Verdict::Free: break;
     case PrefixCheck::Verdict::Busy:
-        Refuse(QStringLiteral("The prefix %1 is being recorded by a running process (pid %2); nothing was changed: "
-                              "choose another prefix.")
-                   .arg(prefix)
-                   .arg(check.owner));
+        Refuse(QStringLiteral("The prefix %1 is %2; nothing was changed: choose another prefix.")
+                   .arg(prefix, QString::fromStdString(check.holder)));
         return false;
     case PrefixCheck::Verdict::LockFailed:
         Refuse(QStringLiteral("%1: %2; the hidden file that holds the prefix while it is recorded could not be made; "

@@ -17,6 +17,7 @@
 #include "acquisition/record.h"
 #include "files/dlf.h"
 #include "files/journal.h"
+#include "files/prefix_lock.h"
 #include "record_fixture.h"
 
 namespace {
@@ -50,7 +51,7 @@ TEST_F(RecordProcess, ARunningRecordingKeepsItsPrefix) {
     ASSERT_TRUE(WaitForFile(1));
     const std::string refused = "vosctl: パラメータが無効です (the prefix " + Prefix() +
                                 " is being recorded by a running process (pid " + std::to_string(first.pid) +
-                                "); nothing was changed: choose another prefix";
+                                ", user " + ThisUser() + "); nothing was changed: choose another prefix";
     const std::vector<std::string> cases[] = {{}, {"--overwrite"}, {"--overwrite", "--csv", m_dir.Path("x.csv")}};
     // Names created in the folder: a refused recording tries none of the series' names.
     const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
@@ -77,6 +78,12 @@ TEST_F(RecordProcess, ARunningRecordingKeepsItsPrefix) {
         }
     }
     ::close(watch);
+    // Nor does recover touch the running recording's files.
+    const clitest::Result recover = clitest::Run(m_dir, {"recover", Prefix()});
+    EXPECT_EQ(recover.status, 4) << recover.err;
+    EXPECT_EQ(recover.err, "vosctl: ファイルオープンエラーです (" + Prefix() +
+                               ": the prefix is being recorded by a running process (pid " + std::to_string(first.pid) +
+                               ", user " + ThisUser() + "); nothing was changed)\n");
     ::kill(first.pid, SIGINT);
     EXPECT_EQ(clitest::WaitExitWithin(first.pid, 20), 130) << first.Stderr();
     const seriestest::Series series = seriestest::ReadSeries(Prefix());
@@ -85,6 +92,48 @@ TEST_F(RecordProcess, ARunningRecordingKeepsItsPrefix) {
     seriestest::ExpectContinuous(series, 3, 1, series.samples[0].size(), seriestest::FrameVolts);
     ExpectOneRecording(series);
     // The prefix is free again, and its lock is gone with the recording.
+    EXPECT_EQ(clitest::HiddenFiles(m_dir.Path("")), std::vector<std::string>());
+}
+
+// recover and record --overwrite on one prefix at once, recover's syncs held
+// until the new recording has tried: the recording is refused and changes
+// nothing, recover makes its data files, and no lock file is left.
+TEST_F(RecordProcess, RecoverAndOverwriteNeverMeet) {
+    {
+        clitest::TerminalRun run(m_dir, LoggerConfig("realtime", ""),
+                                 {"record", "--clock", "1kHz", "--split", "1000", "-o", Prefix()});
+        // Two data files, and samples in the third one's working file.
+        ASSERT_TRUE(run.ReadUntil([&](const std::string&) { return WorkingSamples(WorkingFileName(Prefix(), 3)) > 0; }))
+            << run.Shown();
+        run.Signal(SIGKILL);
+        EXPECT_EQ(run.Finish(), 128 + SIGKILL);
+    }
+    ASSERT_TRUE(std::filesystem::exists(WorkingFileName(Prefix(), 3)));
+    const std::string hold = m_dir.Path("hold");
+    clitest::WriteText(hold, "");
+    const Background recover = Start("", {"recover", Prefix()}, -1, "recover",
+                                     {std::string("LD_PRELOAD=") + SYNC_SPY_PATH, "VOS_SYNC_SPY_HOLD=" + hold});
+    const std::string held = std::to_string(recover.pid) + " recover\n";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (clitest::Exists(PrefixLockPath(Prefix())) ? clitest::ReadText(PrefixLockPath(Prefix())) != held : true) {
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << recover.Stderr();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    const clitest::Result record =
+        Run(LoggerConfig("instant", ""), {"record", "--samples", "3000", "--split", "1000", "--overwrite", "-o", Prefix()});
+    EXPECT_EQ(record.status, 2) << record.err;
+    EXPECT_EQ(record.err, "vosctl: パラメータが無効です (the prefix " + Prefix() +
+                              " is being recovered by a running process (pid " + std::to_string(recover.pid) +
+                              ", user " + ThisUser() +
+                              "); nothing was changed: choose another prefix; or try again once the recovery has ended)\n");
+    std::filesystem::remove(hold);
+    EXPECT_EQ(clitest::WaitExitWithin(recover.pid, 30), 0) << recover.Stderr();
+    const seriestest::Series series = seriestest::ReadSeries(Prefix());
+    ASSERT_GE(series.headers.size(), 3u);
+    EXPECT_GE(series.samples[0].size(), 2000u);
+    seriestest::ExpectContinuous(series, 21, 10, series.samples[0].size(), seriestest::FrameVolts);
+    ExpectOneRecording(series);
+    EXPECT_FALSE(std::filesystem::exists(WorkingFileName(Prefix(), 3)));
     EXPECT_EQ(clitest::HiddenFiles(m_dir.Path("")), std::vector<std::string>());
 }
 
@@ -118,7 +167,7 @@ TEST_F(RecordProcess, TwoRecordingsStartedTogetherShareNoPrefix) {
         EXPECT_EQ(statuses[kept], 0) << runs[kept].Stderr();
         EXPECT_EQ(statuses[1 - kept], 2) << runs[1 - kept].Stderr();
         EXPECT_NE(runs[1 - kept].Stderr().find("is being recorded by a running process (pid " +
-                                               std::to_string(runs[kept].pid) + ")"),
+                                               std::to_string(runs[kept].pid) + ", user " + ThisUser() + ")"),
                   std::string::npos)
             << runs[1 - kept].Stderr();
         const seriestest::Series series = seriestest::ReadSeries(Prefix());
