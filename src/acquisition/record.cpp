@@ -140,6 +140,8 @@ RecordOutcome Recorder::Run() {
     if (m_fileError == FileError::None && m_convertError != FileError::None) {
         m_fileError = m_convertError;
         m_failedPath = m_convertFailedPath;
+        m_fileCause = m_convertCause;
+        outcome.folderUnsynced = m_convertUnsynced;
     }
     outcome.largestQueue = LargestQueue();
     outcome.buffers = m_buffers.size();
@@ -376,7 +378,9 @@ void Recorder::ConverterLoop() {
             m_finished.pop_front();
         }
         if (!file.journal) {
-            SyncFolder(std::filesystem::path(file.folderOf).parent_path().string());
+            if (const int error = SyncFolder(std::filesystem::path(file.folderOf).parent_path().string()); error != 0) {
+                ConvertFailed(FileError::Write, file.folderOf, error, true);
+            }
             continue;
         }
         const std::string working = file.journal->Path();
@@ -390,10 +394,14 @@ void Recorder::ConverterLoop() {
         const std::string path = SeriesFileName(m_options.prefix, index);
         std::string failedPath = working;
         FileError error = file.journal->Sync();
+        bool unsynced = false;
         if (error == FileError::None) {
             failedPath = path;
             error = ConvertJournal(working, file.contents, path);
+            // Written and named, but its folder's sync failed.
+            unsynced = error == FileError::Write && ::access(path.c_str(), F_OK) == 0;
         }
+        const int cause = errno;
         std::error_code ignored;
         // A folder removed while the file was written: the file could not be created.
         const std::filesystem::path folder = std::filesystem::path(path).parent_path();
@@ -402,11 +410,8 @@ void Recorder::ConverterLoop() {
         }
         if (error != FileError::None) {
             // The DLF file is replaced whole or not at all; the working file keeps the samples.
-            m_convertError = error;
-            m_convertFailedPath = failedPath;
             m_kept.push_back(std::move(file.journal));
-            m_convertFailed.store(true, std::memory_order_release);
-            RequestStop();
+            ConvertFailed(error, failedPath, cause, unsynced);
             continue;
         }
         file.journal->Close();
@@ -415,6 +420,16 @@ void Recorder::ConverterLoop() {
         m_samplesInFiles += file.contents.samples;
         m_files.fetch_add(1, std::memory_order_relaxed);
     }
+}
+
+void Recorder::ConvertFailed(FileError error, const std::string& path, int cause, bool unsynced) {
+    if (m_convertFailed.load(std::memory_order_acquire)) return;
+    m_convertError = error;
+    m_convertFailedPath = path;
+    m_convertCause = cause;
+    m_convertUnsynced = unsynced;
+    m_convertFailed.store(true, std::memory_order_release);
+    RequestStop();
 }
 
 void Recorder::WriterLoop() {

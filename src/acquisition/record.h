@@ -108,6 +108,10 @@ struct RecordOutcome {
     int fileCause = 0;          ///< errno of the file failure, 0 when unknown
     std::string failedPath;     ///< the file that could not be written (File); "" for the CSV stream
     std::string message;        ///< the text to show; empty when the recording ended well
+    /// The file named failedPath has its name, but the sync of its folder
+    /// failed (fileCause): the name may not survive a power failure; its
+    /// working file was kept.
+    bool folderUnsynced = false;
     std::uint64_t samples = 0;  ///< samples stored over the whole recording
     std::uint32_t files = 0;    ///< DLF files written completely
     std::uint64_t samplesInFiles = 0;  ///< samples in those files
@@ -203,6 +207,7 @@ private:
     void CompleteFile();
     void BeginGap(const Chunk& chunk);
     void ConverterLoop();
+    void ConvertFailed(FileError error, const std::string& path, int cause, bool unsynced);
     bool FilesFailed() const { return m_fileError != FileError::None && !m_failedPath.empty(); }
 
     const D2xxApi& m_api;
@@ -249,6 +254,8 @@ private:
     bool m_writerDone = false;
     std::atomic<bool> m_convertFailed{false};
     FileError m_convertError = FileError::None;
+    int m_convertCause = 0;
+    bool m_convertUnsynced = false;
     std::string m_convertFailedPath;
     std::vector<std::unique_ptr<JournalWriter>> m_kept;  // working files whose DLF file was not written
     std::uint64_t m_samplesInFiles = 0;

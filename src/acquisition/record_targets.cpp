@@ -27,6 +27,12 @@ std::string FileRange(const std::string& prefix, std::uint32_t files) {
     return files == 1 ? first : first + " to " + SeriesFileName(prefix, files);
 }
 
+// The folder of the series PREFIX: "." for a prefix without one.
+std::string FolderOfPrefix(const std::string& prefix) {
+    const std::size_t slash = prefix.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : prefix.substr(0, slash);
+}
+
 }  // namespace
 
 std::uint64_t RecordSampleLimit(std::uint64_t seconds, std::uint32_t divider) {
@@ -75,6 +81,19 @@ PrefixCheck CheckRecordPrefix(const std::string& prefix, std::uint32_t lastIndex
             check.role = roles[i];
             return refuse(PrefixCheck::Verdict::Unwritable);
         }
+    }
+    // A name of this recording's own that no file has, where the data file may exist (--overwrite).
+    if (const int error = ProbeNewNamePlacement(names[1], ReplacementTemporaryName(dataFile, WIDEST_PID, UINT32_MAX - 1));
+        error != 0) {
+        check.error = error;
+        check.path = dataFile;
+        check.fileSystem = FileSystemName(FolderOfPrefix(prefix));
+        return refuse(PrefixCheck::Verdict::Unplaceable);
+    }
+    if (const int error = SyncFolder(FolderOfPrefix(prefix)); error != 0) {
+        check.error = error;
+        check.path = FolderOfPrefix(prefix);
+        return refuse(PrefixCheck::Verdict::Unsynced);
     }
     check.series = ListSeries(prefix);
     if (check.series.error != 0) {
@@ -157,4 +176,14 @@ std::string RecordSummaryText(const RecordOutcome& outcome, const RecordOptions&
                 " where frames were lost, about " + std::to_string(lost) + " samples:";
     }
     return text;
+}
+
+std::string RecordFileFailureText(const RecordOutcome& outcome, const std::string& gloss, const std::string& cause) {
+    std::string text = outcome.failedPath + ": ";
+    const bool dataFile = outcome.failedPath.ends_with(SERIES_DATA_EXTENSION);
+    text += outcome.folderUnsynced ? "the sync of its folder failed (" + cause + "), so its name may not survive a power failure" +
+                                         (dataFile ? "; its working file was kept" : "")
+                                   : gloss;
+    return text + (outcome.files > 0 ? "; the files before it are complete"
+                                     : "; no data file was completed: what reached the disk is in the working files");
 }

@@ -58,7 +58,8 @@ struct RecoveryReport {
     std::uint32_t seriesFiles = 0;     ///< DLF files of the series on disk afterwards
     FileError error = FileError::None;
     std::string failedPath;  ///< the file that stopped the recovery
-    std::string reason;      ///< why, in English, when error is not None
+    std::string reason;      ///< why, in English, when error is not None; "" when cause tells it
+    int cause = 0;           ///< errno of the failure, 0 when unknown
 };
 
 /// Turns the working files PREFIX-NNNNNN.vrec that an interrupted recording

@@ -197,6 +197,16 @@ bool RecordDialog::StartRecording() {
         Refuse(QStringLiteral("%1: %2; %3 of the series' last file cannot be created; nothing was recorded.")
                    .arg(QString::fromStdString(check.path), Errno(check.error), QString::fromStdString(check.role)));
         return false;
+    case PrefixCheck::Verdict::Unplaceable:
+        Refuse(QStringLiteral("%1: the file system (%2) cannot give a finished data file its name without replacing "
+                              "another file: %3; nothing was recorded.")
+                   .arg(QString::fromStdString(check.path), QString::fromStdString(check.fileSystem), Errno(check.error)));
+        return false;
+    case PrefixCheck::Verdict::Unsynced:
+        Refuse(QStringLiteral("%1: the folder cannot be synced (%2), so the names of the files could be lost at a "
+                              "power failure; nothing was recorded.")
+                   .arg(QString::fromStdString(check.path), Errno(check.error)));
+        return false;
     case PrefixCheck::Verdict::Unlisted:
         Refuse(QStringLiteral("The folder of %1 cannot be listed: %2.").arg(prefix, Errno(check.error)));
         return false;

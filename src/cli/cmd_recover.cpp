@@ -27,6 +27,10 @@ int RunRecover(const std::string& prefix) {
     for (const RecoveredFile& file : report.files) {
         switch (file.action) {
         case RecoveredFile::Action::Written: {
+            if (file.parts.empty()) {
+                std::fprintf(stderr, "vosctl recover: %s: no data file was written", file.workingFile.c_str());
+                break;
+            }
             std::string names;
             for (const RecoveredPart& part : file.parts) names += (names.empty() ? "" : ", ") + part.dataFile;
             std::fprintf(stderr, "vosctl recover: %s: %s (%s to %s) written to %s", file.workingFile.c_str(),
@@ -75,7 +79,9 @@ int RunRecover(const std::string& prefix) {
     if (report.error != FileError::None) {
         return vosctl::Fail(vosctl::EXIT_FILE, FileErrorMessage(report.error),
                             report.failedPath + ": " +
-                                (report.reason.empty() ? vosctl::FileErrorGloss(report.error) : report.reason));
+                                (report.reason.empty()
+                                     ? vosctl::FileErrorGloss(report.error, report.failedPath, report.cause)
+                                     : report.reason));
     }
     if (report.files.empty() && report.seriesFiles == 0) {
         return vosctl::Fail(vosctl::EXIT_FILE, FileErrorMessage(FileError::Open),

@@ -49,6 +49,16 @@ int CheckRecordTargets(const RecordTargets& targets, PrefixLock& lock) {
         return Fail(EXIT_FILE, FileErrorMessage(FileError::Open),
                     check.path + ": " + FileErrorGloss(FileError::Open, check.path, check.error) + "; " + check.role +
                         " of the series' widest index, tried before the logger starts; nothing was recorded");
+    case PrefixCheck::Verdict::Unplaceable:
+        return Fail(EXIT_FILE, FileErrorMessage(FileError::Write),
+                    check.path + ": the file system" + (check.fileSystem.empty() ? "" : " (" + check.fileSystem + ")") +
+                        " cannot give a finished data file its name without replacing another file: " +
+                        CauseGloss(check.error, check.path) + "; tried before the logger starts; nothing was recorded");
+    case PrefixCheck::Verdict::Unsynced:
+        return Fail(EXIT_FILE, FileErrorMessage(FileError::Write),
+                    check.path + ": the folder cannot be synced (" + CauseGloss(check.error, check.path) +
+                        "), so the names of the files could be lost at a power failure; tried before the logger "
+                        "starts; nothing was recorded");
     case PrefixCheck::Verdict::Unlisted:
         return Fail(EXIT_FILE, FileErrorMessage(FileError::Read),
                     "the folder of " + targets.prefix + " cannot be listed: " +

@@ -197,7 +197,12 @@ FileError JournalWriter::Append(const double* const channels[DLF_CHANNELS], std:
 
 FileError JournalWriter::Sync() {
     if (m_fd < 0 || ::fdatasync(m_fd) != 0) return FileError::Write;
-    if (!m_folderSynced) SyncFolder(FolderOfPath(m_path));
+    if (!m_folderSynced) {
+        if (const int error = SyncFolder(FolderOfPath(m_path)); error != 0) {
+            errno = error;
+            return FileError::Write;
+        }
+    }
     m_folderSynced = true;
     return FileError::None;
 }

@@ -4,8 +4,8 @@
 // fdatasync, of any file or folder, takes that much longer, as on a slow disk;
 // with VOS_SYNC_SPY_HOLD each waits for as long as the file it names exists.
 // VOS_SYNC_SPY_NO_LINKS=1 makes link, linkat and renameat2 fail as on FAT
-// and exFAT (EPERM, EINVAL); VOS_SYNC_SPY_FOLDER_EIO=1 makes every fsync
-// of a folder fail with EIO.
+// and exFAT (EPERM, EINVAL), and =2 rename too (EPERM); VOS_SYNC_SPY_FOLDER_EIO=N makes the N-th fsync
+// of a folder and every one after it fail with EIO.
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -69,8 +69,11 @@ int fsync(int fd) {
         memcpy(&real, &symbol, sizeof real);
     }
     Delay();
+    static int folders;
+    const char* failing = getenv("VOS_SYNC_SPY_FOLDER_EIO");
     struct stat info;
-    if (getenv("VOS_SYNC_SPY_FOLDER_EIO") != NULL && fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+    if (failing != NULL && fstat(fd, &info) == 0 && S_ISDIR(info.st_mode) &&
+        __atomic_add_fetch(&folders, 1, __ATOMIC_RELAXED) >= atoi(failing)) {
         errno = EIO;
         return -1;
     }
@@ -128,4 +131,18 @@ int renameat2(int fromFd, const char* from, int toFd, const char* to, unsigned i
         return -1;
     }
     return real(fromFd, from, toFd, to, flags);
+}
+
+int rename(const char* from, const char* to) {
+    static int (*real)(const char*, const char*);
+    if (real == NULL) {
+        void* symbol = dlsym(RTLD_NEXT, "rename");
+        memcpy(&real, &symbol, sizeof real);
+    }
+    const char* level = getenv("VOS_SYNC_SPY_NO_LINKS");
+    if (level != NULL && atoi(level) >= 2) {
+        errno = EPERM;
+        return -1;
+    }
+    return real(from, to);
 }
