@@ -1,6 +1,7 @@
 #include "acquisition/record.h"
 
 #include <sys/random.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -78,6 +79,10 @@ RecordOutcome Recorder::Run() {
         outcome.message = ResultMessage(RESULT_INVALID_PARAMETER);
         return outcome;
     }
+    // The folder as it was at the start, to tell at the end whether the files are still there.
+    const std::string folder = m_options.prefix.empty() ? "" : ParentFolder(m_options.prefix);
+    struct stat folderAtStart {};
+    const bool folderKnown = !folder.empty() && ::stat(folder.c_str(), &folderAtStart) == 0;
     FT_HANDLE handle = nullptr;
     std::uint8_t calibration[CALIBRATION_BLOCK_SIZE] = {};
     const TriggerSetup trigger{m_options.trigger.channel, m_options.trigger.type, m_options.trigger.threshold, 0};
@@ -128,15 +133,19 @@ RecordOutcome Recorder::Run() {
     outcome.samplesInFiles = m_samplesInFiles;
     outcome.gaps = m_gaps;
     if (m_journal->IsOpen()) m_kept.push_back(std::move(m_journal));
-    std::error_code ignored;
     for (const auto& kept : m_kept) {
-        // A working file removed with its folder holds nothing any more.
-        if (!std::filesystem::exists(kept->Path(), ignored)) continue;
-        if (outcome.workingFile.empty()) outcome.workingFile = kept->Path();
-        outcome.lastWorkingFile = kept->Path();
-        outcome.workingSamples += kept->Samples();
+        // A working file removed with its folder holds nothing any more; one moved with it holds all it had.
+        const std::string where = kept->WhereNow();
         kept->Close();
+        if (where.empty()) continue;
+        if (outcome.workingFile.empty()) outcome.workingFile = where;
+        outcome.lastWorkingFile = where;
+        outcome.workingSamples += kept->Samples();
     }
+    struct stat folderNow {};
+    outcome.folderMoved = folderKnown && (::stat(folder.c_str(), &folderNow) != 0 ||
+                                          folderNow.st_dev != folderAtStart.st_dev ||
+                                          folderNow.st_ino != folderAtStart.st_ino);
     if (m_fileError == FileError::None && m_convertError != FileError::None) {
         m_fileError = m_convertError;
         m_failedPath = m_convertFailedPath;
@@ -378,7 +387,7 @@ void Recorder::ConverterLoop() {
             m_finished.pop_front();
         }
         if (!file.journal) {
-            if (const int error = SyncFolder(std::filesystem::path(file.folderOf).parent_path().string()); error != 0) {
+            if (const int error = SyncFolder(ParentFolder(file.folderOf)); error != 0) {
                 ConvertFailed(FileError::Write, file.folderOf, error, true);
             }
             continue;

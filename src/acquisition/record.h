@@ -121,6 +121,10 @@ struct RecordOutcome {
     std::string workingFile;
     std::string lastWorkingFile;
     std::uint64_t workingSamples = 0;
+    /// The folder of the series was moved or removed while recording: the
+    /// data files written are no longer under their names; the working
+    /// files are named where they are now.
+    bool folderMoved = false;
     std::vector<RecordGap> gaps;  ///< in the order they happened
     std::uint32_t largestQueue = 0;  ///< deepest driver receive queue seen, bytes
     std::size_t buffers = 0;    ///< sample buffers allocated

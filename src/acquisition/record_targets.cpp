@@ -27,12 +27,6 @@ std::string FileRange(const std::string& prefix, std::uint32_t files) {
     return files == 1 ? first : first + " to " + SeriesFileName(prefix, files);
 }
 
-// The folder of the series PREFIX: "." for a prefix without one.
-std::string FolderOfPrefix(const std::string& prefix) {
-    const std::size_t slash = prefix.rfind('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : prefix.substr(0, slash);
-}
-
 }  // namespace
 
 std::uint64_t RecordSampleLimit(std::uint64_t seconds, std::uint32_t divider) {
@@ -87,12 +81,12 @@ PrefixCheck CheckRecordPrefix(const std::string& prefix, std::uint32_t lastIndex
         error != 0) {
         check.error = error;
         check.path = dataFile;
-        check.fileSystem = FileSystemName(FolderOfPrefix(prefix));
+        check.fileSystem = FileSystemName(ParentFolder(prefix));
         return refuse(PrefixCheck::Verdict::Unplaceable);
     }
-    if (const int error = SyncFolder(FolderOfPrefix(prefix)); error != 0) {
+    if (const int error = SyncFolder(ParentFolder(prefix)); error != 0) {
         check.error = error;
-        check.path = FolderOfPrefix(prefix);
+        check.path = ParentFolder(prefix);
         return refuse(PrefixCheck::Verdict::Unsynced);
     }
     check.series = ListSeries(prefix);
@@ -152,17 +146,23 @@ std::string RecordSummaryText(const RecordOutcome& outcome, const RecordOptions&
     std::string text = CountOf(outcome.samples, "sample") + " (" + ElapsedText(recorded) + " at " +
                        CLOCK_TEXTS[ClockIndexForDivider(static_cast<std::int32_t>(options.divider))] + ")";
     const std::string files = CountOf(outcome.files, "file");
-    const std::string named = outcome.files == 0 ? "" : " " + FileRange(options.prefix, outcome.files);
+    const std::string named =
+        outcome.files == 0 ? ""
+                           : " " + FileRange(options.prefix, outcome.files) +
+                                 (outcome.folderMoved ? " (no longer there: their folder was moved or removed while recording)"
+                                                      : "");
+    // Where the working files are now, should their folder have moved.
+    const std::string recoverPrefix = outcome.workingFile.substr(0, outcome.workingFile.rfind('-'));
     if (options.prefix.empty() || outcome.samplesInFiles == outcome.samples) {
         text += " in " + files + named;
     } else {
         text += " received, " + std::to_string(outcome.samplesInFiles) + " of them in " + files + named;
         if (outcome.workingFile == outcome.lastWorkingFile && !outcome.workingFile.empty()) {
             text += ", " + std::to_string(outcome.workingSamples) + " in the working file " + outcome.workingFile +
-                    " (`vosctl recover " + options.prefix + "` makes it a DLF file)";
+                    " (`vosctl recover " + recoverPrefix + "` makes it a DLF file)";
         } else if (!outcome.workingFile.empty()) {
             text += ", " + std::to_string(outcome.workingSamples) + " in the working files " + outcome.workingFile +
-                    " to " + outcome.lastWorkingFile + " (`vosctl recover " + options.prefix + "` makes them DLF files)";
+                    " to " + outcome.lastWorkingFile + " (`vosctl recover " + recoverPrefix + "` makes them DLF files)";
         }
         const std::uint64_t lost = outcome.samples - outcome.samplesInFiles - outcome.workingSamples;
         text += ", " + std::to_string(lost) + " lost";

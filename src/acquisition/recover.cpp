@@ -25,8 +25,6 @@ bool Fail(RecoveryReport& report, FileError error, const std::string& path, cons
     return false;
 }
 
-std::string FolderOf(const std::string& path) { return std::filesystem::path(path).parent_path().string(); }
-
 // What a failed sync of the folder of `path` means after `done`.
 std::string UnsyncedText(int error, const std::string& done) {
     return "the sync of its folder failed (" + std::generic_category().message(error) + ") after " + done +
@@ -37,7 +35,7 @@ std::string UnsyncedText(int error, const std::string& done) {
 int RemoveDurably(const std::string& path) {
     std::error_code ignored;
     std::filesystem::remove(path, ignored);
-    return SyncFolder(FolderOf(path));
+    return SyncFolder(ParentFolder(path));
 }
 
 // Ends `file` as removed when its removal is durable; else records the failure and stops.
@@ -69,7 +67,7 @@ bool KeepAside(const std::string& working, std::string& keptAs) {
     for (int attempt = 1; attempt <= 100; ++attempt) {
         keptAs = working + ".damaged" + (attempt > 1 ? "-" + std::to_string(attempt) : "");
         if (RenameToNewName(working, keptAs)) {
-            if (const int error = SyncFolder(FolderOf(working)); error != 0) {
+            if (const int error = SyncFolder(ParentFolder(working)); error != 0) {
                 errno = error;
                 return false;
             }

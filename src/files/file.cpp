@@ -264,6 +264,11 @@ std::string FileSystemName(const std::string& path) {
     return hex;
 }
 
+std::string ParentFolder(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
 int SyncFolder(const std::string& folder) {
     const int fd = OpenRetrying(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {

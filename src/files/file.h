@@ -16,6 +16,9 @@ const char* FileErrorMessage(FileError error);
 /// it once at start-up, before any thread is started.
 void IgnoreFileSignals();
 
+/// The folder that holds the name `path`: "." for a bare name, "/" at the root.
+std::string ParentFolder(const std::string& path);
+
 /// Makes the creation, rename or removal of a name in `folder` ("" for the
 /// current folder) durable: 0, or the errno of the failure (the name may be
 /// lost at a power failure). A file system that cannot sync a folder at all

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "acquisition/record.h"
+#include "acquisition/record_targets.h"
 #include "files/dlf.h"
 #include "files/journal.h"
 #include "files/temp_dir.h"
@@ -229,6 +230,58 @@ TEST(Recorder, FailedConversionKeepsTheWorkingFilesInOrder) {
     ASSERT_EQ(ScanJournal(WorkingFileName(options.prefix, 2), true, contents), FileError::None);
     EXPECT_EQ(contents.samples, 2000u);
     EXPECT_FALSE(std::filesystem::exists(SeriesFileName(options.prefix, 3)));
+}
+
+// The series' folder renamed or removed while recording: the end counts what
+// the working files hold where they are now, and says the data files are gone.
+TEST(Recorder, AFolderMovedOrRemovedIsCountedWhereItWent) {
+    for (const bool removed : {false, true}) {
+        SCOPED_TRACE(removed ? "removed" : "renamed");
+        InstallScripted(60000, false, vossim::Pace::Realtime);
+        TempDir dir;
+        std::filesystem::create_directory(dir.Path("sub"));
+        RecordOptions options;
+        options.split = 2000;
+        options.prefix = dir.Path("sub/run");
+        Recorder recorder(vossim::Api(), options);
+        std::thread mover([&] {
+            EXPECT_TRUE(WaitFor([&] {
+                JournalContents contents;
+                return recorder.Files() >= 1 &&
+                       ScanJournal(WorkingFileName(options.prefix, 2), true, contents) == FileError::None &&
+                       contents.samples > 0;
+            }));
+            if (removed) {
+                std::filesystem::remove_all(dir.Path("sub"));
+            } else {
+                std::filesystem::rename(dir.Path("sub"), dir.Path("moved"));
+            }
+        });
+        const RecordOutcome outcome = recorder.Run();
+        mover.join();
+        EXPECT_EQ(outcome.end, RecordEnd::File);
+        EXPECT_TRUE(outcome.folderMoved);
+        EXPECT_EQ(outcome.files, 1u);
+        const std::string text = RecordSummaryText(outcome, options, 1);
+        EXPECT_NE(text.find(" in 1 file " + SeriesFileName(options.prefix, 1) +
+                            " (no longer there: their folder was moved or removed while recording)"),
+                  std::string::npos)
+            << text;
+        if (removed) {
+            EXPECT_EQ(outcome.workingFile, "");
+            EXPECT_EQ(outcome.workingSamples, 0u);
+            continue;
+        }
+        // Every sample received is in the moved folder: file 1, and the working files after it.
+        EXPECT_EQ(outcome.workingFile, std::filesystem::canonical(dir.Path("moved")).string() + "/run-000002.vrec");
+        EXPECT_EQ(outcome.samplesInFiles + outcome.workingSamples, outcome.samples);
+        EXPECT_NE(text.find("(`vosctl recover " + std::filesystem::canonical(dir.Path("moved")).string() + "/run` makes"),
+                  std::string::npos)
+            << text;
+        JournalContents contents;
+        ASSERT_EQ(ScanJournal(outcome.workingFile, true, contents), FileError::None);
+        EXPECT_EQ(contents.samples, outcome.workingFile == outcome.lastWorkingFile ? outcome.workingSamples : 2000u);
+    }
 }
 
 TEST(Recorder, DeviceFailureKeepsEverythingReceived) {
