@@ -142,6 +142,15 @@ RecordOutcome Recorder::Run() {
         outcome.lastWorkingFile = where;
         outcome.workingSamples += kept->Samples();
     }
+    for (const auto& taken : m_taken) {
+        const std::string where = taken->WhereNow();
+        taken->Close();
+        if (where.empty()) continue;
+        outcome.takenNames.push_back(SeriesFileName(m_options.prefix, static_cast<std::uint32_t>(
+                                                                          taken->Contents().header.settings.stamp->index)));
+        outcome.takenWorkingFiles.push_back(where);
+        outcome.takenSamples += taken->Samples();
+    }
     struct stat folderNow {};
     outcome.folderMoved = folderKnown && (::stat(folder.c_str(), &folderNow) != 0 ||
                                           folderNow.st_dev != folderAtStart.st_dev ||
@@ -416,6 +425,11 @@ void Recorder::ConverterLoop() {
         const std::filesystem::path folder = std::filesystem::path(path).parent_path();
         if (error == FileError::Write && !folder.empty() && !std::filesystem::exists(folder, ignored)) {
             error = FileError::Open;
+        }
+        if (error == FileError::Open && cause == EEXIST) {
+            // Another program took the name: the working file keeps its samples, and the recording goes on.
+            m_taken.push_back(std::move(file.journal));
+            continue;
         }
         if (error != FileError::None) {
             // The DLF file is replaced whole or not at all; the working file keeps the samples.

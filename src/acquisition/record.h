@@ -121,6 +121,13 @@ struct RecordOutcome {
     std::string workingFile;
     std::string lastWorkingFile;
     std::uint64_t workingSamples = 0;
+    /// Data file names another program took before the recording reached
+    /// them: their samples stay in their working files (takenWorkingFiles,
+    /// takenSamples in all), which `vosctl recover` places once the names
+    /// are free; the recording went on with the next files.
+    std::vector<std::string> takenNames;
+    std::vector<std::string> takenWorkingFiles;
+    std::uint64_t takenSamples = 0;
     /// The folder of the series was moved or removed while recording: the
     /// data files written are no longer under their names; the working
     /// files are named where they are now.
@@ -262,6 +269,7 @@ private:
     bool m_convertUnsynced = false;
     std::string m_convertFailedPath;
     std::vector<std::unique_ptr<JournalWriter>> m_kept;  // working files whose DLF file was not written
+    std::vector<std::unique_ptr<JournalWriter>> m_taken;  // working files whose DLF name another program took
     std::uint64_t m_samplesInFiles = 0;
     bool m_unsynced = false;
     std::chrono::steady_clock::time_point m_lastFlush;

@@ -146,9 +146,12 @@ std::string RecordSummaryText(const RecordOutcome& outcome, const RecordOptions&
     std::string text = CountOf(outcome.samples, "sample") + " (" + ElapsedText(recorded) + " at " +
                        CLOCK_TEXTS[ClockIndexForDivider(static_cast<std::int32_t>(options.divider))] + ")";
     const std::string files = CountOf(outcome.files, "file");
+    // Data files are consecutive but for the names another program took.
+    std::string but;
+    for (const std::string& taken : outcome.takenNames) but += (but.empty() ? " but " : ", ") + taken;
     const std::string named =
         outcome.files == 0 ? ""
-                           : " " + FileRange(options.prefix, outcome.files) +
+                           : " " + FileRange(options.prefix, outcome.files + static_cast<std::uint32_t>(outcome.takenNames.size())) + but +
                                  (outcome.folderMoved ? " (no longer there: their folder was moved or removed while recording)"
                                                       : "");
     // Where the working files are now, should their folder have moved.
@@ -164,7 +167,18 @@ std::string RecordSummaryText(const RecordOutcome& outcome, const RecordOptions&
             text += ", " + std::to_string(outcome.workingSamples) + " in the working files " + outcome.workingFile +
                     " to " + outcome.lastWorkingFile + " (`vosctl recover " + recoverPrefix + "` makes them DLF files)";
         }
-        const std::uint64_t lost = outcome.samples - outcome.samplesInFiles - outcome.workingSamples;
+        if (!outcome.takenNames.empty()) {
+            std::string names;
+            for (std::size_t i = 0; i < outcome.takenNames.size(); ++i) {
+                names += (i == 0 ? "" : ", ") + outcome.takenWorkingFiles[i] + " (" + outcome.takenNames[i] + ")";
+            }
+            text += ", " + std::to_string(outcome.takenSamples) + " in the working " +
+                    (outcome.takenNames.size() == 1 ? "file " : "files ") + names +
+                    " whose data file name another program took (`vosctl recover " + options.prefix +
+                    "` places them once those files are moved aside)";
+        }
+        const std::uint64_t lost =
+            outcome.samples - outcome.samplesInFiles - outcome.workingSamples - outcome.takenSamples;
         text += ", " + std::to_string(lost) + " lost";
     }
     text += ", " + ElapsedText(elapsedSeconds) + " elapsed, largest receive queue " +

@@ -205,31 +205,40 @@ TEST(Recorder, StopWritesThePartialFileWithItsTrueCount) {
     ExpectContinuous(series, 3, 1, outcome.samples);
 }
 
-// The DLF name of file 2 is taken by a folder, so its conversion fails while
-// the writer goes on in file 3: the run ends, file 1 stays, and files 2 and 3
-// stay working files in order, none converted past the failure.
-TEST(Recorder, FailedConversionKeepsTheWorkingFilesInOrder) {
-    InstallScripted(60000, false, vossim::Pace::Realtime);
+// The DLF name of file 2 is taken by another program before the recording
+// reaches it: file 2 stays in its working file, named at the end, and the
+// recording goes on with file 3 and on; no sample is lost.
+TEST(Recorder, ATakenFutureNameKeepsItsWorkingFileAndGoesOn) {
+    InstallScripted(10000, false, vossim::Pace::Instant);
     TempDir dir;
     RecordOptions options;
     options.split = 2000;
+    options.sampleLimit = 10000;
     options.prefix = dir.Path("run");
     std::filesystem::create_directory(SeriesFileName(options.prefix, 2));
     Recorder recorder(vossim::Api(), options);
     const RecordOutcome outcome = recorder.Run();
-    EXPECT_EQ(outcome.end, RecordEnd::File);
-    EXPECT_NE(outcome.fileError, FileError::None);
-    EXPECT_EQ(outcome.failedPath, SeriesFileName(options.prefix, 2));
-    EXPECT_EQ(outcome.files, 1u);
-    EXPECT_EQ(outcome.samplesInFiles, 2000u);
-    EXPECT_EQ(outcome.workingFile, WorkingFileName(options.prefix, 2));
-    EXPECT_EQ(outcome.lastWorkingFile, WorkingFileName(options.prefix, 3));
-    // Every sample received is in a data file or a working file.
-    EXPECT_EQ(outcome.samplesInFiles + outcome.workingSamples, outcome.samples);
+    EXPECT_EQ(outcome.end, RecordEnd::Done) << outcome.message;
+    EXPECT_EQ(outcome.samples, 10000u);
+    EXPECT_EQ(outcome.files, 4u);
+    EXPECT_EQ(outcome.samplesInFiles, 8000u);
+    EXPECT_EQ(outcome.takenNames, std::vector<std::string>{SeriesFileName(options.prefix, 2)});
+    EXPECT_EQ(outcome.takenWorkingFiles, std::vector<std::string>{WorkingFileName(options.prefix, 2)});
+    EXPECT_EQ(outcome.takenSamples, 2000u);
+    EXPECT_EQ(outcome.workingFile, "");
     JournalContents contents;
     ASSERT_EQ(ScanJournal(WorkingFileName(options.prefix, 2), true, contents), FileError::None);
     EXPECT_EQ(contents.samples, 2000u);
-    EXPECT_FALSE(std::filesystem::exists(SeriesFileName(options.prefix, 3)));
+    for (const std::uint32_t index : {1u, 3u, 4u, 5u}) EXPECT_TRUE(std::filesystem::is_regular_file(SeriesFileName(options.prefix, index)));
+    const std::string text = RecordSummaryText(outcome, options, 1);
+    EXPECT_NE(text.find("10000 samples (0:01 at 10kHz) received, 8000 of them in 4 files " + SeriesFileName(options.prefix, 1) +
+                        " to " + SeriesFileName(options.prefix, 5) + " but " + SeriesFileName(options.prefix, 2) +
+                        ", 2000 in the working file " +
+                        WorkingFileName(options.prefix, 2) + " (" + SeriesFileName(options.prefix, 2) +
+                        ") whose data file name another program took (`vosctl recover " + options.prefix +
+                        "` places them once those files are moved aside), 0 lost"),
+              std::string::npos)
+        << text;
 }
 
 // The series' folder renamed or removed while recording: the end counts what
