@@ -123,7 +123,9 @@ void AddRecoverCommand(CLI::App& app, vosctl::Context& context) {
         "true times, and the gap is reported; where the series already has later files, the working file\n"
         "is kept as PREFIX-NNNNNN.vrec.damaged (status 4). A working file whose DLF file is already\n"
         "complete is removed; a DLF file of another recording is never touched, nor a working file of\n"
-        "another recording or one that a running program holds. Running it again finds nothing to do.\n\n" +
+        "another recording or one that a running program holds. Running it again finds nothing to do.\n"
+        "The prefix is held as a recording holds it: while a recording or another recovery works on it,\n"
+        "recover changes nothing (status 4), and a record --overwrite meanwhile is refused.\n\n" +
         vosctl::ExitStatusHelp());
     command->callback([prefix, &context] { context.status = RunRecover(*prefix); });
 }

@@ -1,5 +1,6 @@
 """vosviewer's logger functions on the simulated driver, against vosctl on
 the same simulated logger."""
+import getpass
 import glob
 import os
 import re
@@ -102,9 +103,14 @@ def test_a_recording_gives_its_files_and_the_same_samples_as_blocks(tmp_path, si
     assert (tmp_path / "run-000001.dlf").read_bytes() == before
     again = vosviewer.record(prefix, samples=1000, split=1000, overwrite=True, simulator=True)
     assert again["files"] == 1 and not os.path.exists(tmp_path / "run-000002.dlf")
-    # An iterator ended early stops the recording and completes its files.
+    # An iterator ended early stops the recording and completes its files; a second
+    # recording of the same prefix in this process is refused while the first runs.
     taken = 0
     for block in vosviewer.record_blocks(tmp_path / "it", clock="1kHz", simulator=True):
+        if taken == 0:
+            held = f"is being recorded by a running process (pid {os.getpid()}, user {getpass.getuser()})"
+            with pytest.raises(vosviewer.VosError, match=re.escape(held)):
+                next(iter(vosviewer.record_blocks(tmp_path / "it", clock="1kHz", simulator=True)))
         taken += block.samples.shape[1]
         if taken >= 3000:
             break
