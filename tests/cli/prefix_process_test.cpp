@@ -535,6 +535,13 @@ TEST_F(RecordProcess, AFailedFolderSyncEndsWithItsCause) {
     ASSERT_GT(received, 0u);
     EXPECT_FALSE(clitest::Exists(SeriesFileName(Prefix(), 1)));
 
+    // A full disk: nothing is written, and it says so.
+    const clitest::Result full =
+        clitest::Run(m_dir, {"recover", Prefix()}, clitest::Environment({shim, "VOS_SYNC_SPY_FILE_ENOSPC=1"}));
+    EXPECT_EQ(full.status, 4) << full.err;
+    EXPECT_EQ(full.err, "vosctl recover: " + WorkingFileName(Prefix(), 1) +
+                            ": no data file was written; the working file was left as it is\n" + failed +
+                            SeriesFileName(Prefix(), 1) + ": cannot write the file: no space left on the device)\n");
     const clitest::Result unsynced =
         clitest::Run(m_dir, {"recover", Prefix()}, clitest::Environment({shim, "VOS_SYNC_SPY_FOLDER_EIO=1"}));
     EXPECT_EQ(unsynced.status, 4) << unsynced.err;

@@ -5,7 +5,8 @@
 // with VOS_SYNC_SPY_HOLD each waits for as long as the file it names exists.
 // VOS_SYNC_SPY_NO_LINKS=1 makes link, linkat and renameat2 fail as on FAT
 // and exFAT (EPERM, EINVAL), and =2 rename too (EPERM); VOS_SYNC_SPY_FOLDER_EIO=N makes the N-th fsync
-// of a folder and every one after it fail with EIO.
+// of a folder and every one after it fail with EIO; VOS_SYNC_SPY_FILE_ENOSPC=1
+// makes every fsync of a regular file fail with ENOSPC, as on a full disk.
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -69,6 +70,11 @@ int fsync(int fd) {
         memcpy(&real, &symbol, sizeof real);
     }
     Delay();
+    struct stat file;
+    if (getenv("VOS_SYNC_SPY_FILE_ENOSPC") != NULL && fstat(fd, &file) == 0 && S_ISREG(file.st_mode)) {
+        errno = ENOSPC;
+        return -1;
+    }
     static int folders;
     const char* failing = getenv("VOS_SYNC_SPY_FOLDER_EIO");
     struct stat info;
