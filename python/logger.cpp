@@ -19,6 +19,7 @@
 #include <pybind11/stl.h>
 
 #include "acquisition/record.h"
+#include "acquisition/record_targets.h"
 #include "acquisition/run.h"
 #include "cli/cli.h"
 #include "cli/options.h"
@@ -286,9 +287,9 @@ public:
         case RecordEnd::Device: ThrowDevice(outcome.deviceResult);
         case RecordEnd::File:
             throw VosError(ErrorKind::File, outcome.message,
-                           outcome.failedPath + ": " +
-                               vosctl::FileErrorGloss(outcome.fileError, outcome.failedPath, outcome.fileCause) +
-                               "; the files before it are complete");
+                           RecordFileFailureText(
+                               outcome, vosctl::FileErrorGloss(outcome.fileError, outcome.failedPath, outcome.fileCause),
+                               vosctl::CauseGloss(outcome.fileCause, outcome.failedPath)));
         case RecordEnd::WriterBehind:
             throw VosError(ErrorKind::File, outcome.message,
                            "the writer fell behind the logger: all " + std::to_string(outcome.buffers) +

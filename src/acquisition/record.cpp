@@ -1,6 +1,7 @@
 #include "acquisition/record.h"
 
 #include <sys/random.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -78,6 +79,10 @@ RecordOutcome Recorder::Run() {
         outcome.message = ResultMessage(RESULT_INVALID_PARAMETER);
         return outcome;
     }
+    // The folder as it was at the start, to tell at the end whether the files are still there.
+    const std::string folder = m_options.prefix.empty() ? "" : ParentFolder(m_options.prefix);
+    struct stat folderAtStart {};
+    const bool folderKnown = !folder.empty() && ::stat(folder.c_str(), &folderAtStart) == 0;
     FT_HANDLE handle = nullptr;
     std::uint8_t calibration[CALIBRATION_BLOCK_SIZE] = {};
     const TriggerSetup trigger{m_options.trigger.channel, m_options.trigger.type, m_options.trigger.threshold, 0};
@@ -129,18 +134,33 @@ RecordOutcome Recorder::Run() {
     outcome.gaps = m_gaps;
     outcome.clockSteps = m_clockSteps;
     if (m_journal->IsOpen()) m_kept.push_back(std::move(m_journal));
-    std::error_code ignored;
     for (const auto& kept : m_kept) {
-        // A working file removed with its folder holds nothing any more.
-        if (!std::filesystem::exists(kept->Path(), ignored)) continue;
-        if (outcome.workingFile.empty()) outcome.workingFile = kept->Path();
-        outcome.lastWorkingFile = kept->Path();
-        outcome.workingSamples += kept->Samples();
+        // A working file removed with its folder holds nothing any more; one moved with it holds all it had.
+        const std::string where = kept->WhereNow();
         kept->Close();
+        if (where.empty()) continue;
+        if (outcome.workingFile.empty()) outcome.workingFile = where;
+        outcome.lastWorkingFile = where;
+        outcome.workingSamples += kept->Samples();
     }
+    for (const auto& taken : m_taken) {
+        const std::string where = taken->WhereNow();
+        taken->Close();
+        if (where.empty()) continue;
+        outcome.takenNames.push_back(SeriesFileName(m_options.prefix, static_cast<std::uint32_t>(
+                                                                          taken->Contents().header.settings.stamp->index)));
+        outcome.takenWorkingFiles.push_back(where);
+        outcome.takenSamples += taken->Samples();
+    }
+    struct stat folderNow {};
+    outcome.folderMoved = folderKnown && (::stat(folder.c_str(), &folderNow) != 0 ||
+                                          folderNow.st_dev != folderAtStart.st_dev ||
+                                          folderNow.st_ino != folderAtStart.st_ino);
     if (m_fileError == FileError::None && m_convertError != FileError::None) {
         m_fileError = m_convertError;
         m_failedPath = m_convertFailedPath;
+        m_fileCause = m_convertCause;
+        outcome.folderUnsynced = m_convertUnsynced;
     }
     outcome.largestQueue = LargestQueue();
     outcome.buffers = m_buffers.size();
@@ -397,7 +417,9 @@ void Recorder::ConverterLoop() {
             m_finished.pop_front();
         }
         if (!file.journal) {
-            SyncFolder(std::filesystem::path(file.folderOf).parent_path().string());
+            if (const int error = SyncFolder(ParentFolder(file.folderOf)); error != 0) {
+                ConvertFailed(FileError::Write, file.folderOf, error, true);
+            }
             continue;
         }
         const std::string working = file.journal->Path();
@@ -411,23 +433,29 @@ void Recorder::ConverterLoop() {
         const std::string path = SeriesFileName(m_options.prefix, index);
         std::string failedPath = working;
         FileError error = file.journal->Sync();
+        bool unsynced = false;
         if (error == FileError::None) {
             failedPath = path;
             error = ConvertJournal(working, file.contents, path);
+            // Written and named, but its folder's sync failed.
+            unsynced = error == FileError::Write && ::access(path.c_str(), F_OK) == 0;
         }
+        const int cause = errno;
         std::error_code ignored;
         // A folder removed while the file was written: the file could not be created.
         const std::filesystem::path folder = std::filesystem::path(path).parent_path();
         if (error == FileError::Write && !folder.empty() && !std::filesystem::exists(folder, ignored)) {
             error = FileError::Open;
         }
+        if (error == FileError::Open && cause == EEXIST) {
+            // Another program took the name: the working file keeps its samples, and the recording goes on.
+            m_taken.push_back(std::move(file.journal));
+            continue;
+        }
         if (error != FileError::None) {
             // The DLF file is replaced whole or not at all; the working file keeps the samples.
-            m_convertError = error;
-            m_convertFailedPath = failedPath;
             m_kept.push_back(std::move(file.journal));
-            m_convertFailed.store(true, std::memory_order_release);
-            RequestStop();
+            ConvertFailed(error, failedPath, cause, unsynced);
             continue;
         }
         file.journal->Close();
@@ -436,6 +464,16 @@ void Recorder::ConverterLoop() {
         m_samplesInFiles += file.contents.samples;
         m_files.fetch_add(1, std::memory_order_relaxed);
     }
+}
+
+void Recorder::ConvertFailed(FileError error, const std::string& path, int cause, bool unsynced) {
+    if (m_convertFailed.load(std::memory_order_acquire)) return;
+    m_convertError = error;
+    m_convertFailedPath = path;
+    m_convertCause = cause;
+    m_convertUnsynced = unsynced;
+    m_convertFailed.store(true, std::memory_order_release);
+    RequestStop();
 }
 
 void Recorder::WriterLoop() {

@@ -114,6 +114,10 @@ struct RecordOutcome {
     int fileCause = 0;          ///< errno of the file failure, 0 when unknown
     std::string failedPath;     ///< the file that could not be written (File); "" for the CSV stream
     std::string message;        ///< the text to show; empty when the recording ended well
+    /// The file named failedPath has its name, but the sync of its folder
+    /// failed (fileCause): the name may not survive a power failure; its
+    /// working file was kept.
+    bool folderUnsynced = false;
     std::uint64_t samples = 0;  ///< samples stored over the whole recording
     std::uint32_t files = 0;    ///< DLF files written completely
     std::uint64_t samplesInFiles = 0;  ///< samples in those files
@@ -123,6 +127,17 @@ struct RecordOutcome {
     std::string workingFile;
     std::string lastWorkingFile;
     std::uint64_t workingSamples = 0;
+    /// Data file names another program took before the recording reached
+    /// them: their samples stay in their working files (takenWorkingFiles,
+    /// takenSamples in all), which `vosctl recover` places once the names
+    /// are free; the recording went on with the next files.
+    std::vector<std::string> takenNames;
+    std::vector<std::string> takenWorkingFiles;
+    std::uint64_t takenSamples = 0;
+    /// The folder of the series was moved or removed while recording: the
+    /// data files written are no longer under their names; the working
+    /// files are named where they are now.
+    bool folderMoved = false;
     std::vector<RecordGap> gaps;  ///< in the order they happened
     std::vector<std::int64_t> clockSteps;  ///< the system clock's steps, microseconds, in order
     std::uint32_t largestQueue = 0;  ///< deepest driver receive queue seen, bytes
@@ -214,6 +229,7 @@ private:
     void BeginGap(const Chunk& chunk);
     void FollowClock(std::uint64_t samples);
     void ConverterLoop();
+    void ConvertFailed(FileError error, const std::string& path, int cause, bool unsynced);
     bool FilesFailed() const { return m_fileError != FileError::None && !m_failedPath.empty(); }
 
     const D2xxApi& m_api;
@@ -260,8 +276,11 @@ private:
     bool m_writerDone = false;
     std::atomic<bool> m_convertFailed{false};
     FileError m_convertError = FileError::None;
+    int m_convertCause = 0;
+    bool m_convertUnsynced = false;
     std::string m_convertFailedPath;
     std::vector<std::unique_ptr<JournalWriter>> m_kept;  // working files whose DLF file was not written
+    std::vector<std::unique_ptr<JournalWriter>> m_taken;  // working files whose DLF name another program took
     std::uint64_t m_samplesInFiles = 0;
     bool m_unsynced = false;
     std::chrono::steady_clock::time_point m_lastFlush;

@@ -46,6 +46,7 @@ PrefixCheck CheckRecordPrefix(const std::string& prefix, std::uint32_t lastIndex
     case PrefixLock::Result::Busy:
         check.verdict = PrefixCheck::Verdict::Busy;
         check.owner = lock.Owner();
+        check.holder = lock.Holder();
         return check;
     case PrefixLock::Result::Failed:
         check.verdict = PrefixCheck::Verdict::LockFailed;
@@ -74,6 +75,19 @@ PrefixCheck CheckRecordPrefix(const std::string& prefix, std::uint32_t lastIndex
             check.role = roles[i];
             return refuse(PrefixCheck::Verdict::Unwritable);
         }
+    }
+    // A name of this recording's own that no file has, where the data file may exist (--overwrite).
+    if (const int error = ProbeNewNamePlacement(names[1], ReplacementTemporaryName(dataFile, WIDEST_PID, UINT32_MAX - 1));
+        error != 0) {
+        check.error = error;
+        check.path = dataFile;
+        check.fileSystem = FileSystemName(ParentFolder(prefix));
+        return refuse(PrefixCheck::Verdict::Unplaceable);
+    }
+    if (const int error = SyncFolder(ParentFolder(prefix)); error != 0) {
+        check.error = error;
+        check.path = ParentFolder(prefix);
+        return refuse(PrefixCheck::Verdict::Unsynced);
     }
     check.series = ListSeries(prefix);
     if (check.series.error != 0) {
@@ -139,19 +153,39 @@ std::string RecordSummaryText(const RecordOutcome& outcome, const RecordOptions&
     std::string text = CountOf(outcome.samples, "sample") + " (" + ElapsedText(recorded) + " at " +
                        CLOCK_TEXTS[ClockIndexForDivider(static_cast<std::int32_t>(options.divider))] + ")";
     const std::string files = CountOf(outcome.files, "file");
-    const std::string named = outcome.files == 0 ? "" : " " + FileRange(options.prefix, outcome.files);
+    // Data files are consecutive but for the names another program took.
+    std::string but;
+    for (const std::string& taken : outcome.takenNames) but += (but.empty() ? " but " : ", ") + taken;
+    const std::string named =
+        outcome.files == 0 ? ""
+                           : " " + FileRange(options.prefix, outcome.files + static_cast<std::uint32_t>(outcome.takenNames.size())) + but +
+                                 (outcome.folderMoved ? " (no longer there: their folder was moved or removed while recording)"
+                                                      : "");
+    // Where the working files are now, should their folder have moved.
+    const std::string recoverPrefix = outcome.workingFile.substr(0, outcome.workingFile.rfind('-'));
     if (options.prefix.empty() || outcome.samplesInFiles == outcome.samples) {
         text += " in " + files + named;
     } else {
         text += " received, " + std::to_string(outcome.samplesInFiles) + " of them in " + files + named;
         if (outcome.workingFile == outcome.lastWorkingFile && !outcome.workingFile.empty()) {
             text += ", " + std::to_string(outcome.workingSamples) + " in the working file " + outcome.workingFile +
-                    " (`vosctl recover " + options.prefix + "` makes it a DLF file)";
+                    " (`vosctl recover " + recoverPrefix + "` makes it a DLF file)";
         } else if (!outcome.workingFile.empty()) {
             text += ", " + std::to_string(outcome.workingSamples) + " in the working files " + outcome.workingFile +
-                    " to " + outcome.lastWorkingFile + " (`vosctl recover " + options.prefix + "` makes them DLF files)";
+                    " to " + outcome.lastWorkingFile + " (`vosctl recover " + recoverPrefix + "` makes them DLF files)";
         }
-        const std::uint64_t lost = outcome.samples - outcome.samplesInFiles - outcome.workingSamples;
+        if (!outcome.takenNames.empty()) {
+            std::string names;
+            for (std::size_t i = 0; i < outcome.takenNames.size(); ++i) {
+                names += (i == 0 ? "" : ", ") + outcome.takenWorkingFiles[i] + " (" + outcome.takenNames[i] + ")";
+            }
+            text += ", " + std::to_string(outcome.takenSamples) + " in the working " +
+                    (outcome.takenNames.size() == 1 ? "file " : "files ") + names +
+                    " whose data file name another program took (`vosctl recover " + options.prefix +
+                    "` places them once those files are moved aside)";
+        }
+        const std::uint64_t lost =
+            outcome.samples - outcome.samplesInFiles - outcome.workingSamples - outcome.takenSamples;
         text += ", " + std::to_string(lost) + " lost";
     }
     text += ", " + ElapsedText(elapsedSeconds) + " elapsed, largest receive queue " +
@@ -163,4 +197,14 @@ std::string RecordSummaryText(const RecordOutcome& outcome, const RecordOptions&
                 " where frames were lost, about " + std::to_string(lost) + " samples:";
     }
     return text;
+}
+
+std::string RecordFileFailureText(const RecordOutcome& outcome, const std::string& gloss, const std::string& cause) {
+    std::string text = outcome.failedPath + ": ";
+    const bool dataFile = outcome.failedPath.ends_with(SERIES_DATA_EXTENSION);
+    text += outcome.folderUnsynced ? "the sync of its folder failed (" + cause + "), so its name may not survive a power failure" +
+                                         (dataFile ? "; its working file was kept" : "")
+                                   : gloss;
+    return text + (outcome.files > 0 ? "; the files before it are complete"
+                                     : "; no data file was completed: what reached the disk is in the working files");
 }

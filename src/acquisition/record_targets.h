@@ -27,24 +27,31 @@ std::uint32_t RecordLastIndex(std::uint64_t sampleLimit, std::uint32_t split);
 struct PrefixCheck {
     enum class Verdict {
         Free,          ///< the prefix is taken in the lock and may be recorded
-        Busy,          ///< a running recording holds the prefix: owner
+        Busy,          ///< a running recording or recovery holds the prefix: owner, holder
         LockFailed,    ///< the lock file `path` could not be made: error
         Unwritable,    ///< the name `path` (its `role`) cannot be created: error
+        Unplaceable,   ///< a data file cannot take the name `path` on this fileSystem: error
+        Unsynced,      ///< the folder `path` cannot be synced: error
         Unlisted,      ///< the folder of the prefix cannot be listed: error
         Taken,         ///< files of the series exist (without overwrite): series
         WorkingInUse,  ///< with overwrite, the working file `path` is held by a running program
     };
     Verdict verdict = Verdict::Free;
     pid_t owner = 0;
+    std::string holder;  ///< PrefixLock::Holder(): "being recorded by a running process (pid N, user U)"
     int error = 0;
     std::string path;
+    std::string fileSystem;  ///< FileSystemName of the folder, for Unplaceable
     std::string role;  ///< "the working file", "the hidden new file of its conversion" or "the data file"
     SeriesListing series;
 };
 
 /// Takes `prefix` in `lock` for the rest of the recording, then creates and
 /// removes every name the series will take at its widest index `lastIndex`
-/// (data file, working file, the hidden new file of a conversion). A prefix
+/// (data file, working file, the hidden new file of a conversion), places
+/// the data file from that new file as a conversion would, and syncs the
+/// folder, so that a file system that lacks what the recording needs is
+/// found before the logger opens. A prefix
 /// that a running recording holds is refused (with or without `overwrite`)
 /// before any of its names is touched; a prefix with files is refused
 /// unless `overwrite`, and with `overwrite` a working file that a running
@@ -71,3 +78,10 @@ std::string ClockStepText(std::int64_t stepMicros);
 /// gaps, one line each. Empty when the recording never started.
 std::string RecordSummaryText(const RecordOutcome& outcome, const RecordOptions& options, std::int64_t elapsedSeconds,
                               const std::string& extra = {});
+
+/// What a recording that ended with RecordEnd::File says of it: "PATH:
+/// `gloss`; the files before it are complete", where `gloss` is the caller's
+/// words for fileError and fileCause and `cause` for fileCause alone. A
+/// folder that could not be synced is said as such, and a recording that
+/// completed no data file never calls its working files complete.
+std::string RecordFileFailureText(const RecordOutcome& outcome, const std::string& gloss, const std::string& cause);

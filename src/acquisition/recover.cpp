@@ -12,21 +12,38 @@
 #include "device/transfer.h"
 #include "files/dlf.h"
 #include "files/journal.h"
+#include "files/prefix_lock.h"
 #include "files/series_names.h"
 
 namespace {
 
-bool Fail(RecoveryReport& report, FileError error, const std::string& path, const std::string& reason) {
+bool Fail(RecoveryReport& report, FileError error, const std::string& path, const std::string& reason, int cause = 0) {
     report.error = error;
     report.failedPath = path;
     report.reason = reason;
+    report.cause = cause;
     return false;
 }
 
-void RemoveDurably(const std::string& path) {
+// What a failed sync of the folder of `path` means after `done`.
+std::string UnsyncedText(int error, const std::string& done) {
+    return "the sync of its folder failed (" + std::generic_category().message(error) + ") after " + done +
+           ", which may not survive a power failure";
+}
+
+// Removes `path` and makes the removal durable: 0, or the errno of the folder's sync.
+int RemoveDurably(const std::string& path) {
     std::error_code ignored;
     std::filesystem::remove(path, ignored);
-    SyncFolder(std::filesystem::path(path).parent_path().string());
+    return SyncFolder(ParentFolder(path));
+}
+
+// Ends `file` as removed when its removal is durable; else records the failure and stops.
+bool Removed(RecoveryReport& report, RecoveredFile& file) {
+    const int error = RemoveDurably(file.workingFile);
+    report.files.push_back(file);
+    if (error == 0) return true;
+    return Fail(report, FileError::Write, file.workingFile, UnsyncedText(error, "it was removed"), error);
 }
 
 // The indices of the series' files on disk, each list ascending.
@@ -50,7 +67,10 @@ bool KeepAside(const std::string& working, std::string& keptAs) {
     for (int attempt = 1; attempt <= 100; ++attempt) {
         keptAs = working + ".damaged" + (attempt > 1 ? "-" + std::to_string(attempt) : "");
         if (RenameToNewName(working, keptAs)) {
-            SyncFolder(std::filesystem::path(working).parent_path().string());
+            if (const int error = SyncFolder(ParentFolder(working)); error != 0) {
+                errno = error;
+                return false;
+            }
             return true;
         }
         if (errno != EEXIST) return false;
@@ -83,9 +103,7 @@ bool RecoverOne(const std::string& prefix, std::uint32_t index, const SeriesOnDi
     if (scan == FileError::Format && contents.length < JOURNAL_HEADER_SIZE) {
         // Ended before its header was on disk: no sample ever reached it.
         file.action = RecoveredFile::Action::Empty;
-        RemoveDurably(file.workingFile);
-        report.files.push_back(file);
-        return true;
+        return Removed(report, file);
     }
     if (scan == FileError::Format) {
         return Fail(report, scan, file.workingFile, "the working file's header is damaged; it was left as it is");
@@ -175,9 +193,7 @@ bool RecoverOne(const std::string& prefix, std::uint32_t index, const SeriesOnDi
                 file.firstMicros = done.firstMicros;
                 file.lastMicros = done.lastMicros;
                 file.tailCut = false;
-                RemoveDurably(file.workingFile);
-                report.files.push_back(file);
-                return true;
+                return Removed(report, file);
             }
             file.parts.push_back(done);
             file.samples += done.samples;
@@ -185,13 +201,24 @@ bool RecoverOne(const std::string& prefix, std::uint32_t index, const SeriesOnDi
         }
         if (const FileError written = ConvertJournalSegments(file.workingFile, plan.segments, header, plan.part.dataFile);
             written != FileError::None) {
+            const int cause = errno;
             file.stopped = true;
+            const bool named = std::filesystem::exists(plan.part.dataFile, error);
+            // Written and named, but not made durable: it counts, and the working file stays too.
+            if (written == FileError::Write && named) {
+                file.parts.push_back(plan.part);
+                file.samples += plan.part.samples;
+                file.firstMicros = file.parts.front().firstMicros;
+                file.lastMicros = file.parts.back().lastMicros;
+            }
             report.files.push_back(file);
+            const std::string left = "the working file " + file.workingFile + " was left as it is";
             return Fail(report, written, plan.part.dataFile,
-                        written == FileError::Open && std::filesystem::exists(plan.part.dataFile, error)
-                            ? "another program took this name meanwhile; it was not replaced, and the working file " +
-                                  file.workingFile + " was left as it is"
-                            : "");
+                        written == FileError::Open && named
+                            ? "another program took this name meanwhile; it was not replaced, and " + left
+                        : written == FileError::Write && named ? UnsyncedText(cause, "it was written") + "; " + left
+                                                               : "",
+                        cause);
         }
         file.parts.push_back(plan.part);
         file.samples += plan.part.samples;
@@ -219,6 +246,13 @@ bool RecoverOne(const std::string& prefix, std::uint32_t index, const SeriesOnDi
     file.keptSamples += contents.straySamples;
     if (file.keptSamples > 0) {
         if (!KeepAside(file.workingFile, file.keptAs)) {
+            const int cause = errno;
+            std::error_code error;
+            if (std::filesystem::exists(file.keptAs, error)) {
+                report.files.push_back(file);
+                return Fail(report, FileError::Write, file.keptAs,
+                            UnsyncedText(cause, "the working file was renamed so"), cause);
+            }
             file.keptAs.clear();
             file.stopped = true;
             report.files.push_back(file);
@@ -227,11 +261,10 @@ bool RecoverOne(const std::string& prefix, std::uint32_t index, const SeriesOnDi
                             " samples in no data file and could not be renamed: " + std::strerror(errno) +
                             "; it was left as it is");
         }
-    } else {
-        RemoveDurably(file.workingFile);
+        report.files.push_back(file);
+        return true;
     }
-    report.files.push_back(file);
-    return true;
+    return Removed(report, file);
 }
 
 }  // namespace
@@ -241,6 +274,23 @@ RecoveryReport RecoverSeries(const std::string& prefix) {
     const std::filesystem::path prefixPath(prefix);
     const std::string base = prefixPath.filename().string();
     const std::filesystem::path folder = prefixPath.parent_path().empty() ? "." : prefixPath.parent_path();
+    // Nothing of the series is removed or placed while a recording or another recovery works on it.
+    PrefixLock lock;
+    switch (lock.Acquire(prefix, PrefixRole::Recover)) {
+    case PrefixLock::Result::Held: break;
+    case PrefixLock::Result::Busy:
+        Fail(report, FileError::Open, prefix, "the prefix is " + lock.Holder() + "; nothing was changed");
+        return report;
+    case PrefixLock::Result::Failed:
+        if (lock.Error() == ENOENT) {
+            Fail(report, FileError::Open, folder.string(), "the folder does not exist");
+        } else {
+            Fail(report, FileError::Open, lock.Path(),
+                 std::generic_category().message(lock.Error()) +
+                     "; the hidden file that holds the prefix while it is recovered could not be made; nothing was changed");
+        }
+        return report;
+    }
     const SeriesListing listing = ListSeries(prefix);
     if (listing.error != 0) {
         Fail(report, FileError::Open, folder.string(), std::generic_category().message(listing.error));

@@ -58,7 +58,8 @@ struct RecoveryReport {
     std::uint32_t seriesFiles = 0;     ///< DLF files of the series on disk afterwards
     FileError error = FileError::None;
     std::string failedPath;  ///< the file that stopped the recovery
-    std::string reason;      ///< why, in English, when error is not None
+    std::string reason;      ///< why, in English, when error is not None; "" when cause tells it
+    int cause = 0;           ///< errno of the failure, 0 when unknown
 };
 
 /// Turns the working files PREFIX-NNNNNN.vrec that an interrupted recording
@@ -78,6 +79,10 @@ struct RecoveryReport {
 /// never touched: recovery stops at it. The hidden temporary DLF files
 /// (.PREFIX-NNNNNN.dlf.PID-N.new) that a kill left are removed when their
 /// process is gone.
+/// The prefix is held (PrefixLock, role Recover) for the whole recovery: a
+/// prefix that a recording or another recovery holds is refused with Open
+/// before anything is touched, and a lock file a killed holder left is gone
+/// afterwards.
 RecoveryReport RecoverSeries(const std::string& prefix);
 
 /// A run's working file that no running program holds.

@@ -65,9 +65,8 @@ void RecordController::Finish() {
     if (m_outcome.end != RecordEnd::Done) {
         std::string why = m_outcome.message;
         if (m_outcome.end == RecordEnd::File && !m_outcome.failedPath.empty()) {
-            why += ": " + m_outcome.failedPath +
-                   (m_outcome.fileCause != 0 ? " (" + std::string(std::strerror(m_outcome.fileCause)) + ")" : "") +
-                   "; the files before it are complete";
+            const std::string cause = m_outcome.fileCause != 0 ? std::strerror(m_outcome.fileCause) : "";
+            why += ": " + RecordFileFailureText(m_outcome, cause.empty() ? "failed" : cause, cause);
         } else if (m_outcome.end == RecordEnd::WriterBehind) {
             why += ": the writer fell behind the logger; every sample stored so far is written";
         }

@@ -185,10 +185,8 @@ bool RecordDialog::StartRecording() {
     switch (check.verdict) {
     case PrefixCheck::Verdict::Free: break;
     case PrefixCheck::Verdict::Busy:
-        Refuse(QStringLiteral("The prefix %1 is being recorded by a running process (pid %2); nothing was changed: "
-                              "choose another prefix.")
-                   .arg(prefix)
-                   .arg(check.owner));
+        Refuse(QStringLiteral("The prefix %1 is %2; nothing was changed: choose another prefix.")
+                   .arg(prefix, QString::fromStdString(check.holder)));
         return false;
     case PrefixCheck::Verdict::LockFailed:
         Refuse(QStringLiteral("%1: %2; the hidden file that holds the prefix while it is recorded could not be made; "
@@ -198,6 +196,16 @@ bool RecordDialog::StartRecording() {
     case PrefixCheck::Verdict::Unwritable:
         Refuse(QStringLiteral("%1: %2; %3 of the series' last file cannot be created; nothing was recorded.")
                    .arg(QString::fromStdString(check.path), Errno(check.error), QString::fromStdString(check.role)));
+        return false;
+    case PrefixCheck::Verdict::Unplaceable:
+        Refuse(QStringLiteral("%1: the file system (%2) cannot give a finished data file its name without replacing "
+                              "another file: %3; nothing was recorded.")
+                   .arg(QString::fromStdString(check.path), QString::fromStdString(check.fileSystem), Errno(check.error)));
+        return false;
+    case PrefixCheck::Verdict::Unsynced:
+        Refuse(QStringLiteral("%1: the folder cannot be synced (%2), so the names of the files could be lost at a "
+                              "power failure; nothing was recorded.")
+                   .arg(QString::fromStdString(check.path), Errno(check.error)));
         return false;
     case PrefixCheck::Verdict::Unlisted:
         Refuse(QStringLiteral("The folder of %1 cannot be listed: %2.").arg(prefix, Errno(check.error)));

@@ -265,9 +265,10 @@ int RunRecord(const RecordCommandOptions& command, vosctl::Context& context) {
             return vosctl::FailFileCause(FileError::Write, command.csv, outcome.csvCause);
         }
         return vosctl::Fail(vosctl::EXIT_FILE, outcome.message,
-                            outcome.failedPath + ": " + vosctl::FileErrorGloss(outcome.fileError, outcome.failedPath,
-                                                                             outcome.fileCause) +
-                                "; the files before it are complete");
+                            RecordFileFailureText(outcome,
+                                                  vosctl::FileErrorGloss(outcome.fileError, outcome.failedPath,
+                                                                         outcome.fileCause),
+                                                  vosctl::CauseGloss(outcome.fileCause, outcome.failedPath)));
     case RecordEnd::WriterBehind:
         return vosctl::Fail(vosctl::EXIT_OVERRUN, outcome.message,
                             "the writer fell behind the logger: all " + std::to_string(outcome.buffers) +

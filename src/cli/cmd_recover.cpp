@@ -27,6 +27,10 @@ int RunRecover(const std::string& prefix) {
     for (const RecoveredFile& file : report.files) {
         switch (file.action) {
         case RecoveredFile::Action::Written: {
+            if (file.parts.empty()) {
+                std::fprintf(stderr, "vosctl recover: %s: no data file was written", file.workingFile.c_str());
+                break;
+            }
             std::string names;
             for (const RecoveredPart& part : file.parts) names += (names.empty() ? "" : ", ") + part.dataFile;
             std::fprintf(stderr, "vosctl recover: %s: %s (%s to %s) written to %s", file.workingFile.c_str(),
@@ -75,7 +79,9 @@ int RunRecover(const std::string& prefix) {
     if (report.error != FileError::None) {
         return vosctl::Fail(vosctl::EXIT_FILE, FileErrorMessage(report.error),
                             report.failedPath + ": " +
-                                (report.reason.empty() ? vosctl::FileErrorGloss(report.error) : report.reason));
+                                (report.reason.empty()
+                                     ? vosctl::FileErrorGloss(report.error, report.failedPath, report.cause)
+                                     : report.reason));
     }
     if (report.files.empty() && report.seriesFiles == 0) {
         return vosctl::Fail(vosctl::EXIT_FILE, FileErrorMessage(FileError::Open),
@@ -117,7 +123,9 @@ void AddRecoverCommand(CLI::App& app, vosctl::Context& context) {
         "true times, and the gap is reported; where the series already has later files, the working file\n"
         "is kept as PREFIX-NNNNNN.vrec.damaged (status 4). A working file whose DLF file is already\n"
         "complete is removed; a DLF file of another recording is never touched, nor a working file of\n"
-        "another recording or one that a running program holds. Running it again finds nothing to do.\n\n" +
+        "another recording or one that a running program holds. Running it again finds nothing to do.\n"
+        "The prefix is held as a recording holds it: while a recording or another recovery works on it,\n"
+        "recover changes nothing (status 4), and a record --overwrite meanwhile is refused.\n\n" +
         vosctl::ExitStatusHelp());
     command->callback([prefix, &context] { context.status = RunRecover(*prefix); });
 }

@@ -37,9 +37,10 @@ int CheckRecordTargets(const RecordTargets& targets, PrefixLock& lock) {
     case PrefixCheck::Verdict::Free: return EXIT_OK;
     case PrefixCheck::Verdict::Busy:
         return Fail(EXIT_USAGE, refused,
-                    "the prefix " + targets.prefix + " is being recorded by a running process (pid " +
-                        std::to_string(check.owner) + "); nothing was changed: choose another prefix" +
-                        (targets.overwrite ? "; --overwrite never removes a running recording's files" : ""));
+                    "the prefix " + targets.prefix + " is " + check.holder + "; nothing was changed: choose another prefix" +
+                        (!targets.overwrite                        ? ""
+                         : check.holder.rfind("being recovered", 0) == 0 ? "; or try again once the recovery has ended"
+                                                                        : "; --overwrite never removes a running recording's files"));
     case PrefixCheck::Verdict::LockFailed:
         return Fail(EXIT_FILE, FileErrorMessage(FileError::Open),
                     check.path + ": " + FileErrorGloss(FileError::Open, check.path, check.error) +
@@ -48,6 +49,16 @@ int CheckRecordTargets(const RecordTargets& targets, PrefixLock& lock) {
         return Fail(EXIT_FILE, FileErrorMessage(FileError::Open),
                     check.path + ": " + FileErrorGloss(FileError::Open, check.path, check.error) + "; " + check.role +
                         " of the series' widest index, tried before the logger starts; nothing was recorded");
+    case PrefixCheck::Verdict::Unplaceable:
+        return Fail(EXIT_FILE, FileErrorMessage(FileError::Write),
+                    check.path + ": the file system" + (check.fileSystem.empty() ? "" : " (" + check.fileSystem + ")") +
+                        " cannot give a finished data file its name without replacing another file: " +
+                        CauseGloss(check.error, check.path) + "; tried before the logger starts; nothing was recorded");
+    case PrefixCheck::Verdict::Unsynced:
+        return Fail(EXIT_FILE, FileErrorMessage(FileError::Write),
+                    check.path + ": the folder cannot be synced (" + CauseGloss(check.error, check.path) +
+                        "), so the names of the files could be lost at a power failure; tried before the logger "
+                        "starts; nothing was recorded");
     case PrefixCheck::Verdict::Unlisted:
         return Fail(EXIT_FILE, FileErrorMessage(FileError::Read),
                     "the folder of " + targets.prefix + " cannot be listed: " +

@@ -10,6 +10,7 @@
 #include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace {
@@ -209,19 +210,78 @@ bool RenameToNewName(const std::string& from, const std::string& to) {
         return false;
     }
     // A file system without RENAME_NOREPLACE: a hard link takes the new name only if it is free.
-    if (::link(from.c_str(), to.c_str()) != 0) {
+    if (::link(from.c_str(), to.c_str()) == 0) {
+        ::unlink(from.c_str());
+        return true;
+    }
+    if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS && errno != EMLINK) {
         return false;
     }
-    ::unlink(from.c_str());
+    // Neither (FAT, exFAT): the name is taken by an exclusive create, and the file renamed over
+    // that placeholder only while the name is still the placeholder.
+    const int placeholder = OpenRetrying(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (placeholder < 0) {
+        return false;
+    }
+    struct stat made {};
+    struct stat named {};
+    const bool stated = ::fstat(placeholder, &made) == 0;
+    ::close(placeholder);
+    const bool ours = stated && ::lstat(to.c_str(), &named) == 0 && named.st_dev == made.st_dev &&
+                      named.st_ino == made.st_ino && named.st_size == 0;
+    if (!ours) {
+        errno = EEXIST;
+        return false;
+    }
+    if (::rename(from.c_str(), to.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(to.c_str());
+        errno = error;
+        return false;
+    }
     return true;
 }
 
-void SyncFolder(const std::string& folder) {
-    const int fd = OpenRetrying(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
+std::string FileSystemName(const std::string& path) {
+    struct statfs info {};
+    if (::statfs(path.empty() ? "." : path.c_str(), &info) != 0) return "";
+    struct Known {
+        unsigned long magic;
+        const char* name;
+    };
+    static constexpr Known KNOWN[] = {
+        {0xEF53, "ext4"},       {0x58465342, "xfs"},   {0x9123683E, "btrfs"}, {0x01021994, "tmpfs"},
+        {0x4d44, "vfat"},       {0x2011BAB0, "exfat"}, {0x65735546, "fuse"},  {0x6969, "nfs"},
+        {0xFF534D42, "cifs"},   {0xFE534D42, "smb2"},  {0x5346544E, "ntfs"},  {0x794C7630, "overlay"},
+        {0x2FC12FC1, "zfs"},    {0x9660, "iso9660"},   {0x15013346, "udf"},   {0x3153464A, "jfs"},
+        {0xF2F52010, "f2fs"},   {0x52654973, "reiserfs"},
+    };
+    for (const Known& known : KNOWN) {
+        if (static_cast<unsigned long>(info.f_type) == known.magic) return known.name;
     }
+    char hex[24];
+    std::snprintf(hex, sizeof hex, "0x%lx", static_cast<unsigned long>(info.f_type));
+    return hex;
+}
+
+std::string ParentFolder(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+int SyncFolder(const std::string& folder) {
+    const int fd = OpenRetrying(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return errno;
+    }
+    int error = 0;
+    while (::fsync(fd) != 0) {
+        error = errno;
+        if (error != EINTR) break;
+        error = 0;
+    }
+    ::close(fd);
+    return error == EINVAL ? 0 : error;
 }
 
 const char* FileErrorMessage(FileError error) {
@@ -280,6 +340,32 @@ int ProbeWritable(const std::string& path) {
         ::unlink(path.c_str());
     }
     UnregisterPending(slot);
+    return error;
+}
+
+int ProbeNewNamePlacement(const std::string& from, const std::string& to) {
+    const Creating creating;
+    if (!creating.Allowed()) {
+        return errno;
+    }
+    // Removed by a signal that ends the process meanwhile, as any new file.
+    int fromSlot = RegisterPending(from);
+    int toSlot = RegisterPending(to);
+    int error = 0;
+    const int fd = OpenRetrying(from.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        error = errno;
+    } else {
+        ::close(fd);
+        if (RenameToNewName(from, to)) {
+            ::unlink(to.c_str());
+        } else {
+            error = errno;
+            ::unlink(from.c_str());
+        }
+    }
+    UnregisterPending(fromSlot);
+    UnregisterPending(toSlot);
     return error;
 }
 
@@ -381,7 +467,12 @@ bool LockedFile::Close() {
 
 // --- ReplacementFile ------------------------------------------------------------
 
-ReplacementFile::~ReplacementFile() { Discard(); }
+ReplacementFile::~ReplacementFile() {
+    // The caller reads errno of a failed Commit after this.
+    const int error = errno;
+    Discard();
+    errno = error;
+}
 
 bool ReplacementFile::Open(const std::string& path, Placement placement) {
     if (m_target.IsOpen() || m_new.IsOpen()) {
@@ -442,18 +533,19 @@ bool ReplacementFile::Commit() {
     const bool replaced = m_new.Sync() && m_new.Close() &&
                           (m_placement == Placement::NewName ? RenameToNewName(m_newPath, m_targetPath)
                                                              : ::rename(m_newPath.c_str(), m_targetPath.c_str()) == 0);
-    const int error = errno;
+    int error = errno;
     if (replaced) {
         m_newPath.clear();
         UnregisterPending(m_slot);
-        SyncFolder(FolderOf(m_targetPath));
+        m_placed = true;
+        error = SyncFolder(FolderOf(m_targetPath));
     } else {
         Discard();
     }
     // The old file's lock is held until the new one has taken its name.
     m_target.Close();
     errno = error;
-    return replaced;
+    return replaced && error == 0;
 }
 
 void ReplacementFile::Discard() {

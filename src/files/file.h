@@ -16,15 +16,26 @@ const char* FileErrorMessage(FileError error);
 /// it once at start-up, before any thread is started.
 void IgnoreFileSignals();
 
+/// The folder that holds the name `path`: "." for a bare name, "/" at the root.
+std::string ParentFolder(const std::string& path);
+
 /// Makes the creation, rename or removal of a name in `folder` ("" for the
-/// current folder) durable; a failure here loses nothing written.
-void SyncFolder(const std::string& folder);
+/// current folder) durable: 0, or the errno of the failure (the name may be
+/// lost at a power failure). A file system that cannot sync a folder at all
+/// (EINVAL) counts as synced.
+[[nodiscard]] int SyncFolder(const std::string& folder);
 
 /// Renames `from` to `to` only while no file has the name `to`: false, with
 /// errno EEXIST, when one has (nothing is replaced), or with the errno of
 /// another failure. Where the file system lacks RENAME_NOREPLACE, a hard link
-/// takes the name and the old name is then removed.
+/// takes the name and the old name is then removed; where it has neither (FAT,
+/// exFAT), an exclusive create takes the name as a placeholder and `from` is
+/// renamed over that placeholder, once it is seen to be still this call's.
 bool RenameToNewName(const std::string& from, const std::string& to);
+
+/// The kind of file system that holds `path`, as mount(8) names it ("ext4",
+/// "vfat", "exfat", "fuse", "nfs", …), or "" when it cannot be told.
+std::string FileSystemName(const std::string& path);
 
 /// Removes the new file of every ReplacementFile not yet committed or
 /// discarded. Async-signal-safe: for a signal handler that is about to end
@@ -41,6 +52,12 @@ std::string ReplacementTemporaryName(const std::string& target, long pid, unsign
 /// use is created and removed again (which also tries its length and the
 /// folder's permissions). Returns 0, or the errno of the failure.
 int ProbeWritable(const std::string& path);
+
+/// Checks, before a long run, that a finished file can take the name `to`
+/// from its new file `from` as RenameToNewName does, on whatever the file
+/// system offers: both names are created, placed and removed again. Returns
+/// 0, or the errno of the failure.
+int ProbeNewNamePlacement(const std::string& from, const std::string& to);
 
 /// Writes all `size` bytes to the descriptor `fd`, continuing after partial
 /// writes and signals; false on an error.
@@ -141,11 +158,15 @@ public:
     /// Writes all `size` bytes to the new file (or in place).
     bool WriteAll(const void* data, std::size_t size);
 
-    /// Makes the written data the file's content: fsync, close, rename.
-    /// False when any step fails; the old file then stays and the new one
-    /// is gone (errno EEXIST: a NewName target was taken meanwhile). Call
-    /// once, after the last write.
+    /// Makes the written data the file's content: fsync, close, rename,
+    /// fsync of the folder. False when any step fails; before the rename the
+    /// old file then stays and the new one is gone (errno EEXIST: a NewName
+    /// target was taken meanwhile). When only the folder's sync failed, the
+    /// file has its name (Placed()) but the name may not survive a power
+    /// failure; errno tells the cause. Call once, after the last write.
     bool Commit();
+    /// Whether Commit gave the new file its name.
+    bool Placed() const { return m_placed; }
 
 private:
     void Discard();
@@ -156,4 +177,5 @@ private:
     std::string m_targetPath;
     std::string m_newPath;  ///< empty when writing in place or once committed
     Placement m_placement = Placement::Replace;
+    bool m_placed = false;
 };

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <bit>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -51,10 +52,6 @@ std::uint32_t HeaderCrc(const std::uint8_t* header) {
     return Crc(crc, header + OFFSET_DLF_HEADER, DLF_HEADER_SIZE);
 }
 
-std::string FolderOfPath(const std::string& path) {
-    const std::string folder = std::filesystem::path(path).parent_path().string();
-    return folder.empty() ? "." : folder;
-}
 
 
 // Positioned reads of one open file; small reads are served from a window.
@@ -197,9 +194,26 @@ FileError JournalWriter::Append(const double* const channels[DLF_CHANNELS], std:
 
 FileError JournalWriter::Sync() {
     if (m_fd < 0 || ::fdatasync(m_fd) != 0) return FileError::Write;
-    if (!m_folderSynced) SyncFolder(FolderOfPath(m_path));
+    if (!m_folderSynced) {
+        if (const int error = SyncFolder(ParentFolder(m_path)); error != 0) {
+            errno = error;
+            return FileError::Write;
+        }
+    }
     m_folderSynced = true;
     return FileError::None;
+}
+
+std::string JournalWriter::WhereNow() const {
+    struct stat held {};
+    if (m_fd < 0 || ::fstat(m_fd, &held) != 0 || held.st_nlink == 0) return "";
+    struct stat named {};
+    if (::lstat(m_path.c_str(), &named) == 0 && named.st_dev == held.st_dev && named.st_ino == held.st_ino) return m_path;
+    char link[64];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", m_fd);
+    char target[4096];
+    const ssize_t length = ::readlink(link, target, sizeof target);
+    return length > 0 && static_cast<std::size_t>(length) < sizeof target ? std::string(target, length) : "";
 }
 
 void JournalWriter::Close() {

@@ -99,6 +99,10 @@ public:
     /// Closes the file; the name stays.
     void Close();
 
+    /// Where the open file is now: Path(), or its new name after its folder
+    /// was moved; "" once it was removed (or while closed).
+    std::string WhereNow() const;
+
     /// Samples appended in whole blocks.
     std::uint32_t Samples() const { return m_samples; }
     const std::string& Path() const { return m_path; }

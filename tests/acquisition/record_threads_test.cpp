@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "acquisition/record.h"
+#include "acquisition/record_targets.h"
 #include "files/dlf.h"
 #include "files/journal.h"
 #include "files/temp_dir.h"
@@ -204,31 +205,92 @@ TEST(Recorder, StopWritesThePartialFileWithItsTrueCount) {
     ExpectContinuous(series, 3, 1, outcome.samples);
 }
 
-// The DLF name of file 2 is taken by a folder, so its conversion fails while
-// the writer goes on in file 3: the run ends, file 1 stays, and files 2 and 3
-// stay working files in order, none converted past the failure.
-TEST(Recorder, FailedConversionKeepsTheWorkingFilesInOrder) {
-    InstallScripted(60000, false, vossim::Pace::Realtime);
+// The DLF name of file 2 is taken by another program before the recording
+// reaches it: file 2 stays in its working file, named at the end, and the
+// recording goes on with file 3 and on; no sample is lost.
+TEST(Recorder, ATakenFutureNameKeepsItsWorkingFileAndGoesOn) {
+    InstallScripted(10000, false, vossim::Pace::Instant);
     TempDir dir;
     RecordOptions options;
     options.split = 2000;
+    options.sampleLimit = 10000;
     options.prefix = dir.Path("run");
     std::filesystem::create_directory(SeriesFileName(options.prefix, 2));
     Recorder recorder(vossim::Api(), options);
     const RecordOutcome outcome = recorder.Run();
-    EXPECT_EQ(outcome.end, RecordEnd::File);
-    EXPECT_NE(outcome.fileError, FileError::None);
-    EXPECT_EQ(outcome.failedPath, SeriesFileName(options.prefix, 2));
-    EXPECT_EQ(outcome.files, 1u);
-    EXPECT_EQ(outcome.samplesInFiles, 2000u);
-    EXPECT_EQ(outcome.workingFile, WorkingFileName(options.prefix, 2));
-    EXPECT_EQ(outcome.lastWorkingFile, WorkingFileName(options.prefix, 3));
-    // Every sample received is in a data file or a working file.
-    EXPECT_EQ(outcome.samplesInFiles + outcome.workingSamples, outcome.samples);
+    EXPECT_EQ(outcome.end, RecordEnd::Done) << outcome.message;
+    EXPECT_EQ(outcome.samples, 10000u);
+    EXPECT_EQ(outcome.files, 4u);
+    EXPECT_EQ(outcome.samplesInFiles, 8000u);
+    EXPECT_EQ(outcome.takenNames, std::vector<std::string>{SeriesFileName(options.prefix, 2)});
+    EXPECT_EQ(outcome.takenWorkingFiles, std::vector<std::string>{WorkingFileName(options.prefix, 2)});
+    EXPECT_EQ(outcome.takenSamples, 2000u);
+    EXPECT_EQ(outcome.workingFile, "");
     JournalContents contents;
     ASSERT_EQ(ScanJournal(WorkingFileName(options.prefix, 2), true, contents), FileError::None);
     EXPECT_EQ(contents.samples, 2000u);
-    EXPECT_FALSE(std::filesystem::exists(SeriesFileName(options.prefix, 3)));
+    for (const std::uint32_t index : {1u, 3u, 4u, 5u}) EXPECT_TRUE(std::filesystem::is_regular_file(SeriesFileName(options.prefix, index)));
+    const std::string text = RecordSummaryText(outcome, options, 1);
+    EXPECT_NE(text.find("10000 samples (0:01 at 10kHz) received, 8000 of them in 4 files " + SeriesFileName(options.prefix, 1) +
+                        " to " + SeriesFileName(options.prefix, 5) + " but " + SeriesFileName(options.prefix, 2) +
+                        ", 2000 in the working file " +
+                        WorkingFileName(options.prefix, 2) + " (" + SeriesFileName(options.prefix, 2) +
+                        ") whose data file name another program took (`vosctl recover " + options.prefix +
+                        "` places them once those files are moved aside), 0 lost"),
+              std::string::npos)
+        << text;
+}
+
+// The series' folder renamed or removed while recording: the end counts what
+// the working files hold where they are now, and says the data files are gone.
+TEST(Recorder, AFolderMovedOrRemovedIsCountedWhereItWent) {
+    for (const bool removed : {false, true}) {
+        SCOPED_TRACE(removed ? "removed" : "renamed");
+        InstallScripted(60000, false, vossim::Pace::Realtime);
+        TempDir dir;
+        std::filesystem::create_directory(dir.Path("sub"));
+        RecordOptions options;
+        options.split = 2000;
+        options.prefix = dir.Path("sub/run");
+        Recorder recorder(vossim::Api(), options);
+        std::thread mover([&] {
+            EXPECT_TRUE(WaitFor([&] {
+                JournalContents contents;
+                return recorder.Files() >= 1 &&
+                       ScanJournal(WorkingFileName(options.prefix, 2), true, contents) == FileError::None &&
+                       contents.samples > 0;
+            }));
+            if (removed) {
+                std::filesystem::remove_all(dir.Path("sub"));
+            } else {
+                std::filesystem::rename(dir.Path("sub"), dir.Path("moved"));
+            }
+        });
+        const RecordOutcome outcome = recorder.Run();
+        mover.join();
+        EXPECT_EQ(outcome.end, RecordEnd::File);
+        EXPECT_TRUE(outcome.folderMoved);
+        EXPECT_EQ(outcome.files, 1u);
+        const std::string text = RecordSummaryText(outcome, options, 1);
+        EXPECT_NE(text.find(" in 1 file " + SeriesFileName(options.prefix, 1) +
+                            " (no longer there: their folder was moved or removed while recording)"),
+                  std::string::npos)
+            << text;
+        if (removed) {
+            EXPECT_EQ(outcome.workingFile, "");
+            EXPECT_EQ(outcome.workingSamples, 0u);
+            continue;
+        }
+        // Every sample received is in the moved folder: file 1, and the working files after it.
+        EXPECT_EQ(outcome.workingFile, std::filesystem::canonical(dir.Path("moved")).string() + "/run-000002.vrec");
+        EXPECT_EQ(outcome.samplesInFiles + outcome.workingSamples, outcome.samples);
+        EXPECT_NE(text.find("(`vosctl recover " + std::filesystem::canonical(dir.Path("moved")).string() + "/run` makes"),
+                  std::string::npos)
+            << text;
+        JournalContents contents;
+        ASSERT_EQ(ScanJournal(outcome.workingFile, true, contents), FileError::None);
+        EXPECT_EQ(contents.samples, outcome.workingFile == outcome.lastWorkingFile ? outcome.workingSamples : 2000u);
+    }
 }
 
 TEST(Recorder, DeviceFailureKeepsEverythingReceived) {

@@ -18,6 +18,7 @@
 #include "files/dlf.h"
 #include "files/journal.h"
 #include "files/journal_fixture.h"
+#include "files/prefix_lock.h"
 #include "files/temp_dir.h"
 
 namespace {
@@ -334,6 +335,32 @@ TEST_F(Recover, HiddenTemporariesOfGoneProcessesAreRemoved) {
                                      ".r-000002.dlf." + live + "-0.new", "r-000001.dlf"};
     std::sort(left.begin(), left.end());
     EXPECT_EQ(Names(), left);
+}
+
+// recover holds the prefix: refused, with nothing changed, while a recording
+// holds it; a lock file a killed recording left is gone after it; a missing
+// folder is said as one.
+TEST_F(Recover, ThePrefixIsHeldWhileRecovering) {
+    WriteWorking({.blocks = BLOCKS});
+    {
+        PrefixLock recording;
+        ASSERT_EQ(recording.Acquire(Prefix()), PrefixLock::Result::Held);
+        const auto before = Folder();
+        const RecoveryReport report = RecoverSeries(Prefix());
+        EXPECT_EQ(report.error, FileError::Open);
+        EXPECT_EQ(report.reason, "the prefix is being recorded by a running process (pid " + std::to_string(::getpid()) +
+                                     ", user " + ThisUser() + "); nothing was changed");
+        EXPECT_EQ(Folder(), before);
+    }
+    WriteBytes(PrefixLockPath(Prefix()), "1 record\n");
+    const RecoveryReport report = RecoverSeries(Prefix());
+    EXPECT_EQ(report.error, FileError::None) << report.reason;
+    EXPECT_EQ(Names(), std::vector<std::string>{"r-000001.dlf"});
+
+    const RecoveryReport missing = RecoverSeries(m_dir.Path("gone/r"));
+    EXPECT_EQ(missing.error, FileError::Open);
+    EXPECT_EQ(missing.failedPath, m_dir.Path("gone"));
+    EXPECT_EQ(missing.reason, "the folder does not exist");
 }
 
 }  // namespace

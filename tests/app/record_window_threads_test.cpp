@@ -217,9 +217,10 @@ TEST_F(RecordWindow, PrefixInUseIsRefusedBeforeTheLoggerOpens) {
     };
     const Case cases[] = {
         {"held by a running recording", busy, {},
-         QString("The prefix %1 is being recorded by a running process (pid %2); nothing was changed")
+         QString("The prefix %1 is being recorded by a running process (pid %2, user %3); nothing was changed")
              .arg(QString::fromStdString(busy))
-             .arg(recorder),
+             .arg(recorder)
+             .arg(QString::fromStdString(ThisUser())),
          0},
         {"files, Cancel", taken, {1}, QString("The prefix %1 is in use: 1 data file (%1-000001.dlf)").arg(QString::fromStdString(taken)), 1},
     };

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <iostream>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -17,6 +19,7 @@
 #include "acquisition/record.h"
 #include "files/dlf.h"
 #include "files/journal.h"
+#include "files/prefix_lock.h"
 #include "record_fixture.h"
 
 namespace {
@@ -50,7 +53,7 @@ TEST_F(RecordProcess, ARunningRecordingKeepsItsPrefix) {
     ASSERT_TRUE(WaitForFile(1));
     const std::string refused = "vosctl: パラメータが無効です (the prefix " + Prefix() +
                                 " is being recorded by a running process (pid " + std::to_string(first.pid) +
-                                "); nothing was changed: choose another prefix";
+                                ", user " + ThisUser() + "); nothing was changed: choose another prefix";
     const std::vector<std::string> cases[] = {{}, {"--overwrite"}, {"--overwrite", "--csv", m_dir.Path("x.csv")}};
     // Names created in the folder: a refused recording tries none of the series' names.
     const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
@@ -77,6 +80,12 @@ TEST_F(RecordProcess, ARunningRecordingKeepsItsPrefix) {
         }
     }
     ::close(watch);
+    // Nor does recover touch the running recording's files.
+    const clitest::Result recover = clitest::Run(m_dir, {"recover", Prefix()});
+    EXPECT_EQ(recover.status, 4) << recover.err;
+    EXPECT_EQ(recover.err, "vosctl: ファイルオープンエラーです (" + Prefix() +
+                               ": the prefix is being recorded by a running process (pid " + std::to_string(first.pid) +
+                               ", user " + ThisUser() + "); nothing was changed)\n");
     ::kill(first.pid, SIGINT);
     EXPECT_EQ(clitest::WaitExitWithin(first.pid, 20), 130) << first.Stderr();
     const seriestest::Series series = seriestest::ReadSeries(Prefix());
@@ -85,6 +94,48 @@ TEST_F(RecordProcess, ARunningRecordingKeepsItsPrefix) {
     seriestest::ExpectContinuous(series, 3, 1, series.samples[0].size(), seriestest::FrameVolts);
     ExpectOneRecording(series);
     // The prefix is free again, and its lock is gone with the recording.
+    EXPECT_EQ(clitest::HiddenFiles(m_dir.Path("")), std::vector<std::string>());
+}
+
+// recover and record --overwrite on one prefix at once, recover's syncs held
+// until the new recording has tried: the recording is refused and changes
+// nothing, recover makes its data files, and no lock file is left.
+TEST_F(RecordProcess, RecoverAndOverwriteNeverMeet) {
+    {
+        clitest::TerminalRun run(m_dir, LoggerConfig("realtime", ""),
+                                 {"record", "--clock", "1kHz", "--split", "1000", "-o", Prefix()});
+        // Two data files, and samples in the third one's working file.
+        ASSERT_TRUE(run.ReadUntil([&](const std::string&) { return WorkingSamples(WorkingFileName(Prefix(), 3)) > 0; }))
+            << run.Shown();
+        run.Signal(SIGKILL);
+        EXPECT_EQ(run.Finish(), 128 + SIGKILL);
+    }
+    ASSERT_TRUE(std::filesystem::exists(WorkingFileName(Prefix(), 3)));
+    const std::string hold = m_dir.Path("hold");
+    clitest::WriteText(hold, "");
+    const Background recover = Start("", {"recover", Prefix()}, -1, "recover",
+                                     {std::string("LD_PRELOAD=") + SYNC_SPY_PATH, "VOS_SYNC_SPY_HOLD=" + hold});
+    const std::string held = std::to_string(recover.pid) + " recover\n";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (clitest::Exists(PrefixLockPath(Prefix())) ? clitest::ReadText(PrefixLockPath(Prefix())) != held : true) {
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << recover.Stderr();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    const clitest::Result record =
+        Run(LoggerConfig("instant", ""), {"record", "--samples", "3000", "--split", "1000", "--overwrite", "-o", Prefix()});
+    EXPECT_EQ(record.status, 2) << record.err;
+    EXPECT_EQ(record.err, "vosctl: パラメータが無効です (the prefix " + Prefix() +
+                              " is being recovered by a running process (pid " + std::to_string(recover.pid) +
+                              ", user " + ThisUser() +
+                              "); nothing was changed: choose another prefix; or try again once the recovery has ended)\n");
+    std::filesystem::remove(hold);
+    EXPECT_EQ(clitest::WaitExitWithin(recover.pid, 30), 0) << recover.Stderr();
+    const seriestest::Series series = seriestest::ReadSeries(Prefix());
+    ASSERT_GE(series.headers.size(), 3u);
+    EXPECT_GE(series.samples[0].size(), 2000u);
+    seriestest::ExpectContinuous(series, 21, 10, series.samples[0].size(), seriestest::FrameVolts);
+    ExpectOneRecording(series);
+    EXPECT_FALSE(std::filesystem::exists(WorkingFileName(Prefix(), 3)));
     EXPECT_EQ(clitest::HiddenFiles(m_dir.Path("")), std::vector<std::string>());
 }
 
@@ -118,7 +169,7 @@ TEST_F(RecordProcess, TwoRecordingsStartedTogetherShareNoPrefix) {
         EXPECT_EQ(statuses[kept], 0) << runs[kept].Stderr();
         EXPECT_EQ(statuses[1 - kept], 2) << runs[1 - kept].Stderr();
         EXPECT_NE(runs[1 - kept].Stderr().find("is being recorded by a running process (pid " +
-                                               std::to_string(runs[kept].pid) + ")"),
+                                               std::to_string(runs[kept].pid) + ", user " + ThisUser() + ")"),
                   std::string::npos)
             << runs[1 - kept].Stderr();
         const seriestest::Series series = seriestest::ReadSeries(Prefix());
@@ -339,6 +390,171 @@ TEST_F(RecordProcess, ASeriesPastIndex999999) {
                                  prefix + "-1000001.dlf; nothing was read"),
               std::string::npos)
         << ambiguous.err;
+}
+
+// A FAT loop mount made for the test: its folder, or "" with the reason it could not be made.
+class FatMount {
+public:
+    explicit FatMount(const TempDir& dir) : m_image(dir.Path("fat.img")), m_point(dir.Path("fat")) {
+        if (::getuid() != 0) {
+            m_why = "not root";
+            return;
+        }
+        std::filesystem::create_directory(m_point);
+        const std::string make = "truncate -s 64M '" + m_image + "' && mkfs.vfat '" + m_image + "' >/dev/null 2>&1";
+        if (std::system(make.c_str()) != 0) {
+            m_why = "mkfs.vfat failed (dosfstools: scripts/setup.sh)";
+            return;
+        }
+        if (std::system(("mount -o loop '" + m_image + "' '" + m_point + "' 2>/dev/null").c_str()) != 0) {
+            m_why = "this machine cannot mount a FAT image";
+            return;
+        }
+        m_mounted = true;
+    }
+    ~FatMount() {
+        if (m_mounted) EXPECT_EQ(std::system(("umount '" + m_point + "'").c_str()), 0);
+    }
+    FatMount(const FatMount&) = delete;
+    FatMount& operator=(const FatMount&) = delete;
+
+    bool Mounted() const { return m_mounted; }
+    const std::string& Point() const { return m_point; }
+    const std::string& Why() const { return m_why; }
+
+private:
+    std::string m_image;
+    std::string m_point;
+    std::string m_why;
+    bool m_mounted = false;
+};
+
+// Recording and recovery on file systems without hard links or a rename that
+// never replaces (FAT, exFAT): each data file takes its name through a
+// placeholder of its own; nothing is left but the series.
+TEST_F(RecordProcess, RecordAndRecoverWithoutHardLinks) {
+    const FatMount fat(m_dir);
+    struct Case {
+        const char* name;
+        std::string folder;
+        std::vector<std::string> environment;
+    };
+    std::filesystem::create_directory(m_dir.Path("shim"));
+    const Case cases[] = {
+        {"link and renameat2 fail", m_dir.Path("shim"),
+         {std::string("LD_PRELOAD=") + SYNC_SPY_PATH, "VOS_SYNC_SPY_NO_LINKS=1"}},
+        {"a FAT loop mount", fat.Point(), {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.folder == fat.Point() && !fat.Mounted()) {
+            std::cout << "skipped \"" << c.name << "\": " << fat.Why() << "\n";
+            continue;
+        }
+        std::filesystem::create_directory(c.folder + "/a");
+        std::filesystem::create_directory(c.folder + "/b");
+        const std::string prefix = c.folder + "/a/p";
+        const Background whole = Start(LoggerConfig("instant", ""), {"record", "--samples", "2500", "--split", "1000", "-o", prefix},
+                                       -1, "stderr", c.environment);
+        EXPECT_EQ(clitest::WaitExitWithin(whole.pid, 30), 0) << whole.Stderr();
+        const seriestest::Series series = seriestest::ReadSeries(prefix);
+        ASSERT_EQ(series.headers.size(), 3u) << whole.Stderr();
+        EXPECT_EQ(series.samples[0].size(), 2500u);
+        ExpectOneRecording(series);
+        seriestest::ExpectContinuous(series, 3, 1, 2500, seriestest::FrameVolts);
+
+        const std::string killed = c.folder + "/b/k";
+        {
+            clitest::TerminalRun run(m_dir, LoggerConfig("realtime", ""),
+                                     {"record", "--clock", "1kHz", "--split", "1000", "-o", killed}, c.environment);
+            ASSERT_TRUE(run.ReadUntil([&](const std::string&) { return WorkingSamples(WorkingFileName(killed, 2)) > 0; }))
+                << run.Shown();
+            run.Signal(SIGKILL);
+            EXPECT_EQ(run.Finish(), 128 + SIGKILL);
+        }
+        clitest::Environment environment(c.environment);
+        const clitest::Result recover = clitest::Run(m_dir, {"recover", killed}, environment);
+        EXPECT_EQ(recover.status, 0) << recover.err;
+        EXPECT_NE(recover.err.find("vosctl recover: 1 file written, "), std::string::npos) << recover.err;
+        const seriestest::Series recovered = seriestest::ReadSeries(killed);
+        ASSERT_EQ(recovered.headers.size(), 2u) << recover.err;
+        ExpectOneRecording(recovered);
+        seriestest::ExpectContinuous(recovered, 21, 10, recovered.samples[0].size(), seriestest::FrameVolts);
+        // The series alone: no placeholder, hidden new file or lock file.
+        std::vector<std::string> names;
+        for (const char* sub : {"/a", "/b"}) {
+            for (const auto& entry : std::filesystem::directory_iterator(c.folder + sub)) {
+                names.push_back(entry.path().filename());
+            }
+        }
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, (std::vector<std::string>{"k-000001.dlf", "k-000002.dlf", "p-000001.dlf", "p-000002.dlf",
+                                                   "p-000003.dlf"}));
+    }
+    // Where no rename works either, the recording is refused before the logger opens.
+    const Background refused = Start(LoggerConfig("instant", ""), {"record", "--samples", "2500", "-o", Prefix()}, -1,
+                                     "stderr", {std::string("LD_PRELOAD=") + SYNC_SPY_PATH, "VOS_SYNC_SPY_NO_LINKS=2"});
+    EXPECT_EQ(clitest::WaitExitWithin(refused.pid, 30), 4);
+    const std::string said = refused.Stderr();
+    const std::string head = "vosctl: ファイル書き込みエラーです (" + SeriesFileName(Prefix(), 1) + ": the file system (";
+    const std::string tail = ") cannot give a finished data file its name without replacing another file: permission "
+                             "denied; tried before the logger starts; nothing was recorded)\n";
+    EXPECT_EQ(said.rfind(head, 0), 0u) << said;
+    EXPECT_TRUE(said.ends_with(tail)) << said;
+    EXPECT_FALSE(clitest::Exists(Prefix() + "-000001.vrec"));
+}
+
+// A folder whose sync fails (EIO from its first, or its second, sync on)
+// ends record and recover with status 4 and the cause; what reached the disk
+// stays, and a recover on a sound disk places all of it.
+TEST_F(RecordProcess, AFailedFolderSyncEndsWithItsCause) {
+    const std::string shim = std::string("LD_PRELOAD=") + SYNC_SPY_PATH;
+    const std::vector<std::string> args = {"record", "--samples", "5000", "--split", "1000", "-o", Prefix()};
+    const std::string failed = "vosctl: ファイル書き込みエラーです (";
+    struct Case {
+        const char* failing;  // VOS_SYNC_SPY_FOLDER_EIO
+        std::string said;     // the last line
+    };
+    const Case cases[] = {
+        {"1", failed + m_dir.Path("").substr(0, m_dir.Path("").size() - 1) +
+                  ": the folder cannot be synced (Input/output error), so the names of the files could be lost at a "
+                  "power failure; tried before the logger starts; nothing was recorded)\n"},
+        {"2", failed + WorkingFileName(Prefix(), 1) +
+                  ": the sync of its folder failed (Input/output error), so its name may not survive a power failure; "
+                  "no data file was completed: what reached the disk is in the working files)\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.failing);
+        const Background run =
+            Start(LoggerConfig("instant", ""), args, -1, "stderr", {shim, std::string("VOS_SYNC_SPY_FOLDER_EIO=") + c.failing});
+        EXPECT_EQ(clitest::WaitExitWithin(run.pid, 30), 4) << run.Stderr();
+        const std::string said = run.Stderr();
+        EXPECT_EQ(said.substr(said.rfind("vosctl: ")), c.said);
+    }
+    const std::uint64_t received = ReportedSamples(clitest::ReadText(m_dir.Path("stderr")));
+    ASSERT_GT(received, 0u);
+    EXPECT_FALSE(clitest::Exists(SeriesFileName(Prefix(), 1)));
+
+    // A full disk: nothing is written, and it says so.
+    const clitest::Result full =
+        clitest::Run(m_dir, {"recover", Prefix()}, clitest::Environment({shim, "VOS_SYNC_SPY_FILE_ENOSPC=1"}));
+    EXPECT_EQ(full.status, 4) << full.err;
+    EXPECT_EQ(full.err, "vosctl recover: " + WorkingFileName(Prefix(), 1) +
+                            ": no data file was written; the working file was left as it is\n" + failed +
+                            SeriesFileName(Prefix(), 1) + ": cannot write the file: no space left on the device)\n");
+    const clitest::Result unsynced =
+        clitest::Run(m_dir, {"recover", Prefix()}, clitest::Environment({shim, "VOS_SYNC_SPY_FOLDER_EIO=1"}));
+    EXPECT_EQ(unsynced.status, 4) << unsynced.err;
+    EXPECT_EQ(unsynced.err.substr(unsynced.err.rfind("vosctl: ")),
+              failed + SeriesFileName(Prefix(), 1) +
+                  ": the sync of its folder failed (Input/output error) after it was written, which may not survive a "
+                  "power failure; the working file " + WorkingFileName(Prefix(), 1) + " was left as it is)\n");
+    const clitest::Result sound = clitest::Run(m_dir, {"recover", Prefix()});
+    EXPECT_EQ(sound.status, 0) << sound.err;
+    const seriestest::Series series = seriestest::ReadSeries(Prefix());
+    EXPECT_EQ(series.samples[0].size(), received);
+    ExpectOneRecording(series);
+    EXPECT_EQ(clitest::HiddenFiles(m_dir.Path("")), std::vector<std::string>());
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 
 #include "files/prefix_lock.h"
 #include "files/temp_dir.h"
@@ -162,6 +163,103 @@ TEST(PrefixLock, TheNameIsNeverSeenUnlocked) {
     EXPECT_EQ(unlocked, 0) << "of " << looked;
     // Nothing but the series' own files is left behind.
     EXPECT_TRUE(std::filesystem::is_empty(dir.Path("")));
+}
+
+// The prefix has one holder at a time, whoever asks: a second handle of this
+// process, or another user's process; the refusal names the holder.
+TEST(PrefixLock, OneHolderAtATimeNamed) {
+    const std::string me = ThisUser();
+    const std::string pid = std::to_string(::getpid());
+    struct Case {
+        const char* name;
+        PrefixRole role;
+        bool otherUser;  // the second asks as the user nobody
+        std::string said;
+    };
+    const Case cases[] = {
+        {"a second recording in this process", PrefixRole::Record, false,
+         "being recorded by a running process (pid " + pid + ", user " + me + ")"},
+        {"a recording while this process recovers", PrefixRole::Recover, false,
+         "being recovered by a running process (pid " + pid + ", user " + me + ")"},
+        {"another user's recording", PrefixRole::Record, true,
+         "being recorded by a running process (pid " + pid + ", user " + me + ")"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.otherUser && ::getuid() != 0) {
+            std::cout << "skipped \"" << c.name << "\": only root can ask as another user\n";
+            continue;
+        }
+        TempDir dir;
+        const std::string prefix = dir.Path("r");
+        PrefixLock first;
+        ASSERT_EQ(first.Acquire(prefix, c.role), PrefixLock::Result::Held);
+        std::string said;
+        PrefixLock::Result result = PrefixLock::Result::Held;
+        if (c.otherUser) {
+            ASSERT_EQ(::chmod(dir.Path("").c_str(), 0755), 0);
+            int pipeFds[2];
+            ASSERT_EQ(::pipe(pipeFds), 0);
+            const pid_t child = ::fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(9);
+                PrefixLock second;
+                const auto got = second.Acquire(prefix);
+                const std::string text = second.Holder();
+                if (::write(pipeFds[1], text.data(), text.size()) < 0) ::_exit(8);
+                ::_exit(static_cast<int>(got));
+            }
+            ::close(pipeFds[1]);
+            char buffer[256];
+            for (ssize_t got; (got = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;) said.append(buffer, got);
+            ::close(pipeFds[0]);
+            int status = 0;
+            ASSERT_EQ(::waitpid(child, &status, 0), child);
+            ASSERT_TRUE(WIFEXITED(status));
+            result = static_cast<PrefixLock::Result>(WEXITSTATUS(status));
+        } else {
+            PrefixLock second;
+            result = second.Acquire(prefix);
+            said = second.Holder();
+            EXPECT_EQ(second.Owner(), ::getpid());
+        }
+        EXPECT_EQ(result, PrefixLock::Result::Busy);
+        EXPECT_EQ(said, c.said);
+        EXPECT_TRUE(first.IsHeld());
+        first.Release();
+        EXPECT_FALSE(std::filesystem::exists(PrefixLockPath(prefix)));
+    }
+}
+
+// A lock file whose holder was killed is removed by the next holder, which
+// makes its own: its line and its owner are the new holder's.
+TEST(PrefixLock, ALeftLockFileIsReplaced) {
+    for (const bool otherOwner : {false, true}) {
+        SCOPED_TRACE(otherOwner);
+        if (otherOwner && ::getuid() != 0) {
+            std::cout << "skipped: only root can leave another user's lock file\n";
+            continue;
+        }
+        TempDir dir;
+        const std::string prefix = dir.Path("r");
+        const std::string path = PrefixLockPath(prefix);
+        std::ofstream(path) << "1 record\n";
+        if (otherOwner) {
+            ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+        }
+        PrefixLock lock;
+        ASSERT_EQ(lock.Acquire(prefix, PrefixRole::Recover), PrefixLock::Result::Held);
+        std::ifstream in(path);
+        std::string line;
+        std::getline(in, line);
+        EXPECT_EQ(line, std::to_string(::getpid()) + " recover");
+        struct stat info {};
+        ASSERT_EQ(::stat(path.c_str(), &info), 0);
+        EXPECT_EQ(info.st_uid, ::getuid());
+        lock.Release();
+        EXPECT_TRUE(std::filesystem::is_empty(dir.Path("")));
+    }
 }
 
 }  // namespace

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -28,3 +31,9 @@ public:
 private:
     std::filesystem::path m_path;
 };
+
+// The name of the user running the tests, as a refusal names a holder.
+inline std::string ThisUser() {
+    const passwd* entry = ::getpwuid(::getuid());
+    return entry != nullptr ? entry->pw_name : std::to_string(::getuid());
+}

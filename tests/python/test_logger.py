@@ -1,5 +1,6 @@
 """vosviewer's logger functions on the simulated driver, against vosctl on
 the same simulated logger."""
+import getpass
 import glob
 import os
 import re
@@ -138,6 +139,12 @@ def test_a_recording_gives_its_files_and_the_same_samples_as_blocks(tmp_path, si
         taken = 0
         run = vosviewer.record_blocks(tmp_path / "it", clock="1kHz", overwrite=True, simulator=True)
         for block in run:
+            if taken == 0 and not kept:
+                # A second recording of the prefix in this process is refused while the first runs.
+                held = f"is being recorded by a running process (pid {os.getpid()}, user {getpass.getuser()})"
+                with pytest.raises(vosviewer.VosError, match=re.escape(held)):
+                    next(iter(vosviewer.record_blocks(tmp_path / "it", clock="1kHz", overwrite=True,
+                                                      simulator=True)))
             taken += block.samples.shape[1]
             if taken >= 3000:
                 break
