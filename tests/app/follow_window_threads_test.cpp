@@ -350,14 +350,41 @@ TEST_F(FollowWindow, ExportsWhatIsShownWhenTheExportStarts) {
     ASSERT_TRUE(dlg->Following());
     ASSERT_TRUE(std::filesystem::exists(working)) << "file 1 was converted before it was tried";
 
-    // The working file, which the recorder writes on, is refused and only grows.
+    // Every name the recording owns or may still create is refused, by each
+    // export: the working file it writes on, which only grows, data files it
+    // has not come to (taken, they would end it), its lock file.
     const std::string before = ReadBytes(working);
-    script->fileNames.push_back(QString::fromStdString(working));
-    dlg->OnCsvSave();
-    ASSERT_TRUE(WaitIdle());
-    ASSERT_EQ(script->messages.size(), 1u);
-    EXPECT_EQ(script->messages.back().toStdString(),
-              working + " holds the record shown and is kept as it is. Choose another name.");
+    const auto savePartAction = [&] {
+        for (QAction* action : dlg->ContextMenu()->actions()) {
+            if (action->text() == QStringLiteral("Save of the visible range\u2026")) return action;
+        }
+        return static_cast<QAction*>(nullptr);
+    };
+    struct Refused {
+        const char* how;
+        std::string name;
+        std::function<void()> run;
+    };
+    const Refused refused[] = {
+        {"CSV-Save", working, [&] { dlg->OnCsvSave(); }},
+        {"Save", SeriesMemberName(prefix, 29, SERIES_DATA_EXTENSION), [&] { dlg->OnSave(); }},
+        {"CSV-Save", SeriesMemberName(prefix, 2, SERIES_DATA_EXTENSION), [&] { dlg->OnCsvSave(); }},
+        {"Save of a part", SeriesMemberName(prefix, 1000000, SERIES_WORKING_EXTENSION), [&] { savePartAction()->trigger(); }},
+        {"Save", PrefixLockPath(prefix), [&] { dlg->OnSave(); }},
+    };
+    for (const Refused& test : refused) {
+        SCOPED_TRACE(std::string(test.how) + " " + test.name);
+        script->messages.clear();
+        script->fileNames.push_back(QString::fromStdString(test.name));
+        test.run();
+        ASSERT_TRUE(WaitIdle());
+        ASSERT_EQ(script->messages.size(), 1u);
+        EXPECT_EQ(script->messages.back().toStdString(),
+                  test.name + " is a name of the recording " + prefix +
+                      ", which its recorder writes or may still write. Choose another name.");
+    }
+    script->messages.clear();
+    EXPECT_FALSE(std::filesystem::exists(SeriesMemberName(prefix, 29, SERIES_DATA_EXTENSION)));
     const std::string after = ReadBytes(working);
     EXPECT_EQ(after.substr(0, before.size()), before) << "the working file was written over";
 
@@ -373,10 +400,7 @@ TEST_F(FollowWindow, ExportsWhatIsShownWhenTheExportStarts) {
     const ViewRange part = dlg->ExportPart();
     ASSERT_GT(part.first, 0u);
     ASSERT_LT(part.first + part.count, 3000u);
-    QAction* savePart = nullptr;
-    for (QAction* action : dlg->ContextMenu()->actions()) {
-        if (action->text() == QStringLiteral("Save of the visible range\u2026")) savePart = action;
-    }
+    QAction* savePart = savePartAction();
     ASSERT_NE(savePart, nullptr);
     ASSERT_TRUE(savePart->isEnabled());
     script->fileNames.push_back(QString::fromStdString(dir.Path("part.dlf")));
@@ -406,7 +430,9 @@ TEST_F(FollowWindow, ExportsWhatIsShownWhenTheExportStarts) {
     EXPECT_EQ(dlg->RecordCount(), 6000u);
     EXPECT_EQ(dlg->FollowStatusText(), QStringLiteral("Recording ended: 6,000 samples"));
     EXPECT_TRUE(dlg->m_btnSave->isEnabled());
-    EXPECT_EQ(script->messages.size(), 1u) << script->messages.back().toStdString();
+    EXPECT_TRUE(script->messages.empty()) << script->messages.back().toStdString();
+    // Nothing the window did took a name of the recording: it ended as it ends alone.
+    EXPECT_EQ(ListSeries(prefix).dataFiles.size(), 2u);
 
     // Each CSV holds the first rows of the finished series as vosctl csv writes them.
     const TempDir cli;
