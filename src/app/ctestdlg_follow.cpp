@@ -5,7 +5,6 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <filesystem>
 #include <functional>
 #include <memory>
 
@@ -16,6 +15,20 @@
 #include "files/series_names.h"
 #include "record/follow.h"
 #include "settings/settings.h"
+
+namespace {
+
+// How soon following the window's own recording is tried again while its old series is being removed.
+constexpr int OWN_RECORDING_RETRY_MS = 20;
+
+// The recorder's lock is this process's own: it is looked at, never opened.
+FollowedRecording::Options OwnRecordingOptions() {
+    FollowedRecording::Options options;
+    options.recorderInProcess = true;
+    return options;
+}
+
+}  // namespace
 
 void CtestDlg::CreateFollowControls() {
     m_follower = new RecordingFollower(m_shown, this);
@@ -128,14 +141,13 @@ void CtestDlg::FollowOwnRecording() {
     if (!Recording()) {
         return;
     }
-    // The recorder's lock is this process's own: it is looked at, never opened.
-    FollowedRecording::Options options;
-    options.recorderInProcess = true;
-    const std::string& prefix = m_recording->Options().prefix;
+    // From its start, whatever its files' size: a file of 1,000 samples at 10 kHz is a working file for
+    // a tenth of a second. An old series it overwrites is not its: it is followed once that is gone.
     std::string message;
-    if (!std::filesystem::exists(SeriesMemberName(prefix, 1, SERIES_WORKING_EXTENSION)) ||
-        !StartFollowing(QString::fromStdString(prefix), {}, options, message)) {
-        // Not yet a file of it to read: again at the next poll.
+    if (!m_recording->OldSeriesGone()) {
+        QTimer::singleShot(OWN_RECORDING_RETRY_MS, this, [this] { FollowOwnRecording(); });
+    } else if (!StartFollowing(QString::fromStdString(m_recording->Options().prefix), {}, OwnRecordingOptions(),
+                               message)) {
         QTimer::singleShot(RecordingFollower::POLL_MILLISECONDS, this, [this] { FollowOwnRecording(); });
     }
 }

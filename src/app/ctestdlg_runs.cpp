@@ -126,7 +126,7 @@ void CtestDlg::OfferRun(const LeftoverRun& run, bool wholeSeries) {
         const QString confirm = QStringLiteral("Delete the %1 samples of this run for good?\n%2")
                                     .arg(run.samples)
                                     .arg(QString::fromStdString(run.workingFile));
-        if (m_prompts->AskChoice(this, confirm, m_appTitle, {QStringLiteral("Delete"), QStringLiteral("Keep")}) == 0) {
+        if (m_prompts->AskChoice(this, confirm, m_appTitle, {QStringLiteral("Delete"), QStringLiteral("Keep")}, 1) == 0) {
             hold.Release();
             std::error_code ignored;
             std::filesystem::remove(run.workingFile, ignored);

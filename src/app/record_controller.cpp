@@ -18,9 +18,14 @@ RecordController::~RecordController() {
 
 void RecordController::Start(const D2xxApi& api, RecordOptions options, bool overwrite,
                              std::unique_ptr<PrefixLock> lock, QString marker) {
+    m_oldSeriesGone = !overwrite;
     if (overwrite) {
         const std::string prefix = options.prefix;
-        options.beforeStream = [prefix](std::string& failedPath) { return RemoveSeries(prefix, failedPath); };
+        options.beforeStream = [this, prefix](std::string& failedPath) {
+            const FileError error = RemoveSeries(prefix, failedPath);
+            m_oldSeriesGone.store(error == FileError::None, std::memory_order_release);
+            return error;
+        };
     }
     m_options = options;
     m_lock = std::move(lock);

@@ -36,6 +36,9 @@ public:
     /// Stops and waits until the recording has ended and finished is emitted.
     void StopAndWait();
     bool Running() const { return m_thread.joinable(); }
+    /// No file of an old series under the prefix is left: there was none, or
+    /// the overwrite removed them. What the prefix holds from then on is this recording's.
+    bool OldSeriesGone() const { return m_oldSeriesGone.load(std::memory_order_acquire); }
 
     /// "0:03 elapsed, 30000 samples, 3 files" (or waiting for the trigger).
     QString ProgressText() const;
@@ -59,6 +62,7 @@ private:
     std::unique_ptr<PrefixLock> m_lock;
     std::thread m_thread;
     std::atomic<bool> m_done{false};
+    std::atomic<bool> m_oldSeriesGone{false};
     RecordOutcome m_outcome;  // written by the thread before m_done, read after
     QElapsedTimer m_elapsed;
     std::int64_t m_seconds = 0;

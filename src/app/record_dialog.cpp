@@ -174,8 +174,9 @@ bool RecordDialog::StartRecording() {
             QStringLiteral("The prefix %1 is in use: %2.\n\nOverwrite removes the old series once the logger is open; "
                            "until then nothing is changed.")
                 .arg(prefix, found);
-        if (m_prompts.AskChoice(this, question, windowTitle(),
-                                {QStringLiteral("Overwrite"), QStringLiteral("Cancel")}) != 0) {
+        // Return keeps the old series: only a click on Overwrite removes it.
+        if (m_prompts.AskChoice(this, question, windowTitle(), {QStringLiteral("Overwrite"), QStringLiteral("Cancel")},
+                                1) != 0) {
             m_status->setText(QStringLiteral("Nothing was changed."));
             return false;
         }
