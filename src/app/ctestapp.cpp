@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QFile>
 #include <QTimer>
 
 #include <cstdio>
@@ -19,16 +20,23 @@ void AddFileArguments(QCommandLineParser& parser) {
         QStringLiteral("files"),
         QStringLiteral("Data files to open: one as Open opens it, several (such as a recording's "
                        "PREFIX-000001.dlf PREFIX-000002.dlf ...) as one record, in the order given; a "
-                       "recording's PREFIX alone opens all its PREFIX-NNNNNN.dlf in order."),
+                       "recording's PREFIX alone opens all its PREFIX-NNNNNN.dlf in order. A file or the "
+                       "PREFIX of a recording still running shows it whole and follows it."),
         QStringLiteral("[FILE.dlf|PREFIX...]"));
 }
 
 void OpenFileArguments(CtestDlg& window, const QCommandLineParser& parser) {
     std::vector<std::string> arguments;
-    for (const QString& argument : parser.positionalArguments()) arguments.push_back(argument.toStdString());
-    // A recording's prefix opens its whole series; a name that is also a file stays that file.
+    // Names are bytes: one that is no UTF-8 is passed on as it was given.
+    for (const QString& argument : parser.positionalArguments()) {
+        arguments.push_back(QFile::encodeName(argument).toStdString());
+    }
+    // A recording's prefix opens its whole series, and one still recorded is followed; a name that is
+    // also a file stays that file.
     QStringList files;
-    for (const std::string& file : ExpandPrefixes(arguments).files) files.push_back(QString::fromStdString(file));
+    for (const std::string& file : ExpandPrefixes(arguments).files) {
+        files.push_back(QFile::decodeName(QByteArray::fromStdString(file)));
+    }
     window.OpenFiles(files);
 }
 
@@ -55,7 +63,7 @@ int CtestApp::InitInstance(int argc, char** argv) {
     const QCommandLineOption follow(
         QStringLiteral("follow"),
         QStringLiteral("Show the recording of the series PREFIX (vosctl record -o PREFIX) while it runs, growing with it; "
-                       "once it ends, its whole series."),
+                       "once it ends, its whole series. One that has not started yet is waited for."),
         QStringLiteral("PREFIX"));
     parser.addOption(follow);
     AddFileArguments(parser);

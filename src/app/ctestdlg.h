@@ -323,14 +323,20 @@ private:
     bool AskCloseWhileRecording();
 
     void CreateFollowControls();
-    bool StartFollowing(const QString& prefix, const QStringList& paths, const FollowedRecording::Options& options,
+    /// Follows the recording of `prefix`; with `wait`, one that has not started yet is waited for.
+    bool StartFollowing(const QString& prefix, const FollowedRecording::Options& options, bool wait,
                         std::string& message);
-    /// Follows `paths` when the newest is a working file (`opened`); false with `message` when that fails.
-    bool OpenWorkingSeries(const QStringList& paths, std::string& message, bool& opened);
+    /// The followed recording is shown: its settings in the panel, Save once it has a sample.
+    void OnFollowBegun();
     /// Follows the window's own recording to files once it can be read.
     void FollowOwnRecording();
     /// The followed record grew to `count`: the view at its end moves with it.
     void OnRecordAppended(std::uint64_t count);
+    /// The view, the markers and the cursor of the ended recording of `count` samples stay when its
+    /// series is shown in its place.
+    void KeepViewForSeries(std::uint64_t count);
+    /// Offers Recover for the recording of `prefix` that ended without closing its files (ctestdlg_runs.cpp).
+    void OfferLeftoverRecording(const std::string& prefix);
 
     // A series of files as one record (ctestdlg_series.cpp).
     void CreateSeriesControls();

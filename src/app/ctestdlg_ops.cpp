@@ -2,6 +2,7 @@
 // exports themselves are ExportJob's.
 #include <QAction>
 #include <QComboBox>
+#include <QFile>
 #include <QFileInfo>
 #include <QMenu>
 #include <QProgressBar>
@@ -18,10 +19,13 @@
 #include "files/file.h"
 #include "files/series_names.h"
 #include "files/series_text.h"
+#include "record/running_recording.h"
 
 namespace {
 
 const QString DLF_FILTER = QStringLiteral("DLFファイル (*.dlf)");
+// Open offers a running recording's working files too, after the data files' entry.
+const QString OPEN_FILTER = DLF_FILTER + QStringLiteral(";;Data and working files (*.dlf *.vrec)");
 const QString DLF_SUFFIX = QStringLiteral("dlf");
 
 }  // namespace
@@ -69,7 +73,7 @@ bool CtestDlg::SaveDataFile(std::string& message) {
 }
 
 bool CtestDlg::LoadDataFile(std::string& message) {
-    QStringList paths = m_prompts->AskOpenFileNames(this, DLF_FILTER, DLF_SUFFIX);
+    QStringList paths = m_prompts->AskOpenFileNames(this, OPEN_FILTER, DLF_SUFFIX);
     if (paths.isEmpty()) {
         return true;
     }
@@ -92,9 +96,12 @@ bool CtestDlg::LoadDataFile(std::string& message) {
 }
 
 bool CtestDlg::OpenNamed(const QStringList& paths, std::string& message) {
-    // The newest file still being written: the recording is shown as it grows.
-    if (bool working = false; OpenWorkingSeries(paths, message, working) || working) {
-        return message.empty();
+    // Files of a recording that still runs, or left working files: it is shown whole, from its first
+    // file, and followed, whichever of its files or its prefix was named.
+    std::vector<std::string> names;
+    for (const QString& path : paths) names.push_back(QFile::encodeName(path).toStdString());
+    if (const std::string prefix = RecordingToFollow(names); !prefix.empty()) {
+        return StartFollowing(QFile::decodeName(QByteArray::fromStdString(prefix)), {}, false, message);
     }
     if (paths.size() == 1) {
         return LoadOneFile(paths.front(), message);

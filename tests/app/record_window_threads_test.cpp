@@ -3,6 +3,7 @@
 // opens, and what a killed window leaves recovered by vosctl and by the next start.
 #include <QAction>
 #include <QCheckBox>
+#include <QDateTime>
 #include <QLabel>
 #include <QMenu>
 #include <QThread>
@@ -379,6 +380,10 @@ TEST_F(RecordWindow, KilledRecordingIsRecoveredByVosctlAndByTheNextStart) {
     EXPECT_GT(leftover.back().samples, 0u);
     ASSERT_EQ(QDir(QString::fromStdString(runs), "recording-*.prefix").entryList().size(), 1);
     std::uint64_t onDisk = SamplesOnDisk(prefix);
+    DataFileHeader firstFile;
+    ASSERT_EQ(ReadDataFileHeader(SeriesFileName(prefix, 1), firstFile), FileError::None);
+    ASSERT_TRUE(firstFile.stamp.has_value());
+    const std::int64_t mineStart = firstFile.stamp->startMicros;
 
     // vosctl recover, on a copy.
     const std::string copies = dir.Path("copy");
@@ -403,6 +408,10 @@ TEST_F(RecordWindow, KilledRecordingIsRecoveredByVosctlAndByTheNextStart) {
     ASSERT_EQ(script->questions.size(), 1u);
     const QString question = script->questions[0];
     EXPECT_TRUE(question.contains(QString::fromStdString(leftover[0].workingFile))) << question.toStdString();
+    // The whole recording, from the start of its first file.
+    EXPECT_TRUE(question.contains(QString("On disk: %1 samples per channel").arg(onDisk))) << question.toStdString();
+    EXPECT_TRUE(question.contains("Started: " + QDateTime::fromMSecsSinceEpoch(mineStart / 1000).toString("yyyy-MM-dd HH:mm:ss")))
+        << question.toStdString();
     EXPECT_TRUE(question.contains(QString::fromStdString("\"vosctl recover " + prefix + "\""))) << question.toStdString();
     EXPECT_TRUE(ListSeries(prefix).workingFiles.empty());
     const seriestest::Series mine = seriestest::ReadSeries(prefix);
