@@ -108,6 +108,11 @@ bool CtestDlg::FollowRecording(const QString& prefix, std::string& message) {
 
 bool CtestDlg::StartFollowing(const QString& prefix, const FollowedRecording::Options& options, bool wait,
                               std::string& message) {
+    // Only this window's recorder tells whether it waits for its trigger.
+    m_follower->SetTriggerWait(options.recorderInProcess ? std::function<bool()>([this] {
+        return Recording() && m_recording->WaitingForTrigger();
+    })
+                                                         : nullptr);
     const FileError error = m_follower->Follow(QFile::encodeName(prefix).toStdString(), options, wait);
     if (error != FileError::None) {
         message = FileErrorMessage(error);

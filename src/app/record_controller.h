@@ -40,11 +40,16 @@ public:
     /// the overwrite removed them. What the prefix holds from then on is this recording's.
     bool OldSeriesGone() const { return m_oldSeriesGone.load(std::memory_order_acquire); }
 
-    /// "0:03 elapsed, 30000 samples, 3 files" (or waiting for the trigger).
+    /// Running, armed with a trigger that has not come yet.
+    bool WaitingForTrigger() const;
+    /// "Logger 12001: 0:03 elapsed, 30000 samples, 3 files" (or waiting for the trigger).
     QString ProgressText() const;
     std::uint64_t Samples() const;
     const RecordOptions& Options() const { return m_options; }
     const RecordOutcome& Outcome() const { return m_outcome; }
+    /// A file's errno in the words a user looks for: "the disk is full",
+    /// "the folder does not exist", else the system's text.
+    static QString CauseText(int error);
     /// What the ended recording left on disk, as vosctl record says it.
     QString EndText() const { return m_endText; }
 
@@ -56,6 +61,8 @@ signals:
 
 private:
     void Finish();
+    /// "Logger 12001: ", the logger recorded; empty when none is named.
+    QString LoggerText() const;
 
     RecordOptions m_options;
     std::unique_ptr<Recorder> m_recorder;

@@ -16,7 +16,7 @@
 
 #include <unistd.h>
 
-#include <cstring>
+#include <cerrno>
 #include <memory>
 
 #include "acquisition/record_targets.h"
@@ -29,7 +29,7 @@ namespace {
 
 constexpr int PROGRESS_PERIOD_MS = 250;
 
-QString Errno(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+QString Errno(int error) { return RecordController::CauseText(error); }
 
 // "3 data files (run-000001.dlf to run-000003.dlf)".
 QString Listed(const std::vector<SeriesMember>& files, const char* kind) {
@@ -192,6 +192,11 @@ bool RecordDialog::StartRecording() {
                    .arg(check.owner));
         return false;
     case PrefixCheck::Verdict::LockFailed:
+        if (check.error == ENOENT) {
+            Refuse(QStringLiteral("The folder %1 does not exist; nothing was recorded.")
+                       .arg(QFileInfo(prefix).absolutePath()));
+            return false;
+        }
         Refuse(QStringLiteral("%1: %2; the hidden file that holds the prefix while it is recorded could not be made; "
                               "nothing was recorded.")
                    .arg(QString::fromStdString(check.path), Errno(check.error)));

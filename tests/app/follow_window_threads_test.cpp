@@ -179,6 +179,8 @@ TEST_P(FollowWindowWays, GrowsWithARecordingKeepsTheViewAndShowsTheWholeSeriesAt
     ASSERT_TRUE(watchUntil([&] { return shown >= 2500; }, true)) << "shown " << shown;
     EXPECT_FALSE(wholeLost);
     ASSERT_TRUE(dlg->Following());
+    // Sampling Count says the samples shown, as after an Open.
+    EXPECT_EQ(dlg->m_editCount->text(), QString::number(dlg->RecordCount()));
 
     // The files met so far are marked where they begin (1,000 samples each, none lost), and the cursor names the
     // file of its sample, converted or still being written, and the sample's index there.

@@ -75,6 +75,13 @@ protected:
         return dlg->RecordFilesDialog();
     }
 
+    /// Whether the state lamp's face on the canvas shows `state`.
+    bool LampShows(LampState state) {
+        const Rect& lamp = dlg->View().Geometry().groupRect[4];
+        const Rgb colour = LAMP_COLORS[state];
+        return (dlg->View().Snapshot().pixel(lamp.left + 3, lamp.top + 3) & 0xFFFFFF) == (qRgb(colour.r, colour.g, colour.b) & 0xFFFFFF);
+    }
+
     static void Fill(RecordDialog& dialog, const std::string& prefix, const char* split) {
         dialog.m_editPrefix->setText(QString::fromStdString(prefix));
         dialog.m_checkUntilStop->setChecked(true);
@@ -165,9 +172,11 @@ TEST_P(RecordWindowSplits, StoppedRecordingIsShownAndEqualsVosctlRecord) {
     }
     ASSERT_FALSE(late) << pending.front().samples << " samples on disk not shown after 2 s; shown " << dlg->RecordCount();
     ASSERT_GE(SamplesOnDisk(prefix), 30000u) << "3 s did not reach the disk";
+    EXPECT_TRUE(dialog->m_status->text().startsWith("Logger 30001: ")) << dialog->m_status->text().toStdString();
     EXPECT_TRUE(dialog->m_status->text().contains(" samples, ")) << dialog->m_status->text().toStdString();
     EXPECT_TRUE(dlg->Following());
     EXPECT_TRUE(dlg->FollowStatusText().startsWith("Recording running: ")) << dlg->FollowStatusText().toStdString();
+    EXPECT_TRUE(LampShows(LAMP_ACQUISITION));
     // Closing the window asks first; Cancel goes on recording.
     script->choices = {1};
     EXPECT_FALSE(dlg->close());
@@ -179,6 +188,7 @@ TEST_P(RecordWindowSplits, StoppedRecordingIsShownAndEqualsVosctlRecord) {
     ASSERT_TRUE(PumpUntil([&] { return !dlg->Recording(); }, 20000));
     EXPECT_TRUE(dlg->m_btnStart->isEnabled());
     EXPECT_TRUE(dlg->CloseEnabled());
+    EXPECT_TRUE(LampShows(LAMP_STAND_BY));
     ASSERT_EQ(script->messages.size(), 1u);
     const QString end = script->messages[0];
 
@@ -193,7 +203,7 @@ TEST_P(RecordWindowSplits, StoppedRecordingIsShownAndEqualsVosctlRecord) {
     ExpectStamps(window, split);
     EXPECT_TRUE(ListSeries(prefix).workingFiles.empty());
     EXPECT_FALSE(std::filesystem::exists(PrefixLockPath(prefix)));
-    EXPECT_TRUE(end.startsWith(QString("%1 samples (0:0").arg(samples))) << end.toStdString();
+    EXPECT_TRUE(end.startsWith(QString("Logger 30001: %1 samples (0:0").arg(samples))) << end.toStdString();
     EXPECT_TRUE(end.contains(QString::fromStdString(" in " + std::to_string(files) + " files " + prefix +
                                                     "-000001.dlf to " + SeriesFileName(prefix, files))))
         << end.toStdString();
@@ -217,6 +227,30 @@ TEST_P(RecordWindowSplits, StoppedRecordingIsShownAndEqualsVosctlRecord) {
             ASSERT_EQ(window.samples[c][i], reference.samples[c][i]) << "sample " << i << " ch" << c;
         }
     }
+}
+
+// Before Search, "Record to files…" records the logger vosctl record takes, the last one found, and names it.
+TEST_F(RecordWindow, BeforeSearchRecordsTheLoggerVosctlRecordTakes) {
+    UseDataFolder(dir.Path("data"));
+    vossim::SimConfig config;
+    std::string errors;
+    std::string text = seriestest::LoggerConfig("realtime", "");
+    text.replace(text.find("device serial=30001"), 19, "device serial=30001 resolution=16\ndevice serial=30002");
+    ASSERT_TRUE(vossim::ParseConfig(text, config, &errors)) << errors;
+    MakeWindow(config);
+    RecordDialog* dialog = OpenDialog();
+    ASSERT_NE(dialog, nullptr);
+    const std::string prefix = dir.Path("second");
+    Fill(*dialog, prefix, "10000");
+    ASSERT_TRUE(dialog->StartRecording()) << (script->messages.empty() ? "" : script->messages.back().toStdString());
+    ASSERT_TRUE(PumpUntil([&] { return SamplesOnDisk(prefix) > 0; }, 20000));
+    EXPECT_TRUE(dialog->m_status->text().startsWith("Logger 30002: ")) << dialog->m_status->text().toStdString();
+    dialog->m_btnStop->click();
+    ASSERT_TRUE(PumpUntil([&] { return !dlg->Recording(); }, 20000));
+    ASSERT_EQ(script->messages.size(), 1u);
+    EXPECT_TRUE(script->messages[0].startsWith("Logger 30002: ")) << script->messages[0].toStdString();
+    EXPECT_EQ(vossim::Stats(0).opens, 0u);
+    EXPECT_EQ(vossim::Stats(1).opens, 1u);
 }
 
 // The prefix is checked in the dialog before the logger opens: one a running
@@ -263,6 +297,8 @@ TEST_F(RecordWindow, PrefixInUseIsRefusedBeforeTheLoggerOpens) {
              .arg(recorder),
          0},
         {"files, Cancel", taken, {1}, QString("The prefix %1 is in use: 1 data file (%1-000001.dlf)").arg(QString::fromStdString(taken)), 1},
+        {"a folder that does not exist", dir.Path("none/run"), {},
+         QString("The folder %1 does not exist; nothing was recorded.").arg(QString::fromStdString(dir.Path("none"))), 0},
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
@@ -304,6 +340,22 @@ TEST_F(RecordWindow, PrefixInUseIsRefusedBeforeTheLoggerOpens) {
     EXPECT_TRUE(script->messages[0].startsWith("The window is busy")) << script->messages[0].toStdString();
     dlg->OnStop();
     ASSERT_TRUE(WaitIdle());
+
+    // Armed with a trigger that never comes: the lamp and the status line say it waits for it.
+    dlg->m_checkTrigger->setChecked(true);
+    dlg->OnTriggerCheck();
+    dlg->m_comboTrigType->setCurrentIndex(0);
+    dlg->m_editThreshold->setText("10.5");
+    Fill(*dialog, dir.Path("armed"), "10000");
+    ASSERT_TRUE(dialog->StartRecording());
+    EXPECT_TRUE(PumpUntil([&] { return dlg->FollowStatusText() == "Recording running: waiting for its trigger"; }, 20000))
+        << dlg->FollowStatusText().toStdString();
+    EXPECT_TRUE(LampShows(LAMP_WAITING));
+    dialog->m_btnStop->click();
+    ASSERT_TRUE(PumpUntil([&] { return !dlg->Recording() && !dlg->Following(); }, 20000));
+    EXPECT_TRUE(LampShows(LAMP_STAND_BY));
+    dlg->m_checkTrigger->setChecked(false);
+    dlg->OnTriggerCheck();
 
     // Closing the window while it records, answered "Stop and keep the files": it stops, keeps them and closes.
     // Over an old series of 900,000 samples at 1 kHz, which the window never shows as the recording's.
