@@ -25,19 +25,25 @@ void AddFileArguments(QCommandLineParser& parser) {
         QStringLiteral("[FILE.dlf|PREFIX...]"));
 }
 
-void OpenFileArguments(CtestDlg& window, const QCommandLineParser& parser) {
-    std::vector<std::string> arguments;
-    // Names are bytes: one that is no UTF-8 is passed on as it was given.
-    for (const QString& argument : parser.positionalArguments()) {
-        arguments.push_back(QFile::encodeName(argument).toStdString());
+std::string RawArgument(const QString& value, const std::vector<std::string>& raw) {
+    // Qt's text of a name that is no UTF-8 has lost its bytes: they are found where they were given.
+    for (const std::string& argument : raw) {
+        if (QFile::decodeName(QByteArray::fromStdString(argument)) == value) return argument;
+        const std::size_t equals = argument.find('=');
+        if (argument.starts_with("--") && equals != std::string::npos &&
+            QFile::decodeName(QByteArray::fromStdString(argument.substr(equals + 1))) == value) {
+            return argument.substr(equals + 1);
+        }
     }
+    return QFile::encodeName(value).toStdString();
+}
+
+void OpenFileArguments(CtestDlg& window, const QCommandLineParser& parser, const std::vector<std::string>& raw) {
+    std::vector<std::string> arguments;
+    for (const QString& argument : parser.positionalArguments()) arguments.push_back(RawArgument(argument, raw));
     // A recording's prefix opens its whole series, and one still recorded is followed; a name that is
     // also a file stays that file.
-    QStringList files;
-    for (const std::string& file : ExpandPrefixes(arguments).files) {
-        files.push_back(QFile::decodeName(QByteArray::fromStdString(file)));
-    }
-    window.OpenFiles(files);
+    window.OpenFileNames(ExpandPrefixes(arguments).files);
 }
 
 int CtestApp::InitInstance(int argc, char** argv) {
@@ -94,18 +100,19 @@ int CtestApp::InitInstance(int argc, char** argv) {
     }
     // The files open once the window is shown, so their progress and messages show in it.
     int status = 0;
-    QTimer::singleShot(0, dialog.get(), [window = dialog.get(), &parser, &follow, &status] {
+    const std::vector<std::string> raw(argv, argv + argc);
+    QTimer::singleShot(0, dialog.get(), [window = dialog.get(), &parser, &follow, &status, &raw] {
         if (parser.isSet(follow)) {
             std::string message;
             // Refused as a command's argument is: on stderr, with a status a script can test.
-            if (!window->FollowRecording(parser.value(follow), message)) {
+            if (!window->FollowRecording(RawArgument(parser.value(follow), raw), message)) {
                 std::fprintf(stderr, "vosviewer: %s: %s\n", parser.value(follow).toLocal8Bit().constData(), message.c_str());
                 status = 1;
                 window->done(0);
             }
             return;
         }
-        OpenFileArguments(*window, parser);
+        OpenFileArguments(*window, parser, raw);
     });
     dialog->exec();
     dialog.reset();

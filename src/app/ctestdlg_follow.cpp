@@ -102,18 +102,22 @@ bool CtestDlg::Following() const { return m_follower != nullptr && m_follower->A
 QString CtestDlg::FollowStatusText() const { return m_followStatus->isVisible() ? m_followStatus->text() : QString(); }
 
 bool CtestDlg::FollowRecording(const QString& prefix, std::string& message) {
+    return FollowRecording(QFile::encodeName(prefix).toStdString(), message);
+}
+
+bool CtestDlg::FollowRecording(const std::string& prefix, std::string& message) {
     // Not started yet, it is waited for.
     return StartFollowing(prefix, FollowedRecording::Options{}, true, message);
 }
 
-bool CtestDlg::StartFollowing(const QString& prefix, const FollowedRecording::Options& options, bool wait,
+bool CtestDlg::StartFollowing(const std::string& prefix, const FollowedRecording::Options& options, bool wait,
                               std::string& message) {
     // Only this window's recorder tells whether it waits for its trigger.
     m_follower->SetTriggerWait(options.recorderInProcess ? std::function<bool()>([this] {
         return Recording() && m_recording->WaitingForTrigger();
     })
                                                          : nullptr);
-    const FileError error = m_follower->Follow(QFile::encodeName(prefix).toStdString(), options, wait);
+    const FileError error = m_follower->Follow(prefix, options, wait);
     if (error != FileError::None) {
         message = FileErrorMessage(error);
         return false;
@@ -123,7 +127,7 @@ bool CtestDlg::StartFollowing(const QString& prefix, const FollowedRecording::Op
     if (m_follower->Waiting()) {
         // Nothing of it to show or save yet: the panes are empty until it starts.
         m_dataValid = false;
-        m_fileName = prefix;
+        m_fileName = QFile::decodeName(QByteArray::fromStdString(prefix));
         DropZoom();
         RedrawAll(m_displayMode);
         ClearSummary();
@@ -204,8 +208,7 @@ void CtestDlg::FollowOwnRecording() {
     std::string message;
     if (!m_recording->OldSeriesGone()) {
         QTimer::singleShot(OWN_RECORDING_RETRY_MS, this, [this] { FollowOwnRecording(); });
-    } else if (!StartFollowing(QFile::decodeName(QByteArray::fromStdString(m_recording->Options().prefix)),
-                               OwnRecordingOptions(), false, message)) {
+    } else if (!StartFollowing(m_recording->Options().prefix, OwnRecordingOptions(), false, message)) {
         QTimer::singleShot(RecordingFollower::POLL_MILLISECONDS, this, [this] { FollowOwnRecording(); });
     }
 }

@@ -1,5 +1,6 @@
 #include "app/follow_view.h"
 
+#include <QFile>
 #include <QLocale>
 #include <QTimer>
 
@@ -31,7 +32,7 @@ FileError RecordingFollower::Follow(const std::string& prefix, FollowedRecording
         m_waiting = true;
         m_timer->setInterval(POLL_MILLISECONDS);
         m_timer->start();
-        SetStatus(QStringLiteral("Waiting for a recording on %1").arg(QString::fromStdString(prefix)));
+        SetStatus(QStringLiteral("Waiting for a recording on %1").arg(QFile::decodeName(QByteArray::fromStdString(prefix))));
         return FileError::None;
     }
     if (opened != FileError::None) {
@@ -141,7 +142,7 @@ QString RecordingFollower::StatusText(const FollowStatus& status, const std::str
         if (status.workingFiles > 0) {
             return QStringLiteral("Recording ended without closing its files: %1 samples; \"vosctl recover %2\" makes "
                                   "data files of them")
-                .arg(samples, QString::fromStdString(prefix));
+                .arg(samples, QFile::decodeName(QByteArray::fromStdString(prefix)));
         }
         return QStringLiteral("Recording ended: %1 samples").arg(samples);
     }

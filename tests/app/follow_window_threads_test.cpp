@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QCommandLineParser>
 #include <QDateTime>
+#include <QFile>
 #include <QLocale>
 #include <QMenu>
 #include <QWheelEvent>
@@ -446,11 +447,13 @@ TEST_F(FollowWindow, ARecordingNotStartedOrWithoutASampleSaysSoAndOffersNoSave) 
     dlg->OpenFiles({QString::fromStdString(WriteRecordingFiles(dir.Path("other"), {700}).front())});
     ASSERT_TRUE(WaitIdle());
     ASSERT_TRUE(dlg->m_btnSave->isEnabled());
-    const std::string prefix = dir.Path("later");
+    // A name that is no UTF-8, as a file system may hold it.
+    const std::string prefix = dir.Path("later\xff\xfe");
+    const QString shownPrefix = QFile::decodeName(QByteArray::fromStdString(prefix));
     std::string message;
-    ASSERT_TRUE(dlg->FollowRecording(QString::fromStdString(prefix), message)) << message;
+    ASSERT_TRUE(dlg->FollowRecording(prefix, message)) << message;
     EXPECT_TRUE(dlg->Following());
-    EXPECT_EQ(dlg->FollowStatusText().toStdString(), "Waiting for a recording on " + prefix);
+    EXPECT_EQ(dlg->FollowStatusText(), "Waiting for a recording on " + shownPrefix);
     EXPECT_FALSE(dlg->m_btnSave->isEnabled());
     EXPECT_FALSE(dlg->m_btnCsvSave->isEnabled());
     EXPECT_TRUE(script->messages.empty()) << script->messages.back().toStdString();
@@ -461,9 +464,20 @@ TEST_F(FollowWindow, ARecordingNotStartedOrWithoutASampleSaysSoAndOffersNoSave) 
     const bool waiting = PumpUntil(
         [&] { return dlg->FollowStatusText() == "Recording running: no sample yet (waiting for its trigger or its logger)"; },
         20000);
+    // vosviewer PREFIX of the running recording, its bytes as given on the command line.
+    bool opened = false;
+    if (waiting) {
+        dlg->OpenFiles({QString::fromStdString(WriteRecordingFiles(dir.Path("another"), {700}).front())});
+        QCommandLineParser parser;
+        AddFileArguments(parser);
+        EXPECT_TRUE(parser.parse({QStringLiteral("vosviewer"), shownPrefix}));
+        OpenFileArguments(*dlg, parser, {"vosviewer", prefix});
+        opened = dlg->Following() && dlg->FollowStatusText().startsWith("Recording running: no sample yet");
+    }
     ::kill(recorder, SIGINT);
     EXPECT_NE(clitest::WaitExitWithin(recorder, 20), -1);
     ASSERT_TRUE(waiting) << dlg->FollowStatusText().toStdString() << clitest::ReadText(dir.Path("stderr"));
+    EXPECT_TRUE(opened) << dlg->FollowStatusText().toStdString() << (script->messages.empty() ? "" : script->messages.back().toStdString());
     EXPECT_FALSE(dlg->m_btnSave->isEnabled());
     EXPECT_FALSE(dlg->m_btnCsvSave->isEnabled());
     EXPECT_TRUE(dlg->m_btnOpen->isEnabled());
