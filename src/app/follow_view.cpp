@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "files/series_names.h"
 #include "numtext/duration.h"
@@ -24,8 +25,10 @@ RecordingFollower::RecordingFollower(ShownRecord& shown, QObject* parent) : QObj
 FileError RecordingFollower::Follow(const std::string& prefix, FollowedRecording::Options options, bool wait) {
     auto recording = std::make_shared<FollowedRecording>();
     const FileError opened = recording->Open(prefix, options);
-    if (opened == FileError::Open && wait) {
-        // Nothing of it yet: looked for again at each poll.
+    const std::filesystem::path folder = std::filesystem::path(prefix).parent_path();
+    std::error_code error;
+    if (opened == FileError::Open && wait && std::filesystem::is_directory(folder.empty() ? "." : folder, error)) {
+        // Nothing of it yet in a folder that is there: looked for again at each poll.
         Stop();
         m_prefix = prefix;
         m_options = options;

@@ -38,8 +38,9 @@ public:
     explicit RecordingFollower(ShownRecord& shown, QObject* parent = nullptr);
 
     /// Shows the recording of the series `prefix` as it is now and follows
-    /// it. With `wait`, a prefix that neither a recorder holds nor a file
-    /// names yet is waited for: begun follows once its recording starts.
+    /// it. With `wait`, a prefix in an existing folder that neither a
+    /// recorder holds nor a file names yet is waited for: begun follows once
+    /// its recording starts.
     FileError Follow(const std::string& prefix, FollowedRecording::Options options = {}, bool wait = false);
     /// Stops following; the record shown stays as it is.
     void Stop();

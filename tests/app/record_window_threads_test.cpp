@@ -379,8 +379,10 @@ TEST_F(RecordWindow, PrefixInUseIsRefusedBeforeTheLoggerOpens) {
     EXPECT_FALSE(dlg->Recording());
     EXPECT_FALSE(dlg->isVisible());
     EXPECT_TRUE(ListSeries(closing).workingFiles.empty());
-    ASSERT_EQ(ListSeries(closing).dataFiles.size(), 1u);
+    // The new recording's files, 10,000 samples at most each: nothing of the old series is left.
+    ASSERT_GE(ListSeries(closing).dataFiles.size(), 1u);
     EXPECT_GT(std::filesystem::file_size(closing + "-000001.dlf"), 256u);
+    EXPECT_LE(std::filesystem::file_size(closing + "-000001.dlf"), 256u + 32u * 10000u);
 }
 
 // A window recording in a process of its own, killed with SIGKILL after two
