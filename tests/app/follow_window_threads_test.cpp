@@ -412,7 +412,8 @@ TEST_F(FollowWindow, ARunningRecordingOpenedAnyWayIsShownWholeAndFollowed) {
 
     // Killed while it writes a working file: that is left, which the window says, and it offers Recover for
     // the whole recording.
-    for (int tries = 0; tries < 100; ++tries) {
+    const auto killBy = Clock::now() + std::chrono::seconds(20);
+    while (Clock::now() < killBy) {
         kill(SIGSTOP);
         const std::vector<SeriesMember> working = ListSeries(prefix).workingFiles;
         std::error_code error;
