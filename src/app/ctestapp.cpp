@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QFile>
 #include <QTimer>
 
 #include <cstdio>
@@ -19,17 +20,30 @@ void AddFileArguments(QCommandLineParser& parser) {
         QStringLiteral("files"),
         QStringLiteral("Data files to open: one as Open opens it, several (such as a recording's "
                        "PREFIX-000001.dlf PREFIX-000002.dlf ...) as one record, in the order given; a "
-                       "recording's PREFIX alone opens all its PREFIX-NNNNNN.dlf in order."),
+                       "recording's PREFIX alone opens all its PREFIX-NNNNNN.dlf in order. A file or the "
+                       "PREFIX of a recording still running shows it whole and follows it."),
         QStringLiteral("[FILE.dlf|PREFIX...]"));
 }
 
-void OpenFileArguments(CtestDlg& window, const QCommandLineParser& parser) {
+std::string RawArgument(const QString& value, const std::vector<std::string>& raw) {
+    // Qt's text of a name that is no UTF-8 has lost its bytes: they are found where they were given.
+    for (const std::string& argument : raw) {
+        if (QFile::decodeName(QByteArray::fromStdString(argument)) == value) return argument;
+        const std::size_t equals = argument.find('=');
+        if (argument.starts_with("--") && equals != std::string::npos &&
+            QFile::decodeName(QByteArray::fromStdString(argument.substr(equals + 1))) == value) {
+            return argument.substr(equals + 1);
+        }
+    }
+    return QFile::encodeName(value).toStdString();
+}
+
+void OpenFileArguments(CtestDlg& window, const QCommandLineParser& parser, const std::vector<std::string>& raw) {
     std::vector<std::string> arguments;
-    for (const QString& argument : parser.positionalArguments()) arguments.push_back(argument.toStdString());
-    // A recording's prefix opens its whole series; a name that is also a file stays that file.
-    QStringList files;
-    for (const std::string& file : ExpandPrefixes(arguments).files) files.push_back(QString::fromStdString(file));
-    window.OpenFiles(files);
+    for (const QString& argument : parser.positionalArguments()) arguments.push_back(RawArgument(argument, raw));
+    // A recording's prefix opens its whole series, and one still recorded is followed; a name that is
+    // also a file stays that file.
+    window.OpenFileNames(ExpandPrefixes(arguments).files);
 }
 
 int CtestApp::InitInstance(int argc, char** argv) {
@@ -55,7 +69,7 @@ int CtestApp::InitInstance(int argc, char** argv) {
     const QCommandLineOption follow(
         QStringLiteral("follow"),
         QStringLiteral("Show the recording of the series PREFIX (vosctl record -o PREFIX) while it runs, growing with it; "
-                       "once it ends, its whole series."),
+                       "once it ends, its whole series. One that has not started yet is waited for."),
         QStringLiteral("PREFIX"));
     parser.addOption(follow);
     AddFileArguments(parser);
@@ -86,18 +100,19 @@ int CtestApp::InitInstance(int argc, char** argv) {
     }
     // The files open once the window is shown, so their progress and messages show in it.
     int status = 0;
-    QTimer::singleShot(0, dialog.get(), [window = dialog.get(), &parser, &follow, &status] {
+    const std::vector<std::string> raw(argv, argv + argc);
+    QTimer::singleShot(0, dialog.get(), [window = dialog.get(), &parser, &follow, &status, &raw] {
         if (parser.isSet(follow)) {
             std::string message;
             // Refused as a command's argument is: on stderr, with a status a script can test.
-            if (!window->FollowRecording(parser.value(follow), message)) {
+            if (!window->FollowRecording(RawArgument(parser.value(follow), raw), message)) {
                 std::fprintf(stderr, "vosviewer: %s: %s\n", parser.value(follow).toLocal8Bit().constData(), message.c_str());
                 status = 1;
                 window->done(0);
             }
             return;
         }
-        OpenFileArguments(*window, parser);
+        OpenFileArguments(*window, parser, raw);
     });
     dialog->exec();
     dialog.reset();

@@ -583,6 +583,11 @@ void CtestDlg::ShowMessage(const std::string& text) {
 
 void CtestDlg::RedrawAll(int mode) {
     m_shown.Draw(*m_view, mode, m_dataValid, VisibleRange());
+    if (Recording()) {
+        // The lamp says the recording to files as it says a run.
+        const LampState lamp = m_recording->WaitingForTrigger() ? LAMP_WAITING : LAMP_ACQUISITION;
+        m_view->DrawLocked([&](QPainter& painter) { m_view->DrawStatusLamp(painter, lamp); });
+    }
     SaySeriesReadError();
     update();
 }

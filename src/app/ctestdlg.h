@@ -107,6 +107,8 @@ public:
     /// Opens `paths` as Open opens what its dialog returns: one file as a
     /// data file, several as one record in the order given.
     void OpenFiles(const QStringList& paths);
+    /// The same for names as the file system has them: bytes, which need not be UTF-8.
+    void OpenFileNames(const std::vector<std::string>& names);
     /// Cancels a summary build: the record shown stays as it is.
     void OnCancelSummaries();
     /// Cancels a series' CSV-Save: an existing file keeps its old content.
@@ -174,6 +176,8 @@ public:
     // --- a running recording shown as it grows (ctestdlg_follow.cpp) -------------
     /// Shows the recording of the series `prefix` so far and follows it until it ends.
     bool FollowRecording(const QString& prefix, std::string& message);
+    /// The same for a prefix as the file system has it: bytes, which need not be UTF-8.
+    bool FollowRecording(const std::string& prefix, std::string& message);
     /// True while a running recording is followed.
     bool Following() const;
     /// The followed recording's status line ("Recording running: …",
@@ -323,26 +327,32 @@ private:
     bool AskCloseWhileRecording();
 
     void CreateFollowControls();
-    bool StartFollowing(const QString& prefix, const QStringList& paths, const FollowedRecording::Options& options,
+    /// Follows the recording of `prefix`; with `wait`, one that has not started yet is waited for.
+    bool StartFollowing(const std::string& prefix, const FollowedRecording::Options& options, bool wait,
                         std::string& message);
-    /// Follows `paths` when the newest is a working file (`opened`); false with `message` when that fails.
-    bool OpenWorkingSeries(const QStringList& paths, std::string& message, bool& opened);
+    /// The followed recording is shown: its settings in the panel, Save once it has a sample.
+    void OnFollowBegun();
     /// Follows the window's own recording to files once it can be read.
     void FollowOwnRecording();
     /// The followed record grew to `count`: the view at its end moves with it.
     void OnRecordAppended(std::uint64_t count);
+    /// The view, the markers and the cursor of the ended recording of `count` samples stay when its
+    /// series is shown in its place.
+    void KeepViewForSeries(std::uint64_t count);
+    /// Offers Recover for the recording of `prefix` that ended without closing its files (ctestdlg_runs.cpp).
+    void OfferLeftoverRecording(const std::string& prefix);
 
     // A series of files as one record (ctestdlg_series.cpp).
     void CreateSeriesControls();
     /// Opens one data file into the spare bank and shows it (the Open steps).
-    bool LoadOneFile(const QString& path, std::string& message);
+    bool LoadOneFile(const std::string& path, std::string& message);
     /// Opens exactly the files `paths` name: one as a data file, several as
     /// one record in the order given; a refused series names the two files
     /// that do not belong together after the message.
-    bool OpenNamed(const QStringList& paths, std::string& message);
+    bool OpenNamed(const std::vector<std::string>& paths, std::string& message);
     /// Checks that `paths` form one record and starts building its summaries;
     /// the record shown changes only when the build is done.
-    bool OpenSeries(const QStringList& paths, std::string& message);
+    bool OpenSeries(const std::vector<std::string>& paths, std::string& message);
     void FinishSeries(const std::shared_ptr<ShownSeries>& series, SummaryResult result);
     /// Restores the settings of `header` and shows the record of `count`
     /// samples named `name`, as the Open steps do.

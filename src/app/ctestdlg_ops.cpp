@@ -2,6 +2,7 @@
 // exports themselves are ExportJob's.
 #include <QAction>
 #include <QComboBox>
+#include <QFile>
 #include <QFileInfo>
 #include <QMenu>
 #include <QProgressBar>
@@ -18,10 +19,13 @@
 #include "files/file.h"
 #include "files/series_names.h"
 #include "files/series_text.h"
+#include "record/running_recording.h"
 
 namespace {
 
 const QString DLF_FILTER = QStringLiteral("DLFファイル (*.dlf)");
+// Open offers a running recording's working files too, after the data files' entry.
+const QString OPEN_FILTER = DLF_FILTER + QStringLiteral(";;Data and working files (*.dlf *.vrec)");
 const QString DLF_SUFFIX = QStringLiteral("dlf");
 
 }  // namespace
@@ -69,7 +73,7 @@ bool CtestDlg::SaveDataFile(std::string& message) {
 }
 
 bool CtestDlg::LoadDataFile(std::string& message) {
-    QStringList paths = m_prompts->AskOpenFileNames(this, DLF_FILTER, DLF_SUFFIX);
+    QStringList paths = m_prompts->AskOpenFileNames(this, OPEN_FILTER, DLF_SUFFIX);
     if (paths.isEmpty()) {
         return true;
     }
@@ -88,13 +92,16 @@ bool CtestDlg::LoadDataFile(std::string& message) {
     std::sort(paths.begin(), paths.end(), [](const QString& a, const QString& b) {
         return SeriesOrderLess(a.toStdString(), b.toStdString());
     });
-    return OpenNamed(paths, message);
+    std::vector<std::string> names;
+    for (const QString& path : paths) names.push_back(QFile::encodeName(path).toStdString());
+    return OpenNamed(names, message);
 }
 
-bool CtestDlg::OpenNamed(const QStringList& paths, std::string& message) {
-    // The newest file still being written: the recording is shown as it grows.
-    if (bool working = false; OpenWorkingSeries(paths, message, working) || working) {
-        return message.empty();
+bool CtestDlg::OpenNamed(const std::vector<std::string>& paths, std::string& message) {
+    // Files of a recording that still runs, or left working files: it is shown whole, from its first
+    // file, and followed, whichever of its files or its prefix was named.
+    if (const std::string prefix = RecordingToFollow(paths); !prefix.empty()) {
+        return StartFollowing(prefix, {}, false, message);
     }
     if (paths.size() == 1) {
         return LoadOneFile(paths.front(), message);
@@ -103,32 +110,30 @@ bool CtestDlg::OpenNamed(const QStringList& paths, std::string& message) {
         return true;
     }
     // Files that do not belong together: the message names the two.
-    std::vector<std::string> files;
-    std::vector<DataFileHeader> headers(static_cast<std::size_t>(paths.size()));
-    for (const QString& path : paths) {
-        files.push_back(path.toStdString());
-        if (ReadDataFileHeader(files.back(), headers[files.size() - 1]) != FileError::None) {
+    std::vector<DataFileHeader> headers(paths.size());
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        if (ReadDataFileHeader(paths[i], headers[i]) != FileError::None) {
             return false;
         }
     }
-    if (const std::string mix = MixedFilesText(files, headers); !mix.empty()) {
+    if (const std::string mix = MixedFilesText(paths, headers); !mix.empty()) {
         message += "\n" + mix;
     }
     return false;
 }
 
-bool CtestDlg::LoadOneFile(const QString& path, std::string& message) {
+bool CtestDlg::LoadOneFile(const std::string& path, std::string& message) {
     // The file is read into the spare bank; the record shown changes only once
     // the whole file has been read, so a failed read never mixes two files.
     DataFileHeader header;
-    const FileError error = ::LoadDataFile(path.toStdString(), header, m_spareData);
+    const FileError error = ::LoadDataFile(path, header, m_spareData);
     if (error != FileError::None) {
         message = FileErrorMessage(error);
         return false;
     }
     std::swap(m_channelData, m_spareData);
     m_shown.ShowBank(header.stamp);
-    ShowLoadedRecord(header, header.sampleCount, path);
+    ShowLoadedRecord(header, header.sampleCount, QFile::decodeName(QByteArray::fromStdString(path)));
     return true;
 }
 

@@ -9,6 +9,7 @@
 #include "app/ctestdlg.h"
 #include "app/record_controller.h"
 #include "app/record_dialog.h"
+#include "device/access.h"
 #include "settings/settings.h"
 
 bool CtestDlg::Recording() const { return m_recording && m_recording->Running(); }
@@ -28,9 +29,11 @@ void CtestDlg::OnRecordToFiles() {
         m_recording = std::make_unique<RecordController>();
         connect(m_recording.get(), &RecordController::started, this, [this] {
             EnableControls(false);
+            RedrawAll(m_displayMode);
             FollowOwnRecording();
         });
         connect(m_recording.get(), &RecordController::finished, this, [this] {
+            RedrawAll(m_displayMode);
             EnableControls(true);
             m_btnStart->setFocus();
         });
@@ -57,7 +60,17 @@ const D2xxApi* CtestDlg::RecordSettings(RecordOptions& options, QString& why) {
     const std::uint8_t type = ReadTriggerType();
     if (type != TRIGGER_NONE) options.trigger = TriggerSetup{ReadTriggerChannel(), type, ReadThreshold(), 0};
     const int index = m_comboSerial->currentIndex();
-    if (index >= 0 && index < static_cast<int>(std::size(m_serials))) options.serial = m_serials[index];
+    if (index >= 0 && index < static_cast<int>(std::size(m_serials))) {
+        options.serial = m_serials[index];
+    } else {
+        // Before Search: the logger vosctl record takes, the one Search would select.
+        std::int32_t serial = 0;
+        if (const std::uint32_t result = DefaultLoggerSerial(*api, serial); result != 0) {
+            why = QString::fromStdString(ResultMessage(result));
+            return nullptr;
+        }
+        options.serial = serial;
+    }
     return api;
 }
 

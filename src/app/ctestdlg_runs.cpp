@@ -18,6 +18,7 @@
 #include "device/transfer.h"
 #include "files/file.h"
 #include "files/series_names.h"
+#include "record/follow.h"
 
 namespace {
 
@@ -44,9 +45,26 @@ private:
     int m_fd;
 };
 
-QString Question(const LeftoverRun& run) {
-    const QString started = QDateTime::fromMSecsSinceEpoch(run.startMicros / 1000).toString("yyyy-MM-dd HH:mm:ss");
-    const double seconds = static_cast<double>(run.samples) * run.clockDivider / LOGGER_FRAME_RATE;
+// What a left run holds: its working file alone, or, for a recording to files, the whole recording
+// from its first file, as Recover restores it.
+struct RunExtent {
+    std::uint64_t samples = 0;
+    std::int64_t startMicros = 0;
+};
+
+RunExtent WholeRecording(const LeftoverRun& run) {
+    RunExtent extent{run.samples, run.startMicros};
+    FollowedRecording recording;
+    if (recording.Open(run.prefix, {}) == FileError::None && recording.Count() > 0) {
+        extent.samples = recording.Count();
+        if (const auto start = recording.SampleTimeMicros(0)) extent.startMicros = *start;
+    }
+    return extent;
+}
+
+QString Question(const LeftoverRun& run, const RunExtent& extent) {
+    const QString started = QDateTime::fromMSecsSinceEpoch(extent.startMicros / 1000).toString("yyyy-MM-dd HH:mm:ss");
+    const double seconds = static_cast<double>(extent.samples) * run.clockDivider / LOGGER_FRAME_RATE;
     // The data file of the working file's index.
     QString data = QString::fromStdString(run.workingFile);
     data.replace(data.size() - 5, 5, QStringLiteral(".dlf"));
@@ -59,7 +77,7 @@ QString Question(const LeftoverRun& run) {
                "Later leaves it on disk: the next start asks again, and \"vosctl recover %6\" recovers it at any time.\n"
                "Discard deletes it.")
         .arg(started)
-        .arg(run.samples)
+        .arg(extent.samples)
         .arg(seconds, 0, 'f', 1)
         .arg(QDir::toNativeSeparators(QString::fromStdString(run.workingFile)), QDir::toNativeSeparators(data),
              QString::fromStdString(run.prefix),
@@ -98,13 +116,17 @@ void CtestDlg::OfferLeftoverRuns() {
         }
         const std::string prefix = marker.readAll().toStdString();
         marker.close();
-        for (const LeftoverRun& run : FindLeftoverRecording(prefix)) {
-            OfferRun(run, true);
-        }
+        OfferLeftoverRecording(prefix);
         if (ListSeries(prefix).workingFiles.empty()) {
             QFile::remove(path);
         }
     }
+}
+
+void CtestDlg::OfferLeftoverRecording(const std::string& prefix) {
+    // One question for the recording: Recover restores all its working files at once.
+    const std::vector<LeftoverRun> runs = FindLeftoverRecording(prefix);
+    if (!runs.empty()) OfferRun(runs.front(), true);
 }
 
 void CtestDlg::OfferRun(const LeftoverRun& run, bool wholeSeries) {
@@ -119,14 +141,15 @@ void CtestDlg::OfferRun(const LeftoverRun& run, bool wholeSeries) {
         RecoverSeries(run.prefix);
         return;
     }
-    const int choice = m_prompts->AskChoice(this, Question(run), m_appTitle,
+    const RunExtent extent = wholeSeries ? WholeRecording(run) : RunExtent{run.samples, run.startMicros};
+    const int choice = m_prompts->AskChoice(this, Question(run, extent), m_appTitle,
                                             {QStringLiteral("Recover"), QStringLiteral("Discard"),
                                              QStringLiteral("Later")});
     if (choice == CHOICE_DISCARD) {
         const QString confirm = QStringLiteral("Delete the %1 samples of this run for good?\n%2")
                                     .arg(run.samples)
                                     .arg(QString::fromStdString(run.workingFile));
-        if (m_prompts->AskChoice(this, confirm, m_appTitle, {QStringLiteral("Delete"), QStringLiteral("Keep")}) == 0) {
+        if (m_prompts->AskChoice(this, confirm, m_appTitle, {QStringLiteral("Delete"), QStringLiteral("Keep")}, 1) == 0) {
             hold.Release();
             std::error_code ignored;
             std::filesystem::remove(run.workingFile, ignored);

@@ -3,6 +3,7 @@
 // Save offers for it. The samples stay in the files; the window asks the
 // series' source and summaries.
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 #include <QProgressBar>
@@ -66,23 +67,28 @@ void CtestDlg::OpenFiles(const QStringList& paths) {
     if (paths.isEmpty()) {
         return;
     }
-    RunBusy([&](std::string& message) { return OpenNamed(paths, message); }, m_btnOpen);
+    std::vector<std::string> names;
+    for (const QString& path : paths) names.push_back(QFile::encodeName(path).toStdString());
+    OpenFileNames(names);
 }
 
-bool CtestDlg::OpenSeries(const QStringList& paths, std::string& message) {
-    auto series = std::make_shared<ShownSeries>();
-    std::vector<std::string> files;
-    for (const QString& path : paths) {
-        files.push_back(path.toStdString());
+void CtestDlg::OpenFileNames(const std::vector<std::string>& names) {
+    if (names.empty()) {
+        return;
     }
+    RunBusy([&](std::string& message) { return OpenNamed(names, message); }, m_btnOpen);
+}
+
+bool CtestDlg::OpenSeries(const std::vector<std::string>& paths, std::string& message) {
+    auto series = std::make_shared<ShownSeries>();
     // Only the headers are read here; files that do not form one record are
     // refused before anything of the record shown changes.
-    const FileError error = series->source.Open(files);
+    const FileError error = series->source.Open(paths);
     if (error != FileError::None) {
         message = FileErrorMessage(error);
         return false;
     }
-    series->paths = paths;
+    for (const std::string& path : paths) series->paths.push_back(QFile::decodeName(QByteArray::fromStdString(path)));
     m_pending = series;
     const QRect bar = PixelRect(6, 424, 660, 8);
     m_progress->setGeometry(bar.x(), bar.y(), PixelRect(6, 0, BAR_RIGHT_WHILE_BUILDING - 6, 0).width(), bar.height());

@@ -14,9 +14,11 @@
 #include <thread>
 
 #include "app/ctestdlg.h"
+#include "app/record_controller.h"
 #include "files/csv.h"
 #include "files/dlf.h"
 #include "files/file.h"
+#include "files/series_claim.h"
 #include "files/series_names.h"
 #include "record/follow.h"
 #include "record/time_map.h"
@@ -119,6 +121,7 @@ ExportJob::ExportJob(CtestDlg& window, Format format, std::optional<ViewRange> p
     } else if (const std::shared_ptr<FollowedShown>& followed = window.m_shown.Followed()) {
         // m_count is the count shown: the recording may have read on already.
         std::shared_ptr<const FollowedRecording> recording = followed->recording;
+        m_recordings.push_back(recording->Prefix());
         m_source = recording;
         auto times = std::make_shared<const TimeMap>(window.m_shown.Times());
         m_stampFrom = [recording, times](std::uint64_t sample) {
@@ -138,6 +141,7 @@ ExportJob::ExportJob(CtestDlg& window, Format format, std::optional<ViewRange> p
             return false;
         };
     }
+    if (window.Recording()) m_recordings.push_back(window.m_recording->Options().prefix);
 }
 
 void ExportJob::Start() {
@@ -167,6 +171,14 @@ QString ExportJob::DataFileRefusal() const {
 }
 
 std::string ExportJob::Refusal(const QString& path) const {
+    const std::string name = QFile::encodeName(path).toStdString();
+    for (const std::string& prefix : m_recordings) {
+        // Taken now, a name the recorder comes to later would end the recording.
+        if (SeriesClaimsName(prefix, name)) {
+            return path.toStdString() + " is a name of the recording " + prefix +
+                   ", which its recorder writes or may still write. Choose another name.";
+        }
+    }
     struct stat target {};
     if (::stat(QFile::encodeName(path).constData(), &target) != 0) {
         return {};  // a new name

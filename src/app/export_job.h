@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "display/viewrange.h"
 
@@ -72,6 +73,9 @@ private:
     std::function<std::optional<RecordingStamp>(std::uint64_t)> m_stampFrom;
     /// Whether the file of device and inode is one of m_source's.
     std::function<bool(dev_t, ino_t)> m_holds;
+    /// The prefixes of the recordings followed or run by the window: every
+    /// name they own or may still create is refused.
+    std::vector<std::string> m_recordings;
     std::uint64_t m_first = 0;              ///< first sample written
     std::uint64_t m_count = 0;              ///< samples written
 };

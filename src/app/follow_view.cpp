@@ -1,9 +1,11 @@
 #include "app/follow_view.h"
 
+#include <QFile>
 #include <QLocale>
 #include <QTimer>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "files/series_names.h"
 #include "numtext/duration.h"
@@ -20,22 +22,30 @@ RecordingFollower::RecordingFollower(ShownRecord& shown, QObject* parent) : QObj
     });
 }
 
-FileError RecordingFollower::Follow(const std::string& prefix, FollowedRecording::Options options) {
+FileError RecordingFollower::Follow(const std::string& prefix, FollowedRecording::Options options, bool wait) {
     auto recording = std::make_shared<FollowedRecording>();
     const FileError opened = recording->Open(prefix, options);
-    return Begin(recording, opened);
-}
-
-FileError RecordingFollower::FollowFiles(const std::vector<std::string>& paths, FollowedRecording::Options options) {
-    auto recording = std::make_shared<FollowedRecording>();
-    const FileError opened = recording->OpenFiles(paths, options);
-    return Begin(recording, opened);
-}
-
-FileError RecordingFollower::Begin(const std::shared_ptr<FollowedRecording>& recording, FileError opened) {
+    const std::filesystem::path folder = std::filesystem::path(prefix).parent_path();
+    std::error_code error;
+    if (opened == FileError::Open && wait && std::filesystem::is_directory(folder.empty() ? "." : folder, error)) {
+        // Nothing of it yet in a folder that is there: looked for again at each poll.
+        Stop();
+        m_prefix = prefix;
+        m_options = options;
+        m_waiting = true;
+        m_timer->setInterval(POLL_MILLISECONDS);
+        m_timer->start();
+        SetStatus(QStringLiteral("Waiting for a recording on %1").arg(QFile::decodeName(QByteArray::fromStdString(prefix))));
+        return FileError::None;
+    }
     if (opened != FileError::None) {
         return opened;
     }
+    Begin(recording);
+    return FileError::None;
+}
+
+void RecordingFollower::Begin(const std::shared_ptr<FollowedRecording>& recording) {
     Stop();
     m_followed = std::make_shared<FollowedShown>();
     m_followed->recording = recording;
@@ -44,18 +54,36 @@ FileError RecordingFollower::Begin(const std::shared_ptr<FollowedRecording>& rec
     // draws from the same cells and its summaries stay bounded.
     m_followed->summaries.shape = SummaryShapeFor(recording->Count());
     m_prefix = recording->Prefix();
+    m_lastCount = recording->Count();
+    m_sinceGrowth.start();
     Grow();
     m_shown.ShowFollowed(m_followed);
     m_timer->start();
+    emit begun();
     Tick();
-    return FileError::None;
+}
+
+bool RecordingFollower::TryWaited() {
+    auto recording = std::make_shared<FollowedRecording>();
+    if (recording->Open(m_prefix, m_options) != FileError::None) return false;
+    m_waiting = false;
+    Begin(recording);
+    return true;
 }
 
 void RecordingFollower::Stop() {
     m_timer->stop();
+    m_waiting = false;
 }
 
 bool RecordingFollower::Active() const { return m_timer->isActive(); }
+
+void RecordingFollower::SetStatus(const QString& line) {
+    if (line != m_statusLine) {
+        m_statusLine = line;
+        emit statusChanged(line);
+    }
+}
 
 bool RecordingFollower::Grow() {
     FollowedRecording& recording = *m_followed->recording;
@@ -80,17 +108,25 @@ bool RecordingFollower::Grow() {
 }
 
 void RecordingFollower::Tick() {
+    if (m_waiting) {
+        TryWaited();
+        return;
+    }
     FollowedRecording& recording = *m_followed->recording;
     recording.Poll();
     // Behind what is on disk, the next step follows as soon as events allow.
     const bool behind = Grow();
     m_timer->setInterval(behind ? 0 : POLL_MILLISECONDS);
     const FollowStatus& status = recording.Status();
-    const QString line = StatusText(status);
-    if (line != m_statusLine) {
-        m_statusLine = line;
-        emit statusChanged(line);
+    if (status.samples != m_lastCount) {
+        m_lastCount = status.samples;
+        m_sinceGrowth.restart();
     }
+    // A slow clock writes a sample at most every second: silence is a stall only past its period.
+    const std::int64_t period = static_cast<std::int64_t>(recording.ClockDivider()) / 10;
+    const std::int64_t silent = m_sinceGrowth.elapsed();
+    const std::optional<bool> triggerWait = m_triggerWait ? std::optional(m_triggerWait()) : std::nullopt;
+    SetStatus(StatusText(status, m_prefix, silent > STALL_MILLISECONDS + period ? silent : 0, triggerWait));
     if (!status.running && !behind) {
         Stop();
         QStringList paths;
@@ -102,10 +138,23 @@ void RecordingFollower::Tick() {
     }
 }
 
-QString RecordingFollower::StatusText(const FollowStatus& status) {
+QString RecordingFollower::StatusText(const FollowStatus& status, const std::string& prefix, std::int64_t silentMs,
+                                      std::optional<bool> triggerWait) {
     const QString samples = QLocale(QLocale::English).toString(static_cast<qulonglong>(status.samples));
     if (!status.running) {
+        if (status.workingFiles > 0) {
+            return QStringLiteral("Recording ended without closing its files: %1 samples; \"vosctl recover %2\" makes "
+                                  "data files of them")
+                .arg(samples, QFile::decodeName(QByteArray::fromStdString(prefix)));
+        }
         return QStringLiteral("Recording ended: %1 samples").arg(samples);
+    }
+    if (status.samples == 0) {
+        if (triggerWait.has_value()) {
+            return *triggerWait ? QStringLiteral("Recording running: waiting for its trigger")
+                                : QStringLiteral("Recording running: no sample yet");
+        }
+        return QStringLiteral("Recording running: no sample yet (waiting for its trigger or its logger)");
     }
     QString text = QStringLiteral("Recording running: %1 samples").arg(samples);
     if (status.lastSampleMicros) {
@@ -114,6 +163,9 @@ QString RecordingFollower::StatusText(const FollowStatus& status) {
         if (utc.size() >= 23) {
             text += QStringLiteral(", last sample %1 UTC").arg(utc.left(23).replace(QLatin1Char('T'), QLatin1Char(' ')));
         }
+    }
+    if (silentMs > 0) {
+        text += QStringLiteral("; the recorder has written no sample for %1 s").arg(silentMs / 1000);
     }
     return text;
 }

@@ -109,13 +109,14 @@ void UiPrompts::ShowMessage(QWidget* parent, const QString& text, const QString&
     box.exec();
 }
 
-int UiPrompts::AskChoice(QWidget* parent, const QString& text, const QString& title, const QStringList& buttons) {
+int UiPrompts::AskChoice(QWidget* parent, const QString& text, const QString& title, const QStringList& buttons,
+                         int defaultButton) {
     QMessageBox box(QMessageBox::Question, title, text, QMessageBox::NoButton, parent);
     QList<QAbstractButton*> added;
     for (const QString& label : buttons) {
         added.push_back(box.addButton(label, QMessageBox::ActionRole));
     }
-    box.setDefaultButton(static_cast<QPushButton*>(added.front()));
+    box.setDefaultButton(static_cast<QPushButton*>(added.value(defaultButton, added.front())));
     box.setEscapeButton(added.back());
     box.exec();
     const qsizetype chosen = added.indexOf(box.clickedButton());

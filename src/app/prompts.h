@@ -25,7 +25,10 @@ public:
     /// Modal message box with an OK button only.
     virtual void ShowMessage(QWidget* parent, const QString& text, const QString& title, Icon icon);
 
-    /// Modal question with one button per entry of `buttons`, the first the
-    /// default and the last the answer of Escape. Returns the index chosen.
-    virtual int AskChoice(QWidget* parent, const QString& text, const QString& title, const QStringList& buttons);
+    /// Modal question with one button per entry of `buttons`, entry
+    /// `defaultButton` the default (the answer of Return) and the last the
+    /// answer of Escape. A question whose answer deletes makes the one that
+    /// keeps the default. Returns the index chosen.
+    virtual int AskChoice(QWidget* parent, const QString& text, const QString& title, const QStringList& buttons,
+                          int defaultButton = 0);
 };

@@ -36,12 +36,20 @@ public:
     /// Stops and waits until the recording has ended and finished is emitted.
     void StopAndWait();
     bool Running() const { return m_thread.joinable(); }
+    /// No file of an old series under the prefix is left: there was none, or
+    /// the overwrite removed them. What the prefix holds from then on is this recording's.
+    bool OldSeriesGone() const { return m_oldSeriesGone.load(std::memory_order_acquire); }
 
-    /// "0:03 elapsed, 30000 samples, 3 files" (or waiting for the trigger).
+    /// Running, armed with a trigger that has not come yet.
+    bool WaitingForTrigger() const;
+    /// "Logger 12001: 0:03 elapsed, 30000 samples, 3 files" (or waiting for the trigger).
     QString ProgressText() const;
     std::uint64_t Samples() const;
     const RecordOptions& Options() const { return m_options; }
     const RecordOutcome& Outcome() const { return m_outcome; }
+    /// A file's errno in the words a user looks for: "the disk is full",
+    /// "the folder does not exist", else the system's text.
+    static QString CauseText(int error);
     /// What the ended recording left on disk, as vosctl record says it.
     QString EndText() const { return m_endText; }
 
@@ -53,12 +61,15 @@ signals:
 
 private:
     void Finish();
+    /// "Logger 12001: ", the logger recorded; empty when none is named.
+    QString LoggerText() const;
 
     RecordOptions m_options;
     std::unique_ptr<Recorder> m_recorder;
     std::unique_ptr<PrefixLock> m_lock;
     std::thread m_thread;
     std::atomic<bool> m_done{false};
+    std::atomic<bool> m_oldSeriesGone{false};
     RecordOutcome m_outcome;  // written by the thread before m_done, read after
     QElapsedTimer m_elapsed;
     std::int64_t m_seconds = 0;

@@ -16,7 +16,7 @@
 
 #include <unistd.h>
 
-#include <cstring>
+#include <cerrno>
 #include <memory>
 
 #include "acquisition/record_targets.h"
@@ -29,7 +29,7 @@ namespace {
 
 constexpr int PROGRESS_PERIOD_MS = 250;
 
-QString Errno(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+QString Errno(int error) { return RecordController::CauseText(error); }
 
 // "3 data files (run-000001.dlf to run-000003.dlf)".
 QString Listed(const std::vector<SeriesMember>& files, const char* kind) {
@@ -174,8 +174,9 @@ bool RecordDialog::StartRecording() {
             QStringLiteral("The prefix %1 is in use: %2.\n\nOverwrite removes the old series once the logger is open; "
                            "until then nothing is changed.")
                 .arg(prefix, found);
-        if (m_prompts.AskChoice(this, question, windowTitle(),
-                                {QStringLiteral("Overwrite"), QStringLiteral("Cancel")}) != 0) {
+        // Return keeps the old series: only a click on Overwrite removes it.
+        if (m_prompts.AskChoice(this, question, windowTitle(), {QStringLiteral("Overwrite"), QStringLiteral("Cancel")},
+                                1) != 0) {
             m_status->setText(QStringLiteral("Nothing was changed."));
             return false;
         }
@@ -189,6 +190,11 @@ bool RecordDialog::StartRecording() {
                    .arg(prefix, QString::fromStdString(check.holder)));
         return false;
     case PrefixCheck::Verdict::LockFailed:
+        if (check.error == ENOENT) {
+            Refuse(QStringLiteral("The folder %1 does not exist; nothing was recorded.")
+                       .arg(QFileInfo(prefix).absolutePath()));
+            return false;
+        }
         Refuse(QStringLiteral("%1: %2; the hidden file that holds the prefix while it is recorded could not be made; "
                               "nothing was recorded.")
                    .arg(QString::fromStdString(check.path), Errno(check.error)));

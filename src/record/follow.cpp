@@ -11,10 +11,10 @@
 #include <deque>
 #include <map>
 
-#include "files/prefix_lock.h"
 #include "files/series.h"
 #include "files/series_names.h"
 #include "files/series_reader.h"
+#include "record/running_recording.h"
 
 namespace {
 
@@ -38,23 +38,6 @@ struct Fd {
 
 
 int OpenReadOnly(const std::string& path) { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY); }
-
-// The series' prefix and the file's number from a member's path: PREFIX-NNNNNN.dlf or .vrec.
-std::uint32_t MemberOf(const std::string& path, std::string& prefix) {
-    const std::size_t slash = path.rfind('/');
-    const std::size_t dash = path.rfind('-');
-    if (dash == std::string::npos || (slash != std::string::npos && dash < slash)) return 0;
-    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-    const std::string base = path.substr(nameStart, dash - nameStart);
-    const std::string name = path.substr(nameStart);
-    for (const char* extension : {SERIES_DATA_EXTENSION, SERIES_WORKING_EXTENSION}) {
-        if (const std::uint32_t index = SeriesIndexOf(name, base, extension); index != 0) {
-            prefix = path.substr(0, dash);
-            return index;
-        }
-    }
-    return 0;
-}
 
 }  // namespace
 
@@ -144,8 +127,8 @@ FileError FollowedRecording::OpenFiles(const std::vector<std::string>& paths, Op
     if (paths.empty()) return FileError::Format;
     std::string prefix;
     std::string lastPrefix;
-    const std::uint32_t first = MemberOf(paths.front(), prefix);
-    if (first == 0 || MemberOf(paths.back(), lastPrefix) == 0 || lastPrefix != prefix) return FileError::Format;
+    const std::uint32_t first = SeriesMemberOf(paths.front(), prefix);
+    if (first == 0 || SeriesMemberOf(paths.back(), lastPrefix) == 0 || lastPrefix != prefix) return FileError::Format;
     return Start(prefix, first, options);
 }
 
@@ -167,22 +150,7 @@ FileError FollowedRecording::Start(const std::string& prefix, std::uint32_t firs
     return FileError::None;
 }
 
-bool FollowedRecording::RecorderHolds() const {
-    const std::string path = PrefixLockPath(m_prefix);
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0) return errno != ENOENT;
-    if (m_options.recorderInProcess) return true;
-    const int fd = OpenReadOnly(path);
-    if (fd < 0) return errno != ENOENT;
-    const Fd held(fd);
-    struct flock query {};
-    query.l_type = F_WRLCK;
-    query.l_whence = SEEK_SET;
-    // A file system without locks cannot tell: the lock file's name stands for the lock then.
-    if (::fcntl(fd, F_GETLK, &query) != 0) return true;
-    // A holder removes the file before it lets go: a lock on a file no longer under its name holds nothing.
-    return query.l_type != F_UNLCK && IsNamedFile(fd, path);
-}
+bool FollowedRecording::RecorderHolds() const { return RecorderHoldsPrefix(m_prefix, m_options.recorderInProcess); }
 
 bool FollowedRecording::Poll() {
     if (m_ended) return false;
@@ -407,6 +375,12 @@ std::optional<RecordingStamp> FollowedRecording::StampFrom(std::uint64_t sample)
         return StampFromSample(*part->header.stamp, part->header.clockDivider, sample - part->first);
     }
     return std::nullopt;
+}
+
+std::optional<DataFileHeader> FollowedRecording::FirstHeader() const {
+    const std::shared_lock lock(m_partsMutex);
+    if (m_parts.empty()) return std::nullopt;
+    return m_parts.front()->header;
 }
 
 std::optional<std::int64_t> FollowedRecording::SampleTimeMicros(std::uint64_t sample) const {

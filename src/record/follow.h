@@ -88,6 +88,8 @@ public:
     /// The stamp a part starting at `sample` (< Count()) would carry: its
     /// file's stamp moved on to it; nullopt when that file has no stamp.
     std::optional<RecordingStamp> StampFrom(std::uint64_t sample) const;
+    /// The settings of its first file (clock, trigger); nullopt before it has one.
+    std::optional<DataFileHeader> FirstHeader() const;
     /// UTC of `sample` (< Count()) in microseconds since 1970; nullopt
     /// without a stamp in its file.
     std::optional<std::int64_t> SampleTimeMicros(std::uint64_t sample) const;

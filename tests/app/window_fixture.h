@@ -33,6 +33,7 @@ public:
         std::function<void()> onFileDialog;  ///< runs while a file dialog would be open
         std::deque<int> choices;             ///< answers of questions; empty = the last button
         std::vector<QString> questions;      ///< texts of the questions asked
+        std::vector<int> defaults;           ///< their default buttons
         bool realOpenDialog = false;         ///< Open shows the real dialog instead of answering
         std::function<void()> onQuestion;    ///< runs while a question would be open
     };
@@ -57,8 +58,9 @@ public:
         }
     }
 
-    int AskChoice(QWidget*, const QString& text, const QString&, const QStringList& buttons) override {
+    int AskChoice(QWidget*, const QString& text, const QString&, const QStringList& buttons, int defaultButton) override {
         m_script->questions.push_back(text);
+        m_script->defaults.push_back(defaultButton);
         if (m_script->onQuestion) {
             m_script->onQuestion();
         }
@@ -95,7 +97,7 @@ protected:
         vossim::Install(config);
         DeviceBackend backend;
         backend.probe = [driverPresent] { return driverPresent; };
-        backend.api = []() -> const D2xxApi* { return &vossim::Api(); };
+        backend.api = [api = driverApi]() -> const D2xxApi* { return api != nullptr ? api : &vossim::Api(); };
         dlg = std::make_unique<CtestDlg>(std::move(backend), std::make_unique<ScriptedPrompts>(script));
         dlg->show();
         dlg->activateWindow();
@@ -161,5 +163,7 @@ protected:
     }
 
     std::shared_ptr<ScriptedPrompts::Script> script = std::make_shared<ScriptedPrompts::Script>();
+    /// The driver MakeWindow gives the window; null for the simulator's own.
+    const D2xxApi* driverApi = nullptr;
     std::unique_ptr<CtestDlg> dlg;
 };

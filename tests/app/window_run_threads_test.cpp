@@ -202,6 +202,14 @@ TEST_F(WindowRun, DamagedAndContendedRunsAreNeverDeletedUnasked) {
     ASSERT_EQ(script->questions.size(), 1u);
     EXPECT_TRUE(script->questions[0].contains("Part of the file is damaged")) << script->questions[0].toStdString();
     EXPECT_EQ(clitest::ReadText(working), torn);
+    // Discard asks again, Keep the default: Return deletes nothing.
+    script->choices = {1, 1};
+    dlg->OfferLeftoverRuns();
+    ASSERT_EQ(script->questions.size(), 3u);
+    EXPECT_TRUE(script->questions[2].startsWith("Delete the 0 samples of this run for good?"))
+        << script->questions[2].toStdString();
+    EXPECT_EQ(script->defaults, (std::vector<int>{0, 0, 1}));
+    EXPECT_EQ(clitest::ReadText(working), torn);
 
     // While the question is open, a second window finds nothing to offer and
     // another program discards the run: Recover says so.
@@ -214,7 +222,7 @@ TEST_F(WindowRun, DamagedAndContendedRunsAreNeverDeletedUnasked) {
     script->choices = {0};
     dlg->OfferLeftoverRuns();
     script->onQuestion = nullptr;
-    EXPECT_EQ(script->questions.size(), 2u);
+    EXPECT_EQ(script->questions.size(), 4u);
     EXPECT_EQ(script->messages,
               std::vector<QString>{QString::fromStdString("The run was discarded meanwhile by another program: " +
                                                           working + " is gone.")});
@@ -226,7 +234,7 @@ TEST_F(WindowRun, DamagedAndContendedRunsAreNeverDeletedUnasked) {
     clitest::WriteText(working, damaged);
     script->choices = {0};
     dlg->OfferLeftoverRuns();
-    EXPECT_EQ(script->questions.size(), 3u);
+    EXPECT_EQ(script->questions.size(), 5u);
     ASSERT_GE(script->messages.size(), 2u);
     EXPECT_EQ(script->messages[1], "The run was damaged on disk: 700 samples were recovered into 2 files; 300 samples "
                                    "were lost in damaged blocks.");
