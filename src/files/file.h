@@ -141,6 +141,10 @@ public:
     /// Writes all `size` bytes to the new file (or in place).
     bool WriteAll(const void* data, std::size_t size);
 
+    /// The new file's name, for a writer that opens the file by name itself
+    /// (a library with its own file layer); empty when written in place.
+    const std::string& NewPath() const { return m_newPath; }
+
     /// Makes the written data the file's content: fsync, close, rename.
     /// False when any step fails; the old file then stays and the new one
     /// is gone (errno EEXIST: a NewName target was taken meanwhile). Call
