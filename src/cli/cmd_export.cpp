@@ -28,6 +28,10 @@ struct ExportOptions {
 
 int RunExport(const ExportOptions& options) {
     ExportRequest request;
+    if (options.output == "-") {
+        return vosctl::Fail(vosctl::EXIT_USAGE, "an export is never written to standard output",
+                            "HDF5 and MAT files are written in place; give a file name");
+    }
     if (!options.format.empty()) {
         request.format = options.format == "mat" ? ExportFormat::Mat : ExportFormat::Hdf5;
     } else if (const std::optional<ExportFormat> format = ExportFormatOfName(options.output)) {
