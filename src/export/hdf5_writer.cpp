@@ -104,10 +104,17 @@ bool GapTable(hid_t file, const ExportFacts& facts) {
 
 }  // namespace
 
+void NoCloseAtExit() {
+    // A file whose close failed (a full disk) stays open inside the library,
+    // and closing it again at exit crashes; the system closes it instead.
+    H5dont_atexit();
+}
+
 FileError WriteHdf5(const ExportRequest& request, const ExportFacts& facts, const SeriesReader& reader,
                     const std::string& path, ExportProgress& progress) {
     // Failures come back as statuses; the library's own printing would
     // only repeat them on standard error.
+    NoCloseAtExit();
     H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
     const hid_t file = H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT);
     if (file < 0) return FileError::Write;

@@ -26,6 +26,9 @@ FileError ForEachBlock(const ExportRequest& request, const ExportFacts& facts, c
 /// The channels' names in files: "CH0" .. "CH3".
 const char* ChannelName(int channel);
 
+/// Keeps libhdf5 from closing its files at exit; called before its first use.
+void NoCloseAtExit();
+
 /// Write the whole export into the new file `path`; None or Write.
 FileError WriteHdf5(const ExportRequest& request, const ExportFacts& facts, const SeriesReader& reader,
                     const std::string& path, ExportProgress& progress);

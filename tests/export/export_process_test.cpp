@@ -220,4 +220,117 @@ TEST(VosctlExport, EachFormatReadsBackBitForBitWithItsFacts) {
     EXPECT_NE(dump.find("(0): \"V\""), std::string::npos) << dump;
 }
 
+TEST(VosctlExport, RefusalsWriteNothingAndKeepTheOldFile) {
+    const Recording recording;
+    const auto path = [&](const char* name) { return recording.dir.Path(name); };
+    const std::string first = recording.files[0];
+    const std::string old = path("old.h5");
+    clitest::WriteText(old, "old export");
+    std::filesystem::create_hard_link(first, path("alias.h5"));
+    DataFileHeader slow;
+    slow.clockDivider = 2;
+    clitest::WriteRecord(path("slow.dlf"), slow, {{1.0}, {1.0}, {1.0}, {1.0}});
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string err;
+    };
+    const Case cases[] = {
+        {{first, "-o", path("alias.h5")}, 2,
+         "vosctl: パラメータが無効です (" + path("alias.h5") + " is the input " + first +
+             "; nothing was written, choose another output)\n"},
+        {{first, "-o", recording.files[1]}, 2,
+         "vosctl: パラメータが無効です (--output: \"" + recording.files[1] +
+             "\" ends in .dlf; an export is never written over a data file's name; see vosctl --help)\n"},
+        {{first, "-o", path("old.txt")}, 2,
+         "vosctl: " + path("old.txt") + " names no export format (name it .h5, .hdf5 or .mat, or give --format h5 "
+         "or --format mat)\n"},
+        {{first, "--format", "h5", "-o", "-"}, 2,
+         "vosctl: an export is never written to standard output (HDF5 and MAT files are written in place; give a "
+         "file name)\n"},
+        {{first, "--format", "h5", "-o", "/dev/null"}, 4,
+         "vosctl: ファイルオープンエラーです (/dev/null: cannot open the file: Illegal seek)\n"},
+        {{first, path("slow.dlf"), "-o", old}, 4,
+         "vosctl: ファイルフォーマットエラーです (" + first + " (10kHz) and " + path("slow.dlf") +
+             " (5kHz) have different clocks; they do not form one record, nothing was written)\n"},
+        {{first, first, "-o", old}, 4,
+         "vosctl: ファイルフォーマットエラーです (" + first +
+             " is named twice; each file of a record is given once; nothing was written)\n"},
+        {{first, "-o", old, "--to", "1001"}, 2,
+         "vosctl: --to 1001 lies outside the record (the record holds samples 0 to 999, from 0s to 0.0999s after "
+         "its start, UTC 2026-12-08T04:30:00.250000Z to 2026-12-08T04:30:00.349900Z)\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[2] + " " + c.args.back());
+        std::vector<std::string> args{"export"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Result r = clitest::Run(recording.dir, args);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_EQ(clitest::ReadText(old), "old export");
+    EXPECT_TRUE(clitest::HiddenFiles(recording.dir.Path("")).empty());
+    EXPECT_FALSE(clitest::Exists(path("old.txt")));
+}
+
+// FILES sparse files of a million zero samples each, unstamped.
+std::vector<std::string> SparseSeries(const TempDir& dir, int files) {
+    std::vector<std::string> paths;
+    for (int f = 1; f <= files; ++f) {
+        char name[32];
+        std::snprintf(name, sizeof name, "long-%06d.dlf", f);
+        paths.push_back(dir.Path(name));
+        DataFileHeader header;
+        header.sampleCount = DLF_MAX_SAMPLE_COUNT;
+        std::uint8_t bytes[DLF_HEADER_SIZE];
+        EncodeHeader(header, bytes);
+        clitest::WriteText(paths.back(), std::string(reinterpret_cast<const char*>(bytes), DLF_HEADER_SIZE));
+        std::filesystem::resize_file(paths.back(), DLF_HEADER_SIZE + 32ull * DLF_MAX_SAMPLE_COUNT);
+    }
+    return paths;
+}
+
+// A series longer than memory would hold (here 24 files, 768 MB of samples)
+// streams in chunks of 65536 samples; a signal or a full disk keeps the old file.
+TEST(VosctlExport, ALongSeriesStreamsAndAStoppedExportKeepsTheOldFile) {
+    const TempDir dir;
+    SparseSeries(dir, 24);
+    const std::string out = dir.Path("long.h5");
+    const std::string prefix = dir.Path("long");
+    clitest::WriteText(out, "old export");
+    {
+        // SIGTERM once the progress line shows, as a user's Ctrl-C would come.
+        clitest::TerminalRun run(dir, "", {"export", prefix, "-o", out, "--compress"});
+        EXPECT_TRUE(run.ReadUntil([](const std::string& shown) { return shown.find("export [") != std::string::npos; }));
+        run.Signal(SIGTERM);
+        EXPECT_EQ(run.Finish(), 128 + SIGTERM);
+    }
+    EXPECT_EQ(clitest::ReadText(out), "old export");
+    EXPECT_TRUE(clitest::HiddenFiles(dir.Path("")).empty());
+    // A file size limit stands for a full disk: the write fails, the old file stays.
+    const Result full = clitest::Run(dir, {"-c", "ulimit -f 4096; exec \"$0\" \"$@\"", clitest::VOSCTL, "export",
+                                           prefix, "-o", out, "--channel", "CH2"},
+                                     {}, "/bin/sh");
+    EXPECT_EQ(full.status, 4);
+    EXPECT_EQ(full.err, "vosctl: ファイル書き込みエラーです (" + out + ": cannot write the file: the file is larger than allowed)\n");
+    EXPECT_EQ(clitest::ReadText(out), "old export");
+    EXPECT_TRUE(clitest::HiddenFiles(dir.Path("")).empty());
+    // The whole series, compressed, in bounded memory.
+    const pid_t pid = clitest::Spawn({"export", prefix, "-o", out, "--compress"}, {}, STDOUT_FILENO, STDERR_FILENO);
+    int status = 0;
+    rusage usage{};
+    ASSERT_EQ(::wait4(pid, &status, 0, &usage), pid);
+    EXPECT_EQ(status, 0);
+    EXPECT_LT(usage.ru_maxrss, 64 * 1024) << "kB";
+    const json file = ReadBack(out);
+    for (const char* name : {"CH0", "CH3"}) {
+        EXPECT_EQ(file["data"][name]["shape"], json{24000000});
+        EXPECT_EQ(file["data"][name]["chunks"], json{65536});
+        EXPECT_EQ(file["data"][name]["compression"], "gzip");
+        EXPECT_EQ(file["data"][name]["shuffle"], true);
+    }
+    EXPECT_EQ(file["attrs"]["sample_count"], 24000000);
+}
+
 }  // namespace
