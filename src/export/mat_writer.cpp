@@ -93,8 +93,8 @@ bool WriteInfo(mat_t* mat, const ExportFacts& facts) {
 
 FileError WriteMat(const ExportRequest& request, const ExportFacts& facts, const SeriesReader& reader,
                    const std::string& path, ExportProgress& progress) {
+    NoCloseAtExit();  // before Mat_LogInitFunc, which starts libhdf5
     Mat_LogInitFunc("vos", Quiet);
-    NoCloseAtExit();
     mat_t* const mat = Mat_CreateVer(path.c_str(), nullptr, MAT_FT_MAT73);
     if (mat == nullptr) return FileError::Write;
     const matio_compression compression = request.compress ? MAT_COMPRESSION_ZLIB : MAT_COMPRESSION_NONE;

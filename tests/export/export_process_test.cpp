@@ -309,13 +309,17 @@ TEST(VosctlExport, ALongSeriesStreamsAndAStoppedExportKeepsTheOldFile) {
     EXPECT_EQ(clitest::ReadText(out), "old export");
     EXPECT_TRUE(clitest::HiddenFiles(dir.Path("")).empty());
     // A file size limit stands for a full disk: the write fails, the old file stays.
-    const Result full = clitest::Run(dir, {"-c", "ulimit -f 4096; exec \"$0\" \"$@\"", clitest::VOSCTL, "export",
-                                           prefix, "-o", out, "--channel", "CH2"},
-                                     {}, "/bin/sh");
-    EXPECT_EQ(full.status, 4);
-    EXPECT_EQ(full.err, "vosctl: ファイル書き込みエラーです (" + out + ": cannot write the file: the file is larger than allowed)\n");
-    EXPECT_EQ(clitest::ReadText(out), "old export");
-    EXPECT_TRUE(clitest::HiddenFiles(dir.Path("")).empty());
+    for (const std::string& target : {out, dir.Path("long.mat")}) {
+        clitest::WriteText(target, "old export");
+        const Result full = clitest::Run(dir, {"-c", "ulimit -f 4096; exec \"$0\" \"$@\"", clitest::VOSCTL, "export",
+                                               prefix, "-o", target, "--channel", "CH2"},
+                                         {}, "/bin/sh");
+        EXPECT_EQ(full.status, 4) << target;
+        EXPECT_EQ(full.err, "vosctl: ファイル書き込みエラーです (" + target +
+                                ": cannot write the file: the file is larger than allowed)\n");
+        EXPECT_EQ(clitest::ReadText(target), "old export");
+        EXPECT_TRUE(clitest::HiddenFiles(dir.Path("")).empty());
+    }
     // The whole series, compressed, in bounded memory.
     const pid_t pid = clitest::Spawn({"export", prefix, "-o", out, "--compress"}, {}, STDOUT_FILENO, STDERR_FILENO);
     int status = 0;
