@@ -6,6 +6,7 @@ packages=(build-essential cmake ninja-build pkg-config
           qt6-base-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev
           fonts-ipafont-gothic clang libclang-rt-14-dev locales
           libcli11-dev nlohmann-json3-dev libudev-dev umockdev libumockdev-dev zlib1g-dev
+          libhdf5-dev libmatio-dev hdf5-tools python3-h5py
           ccache help2man lintian librsvg2-bin fakeroot file libacl1-dev libfontconfig-dev udev
           python3-dev pybind11-dev python3-numpy python3-pytest python3-pandas python3-xarray python3-mypy dosfstools)
 missing=()

@@ -37,6 +37,7 @@ int main(int argc, char** argv) {
     AddAcquireCommand(app, context);
     AddInfoCommand(app, context);
     AddCsvCommand(app, context);
+    AddExportCommand(app, context);
     AddPlotCommand(app, context);
     AddRecordCommand(app, context);
     AddRecoverCommand(app, context);

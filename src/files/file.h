@@ -158,6 +158,10 @@ public:
     /// Writes all `size` bytes to the new file (or in place).
     bool WriteAll(const void* data, std::size_t size);
 
+    /// The new file's name, for a writer that opens the file by name itself
+    /// (a library with its own file layer); empty when written in place.
+    const std::string& NewPath() const { return m_newPath; }
+
     /// Makes the written data the file's content: fsync, close, rename,
     /// fsync of the folder. False when any step fails; before the rename the
     /// old file then stays and the new one is gone (errno EEXIST: a NewName

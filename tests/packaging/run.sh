@@ -57,6 +57,9 @@ in_root() {  # in_root VIEWER_DEB SIM_DEB VERSION PYTHON_DEB
     check "vosctl plot draws an acquired record with its installed module" \
         bash -c "timeout 60 /usr/bin/vosctl --simulator acquire --count 200 -o run.dlf &&
                  timeout 60 /usr/bin/vosctl plot run.dlf -o run.png && [ -s run.png ]"
+    check "vosctl export writes an acquired record as HDF5 and MAT" \
+        bash -c "timeout 60 /usr/bin/vosctl export run.dlf -o run.h5 && timeout 60 /usr/bin/vosctl export run.dlf -o run.mat &&
+                 [ \"\$(head -c 8 run.h5 | od -An -c | tr -d ' ')\" = '211HDF\\r\\n032\\n' ] && head -c 19 run.mat | grep -q 'MATLAB 7.3 MAT-file'"
     check "vosctl --simulator doctor skips USB and passes" \
         bash -c "timeout 60 /usr/bin/vosctl --simulator doctor >doctor.txt 2>/dev/null &&
                  grep -qx 'SKIP  USB devices, device nodes and udev: the simulated driver needs none' doctor.txt"
@@ -228,6 +231,8 @@ host() {
     local depends
     depends=$(dpkg-deb -f "$viewer_deb" Depends)
     check "vosviewer depends on the libraries its programs use (found: $depends)" grep -q "libc6" <<<"$depends"
+    check "vosviewer depends on libhdf5 and libmatio for vosctl export" \
+        bash -c "grep -q 'libhdf5-' <<<'$depends' && grep -q 'libmatio' <<<'$depends'"
     check "vosviewer does not depend on FTDI's driver" bash -c "! grep -qi ftd2xx <<<'$depends'"
     check "vosviewer recommends a font for Japanese" \
         test "$(dpkg-deb -f "$viewer_deb" Recommends)" = "fonts-ipafont-gothic | fonts-noto-cjk"

@@ -11,12 +11,13 @@ set(RULES
   "device=numtext"
   "files=numtext settings/settings.h"
   "record=files numtext"
+  "export=files numtext record settings"
   "acquisition=device files record numtext settings"
   "display=record files numtext settings"
   "app=*"
   "doctor=device files numtext"
-  "cli=acquisition device doctor files numtext record settings"
-  "cli/plot_module.cpp=acquisition device display doctor files numtext record settings"
+  "cli=acquisition device doctor export files numtext record settings"
+  "cli/plot_module.cpp=acquisition device display doctor export files numtext record settings"
   "python=acquisition cli device display doctor files numtext record settings")
 
 if(NOT ROOT)
