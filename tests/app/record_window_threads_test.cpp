@@ -126,10 +126,10 @@ TEST_F(RecordWindow, StoppedRecordingEqualsVosctlRecord) {
     ASSERT_TRUE(PumpUntil([&] { return ListSeries(prefix).dataFiles.size() >= 3; }, 30000)) << "3 s did not reach the disk";
     EXPECT_TRUE(dialog->m_status->text().contains(" samples, ")) << dialog->m_status->text().toStdString();
     // The window shows its recording as it grows.
-    ASSERT_TRUE(PumpUntil([&] { return dlg->Following() && dlg->RecordCount() > 0; }, 10000));
+    ASSERT_TRUE(PumpUntil([&] { return dlg->Following() && dlg->RecordCount() > 0; }));
     EXPECT_TRUE(dlg->FollowStatusText().startsWith("Recording running: ")) << dlg->FollowStatusText().toStdString();
     const std::uint64_t shownWhileRecording = dlg->RecordCount();
-    EXPECT_TRUE(PumpUntil([&] { return dlg->RecordCount() >= shownWhileRecording + 10000; }, 10000))
+    EXPECT_TRUE(PumpUntil([&] { return dlg->RecordCount() >= shownWhileRecording + 10000; }))
         << "shown " << dlg->RecordCount() << " of " << SamplesOnDisk(prefix);
     // Closing the window asks first; Cancel goes on recording.
     script->choices = {1};
