@@ -245,7 +245,10 @@ TEST_F(FollowProcess, ARecorderStoppedAWhileIsStillFollowed) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     while (follower.Count() < 1500) {
-        ASSERT_LT(Clock::now(), deadline);
+        ASSERT_LT(Clock::now(), deadline) << "shown " << follower.Count() << ", running "
+                                          << follower.Status().running << ", files " << follower.Status().files
+                                          << ", on disk " << seriestest::OnDisk(Prefix(), 1000) << "; recorder: "
+                                          << run.Stderr();
         follower.Poll();
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
