@@ -239,11 +239,12 @@ TEST_F(FollowProcess, ARecorderStoppedAWhileIsStillFollowed) {
         ~Resume() { ::kill(pid, SIGCONT); }
     } resume{run.pid};
     FollowedRecording follower;
-    const auto deadline = Clock::now() + std::chrono::seconds(30);
+    auto deadline = Clock::now() + std::chrono::seconds(60);
     while (follower.Open(Prefix(), {}) != FileError::None) {
-        ASSERT_LT(Clock::now(), deadline);
+        ASSERT_LT(Clock::now(), deadline) << "no recording to follow; recorder: " << run.Stderr();
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    deadline = Clock::now() + std::chrono::seconds(60);
     while (follower.Count() < 1500) {
         ASSERT_LT(Clock::now(), deadline) << "shown " << follower.Count() << ", running "
                                           << follower.Status().running << ", files " << follower.Status().files
