@@ -11,13 +11,14 @@
 # A tree built with a sanitizer gets the options scripts/test.sh gives it.
 # LABELS (a ctest label regex) and CTEST_ARGS (e.g. "-R FollowProcess") narrow the tests.
 set -euo pipefail
-cd "$(dirname "$0")/.."
 usage() { echo "usage: $0 BUILD_DIR [ROUNDS]" >&2; exit 2; }
 [ $# -ge 1 ] && [ $# -le 2 ] || usage
 build=$1
 rounds=${2:-5}
 [[ $rounds =~ ^[1-9][0-9]*$ ]] || usage
 [ -f "$build/CTestTestfile.cmake" ] || { echo "$0: $build is no configured build tree" >&2; exit 2; }
+build=$(cd "$build" && pwd)
+cd "$(dirname "$0")/.."
 command -v stress-ng >/dev/null || { echo "$0: stress-ng is missing: bash scripts/setup.sh installs it" >&2; exit 2; }
 
 sanitize=$(sed -n 's/^VOS_SANITIZE:[A-Z]*=//p' "$build/CMakeCache.txt")
