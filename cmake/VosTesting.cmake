@@ -2,7 +2,9 @@
 # Builds one GoogleTest executable and registers its cases with CTest.
 # QT links the QApplication main, which runs under the offscreen platform.
 # Executables whose name ends in _threads_test get the label "threads",
-# which selects them for the ThreadSanitizer build. LOCKS names resources
+# which selects them for the ThreadSanitizer build; those whose name holds
+# _process_ (the built programs run as processes) get the label "process".
+# Both are what scripts/test-under-load.sh runs. LOCKS names resources
 # that the tests may not use at the same time as other tests naming them.
 function(vos_add_test)
   cmake_parse_arguments(T "QT" "NAME" "SOURCES;LIBS;LABELS;LOCKS" ${ARGN})
@@ -16,6 +18,9 @@ function(vos_add_test)
   set(labels ${T_LABELS})
   if(T_NAME MATCHES "_threads_test$")
     list(APPEND labels threads)
+  endif()
+  if(T_NAME MATCHES "_process_")
+    list(APPEND labels process)
   endif()
   set(props ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 600)
   if(labels)

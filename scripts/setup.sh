@@ -8,7 +8,7 @@ packages=(build-essential cmake ninja-build pkg-config
           libcli11-dev nlohmann-json3-dev libudev-dev umockdev libumockdev-dev zlib1g-dev
           libhdf5-dev libmatio-dev hdf5-tools python3-h5py
           ccache help2man lintian librsvg2-bin fakeroot file libacl1-dev libfontconfig-dev udev
-          python3-dev pybind11-dev python3-numpy python3-pytest python3-pandas python3-xarray python3-mypy dosfstools)
+          python3-dev pybind11-dev python3-numpy python3-pytest python3-pandas python3-xarray python3-mypy dosfstools stress-ng)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

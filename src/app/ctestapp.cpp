@@ -1,13 +1,14 @@
 #include "app/ctestapp.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QCommandLineParser>
 #include <QFile>
 #include <QTimer>
 
 #include <cstdio>
-
 #include <memory>
+#include <string_view>
 
 #include "app/ctestdlg.h"
 #include "doctor/paths.h"
@@ -46,33 +47,69 @@ void OpenFileArguments(CtestDlg& window, const QCommandLineParser& parser, const
     window.OpenFileNames(ExpandPrefixes(arguments).files);
 }
 
+namespace {
+
+// vosviewer's options: the same for the window and for --help and --version.
+struct CommandLine {
+    QCommandLineParser parser;
+    const QCommandLineOption driver{
+        QStringLiteral("driver"),
+        QStringLiteral("Load this D2XX driver library instead of libftd2xx.so from the library search path."),
+        QStringLiteral("PATH")};
+    const QCommandLineOption simulator{
+        QStringLiteral("simulator"),
+        QStringLiteral("Load the simulated logger (package vosviewer-sim; from a build tree, the one built there).")};
+    const QCommandLineOption follow{
+        QStringLiteral("follow"),
+        QStringLiteral("Show the recording of the series PREFIX (vosctl record -o PREFIX) while it runs, growing with it; "
+                       "once it ends, its whole series. One that has not started yet is waited for."),
+        QStringLiteral("PREFIX")};
+
+    CommandLine() {
+        QCoreApplication::setApplicationName(QStringLiteral("VOS Viewer"));
+        QCoreApplication::setApplicationVersion(QString::fromUtf8(VOS_VERSION));
+        parser.setApplicationDescription(
+            QStringLiteral("Records and shows the four channels of a VOS-12 or VOS-16 logger."));
+        parser.addHelpOption();
+        parser.addVersionOption();
+        parser.addOption(driver);
+        parser.addOption(simulator);
+        parser.addOption(follow);
+        AddFileArguments(parser);
+    }
+};
+
+// Whether the command line asks for the help or the version text, which Qt's parser prints and ends with.
+bool AsksForText(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (argument == "--") break;
+        for (const char* option : {"-h", "-?", "--help", "--help-all", "-v", "--version"}) {
+            if (argument == option) return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 int CtestApp::InitInstance(int argc, char** argv) {
     // A save into a closed pipe or past the file-size limit must fail with a
     // message, not end the program with an unsaved recording.
     IgnoreFileSignals();
+    if (AsksForText(argc, argv)) {
+        // Printed without the window's application, which needs a display.
+        QCoreApplication application(argc, argv);
+        CommandLine line;
+        line.parser.process(application);
+        return 0;
+    }
     QApplication application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("VOS Viewer"));
-    QApplication::setApplicationVersion(QString::fromUtf8(VOS_VERSION));
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Records and shows the four channels of a VOS-12 or VOS-16 logger."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption driver(
-        QStringLiteral("driver"),
-        QStringLiteral("Load this D2XX driver library instead of libftd2xx.so from the library search path."),
-        QStringLiteral("PATH"));
-    parser.addOption(driver);
-    const QCommandLineOption simulator(
-        QStringLiteral("simulator"),
-        QStringLiteral("Load the simulated logger (package vosviewer-sim; from a build tree, the one built there)."));
-    parser.addOption(simulator);
-    const QCommandLineOption follow(
-        QStringLiteral("follow"),
-        QStringLiteral("Show the recording of the series PREFIX (vosctl record -o PREFIX) while it runs, growing with it; "
-                       "once it ends, its whole series. One that has not started yet is waited for."),
-        QStringLiteral("PREFIX"));
-    parser.addOption(follow);
-    AddFileArguments(parser);
+    CommandLine line;
+    QCommandLineParser& parser = line.parser;
+    const QCommandLineOption& driver = line.driver;
+    const QCommandLineOption& simulator = line.simulator;
+    const QCommandLineOption& follow = line.follow;
     parser.process(application);
     if (parser.isSet(simulator) && parser.isSet(driver)) {
         std::fprintf(stderr, "vosviewer: --simulator and --driver exclude each other\n");

@@ -41,5 +41,7 @@ void AddDoctorCommand(CLI::App& app, vosctl::Context& context) {
         "WARN with the problem and the command that mends it, or SKIP. With --simulator the USB, device\n"
         "node and udev checks are skipped.\n\n" +
         vosctl::ExitStatusHelp());
+    // --simulator and --driver after the command too, as its help names them: `vosctl doctor --simulator`.
+    command->fallthrough();
     command->callback([&context, &app] { context.status = RunDoctor(context, app.count("--simulator") > 0); });
 }

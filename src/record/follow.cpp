@@ -10,6 +10,7 @@
 #include <cstring>
 #include <deque>
 #include <map>
+#include <tuple>
 
 #include "files/series.h"
 #include "files/series_names.h"
@@ -25,6 +26,8 @@ namespace {
 constexpr std::size_t MAX_OPEN_DATA_FILES = 256;
 // Samples read at a time for Extremes.
 constexpr std::uint64_t PIECE = 4096;
+// Looks at the prefix's lock in one Poll, while each read after a look finds the files grown.
+constexpr int ENDING_LOOKS = 3;
 
 struct Fd {
     int fd = -1;
@@ -154,10 +157,29 @@ bool FollowedRecording::RecorderHolds() const { return RecorderHoldsPrefix(m_pre
 
 bool FollowedRecording::Poll() {
     if (m_ended) return false;
-    // Asked first: a recorder finishes its files before it lets the prefix go, so what
-    // is read after this is all there will be.
-    const bool ended = !RecorderHolds();
     const FollowStatus before = m_status;
+    // Asked before the files are read: a recorder finishes its files before it lets the
+    // prefix go, so what is read after a look that found the prefix free is all there will
+    // be. Unless a recorder took the prefix just after the look: the files read then grew,
+    // and another look tells whether they are still being written.
+    bool ended = false;
+    for (int look = 0; look < ENDING_LOOKS; ++look) {
+        ended = !RecorderHolds();
+        const auto progress = [this] { return std::tuple(Count(), m_parts.size(), m_status.workingFiles); };
+        const auto was = progress();
+        ReadOn();
+        UpdateStatus();
+        if (!ended || progress() == was) break;
+        ended = false;  // still growing after the last look: the next Poll looks again
+    }
+    m_ended = ended;
+    UpdateStatus();
+    const FollowStatus& now = m_status;
+    return now.running != before.running || now.samples != before.samples || now.files != before.files ||
+           now.workingFiles != before.workingFiles || now.error != before.error;
+}
+
+void FollowedRecording::ReadOn() {
     for (const auto& part : m_parts) {
         if (part->working && TakeDataFile(*part)) continue;
         if (part->working && !part->final) ScanWorking(*part);
@@ -177,11 +199,6 @@ bool FollowedRecording::Poll() {
         if (!AddPart(m_nextIndex)) break;
         ++m_nextIndex;
     }
-    m_ended = ended;
-    UpdateStatus();
-    const FollowStatus& now = m_status;
-    return now.running != before.running || now.samples != before.samples || now.files != before.files ||
-           now.workingFiles != before.workingFiles || now.error != before.error;
 }
 
 bool FollowedRecording::AddPart(std::uint32_t index) {

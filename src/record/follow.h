@@ -112,6 +112,8 @@ private:
 
     FileError Start(const std::string& prefix, std::uint32_t firstIndex, Options options);
     bool RecorderHolds() const;
+    /// Reads what is new: blocks, converted working files, the next files.
+    void ReadOn();
     /// The file `index` as a new part, a data file before a working file;
     /// false when neither is there (yet).
     bool AddPart(std::uint32_t index);

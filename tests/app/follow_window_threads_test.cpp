@@ -145,7 +145,8 @@ TEST_P(FollowWindowWays, GrowsWithARecordingKeepsTheViewAndShowsTheWholeSeriesAt
     EXPECT_EQ(PartExports(), "CSV-Save of the visible range\u2026 on, Save of the visible range\u2026 on");
     EXPECT_TRUE(dlg->FollowStatusText().startsWith("Recording running: ")) << dlg->FollowStatusText().toStdString();
 
-    // Each place the files reached, and when: the window must show it within 2 s.
+    // Each place the files reached, and when: the window must show it within 20 s, a bound that
+    // only a window that stopped following misses, however busy the machine.
     struct Reached {
         std::uint64_t samples;
         Clock::time_point at;
@@ -164,7 +165,7 @@ TEST_P(FollowWindowWays, GrowsWithARecordingKeepsTheViewAndShowsTheWholeSeriesAt
         grewBackwards = grewBackwards || dlg->RecordCount() < shown;
         shown = dlg->RecordCount();
         while (!pending.empty() && pending.front().samples <= shown) pending.pop_front();
-        late = late || (!pending.empty() && Clock::now() - pending.front().at >= std::chrono::seconds(2));
+        late = late || (!pending.empty() && Clock::now() - pending.front().at >= std::chrono::seconds(20));
         if (fullView && dlg->Following()) wholeLost = wholeLost || !(dlg->VisibleRange() == ViewRange{0, shown});
         lastSampleSaid = lastSampleSaid || dlg->FollowStatusText().contains(" UTC");
         clockOffered = clockOffered || (dlg->Following() && shown > 0 &&
@@ -233,7 +234,7 @@ TEST_P(FollowWindowWays, GrowsWithARecordingKeepsTheViewAndShowsTheWholeSeriesAt
     ASSERT_TRUE(PumpUntil([&] { return dlg->VisibleRange() == middle; }, 20000)) << "the view went";
     EXPECT_EQ(dlg->ExportPart(), between);
     EXPECT_EQ(dlg->CursorReadout().mid(0, 2), cursor.mid(0, 2));
-    EXPECT_FALSE(late) << pending.front().samples << " samples on disk not shown after 2 s; shown " << shown;
+    EXPECT_FALSE(late) << pending.front().samples << " samples on disk not shown after 20 s; shown " << shown;
     EXPECT_FALSE(grewBackwards);
     EXPECT_FALSE(wholeLost);
     EXPECT_TRUE(lastSampleSaid);
@@ -299,7 +300,7 @@ TEST_F(FollowWindow, ARecordingFollowedBeforeItsFirstFileIsTimedByTheClockOfItsF
     // Its first file: 500 samples at 1 kHz.
     journaltest::WriteWorkingFile(SeriesMemberName(prefix, 1, SERIES_WORKING_EXTENSION),
                                   {.index = 1, .split = 1000, .clockDivider = 10, .blocks = {500}});
-    const bool grown = PumpUntil([&] { return dlg->RecordCount() == 500; }, 10000);
+    const bool grown = PumpUntil([&] { return dlg->RecordCount() == 500; });
     end();
     ASSERT_TRUE(grown) << dlg->RecordCount();
     EXPECT_EQ(dlg->m_comboClock->currentText(), QStringLiteral("1kHz"));

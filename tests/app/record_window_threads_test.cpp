@@ -174,8 +174,12 @@ TEST_P(RecordWindowSplits, StoppedRecordingIsShownAndEqualsVosctlRecord) {
     ASSERT_GE(SamplesOnDisk(prefix), 30000u) << "3 s did not reach the disk";
     EXPECT_TRUE(dialog->m_status->text().startsWith("Logger 30001: ")) << dialog->m_status->text().toStdString();
     EXPECT_TRUE(dialog->m_status->text().contains(" samples, ")) << dialog->m_status->text().toStdString();
-    EXPECT_TRUE(dlg->Following());
+    // The window shows its recording as it grows.
+    ASSERT_TRUE(PumpUntil([&] { return dlg->Following() && dlg->RecordCount() > 0; }));
     EXPECT_TRUE(dlg->FollowStatusText().startsWith("Recording running: ")) << dlg->FollowStatusText().toStdString();
+    const std::uint64_t shownWhileRecording = dlg->RecordCount();
+    EXPECT_TRUE(PumpUntil([&] { return dlg->RecordCount() >= shownWhileRecording + 10000; }))
+        << "shown " << dlg->RecordCount() << " of " << SamplesOnDisk(prefix);
     EXPECT_TRUE(LampShows(LAMP_ACQUISITION));
     // Closing the window asks first; Cancel goes on recording.
     script->choices = {1};

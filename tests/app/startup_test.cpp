@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 extern char** environ;
 
@@ -104,6 +105,57 @@ TEST(StartUp, AFollowThatCannotStartEndsWithAMessage) {
     ASSERT_NE(at, std::string::npos) << err;
     EXPECT_TRUE(at == 0 || err[at - 1] == '\n') << err;
     EXPECT_GT(err.find('\n', at), at + start.size()) << err;
+    std::filesystem::remove_all(data);
+}
+
+// --help and --version print and end without a display: neither DISPLAY,
+// WAYLAND_DISPLAY nor QT_QPA_PLATFORM is set, as over ssh or in a script.
+TEST(StartUp, HelpAndVersionNeedNoDisplay) {
+    std::vector<std::string> environment;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string text = *entry;
+        if (text.rfind("DISPLAY=", 0) != 0 && text.rfind("WAYLAND_DISPLAY=", 0) != 0 &&
+            text.rfind("QT_QPA_PLATFORM=", 0) != 0) {
+            environment.push_back(text);
+        }
+    }
+    std::vector<char*> envp;
+    for (std::string& entry : environment) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    char data[] = "/tmp/vos-startup-XXXXXX";
+    ASSERT_NE(::mkdtemp(data), nullptr);
+    const std::string outPath = std::string(data) + "/stdout";
+    struct Case {
+        const char* option;
+        const char* printed;  // the start of standard output
+    };
+    const Case cases[] = {
+        {"--version", "VOS Viewer "},
+        {"-v", "VOS Viewer "},
+        {"--help", "Usage: "},
+        {"-h", "Usage: "},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.option);
+        posix_spawn_file_actions_t actions;
+        ::posix_spawn_file_actions_init(&actions);
+        ::posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::posix_spawn_file_actions_addopen(&actions, 2, outPath.c_str(), O_WRONLY | O_APPEND, 0644);
+        char* argv[] = {const_cast<char*>(VOS_VIEWER), const_cast<char*>(test.option), nullptr};
+        pid_t pid = 0;
+        ASSERT_EQ(::posix_spawn(&pid, VOS_VIEWER, &actions, nullptr, argv, envp.data()), 0);
+        ::posix_spawn_file_actions_destroy(&actions);
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        std::ifstream outFile(outPath);
+        const std::string out((std::istreambuf_iterator<char>(outFile)), std::istreambuf_iterator<char>());
+        ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status) << ": " << out;
+        EXPECT_EQ(WEXITSTATUS(status), 0) << out;
+        EXPECT_EQ(out.rfind(test.printed, 0), 0u) << out;
+        if (test.printed[0] == 'U') {
+            EXPECT_NE(out.find("--simulator"), std::string::npos) << out;
+        }
+    }
     std::filesystem::remove_all(data);
 }
 

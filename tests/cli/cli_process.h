@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -151,6 +152,18 @@ inline int WaitExitWithin(pid_t pid, int seconds) {
         ::usleep(10000);
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+/// Stops `pid`, a child of this process, and returns once it has stopped:
+/// true; false when it ended instead, its status as WaitExit gives it in `ended`.
+inline bool StopProcess(pid_t pid, int* ended = nullptr) {
+    ::kill(pid, SIGSTOP);
+    int status = 0;
+    while (::waitpid(pid, &status, WUNTRACED) < 0 && errno == EINTR) {
+    }
+    if (WIFSTOPPED(status)) return true;
+    if (ended != nullptr) *ended = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return false;
 }
 
 /// Names in `folder` that begin with "." : hidden files a replacement left.

@@ -364,8 +364,8 @@ TEST(VosctlCsv, ASignalLeavesNoHiddenFile) {
         std::vector<std::string> args = {test.command, inputs[0], "-o", output};
         if (test.command[0] == 'p') args.insert(args.begin() + 2, inputs[1]);
         pid_t pid = -1;
-        // Should the command finish between the last look and SIGSTOP, it runs again.
-        for (int attempt = 0; attempt < 3 && pid < 0; ++attempt) {
+        // Should the command finish between the last look and the stop, it runs again.
+        for (int attempt = 0; attempt < 5 && pid < 0; ++attempt) {
             const int nullFd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
             clitest::Environment environment;
             // A cache of its own each time, so that plot builds the summaries again.
@@ -373,13 +373,18 @@ TEST(VosctlCsv, ASignalLeavesNoHiddenFile) {
             environment.Set("XDG_CACHE_HOME", dir.Path("cache"));
             pid = clitest::Spawn(args, environment, nullFd, nullFd);
             ::close(nullFd);
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
             while (clitest::HiddenFiles(dir.Path("")).empty() && std::chrono::steady_clock::now() < deadline) {
             }
-            ::kill(pid, SIGSTOP);
+            // Looked at only once it has stopped: a process signalled may still run a while.
+            if (!clitest::StopProcess(pid)) {
+                std::filesystem::remove(output);
+                pid = -1;
+                continue;
+            }
             if (clitest::HiddenFiles(dir.Path("")).empty()) {
                 ::kill(pid, SIGCONT);
-                clitest::WaitExitWithin(pid, 10);
+                clitest::WaitExitWithin(pid, 30);
                 std::filesystem::remove(output);
                 pid = -1;
             }
@@ -387,7 +392,7 @@ TEST(VosctlCsv, ASignalLeavesNoHiddenFile) {
         ASSERT_GT(pid, 0) << "the new file was never seen";
         ::kill(pid, test.signal);
         ::kill(pid, SIGCONT);
-        EXPECT_EQ(clitest::WaitExitWithin(pid, 10), 128 + test.signal);
+        EXPECT_EQ(clitest::WaitExitWithin(pid, 30), 128 + test.signal);
         EXPECT_EQ(clitest::HiddenFiles(dir.Path("")), std::vector<std::string>());
         EXPECT_FALSE(Exists(output));
     }

@@ -879,12 +879,13 @@ TEST(VosctlFiles, RecordingIntoARemovedFolderNamesIt) {
     std::filesystem::create_directory(folder);
     const int outFd = ::open(dir.Path("out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
     const int errFd = ::open(dir.Path("err").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-    const pid_t pid = clitest::Spawn({"--driver", clitest::SIM_LIBRARY, "record", "--samples", "40000", "--split",
+    // Long enough not to end before the folder goes, however late this process runs.
+    const pid_t pid = clitest::Spawn({"--driver", clitest::SIM_LIBRARY, "record", "--samples", "4000000", "--split",
                                       "2000", "-o", folder + "/run"},
                                      {}, outFd, errFd);
     ::close(outFd);
     ::close(errFd);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (!Exists(folder + "/run-000001.dlf") && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
@@ -896,7 +897,7 @@ TEST(VosctlFiles, RecordingIntoARemovedFolderNamesIt) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     EXPECT_FALSE(Exists(folder)) << error.message();
-    EXPECT_EQ(clitest::WaitExit(pid), 4);
+    EXPECT_EQ(clitest::WaitExitWithin(pid, 60), 4);
     const std::string err = clitest::ReadText(dir.Path("err"));
     // Creating the next file gives the open message, a conversion cut off part-way the write message;
     // either way the gloss names the missing folder.

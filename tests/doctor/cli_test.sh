@@ -36,7 +36,8 @@ doctor() {  # doctor TREE udev|noudev ARGS...
         exec "$@"' "$udev" umockdev-run "${device[@]}" -- "$vosctl" "$@"
 }
 
-# tree (empty: no USB bus) | udevd | driver (sim: --simulator) | exit status | a line of standard output
+# tree (empty: no USB bus) | udevd | driver (sim: --simulator, sim-after: vosctl doctor --simulator) | exit status |
+# a line of standard output
 cases=(
   "|udev|driver|1|FAIL  USB is not visible here: /sys/bus/usb is absent (a container without the host's /sys?); fix: run vosctl doctor on the machine itself, or give the container the host's /sys, /dev/bus/usb and /run/udev"
   "healthy|noudev|driver|1|FAIL  udevd is not running: /run/udev/control is absent; fix: sudo systemctl start systemd-udevd"
@@ -44,14 +45,16 @@ cases=(
   "healthy|udev|driver|0|OK    FTDI USB device 1-1: \"VOS-XX\", serial 16001 (a logger)"
   "healthy|udev|driver|0|OK    the driver lists logger 16001, 12001"
   "|noudev|sim|0|SKIP  USB devices, device nodes and udev: the simulated driver needs none"
+  "|noudev|sim-after|0|SKIP  USB devices, device nodes and udev: the simulated driver needs none"
   "bound|udev|sim|0|OK    the driver lists logger 16001, 12001"
 )
 for entry in "${cases[@]}"; do
     IFS='|' read -r tree udev driver want _ <<<"$entry"
     line=${entry#*|*|*|*|}
-    args=(--driver "$sim")
-    [ "$driver" = sim ] && args=(--simulator)
-    doctor "$tree" "$udev" "${args[@]}" doctor >"$out" 2>"$err"
+    args=(--driver "$sim" doctor)
+    [ "$driver" = sim ] && args=(--simulator doctor)
+    [ "$driver" = sim-after ] && args=(doctor --simulator)
+    doctor "$tree" "$udev" "${args[@]}" >"$out" 2>"$err"
     got=$?
     what="${tree:-no USB}, $udev, $driver"
     if [ "$got" != "$want" ]; then

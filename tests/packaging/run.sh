@@ -84,6 +84,10 @@ in_root() {  # in_root VIEWER_DEB SIM_DEB VERSION PYTHON_DEB
     cd / || return 1
 
     echo "== packaging: purge"
+    # The module depends on vosviewer: purging vosviewer alone would leave it behind, broken.
+    check "dpkg --purge vosviewer-sim vosviewer is refused while python3-vosviewer needs vosviewer" \
+        bash -c "! dpkg --purge vosviewer-sim vosviewer >'$work/dpkg' 2>&1 && dpkg -s python3-vosviewer vosviewer >/dev/null &&
+                 grep -q 'python3-vosviewer depends on vosviewer' '$work/dpkg'"
     dpkg --purge python3-vosviewer vosviewer-sim vosviewer >"$work/dpkg" 2>&1 || cat "$work/dpkg"
     local left changed
     left=$(while read -r path; do
@@ -249,9 +253,10 @@ host() {
                  grep -qx 'License: BSD-3-clause' '$work/tree/usr/share/doc/vosviewer/copyright' &&
                  grep -qx 'License: Expat' '$work/tree/usr/share/doc/vosviewer/copyright'"
 
-    check "python3-vosviewer depends on python3 and python3-numpy" \
+    check "python3-vosviewer depends on python3, python3-numpy and vosviewer (= $version)" \
         bash -c "grep -q 'python3 (>= 3' <<<'$(dpkg-deb -f "$python_deb" Depends)' &&
-                 grep -q 'python3-numpy' <<<'$(dpkg-deb -f "$python_deb" Depends)'"
+                 grep -q 'python3-numpy' <<<'$(dpkg-deb -f "$python_deb" Depends)' &&
+                 grep -qF 'vosviewer (= $version)' <<<'$(dpkg-deb -f "$python_deb" Depends)'"
 
     echo "== packaging: one prefix"
     (cmake -S . -B "$work/usr-local" -G Ninja -DCMAKE_INSTALL_PREFIX=/usr/local -DVOS_BUILD_APP=OFF \

@@ -3,16 +3,21 @@
 // converter, and a prefix lock held by another process.
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <initializer_list>
 #include <iterator>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "files/journal.h"
@@ -20,6 +25,23 @@
 #include "files/prefix_lock.h"
 #include "files/temp_dir.h"
 #include "record/follow.h"
+
+// What happens right after the next look at the file `g_watchedPath`, e.g. a recorder
+// taking the prefix just after a follower found its lock file missing. Every lstat of
+// this program passes here: the follower's look at the lock is one.
+std::string g_watchedPath;
+std::function<void()> g_afterLook;
+
+extern "C" int lstat(const char* __restrict path, struct stat* __restrict info) noexcept {
+    static const auto real = reinterpret_cast<int (*)(const char*, struct stat*)>(::dlsym(RTLD_NEXT, "lstat"));
+    const int result = real(path, info);
+    if (g_afterLook && path == g_watchedPath) {
+        const int error = errno;
+        std::exchange(g_afterLook, {})();
+        errno = error;
+    }
+    return result;
+}
 
 namespace {
 
@@ -378,6 +400,35 @@ TEST(FollowedRecording, ARecorderInThisProcessKeepsItsLock) {
     lock.Release();
     EXPECT_TRUE(record.Poll());
     EXPECT_FALSE(record.Status().running);
+}
+
+// A recorder that takes the prefix and writes its first block just after the
+// follower found the prefix free is followed to its end, not taken for ended.
+TEST(FollowedRecording, ARecordingBegunJustAfterTheLookIsFollowed) {
+    TempDir dir;
+    const std::string prefix = dir.Path("rec");
+    const std::string working = prefix + "-000001.vrec";
+    const std::string bytes = WorkingBytes(dir, {.index = 1, .split = 10, .blocks = {4, 6}});
+    const std::size_t block2 = journaltest::BlockOffset({4, 6}, 1);
+    std::optional<LockHolder> recorder;
+    g_watchedPath = PrefixLockPath(prefix);
+    g_afterLook = [&] {
+        recorder.emplace(prefix);
+        Append(working, bytes.substr(0, block2));
+    };
+    FollowedRecording record;
+    ASSERT_EQ(record.Open(prefix, {}), FileError::None);
+    EXPECT_FALSE(g_afterLook) << "the follower never looked at " << g_watchedPath;
+    EXPECT_TRUE(record.Status().running);
+    ExpectValues(record, 4);
+    Append(working, bytes.substr(block2));
+    EXPECT_TRUE(record.Poll());
+    ExpectValues(record, 10);
+    Convert(working, prefix + "-000001.dlf");
+    recorder->End(true);
+    EXPECT_TRUE(record.Poll());
+    EXPECT_FALSE(record.Status().running);
+    ExpectValues(record, 10);
 }
 
 TEST(FollowedRecording, RefusesWhatIsNoRecording) {
