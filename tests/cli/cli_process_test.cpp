@@ -95,7 +95,7 @@ TEST(VosctlOptions, BadValuesAreRefusedNamingTheAcceptedOnes) {
         {{"csv", "--channel", "all", "x.dlf"}, "CH0, CH1, CH2, CH3, ALL"},
         {{"plot", "x.dlf", "-o", "x.png", "--overlay", "--panes"}, "excludes"},
         {{}, "subcommand is required"},
-        {{"bogus", "x.dlf"}, "unknown command \"bogus\"; the commands are list, acquire, info, csv, plot, record, recover, doctor"},
+        {{"bogus", "x.dlf"}, "unknown command \"bogus\"; the commands are list, acquire, info, csv, export, plot, record, recover, doctor"},
     };
     TempDir dir;
     for (const Case& c : cases) {
