@@ -9,6 +9,7 @@
 
 #include "cli/cli.h"
 #include "cli/files_check.h"
+#include "cli/sample_range.h"
 #include "device/access.h"
 #include "display/envelope.h"
 #include "errors.h"
@@ -152,6 +153,24 @@ py::array Record::Times(std::uint64_t first, std::optional<std::uint64_t> count)
         micros[s - first] = times.Utc(s).value_or(std::numeric_limits<std::int64_t>::min());
     }
     return out;
+}
+
+std::pair<std::uint64_t, std::uint64_t> Record::Between(const std::string& start, const std::string& stop) const {
+    for (const auto& [name, text] : {std::pair{"start", &start}, std::pair{"stop", &stop}}) {
+        vosctl::RangeBound bound;
+        if (const std::string why = text->empty() ? "" : vosctl::ParseRangeBound(*text, bound); !why.empty()) {
+            ThrowUsage(std::string(name) + " " + *text + ": " + why);
+        }
+    }
+    std::vector<DataFileHeader> headers;
+    for (std::size_t f = 0; f < Reader().FileCount(); ++f) headers.push_back(Reader().Header(f));
+    std::uint64_t first = 0;
+    std::uint64_t last = 0;
+    vosctl::FailureSink refusal;
+    if (vosctl::ResolveRange(start, stop, vosctl::SpanOfFiles(headers), first, last, {"start", "stop"}) != vosctl::EXIT_OK) {
+        ThrowUsage(refusal.text + " (" + refusal.gloss + ")");
+    }
+    return {first, last};
 }
 
 const SummaryPyramid& Record::Summaries(const py::object& progress) {
@@ -374,6 +393,7 @@ void BindRecord(py::module_& m) {
                                })
         .def("read", &Record::Read, py::arg("channels"), py::arg("first"), py::arg("count"), py::arg("out"))
         .def("times", &Record::Times, py::arg("first"), py::arg("count"))
+        .def("between", &Record::Between, py::arg("start"), py::arg("stop"))
         .def("envelope", &Record::Envelope, py::arg("channel"), py::arg("columns"), py::arg("first"), py::arg("count"),
              py::arg("drawn"), py::arg("progress"))
         .def("statistics", &Record::Statistics, py::arg("channel"), py::arg("first"), py::arg("count"),

@@ -33,6 +33,9 @@ public:
     pybind11::array_t<double> Read(const std::vector<int>& channels, std::uint64_t first, std::uint64_t count,
                                    std::optional<pybind11::array_t<double>> out) const;
     pybind11::array Times(std::uint64_t first, std::optional<std::uint64_t> count) const;
+    /// Samples [first, last) that `start` and `stop` name as vosctl's --from
+    /// and --to do ("" for the record's start and end).
+    std::pair<std::uint64_t, std::uint64_t> Between(const std::string& start, const std::string& stop) const;
     pybind11::tuple Envelope(int channel, std::uint32_t columns, std::uint64_t first, std::uint64_t count, bool drawn,
                              const pybind11::object& progress);
     pybind11::dict Statistics(int channel, std::uint64_t first, std::uint64_t count, const pybind11::object& progress);

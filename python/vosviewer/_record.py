@@ -388,6 +388,20 @@ class Record:
         first, count = self._part(first, count)
         return self._core.times(first, count)
 
+    def between(self, start=None, stop=None) -> slice:
+        """The samples from `start` up to `stop` (not included) as a slice,
+        for rec[:, rec.between("90s", "2m")], read() or to_pandas().
+
+        Each end as vosctl's --from and --to take it: a sample index, a time
+        from the record's start ("90s", "1h30m", "250ms", or a timedelta),
+        or a UTC time ("2026-12-08T02:00:00Z", "+09:00" offsets, or an aware
+        datetime); None for the record's start or end. A time is real time,
+        gaps included: one inside a gap names the first sample after it.
+        Raises VosUsageError for a range outside the record or empty.
+        """
+        first, last = self._core.between(_range_bound(start, "start"), _range_bound(stop, "stop"))
+        return slice(first, last)
+
     def envelope(self, channel: int, columns: int = 1000, first: int = 0, count: _typing.Optional[int] = None, *,
                  drawn: bool = False,
                  progress: _typing.Optional[_typing.Callable[[int, int], _typing.Any]] = None
@@ -482,6 +496,27 @@ class Record:
                  if v is not None}
         return xarray.DataArray(data, dims=("channel", "time"),
                                 coords={"channel": list(range(CHANNELS)), "time": axis}, name="volts", attrs=attrs)
+
+
+def _range_bound(value, name: str) -> str:
+    """One end of between() as vosctl's --from/--to text ("" for none)."""
+    if value is None:
+        return ""
+    if isinstance(value, _datetime.datetime):
+        if value.tzinfo is None:
+            raise ValueError(f"{name} {value} has no time zone: give an aware datetime, e.g. with tzinfo=timezone.utc")
+        return value.astimezone(_datetime.timezone.utc).strftime("%Y-%m-%dT%H:%M:%S.%fZ")
+    if isinstance(value, _datetime.timedelta):
+        micros = value // _datetime.timedelta(microseconds=1)
+        if micros < 0:
+            raise ValueError(f"{name} {value} is before the record's start")
+        return f"{micros}us"
+    if isinstance(value, str):
+        return value
+    first = integer(value, name)
+    if first < 0:
+        raise ValueError(f"{name} {first} is before the record's start")
+    return str(first)
 
 
 def _utc_index(pandas, times: _numpy.ndarray):

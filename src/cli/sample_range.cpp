@@ -215,7 +215,7 @@ RecordSpan SpanOfFiles(const std::vector<DataFileHeader>& headers) {
 }
 
 int ResolveRange(const std::string& from, const std::string& to, const RecordSpan& span, std::uint64_t& first,
-                 std::uint64_t& last) {
+                 std::uint64_t& last, const RangeNames& names) {
     first = 0;
     last = span.count;
     const auto resolve = [&](const char* option, const std::string& text, std::uint64_t& sample) {
@@ -237,12 +237,13 @@ int ResolveRange(const std::string& from, const std::string& to, const RecordSpa
         sample = *at;
         return true;
     };
-    if (!resolve("--from", from, first) || !resolve("--to", to, last)) {
+    if (!resolve(names.from, from, first) || !resolve(names.to, to, last)) {
         return EXIT_USAGE;
     }
     if (first >= last) {
         return Fail(EXIT_USAGE,
-                    "--from " + (from.empty() ? "the start" : from) + " --to " + (to.empty() ? "the end" : to) +
+                    std::string(names.from) + " " + (from.empty() ? "the start" : from) + " " + names.to + " " +
+                        (to.empty() ? "the end" : to) +
                         " selects no samples (from sample " + std::to_string(first) + " to before sample " +
                         std::to_string(last) + ")",
                     BoundsText(span));

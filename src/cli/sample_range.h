@@ -47,9 +47,14 @@ RecordSpan SpanOfFiles(const std::vector<DataFileHeader>& headers);
 /// names the first sample taken at or after it (the first after a gap for a
 /// time inside it), as a UTC time does. EXIT_OK, or
 /// EXIT_USAGE with the refusal printed, naming the record's bounds, when
-/// the range is empty or reaches outside the record.
+/// the range is empty or reaches outside the record. `names` are the two
+/// bounds' names in the refusal (Python's keywords where it asks).
+struct RangeNames {
+    const char* from = "--from";
+    const char* to = "--to";
+};
 int ResolveRange(const std::string& from, const std::string& to, const RecordSpan& span, std::uint64_t& first,
-                 std::uint64_t& last);
+                 std::uint64_t& last, const RangeNames& names = {});
 
 /// The part of one record that --from and --to name in files `paths`:
 /// LoadRecordHeaders (`undone` says what was not done on a mix) into

@@ -3,6 +3,7 @@ layout and by vosctl, read back both ways."""
 import datetime
 import math
 import os
+import re
 import struct
 import subprocess
 import sys
@@ -170,6 +171,24 @@ def test_times_run_on_through_the_gaps_a_recording_noted(tmp_path):
     at = lambda second, micros: numpy.datetime64(datetime.datetime(2025, 12, 6, 5, 46, second, micros), "us")
     assert [times[s] for s in (4999, 5000, 11099, 14999)] == [at(44, 999000), at(47, 194000), at(55, 0),
                                                              at(58, 900000)]
+    # A part by time as vosctl's --from/--to: real time, and a time inside a gap names the sample after it.
+    record = vosviewer.open(names)
+    utc = datetime.timezone.utc
+    cases = [(("15s",), slice(11099, 15000)), (("5s", "8s"), slice(5000, 5806)), ((100, 200), slice(100, 200)),
+             ((datetime.timedelta(seconds=15),), slice(11099, 15000)),
+             ((datetime.datetime(2025, 12, 6, 5, 46, 55, tzinfo=utc), "2025-12-06T14:46:56+09:00"), slice(11099, 12099)),
+             ((None, "250ms"), slice(0, 250))]
+    for args, expected in cases:
+        assert record.between(*args) == expected, args
+    assert record[1, record.between("15s", "15.002s")].tolist() == record.read(1, 11099, 2).tolist()
+    refused = [(("20s",), vosviewer.VosUsageError, "start 20s lies outside the record"),
+               (("16s", "15s"), vosviewer.VosUsageError, "start 16s stop 15s selects no samples"),
+               (("5ms1s",), vosviewer.VosUsageError, "start 5ms1s: "),
+               ((datetime.datetime(2025, 12, 6, 5, 46, 55),), ValueError, "has no time zone"),
+               ((-1,), ValueError, "start -1 is before the record's start")]
+    for args, kind, text in refused:
+        with pytest.raises(kind, match=re.escape(text)):
+            record.between(*args)
 
 def test_the_envelope_and_minmax_of_a_range(tmp_path, series):
     samples = [[0.5, 3.0, -2.0, 1.0, math.nan, 4.0, 2.0, 2.5], [1.0] * 8, [math.nan] * 8, [0.0] * 8]
