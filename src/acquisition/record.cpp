@@ -432,6 +432,11 @@ void Recorder::ConverterLoop() {
         const auto index = static_cast<std::uint32_t>(file.contents.header.settings.stamp->index);
         const std::string path = SeriesFileName(m_options.prefix, index);
         std::string failedPath = working;
+        const std::lock_guard disk(m_diskMutex);
+        if (m_diskFrozen) {
+            m_kept.push_back(std::move(file.journal));
+            continue;
+        }
         FileError error = file.journal->Sync();
         bool unsynced = false;
         if (error == FileError::None) {
@@ -464,6 +469,11 @@ void Recorder::ConverterLoop() {
         m_samplesInFiles += file.contents.samples;
         m_files.fetch_add(1, std::memory_order_relaxed);
     }
+}
+
+void Recorder::FreezeFiles() {
+    const std::lock_guard disk(m_diskMutex);
+    m_diskFrozen = true;
 }
 
 void Recorder::ConvertFailed(FileError error, const std::string& path, int cause, bool unsynced) {

@@ -189,6 +189,10 @@ public:
     /// Ends the recording after the frame in hand; safe from any thread and
     /// from a signal handler.
     void RequestStop() { m_stop->store(1, std::memory_order_relaxed); }
+    /// Lets the converter place and remove no more files, once the file it
+    /// works on (if any) is done: what is on disk then stays as it is, for
+    /// a last word that lists it while the process ends without waiting.
+    void FreezeFiles();
 
     /// Progress, readable from any thread while Run() runs.
     std::uint64_t Samples() const { return m_samples.load(std::memory_order_acquire); }
@@ -269,6 +273,10 @@ private:
     std::uint64_t m_lostSeen = 0;            // lost samples of the gaps handled
     std::vector<RecordGap> m_gaps;
 
+    // Held by the converter while it places a data file and removes its
+    // working file; FreezeFiles ends that for good.
+    std::mutex m_diskMutex;
+    bool m_diskFrozen = false;
     // The converter's queue and results, under m_convertMutex.
     std::mutex m_convertMutex;
     std::condition_variable m_convertWake;
