@@ -432,11 +432,6 @@ void Recorder::ConverterLoop() {
         const auto index = static_cast<std::uint32_t>(file.contents.header.settings.stamp->index);
         const std::string path = SeriesFileName(m_options.prefix, index);
         std::string failedPath = working;
-        const std::lock_guard disk(m_diskMutex);
-        if (m_diskFrozen) {
-            m_kept.push_back(std::move(file.journal));
-            continue;
-        }
         FileError error = file.journal->Sync();
         bool unsynced = false;
         if (error == FileError::None) {
@@ -465,7 +460,10 @@ void Recorder::ConverterLoop() {
         }
         file.journal->Close();
         // Should the removal not reach the disk, recovery finds the DLF file complete.
-        std::filesystem::remove(working, ignored);
+        {
+            const std::lock_guard disk(m_diskMutex);
+            if (!m_diskFrozen) std::filesystem::remove(working, ignored);
+        }
         m_samplesInFiles += file.contents.samples;
         m_files.fetch_add(1, std::memory_order_relaxed);
     }

@@ -189,9 +189,10 @@ public:
     /// Ends the recording after the frame in hand; safe from any thread and
     /// from a signal handler.
     void RequestStop() { m_stop->store(1, std::memory_order_relaxed); }
-    /// Lets the converter place and remove no more files, once the file it
-    /// works on (if any) is done: what is on disk then stays as it is, for
-    /// a last word that lists it while the process ends without waiting.
+    /// Lets the converter remove no more working files: with the hidden new
+    /// files removed first, which no data file then takes its name from, what
+    /// is on disk stays as it is for a last word that lists it while the
+    /// process ends without waiting. Waits at most for one removal.
     void FreezeFiles();
 
     /// Progress, readable from any thread while Run() runs.
@@ -273,8 +274,8 @@ private:
     std::uint64_t m_lostSeen = 0;            // lost samples of the gaps handled
     std::vector<RecordGap> m_gaps;
 
-    // Held by the converter while it places a data file and removes its
-    // working file; FreezeFiles ends that for good.
+    // Held by the converter while it removes a converted working file;
+    // FreezeFiles ends the removals for good.
     std::mutex m_diskMutex;
     bool m_diskFrozen = false;
     // The converter's queue and results, under m_convertMutex.

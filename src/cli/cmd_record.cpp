@@ -129,7 +129,7 @@ void PrintSummary(const RecordOutcome& outcome, const RecordOptions& options, st
 // What a signal that ends the recording at once leaves on disk, from the
 // signal thread while the recorder's threads still run: the files are listed
 // as they are on disk, not as the writer last counted them, once the
-// converter can change them no more.
+// converter removes no more of them.
 void PrintAbruptEnd(Recorder& recorder, const std::string& prefix) {
     recorder.FreezeFiles();
     std::string text = "vosctl record: ended at once by a signal: " + std::to_string(recorder.Samples()) +

@@ -22,6 +22,7 @@
 #include "files/dlf.h"
 #include "files/journal.h"
 #include "files/prefix_lock.h"
+#include "files/series_names.h"
 #include "record_fixture.h"
 
 namespace {
@@ -512,10 +513,16 @@ TEST_F(RecordProcess, RecordAndRecoverWithoutHardLinks) {
             run.Signal(SIGKILL);
             EXPECT_EQ(run.Finish(), 128 + SIGKILL);
         }
+        // File 1 is a working file still where the converter had not reached it before the kill.
+        const std::size_t left = ListSeries(killed).workingFiles.size();
+        ASSERT_GE(left, 1u);
         clitest::Environment environment(c.environment);
         const clitest::Result recover = clitest::Run(m_dir, {"recover", killed}, environment);
         EXPECT_EQ(recover.status, 0) << recover.err;
-        EXPECT_NE(recover.err.find("vosctl recover: 1 file written, "), std::string::npos) << recover.err;
+        EXPECT_NE(recover.err.find("vosctl recover: " + std::string(left == 1 ? "1 file" : std::to_string(left) + " files") +
+                                   " written, "),
+                  std::string::npos)
+            << recover.err;
         const seriestest::Series recovered = seriestest::ReadSeries(killed);
         ASSERT_EQ(recovered.headers.size(), 2u) << recover.err;
         ExpectOneRecording(recovered);
