@@ -24,12 +24,15 @@ namespace {
 
 constexpr std::size_t SERIES_NUMBER_LENGTH = 6;
 
-bool EndsInDataFileName(const std::string& path) {
+bool EndsIn(const std::string& path, const std::string& extension) {
     std::string lower = path;
     std::transform(lower.begin(), lower.end(), lower.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return lower.size() >= 4 && lower.compare(lower.size() - 4, 4, ".dlf") == 0;
+    return lower.size() >= extension.size() &&
+           lower.compare(lower.size() - extension.size(), extension.size(), extension) == 0;
 }
+
+bool EndsInDataFileName(const std::string& path) { return EndsIn(path, ".dlf"); }
 
 // The file standard output is written to when it is a data file: its name,
 // or "" when it is no data file. A pipe, a terminal or a device is none;
@@ -64,9 +67,13 @@ CLI::Validator NotDataFileName(const std::string& what) {
             if (EndsInDataFileName(path)) {
                 return "\"" + path + "\" ends in .dlf; " + what + " is never written over a data file's name";
             }
+            // A recording's working file, or one it has yet to begin, whose name taken would end it.
+            if (EndsIn(path, SERIES_WORKING_EXTENSION)) {
+                return "\"" + path + "\" ends in .vrec; " + what + " is never written over a working file's name";
+            }
             return {};
         },
-        "NOT *.dlf");
+        "NOT *.dlf, *.vrec");
 }
 
 CLI::Validator NotAFolder(const std::string& what, const std::string& example) {

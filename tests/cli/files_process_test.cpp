@@ -613,6 +613,9 @@ TEST(VosctlOutputs, NeverWriteOverAnInputOrADataFile) {
          option + "--output: \"" + run1 + "\" ends in .dlf; a picture is never written over a data file's name; see "},
         {"csv to a new name in capitals", {"csv", run1, "-o", dir.Path("NEW.DLF")},
          option + "--output: \"" + dir.Path("NEW.DLF") + "\" ends in .dlf; CSV is never written"},
+        {"csv to a working file's name a recording has yet to begin", {"csv", run1, "-o", dir.Path("run-000009.vrec")},
+         option + "--output: \"" + dir.Path("run-000009.vrec") + "\" ends in .vrec; CSV is never written over a "
+                  "working file's name; see "},
         {"record streaming CSV onto a data file", {"--driver", NO_DRIVER, "record", "--samples", "10", "--csv", run1},
          option + "--csv: \"" + run1 + "\" ends in .dlf; CSV is never written over a data file's name; see "},
         {"csv to a hard link of an input", {"csv", run2, run1, "-o", dir.Path("linked.csv")},
